@@ -1,0 +1,40 @@
+# Front door of the project. `make demo` runs the main job, `make test` runs all tests.
+# Every target that builds runs `setup` first, so each works alone on a fresh machine.
+
+LOCAL_BUILD ?= build/local
+RELEASE_BUILD ?= build/release
+JOBS ?= $(shell nproc)
+# A CTest regular expression to run part of the suite: make test TESTS=Logging
+TESTS ?=
+TOOLCHAIN := $(CURDIR)/cmake/toolchain-mingw-i686.cmake
+
+.PHONY: setup build build-local test demo bench clean
+
+setup:
+	@./tools/setup.sh
+
+$(LOCAL_BUILD)/build.ninja: CMakeLists.txt
+	@cmake -S . -B $(LOCAL_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN) \
+	  -DLI_PROFILE=local -DLI_BUILD_TESTS=ON >/dev/null
+
+$(RELEASE_BUILD)/build.ninja: CMakeLists.txt
+	@cmake -S . -B $(RELEASE_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN) \
+	  -DLI_PROFILE=release -DLI_BUILD_TESTS=OFF >/dev/null
+
+# The release executable: build/release/lite_installer.exe
+build: setup $(RELEASE_BUILD)/build.ninja
+	@cmake --build $(RELEASE_BUILD) --target lite_installer -j $(JOBS)
+	@ls -l $(RELEASE_BUILD)/lite_installer.exe
+
+# The local-profile executable and every test program.
+build-local: setup $(LOCAL_BUILD)/build.ninja
+	@cmake --build $(LOCAL_BUILD) -j $(JOBS)
+
+test: build-local
+	@./tools/run_tests.sh $(LOCAL_BUILD) "$(TESTS)"
+
+demo: build-local
+	@./tools/demo.sh $(LOCAL_BUILD)
+
+clean:
+	rm -rf build

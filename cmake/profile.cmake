@@ -1,0 +1,36 @@
+# Distribution profile: the host of every server the installer talks to, chosen at configure
+# time. "release" carries the publisher's hosts; "local" points every endpoint at the fake
+# publisher that the tests and the demo run on https://localhost:${LI_LOCAL_PORT}.
+set(LI_PROFILE "local" CACHE STRING "Distribution profile: local or release")
+set_property(CACHE LI_PROFILE PROPERTY STRINGS local release)
+set(LI_LOCAL_PORT 47443 CACHE STRING "Port of the local fake publisher")
+
+if(LI_PROFILE STREQUAL "local")
+  set(_h "localhost:${LI_LOCAL_PORT}")
+  set(_defaults
+    DOWNLOAD ${_h} DOWNLOAD_CDN ${_h} BROWSER_API ${_h} STATUS ${_h} EXTENDED_STATS ${_h}
+    CLICK_COUNTER ${_h} LEGAL ${_h} SITE_RU ${_h} SITE_BY ${_h} SITE_INT ${_h}
+    SITE_TR ${_h} SITE_UA ${_h})
+elseif(LI_PROFILE STREQUAL "release")
+  set(_defaults
+    DOWNLOAD download.zorvin.example DOWNLOAD_CDN cdn.download.zorvin.example
+    BROWSER_API api.browser.zorvin.example STATUS status.zorvin.example
+    EXTENDED_STATS stats.zorvin.example CLICK_COUNTER clck.zorvin.example
+    LEGAL legal.zorvin.example SITE_RU browser.zorvin.example SITE_BY browser.zorvin.example.by
+    SITE_INT browser.zorvin.example.com SITE_TR browser.zorvin.example.com.tr
+    SITE_UA browser.zorvin.example.ua)
+else()
+  message(FATAL_ERROR "LI_PROFILE must be local or release")
+endif()
+
+# One cache variable per server; a distributor may override any of them.
+while(_defaults)
+  list(POP_FRONT _defaults _name _value)
+  if(NOT DEFINED LI_HOST_${_name} OR NOT LI_PROFILE STREQUAL "${LI_HOST_PROFILE_SEEN}")
+    set(LI_HOST_${_name} ${_value} CACHE STRING "Host of the ${_name} server" FORCE)
+  endif()
+endwhile()
+set(LI_HOST_PROFILE_SEEN ${LI_PROFILE} CACHE INTERNAL "")
+
+set(LI_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
+configure_file(${CMAKE_SOURCE_DIR}/cmake/endpoints.h.in ${LI_GENERATED_DIR}/build_config/endpoints.h @ONLY)

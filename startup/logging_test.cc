@@ -1,0 +1,132 @@
+#include "startup/logging.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/test_paths.h"
+
+namespace logging {
+namespace {
+
+std::wstring ReadLog(const std::wstring& path) {
+  std::string bytes = test_support::ReadFileBytes(path);
+  return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
+}
+
+class LoggingTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetLoggingForTesting();
+    path_ = dir_.File(L"lite_installer.log");
+    InitLogging(path_);
+  }
+  void TearDown() override { ResetLoggingForTesting(); }
+
+  test_support::ScopedTempDir dir_;
+  std::wstring path_;
+};
+
+TEST_F(LoggingTest, FirstLineCarriesByteOrderMarkAndLayout) {
+  LOG_AT(INFO, "wWinMain", 131) << "-------------------------------------- Start install.";
+  LOG_AT(WARNING, "GetInfo", 7) << "Partner package is empty.";
+  std::wstring log = ReadLog(path_);
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(L'\xFEFF', log[0]);
+  // Only the first line has a byte-order mark.
+  EXPECT_EQ(std::wstring::npos, log.find(L'\xFEFF', 1));
+  std::wstring tid = L"<" + std::to_wstring(GetCurrentThreadId()) + L"> ";
+  EXPECT_NE(std::wstring::npos,
+            log.find(tid + L"INFO: wWinMain (131): -------------------------------------- "
+                           L"Start install.\n"));
+  EXPECT_NE(std::wstring::npos, log.find(tid + L"WARNING: GetInfo (7): Partner package is empty.\n"));
+  // Date and time: "YYYY-MM-DD HH:MM:SS <".
+  ASSERT_GT(log.size(), 21u);
+  EXPECT_EQ(L'-', log[5]);
+  EXPECT_EQ(L' ', log[11]);
+  EXPECT_EQ(L':', log[14]);
+  EXPECT_EQ(L'<', log[21]);
+}
+
+TEST_F(LoggingTest, ErrorLinesCarryTheSystemTextOfTheLastError) {
+  SetLastError(ERROR_FILE_NOT_FOUND);
+  LOG_AT(ERROR, "Test", 1) << "first";
+  SetLastError(0x2BADF00D);
+  LOG_AT(ERROR, "Test", 2) << "second";
+  // Logging keeps the caller's last error.
+  EXPECT_EQ(0x2BADF00Du, GetLastError());
+
+  wchar_t system_text[1024];
+  DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                nullptr, ERROR_FILE_NOT_FOUND, 1033, system_text, 1024, nullptr);
+  ASSERT_GT(length, 0u);
+  std::wstring log = ReadLog(path_);
+  EXPECT_NE(std::wstring::npos, log.find(L"ERROR: Test (1): first Last error: " +
+                                         std::wstring(system_text, length)));
+  EXPECT_NE(std::wstring::npos,
+            log.find(L"ERROR: Test (2): second Last error: unknown error 0x2badf00d\n"));
+}
+
+TEST_F(LoggingTest, FullLogIsRotatedToOldBeforeTheNextLine) {
+  // A log of exactly 1 MiB.
+  std::string big(kMaxLogSize, 'x');
+  big[0] = '\xFF';
+  big[1] = '\xFE';
+  ASSERT_TRUE(test_support::WriteFileBytes(path_, big));
+  LOG_AT(INFO, "Test", 3) << "after rotation";
+  EXPECT_EQ(kMaxLogSize, test_support::ReadFileBytes(path_ + L".old").size());
+  std::wstring log = ReadLog(path_);
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(L'\xFEFF', log[0]);
+  EXPECT_NE(std::wstring::npos, log.find(L"INFO: Test (3): after rotation\n"));
+}
+
+TEST_F(LoggingTest, RotationThatCannotRenameAppendsInsteadOfLooping) {
+  std::string big(kMaxLogSize + 10, 'y');
+  ASSERT_TRUE(test_support::WriteFileBytes(path_, big));
+  // Another program holds the log open without delete sharing: the rename fails.
+  HANDLE holder = CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+  LOG_AT(INFO, "Test", 4) << "kept";
+  CloseHandle(holder);
+  std::string bytes = test_support::ReadFileBytes(path_);
+  EXPECT_GT(bytes.size(), big.size());
+  std::wstring tail(reinterpret_cast<const wchar_t*>(bytes.data() + big.size()),
+                    (bytes.size() - big.size()) / 2);
+  EXPECT_NE(std::wstring::npos, tail.find(L"INFO: Test (4): kept\n"));
+}
+
+TEST(LoggingInitTest, LinesBeforeInitAreLostAndTheFirstPathWins) {
+  ResetLoggingForTesting();
+  test_support::ScopedTempDir dir;
+  LOG_AT(INFO, "Test", 5) << "lost";
+  InitLogging(dir.File(L"a.log"));
+  InitLogging(dir.File(L"b.log"));
+  LOG_AT(INFO, "Test", 6) << "kept";
+  EXPECT_EQ(dir.File(L"a.log"), LogPath());
+  std::wstring log = ReadLog(dir.File(L"a.log"));
+  EXPECT_EQ(std::wstring::npos, log.find(L"lost"));
+  EXPECT_NE(std::wstring::npos, log.find(L"kept"));
+  EXPECT_TRUE(test_support::ReadFileBytes(dir.File(L"b.log")).empty());
+  ResetLoggingForTesting();
+}
+
+TEST(FormatSetupExitCodeTest, SplitsStatusAndDetail) {
+  struct Case {
+    uint32_t code;
+    const wchar_t* text;
+  } cases[] = {
+      {0, L"SUCCESS_EXIT_CODE(0); error: 0"},
+      {0x01000005, L"GENERIC_ERROR(1); error: 5"},
+      {(101u << 24) | 0xFFFFFF, L"GENERIC_INITIALIZATION_FAILURE(101); error: 16777215"},
+      {117u << 24, L"UNABLE_TO_SET_DIRECTORY_ACL(117); error: 0"},
+      {3, L"SUCCESS_EXIT_CODE(0); error: 3"},
+      {114u << 24, L"Exit code: 114; error: 0"},
+      {0xFFFFFFFF, L"Exit code: 255; error: 16777215"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.text, FormatSetupExitCode(c.code)) << c.code;
+}
+
+}  // namespace
+}  // namespace logging

@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Installs every tool and dependency the build and the tests need on a Debian 12 machine.
+# Idempotent: a second run only checks and returns.
+set -euo pipefail
+
+stamp_dir=${SETUP_STAMP_DIR:-/var/lib/lite-installer-setup}
+stamp="$stamp_dir/done-v1"
+if [ -f "$stamp" ] && command -v i686-w64-mingw32-g++ >/dev/null && command -v wine >/dev/null \
+   && [ -x /usr/lib/wine/wine ] && [ -d /usr/src/googletest ] && ls /usr/src/jansson-src/jansson-* >/dev/null 2>&1; then
+  exit 0
+fi
+
+if [ "$(id -u)" != 0 ]; then
+  echo "setup: run as root (it installs Debian packages)" >&2
+  exit 1
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
+
+# Source entries, so that the jansson source package can be fetched.
+src_list=/etc/apt/sources.list.d/lite-installer-src.sources
+if [ ! -f "$src_list" ]; then
+  cat > "$src_list" <<'SRC'
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm bookworm-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SRC
+fi
+
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends \
+  g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev \
+  wine wine32:i386 libwine:i386 \
+  xvfb x11-apps imagemagick xauth \
+  osslsigncode gcab openssl python3 curl \
+  cmake make ninja-build dpkg-dev ca-certificates googletest >/dev/null
+
+# Jansson has no MinGW package: keep Debian's source package where the build can cross-compile it.
+if ! ls /usr/src/jansson-src/jansson-* >/dev/null 2>&1; then
+  mkdir -p /usr/src/jansson-src
+  (cd /usr/src/jansson-src && apt-get source -qq jansson >/dev/null)
+fi
+
+mkdir -p "$stamp_dir"
+touch "$stamp"
+echo "setup: done"
