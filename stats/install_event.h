@@ -1,0 +1,16 @@
+// One step of the install flow as the statistics see it: an ordered map from narrow keys
+// ("action", "stage", "error", "download_time", "setup_time", "uac") to wide values, in
+// byte order of the keys. Built by the emitter, turned into one extended-statistics URL.
+#ifndef STATS_INSTALL_EVENT_H_
+#define STATS_INSTALL_EVENT_H_
+
+#include <map>
+#include <string>
+
+namespace installer {
+
+using InstallEvent = std::map<std::string, std::wstring>;
+
+}  // namespace installer
+
+#endif  // STATS_INSTALL_EVENT_H_

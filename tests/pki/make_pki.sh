@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# Generates the project's test PKI into a folder (default: build/local/pki). Nothing here is
+# committed: every run makes fresh keys.
+#
+#   root_ca.{key,pem,der}        "Zorvin Test Root CA", trusted by the test Wine prefix
+#   tls.{key,pem}                server certificate for localhost / 127.0.0.1 (fake publisher)
+#   tls_wrong_name.{key,pem}     server certificate for another name
+#   sign_sha256.{key,pem}        code signing, certificate signed with sha256WithRSAEncryption
+#   sign_sha1.{key,pem}          code signing, certificate signed with sha1WithRSAEncryption
+#   sign_unlisted.{key,pem}      code signing by the same root, never on a trusted list
+#   self_signed.{key,pem}        self-signed code signing certificate (a chain of one)
+#   lookalike_root.{key,pem}     an untrusted root; lookalike.{key,pem} copies the subject of
+#                                sign_sha256 under it
+#   keys/key<N>.pem, keys/key<N>.spki.b64   (N = 0..9) 1024-bit RSA pairs for the trusted list
+#                                signature; the .b64 files are Base64 DER SubjectPublicKeyInfo
+set -euo pipefail
+out=${1:-build/local/pki}
+mkdir -p "$out/keys"
+cd "$out"
+
+if [ -f .complete ]; then exit 0; fi
+
+days=3650
+subj_prefix="/C=XX/O=Zorvin Test"
+
+cat > ext.cnf <<'CNF'
+[li_root]
+basicConstraints = critical, CA:TRUE
+keyUsage = critical, keyCertSign, cRLSign
+subjectKeyIdentifier = hash
+
+[li_tls]
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature, keyEncipherment
+extendedKeyUsage = serverAuth
+subjectAltName = DNS:localhost, IP:127.0.0.1
+authorityKeyIdentifier = keyid
+
+[li_tls_wrong]
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature, keyEncipherment
+extendedKeyUsage = serverAuth
+subjectAltName = DNS:wrong-name.invalid
+authorityKeyIdentifier = keyid
+
+[li_sign]
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature
+extendedKeyUsage = codeSigning
+authorityKeyIdentifier = keyid
+
+[li_self_sign]
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature
+extendedKeyUsage = codeSigning
+CNF
+
+serial() { openssl rand -hex 8 | sed 's/^./4/'; }
+
+root() {  # name, subject
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout "$1.key" -out "$1.pem" -days $days \
+    -subj "$2" -sha256 -set_serial "0x$(serial)" -extensions li_root -config <(cat /etc/ssl/openssl.cnf ext.cnf) 2>/dev/null
+}
+
+leaf() {  # name, subject, issuer, extension section, digest
+  openssl req -newkey rsa:2048 -nodes -keyout "$1.key" -out "$1.csr" -subj "$2" 2>/dev/null
+  openssl x509 -req -in "$1.csr" -CA "$3.pem" -CAkey "$3.key" -set_serial "0x$(serial)" \
+    -days $days "-$5" -extfile ext.cnf -extensions "li_$4" -out "$1.pem" 2>/dev/null
+  rm -f "$1.csr"
+}
+
+root root_ca "$subj_prefix/CN=Zorvin Test Root CA"
+openssl x509 -in root_ca.pem -outform DER -out root_ca.der
+leaf tls "$subj_prefix/CN=localhost" root_ca tls sha256
+leaf tls_wrong_name "$subj_prefix/CN=wrong-name.invalid" root_ca tls_wrong sha256
+leaf sign_sha256 "$subj_prefix/CN=Zorvin Test Code Signing" root_ca sign sha256
+leaf sign_sha1 "$subj_prefix/CN=Zorvin Test Code Signing SHA1" root_ca sign sha1
+leaf sign_unlisted "$subj_prefix/CN=Zorvin Test Unlisted Signer" root_ca sign sha256
+openssl req -x509 -newkey rsa:2048 -nodes -keyout self_signed.key -out self_signed.pem -days $days \
+  -subj "$subj_prefix/CN=Zorvin Test Self Signed" -sha256 -set_serial "0x$(serial)" \
+  -extensions li_self_sign -config <(cat /etc/ssl/openssl.cnf ext.cnf) 2>/dev/null
+root lookalike_root "$subj_prefix/CN=Zorvin Test Root CA"
+leaf lookalike "$subj_prefix/CN=Zorvin Test Code Signing" lookalike_root sign sha256
+
+for n in 0 1 2 3 4 5 6 7 8 9; do
+  openssl genrsa -out "keys/key$n.pem" 1024 2>/dev/null
+  openssl rsa -in "keys/key$n.pem" -pubout -outform DER 2>/dev/null | base64 -w0 > "keys/key$n.spki.b64"
+done
+rm -f ext.cnf *.srl
+touch .complete
