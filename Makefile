@@ -4,6 +4,9 @@
 LOCAL_BUILD ?= build/local
 RELEASE_BUILD ?= build/release
 JOBS ?= $(shell nproc)
+# Port of the local fake publisher baked into the local-profile build (one per build folder,
+# so that several build folders can run their tests at once).
+LOCAL_PORT ?= 47443
 # A CTest regular expression to run part of the suite: make test TESTS=Logging
 TESTS ?=
 TOOLCHAIN := $(CURDIR)/cmake/toolchain-mingw-i686.cmake
@@ -15,7 +18,7 @@ setup:
 
 $(LOCAL_BUILD)/build.ninja: CMakeLists.txt
 	@cmake -S . -B $(LOCAL_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN) \
-	  -DLI_PROFILE=local -DLI_BUILD_TESTS=ON >/dev/null
+	  -DLI_PROFILE=local -DLI_LOCAL_PORT=$(LOCAL_PORT) -DLI_BUILD_TESTS=ON >/dev/null
 
 $(RELEASE_BUILD)/build.ninja: CMakeLists.txt
 	@cmake -S . -B $(RELEASE_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN) \
