@@ -22,7 +22,7 @@ $(LOCAL_BUILD)/build.ninja: CMakeLists.txt
 
 $(RELEASE_BUILD)/build.ninja: CMakeLists.txt
 	@cmake -S . -B $(RELEASE_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN) \
-	  -DLI_PROFILE=release -DLI_BUILD_TESTS=OFF >/dev/null
+	  -DLI_PROFILE=release -DLI_THREAD_MODEL=win32 -DLI_BUILD_TESTS=OFF >/dev/null
 
 # The release executable: build/release/lite_installer.exe
 build: setup $(RELEASE_BUILD)/build.ninja
