@@ -1,0 +1,53 @@
+// Where the brand and partner packages come from.
+//
+// A package is a cabinet archive carried as a custom "BIN" resource of the installer's own
+// module: id 320 is the partner package, "BRAND_<name>" a brand package for one brand, id 319
+// the default brand package. The "brand-name" switch picks the brand; "auto" picks it from the
+// user's region and interface language with a fixed table.
+//
+// Everything that touches the system (resources, the region, the interface language and the
+// registry values an earlier run saved) sits behind `BrandEnvironment`, so the selection can
+// be tested with packages handed in by the test.
+#ifndef BRAND_BRAND_PACKAGES_H_
+#define BRAND_BRAND_PACKAGES_H_
+
+#include <string>
+#include <string_view>
+
+namespace installer {
+
+class BrandEnvironment {
+ public:
+  virtual ~BrandEnvironment() = default;
+
+  // Bytes of the "BIN" resource with that id or name (names match without regard to case).
+  // False, with *bytes untouched, when there is no such resource.
+  virtual bool LoadPackage(int id, std::string* bytes) const = 0;
+  virtual bool LoadPackage(const std::wstring& name, std::string* bytes) const = 0;
+  // The user's two-letter ISO region ("RU"), empty when Windows does not give one.
+  virtual std::string UserRegion() const = 0;
+  // The interface language code of the user (`DefaultUiLanguage`).
+  virtual std::string UserUiLanguage() const = 0;
+  // Removes a value saved by an earlier run under the browser's per-user key.
+  virtual bool RemoveSavedValue(const std::wstring& name) const = 0;
+};
+
+// The real system: the own module's resources, GetUserGeoID/GetGeoInfoW,
+// GetUserDefaultUILanguage and the browser's registry key. One per process.
+BrandEnvironment& DefaultBrandEnvironment();
+
+// The brand for a region and interface language code from the detection table; empty when no
+// row matches. Exact, case-sensitive comparisons.
+std::string BrandNameForRegionAndLanguage(std::string_view region, std::string_view language);
+
+// Reads region and language from `environment`, logs them and the outcome, and returns the
+// detected brand name, "zorvin" when the table has no row for them.
+std::string AutodetectBrandName(const BrandEnvironment& environment);
+
+// The region as Windows reports it: GetUserGeoID(GEOCLASS_NATION) and GetGeoInfoW(GEO_ISO2);
+// empty unless Windows returns exactly two characters and the terminator.
+std::string ReadUserRegion();
+
+}  // namespace installer
+
+#endif  // BRAND_BRAND_PACKAGES_H_
