@@ -28,8 +28,9 @@ class BrandEnvironment {
   virtual std::string UserRegion() const = 0;
   // The interface language code of the user (`DefaultUiLanguage`).
   virtual std::string UserUiLanguage() const = 0;
-  // Removes a value saved by an earlier run under the browser's per-user key.
-  virtual bool RemoveSavedValue(const std::wstring& name) const = 0;
+  // Removes a value saved by an earlier run under the browser's per-user key; failures are
+  // ignored, as nothing depends on the value being gone.
+  virtual void RemoveSavedValue(const std::string& name) const = 0;
 };
 
 // The real system: the own module's resources, GetUserGeoID/GetGeoInfoW,
