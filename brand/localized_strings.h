@@ -6,14 +6,25 @@
 #ifndef BRAND_LOCALIZED_STRINGS_H_
 #define BRAND_LOCALIZED_STRINGS_H_
 
+#include <windows.h>
+
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace installer {
 
 // String `id` of the table of `language_id` in the installer's own module; empty when the
 // block, the table or the entry is missing or the entry is empty.
 std::wstring LoadLocalizedString(uint32_t id, uint32_t language_id);
+
+// The same lookup in `module` (an image or a file loaded as a data file).
+std::wstring LoadLocalizedStringFromModule(HMODULE module, uint32_t id, uint32_t language_id);
+
+// Entry `index` (0 to 15) of one string-table block: sixteen counted UTF-16 strings, each a
+// 16-bit length followed by that many characters. Empty when the block ends before the
+// entry or the entry is empty. `block` is the resource data as raw bytes.
+std::wstring StringFromTableBlock(std::string_view block, uint32_t index);
 
 }  // namespace installer
 

@@ -1,0 +1,56 @@
+#include "brand/localized_strings.h"
+
+namespace installer {
+namespace {
+
+// String tables are stored in blocks of sixteen strings; block (id / 16) + 1 holds id.
+constexpr uint32_t kStringsPerBlock = 16;
+
+uint16_t ReadLittleEndian16(std::string_view bytes, size_t offset) {
+  return static_cast<uint16_t>(static_cast<uint8_t>(bytes[offset]) |
+                               (static_cast<uint8_t>(bytes[offset + 1]) << 8));
+}
+
+}  // namespace
+
+std::wstring StringFromTableBlock(std::string_view block, uint32_t index) {
+  if (index >= kStringsPerBlock) return std::wstring();
+  size_t offset = 0;
+  for (uint32_t entry = 0;; ++entry) {
+    if (offset > block.size() || block.size() - offset < 2) return std::wstring();
+    const size_t length = ReadLittleEndian16(block, offset);
+    offset += 2;
+    if (length * 2 > block.size() - offset) return std::wstring();
+    if (entry == index) {
+      std::wstring text(length, L'\0');
+      for (size_t i = 0; i < length; ++i) {
+        text[i] = static_cast<wchar_t>(ReadLittleEndian16(block, offset + 2 * i));
+      }
+      return text;
+    }
+    offset += length * 2;
+  }
+}
+
+std::wstring LoadLocalizedStringFromModule(HMODULE module, uint32_t id, uint32_t language_id) {
+  const uint32_t block_id = id / kStringsPerBlock + 1;
+  // A block id above 0xFFFF cannot be expressed as an integer resource name.
+  if (block_id > 0xFFFF) return std::wstring();
+  HRSRC resource = ::FindResourceExW(module, MAKEINTRESOURCEW(6) /* RT_STRING */,
+                                     MAKEINTRESOURCEW(block_id),
+                                     static_cast<WORD>(language_id));
+  if (resource == nullptr) return std::wstring();
+  const DWORD size = ::SizeofResource(module, resource);
+  HGLOBAL loaded = ::LoadResource(module, resource);
+  if (loaded == nullptr || size == 0) return std::wstring();
+  const void* data = ::LockResource(loaded);
+  if (data == nullptr) return std::wstring();
+  return StringFromTableBlock(std::string_view(static_cast<const char*>(data), size),
+                              id % kStringsPerBlock);
+}
+
+std::wstring LoadLocalizedString(uint32_t id, uint32_t language_id) {
+  return LoadLocalizedStringFromModule(::GetModuleHandleW(nullptr), id, language_id);
+}
+
+}  // namespace installer
