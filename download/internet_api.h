@@ -1,0 +1,66 @@
+// The WinINet calls of the download client, behind an interface.
+//
+// Production code uses `InternetApi::Default()`, which forwards to WinINet one to one. Tests
+// hand the client a fake that plays servers WinINet under Wine cannot play (one that accepts a
+// resume offset, one whose reads fail halfway, one that raises inside the open).
+#ifndef DOWNLOAD_INTERNET_API_H_
+#define DOWNLOAD_INTERNET_API_H_
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <utility>
+
+namespace installer {
+
+class InternetApi {
+ public:
+  virtual ~InternetApi() = default;
+
+  // Each call has the contract and the last-error behaviour of the WinINet function named.
+  virtual HINTERNET Open(const wchar_t* agent, DWORD access_type, const wchar_t* proxy,
+                         const wchar_t* proxy_bypass, DWORD flags) = 0;               // InternetOpenW
+  virtual INTERNET_STATUS_CALLBACK SetStatusCallback(HINTERNET handle,
+                                                     INTERNET_STATUS_CALLBACK callback) = 0;
+  virtual HINTERNET OpenUrl(HINTERNET internet, const wchar_t* url, const wchar_t* headers,
+                            DWORD headers_length, DWORD flags, DWORD_PTR context) = 0;  // InternetOpenUrlW
+  virtual DWORD SetFilePointer(HINTERNET request, LONG distance, DWORD move_method) = 0;
+  virtual BOOL ReadFile(HINTERNET request, void* buffer, DWORD size, DWORD* read) = 0;
+  virtual BOOL QueryInfo(HINTERNET request, DWORD info_level, void* buffer, DWORD* length,
+                         DWORD* index) = 0;                                              // HttpQueryInfoA
+  virtual BOOL CloseHandle(HINTERNET handle) = 0;                                        // InternetCloseHandle
+
+  // The process-wide WinINet implementation.
+  static InternetApi* Default();
+};
+
+// Owns one handle returned by an InternetApi and closes it through the same api. Closing keeps
+// the thread's last error.
+class InternetApiHandle {
+ public:
+  InternetApiHandle() = default;
+  ~InternetApiHandle() { reset(); }
+  InternetApiHandle(const InternetApiHandle&) = delete;
+  InternetApiHandle& operator=(const InternetApiHandle&) = delete;
+
+  [[nodiscard]] HINTERNET get() const { return handle_; }
+  explicit operator bool() const { return handle_ != nullptr; }
+
+  void reset(InternetApi* api = nullptr, HINTERNET handle = nullptr) {
+    if (handle_ != nullptr) {
+      DWORD saved = GetLastError();
+      api_->CloseHandle(handle_);
+      SetLastError(saved);
+    }
+    api_ = api;
+    handle_ = handle;
+  }
+
+ private:
+  InternetApi* api_ = nullptr;
+  HINTERNET handle_ = nullptr;
+};
+
+}  // namespace installer
+
+#endif  // DOWNLOAD_INTERNET_API_H_

@@ -1,0 +1,49 @@
+// Opening a URL with WinINet behind a structured-exception guard.
+//
+// WinINet is delay-loaded, and third-party modules hook into it (proxies, certificate
+// revocation providers). A failure to load it, or a crash inside such a module while a URL is
+// opened, must end that one request, not the process. `OpenUrlGuarded` runs
+// `InternetOpenUrlW` inside a guard and reports what was raised; the helpers below turn the
+// report into the log text and recognise one known culprit, an old revocation provider.
+#ifndef DOWNLOAD_OPEN_URL_GUARDED_H_
+#define DOWNLOAD_OPEN_URL_GUARDED_H_
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <cstdint>
+#include <string>
+
+namespace installer {
+
+// Exception code of a failed delay-loaded import (module or procedure not found).
+inline constexpr uint32_t kDelayLoadFailureCode = 0xC06D007E;
+
+// What a guard recorded when an exception was raised while a URL was opened. All fields
+// stay empty (0) when nothing was raised. The names are filled only for kDelayLoadFailureCode;
+// exception_proc stays empty when the import was by ordinal.
+struct DownloadFailureInfo {
+  uint32_t exception_code = 0;
+  std::string exception_dll;
+  std::string exception_proc;
+};
+
+// Calls InternetOpenUrlW with the given arguments inside a structured-exception guard.
+// Returns the request handle (owned by the caller), or null when the call failed or raised.
+// `exception` (may be null) is cleared first and then filled when the call raised; the
+// thread's last error is the one InternetOpenUrlW left when it returned normally.
+HINTERNET OpenUrlGuarded(HINTERNET internet, const wchar_t* url, const wchar_t* headers,
+                         DWORD headers_length, DWORD flags, DWORD_PTR context,
+                         DownloadFailureInfo* exception);
+
+// "Exception with code=<unsigned decimal>" + "dll_name=<dll>" when the library name is not
+// empty + "proc_name=<proc>" when the procedure name is not empty, with no separators.
+std::string DescribeException(const DownloadFailureInfo& exception);
+
+// True for a delay-load failure whose library is "cplib.dll" (any case) and whose procedure
+// name contains "cryptopro" (any case).
+bool IsCryptoProFailure(const DownloadFailureInfo& exception);
+
+}  // namespace installer
+
+#endif  // DOWNLOAD_OPEN_URL_GUARDED_H_
