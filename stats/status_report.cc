@@ -1,0 +1,144 @@
+#include "stats/status_report.h"
+
+#include <limits>
+
+#include "build_config/endpoints.h"
+#include "platform/strings.h"
+#include "platform/url_escape.h"
+
+namespace installer {
+
+namespace {
+
+// Appends "&key=" + escaped value, or nothing when the value escapes to nothing.
+void AppendEscaped(std::wstring* url, const wchar_t* key, std::wstring_view value) {
+  std::wstring escaped = platform::EscapeUrl(value);
+  if (escaped.empty()) return;
+  url->append(key);
+  url->append(escaped);
+}
+
+InstallEvent ActionStage(const wchar_t* action, const wchar_t* stage) {
+  InstallEvent event;
+  event["action"] = action;
+  if (stage) event["stage"] = stage;
+  return event;
+}
+
+}  // namespace
+
+std::wstring StatusBaseUrl() {
+  return L"https://" + platform::Widen(endpoints::kStatusHost) + L"/get/browser/install";
+}
+
+int64_t DurationToSeconds(int64_t microseconds) {
+  if (microseconds == std::numeric_limits<int64_t>::max()) return microseconds;
+  return microseconds / 1000000;
+}
+
+std::wstring DownloadStatusUrl(const StatusData& data, const DownloadAttempt& attempt) {
+  if (data.cancel_count > 0) return std::wstring();
+  std::wstring url = StatusBaseUrl();
+  url += L"?status=";
+  url += attempt.success ? L"success" : L"failed";
+  if (attempt.attempt != 0) url += L"&attempt=" + platform::ToWString(attempt.attempt);
+  url += L"&downloaded=" + platform::ToWString(attempt.downloaded);
+  url += L"&ui=" + data.ui;
+  AppendEscaped(&url, L"&url=", attempt.url);
+  if (!attempt.final_url.empty()) {
+    AppendEscaped(&url, L"&redirect=", platform::ExtractUrlHost(attempt.final_url));
+  }
+  AppendEscaped(&url, L"&error=", attempt.error);
+  return url;
+}
+
+bool DownloadFailureEvent(const StatusData& data, const DownloadAttempt& attempt,
+                          InstallEvent* event) {
+  if (data.cancel_count > 0 || attempt.success) return false;
+  InstallEvent result = ActionStage(L"download", L"error");
+  result["error"] = L"attempt-" + platform::ToWString(attempt.attempt) + L"-" + attempt.error;
+  *event = std::move(result);
+  return true;
+}
+
+std::wstring InstallationFinishedUrl(const StatusData& data, bool success) {
+  std::wstring url = StatusBaseUrl();
+  url += L"?ui=" + data.ui;
+  url += L"&result=";
+  if (data.cancel_count > 0) {
+    url += L"cancelled";
+  } else {
+    url += success ? L"success" : L"failed";
+  }
+  url += L"&time=" + platform::ToWString(DurationToSeconds(data.total_time_us));
+  // Only an exact zero means "never measured"; a short step still reports "0".
+  if (data.download_time_us != 0) {
+    url += L"&download_time=" + platform::ToWString(DurationToSeconds(data.download_time_us));
+  }
+  if (data.install_time_us != 0) {
+    url += L"&install_time=" + platform::ToWString(DurationToSeconds(data.install_time_us));
+  }
+  return url;
+}
+
+InstallEvent InstallerStartedEvent() { return ActionStage(L"installer_started", nullptr); }
+
+InstallEvent DownloadStartedEvent() { return ActionStage(L"download", L"started"); }
+
+InstallEvent DownloadFinishedEvent(int64_t download_time_us) {
+  InstallEvent event = ActionStage(L"download", L"finished");
+  event["download_time"] = platform::ToWString(DurationToSeconds(download_time_us));
+  return event;
+}
+
+InstallEvent SetupArcLockErrorEvent() { return ActionStage(L"setup_arc_lock", L"error"); }
+
+InstallEvent VerificationErrorEvent() { return ActionStage(L"verification", L"error"); }
+
+InstallEvent InstallButtonClickedEvent() {
+  return ActionStage(L"install_browser_button_clicked", nullptr);
+}
+
+std::wstring SetupAction(bool has_old_version) {
+  return has_old_version ? L"update" : L"setup";
+}
+
+std::wstring UacValue(bool uac_notifications_enabled, bool elevated_runner) {
+  if (!uac_notifications_enabled) return L"100";
+  return elevated_runner ? L"1" : L"0";
+}
+
+InstallEvent SetupLaunchedEvent(bool has_old_version, std::wstring_view uac) {
+  InstallEvent event;
+  event["action"] = SetupAction(has_old_version);
+  event["stage"] = L"setup_exe_launched";
+  event["uac"] = std::wstring(uac);
+  return event;
+}
+
+bool SetupExitError(bool started, bool elevated_runner, int32_t exit_code, std::wstring* error) {
+  if (!started) {
+    *error = L"FailedToStart";
+    return true;
+  }
+  if (elevated_runner) {
+    if (exit_code == 400) return false;
+  } else if (exit_code == 1 || exit_code == 3 || exit_code == 5) {
+    return false;
+  }
+  *error = platform::ToWString(exit_code);
+  return true;
+}
+
+InstallEvent SetupExitedEvent(bool has_old_version, bool started, bool elevated_runner,
+                              int32_t exit_code, int64_t install_time_us) {
+  InstallEvent event;
+  event["action"] = SetupAction(has_old_version);
+  event["stage"] = L"setup_exe_exited";
+  std::wstring error;
+  if (SetupExitError(started, elevated_runner, exit_code, &error)) event["error"] = error;
+  event["setup_time"] = platform::ToWString(DurationToSeconds(install_time_us));
+  return event;
+}
+
+}  // namespace installer
