@@ -1,0 +1,23 @@
+// The one way the installer stops itself on purpose.
+//
+// A handful of Windows services are not expected to fail: creating an unnamed event or a
+// critical section, and drawing random bytes from the system generator. Code that cannot go
+// on without them (every worker, every wait, every temporary name) calls `FatalStop`
+// instead of inventing a recovery path that could never be tested.
+#ifndef PLATFORM_FATAL_H_
+#define PLATFORM_FATAL_H_
+
+#include <cstdint>
+
+namespace platform {
+
+// Exit code of a process ended by `FatalStop`.
+inline constexpr uint32_t kFatalStopExitCode = 0xC0000409u;
+
+// Writes one ERROR log line naming `what` (the last Windows error is appended to it by the
+// log), then terminates the process with `kFatalStopExitCode`. Never returns.
+[[noreturn]] void FatalStop(const char* what);
+
+}  // namespace platform
+
+#endif  // PLATFORM_FATAL_H_

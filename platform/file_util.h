@@ -1,0 +1,110 @@
+// Files and folders on disk: presence, temporary names, copying, deleting and searching.
+//
+// Every operation reports failure by returning false (or an empty path from
+// `FolderWalker::Next`), leaves its out-parameter untouched then, and keeps the thread's
+// last error as the failing Windows call set it, so the caller can log it. Operations that
+// hand a path to Windows refuse paths of `FilePath::kMaxPath` characters or more where
+// Windows would silently truncate or misread them; such a refusal sets ERROR_FILENAME_EXCED_RANGE.
+#ifndef PLATFORM_FILE_UTIL_H_
+#define PLATFORM_FILE_UTIL_H_
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/file_path.h"
+#include "platform/scoped_handle.h"
+
+namespace platform {
+
+// Attempts `MakeTempFolderIn` makes before it gives up.
+inline constexpr int kMaxTempFolderAttempts = 50;
+
+// True when GetFileAttributesW succeeds for the path (a file or a folder exists).
+bool IsPresent(const FilePath& path);
+
+// The user's temporary folder (GetTempPathW into 260 characters) without trailing
+// separators. Fails when Windows returns 0 or a path longer than 259 characters.
+bool TempFolder(FilePath* folder);
+
+// Creates a new empty file with GetTempFileNameW (folder, prefix, 0); only the first three
+// characters of `prefix` are used by Windows. The result is the long form of the name when
+// GetLongPathNameW can give it, else the name as created. The caller owns the file.
+bool MakeTempFileIn(const FilePath& folder, std::wstring_view prefix, FilePath* file);
+// `MakeTempFileIn` in `TempFolder`.
+bool MakeTempFile(std::wstring_view prefix, FilePath* file);
+
+// Creates a new folder `base`\<prefix><process id>_<random 0..32767> (decimal), trying up
+// to `kMaxTempFolderAttempts` random numbers. The caller owns (and deletes) the folder.
+bool MakeTempFolderIn(const FilePath& base, std::wstring_view prefix, FilePath* folder);
+// `MakeTempFolderIn` in `TempFolder`.
+bool MakeTempFolder(std::wstring_view prefix, FilePath* folder);
+
+// Where `MakeTempFolderIn` creates its candidates; tests substitute one.
+class FolderCreator {
+ public:
+  virtual ~FolderCreator() = default;
+  // CreateDirectoryW semantics: false (with the last error set) when the folder exists or
+  // cannot be made.
+  virtual bool CreateFolder(const FilePath& path) = 0;
+};
+bool MakeTempFolderInForTesting(const FilePath& base, std::wstring_view prefix,
+                                FolderCreator* creator, FilePath* folder);
+
+// Copies a file with CopyFileW, replacing an existing target, and clears the read-only
+// attribute of the copy. Refuses paths that reference a parent folder or are 260
+// characters or longer (ERROR_BAD_PATHNAME / ERROR_FILENAME_EXCED_RANGE).
+bool CopyFileTo(const FilePath& from, const FilePath& to);
+
+// Deletes a file or a folder. An empty path is success; a missing path is success; a path
+// of 260 characters or more fails without touching the disk. A `*` or `?` in the last
+// component deletes every matching entry of that folder (none matching is success). Files
+// lose their read-only attribute first. A folder is removed with RemoveDirectoryW, so
+// without `recursive` only an empty folder goes; with it, its contents go first (reparse
+// points are removed as links, never followed). Stops at the first entry that cannot be
+// deleted.
+bool DeletePath(const FilePath& path, bool recursive);
+
+// Marks a file or an empty folder for deletion at the next reboot (MoveFileExW without a
+// target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT). Needs rights to write
+// the pending-rename list; fails for paths of 260 characters or more.
+bool DeletePathAtReboot(const FilePath& path);
+
+// Lists the entries of a folder that match a pattern, one at a time.
+//
+// Searches `root`\`pattern` ("*" when the pattern is empty). Before Windows 7 it uses
+// FindFirstFileW; later FindFirstFileExW with basic information and large fetches. "." and
+// ".." are never returned. With `recursive`, every matching folder that is not a reparse
+// point is searched with the same pattern after the current folder is finished (so a
+// pattern that folders do not match does not descend). Not thread-safe; one walk per object.
+class FolderWalker {
+ public:
+  enum FileType { kFiles = 1, kFolders = 2 };
+
+  FolderWalker(const FilePath& root, bool recursive, int file_types,
+               std::wstring_view pattern = std::wstring_view());
+  FolderWalker(const FolderWalker&) = delete;
+  FolderWalker& operator=(const FolderWalker&) = delete;
+
+  // The full path of the next match, or an empty path when there is none (also when the
+  // root cannot be searched).
+  FilePath Next();
+
+ private:
+  bool StartSearch(const FilePath& folder);
+
+  std::wstring pattern_;
+  bool recursive_;
+  int file_types_;
+  std::vector<FilePath> pending_;
+  FilePath current_folder_;
+  ScopedFindHandle find_;
+  WIN32_FIND_DATAW data_{};
+  bool has_data_ = false;
+};
+
+}  // namespace platform
+
+#endif  // PLATFORM_FILE_UTIL_H_
