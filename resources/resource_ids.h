@@ -9,6 +9,11 @@
 #define IDR_DEFAULT_BRAND_PACKAGE 319
 #define IDR_PARTNER_PACKAGE 320
 
+// Documents handed unchanged to the browser setup program, custom resource type "BIN".
+#define IDR_INSTALLER_DATA 305
+#define IDR_CLIDS 306
+#define IDR_CLIDS_SEARCHBAND 322
+
 // String tables (one per interface language).
 #define IDS_PROGRESS_HEADING 400
 #define IDS_INSTALLER_CAPTION 401
