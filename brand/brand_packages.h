@@ -11,8 +11,11 @@
 #ifndef BRAND_BRAND_PACKAGES_H_
 #define BRAND_BRAND_PACKAGES_H_
 
+#include <memory>
 #include <string>
 #include <string_view>
+
+struct HINSTANCE__;  // HMODULE, without <windows.h>
 
 namespace installer {
 
@@ -36,6 +39,10 @@ class BrandEnvironment {
 // The real system: the own module's resources, GetUserGeoID/GetGeoInfoW,
 // GetUserDefaultUILanguage and the browser's registry key. One per process.
 BrandEnvironment& DefaultBrandEnvironment();
+
+// The same for another module's resources (an executable loaded as a data file); the region,
+// language and registry parts are the real system's. `module` must outlive the result.
+std::unique_ptr<BrandEnvironment> CreateModuleBrandEnvironment(HINSTANCE__* module);
 
 // The brand for a region and interface language code from the detection table; empty when no
 // row matches. Exact, case-sensitive comparisons.

@@ -1,0 +1,187 @@
+#include "brand/brand_packages.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+#include "brand/brand_info.h"
+#include "brand/language.h"
+#include "brand/registry_values.h"
+#include "platform/scoped_handle.h"
+#include "platform/strings.h"
+#include "resources/resource_ids.h"
+#include "startup/logging.h"
+
+namespace installer {
+namespace {
+
+constexpr char kDefaultBrandName[] = "zorvin";
+constexpr wchar_t kPackageResourceType[] = L"BIN";
+constexpr wchar_t kBrandResourcePrefix[] = L"BRAND_";
+
+struct BrandRule {
+  const char* region;    // empty: any region
+  const char* language;  // empty: any language
+  const char* brand;
+};
+
+// Tried in order: the first row whose non-empty cells both match wins.
+constexpr BrandRule kBrandRules[] = {
+    {"RU", "uk", "ua_uk"}, {"RU", "", "zorvin"}, {"UA", "ru", "ua_ru"}, {"UA", "", "ua_uk"},
+    {"TR", "", "tb"},      {"", "ru", "zorvin"}, {"", "uk", "ua_uk"},   {"", "tr", "tb"},
+};
+
+bool CellMatches(std::string_view cell, std::string_view value) {
+  return cell.empty() || cell == value;
+}
+
+// Resource names and ids share one lookup; `name` is either a MAKEINTRESOURCE id or a string.
+bool LoadBinResource(HMODULE module, const wchar_t* name, std::string* bytes) {
+  HRSRC info = FindResourceW(module, name, kPackageResourceType);
+  if (info == nullptr) return false;
+  HGLOBAL loaded = LoadResource(module, info);
+  if (loaded == nullptr) return false;
+  const void* data = LockResource(loaded);
+  DWORD size = SizeofResource(module, info);
+  if (data == nullptr && size != 0) return false;
+  bytes->assign(static_cast<const char*>(data), size);
+  return true;
+}
+
+class ModuleBrandEnvironment : public BrandEnvironment {
+ public:
+  explicit ModuleBrandEnvironment(HMODULE module) : module_(module) {}
+
+  bool LoadPackage(int id, std::string* bytes) const override {
+    return LoadBinResource(module_, MAKEINTRESOURCEW(id), bytes);
+  }
+  bool LoadPackage(const std::wstring& name, std::string* bytes) const override {
+    return LoadBinResource(module_, name.c_str(), bytes);
+  }
+  std::string UserRegion() const override { return ReadUserRegion(); }
+  std::string UserUiLanguage() const override { return DefaultUiLanguage(); }
+  void RemoveSavedValue(const std::string& name) const override {
+    RemoveValueFromRegistry(name);
+  }
+
+ private:
+  HMODULE module_;
+};
+
+// The whole package goes to the setup program byte for byte; it reads the file itself, so
+// a failed write is not this program's concern.
+void WritePackageFile(const std::wstring& path, const std::string& bytes) {
+  platform::ScopedKernelHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                                nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                                nullptr));
+  if (!file.is_valid()) return;
+  size_t offset = 0;
+  while (offset < bytes.size()) {
+    DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - offset, 1 << 20));
+    DWORD written = 0;
+    if (!WriteFile(file.get(), bytes.data() + offset, chunk, &written, nullptr) || written == 0) {
+      return;
+    }
+    offset += written;
+  }
+}
+
+}  // namespace
+
+BrandEnvironment& DefaultBrandEnvironment() {
+  static ModuleBrandEnvironment environment(GetModuleHandleW(nullptr));
+  return environment;
+}
+
+std::unique_ptr<BrandEnvironment> CreateModuleBrandEnvironment(HINSTANCE__* module) {
+  return std::make_unique<ModuleBrandEnvironment>(module);
+}
+
+std::string BrandNameForRegionAndLanguage(std::string_view region, std::string_view language) {
+  for (const BrandRule& rule : kBrandRules) {
+    if (CellMatches(rule.region, region) && CellMatches(rule.language, language)) {
+      return rule.brand;
+    }
+  }
+  return std::string();
+}
+
+std::string ReadUserRegion() {
+  GEOID geo_id = GetUserGeoID(GEOCLASS_NATION);
+  if (geo_id == GEOID_NOT_AVAILABLE) return std::string();
+  wchar_t iso2[3] = {};
+  if (GetGeoInfoW(geo_id, GEO_ISO2, iso2, 3, 0) != 3) return std::string();
+  return platform::Narrow(std::wstring_view(iso2, 2));
+}
+
+std::string AutodetectBrandName(const BrandEnvironment& environment) {
+  std::string region = environment.UserRegion();
+  LOG(INFO, "AutodetectBrandName") << "User region: " << region;
+  std::string language = environment.UserUiLanguage();
+  LOG(INFO, "AutodetectBrandName") << "User locale: " << language;
+  std::string brand = BrandNameForRegionAndLanguage(region, language);
+  if (!brand.empty()) {
+    LOG(INFO, "AutodetectBrandName") << "Detected brand-name: " << brand;
+    return brand;
+  }
+  LOG(INFO, "AutodetectBrandName") << "Didn't found brand-name. Use default: "
+                                   << kDefaultBrandName;
+  return kDefaultBrandName;
+}
+
+void BrandInfo::GetInfo(const std::wstring& brand_name) {
+  Clear();
+  // An earlier, failed run may have left these for the setup program; this run decides anew.
+  environment_->RemoveSavedValue("brand");
+  environment_->RemoveSavedValue("BrandFile");
+  environment_->RemoveSavedValue("PartnerFile");
+  Clear();
+  brand_package_path_ = work_dir_ + L"BrandFile";
+  partner_package_path_ = work_dir_ + L"PartnerFile";
+  LOG(INFO, "GetInfo") << "Brand package path: " << brand_package_path_;
+  LOG(INFO, "GetInfo") << "Partner package path: " << partner_package_path_;
+  GetInfoFromResources(brand_name);
+}
+
+void BrandInfo::GetInfoFromResources(const std::wstring& brand_name) {
+  std::string partner_package;
+  if (environment_->LoadPackage(IDR_PARTNER_PACKAGE, &partner_package) &&
+      !partner_package.empty()) {
+    LOG(INFO, "GetInfoFromResources") << "Extract Partner package: " << partner_package_path_
+                                      << " [" << partner_package.size() << "B]";
+    WritePackageFile(partner_package_path_, partner_package);
+    partner_package_loaded_ = 1;
+    ReadConfig(partner_package, "partner_config");
+  } else {
+    LOG(WARNING, "GetInfoFromResources") << "Partner package is empty.";
+  }
+
+  std::string brand_package;
+  bool loaded = false;
+  if (brand_name == L"auto") {
+    std::string name = platform::ToLowerAscii(AutodetectBrandName(*environment_));
+    LOG(INFO, "GetInfoFromResources") << "Fetching autodetected " << name << " package";
+    loaded = environment_->LoadPackage(kBrandResourcePrefix + platform::Widen(name),
+                                       &brand_package);
+  } else if (!brand_name.empty()) {
+    LOG(INFO, "GetInfoFromResources") << "Fetching defined" << brand_name << " package";
+    loaded = environment_->LoadPackage(kBrandResourcePrefix + platform::ToLowerAscii(brand_name),
+                                       &brand_package);
+  }
+  if (!loaded || brand_package.empty()) {
+    LOG(INFO, "GetInfoFromResources") << "Fetching default package";
+    brand_package.clear();
+    if (!environment_->LoadPackage(IDR_DEFAULT_BRAND_PACKAGE, &brand_package) ||
+        brand_package.empty()) {
+      LOG(WARNING, "GetInfoFromResources") << "Brand package is empty.";
+      return;
+    }
+  }
+  LOG(INFO, "GetInfoFromResources") << "Extract Brand package: " << brand_package_path_ << " ["
+                                    << brand_package.size() << "B]";
+  WritePackageFile(brand_package_path_, brand_package);
+  brand_package_loaded_ = 1;
+  ReadConfig(brand_package, "brand_config");
+}
+
+}  // namespace installer
