@@ -1,0 +1,88 @@
+#include "brand/urls.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include "build_config/endpoints.h"
+#include "platform/strings.h"
+#include "startup/logging.h"
+
+namespace installer {
+namespace {
+
+constexpr char kHttps[] = "https://";
+
+// Sorted, so that the lookup can be a binary search.
+constexpr std::string_view kForwardedDownloadParams[] = {
+    "banerid", "beta",  "betacusto", "bgid",       "calypso", "custo",
+    "expcalypso", "football", "lang", "partner_id", "tablo", "zvpartner_id",
+};
+
+}  // namespace
+
+RegionalSite RegionalSiteForBrandId(std::string_view brand_id) {
+  if (brand_id == "by") return RegionalSite::kBelarusian;
+  if (brand_id == "int") return RegionalSite::kInternational;
+  if (brand_id == "tb") return RegionalSite::kTurkish;
+  if (brand_id == "ua" || brand_id == "ua-uk" || brand_id == "ua-ru") {
+    return RegionalSite::kUkrainian;
+  }
+  return RegionalSite::kRussian;
+}
+
+const char* RegionalSiteHost(RegionalSite site) {
+  switch (site) {
+    case RegionalSite::kBelarusian:
+      return endpoints::kSiteByHost;
+    case RegionalSite::kInternational:
+      return endpoints::kSiteIntHost;
+    case RegionalSite::kTurkish:
+      return endpoints::kSiteTrHost;
+    case RegionalSite::kUkrainian:
+      return endpoints::kSiteUaHost;
+    case RegionalSite::kRussian:
+      break;
+  }
+  return endpoints::kSiteRuHost;
+}
+
+bool IsForwardedDownloadParam(std::string_view key) {
+  return std::binary_search(std::begin(kForwardedDownloadParams),
+                            std::end(kForwardedDownloadParams), key);
+}
+
+std::string GetInstallerSlideUrl(const BrandInfo& brand_info, bool tagged) {
+  if (tagged && !brand_info.slide_url_if_tagged().empty()) {
+    return brand_info.slide_url_if_tagged();
+  }
+  if (!tagged && !brand_info.slide_url().empty()) return brand_info.slide_url();
+  LOG(WARNING, "GetInstallerSlideUrl")
+      << "Deprecated. Use brand package for setting \"slide_url\" and \"slide_url_if_tagged\" "
+         "in \"install\" section";
+  std::string url = std::string(kHttps) + endpoints::kDownloadHost + "/browser/installer/";
+  if (tagged && brand_info.language() == "ru") url += "custom/";
+  url += brand_info.language();
+  url += "/";
+  return url;
+}
+
+std::string GetFallbackDownloadUrl(const BrandInfo& brand_info, const DistribInfoParams& params) {
+  std::string url = std::string(kHttps) +
+                    RegionalSiteHost(RegionalSiteForBrandId(brand_info.brand_id())) +
+                    "/download?";
+  for (const auto& [key, value] : params.params()) {
+    if (!IsForwardedDownloadParam(key)) continue;
+    url += key;
+    url += '=';
+    url += value;
+    url += '&';
+  }
+  url += "full=1&code=lite_install_failed";
+  return url;
+}
+
+std::wstring GetLicenseLinkUrl(const BrandInfo& brand_info) {
+  return platform::Widen(brand_info.license_url() + "?lang=" + brand_info.language());
+}
+
+}  // namespace installer
