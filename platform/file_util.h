@@ -11,8 +11,8 @@
 #include <windows.h>
 
 #include <string>
+#include <deque>
 #include <string_view>
-#include <vector>
 
 #include "platform/file_path.h"
 #include "platform/scoped_handle.h"
@@ -30,11 +30,23 @@ bool IsPresent(const FilePath& path);
 bool TempFolder(FilePath* folder);
 
 // Creates a new empty file with GetTempFileNameW (folder, prefix, 0); only the first three
-// characters of `prefix` are used by Windows. The result is the long form of the name when
-// GetLongPathNameW can give it, else the name as created. The caller owns the file.
+// characters of `prefix` are used by Windows. Fails when it returns 0; any other result is
+// the number of the file it created (111 too: that is "<pre>6F.tmp", not an error code).
+// The result is the long form of the name when GetLongPathNameW can give it, else the name
+// as created. The caller owns the file.
 bool MakeTempFileIn(const FilePath& folder, std::wstring_view prefix, FilePath* file);
 // `MakeTempFileIn` in `TempFolder`.
 bool MakeTempFile(std::wstring_view prefix, FilePath* file);
+
+// The GetTempFileNameW behind `MakeTempFileIn`; tests substitute one.
+class TempFileNamer {
+ public:
+  virtual ~TempFileNamer() = default;
+  // GetTempFileNameW(folder, prefix, 0, name) with `name` of `FilePath::kMaxPath` characters.
+  virtual UINT MakeName(const wchar_t* folder, const wchar_t* prefix, wchar_t* name) = 0;
+};
+bool MakeTempFileInForTesting(const FilePath& folder, std::wstring_view prefix,
+                              TempFileNamer* namer, FilePath* file);
 
 // Creates a new folder `base`\<prefix><process id>_<random 0..32767> (decimal), trying up
 // to `kMaxTempFolderAttempts` random numbers. The caller owns (and deletes) the folder.
@@ -63,8 +75,8 @@ bool CopyFileTo(const FilePath& from, const FilePath& to);
 // component deletes every matching entry of that folder (none matching is success). Files
 // lose their read-only attribute first. A folder is removed with RemoveDirectoryW, so
 // without `recursive` only an empty folder goes; with it, its contents go first (reparse
-// points are removed as links, never followed). Stops at the first entry that cannot be
-// deleted.
+// points are removed as links, never followed). An entry that cannot be deleted does not
+// stop the others from going; the call then fails with the last error of the first failure.
 bool DeletePath(const FilePath& path, bool recursive);
 
 // Marks a file or an empty folder for deletion at the next reboot (MoveFileExW without a
@@ -98,7 +110,7 @@ class FolderWalker {
   std::wstring pattern_;
   bool recursive_;
   int file_types_;
-  std::vector<FilePath> pending_;
+  std::deque<FilePath> pending_;
   FilePath current_folder_;
   ScopedFindHandle find_;
   WIN32_FIND_DATAW data_{};

@@ -1,0 +1,268 @@
+#include "platform/file_util.h"
+
+#include <string>
+
+#include "platform/random.h"
+#include "platform/strings.h"
+#include "platform/windows_version.h"
+
+namespace platform {
+
+namespace {
+
+bool TooLong(const FilePath& path) { return path.value().size() >= FilePath::kMaxPath; }
+
+bool HasWildcard(const FilePath& path) {
+  return path.BaseName().value().find_first_of(L"*?") != std::wstring::npos;
+}
+
+bool IsDotOrDotDot(const wchar_t* name) {
+  return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
+}
+
+class SystemTempFileNamer : public TempFileNamer {
+ public:
+  UINT MakeName(const wchar_t* folder, const wchar_t* prefix, wchar_t* name) override {
+    return ::GetTempFileNameW(folder, prefix, 0, name);
+  }
+};
+
+class SystemFolderCreator : public FolderCreator {
+ public:
+  bool CreateFolder(const FilePath& path) override {
+    return ::CreateDirectoryW(path.value().c_str(), nullptr) != FALSE;
+  }
+};
+
+// Remembers the first failure of a sequence of deletions.
+class FirstError {
+ public:
+  void Record() {
+    if (ok_) error_ = ::GetLastError();
+    ok_ = false;
+  }
+  bool Finish() const {
+    if (!ok_) ::SetLastError(error_);
+    return ok_;
+  }
+
+ private:
+  bool ok_ = true;
+  DWORD error_ = ERROR_SUCCESS;
+};
+
+bool DeleteEntry(const FilePath& path, DWORD attributes, bool recursive);
+
+// Deletes every entry that `query` (a folder plus a pattern) finds in `folder`.
+bool DeleteMatches(const FilePath& folder, const FilePath& query, bool recursive) {
+  WIN32_FIND_DATAW data;
+  ScopedFindHandle find(::FindFirstFileW(query.value().c_str(), &data));
+  if (!find.is_valid()) {
+    DWORD error = ::GetLastError();
+    // Nothing matching, or no such folder: nothing to delete.
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+           error == ERROR_NO_MORE_FILES;
+  }
+  FirstError result;
+  do {
+    if (IsDotOrDotDot(data.cFileName)) continue;
+    FilePath entry = folder.Append(data.cFileName);
+    if (TooLong(entry)) {
+      ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+      result.Record();
+      continue;
+    }
+    if (!DeleteEntry(entry, data.dwFileAttributes, recursive)) result.Record();
+  } while (::FindNextFileW(find.get(), &data));
+  return result.Finish();
+}
+
+bool DeleteEntry(const FilePath& path, DWORD attributes, bool recursive) {
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    FirstError result;
+    // A reparse point (junction, symbolic link) is removed as the link itself; its target
+    // belongs to somebody else.
+    if (recursive && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        !DeleteMatches(path, path.Append(L"*"), true)) {
+      result.Record();
+    }
+    if (!::RemoveDirectoryW(path.value().c_str())) result.Record();
+    return result.Finish();
+  }
+  if ((attributes & FILE_ATTRIBUTE_READONLY) &&
+      !::SetFileAttributesW(path.value().c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+    return false;
+  }
+  return ::DeleteFileW(path.value().c_str()) != FALSE;
+}
+
+}  // namespace
+
+bool IsPresent(const FilePath& path) {
+  return ::GetFileAttributesW(path.value().c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool TempFolder(FilePath* folder) {
+  wchar_t buffer[FilePath::kMaxPath];
+  DWORD length = ::GetTempPathW(FilePath::kMaxPath, buffer);
+  if (length == 0) return false;
+  if (length > FilePath::kMaxPath - 1) {
+    // The return value is the size the path needs; nothing was written.
+    ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
+  *folder = FilePath(std::wstring_view(buffer, length)).StripTrailingSeparators();
+  return true;
+}
+
+bool MakeTempFileInForTesting(const FilePath& folder, std::wstring_view prefix,
+                              TempFileNamer* namer, FilePath* file) {
+  std::wstring prefix_text(prefix);
+  wchar_t name[FilePath::kMaxPath];
+  name[0] = L'\0';
+  if (namer->MakeName(folder.value().c_str(), prefix_text.c_str(), name) == 0) return false;
+  name[FilePath::kMaxPath - 1] = L'\0';
+  wchar_t long_name[FilePath::kMaxPath];
+  DWORD saved_error = ::GetLastError();
+  DWORD length = ::GetLongPathNameW(name, long_name, FilePath::kMaxPath);
+  // The temporary folder is often given in its short 8.3 form ("C:\Users\JOHNSM~1\...");
+  // callers compare and log the long form.
+  if (length > 0 && length < FilePath::kMaxPath) {
+    *file = FilePath(std::wstring_view(long_name, length));
+  } else {
+    *file = FilePath(name);
+  }
+  ::SetLastError(saved_error);
+  return true;
+}
+
+bool MakeTempFileIn(const FilePath& folder, std::wstring_view prefix, FilePath* file) {
+  SystemTempFileNamer namer;
+  return MakeTempFileInForTesting(folder, prefix, &namer, file);
+}
+
+bool MakeTempFile(std::wstring_view prefix, FilePath* file) {
+  FilePath folder;
+  return TempFolder(&folder) && MakeTempFileIn(folder, prefix, file);
+}
+
+bool MakeTempFolderInForTesting(const FilePath& base, std::wstring_view prefix,
+                                FolderCreator* creator, FilePath* folder) {
+  std::wstring stem(prefix);
+  stem += ToWString(static_cast<unsigned long>(::GetCurrentProcessId()));
+  stem += L'_';
+  for (int attempt = 0; attempt < kMaxTempFolderAttempts; ++attempt) {
+    FilePath candidate = base.Append(stem + ToWString(RandomInRange(0, 32767)));
+    if (creator->CreateFolder(candidate)) {
+      *folder = candidate;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool MakeTempFolderIn(const FilePath& base, std::wstring_view prefix, FilePath* folder) {
+  SystemFolderCreator creator;
+  return MakeTempFolderInForTesting(base, prefix, &creator, folder);
+}
+
+bool MakeTempFolder(std::wstring_view prefix, FilePath* folder) {
+  FilePath base;
+  return TempFolder(&base) && MakeTempFolderIn(base, prefix, folder);
+}
+
+bool CopyFileTo(const FilePath& from, const FilePath& to) {
+  if (from.ReferencesParent() || to.ReferencesParent()) {
+    ::SetLastError(ERROR_BAD_PATHNAME);
+    return false;
+  }
+  if (TooLong(from) || TooLong(to)) {
+    ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
+  if (!::CopyFileW(from.value().c_str(), to.value().c_str(), FALSE)) return false;
+  // CopyFileW carries the attributes over; a read-only copy could not be replaced or
+  // deleted by the next run.
+  DWORD attributes = ::GetFileAttributesW(to.value().c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  if (attributes & FILE_ATTRIBUTE_READONLY) {
+    return ::SetFileAttributesW(to.value().c_str(), attributes & ~FILE_ATTRIBUTE_READONLY) !=
+           FALSE;
+  }
+  return true;
+}
+
+bool DeletePath(const FilePath& path, bool recursive) {
+  if (path.empty()) return true;
+  if (TooLong(path)) {
+    ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
+  if (HasWildcard(path)) return DeleteMatches(path.DirName(), path, recursive);
+  DWORD attributes = ::GetFileAttributesW(path.value().c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  }
+  return DeleteEntry(path, attributes, recursive);
+}
+
+bool DeletePathAtReboot(const FilePath& path) {
+  if (TooLong(path)) {
+    ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
+  return ::MoveFileExW(path.value().c_str(), nullptr,
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+}
+
+FolderWalker::FolderWalker(const FilePath& root, bool recursive, int file_types,
+                           std::wstring_view pattern)
+    : pattern_(pattern.empty() ? std::wstring(L"*") : std::wstring(pattern)),
+      recursive_(recursive),
+      file_types_(file_types) {
+  pending_.push_back(root);
+}
+
+bool FolderWalker::StartSearch(const FilePath& folder) {
+  std::wstring query = folder.Append(pattern_).value();
+  if (WindowsVersionClass() < kWindows7) {
+    find_.reset(::FindFirstFileW(query.c_str(), &data_));
+  } else {
+    // Basic information skips the 8.3 names; large fetches cut the round trips to the file
+    // system. Both flags are unknown before Windows 7.
+    find_.reset(::FindFirstFileExW(query.c_str(), FindExInfoBasic, &data_,
+                                   FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
+  }
+  if (!find_.is_valid()) return false;
+  current_folder_ = folder;
+  has_data_ = true;
+  return true;
+}
+
+FilePath FolderWalker::Next() {
+  for (;;) {
+    if (!find_.is_valid()) {
+      if (pending_.empty()) return FilePath();
+      FilePath folder = pending_.front();
+      pending_.pop_front();
+      if (!StartSearch(folder)) continue;
+    } else if (!has_data_) {
+      if (!::FindNextFileW(find_.get(), &data_)) {
+        find_.reset();
+        continue;
+      }
+      has_data_ = true;
+    }
+    has_data_ = false;
+    if (IsDotOrDotDot(data_.cFileName)) continue;
+    FilePath match = current_folder_.Append(data_.cFileName);
+    bool is_folder = (data_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (recursive_ && is_folder && !(data_.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      pending_.push_back(match);
+    }
+    if (is_folder ? (file_types_ & kFolders) : (file_types_ & kFiles)) return match;
+  }
+}
+
+}  // namespace platform
