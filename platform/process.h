@@ -27,8 +27,8 @@ class ProcessHandle {
   ProcessHandle() = default;
   // Takes ownership of `handle` (null and INVALID_HANDLE_VALUE give a handle that is not open).
   explicit ProcessHandle(HANDLE handle) : handle_(handle) {}
-  ProcessHandle(ProcessHandle&&) = default;
-  ProcessHandle& operator=(ProcessHandle&&) = default;
+  ProcessHandle(ProcessHandle&& other) noexcept;
+  ProcessHandle& operator=(ProcessHandle&& other) noexcept;
   ProcessHandle(const ProcessHandle&) = delete;
   ProcessHandle& operator=(const ProcessHandle&) = delete;
 
