@@ -246,7 +246,8 @@ TEST(StatusReportTest, FixedEvents) {
     InstallEvent expected;
   } kCases[] = {
       {"started", InstallerStartedEvent(), {{"action", L"installer_started"}}},
-      {"download started", DownloadStartedEvent(), {{"action", L"download"}, {"stage", L"started"}}},
+      {"download started", DownloadStartedEvent(),
+       {{"action", L"download"}, {"stage", L"started"}}},
       {"download finished", DownloadFinishedEvent(2999999),
        {{"action", L"download"}, {"download_time", L"2"}, {"stage", L"finished"}}},
       {"lock", SetupArcLockErrorEvent(), {{"action", L"setup_arc_lock"}, {"stage", L"error"}}},
