@@ -173,6 +173,12 @@ TEST_F(InstallStatSenderTest, ReadUiValueFromFile) {
   EXPECT_EQ(L"", ReadUiValue(path));
 }
 
+TEST(InstallStatEnvironmentTest, UiFileIsInTheRoamingApplicationDataFolder) {
+  wchar_t appdata[MAX_PATH] = {};
+  ASSERT_NE(0u, GetEnvironmentVariableW(L"APPDATA", appdata, MAX_PATH));
+  EXPECT_EQ(std::wstring(appdata) + L"\\Zorvin\\ui", InstallStatEnvironment().UiFilePath());
+}
+
 TEST_F(InstallStatSenderTest, ConstructionGathersVariables) {
   state_->ui_path = dir_.File(L"ui");
   ASSERT_TRUE(test_support::WriteFileBytes(state_->ui_path, "{abc-123}"));
