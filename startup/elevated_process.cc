@@ -1,0 +1,90 @@
+#include "startup/elevated_process.h"
+
+#include <utility>
+
+#include "startup/logging.h"
+
+namespace installer {
+
+namespace {
+
+HANDLE CreateNamedEvent(const std::string& name) {
+  // Auto-reset: each signal releases exactly one wait, so a go cannot be seen twice.
+  HANDLE event = CreateEventA(nullptr, FALSE, FALSE, name.c_str());
+  if (event == nullptr) {
+    LOG(ERROR, "ElevatedProcess") << "Cannot create the event " << name << ".";
+  }
+  return event;
+}
+
+// The owner window belongs to the thread that created it (the window's thread), while the
+// record may die on the install thread: DestroyWindow fails from any other thread, so the
+// window is asked to close itself there.
+void DestroyOwnerWindow(HWND window) {
+  if (window == nullptr || !IsWindow(window)) return;
+  if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
+    DestroyWindow(window);
+  } else {
+    PostMessageW(window, WM_CLOSE, 0, 0);
+  }
+}
+
+}  // namespace
+
+ElevatedProcess::ElevatedProcess()
+    : ElevatedProcess(kElevatedGoEventName, kElevatedStopEventName) {}
+
+ElevatedProcess::ElevatedProcess(std::string go_event_name, std::string stop_event_name)
+    : go_event_(CreateNamedEvent(go_event_name)),
+      stop_event_(CreateNamedEvent(stop_event_name)) {}
+
+void ElevatedProcess::Attach(HANDLE process, HWND owner_window) {
+  process_.reset(process);
+  if (owner_window != owner_window_) {
+    DestroyOwnerWindow(owner_window_);
+    owner_window_ = owner_window;
+  }
+}
+
+ElevatedProcess::~ElevatedProcess() {
+  if (process_) {
+    // A child still waiting for its go gets its stop and exits -1 by itself.
+    if (!started_ && stop_event_) SetEvent(stop_event_.get());
+    EnsureProcessFinished();
+  }
+  DestroyOwnerWindow(owner_window_);
+}
+
+bool ElevatedProcess::RunModule(HANDLE stop_event) {
+  started_ = true;
+  if (!go_event_ || !SetEvent(go_event_.get())) {
+    // Without the go the child never starts; waiting for it would wait for ever.
+    LOG(ERROR, "RunModule") << "Cannot release the elevated installer.";
+    return false;
+  }
+  HANDLE handles[] = {stop_event, process_.get()};
+  DWORD result = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+  if (result == WAIT_OBJECT_0) {
+    LOG_AT(ERROR, "RunModule", 1406) << "The elevated installer was terminated due to stop event.";
+    return false;
+  }
+  if (result != WAIT_OBJECT_0 + 1) return false;
+  DWORD code = 0;
+  if (!GetExitCodeProcess(process_.get(), &code)) {
+    LOG_AT(ERROR, "RunModule", 1409) << "Failed to get exit code of the elevated installer.";
+    return false;
+  }
+  exit_code_ = code;
+  return code == 0;
+}
+
+void ElevatedProcess::EnsureProcessFinished() {
+  if (!process_) return;
+  if (WaitForSingleObject(process_.get(), finish_timeout_ms_) != WAIT_TIMEOUT) return;
+  forcibly_terminated_ = true;
+  LOG_AT(ERROR, "EnsureProcessFinished", 1386)
+      << "The elevated installer hangs and must be forcibly terminated.";
+  TerminateProcess(process_.get(), 0);
+}
+
+}  // namespace installer

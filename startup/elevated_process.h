@@ -1,0 +1,78 @@
+// The master's record of its elevated child.
+//
+// When the browser setup needs administrator rights the master restarts itself through the
+// shell's "runas" verb. The child waits (with the master's process handle) for one of two
+// named auto-reset events that this record creates: "go" releases it to run the setup with
+// the paths of the delayed parameter block, "stop" sends it home with exit code -1.
+//
+// The record owns the child's process handle, both events and the invisible owner window of
+// the elevation prompt. Its events exist only while it lives, so a child can only be released
+// while the master still holds the record; destroying a record whose child was never
+// released tells the child to stop, and no child outlives its record by more than the
+// finish time-out (30 s): then it is terminated.
+#ifndef STARTUP_ELEVATED_PROCESS_H_
+#define STARTUP_ELEVATED_PROCESS_H_
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "platform/scoped_handle.h"
+
+namespace installer {
+
+// Names of the two events (narrow, no session prefix: the child runs in the same session
+// but with another token).
+inline constexpr char kElevatedGoEventName[] = "0c0f0f0d-6434-4cfd-a5e9-23e9ca4d94b6";
+inline constexpr char kElevatedStopEventName[] = "fef32d6d-67e9-4654-b314-6c72098ff5d1";
+
+// How long the destructor waits for the child before it terminates it.
+inline constexpr uint32_t kElevatedProcessFinishTimeoutMs = 30000;
+
+class ElevatedProcess {
+ public:
+  // Creates both events unsignalled under the standard names.
+  ElevatedProcess();
+  // The same under other names (tests run several records at once).
+  ElevatedProcess(std::string go_event_name, std::string stop_event_name);
+  ElevatedProcess(const ElevatedProcess&) = delete;
+  ElevatedProcess& operator=(const ElevatedProcess&) = delete;
+
+  // Takes ownership of the child's process handle and of the prompt's owner window (either
+  // may be null). A handle attached before is closed.
+  virtual void Attach(HANDLE process, HWND owner_window);
+  // With a child attached: a child never released is told to stop, then
+  // `EnsureProcessFinished`. Closes every handle and destroys the owner window.
+  virtual ~ElevatedProcess();
+  // Releases the child (go event) and waits without time-out for `stop_event` or the
+  // child's end. True exactly when the child ended with exit code 0. The stop event logs
+  // an ERROR and gives false, as does a failed wait or an unreadable exit code.
+  virtual bool RunModule(HANDLE stop_event);
+  // Waits up to the finish time-out for the child; if it is still running, logs an ERROR
+  // and terminates it (exit code 0). Nothing to do without a child.
+  virtual void EnsureProcessFinished();
+
+  bool started() const { return started_; }
+  bool forcibly_terminated() const { return forcibly_terminated_; }
+  // The child's exit code as `RunModule` read it; all bits set before.
+  uint32_t exit_code() const { return exit_code_; }
+  HANDLE go_event() const { return go_event_.get(); }
+  HANDLE stop_event() const { return stop_event_.get(); }
+
+  void SetFinishTimeoutForTesting(uint32_t timeout_ms) { finish_timeout_ms_ = timeout_ms; }
+
+ private:
+  platform::ScopedKernelHandle process_;
+  HWND owner_window_ = nullptr;
+  platform::ScopedKernelHandle go_event_;
+  platform::ScopedKernelHandle stop_event_;
+  bool started_ = false;
+  bool forcibly_terminated_ = false;
+  uint32_t exit_code_ = 0xFFFFFFFF;
+  uint32_t finish_timeout_ms_ = kElevatedProcessFinishTimeoutMs;
+};
+
+}  // namespace installer
+
+#endif  // STARTUP_ELEVATED_PROCESS_H_

@@ -1,0 +1,187 @@
+#include "startup/elevated_process.h"
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "platform/strings.h"
+#include "tests/support/child_process.h"
+#include "tests/support/test_log.h"
+
+namespace installer {
+namespace {
+
+// Event names of one test, so that test processes running at the same time never share one.
+std::string UniqueName(const char* kind) {
+  static int counter = 0;
+  return std::string("li-elevated-test-") + kind + "-" + platform::ToString(GetCurrentProcessId()) +
+         "-" + platform::ToString(++counter) + "-" + platform::ToString(GetTickCount());
+}
+
+class ElevatedProcessTest : public testing::Test {
+ protected:
+  ElevatedProcessTest() : go_name_(UniqueName("go")), stop_name_(UniqueName("stop")) {}
+
+  // A child that hangs is waited for `finish_timeout_ms`; the default leaves a slow start
+  // under Wine time to open its events.
+  std::unique_ptr<ElevatedProcess> MakeRecord(uint32_t finish_timeout_ms = 30000) {
+    auto record = std::make_unique<ElevatedProcess>(go_name_, stop_name_);
+    record->SetFinishTimeoutForTesting(finish_timeout_ms);
+    return record;
+  }
+
+  // Starts the fake child and attaches a duplicate of its handle to `record`; `child_` keeps
+  // the original so the test can read the exit code after the record is gone.
+  void StartChild(ElevatedProcess* record, const char* mode) {
+    std::wstring command_line = L"\"" + test_support::TestProgram(L"fake_elevated_child.exe") +
+                                L"\" --go=" + platform::Widen(go_name_) +
+                                L" --stop=" + platform::Widen(stop_name_) + L" --mode=" +
+                                platform::Widen(mode);
+    ASSERT_TRUE(child_.Start(command_line));
+    HANDLE duplicate = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), child_.handle(), GetCurrentProcess(),
+                                &duplicate, 0, FALSE, DUPLICATE_SAME_ACCESS));
+    record->Attach(duplicate, nullptr);
+  }
+
+  int32_t ChildExitCode() {
+    int32_t code = 12345;
+    EXPECT_TRUE(child_.Wait(30000, &code));
+    return code;
+  }
+
+  test_support::ScopedTestLog log_;
+  std::string go_name_;
+  std::string stop_name_;
+  test_support::ChildProcess child_;
+  platform::ScopedKernelHandle never_set_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+};
+
+TEST_F(ElevatedProcessTest, EventsExistWhileTheRecordLives) {
+  auto record = MakeRecord();
+  ASSERT_NE(nullptr, record->go_event());
+  ASSERT_NE(nullptr, record->stop_event());
+  HANDLE go = OpenEventA(SYNCHRONIZE, FALSE, go_name_.c_str());
+  ASSERT_NE(nullptr, go);
+  // Created unsignalled.
+  EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(go, 0));
+  CloseHandle(go);
+  EXPECT_FALSE(record->started());
+  EXPECT_EQ(0xFFFFFFFFu, record->exit_code());
+  record.reset();
+  EXPECT_EQ(nullptr, OpenEventA(SYNCHRONIZE, FALSE, go_name_.c_str()));
+  EXPECT_EQ(nullptr, OpenEventA(SYNCHRONIZE, FALSE, stop_name_.c_str()));
+}
+
+struct RunCase {
+  const char* mode;
+  bool result;
+  uint32_t exit_code;
+};
+
+TEST_F(ElevatedProcessTest, RunModuleReleasesTheChildAndReportsItsExitCode) {
+  const RunCase cases[] = {{"exit0", true, 0}, {"exit7", false, 7}};
+  for (const RunCase& c : cases) {
+    SCOPED_TRACE(c.mode);
+    auto record = MakeRecord();
+    StartChild(record.get(), c.mode);
+    EXPECT_EQ(c.result, record->RunModule(never_set_.get()));
+    EXPECT_TRUE(record->started());
+    EXPECT_EQ(c.exit_code, record->exit_code());
+    EXPECT_FALSE(record->forcibly_terminated());
+    record.reset();
+    EXPECT_EQ(static_cast<int32_t>(c.exit_code), ChildExitCode());
+    child_.Terminate();
+  }
+  EXPECT_FALSE(log_.Contains(L"ERROR")) << log_.Text();
+}
+
+TEST_F(ElevatedProcessTest, StopEventEndsTheWaitAndAHangingChildIsTerminated) {
+  auto record = MakeRecord(1000);
+  StartChild(record.get(), "hang");
+  platform::ScopedKernelHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  std::thread canceller([&] {
+    Sleep(300);
+    SetEvent(stop.get());
+  });
+  EXPECT_FALSE(record->RunModule(stop.get()));
+  canceller.join();
+  EXPECT_EQ(1, log_.CountLines(
+                   L"ERROR: RunModule (1406): The elevated installer was terminated due to stop "
+                   L"event. Last error: "))
+      << log_.Text();
+  // Released once, the child is never told to stop: the record waits, then kills it.
+  record.reset();
+  EXPECT_EQ(1, log_.CountLines(L"ERROR: EnsureProcessFinished (1386): The elevated installer "
+                               L"hangs and must be forcibly terminated."))
+      << log_.Text();
+  EXPECT_EQ(0, ChildExitCode());
+}
+
+TEST_F(ElevatedProcessTest, ChildNeverReleasedIsToldToStop) {
+  auto record = MakeRecord();
+  StartChild(record.get(), "exit0");
+  record.reset();
+  // -1 is the child's own answer to stop; a terminated child would show 0.
+  EXPECT_EQ(-1, ChildExitCode());
+  EXPECT_FALSE(log_.Contains(L"EnsureProcessFinished")) << log_.Text();
+}
+
+TEST_F(ElevatedProcessTest, ChildThatIgnoresStopIsTerminatedAfterTheTimeOut) {
+  auto record = MakeRecord(1000);
+  StartChild(record.get(), "deaf");
+  record->EnsureProcessFinished();
+  EXPECT_TRUE(record->forcibly_terminated());
+  EXPECT_EQ(0, ChildExitCode());
+  EXPECT_EQ(1, log_.CountLines(L"ERROR: EnsureProcessFinished (1386)")) << log_.Text();
+}
+
+TEST_F(ElevatedProcessTest, RecordWithoutChild) {
+  auto record = MakeRecord();
+  // Nothing to wait for: the wait on a missing handle fails at once.
+  EXPECT_FALSE(record->RunModule(never_set_.get()));
+  record->EnsureProcessFinished();
+  EXPECT_FALSE(record->forcibly_terminated());
+  record.reset();
+  EXPECT_FALSE(log_.Contains(L"EnsureProcessFinished")) << log_.Text();
+}
+
+TEST_F(ElevatedProcessTest, OwnerWindowIsDestroyedWithTheRecord) {
+  HWND window = CreateWindowExW(WS_EX_TOOLWINDOW, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr,
+                                nullptr, nullptr, nullptr);
+  ASSERT_NE(nullptr, window);
+  auto record = MakeRecord();
+  record->Attach(nullptr, window);
+  record.reset();
+  EXPECT_FALSE(IsWindow(window));
+}
+
+TEST_F(ElevatedProcessTest, OwnerWindowOfAnotherThreadIsClosedThere) {
+  HWND window = nullptr;
+  platform::ScopedKernelHandle created(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  std::thread window_thread([&] {
+    window = CreateWindowExW(WS_EX_TOOLWINDOW, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr,
+                             nullptr, nullptr, nullptr);
+    SetEvent(created.get());
+    MSG message;
+    DWORD start = GetTickCount();
+    while (IsWindow(window) && GetTickCount() - start < 10000) {
+      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+      Sleep(10);
+    }
+  });
+  WaitForSingleObject(created.get(), 10000);
+  ASSERT_NE(nullptr, window);
+  auto record = MakeRecord();
+  record->Attach(nullptr, window);
+  record.reset();
+  window_thread.join();
+  EXPECT_FALSE(IsWindow(window));
+}
+
+}  // namespace
+}  // namespace installer

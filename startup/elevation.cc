@@ -1,0 +1,236 @@
+#include "startup/elevation.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "brand/distrib_info_params.h"
+#include "platform/file_util.h"
+#include "platform/process.h"
+#include "platform/registry.h"
+#include "platform/scoped_handle.h"
+#include "platform/strings.h"
+#include "platform/windows_version.h"
+#include "startup/command_line.h"
+#include "startup/logging.h"
+#include "startup/switches.h"
+
+namespace installer {
+
+namespace {
+
+// SetSearchPathMode: BASE_SEARCH_PATH_ENABLE_SAFE_SEARCHMODE | BASE_SEARCH_PATH_PERMANENT.
+constexpr DWORD kSafeSearchPathMode = 0x8001;
+// SetDefaultDllDirectories: LOAD_LIBRARY_SEARCH_SYSTEM32.
+constexpr DWORD kSystemFolderOnly = 0x800;
+
+using SetSearchPathModeFunction = BOOL(WINAPI*)(DWORD);
+using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+
+constexpr wchar_t kUacPolicyKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
+constexpr wchar_t kConsentPromptValue[] = L"ConsentPromptBehaviorAdmin";
+
+bool HasDllNextTo(const platform::FilePath& executable) {
+  platform::FolderWalker walker(executable.DirName(), false, platform::FolderWalker::kFiles,
+                                L"*.dll");
+  return !walker.Next().empty();
+}
+
+// Copies the executable into a fresh folder of the temporary folder, runs the copy with
+// "spawned_in_protected_dir" and waits for it.
+int RelaunchFromPrivateFolder(const platform::FilePath& executable,
+                              const CommandLine& command_line, int* exit_code) {
+  platform::FilePath folder;
+  if (executable.empty() || !platform::MakeTempFolder(L"", &folder)) {
+    return kEnvironmentNotSecured;
+  }
+  int outcome = kEnvironmentNotSecured;
+  platform::FilePath copy = folder.Append(executable.BaseName());
+  if (platform::CopyFileTo(executable, copy)) {
+    // Nobody may be left with the folder if this process dies before it cleans up; these
+    // need rights that a user rarely has, so their failure is no reason to stop.
+    platform::DeletePathAtReboot(copy);
+    platform::DeletePathAtReboot(folder);
+    CommandLine copy_command_line(command_line);
+    copy_command_line.SetProgramPath(copy.value());
+    copy_command_line.Put(switches::kSpawnedInProtectedDir);
+    platform::ProcessHandle process =
+        platform::StartProcess(copy_command_line.Print(), platform::StartOptions());
+    if (process.IsOpen()) {
+      uint32_t code = 0;
+      if (process.WaitExit(&code)) {
+        *exit_code = static_cast<int>(code);
+        outcome = *exit_code == kInsecureEnvironmentExitCode ? kEnvironmentCopyRefused
+                                                             : kEnvironmentCopyFinished;
+      } else {
+        // Nothing is known about the copy, and an exit code of 0 would pass for a
+        // successful installation: refuse as if it had found DLL files.
+        *exit_code = kInsecureEnvironmentExitCode;
+        outcome = kEnvironmentCopyRefused;
+      }
+      process.Close();
+    }
+  }
+  platform::DeletePath(folder, true);
+  return outcome;
+}
+
+bool GetProcessToken(HANDLE process, platform::ScopedKernelHandle* token) {
+  if (!OpenProcessToken(process, TOKEN_QUERY, token->receive())) {
+    LOG_AT(ERROR, "GetProcessToken", 33) << "OpenProcessToken fail";
+    return false;
+  }
+  return true;
+}
+
+bool GetTokenInfo(HANDLE token, std::vector<uint8_t>* groups) {
+  DWORD size = 0;
+  GetTokenInformation(token, TokenGroups, nullptr, 0, &size);
+  if (size != 0) {
+    groups->assign(size, 0);
+    if (GetTokenInformation(token, TokenGroups, groups->data(), size, &size)) return true;
+  }
+  LOG_AT(ERROR, "GetTokenInfo", 47) << "GetTokenInformation failed";
+  return false;
+}
+
+}  // namespace
+
+bool SecureEnvironmentSystem::EnableSafeDllSearch() {
+  SetDllDirectoryW(L"");
+  HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+  if (kernel32 == nullptr) return false;
+  auto set_search_path_mode = reinterpret_cast<SetSearchPathModeFunction>(
+      GetProcAddress(kernel32, "SetSearchPathMode"));
+  auto set_default_dll_directories = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
+      GetProcAddress(kernel32, "SetDefaultDllDirectories"));
+  if (set_search_path_mode == nullptr || set_default_dll_directories == nullptr) return false;
+  set_search_path_mode(kSafeSearchPathMode);
+  set_default_dll_directories(kSystemFolderOnly);
+  return true;
+}
+
+platform::FilePath SecureEnvironmentSystem::ExecutablePath() {
+  wchar_t path[MAX_PATH];
+  DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  // A full buffer means the name was cut.
+  if (length == 0 || length >= MAX_PATH) return platform::FilePath();
+  return platform::FilePath(std::wstring_view(path, length));
+}
+
+const CommandLine& SecureEnvironmentSystem::GetCommandLine() { return ProcessCommandLine(); }
+
+int CheckSecureEnvironment(int* exit_code) {
+  SecureEnvironmentSystem system;
+  return CheckSecureEnvironment(&system, exit_code);
+}
+
+int CheckSecureEnvironment(SecureEnvironmentSystem* system, int* exit_code) {
+  *exit_code = 0;
+  if (system->EnableSafeDllSearch()) return kEnvironmentSecure;
+  platform::FilePath executable = system->ExecutablePath();
+  const CommandLine& command_line = system->GetCommandLine();
+  if (command_line.Has(switches::kRunAsAdmin) ||
+      command_line.Has(switches::kSpawnedInProtectedDir)) {
+    if (executable.empty()) return kEnvironmentNotSecured;
+    return HasDllNextTo(executable) ? kEnvironmentDllsFound : kEnvironmentSecure;
+  }
+  return RelaunchFromPrivateFolder(executable, command_line, exit_code);
+}
+
+bool IsUserAnAdminGroup(HANDLE process) {
+  platform::ScopedKernelHandle token;
+  if (!GetProcessToken(process, &token)) return false;
+  BYTE admins[SECURITY_MAX_SID_SIZE] = {};
+  DWORD admins_size = sizeof(admins);
+  if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &admins_size)) {
+    LOG_AT(ERROR, "IsUserAnAdminGroup", 99) << "CreateWellKnownSid failed";
+    return false;
+  }
+  std::vector<uint8_t> buffer;
+  if (!GetTokenInfo(token.get(), &buffer)) return false;
+  const auto* groups = reinterpret_cast<const TOKEN_GROUPS*>(buffer.data());
+  for (DWORD i = 0; i < groups->GroupCount; ++i) {
+    // The attributes do not matter: UAC's filtered token keeps the group as deny-only.
+    if (EqualSid(groups->Groups[i].Sid, admins)) return true;
+  }
+  return false;
+}
+
+bool AdminStatus::IsInAdminGroup() { return IsUserAnAdminGroup(GetCurrentProcess()); }
+
+bool AdminStatus::IsElevated() { return IsUserAnAdmin() != FALSE; }
+
+bool NeedStartThisProcessAsAdmin() {
+  AdminStatus status;
+  return NeedStartThisProcessAsAdmin(ProcessCommandLine(), &status);
+}
+
+bool NeedStartThisProcessAsAdmin(const CommandLine& command_line, AdminStatus* status) {
+  if (!status->IsInAdminGroup()) {
+    LOG_AT(INFO, "NeedStartThisProcessAsAdmin", 1448) << "User is not in admin group.";
+    return false;
+  }
+  if (platform::WindowsVersionClass() <= platform::kWindowsServer2003) {
+    LOG_AT(INFO, "NeedStartThisProcessAsAdmin", 1453)
+        << "Windows version is not suitable for elevated restart.";
+    return false;
+  }
+  for (const char* const* name = switches::kNonInstallSwitches; *name != nullptr; ++name) {
+    if (command_line.Has(*name)) {
+      LOG_AT(INFO, "NeedStartThisProcessAsAdmin", 1462) << "Found non install-switch:" << *name;
+      return false;
+    }
+  }
+  if (command_line.Has(switches::kRunAsAdmin)) {
+    LOG_AT(INFO, "NeedStartThisProcessAsAdmin", 1468)
+        << "Run-as-admin functionality is already enabled.";
+    return false;
+  }
+  if (!command_line.Has(switches::kSilent)) return true;
+  if (command_line.Has(switches::kUacEnabled)) return true;
+  if (status->IsElevated()) return true;
+  LOG_AT(INFO, "NeedStartThisProcessAsAdmin", 1477)
+      << "Elevated run is necessary but silent instalation is requested - UAC will not be shown.";
+  return false;
+}
+
+int GetUacMode(const DistribInfoParams& params, const CommandLine& command_line) {
+  if (command_line.Has(switches::kSystemLevel) ||
+      command_line.Has(switches::kProgramFilesInstallation)) {
+    return kUacModeAfterInstallButton;
+  }
+  std::string text;
+  if (!params.Get("uac", &text)) return kUacModeAfterInstallButton;
+  int32_t uac = 0;
+  // Text that is not a decimal 32-bit number is no mode at all: as if it were absent.
+  if (!platform::StringToInt32(text, &uac)) return kUacModeAfterInstallButton;
+  if (uac == 2) return kUacModeAtBrowserStart;
+  if (uac == 1) return kUacModeAtStart;
+  if (uac != 0) return kUacModeAfterInstallButton;
+  // The first-run rule: a first run whose choices were made in advance asks at start.
+  std::string first;
+  bool flag = false;
+  bool first_run = params.Get("first", &first) && first == "1";
+  bool has_default = params.GetBool("def", &flag);
+  bool has_statistics = params.GetBool("stat", &flag) || params.Has("statpromo");
+  return first_run && has_default && has_statistics ? kUacModeAtStart
+                                                    : kUacModeAfterInstallButton;
+}
+
+bool AreUACNotificationsEnabled() {
+  DWORD value = 0;
+  platform::RegKeyReader key;
+  if (key.OpenKey(HKEY_LOCAL_MACHINE, kUacPolicyKey, KEY_READ) == ERROR_SUCCESS) {
+    if (key.ReadDword(kConsentPromptValue, &value) != ERROR_SUCCESS) value = 0;
+  }
+  LOG_AT(INFO, "AreUACNotificationsEnabled", 143)
+      << "Read HKEY_LOCAL_MACHINE\\" << kUacPolicyKey << L"\\" << kConsentPromptValue
+      << " which is \"" << static_cast<unsigned long>(value) << "\"";
+  return value != 0;
+}
+
+}  // namespace installer

@@ -1,0 +1,357 @@
+#include "startup/entry.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include "brand/brand_info.h"
+#include "brand/distrib_info_params.h"
+#include "brand/localized_strings.h"
+#include "download/preinstall_checks.h"
+#include "download/win10_default_browser.h"
+#include "platform/process.h"
+#include "platform/scoped_handle.h"
+#include "platform/strings.h"
+#include "platform/windows_version.h"
+#include "resources/resource_ids.h"
+#include "startup/command_line.h"
+#include "startup/elevated_process.h"
+#include "startup/elevation.h"
+#include "startup/logging.h"
+#include "startup/shared_sections.h"
+#include "startup/switches.h"
+#include "startup/ui_environment.h"
+
+namespace installer {
+
+namespace {
+
+// Log tags of the two paths.
+constexpr char kMasterTag[] = "wWinMain";
+constexpr char kChildTag[] = "ExecuteAsAdmin";
+
+constexpr wchar_t kLogFileName[] = L"\\lite_installer.log";
+
+// The switches the master reads once (step M5).
+struct MasterSwitches {
+  bool silent = false;
+  bool system_level = false;
+  std::string brand_name;
+};
+
+// ---------------------------------------------------------------------------------------
+// Start, common to every process.
+
+// S2. The log lives in the temporary folder; an empty folder leaves a relative name, which
+// is the best there is (the log never fails its callers).
+void OpenLog() { logging::InitLogging(TemporaryDirectory() + kLogFileName); }
+
+// S3a. The interface-check child answers before anything else happens.
+bool HandleNonInstallQuery(int* exit_code) {
+  int code = 0;
+  if (!win10_default_browser::HandleCheckInterfaceSwitch(&code)) return false;
+  LOG_AT(INFO, kMasterTag, 137)
+      << "Handled non install cmd line option by win10 default browser helper, ret code: "
+      << code;
+  *exit_code = code;
+  return true;
+}
+
+// S4. True when the process is to exit with `*exit_code`.
+bool ExitForSecureEnvironment(int outcome, int copy_exit_code, int* exit_code) {
+  switch (outcome) {
+    case kEnvironmentCopyRefused:
+      LOG_AT(INFO, kMasterTag, 143) << "Exiting, because of insecure environment.";
+      *exit_code = copy_exit_code;
+      return true;
+    case kEnvironmentNotSecured:
+      LOG_AT(INFO, kMasterTag, 146) << "Can't find secure environment.";
+      return false;
+    case kEnvironmentSecure:
+      LOG_AT(INFO, kMasterTag, 151) << "Runned in secure environment.";
+      return false;
+    case kEnvironmentDllsFound:
+      LOG_AT(INFO, kMasterTag, 154) << "Exiting, DLL files found in working directory";
+      *exit_code = kInsecureEnvironmentExitCode;
+      return true;
+    case kEnvironmentCopyFinished:
+    default:
+      *exit_code = copy_exit_code;
+      return true;
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Master path.
+
+// M3, when another master holds the mutex: show that one instead.
+int ReportAnotherInstance() {
+  uint32_t master = MasterProcessId();
+  LOG_AT(INFO, kMasterTag, 173) << "Another installer instance is already running.";
+  LOG_AT(INFO, kMasterTag, 174) << "Master installer process id: " << master;
+  platform::BringProcessWindowToTop(master);
+  return kExitAnotherInstance;
+}
+
+// M4.
+void RecordMasterProcess() {
+  DWORD id = GetCurrentProcessId();
+  SetMasterProcessId(id);
+  LOG_AT(INFO, kMasterTag, 181) << "Installer process id: " << id;
+}
+
+// M5.
+MasterSwitches ReadMasterSwitches(const CommandLine& command_line) {
+  MasterSwitches result;
+  result.silent = command_line.Has(switches::kSilent);
+  result.system_level = command_line.Has(switches::kSystemLevel);
+  result.brand_name = command_line.NarrowValue(switches::kBrandName);
+  return result;
+}
+
+// M6.
+std::wstring LogTemporaryDirectory() {
+  std::wstring folder = TemporaryDirectory();
+  LOG_AT(INFO, kMasterTag, 192) << "Temporary path is: " << folder;
+  return folder;
+}
+
+// M7. The distribution parameters first: their "lang" beats the packages' language.
+void LoadConfiguration(const std::string& brand_name, DistribInfoParams* params,
+                       BrandInfo* brand) {
+  params->CreateJsonFromDistribParams();
+  brand->GetInfo(platform::Widen(brand_name));
+  std::string language;
+  if (params->Get("lang", &language)) brand->set_language(language);
+  brand->ApplyDefaults();
+}
+
+bool ProcessorSupportsSse2() {
+  return IsProcessorFeaturePresent(PF_XMMI64_INSTRUCTIONS_AVAILABLE) != FALSE;
+}
+
+// M8. False when the installation cannot go on (exit 404).
+bool CheckProcessor(bool silent, uint32_t language_id) {
+  if (ProcessorSupportsSse2()) return true;
+  LOG_AT(ERROR, kMasterTag, 218) << "CPU is not supported";
+  if (!silent) {
+    std::wstring caption = LoadLocalizedString(IDS_INSTALLER_CAPTION, language_id);
+    std::wstring text = LoadLocalizedString(IDS_CANNOT_INSTALL_TEXT, language_id) + L"\n" +
+                        LoadLocalizedString(IDS_NO_SSE2_TEXT, language_id);
+    MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_OK | MB_ICONERROR);
+  }
+  return false;
+}
+
+// M10. The exit code is the install flow's result code.
+int RunSilentInstallation(const CommandLine& command_line, const BrandInfo& brand,
+                          const DistribInfoParams& params) {
+  LOG_AT(INFO, kMasterTag, 244) << "Installing in silent mode.";
+  SilentInstallOptions options = GetSilentInstallOptions(command_line, brand);
+  LOG(ERROR, "RunSilentInstallation")
+      << "The silent installation is not built yet (make_default=" << options.make_default
+      << ", send_statistics=" << options.send_statistics << ").";
+  return kExitInstallerNotRun;
+}
+
+// M11. The exit code is 403 whether or not the message could be shown.
+int ShowNotEnoughDiskSpace(uint32_t language_id) {
+  LOG(ERROR, "ShowNotEnoughDiskSpace")
+      << "The message dialog is not built yet: "
+      << LoadLocalizedString(IDS_DISK_SPACE_TITLE, language_id) << ": "
+      << LoadLocalizedString(IDS_DISK_SPACE_TEXT, language_id);
+  return kExitNotEnoughDiskSpace;
+}
+
+// M12. The exit code is the window's install flow result, or 500 when the user closed it.
+int RunInstallerWindow(const BrandInfo& brand, const DistribInfoParams& params) {
+  LOG(ERROR, "RunInstallerWindow") << "The installer window is not built yet.";
+  return kExitInstallerNotRun;
+}
+
+// M1 to M14. Objects die in reverse order of construction: the configuration, the mutex
+// (released), the UI environment.
+int RunMasterInstaller(const CommandLine& command_line) {
+  UiEnvironment ui_environment;
+  LOG_AT(INFO, kMasterTag, 169) << "Lite installer mode.";
+
+  SingleInstanceMutex mutex;
+  if (!mutex.Acquire()) return ReportAnotherInstance();
+  RecordMasterProcess();
+
+  MasterSwitches master_switches = ReadMasterSwitches(command_line);
+  std::wstring temporary_directory = LogTemporaryDirectory();
+
+  DistribInfoParams params;
+  BrandInfo brand(temporary_directory);
+  LoadConfiguration(master_switches.brand_name, &params, &brand);
+
+  if (!CheckProcessor(master_switches.silent, brand.language_id())) {
+    return kExitUnsupportedProcessor;
+  }
+  bool enough_disk_space = HasEnoughDiskSpace(master_switches.system_level, kRequiredDiskSpace);
+
+  int exit_code = kExitInstallerNotRun;
+  if (master_switches.silent) {
+    // A full disk is the setup program's to report in a silent run.
+    exit_code = RunSilentInstallation(command_line, brand, params);
+  } else if (!enough_disk_space) {
+    exit_code = ShowNotEnoughDiskSpace(brand.language_id());
+  } else {
+    exit_code = RunInstallerWindow(brand, params);
+  }
+  LOG_AT(INFO, kMasterTag, 257) << "Installer exit with code: " << exit_code;
+  return exit_code;
+}
+
+// ---------------------------------------------------------------------------------------
+// Elevated-child path.
+
+// E1. A malformed id is logged and used as converted: the wait then fails at once.
+DWORD ReadParentProcessId(const CommandLine& command_line) {
+  std::string text = command_line.NarrowValue(switches::kParentInstallerProcessId);
+  uint64_t value = 0;
+  if (!platform::StringToUint64(text, &value)) {
+    LOG_AT(ERROR, kChildTag, 68) << "Suspicious process id=" << text;
+  }
+  return static_cast<DWORD>(value);
+}
+
+// E3. WAIT_OBJECT_0 is the master's go; anything else (stop, the master gone, an event
+// missing) means there is nothing to run.
+DWORD WaitForMasterRelease(HANDLE parent) {
+  platform::ScopedKernelHandle go(OpenEventA(SYNCHRONIZE, FALSE, kElevatedGoEventName));
+  platform::ScopedKernelHandle stop(OpenEventA(SYNCHRONIZE, FALSE, kElevatedStopEventName));
+  HANDLE handles[] = {go.get(), stop.get(), parent};
+  return WaitForMultipleObjects(3, handles, FALSE, INFINITE);
+}
+
+// After E5. The block can be written by any process that runs this executable, and the go
+// event can be set by any process of the user, so the archive must be proven to be the
+// publisher's in this process, under administrator rights, before it runs.
+bool VerifyArchiveInElevatedChild(const std::wstring& archive_path) {
+  LOG(ERROR, "VerifyArchiveInElevatedChild")
+      << "Browser archive " << archive_path
+      << " is not run: its verification in the elevated installer is not built yet.";
+  return false;
+}
+
+// E6. The handle the master passed with the setup command line; 0 without a window.
+HWND ProgressWindowFrom(const CommandLine& setup_command_line) {
+  uint64_t value = 0;
+  if (!platform::StringToUint64(setup_command_line.Value(switches::kProgressWindow), &value)) {
+    return nullptr;
+  }
+  return reinterpret_cast<HWND>(static_cast<uintptr_t>(value));
+}
+
+// E6. Runs the setup in this process through the install flow.
+bool RunSetupInElevatedChild(ProgressListener* listener, const std::wstring& archive_path,
+                             const CommandLine& setup_command_line) {
+  LOG(ERROR, "RunSetupInElevatedChild")
+      << "Running the setup in the elevated installer is not built yet.";
+  return false;
+}
+
+int RunElevatedChild(const CommandLine& command_line) {
+  std::wstring setup_command_text = command_line.Value(switches::kSetupCmdLine);
+  DWORD parent_id = ReadParentProcessId(command_line);
+
+  // E2.
+  platform::ScopedKernelHandle parent(OpenProcess(SYNCHRONIZE, TRUE, parent_id));
+  LOG_AT(INFO, kChildTag, 74) << "Start installer as admin";
+
+  // E3.
+  CommandLine setup_command_line(setup_command_text);
+  DWORD wait_result = WaitForMasterRelease(parent.get());
+  if (wait_result != WAIT_OBJECT_0) {
+    LOG_AT(ERROR, kChildTag, 93) << "Installer started as admin has been unexpectedly synced, wr="
+                                 << static_cast<unsigned long>(wait_result);
+    return kExitElevatedFailure;
+  }
+
+  // E4.
+  ApplyDelayedParams(ReadDelayedParams(), &setup_command_line);
+  std::wstring archive_path = setup_command_line.ProgramPath();
+
+  // E5.
+  if (GetFileAttributesW(archive_path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    LOG_AT(ERROR, kChildTag, 103) << "Browser archive " << archive_path << " does not exist";
+    return kExitElevatedFailure;
+  }
+  if (!VerifyArchiveInElevatedChild(archive_path)) return kExitElevatedFailure;
+
+  // E6.
+  WindowProgressProxy proxy(ProgressWindowFrom(setup_command_line));
+  bool success = RunSetupInElevatedChild(&proxy, archive_path, setup_command_line);
+
+  // E7. The master counts 0, and only 0, as success.
+  LOG_AT(INFO, kChildTag, 118) << "RunModule results: success=" << success;
+  return success ? kExitElevatedSuccess : kExitElevatedFailure;
+}
+
+}  // namespace
+
+std::wstring TemporaryDirectory() {
+  wchar_t buffer[MAX_PATH];
+  DWORD length = GetTempPathW(MAX_PATH, buffer);
+  if (length == 0 || length >= MAX_PATH) return std::wstring();
+  return std::wstring(buffer, length);
+}
+
+SilentInstallOptions GetSilentInstallOptions(const CommandLine& command_line,
+                                             const BrandInfo& brand) {
+  SilentInstallOptions options;
+  int version_class = platform::WindowsVersionClass();
+  if (version_class != platform::kWindows8 && version_class != platform::kWindows8_1) {
+    options.make_default = command_line.Has(switches::kMakeBrowserDefaultAfterImport);
+  }
+  options.send_statistics =
+      command_line.Has(switches::kSendStatistics) || brand.ShouldSendStatistics();
+  return options;
+}
+
+SingleInstanceMutex::SingleInstanceMutex(const wchar_t* name)
+    : mutex_(CreateMutexW(nullptr, FALSE, name)) {}
+
+SingleInstanceMutex::~SingleInstanceMutex() {
+  if (owned_) ReleaseMutex(mutex_.get());
+}
+
+bool SingleInstanceMutex::Acquire() {
+  if (!mutex_) return false;
+  owned_ = WaitForSingleObject(mutex_.get(), 0) == WAIT_OBJECT_0;
+  return owned_;
+}
+
+void WindowProgressProxy::SetRemainingTime(uint32_t seconds, int32_t kind) {
+  PostMessageW(window_, kRemainingTimeMessage, static_cast<WPARAM>(seconds),
+               static_cast<LPARAM>(kind));
+}
+
+void WindowProgressProxy::SetPercent(int32_t percent) {
+  PostMessageW(window_, kSetPercentMessage, static_cast<WPARAM>(percent), 0);
+}
+
+void WindowProgressProxy::RemoveCancelButton() {
+  HWND button = GetDlgItem(window_, kCancelButtonId);
+  if (button != nullptr) ShowWindow(button, SW_HIDE);
+}
+
+int RunLiteInstaller() {
+  // S1, before the log: nothing may load a DLL from the download folder.
+  int copy_exit_code = 0;
+  int outcome = CheckSecureEnvironment(&copy_exit_code);
+  OpenLog();
+  LOG_AT(INFO, kMasterTag, 131) << "-------------------------------------- Start install.";
+
+  int exit_code = 0;
+  if (HandleNonInstallQuery(&exit_code)) return exit_code;
+  if (ExitForSecureEnvironment(outcome, copy_exit_code, &exit_code)) return exit_code;
+
+  const CommandLine& command_line = ProcessCommandLine();
+  if (command_line.Has(switches::kRunAsAdmin)) return RunElevatedChild(command_line);
+  return RunMasterInstaller(command_line);
+}
+
+}  // namespace installer

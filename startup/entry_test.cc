@@ -1,0 +1,423 @@
+#include "startup/entry.h"
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "brand/brand_info.h"
+#include "platform/strings.h"
+#include "platform/windows_version.h"
+#include "startup/command_line.h"
+#include "startup/elevated_process.h"
+#include "tests/support/child_process.h"
+#include "tests/support/test_paths.h"
+
+namespace installer {
+namespace {
+
+// ---------------------------------------------------------------------------------------
+// Pieces of the entry that run inside the test.
+
+struct SilentCase {
+  int version_class;
+  const wchar_t* command_line;
+  Tristate brand_send_statistics;
+  bool make_default;
+  bool send_statistics;
+};
+
+TEST(SilentInstallOptionsTest, SwitchesBrandAndWindowsVersion) {
+  const SilentCase cases[] = {
+      {platform::kWindows7, L"i.exe", kUnset, false, true},
+      {platform::kWindows7, L"i.exe", kFalse, false, false},
+      {platform::kWindows7, L"i.exe --send-statistics", kFalse, false, true},
+      {platform::kWindows7, L"i.exe --make-browser-default-after-import", kTrue, true, true},
+      {platform::kWindows10, L"i.exe --make-browser-default-after-import", kFalse, true, false},
+      // Windows 8 and 8.1 cannot be told which browser is the default.
+      {platform::kWindows8, L"i.exe --make-browser-default-after-import", kTrue, false, true},
+      {platform::kWindows8_1, L"i.exe --make-browser-default-after-import --send-statistics",
+       kFalse, false, true},
+  };
+  for (const SilentCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.command_line << " class " << c.version_class);
+    platform::WindowsVersionInfo version;
+    version.version_class = c.version_class;
+    platform::ScopedWindowsVersionForTesting scoped_version(version);
+    BrandInfo brand(L"C:\\Temp\\");
+    brand.set_send_statistics(c.brand_send_statistics);
+    SilentInstallOptions options = GetSilentInstallOptions(CommandLine(c.command_line), brand);
+    EXPECT_EQ(c.make_default, options.make_default);
+    EXPECT_EQ(c.send_statistics, options.send_statistics);
+  }
+}
+
+std::wstring UniqueMutexName() {
+  return L"Local\\li-entry-test-" + platform::ToWString(GetCurrentProcessId()) + L"-" +
+         platform::ToWString(GetTickCount());
+}
+
+TEST(SingleInstanceMutexTest, OneOwnerAtATime) {
+  std::wstring name = UniqueMutexName();
+  auto first = std::make_unique<SingleInstanceMutex>(name.c_str());
+  ASSERT_TRUE(first->Acquire());
+  EXPECT_TRUE(first->owned());
+  // Mutexes are owned by threads: another thread stands for another master.
+  bool second_taken = true;
+  std::thread([&] {
+    SingleInstanceMutex second(name.c_str());
+    second_taken = second.Acquire();
+  }).join();
+  EXPECT_FALSE(second_taken);
+  first.reset();
+  bool third_taken = false;
+  std::thread([&] {
+    SingleInstanceMutex third(name.c_str());
+    third_taken = third.Acquire();
+  }).join();
+  EXPECT_TRUE(third_taken);
+}
+
+DWORD WINAPI TakeAndDie(void* name) {
+  // Never destroyed: the thread ends holding the mutex, as a master that died would.
+  auto* crashed = new SingleInstanceMutex(static_cast<const wchar_t*>(name));
+  return crashed->Acquire() ? 0 : 1;
+}
+
+TEST(SingleInstanceMutexTest, AbandonedMutexDoesNotCount) {
+  std::wstring name = UniqueMutexName();
+  HANDLE thread = CreateThread(nullptr, 0, TakeAndDie, const_cast<wchar_t*>(name.c_str()), 0,
+                               nullptr);
+  ASSERT_NE(nullptr, thread);
+  WaitForSingleObject(thread, INFINITE);
+  DWORD taken = 1;
+  GetExitCodeThread(thread, &taken);
+  CloseHandle(thread);
+  ASSERT_EQ(0u, taken);
+  SingleInstanceMutex next(name.c_str());
+  EXPECT_FALSE(next.Acquire());
+}
+
+TEST(WindowProgressProxyTest, PostsPercentAndRemainingTimeAndHidesCancel) {
+  HWND window = CreateWindowExW(0, L"STATIC", L"master", WS_POPUP, 0, 0, 100, 100, nullptr,
+                                nullptr, nullptr, nullptr);
+  ASSERT_NE(nullptr, window);
+  HWND cancel = CreateWindowExW(0, L"BUTTON", L"Cancel", WS_CHILD | WS_VISIBLE, 0, 0, 50, 20,
+                                window, reinterpret_cast<HMENU>(1009), nullptr, nullptr);
+  ASSERT_NE(nullptr, cancel);
+  MSG message;
+  while (PeekMessageW(&message, window, WM_APP, WM_APP + 10, PM_REMOVE)) {
+  }
+
+  WindowProgressProxy proxy(window);
+  EXPECT_EQ(window, proxy.WindowHandle());
+  proxy.SetDownloadFraction(0.5f);
+  proxy.OnLongDownload();
+  proxy.Finish();
+  proxy.ShowError(402);
+  proxy.SetPercent(40);
+  proxy.SetRemainingTime(0xFFFFFFFF, ProgressListener::kTimeStart);
+  proxy.SetRemainingTime(300, ProgressListener::kTimeEstimate);
+  proxy.RemoveCancelButton();
+
+  struct Posted {
+    UINT message;
+    WPARAM wparam;
+    LPARAM lparam;
+  };
+  std::vector<Posted> posted;
+  while (PeekMessageW(&message, window, WM_APP, WM_APP + 10, PM_REMOVE)) {
+    posted.push_back({message.message, message.wParam, message.lParam});
+  }
+  ASSERT_EQ(3u, posted.size());
+  EXPECT_EQ(0x8002u, posted[0].message);
+  EXPECT_EQ(40u, posted[0].wparam);
+  EXPECT_EQ(0, posted[0].lparam);
+  EXPECT_EQ(0x8003u, posted[1].message);
+  EXPECT_EQ(0xFFFFFFFFu, posted[1].wparam);
+  EXPECT_EQ(0, posted[1].lparam);
+  EXPECT_EQ(0x8003u, posted[2].message);
+  EXPECT_EQ(300u, posted[2].wparam);
+  EXPECT_EQ(1, posted[2].lparam);
+  // Hidden, not destroyed: the window belongs to another process.
+  EXPECT_TRUE(IsWindow(cancel));
+  EXPECT_FALSE(GetWindowLongW(cancel, GWL_STYLE) & WS_VISIBLE);
+  DestroyWindow(window);
+
+  // Without a window nothing happens at all.
+  WindowProgressProxy nobody(nullptr);
+  nobody.SetPercent(100);
+  nobody.RemoveCancelButton();
+  EXPECT_EQ(nullptr, nobody.WindowHandle());
+}
+
+// ---------------------------------------------------------------------------------------
+// The installer executable, started as a user would start it.
+
+// Every test here starts installer processes, which share the session's single-instance
+// mutex and the elevation events: they hold this lock so that they run one at a time.
+class InstallerRunTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    lock_.reset(CreateMutexW(nullptr, FALSE, L"Local\\li-startup-installer-run-tests"));
+    ASSERT_TRUE(lock_);
+    DWORD wait = WaitForSingleObject(lock_.get(), 240000);
+    ASSERT_TRUE(wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED);
+    locked_ = true;
+  }
+  void TearDown() override {
+    if (locked_) ReleaseMutex(lock_.get());
+  }
+
+  std::wstring Installer() const {
+    return L"\"" + test_support::BuildFile(L"lite_installer.exe") + L"\"";
+  }
+
+  int32_t Run(const std::wstring& arguments) {
+    int32_t exit_code = 12345;
+    EXPECT_TRUE(test_support::RunProgram(Installer() + L" " + arguments, temp_.path(), 120000,
+                                         &exit_code));
+    return exit_code;
+  }
+
+  std::vector<std::wstring> Log() const {
+    return test_support::ReadUtf16Lines(temp_.File(L"lite_installer.log"));
+  }
+
+  int Count(const std::wstring& fragment) const {
+    return test_support::CountContaining(Log(), fragment);
+  }
+
+  std::wstring LogText() const {
+    std::wstring text;
+    for (const std::wstring& line : Log()) text += line + L"\n";
+    return text;
+  }
+
+  // Holds the single-instance mutex as a running master would.
+  class RunningMaster {
+   public:
+    RunningMaster() : mutex_(CreateMutexW(nullptr, FALSE, kSingleInstanceMutexName)) {
+      DWORD wait = WaitForSingleObject(mutex_.get(), 60000);
+      owned_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+    }
+    ~RunningMaster() {
+      if (owned_) ReleaseMutex(mutex_.get());
+    }
+    bool owned() const { return owned_; }
+
+   private:
+    platform::ScopedKernelHandle mutex_;
+    bool owned_ = false;
+  };
+
+  test_support::ScopedTempDir temp_;
+
+ private:
+  platform::ScopedKernelHandle lock_;
+  bool locked_ = false;
+};
+
+TEST_F(InstallerRunTest, CheckTheInterfaceAnswersBeforeTheSingleInstanceCheck) {
+  RunningMaster master;
+  ASSERT_TRUE(master.owned());
+  int32_t exit_code = Run(L"--check-the-interface");
+  EXPECT_TRUE(exit_code == 700 || exit_code == 701) << exit_code;
+  std::vector<std::wstring> log = Log();
+  EXPECT_EQ(1, Count(L"INFO: wWinMain (131): -------------------------------------- Start "
+                     L"install."))
+      << LogText();
+  EXPECT_EQ(1, Count(L"INFO: wWinMain (137): Handled non install cmd line option by win10 "
+                     L"default browser helper, ret code: " +
+                     platform::ToWString(exit_code)))
+      << LogText();
+  EXPECT_EQ(0, Count(L"Another installer instance")) << LogText();
+  EXPECT_EQ(0, Count(L"Lite installer mode.")) << LogText();
+  EXPECT_EQ(0, Count(L"Runned in secure environment.")) << LogText();
+}
+
+TEST_F(InstallerRunTest, SecondMasterExits600WithoutAnExitLine) {
+  RunningMaster master;
+  ASSERT_TRUE(master.owned());
+  EXPECT_EQ(600, Run(L"--brand-name=zorvin"));
+  EXPECT_EQ(1, Count(L"INFO: wWinMain (151): Runned in secure environment.")) << LogText();
+  EXPECT_EQ(1, Count(L"INFO: wWinMain (169): Lite installer mode.")) << LogText();
+  EXPECT_EQ(1, Count(L"INFO: wWinMain (173): Another installer instance is already running."))
+      << LogText();
+  EXPECT_EQ(1, Count(L"INFO: wWinMain (174): Master installer process id: ")) << LogText();
+  EXPECT_EQ(0, Count(L"Installer exit with code")) << LogText();
+  EXPECT_EQ(0, Count(L"Installer process id: ")) << LogText();
+}
+
+TEST_F(InstallerRunTest, MasterLogsItsWayToTheExitCode) {
+  const wchar_t* runs[] = {L"--silent", L""};
+  for (const wchar_t* arguments : runs) {
+    SCOPED_TRACE(arguments);
+    test_support::ChildProcess installer;
+    ASSERT_TRUE(installer.Start(Installer() + L" " + arguments, temp_.path()));
+    int32_t exit_code = 0;
+    ASSERT_TRUE(installer.Wait(120000, &exit_code));
+    // Nothing of the install flow runs yet: never a success.
+    EXPECT_NE(0, exit_code);
+    EXPECT_EQ(1, Count(L"INFO: wWinMain (181): Installer process id: " +
+                       platform::ToWString(installer.id())))
+        << LogText();
+    EXPECT_EQ(1, Count(L"INFO: wWinMain (192): Temporary path is: " + temp_.path() + L"\\"))
+        << LogText();
+    EXPECT_EQ(1, Count(L"INFO: wWinMain (257): Installer exit with code: " +
+                       platform::ToWString(exit_code)))
+        << LogText();
+    DeleteFileW(temp_.File(L"lite_installer.log").c_str());
+  }
+}
+
+TEST_F(InstallerRunTest, SilentMasterDoesNotPretendToInstall) {
+  EXPECT_EQ(400, Run(L"--silent"));
+  EXPECT_EQ(1, Count(L"INFO: wWinMain (244): Installing in silent mode.")) << LogText();
+  EXPECT_EQ(1, Count(L"ERROR: RunSilentInstallation (")) << LogText();
+  EXPECT_EQ(1, Count(L"INFO: wWinMain (257): Installer exit with code: 400")) << LogText();
+}
+
+TEST_F(InstallerRunTest, ElevatedChildWithoutMasterExitsMinusOne) {
+  struct Case {
+    std::wstring arguments;
+    bool suspicious_id;
+  };
+  const Case cases[] = {
+      {L"--run-as-admin", true},
+      {L"--run-as-admin --parent-installer-process-id=12ab", true},
+      {L"--run-as-admin --parent-installer-process-id=" +
+           platform::ToWString(GetCurrentProcessId()) +
+           L" \"--setup-cmd-line=fake_browser_arc --semi-silent\"",
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    EXPECT_EQ(-1, Run(c.arguments));
+    EXPECT_EQ(c.suspicious_id ? 1 : 0, Count(L"ERROR: ExecuteAsAdmin (68): Suspicious process id="))
+        << LogText();
+    EXPECT_EQ(1, Count(L"INFO: ExecuteAsAdmin (74): Start installer as admin")) << LogText();
+    // No events exist: the wait fails at once.
+    EXPECT_EQ(1, Count(L"ERROR: ExecuteAsAdmin (93): Installer started as admin has been "
+                       L"unexpectedly synced, wr=4294967295 Last error: "))
+        << LogText();
+    EXPECT_EQ(0, Count(L"Lite installer mode.")) << LogText();
+    DeleteFileW(temp_.File(L"lite_installer.log").c_str());
+  }
+}
+
+TEST_F(InstallerRunTest, ElevatedChildFollowsTheMastersEvents) {
+  std::wstring child_arguments = L"--run-as-admin \"--setup-cmd-line=fake_browser_arc --silent\" "
+                                 L"--parent-installer-process-id=";
+  std::wstring own_id = platform::ToWString(GetCurrentProcessId());
+
+  // Stop: a record destroyed before it released its child.
+  {
+    auto record = std::make_unique<ElevatedProcess>();
+    test_support::ChildProcess child;
+    ASSERT_TRUE(child.Start(Installer() + L" " + child_arguments + own_id, temp_.path()));
+    HANDLE duplicate = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), child.handle(), GetCurrentProcess(),
+                                &duplicate, 0, FALSE, DUPLICATE_SAME_ACCESS));
+    record->Attach(duplicate, nullptr);
+    record.reset();
+    int32_t exit_code = 0;
+    ASSERT_TRUE(child.Wait(60000, &exit_code));
+    EXPECT_EQ(-1, exit_code);
+    EXPECT_EQ(1, Count(L"unexpectedly synced, wr=1 Last error: ")) << LogText();
+  }
+
+  // Go: the child reads the delayed block, which no master filled, and finds no archive.
+  {
+    auto record = std::make_unique<ElevatedProcess>();
+    test_support::ChildProcess child;
+    ASSERT_TRUE(child.Start(Installer() + L" " + child_arguments + own_id, temp_.path()));
+    HANDLE duplicate = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), child.handle(), GetCurrentProcess(),
+                                &duplicate, 0, FALSE, DUPLICATE_SAME_ACCESS));
+    record->Attach(duplicate, nullptr);
+    platform::ScopedKernelHandle never(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    EXPECT_FALSE(record->RunModule(never.get()));
+    EXPECT_EQ(0xFFFFFFFFu, record->exit_code());
+    EXPECT_EQ(1, Count(L"ERROR: ExecuteAsAdmin (103): Browser archive  does not exist"))
+        << LogText();
+    EXPECT_EQ(0, Count(L"RunModule results")) << LogText();
+  }
+
+  // The master's end: the child gives up with wait result 2.
+  {
+    auto record = std::make_unique<ElevatedProcess>();
+    // A stand-in master that stays until it is killed.
+    std::string go = "li-entry-parent-go-" + platform::Narrow(own_id);
+    std::string stop = "li-entry-parent-stop-" + platform::Narrow(own_id);
+    ElevatedProcess parent_events(go, stop);
+    test_support::ChildProcess parent;
+    ASSERT_TRUE(parent.Start(L"\"" + test_support::TestProgram(L"fake_elevated_child.exe") +
+                             L"\" --mode=deaf --go=" + platform::Widen(go) +
+                             L" --stop=" + platform::Widen(stop)));
+    test_support::ChildProcess child;
+    ASSERT_TRUE(child.Start(Installer() + L" " + child_arguments +
+                                platform::ToWString(parent.id()),
+                            temp_.path()));
+    // Kill the stand-in only once the child waits for it.
+    for (int i = 0; i < 600 && Count(L"Start installer as admin") < 3; ++i) Sleep(100);
+    Sleep(500);
+    parent.Terminate();
+    int32_t exit_code = 0;
+    ASSERT_TRUE(child.Wait(60000, &exit_code));
+    EXPECT_EQ(-1, exit_code);
+    EXPECT_EQ(1, Count(L"unexpectedly synced, wr=2 Last error: ")) << LogText();
+  }
+}
+
+bool IsWellFormedLine(const std::wstring& line) {
+  // "YYYY-MM-DD HH:MM:SS <tid> SEVERITY: tag (line): message"
+  if (line.size() < 24) return false;
+  const wchar_t* pattern = L"dddd-dd-dd dd:dd:dd <";
+  for (size_t i = 0; pattern[i] != L'\0'; ++i) {
+    wchar_t want = pattern[i];
+    if (want == L'd' ? !iswdigit(line[i]) : line[i] != want) return false;
+  }
+  size_t close = line.find(L"> ", 21);
+  if (close == std::wstring::npos || close == 21) return false;
+  for (size_t i = 21; i < close; ++i) {
+    if (!iswdigit(line[i])) return false;
+  }
+  std::wstring rest = line.substr(close + 2);
+  return rest.rfind(L"INFO: ", 0) == 0 || rest.rfind(L"ERROR: ", 0) == 0 ||
+         rest.rfind(L"WARNING: ", 0) == 0;
+}
+
+TEST_F(InstallerRunTest, SimultaneousProcessesLoseNoLogLine) {
+  constexpr int kProcesses = 6;
+  std::vector<std::unique_ptr<test_support::ChildProcess>> installers;
+  for (int i = 0; i < kProcesses; ++i) {
+    installers.push_back(std::make_unique<test_support::ChildProcess>());
+    ASSERT_TRUE(installers.back()->Start(Installer(), temp_.path()));
+  }
+  std::vector<int32_t> codes;
+  for (auto& installer : installers) {
+    int32_t exit_code = 0;
+    ASSERT_TRUE(installer->Wait(180000, &exit_code));
+    codes.push_back(exit_code);
+  }
+  int second_masters = 0;
+  for (int32_t code : codes) second_masters += code == 600 ? 1 : 0;
+
+  std::vector<std::wstring> log = Log();
+  for (const std::wstring& line : log) EXPECT_TRUE(IsWellFormedLine(line)) << line;
+  EXPECT_EQ(kProcesses, Count(L"(131): -------------------------------------- Start install."));
+  EXPECT_EQ(kProcesses, Count(L"INFO: wWinMain (151): Runned in secure environment."));
+  EXPECT_EQ(kProcesses, Count(L"INFO: wWinMain (169): Lite installer mode."));
+  EXPECT_EQ(second_masters, Count(L"INFO: wWinMain (173): Another installer instance"));
+  EXPECT_EQ(second_masters, Count(L"INFO: wWinMain (174): Master installer process id: "));
+  EXPECT_EQ(kProcesses - second_masters, Count(L"INFO: wWinMain (181): Installer process id: "));
+  EXPECT_EQ(kProcesses - second_masters, Count(L"INFO: wWinMain (257): Installer exit with code"));
+}
+
+}  // namespace
+}  // namespace installer
