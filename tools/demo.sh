@@ -1,8 +1,47 @@
 #!/usr/bin/env bash
-# The main job: runs the installer once under Wine and shows what it did.
+# The main job: runs the installer under Wine the way a user or a deployment tool would, and
+# shows for each run its full exit code and the log lines it wrote.
+#
+# Each run gets a fresh temporary folder (TMP and TEMP point there), so the log shown is
+# exactly that run's. The log is UTF-16LE; iconv turns it into UTF-8 for the terminal.
+# Usage: demo.sh <build dir>
 set -uo pipefail
-build=$1
+build=$(cd "$1" && pwd)
 exe="$build/lite_installer.exe"
-prefix="$build/wineprefix"
-echo "== running $exe --check-the-interface under Wine"
-"$build/wine_run.sh" "$build/test_programs/run_and_report.exe" "$(winepath -w "$exe" 2>/dev/null || echo "$exe")" --check-the-interface
+runner="$build/test_programs/run_and_report.exe"
+temp="$build/demo_temp"
+
+if [ ! -f "$exe" ] || [ ! -f "$runner" ]; then
+  echo "demo: $exe or $runner is missing; run 'make build-local' first" >&2
+  exit 1
+fi
+
+# Wine sees the Unix file system as drive Z:.
+windows_path() { printf 'Z:%s' "$1" | tr '/' '\\'; }
+
+run() {
+  local title=$1
+  shift
+  echo
+  echo "== $title"
+  echo "   lite_installer.exe $*"
+  rm -rf "$temp"
+  mkdir -p "$temp"
+  "$build/wine_run.sh" "$runner" "--temp=$(windows_path "$temp")" "$(windows_path "$exe")" "$@"
+  local log="$temp/lite_installer.log"
+  echo "-- log ($(windows_path "$log")):"
+  if [ -f "$log" ]; then
+    # Drop the byte-order mark and the carriage returns of system error texts.
+    iconv -f UTF-16LE -t UTF-8 "$log" | sed -e '1s/^\xEF\xBB\xBF//' -e 's/\r$//' | sed 's/^/   /'
+  else
+    echo "   (no log written)"
+  fi
+}
+
+run "Windows 10 interface query (answered before anything else: 700 available, 701 not)" \
+  --check-the-interface
+run "Interactive master installation" --brand-name=zorvin
+run "Silent master installation" --silent --send-statistics
+run "Elevated child started without a master (no events to wait for: -1)" \
+  --run-as-admin --parent-installer-process-id=1 "--setup-cmd-line=fake_browser_arc --silent"
+rm -rf "$temp"
