@@ -90,6 +90,9 @@ class HttpDownloader {
   const std::string& exception_proc() const { return exception_proc_; }
   DownloadFailureInfo failure_info() const;
   DownloadSink* sink() const { return sink_; }
+  // Forgets the sink (for a caller whose sink goes away while the response headers are still
+  // wanted); later `ReadChunk` calls return 0.
+  void DetachSink() { sink_ = nullptr; }
 
  private:
   void ResetState();

@@ -46,6 +46,12 @@ class InternetApiHandle {
   [[nodiscard]] HINTERNET get() const { return handle_; }
   explicit operator bool() const { return handle_ != nullptr; }
 
+  [[nodiscard]] HINTERNET release() {
+    HINTERNET handle = handle_;
+    handle_ = nullptr;
+    return handle;
+  }
+
   void reset(InternetApi* api = nullptr, HINTERNET handle = nullptr) {
     if (handle_ != nullptr) {
       DWORD saved = GetLastError();

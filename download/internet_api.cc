@@ -1,0 +1,40 @@
+#include "download/internet_api.h"
+
+namespace installer {
+namespace {
+
+class WinInetApi : public InternetApi {
+ public:
+  HINTERNET Open(const wchar_t* agent, DWORD access_type, const wchar_t* proxy,
+                 const wchar_t* proxy_bypass, DWORD flags) override {
+    return InternetOpenW(agent, access_type, proxy, proxy_bypass, flags);
+  }
+  INTERNET_STATUS_CALLBACK SetStatusCallback(HINTERNET handle,
+                                             INTERNET_STATUS_CALLBACK callback) override {
+    return InternetSetStatusCallbackW(handle, callback);
+  }
+  HINTERNET OpenUrl(HINTERNET internet, const wchar_t* url, const wchar_t* headers,
+                    DWORD headers_length, DWORD flags, DWORD_PTR context) override {
+    return InternetOpenUrlW(internet, url, headers, headers_length, flags, context);
+  }
+  DWORD SetFilePointer(HINTERNET request, LONG distance, DWORD move_method) override {
+    return InternetSetFilePointer(request, distance, nullptr, move_method, 0);
+  }
+  BOOL ReadFile(HINTERNET request, void* buffer, DWORD size, DWORD* read) override {
+    return InternetReadFile(request, buffer, size, read);
+  }
+  BOOL QueryInfo(HINTERNET request, DWORD info_level, void* buffer, DWORD* length,
+                 DWORD* index) override {
+    return HttpQueryInfoA(request, info_level, buffer, length, index);
+  }
+  BOOL CloseHandle(HINTERNET handle) override { return InternetCloseHandle(handle); }
+};
+
+}  // namespace
+
+InternetApi* InternetApi::Default() {
+  static WinInetApi api;
+  return &api;
+}
+
+}  // namespace installer
