@@ -1,0 +1,47 @@
+// Holds the downloaded setup archive open so that nobody can change it between the download,
+// the signature check and the setup run.
+//
+// Created for writing with read sharing (others may read, nobody else may write), then
+// converted in place, without ever closing the file, into a read-and-execute handle that
+// still denies writers. The file itself is deleted by the install step; the lock only owns
+// the handle.
+#ifndef DOWNLOAD_ARCHIVE_LOCK_H_
+#define DOWNLOAD_ARCHIVE_LOCK_H_
+
+#include <windows.h>
+
+#include <string>
+
+#include "platform/scoped_handle.h"
+
+namespace installer {
+
+class ArchiveLock {
+ public:
+  // Creates (or truncates) the archive for writing, sharing read access only.
+  explicit ArchiveLock(const std::wstring& path);
+  ArchiveLock(const ArchiveLock&) = delete;
+  ArchiveLock& operator=(const ArchiveLock&) = delete;
+
+  bool IsValid() const { return handle_.is_valid(); }
+  HANDLE handle() const { return handle_.get(); }
+  const std::wstring& path() const { return path_; }
+
+  // Reopens the handle for read and execute: first with read and write sharing (ReOpenFile
+  // cannot deny sharing that the existing handle holds), then, once the write handle is
+  // gone, with read sharing only. Each new handle is opened before the previous one is
+  // closed, so there is no moment at which the file is unlocked. False when either reopen
+  // fails; the lock then keeps whatever handle it still holds.
+  bool ConvertToReadExecute();
+
+ private:
+  std::wstring path_;
+  platform::ScopedKernelHandle handle_;
+};
+
+// Opens an existing archive for read and execute, denying other writers.
+platform::ScopedKernelHandle LockArchiveForExecution(const std::wstring& path);
+
+}  // namespace installer
+
+#endif  // DOWNLOAD_ARCHIVE_LOCK_H_

@@ -1,0 +1,694 @@
+#include "download/installer.h"
+
+#include <objbase.h>
+#include <shellapi.h>
+
+#include "brand/brand_info.h"
+#include "brand/distrib_info_params.h"
+#include "brand/file_version.h"
+#include "brand/registry_values.h"
+#include "download/async_http_requests.h"
+#include "download/async_install_tasks.h"
+#include "download/download_sink.h"
+#include "download/http_downloader.h"
+#include "download/authenticode.h"
+#include "download/module_verifier.h"
+#include "download/open_url_guarded.h"
+#include "download/progress_listener.h"
+#include "download/win10_default_browser.h"
+#include "build_config/endpoints.h"
+#include "platform/clock.h"
+#include "platform/file_util.h"
+#include "platform/strings.h"
+#include "platform/windows_version.h"
+#include "startup/command_line.h"
+#include "startup/elevated_process.h"
+#include "startup/elevation.h"
+#include "startup/logging.h"
+#include "startup/setup_command_line.h"
+#include "startup/shared_sections.h"
+#include "startup/switches.h"
+#include "stats/click_stats.h"
+
+namespace installer {
+namespace {
+
+constexpr wchar_t kInstallerKindName[] = L"lite";
+// Added to every remaining-time estimate for the installation that follows the download.
+constexpr uint32_t kInstallTimeAllowanceSeconds = 240;
+
+// Hands the download client's progress to the install flow's listener.
+class ProgressForwarder : public DownloadObserver {
+ public:
+  explicit ProgressForwarder(ProgressListener* listener) : listener_(listener) {}
+  void SetProgress(float fraction) override {
+    if (listener_) listener_->SetDownloadFraction(fraction);
+  }
+  void OnSlowDownload() override {
+    if (listener_) listener_->OnLongDownload();
+  }
+  void SetRemainingTime(uint32_t seconds, int32_t kind) override {
+    // 32-bit arithmetic on purpose: "no estimate" (all bits set) wraps like the seconds do.
+    if (listener_) listener_->SetRemainingTime(seconds + kInstallTimeAllowanceSeconds, kind);
+  }
+
+ private:
+  ProgressListener* listener_;
+};
+
+// Deletes the archive file when the install step returns, after its handles are closed.
+class ArchiveFileRemover {
+ public:
+  explicit ArchiveFileRemover(const std::wstring& path) : path_(path) {}
+  ~ArchiveFileRemover() { platform::DeletePath(platform::FilePath(path_), false); }
+  ArchiveFileRemover(const ArchiveFileRemover&) = delete;
+  ArchiveFileRemover& operator=(const ArchiveFileRemover&) = delete;
+
+ private:
+  std::wstring path_;
+};
+
+bool IsSet(HANDLE event) { return WaitForSingleObject(event, 0) != WAIT_TIMEOUT; }
+
+std::wstring ModuleUrl(const BrandInfo* brand_info) {
+  int version_class = platform::WindowsVersionClass();
+  if (version_class == platform::kWindowsXp || version_class == platform::kWindowsVista) {
+    return L"https://" + platform::Widen(endpoints::kDownloadCdnHost) +
+           L"/browser-partners/_xp_builds/browser-setup.arc";
+  }
+  return brand_info ? platform::Widen(brand_info->setup_url()) : std::wstring();
+}
+
+}  // namespace
+
+Installer::Installer(ProgressListener* listener, const BrandInfo* brand_info,
+                     const DistribInfoParams* params, bool prepare_install_tasks)
+    : requests_(std::make_unique<AsyncHttpRequests>()),
+      listener_(listener),
+      brand_info_(brand_info),
+      params_(params),
+      vendor_paths_(VendorFilePathsFromCommandLine()),
+      stat_sender_(kTargetKindBrowser, kInstallerKindLite),
+      stop_event_(platform::WaitableEvent::ResetPolicy::kManual,
+                  platform::WaitableEvent::InitialState::kNotSignaled),
+      install_allowed_event_(platform::WaitableEvent::ResetPolicy::kManual,
+                             platform::WaitableEvent::InitialState::kNotSignaled) {
+  // A virtual call from the constructor runs this class's own preparation, which is the one
+  // every installer needs; subclasses add to it after construction if they must.
+  Prepare();
+  if (prepare_install_tasks && brand_info_ && params_) {
+    install_tasks_ = std::make_unique<AsyncInstallTasks>(*brand_info_, *params_);
+  }
+}
+
+Installer::~Installer() {
+  Stop();
+  if (install_thread_ && WaitForSingleObject(install_thread_.get(), 0) == WAIT_TIMEOUT) {
+    // The flow did not stop within a minute (a setup program still running, a stuck trust
+    // check). Everything below is still in use by that thread, so wait for it rather than
+    // pull the state from under it.
+    LOG(ERROR, "~Installer") << "The install thread did not stop in time; waiting for it.";
+    WaitForSingleObject(install_thread_.get(), INFINITE);
+  }
+  elevated_process_.reset();
+  install_tasks_.reset();
+  requests_.reset();
+}
+
+// --- Thread control -----------------------------------------------------------------------
+
+bool Installer::Start() {
+  if (install_thread_) return false;
+  stop_event_.Clear();
+  install_allowed_event_.Clear();
+  install_thread_.reset(CreateThread(nullptr, 0, &Installer::InstallThreadMain, this, 0, nullptr));
+  if (!install_thread_) {
+    LOG(ERROR, "Start") << "Failed to create the install thread";
+    return false;
+  }
+  return true;
+}
+
+DWORD WINAPI Installer::InstallThreadMain(void* installer) {
+  static_cast<Installer*>(installer)->Install();
+  return 0;
+}
+
+void Installer::RunSync() {
+  stop_event_.Clear();
+  install_allowed_event_.Set();
+  Install();
+}
+
+void Installer::AllowInstall() { install_allowed_event_.Set(); }
+
+void Installer::Stop() {
+  if (!install_thread_) return;
+  stop_event_.Set();
+  WaitForSingleObject(install_thread_.get(), kStopWaitMs);
+}
+
+void Installer::RecordInstallButtonPress() {
+  ok_button_time_.store(platform::WallTimeMicroseconds());
+  ok_button_monotonic_.store(platform::MonotonicMicroseconds());
+}
+
+// --- Statistics -----------------------------------------------------------------------------
+
+void Installer::Prepare() {
+  stat_sender_.SetBrandId(brand_info_ ? std::string_view(brand_info_->brand_id())
+                                      : std::string_view("unknown"));
+  stat_sender_.SetPartnerId(brand_info_ ? std::string_view(brand_info_->partner_id())
+                                        : std::string_view("unknown"));
+  if (!params_) return;
+  std::string value;
+  if (params_->Get("banerid", &value)) stat_sender_.SetBannerId(value);
+  if (params_->Get("distr_zorvinuid", &value)) stat_sender_.SetDistrZorvinUid(value);
+  if (params_->Get("zorvinuid", &value)) stat_sender_.SetZorvinUid(value);
+}
+
+void Installer::Emit(const InstallEvent& event) { requests_->Post(stat_sender_.Send(event)); }
+
+void Installer::ReportButton(const std::wstring& value) {
+  requests_->Post(ClickCounterUrl(kClickedButton, value));
+}
+
+void Installer::ReportLink(const std::wstring& value) {
+  requests_->Post(ClickCounterUrl(kClickedLink, value));
+}
+
+void Installer::ReportCheckbox(const std::wstring& value) {
+  requests_->Post(ClickCounterUrl(kChoosenCheckbox, value));
+}
+
+void Installer::EmitInstallButtonClicked() { Emit(InstallButtonClickedEvent()); }
+
+StatusData Installer::CurrentStatusData() const {
+  StatusData data;
+  data.ui = ui_;
+  data.cancel_count = cancel_counter_.load();
+  data.total_time_us = total_time_us_;
+  data.download_time_us = download_time_us_;
+  data.install_time_us = install_time_us_;
+  data.setup_exit_code = result_code_;
+  return data;
+}
+
+void Installer::ReportStatus(bool success, const std::wstring& url, int32_t attempt,
+                             uint32_t downloaded, const std::wstring& error,
+                             const std::wstring& final_url) {
+  StatusData data = CurrentStatusData();
+  if (data.cancel_count > 0) return;
+  DownloadAttempt report;
+  report.success = success;
+  report.url = url;
+  report.attempt = attempt;
+  report.downloaded = downloaded;
+  report.error = error;
+  report.final_url = final_url;
+
+  StringSink sink;
+  std::wstring report_error;
+  std::wstring report_final_url;
+  if (!Download(DownloadStatusUrl(data, report), sink, &report_error, &report_final_url)) {
+    LOG(ERROR, "ReportStatus") << "Cannot report download status: " << report_error;
+  }
+  InstallEvent event;
+  if (DownloadFailureEvent(data, report, &event)) Emit(event);
+}
+
+void Installer::ReportInstallationFinished(bool success) {
+  StringSink sink;
+  std::wstring error;
+  std::wstring final_url;
+  if (!Download(InstallationFinishedUrl(CurrentStatusData(), success), sink, &error, &final_url)) {
+    LOG(ERROR, "ReportInstallationFinished") << "Cannot report installation status: " << error;
+  }
+}
+
+void Installer::MakeRunId() {
+  GUID guid;
+  wchar_t text[40];
+  if (FAILED(CoCreateGuid(&guid)) || StringFromGUID2(guid, text, 40) != 39) {
+    ui_.clear();
+    return;
+  }
+  // "{8-4-4-4-12}" without the braces.
+  ui_.assign(text + 1, 36);
+}
+
+// --- The install flow -------------------------------------------------------------------------
+
+void Installer::Install() {
+  Emit(InstallerStartedEvent());
+  MakeRunId();
+  WriteFilesForSetup();
+
+  uint32_t r = InstallBrowser();
+  if (r != 0) {
+    if (listener_ && !stop_event_.IsSet()) listener_->ShowError(static_cast<int32_t>(r));
+  } else {
+    CleanUpAfterSuccess();
+  }
+  WaitForBrowserMessageWindow();
+  ReportInstallationFinished(r == 0);
+}
+
+void Installer::WriteFilesForSetup() {
+  if (!brand_info_) return;
+  StoreValueInRegistry("lang", platform::Widen(brand_info_->language()));
+  vendor_paths_ = WriteVendorFiles(brand_info_->work_dir(), vendor_paths_);
+  StoreValueInRegistry(kInstallerDataValue, vendor_paths_.installer_data);
+  StoreValueInRegistry(kClidsFileValue, vendor_paths_.clids);
+  StoreValueInRegistry(kClidsSearchbandFileValue, vendor_paths_.clids_searchband);
+  StoreValueInRegistry("brand", platform::Widen(brand_info_->brand_name()));
+  StoreValueInRegistry("BrandFile", brand_info_->brand_package_path());
+  if (brand_info_->partner_package_loaded()) {
+    StoreValueInRegistry("PartnerFile", brand_info_->partner_package_path());
+  }
+}
+
+void Installer::CleanUpAfterSuccess() {
+  for (const char* name : {kInstallerDataValue, kClidsFileValue, kClidsSearchbandFileValue,
+                           "DistribInfoParams", "brand", "BrandFile", "PartnerFile"}) {
+    RemoveValueFromRegistry(name);
+  }
+  if (!brand_info_) return;
+  for (const std::wstring& path :
+       {brand_info_->brand_package_path(), brand_info_->partner_package_path()}) {
+    if (!path.empty()) platform::DeletePath(platform::FilePath(path), false);
+  }
+}
+
+void Installer::WaitForBrowserMessageWindow() {
+  if (!listener_) return;
+  // The installed browser keeps a message-only window while it still reports to this one.
+  for (;;) {
+    if (stop_event_.WaitFor(message_window_poll_ms_)) return;
+    if (!FindWindowExW(HWND_MESSAGE, nullptr, kBrowserMessageWindowClass, nullptr)) {
+      listener_->Finish();
+      return;
+    }
+  }
+}
+
+uint32_t Installer::InstallBrowser() {
+  LOG(INFO, "InstallBrowser") << "Install Browser.";
+  archive_path_ = GetModulePath().value();
+  if (archive_path_.empty()) return 1;
+
+  std::string lock_value;
+  const bool permanent_lock =
+      params_ && params_->Get("setup_arc_permanent_lock", &lock_value) && !lock_value.empty();
+
+  LOG(INFO, "InstallBrowser") << "Executable path: " << archive_path_;
+  // GetModulePath left an empty placeholder; from here on the archive is removed again
+  // whenever this function returns (the remover is destroyed after every handle below).
+  platform::DeletePath(platform::FilePath(archive_path_), false);
+  ArchiveFileRemover remover(archive_path_);
+
+  const int64_t obtain_start = platform::MonotonicMicroseconds();
+  std::unique_ptr<ArchiveLock> archive_lock;
+  uint32_t r = GetModule(archive_path_, permanent_lock ? &archive_lock : nullptr);
+  if (r != 0) return r;
+  const int64_t obtain_end = platform::MonotonicMicroseconds();
+
+  HANDLE waits[] = {stop_event_.handle(), install_allowed_event_.handle()};
+  DWORD wait = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+  const int64_t consent = platform::MonotonicMicroseconds();
+  if (wait != WAIT_OBJECT_0 + 1) {
+    LOG(ERROR, "InstallBrowser") << "Installation after download event isn't in signal state or "
+                                    "installation was stopped early.";
+    return 1;
+  }
+
+  platform::ScopedKernelHandle execution_lock;
+  if (permanent_lock) {
+    if (!archive_lock || !archive_lock->ConvertToReadExecute()) {
+      Emit(SetupArcLockErrorEvent());
+      LOG(ERROR, "InstallBrowser") << "Cannot lock file: " << archive_path_;
+      return 1;
+    }
+  } else {
+    execution_lock = LockArchiveForExecution(archive_path_);
+    if (!execution_lock) {
+      LOG(ERROR, "InstallBrowser") << "Cannot lock file: " << archive_path_;
+      return 1;
+    }
+  }
+
+  if (!VerifyModuleSignature(archive_path_)) {
+    LOG(ERROR, "InstallBrowser") << "Module verification failed: " << archive_path_;
+    result_code_ = kResultVerificationFailed;
+    Emit(VerificationErrorEvent());
+    return 1;
+  }
+
+  LOG(INFO, "InstallBrowser") << "Verification succeeded: " << archive_path_;
+  const int64_t launch = platform::MonotonicMicroseconds();
+  // The setup program and an elevated installer reload the statistics variables.
+  stat_sender_.Save();
+  const bool elevated = elevated_process_ != nullptr;
+  Emit(SetupLaunchedEvent(stat_sender_.HasOldVersion(),
+                          UacValue(AreUACNotificationsEnabled(), elevated)));
+
+  bool ok = false;
+  bool started = true;
+  if (!elevated) {
+    setup_started_ = false;
+    ok = RunModule(archive_path_, BuildSetupCommandLine(archive_path_, true));
+    started = setup_started_;
+  } else {
+    DelayedParams delayed;
+    delayed.browser_arc_path = archive_path_;
+    delayed.clids_file_path = vendor_paths_.clids;
+    delayed.clids_searchband_file_path = vendor_paths_.clids_searchband;
+    delayed.installer_data_path = vendor_paths_.installer_data;
+    if (brand_info_ && brand_info_->brand_package_loaded()) {
+      delayed.brand_package_path = brand_info_->brand_package_path();
+    }
+    if (brand_info_ && brand_info_->partner_package_loaded()) {
+      delayed.partner_package_path = brand_info_->partner_package_path();
+    }
+    delayed.partner_package_override_path = partner_package_override_path_;
+    delayed.send_statistics = send_statistics_;
+    delayed.make_default = make_default_;
+    if (!WriteDelayedParams(delayed)) {
+      LOG(ERROR, "InstallBrowser") << "Unexpected error in CreateDelayedParamsMapping()";
+      return 1;
+    }
+    ok = RunModuleInElevatedProcess();
+  }
+
+  // Unlock before the archive is deleted.
+  archive_lock.reset();
+  execution_lock.reset();
+
+  install_time_us_ = platform::MonotonicMicroseconds() - launch;
+  Emit(SetupExitedEvent(stat_sender_.HasOldVersion(), started, elevated, result_code_,
+                        install_time_us_));
+  elevated_process_.reset();
+
+  if (!ok) return 1;
+  if (ProcessCommandLine().Has(switches::kDoNotLaunchBrowser) && listener_) {
+    listener_->SetPercent(100);
+    listener_->Finish();
+    listener_ = nullptr;
+  }
+  total_time_us_ = (obtain_end - obtain_start) + (platform::MonotonicMicroseconds() - consent);
+  return 0;
+}
+
+uint32_t Installer::InterfaceAvailabilityCode() {
+  if (!interface_availability_checked_) {
+    interface_availability_checked_ = true;
+    interface_availability_ = 0;
+    if (platform::WindowsVersionClass() >= platform::kWindows10) {
+      win10_default_browser::IsInterfaceAvailable(&interface_availability_);
+    }
+  }
+  return interface_availability_;
+}
+
+CommandLine Installer::BuildSetupCommandLine(const std::wstring& setup_path, bool with_files) {
+  SetupCommandLineInputs in;
+  in.setup_path = setup_path;
+  in.with_files = with_files;
+  in.disable_uac = disable_uac_;
+  in.progress_window =
+      reinterpret_cast<uintptr_t>(listener_ ? listener_->WindowHandle() : nullptr);
+  if (brand_info_) in.brand_name = brand_info_->brand_name();
+  if (params_) in.distr_info_file = params_->distr_info_file();
+  in.make_default = make_default_;
+  in.send_statistics = send_statistics_;
+  in.download_time_us = download_time_us_;
+  in.ok_button_time = ok_button_time_.load();
+  in.ok_button_monotonic = ok_button_monotonic_.load();
+  in.prompt_start = prompt_start_;
+  in.prompt_end = prompt_end_;
+  in.interface_availability = InterfaceAvailabilityCode();
+  in.installer_data_path = vendor_paths_.installer_data;
+  in.clids_path = vendor_paths_.clids;
+  in.clids_searchband_path = vendor_paths_.clids_searchband;
+  if (brand_info_ && brand_info_->brand_package_loaded()) {
+    in.brand_package_path = brand_info_->brand_package_path();
+  }
+  if (brand_info_ && brand_info_->partner_package_loaded()) {
+    in.partner_package_path = brand_info_->partner_package_path();
+  }
+  in.partner_package_override_path = partner_package_override_path_;
+  if (params_) in.show_uac_at_browser_start = GetUacMode(*params_, ProcessCommandLine()) == kUacModeAtBrowserStart;
+  if (install_tasks_) {
+    in.variations_path = install_tasks_->variations_path().value();
+    in.server_config_bundle_path = install_tasks_->configs_path().value();
+  }
+  return installer::BuildSetupCommandLine(ProcessCommandLine(), in);
+}
+
+// --- Obtaining the archive ------------------------------------------------------------------
+
+platform::FilePath Installer::GetModulePath() {
+  if (!brand_info_ || brand_info_->work_dir().empty()) return platform::FilePath();
+  wchar_t name[MAX_PATH] = {};
+  if (GetTempFileNameW(brand_info_->work_dir().c_str(), L"jx", 0, name) == 0 || name[0] == 0) {
+    LOG(ERROR, "GetModulePath") << "Cannot obtain temp file.";
+    return platform::FilePath();
+  }
+  return platform::FilePath(name);
+}
+
+uint32_t Installer::GetModule(const std::wstring& path, std::unique_ptr<ArchiveLock>* lock) {
+  const int64_t start = platform::MonotonicMicroseconds();
+  bool downloaded = false;
+  uint32_t r = DownloadOrExtractModule(path, &downloaded, lock);
+  download_time_us_ = platform::MonotonicMicroseconds() - start;
+  if (r != 0) {
+    LOG(ERROR, "GetModule") << "Module was not downloaded: " << path;
+    result_code_ = kResultModuleMissing;
+    return r;
+  }
+  LOG(INFO, "GetModule") << "Module downloaded: " << path;
+  stat_sender_.SetNewVersion(GetFileVersionString(path));
+  if (downloaded) {
+    stat_sender_.SetInstallType("normal");
+    Emit(DownloadFinishedEvent(download_time_us_));
+  }
+  return r;
+}
+
+uint32_t Installer::DownloadOrExtractModule(const std::wstring& path, bool* downloaded,
+                                            std::unique_ptr<ArchiveLock>* lock) {
+  platform::ScopedKernelHandle own_file;
+  HANDLE file = nullptr;
+  if (lock) {
+    *lock = std::make_unique<ArchiveLock>(path);
+    file = (*lock)->IsValid() ? (*lock)->handle() : nullptr;
+  } else {
+    own_file.reset(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    file = own_file.get();
+  }
+  if (!file || file == INVALID_HANDLE_VALUE) {
+    LOG(ERROR, "DownloadOrExtractModule") << "Cannot create file:" << path;
+    return kModuleCreateFailed;
+  }
+  if (ExtractBrowserSetupResource(file)) {
+    *downloaded = false;
+    return kModuleReady;
+  }
+  LOG(INFO, "DownloadOrExtractModule") << "Try to download module:" << path;
+  uint32_t r = DownloadModule(file);
+  *downloaded = r == kModuleReady;
+  return r;
+}
+
+bool Installer::ExtractBrowserSetupResource(HANDLE file) { return false; }
+
+uint32_t Installer::DownloadModule(HANDLE file) {
+  FileSink sink(file);
+  const std::wstring url = ModuleUrl(brand_info_);
+  if (url.empty()) {
+    LOG(ERROR, "DownloadModule") << "Setup url is empty.";
+    return kModuleDownloadFailed;
+  }
+  Emit(DownloadStartedEvent());
+  ProgressForwarder forwarder(listener_);
+
+  int attempt = 0;
+  for (;;) {
+    if (IsSet(stop_event_.handle())) break;
+    std::wstring error;
+    std::wstring final_url;
+    uint32_t content_length = 0;
+    DownloadFailureInfo failure;
+    if (DownloadWithProgress(url, sink, &error, &final_url, &content_length, stop_event_.handle(),
+                             &forwarder, &failure)) {
+      ++attempt;
+      ReportStatus(true, url, attempt, sink.bytes_written(), error, final_url);
+      return kModuleReady;
+    }
+    if (failure.exception_code != 0) {
+      LOG(ERROR, "DownloadModule") << DescribeException(failure);
+      return IsCryptoProFailure(failure) ? kModuleCryptoProFailure : kModuleDownloadFailed;
+    }
+    // A transient failure late in the download costs only the rest; an early one starts
+    // over, since a short prefix is not worth a resume that the server may refuse.
+    if (sink.bytes_written() < static_cast<uint64_t>(content_length) * 10 / 100) sink.Reset();
+    ++attempt;
+    ReportStatus(false, url, attempt, sink.bytes_written(), error, final_url);
+    if (attempt >= kMaxDownloadAttempts) break;
+    WaitForSingleObject(stop_event_.handle(), attempt_pause_ms_);
+  }
+  LOG(ERROR, "DownloadModule") << "Max download attempts failed (" << kMaxDownloadAttempts << ")";
+  return kModuleDownloadFailed;
+}
+
+bool Installer::Download(const std::wstring& url, DownloadSink& sink, std::wstring* error,
+                         std::wstring* final_url) {
+  LOG(INFO, "Download") << "Attempt to download module: " << url;
+  sink.Reset();
+  return DownloadWithProgress(url, sink, error, final_url, nullptr, nullptr, nullptr, nullptr);
+}
+
+bool Installer::WriteResourceToFile(uint32_t resource_id, const std::wstring& path) {
+  HMODULE module = GetModuleHandleW(nullptr);
+  HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(resource_id), L"BIN");
+  HGLOBAL loaded = resource ? LoadResource(module, resource) : nullptr;
+  const void* data = loaded ? LockResource(loaded) : nullptr;
+  if (!data) return false;
+  DWORD size = SizeofResource(module, resource);
+  platform::ScopedKernelHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD written = 0;
+  return file && WriteFile(file.get(), data, size, &written, nullptr) && written == size;
+}
+
+// --- Verification -----------------------------------------------------------------------------
+
+bool Installer::VerifyModuleSignature(const std::wstring& archive_path) {
+  return VerifyModuleWithTrustJson(archive_path, GetTrustJsonFromModule(archive_path));
+}
+
+bool Installer::VerifyModuleWithTrustJson(const std::wstring& archive_path,
+                                          const std::string& trusted_json) {
+  TrustedCertificateIds trusted_ids;
+  ParseTrustedJson(trusted_json, &trusted_ids);
+  const bool revocation_off = false;
+  bool result = CheckAuthenticode(trusted_ids, archive_path, revocation_off);
+  if (!result && revocation_off) result = CheckAuthenticode(trusted_ids, archive_path, false);
+  return result;
+}
+
+bool Installer::CheckAuthenticode(const TrustedCertificateIds& trusted_ids,
+                                  const std::wstring& archive_path, bool revocation_off) {
+  return installer::CheckAuthenticode(trusted_ids, archive_path, revocation_off);
+}
+
+// --- Running the setup ------------------------------------------------------------------------
+
+bool Installer::RunModule(const std::wstring& archive_path, const CommandLine& command_line) {
+  CommandLine setup(command_line);
+  setup.SetProgramPath(archive_path);
+  setup.Put(switches::kSource, kInstallerKindName);
+  return RunModuleAndWait(nullptr, setup.Print(), &result_code_);
+}
+
+bool Installer::RunModuleAndWait(const wchar_t* program, const std::wstring& command_line_text,
+                                 int32_t* result_code) {
+  LOG(INFO, "RunModuleAndWait") << "Run: " << command_line_text;
+  *result_code = kResultNotStarted;
+  std::wstring mutable_text = command_line_text;
+  STARTUPINFOW startup_info = {};
+  startup_info.cb = sizeof(startup_info);
+  PROCESS_INFORMATION process_info = {};
+  if (!CreateProcessW(program, mutable_text.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                      nullptr, nullptr, &startup_info, &process_info)) {
+    LOG(ERROR, "RunModuleAndWait") << "Create process failed.";
+    return false;
+  }
+  setup_started_ = true;
+  platform::ScopedKernelHandle process(process_info.hProcess);
+  platform::ScopedKernelHandle thread(process_info.hThread);
+  LOG(INFO, "RunModuleAndWait") << "Process created: " << process_info.dwProcessId;
+  if (listener_) {
+    listener_->SetPercent(40);
+    listener_->RemoveCancelButton();
+  }
+  thread.reset();
+
+  LOG(INFO, "RunModuleAndWait") << "Wait for process finish.";
+  if (WaitForSingleObject(process.get(), INFINITE) != WAIT_OBJECT_0) {
+    LOG(ERROR, "RunModuleAndWait") << "Wait process failed.";
+    return false;
+  }
+  DWORD exit_code = 0;
+  if (!GetExitCodeProcess(process.get(), &exit_code)) {
+    LOG(ERROR, "RunModuleAndWait") << "Get setup process exit code failed.";
+    return false;
+  }
+  LOG(INFO, "RunModuleAndWait") << "Setup process exit with code: "
+                                << logging::FormatSetupExitCode(exit_code);
+  *result_code = static_cast<int32_t>(exit_code);
+  return true;
+}
+
+// --- Elevation --------------------------------------------------------------------------------
+
+bool Installer::ExecuteAsAdmin() {
+  prompt_start_ = platform::MonotonicMicroseconds();
+
+  CommandLine child(ProcessCommandLine());
+  child.Put(switches::kRunAsAdmin);
+  child.Put(switches::kParentInstallerProcessId, platform::ToString(GetCurrentProcessId()));
+  child.Put(switches::kSetupCmdLine, BuildSetupCommandLine(L"fake_browser_arc", false).Print());
+  const std::wstring file = ProcessCommandLine().ProgramPath();
+  CommandLine parameters_only(child);
+  parameters_only.SetProgramPath(L"");
+  const std::wstring parameters = parameters_only.Print();
+
+  // An invisible owner in the middle of the screen brings the elevation prompt to the front.
+  HWND owner = CreateWindowExW(WS_EX_TOOLWINDOW, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 0,
+                               0, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  if (owner) {
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof(monitor);
+    if (GetMonitorInfoW(MonitorFromWindow(owner, MONITOR_DEFAULTTONEAREST), &monitor)) {
+      const RECT& area = monitor.rcWork;
+      SetWindowPos(owner, nullptr, (area.left + area.right) / 2, (area.top + area.bottom) / 2, 0, 0,
+                   SWP_NOZORDER | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
+    SetForegroundWindow(owner);
+  }
+
+  elevated_process_ = std::make_unique<ElevatedProcess>();
+
+  SHELLEXECUTEINFOW info = {};
+  info.cbSize = sizeof(info);
+  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  info.hwnd = owner;
+  info.lpVerb = L"runas";
+  info.lpFile = file.c_str();
+  info.lpParameters = parameters.c_str();
+  info.nShow = SW_SHOW;
+  const bool ok = ShellExecuteExW(&info) != FALSE;
+  if (ok) {
+    elevated_process_->Attach(info.hProcess, owner);
+  } else {
+    elevated_process_.reset();
+    if (reinterpret_cast<INT_PTR>(info.hInstApp) == SE_ERR_ACCESSDENIED) disable_uac_ = true;
+    if (owner) DestroyWindow(owner);
+  }
+  prompt_end_ = platform::MonotonicMicroseconds();
+  return ok;
+}
+
+bool Installer::RunModuleInElevatedProcess() {
+  LOG_AT(INFO, "RunModuleInElevatedProcess", 805)
+      << "Started waiting the elevated installer has finished its work.";
+  bool success = elevated_process_ && elevated_process_->RunModule(stop_event_.handle());
+  LOG_AT(INFO, "RunModuleInElevatedProcess", 807)
+      << "The elevated installer has finished, success=" << success;
+  return success;
+}
+
+}  // namespace installer
