@@ -12,13 +12,19 @@ namespace {
 
 constexpr DWORD_PTR kRequestContext = 1;
 
+// Set by the status callback when it has closed the request of this thread's open. Without
+// INTERNET_FLAG_ASYNC, WinINet calls the callback on the thread that opens the URL.
+thread_local bool g_closed_after_send = false;
+
 // WinINet reports the statuses of a request only when it has a non-zero context. Closing the
 // request handle here makes InternetOpenUrlW give up before it waits for the answer, so a
 // ping costs one connect and one send; the open then fails with
 // ERROR_INTERNET_OPERATION_CANCELLED, the expected outcome.
 void CALLBACK CloseWhenSent(HINTERNET handle, DWORD_PTR context, DWORD status, void* info,
                             DWORD info_length) {
-  if (status == INTERNET_STATUS_REQUEST_SENT) InternetCloseHandle(handle);
+  if (status != INTERNET_STATUS_REQUEST_SENT) return;
+  InternetCloseHandle(handle);
+  g_closed_after_send = true;
 }
 
 }  // namespace
@@ -110,6 +116,7 @@ void AsyncHttpRequests::SendUrl(const std::wstring& url) {
     return;
   }
   DownloadFailureInfo exception;
+  g_closed_after_send = false;
   // When the callback has closed the request, no handle comes back; one that does (the
   // request never reported being sent) is closed with the session.
   platform::ScopedInternetHandle request(
@@ -119,7 +126,10 @@ void AsyncHttpRequests::SendUrl(const std::wstring& url) {
   if (exception.exception_code != 0) {
     LOG(ERROR, "SendUrl") << "An attempt to open url " << url << " generated an exception "
                           << exception.exception_code;
-  } else if (error != ERROR_INTERNET_OPERATION_CANCELLED) {
+  } else if (error != ERROR_INTERNET_OPERATION_CANCELLED && !g_closed_after_send) {
+    // Wine ends an open whose request was closed after sending with
+    // ERROR_INTERNET_UNRECOGNIZED_SCHEME instead of the cancellation code; the callback's
+    // own record says the request went out, whatever code the open left behind.
     SetLastError(error);
     LOG(ERROR, "SendUrl") << "Failed to open " << url;
   }

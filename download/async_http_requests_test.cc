@@ -12,6 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/strings.h"
+
+#include "tests/support/publisher_log.h"
 #include "tests/support/test_log.h"
 
 namespace installer {
@@ -148,6 +151,40 @@ TEST(AsyncHttpRequestsTest, UnsendableUrlsAreLoggedAndDropped) {
     requests.SendUrl(c.url);
     EXPECT_EQ(1, log.CountLines(L"ERROR: SendUrl ("));
     EXPECT_TRUE(log.Contains(L"): Failed to open " + c.url + L" Last error: "));
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Against the fake publisher.
+
+TEST(AsyncHttpRequestsTest, SendUrlDeliversTheRequestWithoutWaitingForTheAnswer) {
+  test_support::ScopedTestLog log;
+  std::string marker = test_support::UniqueMarker();
+  AsyncHttpRequests requests;
+  // A large answer: the request is dropped once sent, so none of it is read.
+  requests.SendUrl(platform::Widen(test_support::PublisherUrl("/gen/50000000?" + marker)));
+  // Cancelled by the callback, which is the expected outcome: nothing is logged.
+  EXPECT_EQ(L"", log.Text());
+  std::vector<test_support::PublisherRequest> seen = test_support::PublisherRequestsWith(marker);
+  ASSERT_EQ(1u, seen.size());
+  EXPECT_EQ("GET", seen[0].method);
+  EXPECT_EQ("/gen/50000000", seen[0].path);
+  EXPECT_EQ("Zorvin.Browser installer", seen[0].headers["User-Agent"]);
+  EXPECT_EQ("*/*", seen[0].headers["Accept"]);
+}
+
+TEST(AsyncHttpRequestsTest, PostedUrlsReachThePublisher) {
+  std::string marker = test_support::UniqueMarker();
+  AsyncHttpRequests requests;
+  for (const char* kind : {"clicked_button=install", "choosen_checkbox=default",
+                           "clicked_button=cancel"}) {
+    requests.Post(platform::Widen(test_support::PublisherUrl("/redir/x?" + marker + "&" + kind)));
+  }
+  std::vector<test_support::PublisherRequest> seen =
+      test_support::PublisherRequestsWith(marker, 3);
+  ASSERT_EQ(3u, seen.size());
+  for (const test_support::PublisherRequest& request : seen) {
+    EXPECT_EQ("/redir/x", request.path);
   }
 }
 

@@ -10,6 +10,7 @@
 #include "brand/distrib_info_params.h"
 #include "build_config/endpoints.h"
 #include "platform/file_util.h"
+#include "tests/support/publisher_log.h"
 #include "tests/support/test_paths.h"
 
 namespace installer {
@@ -187,6 +188,65 @@ TEST(AsyncInstallTasksTest, FilesLiveAsLongAsTheTasks) {
   delete tasks;
   EXPECT_FALSE(platform::IsPresent(variations_path));
   EXPECT_FALSE(platform::IsPresent(configs_path));
+}
+
+}  // namespace
+}  // namespace installer
+
+// ---------------------------------------------------------------------------------------
+// Against the fake publisher.
+
+namespace installer {
+namespace {
+
+// The publisher's configuration archive when it has none of its own: an empty zip.
+const std::string kEmptyZip = std::string("PK\x05\x06", 4) + std::string(18, '\0');
+
+TEST(AsyncInstallTasksTest, BothTasksFetchFromThePublisher) {
+  std::string marker = test_support::UniqueMarker();
+  Brand brand;
+  brand.set_brand_id("b" + marker);
+  brand.set_partner_id("p2");
+  brand.set_variations_url(
+      test_support::PublisherUrl("/content/get/experiments/browser.proto?" + marker));
+  DistribInfoParams params;
+  params.SetParamsForTesting({{"vup", "1"}, {"scup", "1"}});
+  platform::FilePath variations_path;
+  platform::FilePath configs_path;
+  {
+    AsyncInstallTasks tasks(brand, params);
+    variations_path = tasks.variations_path();
+    configs_path = tasks.configs_path();
+    ASSERT_TRUE(tasks.WaitForWorkerForTesting(60000));
+    EXPECT_EQ(kEmptyZip, test_support::ReadFileBytes(configs_path.value()));
+    EXPECT_NE(std::string::npos, test_support::ReadFileBytes(variations_path.value())
+                                     .find("\"variations_country\": \"xx\""));
+  }
+  std::vector<test_support::PublisherRequest> seen =
+      test_support::PublisherRequestsWith(marker, 2);
+  ASSERT_EQ(2u, seen.size());
+  EXPECT_EQ("/content/get/experiments/browser.proto", seen[0].path);
+  EXPECT_EQ("/configs/all_zip", seen[1].path);
+  EXPECT_EQ("brandID=b" + marker + "&partnerID=p2", seen[1].query);
+  EXPECT_FALSE(platform::IsPresent(variations_path));
+  EXPECT_FALSE(platform::IsPresent(configs_path));
+}
+
+TEST(AsyncInstallTasksTest, FailedConfigsFetchLeavesNoFile) {
+  std::string marker = test_support::UniqueMarker();
+  ASSERT_TRUE(test_support::AddPublisherScript(
+      "{\"path\": \"/configs/all_zip\", \"query_contains\": \"" + marker +
+      "\", \"responses\": [{\"status\": 404}]}"));
+  test_support::ScopedTempDir dir;
+  platform::FilePath target(dir.File(L"scu1.tmp"));
+  platform::WaitableEvent cancel(platform::WaitableEvent::ResetPolicy::kManual,
+                                 platform::WaitableEvent::InitialState::kNotSignaled);
+  FetchConfigs(marker, "", target, &cancel);
+  EXPECT_FALSE(platform::IsPresent(target));
+  std::vector<test_support::PublisherRequest> seen = test_support::PublisherRequestsWith(marker);
+  ASSERT_EQ(1u, seen.size());
+  EXPECT_EQ("brandID=" + marker, seen[0].query);
+  EXPECT_EQ(404, seen[0].status);
 }
 
 }  // namespace

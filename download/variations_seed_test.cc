@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/base64.h"
 #include "platform/file_path.h"
+#include "platform/sync.h"
 #include "platform/file_util.h"
+#include "tests/support/publisher_log.h"
 #include "tests/support/test_log.h"
 #include "tests/support/test_paths.h"
 
@@ -96,6 +99,83 @@ TEST(VariationsSeedTest, TargetUnderANonAsciiFolderName) {
       "{\"variations_seed_base64\": \"\", \"variations_seed_signature\": \"s\", "
       "\"variations_last_modified_time\": \"\", \"variations_country\": \"\"}",
       test_support::ReadFileBytes(target.value()));
+}
+
+}  // namespace
+}  // namespace installer
+
+// ---------------------------------------------------------------------------------------
+// Against the fake publisher.
+
+namespace installer {
+namespace {
+
+constexpr char kSeedPath[] = "/content/get/experiments/browser.proto";
+
+// The seed and headers the fake publisher sends by default.
+const std::string kPublisherSeed("zorvin-variations-seed\x00\x01\x02\xfe\xff", 27);
+constexpr char kPublisherSignature[] = "c2lnbmF0dXJlLWZvci10ZXN0cw==";
+constexpr char kPublisherLastModified[] = "Tue, 01 Dec 2026 10:00:00 GMT";
+
+std::string SeedFile(const std::string& signature, const std::string& last_modified,
+                     const std::string& country) {
+  return "{\"variations_seed_base64\": \"" + platform::Base64Encode(kPublisherSeed) +
+         "\", \"variations_seed_signature\": \"" + signature +
+         "\", \"variations_last_modified_time\": \"" + last_modified +
+         "\", \"variations_country\": \"" + country + "\"}";
+}
+
+TEST(VariationsSeedTest, FetchFromThePublisher) {
+  struct Case {
+    std::string faults;  // "/f/<faults>" path prefix, or empty
+    bool cancelled;
+    std::string expected;  // file contents; empty: no file
+  };
+  const Case cases[] = {
+      {"", false, SeedFile(kPublisherSignature, kPublisherLastModified, "xx")},
+      {"/f/omit=Last-Modified;X-Country", false, SeedFile(kPublisherSignature, "", "")},
+      {"/f/omit=X-Seed-Signature", false, ""},
+      {"/f/status=404", false, ""},
+      {"", true, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.faults + (c.cancelled ? " cancelled" : ""));
+    test_support::ScopedTempDir dir;
+    test_support::ScopedTestLog log;
+    std::string marker = test_support::UniqueMarker();
+    platform::FilePath target(dir.File(L"vup5.tmp"));
+    platform::WaitableEvent cancel(platform::WaitableEvent::ResetPolicy::kManual,
+                                   platform::WaitableEvent::InitialState::kNotSignaled);
+    if (c.cancelled) cancel.Set();
+    FetchVariationsSeed(test_support::PublisherUrl(c.faults + kSeedPath + "?" + marker), target,
+                        &cancel);
+    EXPECT_EQ(1u, test_support::PublisherRequestsWith(marker).size());
+    if (c.expected.empty()) {
+      EXPECT_FALSE(platform::IsPresent(target));
+    } else {
+      EXPECT_EQ(c.expected, test_support::ReadFileBytes(target.value()));
+    }
+    EXPECT_FALSE(log.Contains(L"SaveVariations"));
+  }
+}
+
+TEST(VariationsSeedTest, SignatureHeaderThatIsNotUtf8) {
+  test_support::ScopedTempDir dir;
+  test_support::ScopedTestLog log;
+  std::string marker = test_support::UniqueMarker();
+  // "//4=" is the bytes FF FE.
+  ASSERT_TRUE(test_support::AddPublisherScript(
+      std::string("{\"path\": \"") + kSeedPath + "\", \"query_contains\": \"" + marker +
+      "\", \"responses\": [{\"headers_b64\": {\"X-Seed-Signature\": \"//4=\"}}]}"));
+  platform::FilePath target(dir.File(L"vup6.tmp"));
+  platform::WaitableEvent cancel(platform::WaitableEvent::ResetPolicy::kManual,
+                                 platform::WaitableEvent::InitialState::kNotSignaled);
+  FetchVariationsSeed(test_support::PublisherUrl(std::string(kSeedPath) + "?" + marker), target,
+                      &cancel);
+  EXPECT_FALSE(platform::IsPresent(target));
+  EXPECT_EQ(1, log.CountLines(
+                   L"): Failed to serialize variations value variations_seed_signature: \xff\xfe "))
+      << log.Text();
 }
 
 }  // namespace

@@ -1,0 +1,40 @@
+// What the fake publisher (tests/fake_publisher) saw: its request log, read from the build
+// folder, and markers that let one test find its own requests among everyone else's.
+#ifndef TESTS_SUPPORT_PUBLISHER_LOG_H_
+#define TESTS_SUPPORT_PUBLISHER_LOG_H_
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace test_support {
+
+struct PublisherRequest {
+  std::string method;
+  std::string path;   // without the /f/<faults> prefix
+  std::string query;
+  std::map<std::string, std::string> headers;
+  int status = 0;
+};
+
+// "https://" + the local-profile host of every endpoint + `path_and_query`.
+std::string PublisherUrl(const std::string& path_and_query);
+
+// A text no other request of any test run carries ("m<process id>x<counter>x<ticks>").
+std::string UniqueMarker();
+
+// Posts a script (JSON text, see the publisher's README) through its control endpoint: the
+// next requests for the script's path get the scripted answers. False when it did not answer.
+bool AddPublisherScript(const std::string& script_json);
+
+// The requests whose query contains `fragment`, in the order the publisher logged them.
+// Waits up to `timeout_ms` for at least `at_least` of them to appear (the publisher logs a
+// request once it has answered it).
+std::vector<PublisherRequest> PublisherRequestsWith(const std::string& fragment,
+                                                    size_t at_least = 1,
+                                                    uint32_t timeout_ms = 10000);
+
+}  // namespace test_support
+
+#endif  // TESTS_SUPPORT_PUBLISHER_LOG_H_
