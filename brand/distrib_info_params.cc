@@ -1,8 +1,164 @@
 #include "brand/distrib_info_params.h"
 
+#include <windows.h>
+
+#include <jansson.h>
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include "brand/registry_values.h"
+#include "platform/scoped_handle.h"
+#include "platform/strings.h"
+#include "startup/command_line.h"
 #include "startup/logging.h"
 
 namespace installer {
+namespace {
+
+// Offsets into the DOS header, the PE header and one WIN_CERTIFICATE entry.
+constexpr uint64_t kPeOffsetField = 0x3C;
+// 4 (signature) + 20 (file header) + 128 (data directory 4 of the 32-bit optional header).
+constexpr uint64_t kSecurityDirectoryOffset = 152;
+// The entry's PKCS#7 blob starts behind dwLength, wRevision and wCertificateType.
+constexpr uint64_t kCertificateHeaderSize = 8;
+// The DER length of a sequence in its two-byte long form: 0x30 0x82 hi lo.
+constexpr uint64_t kDerLengthEnd = kCertificateHeaderSize + 4;
+// The tag starts behind the entry header and the 4 + L bytes of the DER sequence, rounded up
+// to 8: (8 + 4 + L + 7) & ~7.
+constexpr uint64_t kTagAlignmentMask = 0x1FFF8;
+
+constexpr wchar_t kDistribInfoFileName[] = L"distrib_info";
+constexpr char kRegistryValueName[] = "DistribInfoParams";
+
+// Reading helpers over a bounds-checked span: each caller checks offset + width <= size.
+uint32_t ReadLe32(std::string_view bytes, uint64_t offset) {
+  const auto* p = reinterpret_cast<const uint8_t*>(bytes.data()) + offset;
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+uint16_t ReadBe16(std::string_view bytes, uint64_t offset) {
+  const auto* p = reinterpret_cast<const uint8_t*>(bytes.data()) + offset;
+  return static_cast<uint16_t>((p[0] << 8) | p[1]);
+}
+
+// True when [offset, offset + width) lies inside `bytes`. The arithmetic is 64-bit, so a
+// 32-bit offset taken from the file cannot wrap around.
+bool Inside(std::string_view bytes, uint64_t offset, uint64_t width) {
+  return offset <= bytes.size() && width <= bytes.size() - offset;
+}
+
+struct JsonDeleter {
+  void operator()(json_t* json) const { json_decref(json); }
+};
+struct MallocDeleter {
+  void operator()(char* text) const { free(text); }
+};
+
+// The user's temporary folder with its trailing backslash; empty when Windows gives none
+// or a length outside 1 to 259 characters.
+std::wstring TempFolderWithSeparator() {
+  wchar_t buffer[MAX_PATH + 1] = {};
+  const DWORD length = ::GetTempPathW(MAX_PATH, buffer);
+  if (length < 1 || length > MAX_PATH - 1) return std::wstring();
+  return std::wstring(buffer, length);
+}
+
+// The switch value as parameter bytes: UTF-8, which is what a tag carries for non-ASCII
+// text; a value that is not valid UTF-16 is narrowed byte by byte instead.
+std::string SwitchValueToBytes(const std::wstring& value) {
+  std::string bytes;
+  if (platform::WideToUtf8(value, &bytes)) return bytes;
+  return platform::Narrow(value);
+}
+
+}  // namespace
+
+std::string_view FindTag(std::string_view file) {
+  if (!Inside(file, 0, 2) || file[0] != 'M' || file[1] != 'Z') return {};
+  if (!Inside(file, kPeOffsetField, 4)) return {};
+  const uint64_t pe_offset = ReadLe32(file, kPeOffsetField);
+  if (!Inside(file, pe_offset, 4) || std::memcmp(file.data() + pe_offset, "PE\0\0", 4) != 0) {
+    return {};
+  }
+  if (!Inside(file, pe_offset + kSecurityDirectoryOffset, 4)) return {};
+  const uint64_t entry = ReadLe32(file, pe_offset + kSecurityDirectoryOffset);
+  if (entry == 0 || !Inside(file, entry, kDerLengthEnd)) return {};
+  if (static_cast<uint8_t>(file[entry + 8]) != 0x30 ||
+      static_cast<uint8_t>(file[entry + 9]) != 0x82) {
+    return {};
+  }
+  const uint64_t der_length = ReadBe16(file, entry + 10);
+  const uint64_t tag = entry + ((der_length + 19) & kTagAlignmentMask);
+  if (tag == 0 || !Inside(file, tag, kTagHeaderSize)) return {};
+  if (std::memcmp(file.data() + tag, kTagMagic, 4) != 0) return {};
+  const uint64_t text_length = ReadBe16(file, tag + 4);
+  if (!Inside(file, tag + kTagHeaderSize, text_length)) return {};
+  return file.substr(tag + kTagHeaderSize, text_length);
+}
+
+std::string ReadTag(const std::wstring& path) {
+  platform::ScopedKernelHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                                  nullptr, OPEN_EXISTING,
+                                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return std::string();
+  // The file's own size bounds the parse: the view itself is rounded up to whole pages,
+  // and a tag reaching into that zero padding is not a tag of the file.
+  LARGE_INTEGER size = {};
+  if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0 ||
+      static_cast<uint64_t>(size.QuadPart) > SIZE_MAX) {
+    return std::string();
+  }
+  platform::ScopedKernelHandle mapping(
+      ::CreateFileMappingW(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+  if (!mapping) return std::string();
+  platform::ScopedMappedView view(::MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0));
+  if (!view) return std::string();
+  const std::string_view bytes(static_cast<const char*>(view.get()),
+                               static_cast<size_t>(size.QuadPart));
+  return std::string(FindTag(bytes));
+}
+
+DistribInfoParams::ParamMap ParseDistribParams(std::string_view text) {
+  DistribInfoParams::ParamMap params;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    const size_t key_end = text.find_first_of("&=", pos);
+    std::string_view key = text.substr(pos, key_end == std::string_view::npos
+                                                ? std::string_view::npos
+                                                : key_end - pos);
+    std::string_view value;
+    size_t pair_end = key_end;
+    if (key_end != std::string_view::npos && text[key_end] == '=') {
+      pair_end = text.find('&', key_end + 1);
+      value = text.substr(key_end + 1, pair_end == std::string_view::npos
+                                           ? std::string_view::npos
+                                           : pair_end - key_end - 1);
+    }
+    params[std::string(key)] = std::string(value);
+    if (pair_end == std::string_view::npos) break;
+    pos = pair_end + 1;
+  }
+  return params;
+}
+
+bool BuildDistribInfoJson(const DistribInfoParams::ParamMap& params, std::string* json) {
+  std::unique_ptr<json_t, JsonDeleter> object(json_object());
+  if (!object) return false;
+  for (const auto& [key, value] : params) {
+    // json_stringn refuses text that is not UTF-8 (and so does the key check), which
+    // leaves such a parameter out of the document.
+    json_t* member = json_stringn(value.data(), value.size());
+    if (member == nullptr) continue;
+    json_object_setn_new(object.get(), key.data(), key.size(), member);
+  }
+  std::unique_ptr<char, MallocDeleter> text(json_dumps(object.get(), JSON_INDENT(2)));
+  if (!text) return false;
+  *json = text.get();
+  return true;
+}
 
 DistribInfoParams::DistribInfoParams() = default;
 DistribInfoParams::~DistribInfoParams() = default;
@@ -26,17 +182,61 @@ bool DistribInfoParams::GetBool(const std::string& key, bool* flag) const {
 }
 
 void DistribInfoParams::Save(const std::string& raw_text) {
-  LOG(ERROR, "Save") << "Saving distribution parameters is not built yet.";
+  // Parameter text is normally ASCII; UTF-8 text is kept readable in the registry, and
+  // anything else is widened byte by byte.
+  std::wstring wide;
+  if (!platform::Utf8ToWide(raw_text, &wide)) wide = platform::Widen(raw_text);
+  StoreValueInRegistry(kRegistryValueName, wide);
 }
 
 std::wstring DistribInfoParams::GetOwnPath() const {
-  LOG(ERROR, "GetOwnPath") << "GetOwnPath is not built yet.";
-  return std::wstring();
+  wchar_t buffer[MAX_PATH] = {};
+  const DWORD length = ::GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+  // A result of MAX_PATH means the path was cut short.
+  if (length == 0 || length >= MAX_PATH) return std::wstring();
+  return std::wstring(buffer, length);
 }
 
 bool DistribInfoParams::CreateJsonFromDistribParams() {
-  LOG(ERROR, "CreateJsonFromDistribParams") << "Distribution parameters are not built yet.";
-  return false;
+  return CreateJsonFromText(ProcessCommandLine().Value("distr-info-params"));
+}
+
+bool DistribInfoParams::CreateJsonFromDistribParamsForTesting(const std::wstring& switch_value) {
+  return CreateJsonFromText(switch_value);
+}
+
+bool DistribInfoParams::CreateJsonFromText(const std::wstring& switch_value) {
+  std::string raw_text = SwitchValueToBytes(switch_value);
+  if (raw_text.empty()) raw_text = ReadTag(GetOwnPath());
+  if (raw_text.empty()) return !distr_info_file_.empty();
+
+  Save(raw_text);
+  params_ = ParseDistribParams(raw_text);
+  if (params_.empty()) return !distr_info_file_.empty();
+
+  const std::wstring path = TempFolderWithSeparator() + kDistribInfoFileName;
+  std::string json;
+  if (!BuildDistribInfoJson(params_, &json)) {
+    LOG(ERROR, "CreateJsonFromDistribParams") << "Can't create json dump";
+    return !distr_info_file_.empty();
+  }
+  platform::ScopedKernelHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                                  nullptr));
+  DWORD written = 0;
+  const bool write_ok =
+      file && ::WriteFile(file.get(), json.data(), static_cast<DWORD>(json.size()), &written,
+                          nullptr) &&
+      written == json.size();
+  if (!write_ok) {
+    LOG(ERROR, "CreateJsonFromDistribParams") << "Write json to file error";
+    // A partly written document would reach the setup program as if it were complete.
+    file.reset();
+    ::DeleteFileW(path.c_str());
+    return !distr_info_file_.empty();
+  }
+  distr_info_file_ = path;
+  return true;
 }
 
 }  // namespace installer

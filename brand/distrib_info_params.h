@@ -10,6 +10,7 @@
 
 #include <map>
 #include <string>
+#include <string_view>
 
 namespace installer {
 
@@ -46,10 +47,43 @@ class DistribInfoParams {
 
   void SetParamsForTesting(ParamMap params) { params_ = std::move(params); }
 
+  // `CreateJsonFromDistribParams` with `switch_value` standing for the value of the
+  // "distr-info-params" switch, so a test need not replace the process command line.
+  bool CreateJsonFromDistribParamsForTesting(const std::wstring& switch_value);
+
+ private:
+  bool CreateJsonFromText(const std::wstring& switch_value);
+
  protected:
   std::wstring distr_info_file_;
   ParamMap params_;
 };
+
+// Tag layout: "Zvct", a big-endian 16-bit length N, then N bytes of parameter text, placed
+// in the certificate table behind the first entry's PKCS#7 blob at an 8-byte boundary.
+inline constexpr char kTagMagic[] = "Zvct";
+inline constexpr size_t kTagHeaderSize = 6;
+
+// The tag text inside the bytes of a whole PE file, as a view into `file`; empty when the
+// file has no tag or any structure on the way (DOS header, PE signature, security
+// directory, certificate entry, DER length) is missing, zero or out of bounds. Never reads
+// outside `file`.
+std::string_view FindTag(std::string_view file);
+
+// The tag text of the file at `path` (mapped read-only); empty when the file cannot be
+// opened or mapped or has no tag.
+std::string ReadTag(const std::wstring& path);
+
+// Splits "key=value&key=value" into a map. Keys and values are taken byte for byte (no
+// percent-decoding, "+" stays "+"); a pair without "=" or with nothing after it has an empty
+// value, a pair that begins with "=" has an empty key, and a repeated key keeps its last
+// value. An empty text gives an empty map.
+DistribInfoParams::ParamMap ParseDistribParams(std::string_view text);
+
+// The "distrib_info" document: a JSON object with one string member per parameter, in map
+// order, indented by 2. A key or value that is not valid UTF-8 gives no member. False only
+// when the serialiser fails.
+bool BuildDistribInfoJson(const DistribInfoParams::ParamMap& params, std::string* json);
 
 }  // namespace installer
 

@@ -1,10 +1,30 @@
 #include "brand/localized_strings.h"
 
+#include <utility>
+
 namespace installer {
 namespace {
 
 // String tables are stored in blocks of sixteen strings; block (id / 16) + 1 holds id.
 constexpr uint32_t kStringsPerBlock = 16;
+
+BOOL CALLBACK MatchLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR wanted) {
+  auto* match = reinterpret_cast<std::pair<WORD, bool>*>(wanted);
+  if (language != match->first) return TRUE;
+  match->second = true;
+  return FALSE;  // found: stop the enumeration
+}
+
+// Whether the module holds the block in exactly this language. FindResourceExW alone is not
+// enough: Wine (and Windows for neutral sub-languages) falls back to another language's
+// block when the requested one is missing.
+bool HasBlockInLanguage(HMODULE module, uint32_t block_id, WORD language) {
+  std::pair<WORD, bool> match(language, false);
+  ::EnumResourceLanguagesW(module, MAKEINTRESOURCEW(6) /* RT_STRING */,
+                           MAKEINTRESOURCEW(block_id), MatchLanguage,
+                           reinterpret_cast<LONG_PTR>(&match));
+  return match.second;
+}
 
 uint16_t ReadLittleEndian16(std::string_view bytes, size_t offset) {
   return static_cast<uint16_t>(static_cast<uint8_t>(bytes[offset]) |
@@ -35,7 +55,8 @@ std::wstring StringFromTableBlock(std::string_view block, uint32_t index) {
 std::wstring LoadLocalizedStringFromModule(HMODULE module, uint32_t id, uint32_t language_id) {
   const uint32_t block_id = id / kStringsPerBlock + 1;
   // A block id above 0xFFFF cannot be expressed as an integer resource name.
-  if (block_id > 0xFFFF) return std::wstring();
+  if (block_id > 0xFFFF || language_id > 0xFFFF) return std::wstring();
+  if (!HasBlockInLanguage(module, block_id, static_cast<WORD>(language_id))) return std::wstring();
   HRSRC resource = ::FindResourceExW(module, MAKEINTRESOURCEW(6) /* RT_STRING */,
                                      MAKEINTRESOURCEW(block_id),
                                      static_cast<WORD>(language_id));

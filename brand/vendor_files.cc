@@ -1,0 +1,88 @@
+#include "brand/vendor_files.h"
+
+#include <string_view>
+
+#include "brand/registry_values.h"
+#include "platform/scoped_handle.h"
+#include "resources/resource_ids.h"
+#include "startup/command_line.h"
+#include "startup/logging.h"
+
+namespace installer {
+namespace {
+
+// The bytes of a "BIN" resource; empty view when it is missing.
+std::string_view LoadBinResource(HMODULE module, int id) {
+  HRSRC resource = ::FindResourceW(module, MAKEINTRESOURCEW(id), L"BIN");
+  if (resource == nullptr) return {};
+  HGLOBAL loaded = ::LoadResource(module, resource);
+  if (loaded == nullptr) return {};
+  const void* data = ::LockResource(loaded);
+  if (data == nullptr) return {};
+  return std::string_view(static_cast<const char*>(data), ::SizeofResource(module, resource));
+}
+
+void WriteResourceFile(HMODULE module, int id, const std::wstring& path) {
+  const std::string_view bytes = LoadBinResource(module, id);
+  if (bytes.empty()) {
+    LOG(WARNING, "WriteVendorFiles") << "Resource " << id << " is missing or empty";
+  }
+  platform::ScopedKernelHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                                  nullptr));
+  DWORD written = 0;
+  if (!file || !::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()),
+                            &written, nullptr) ||
+      written != bytes.size()) {
+    LOG(ERROR, "WriteVendorFiles") << L"Can't write " << path;
+  }
+}
+
+}  // namespace
+
+VendorFilePaths VendorFilePathsFromCommandLine() {
+  const CommandLine& command_line = ProcessCommandLine();
+  VendorFilePaths paths;
+  paths.installer_data = command_line.Value("installerdata");
+  paths.clids = command_line.Value("clids-file");
+  paths.clids_searchband = command_line.Value("clids-searchband-file");
+  return paths;
+}
+
+VendorFilePaths WriteVendorFilesFromModule(HMODULE module, const std::wstring& folder,
+                                           const VendorFilePaths& given) {
+  std::wstring prefix = folder;
+  if (!prefix.empty() && prefix.back() != L'\\' && prefix.back() != L'/') prefix += L'\\';
+
+  struct Entry {
+    std::wstring VendorFilePaths::*path;
+    const wchar_t* file_name;
+    int resource_id;
+  };
+  static constexpr Entry kEntries[] = {
+      {&VendorFilePaths::installer_data, L"master_preferences", IDR_INSTALLER_DATA},
+      {&VendorFilePaths::clids, L"clids.xml", IDR_CLIDS},
+      {&VendorFilePaths::clids_searchband, L"clids_searchband.xml", IDR_CLIDS_SEARCHBAND},
+  };
+  VendorFilePaths paths = given;
+  for (const Entry& entry : kEntries) {
+    std::wstring& path = paths.*entry.path;
+    if (!path.empty()) continue;
+    path = prefix + entry.file_name;
+    WriteResourceFile(module, entry.resource_id, path);
+  }
+  StoreValueInRegistry(kInstallerDataValue, paths.installer_data);
+  StoreValueInRegistry(kClidsFileValue, paths.clids);
+  StoreValueInRegistry(kClidsSearchbandFileValue, paths.clids_searchband);
+  return paths;
+}
+
+VendorFilePaths WriteVendorFiles(const std::wstring& folder, const VendorFilePaths& given) {
+  return WriteVendorFilesFromModule(::GetModuleHandleW(nullptr), folder, given);
+}
+
+VendorFilePaths WriteVendorFiles(const std::wstring& folder) {
+  return WriteVendorFiles(folder, VendorFilePathsFromCommandLine());
+}
+
+}  // namespace installer
