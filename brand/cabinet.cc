@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "download/seh_guard.h"
 #include "platform/strings.h"
 #include "startup/logging.h"
 
@@ -229,6 +230,80 @@ FNFDINOTIFY(Notify) {
   }
 }
 
+uint16_t Get16(std::string_view bytes, size_t offset) {
+  return static_cast<uint16_t>(static_cast<uint8_t>(bytes[offset]) |
+                               static_cast<uint8_t>(bytes[offset + 1]) << 8);
+}
+
+uint32_t Get32(std::string_view bytes, size_t offset) {
+  return Get16(bytes, offset) | static_cast<uint32_t>(Get16(bytes, offset + 2)) << 16;
+}
+
+// Advances *offset past a NUL-terminated string of at most `max_length` characters.
+bool SkipString(std::string_view bytes, size_t* offset, size_t max_length) {
+  size_t end = bytes.find('\0', *offset);
+  if (end == std::string_view::npos || end - *offset > max_length) return false;
+  *offset = end + 1;
+  return true;
+}
+
+// The system decompressor trusts the tables of a cabinet further than a package from an
+// unknown file deserves (one version dereferences a missing folder record when a cabinet
+// lists files but no folders), so the header, folder and file tables are checked against the
+// package before it is handed over. Only the layout is checked; the data blocks are the
+// decompressor's.
+bool CheckCabinetTables(std::string_view bytes) {
+  // CFHEADER: signature, cbCabinet at 8, coffFiles at 16, version at 24, cFolders at 26,
+  // cFiles at 28, flags at 30; optional reserve sizes and neighbour names follow at 36.
+  constexpr size_t kHeaderSize = 36;
+  constexpr uint16_t kPreviousCabinet = 0x0001;
+  constexpr uint16_t kNextCabinet = 0x0002;
+  constexpr uint16_t kReservePresent = 0x0004;
+  constexpr size_t kMaxName = 255;
+  if (bytes.size() < kHeaderSize || bytes.substr(0, 4) != "MSCF") return false;
+  if (Get32(bytes, 8) > bytes.size() || static_cast<uint8_t>(bytes[25]) != 1) return false;
+  uint32_t files_offset = Get32(bytes, 16);
+  uint16_t folders = Get16(bytes, 26);
+  uint16_t files = Get16(bytes, 28);
+  uint16_t flags = Get16(bytes, 30);
+  if (files != 0 && folders == 0) return false;
+
+  size_t offset = kHeaderSize;
+  size_t folder_reserve = 0;
+  if (flags & kReservePresent) {
+    if (bytes.size() < offset + 4) return false;
+    size_t header_reserve = Get16(bytes, offset);
+    folder_reserve = static_cast<uint8_t>(bytes[offset + 2]);
+    offset += 4 + header_reserve;
+    if (offset > bytes.size()) return false;
+  }
+  int names = ((flags & kPreviousCabinet) ? 2 : 0) + ((flags & kNextCabinet) ? 2 : 0);
+  for (int i = 0; i < names; ++i) {
+    if (!SkipString(bytes, &offset, kMaxName)) return false;
+  }
+
+  // CFFOLDER: coffCabStart, cCFData, typeCompress (low nibble: none, MSZIP, Quantum, LZX).
+  for (uint16_t i = 0; i < folders; ++i) {
+    if (bytes.size() < offset + 8 + folder_reserve) return false;
+    if (Get32(bytes, offset) > bytes.size() || (Get16(bytes, offset + 6) & 0x0F) > 3) {
+      return false;
+    }
+    offset += 8 + folder_reserve;
+  }
+
+  // CFFILE: cbFile, uoffFolderStart, iFolder at 8, date, time, attribs, then the name.
+  constexpr uint16_t kFirstSpecialFolder = 0xFFFD;
+  offset = files_offset;
+  for (uint16_t i = 0; i < files; ++i) {
+    if (offset > bytes.size() || bytes.size() - offset < 16) return false;
+    uint16_t folder = Get16(bytes, offset + 8);
+    if (folder >= folders && folder < kFirstSpecialFolder) return false;
+    offset += 16;
+    if (!SkipString(bytes, &offset, kMaxName)) return false;
+  }
+  return true;
+}
+
 // Makes an extraction the calling thread's for the duration of FDICopy.
 class ScopedActiveExtraction {
  public:
@@ -252,6 +327,7 @@ bool ExtractPackage(std::string_view package, const std::string& member_name,
   members->clear();
   const CabinetApi* api = Api();
   if (api == nullptr) return false;
+  if (!CheckCabinetTables(package)) return false;
 
   ERF error = {};
   HFDI context = api->create(HeapAllocate, HeapRelease, OpenSource, ReadSource, WriteMember,
@@ -266,14 +342,23 @@ bool ExtractPackage(std::string_view package, const std::string& member_name,
   extraction.requested = member_name;
   extraction.source_name =
       platform::ToString(static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(&extraction)));
-  BOOL copied;
+  BOOL copied = FALSE;
   {
     ScopedActiveExtraction active(&extraction);
     std::vector<char> cabinet_name(extraction.source_name.begin(), extraction.source_name.end());
     cabinet_name.push_back('\0');
     char cabinet_path[1] = {'\0'};
-    copied = api->copy(context, cabinet_name.data(), cabinet_path, 0, Notify, nullptr,
-                       &extraction);
+    auto copy = [&] {
+      copied = api->copy(context, cabinet_name.data(), cabinet_path, 0, Notify, nullptr,
+                         &extraction);
+    };
+    // Last defence for damage the table check cannot see (inside compressed blocks): a fault
+    // in the decompressor ends this extraction, not the installer.
+    SehExceptionInfo fault;
+    if (!CallGuarded(copy, &fault)) {
+      LOG(ERROR, "ExtractPackage") << "FDICopy faulted: 0x" << platform::ToHexString(fault.code);
+      copied = FALSE;
+    }
     api->destroy(context);
   }
   *members = std::move(extraction.members);
