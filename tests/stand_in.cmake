@@ -84,3 +84,12 @@ add_custom_command(
   DEPENDS ${_si_script} $<TARGET_FILE:stand_in_unsigned_big>
   COMMENT "Signing the 100 MB stand-in")
 add_custom_target(stand_in_big DEPENDS ${LI_STAND_IN_DIR}/big.exe)
+
+# The stand-in's own behaviour, as the install-flow tests rely on it.
+add_executable(stand_in_tests ${CMAKE_CURRENT_SOURCE_DIR}/stand_in/stand_in_test.cc)
+target_link_libraries(stand_in_tests PRIVATE li_test_support gtest_main)
+target_link_options(stand_in_tests PRIVATE -mconsole)
+set_target_properties(stand_in_tests PROPERTIES CROSSCOMPILING_EMULATOR ${LI_WINE_RUN})
+add_dependencies(stand_in_tests stand_in_fixtures)
+gtest_discover_tests(stand_in_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+                     PROPERTIES TIMEOUT 300 LABELS stand_in)

@@ -221,6 +221,7 @@ json_t* StartBrowser(uint64_t milliseconds) {
               CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                              &process);
     if (started) {
+      json_object_set_new(entry, "process_id", json_integer(process.dwProcessId));
       HANDLE waits[] = {ready, process.hProcess};
       shown = WaitForMultipleObjects(2, waits, FALSE, 10000) == WAIT_OBJECT_0;
       CloseHandle(process.hThread);
