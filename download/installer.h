@@ -107,6 +107,8 @@ class Installer {
   bool has_elevated_process() const { return elevated_process_ != nullptr; }
 
   int32_t result_code() const { return result_code_; }
+  // This run's identifier in the status requests (made when the flow starts).
+  const std::wstring& run_id() const { return ui_; }
   const std::wstring& archive_path() const { return archive_path_; }
   HANDLE stop_event() const { return stop_event_.handle(); }
 

@@ -20,7 +20,7 @@ std::string StringMember(json_t* object, const char* key) {
   return value ? value : "";
 }
 
-std::vector<PublisherRequest> ReadLog(const std::string& fragment) {
+std::vector<PublisherRequest> ReadLog(const std::string& fragment, bool in_path) {
   std::vector<PublisherRequest> found;
   std::string log = ReadFileBytes(BuildFile(L"fake_publisher\\requests.jsonl"));
   size_t start = 0;
@@ -43,7 +43,8 @@ std::vector<PublisherRequest> ReadLog(const std::string& fragment) {
       request.headers[name] = json_string_value(value) ? json_string_value(value) : "";
     }
     json_decref(entry);
-    if (request.query.find(fragment) != std::string::npos) found.push_back(request);
+    const std::string& where = in_path ? request.path : request.query;
+    if (where.find(fragment) != std::string::npos) found.push_back(request);
   }
   return found;
 }
@@ -77,14 +78,28 @@ std::string UniqueMarker() {
          "x" + platform::ToString(GetTickCount());
 }
 
-std::vector<PublisherRequest> PublisherRequestsWith(const std::string& fragment,
-                                                    size_t at_least, uint32_t timeout_ms) {
+namespace {
+
+std::vector<PublisherRequest> WaitForRequests(const std::string& fragment, bool in_path,
+                                              size_t at_least, uint32_t timeout_ms) {
   DWORD start = GetTickCount();
   for (;;) {
-    std::vector<PublisherRequest> found = ReadLog(fragment);
+    std::vector<PublisherRequest> found = ReadLog(fragment, in_path);
     if (found.size() >= at_least || GetTickCount() - start >= timeout_ms) return found;
     Sleep(20);
   }
+}
+
+}  // namespace
+
+std::vector<PublisherRequest> PublisherRequestsWith(const std::string& fragment,
+                                                    size_t at_least, uint32_t timeout_ms) {
+  return WaitForRequests(fragment, false, at_least, timeout_ms);
+}
+
+std::vector<PublisherRequest> PublisherRequestsWithPath(const std::string& fragment,
+                                                        size_t at_least, uint32_t timeout_ms) {
+  return WaitForRequests(fragment, true, at_least, timeout_ms);
 }
 
 }  // namespace test_support

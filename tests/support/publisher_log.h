@@ -35,6 +35,12 @@ std::vector<PublisherRequest> PublisherRequestsWith(const std::string& fragment,
                                                     size_t at_least = 1,
                                                     uint32_t timeout_ms = 10000);
 
+// Like PublisherRequestsWith, for requests whose path holds `fragment` (the statistics
+// servers carry their data in the path).
+std::vector<PublisherRequest> PublisherRequestsWithPath(const std::string& fragment,
+                                                        size_t at_least = 1,
+                                                        uint32_t timeout_ms = 10000);
+
 }  // namespace test_support
 
 #endif  // TESTS_SUPPORT_PUBLISHER_LOG_H_

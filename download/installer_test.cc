@@ -1,0 +1,395 @@
+#include "download/installer.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+#include <jansson.h>
+
+#include <string>
+#include <vector>
+
+#include "brand/brand_info.h"
+#include "brand/distrib_info_params.h"
+#include "brand/registry_values.h"
+#include "download/progress_listener.h"
+#include "platform/registry.h"
+#include "platform/strings.h"
+#include "tests/support/publisher_log.h"
+#include "tests/support/test_log.h"
+#include "tests/support/test_paths.h"
+
+namespace installer {
+namespace {
+
+using test_support::PublisherRequest;
+
+// "%XX" escaping for a fault value carried in a URL path segment.
+std::string EscapeSegment(const std::string& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if (isalnum(c) || c == '-' || c == '_' || c == '.') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+std::string StandInPath(const wchar_t* variant) {
+  return platform::Narrow(test_support::BuildFile(std::wstring(L"stand_in\\") + variant + L".exe"));
+}
+
+// Records every call the install flow makes to its listener.
+class RecordingListener : public ProgressListener {
+ public:
+  void SetDownloadFraction(float fraction) override { fractions.push_back(fraction); }
+  void OnLongDownload() override { ++long_download_notices; }
+  void SetRemainingTime(uint32_t seconds, int32_t kind) override {}
+  void Finish() override { calls.push_back("finish"); }
+  void ShowError(int32_t result_code) override {
+    calls.push_back("error " + platform::ToString(result_code));
+  }
+  HWND WindowHandle() override { return nullptr; }
+  void SetPercent(int32_t percent) override {
+    calls.push_back("percent " + platform::ToString(percent));
+  }
+  void RemoveCancelButton() override { calls.push_back("remove cancel"); }
+
+  std::vector<float> fractions;
+  int long_download_notices = 0;
+  std::vector<std::string> calls;
+};
+
+// One install flow against the fake publisher: a private log, work folder, registry key
+// and setup URL; the stand-in setup program writes its report into the work folder.
+class InstallerTest : public ::testing::Test {
+ protected:
+  InstallerTest()
+      : marker_(test_support::UniqueMarker()),
+        brand_(work_.path() + L"\\"),
+        report_path_(work_.File(L"report.json")) {}
+
+  void SetUp() override {
+    key_path_ = L"Software\\LiteInstallerTests\\" + platform::Widen(marker_);
+    SetBrowserRegistryKeyPathForTesting(key_path_);
+    brand_.set_brand_id("zorvin");
+    brand_.set_brand_name("zorvin");
+    brand_.set_language("en");
+    params_.SetParamsForTesting({{"zorvinuid", marker_}});
+    SetEnvironmentVariableW(L"LI_STAND_IN_REPORT", report_path_.c_str());
+    SetEnvironmentVariableW(L"LI_STAND_IN_WINDOW_MS", L"0");
+    SetEnvironmentVariableW(L"LI_STAND_IN_EXIT_CODE", L"0");
+  }
+
+  void TearDown() override {
+    RegDeleteTreeW(HKEY_CURRENT_USER, key_path_.c_str());
+    SetBrowserRegistryKeyPathForTesting(L"");
+  }
+
+  // The archive URL: a path of this test only, answered with `variant` and the faults.
+  void ServeArchive(const wchar_t* variant, const std::string& faults = "") {
+    std::string spec = "file=" + StandInPath(variant) + (faults.empty() ? "" : "," + faults);
+    archive_path_ = "/browser/" + marker_ + "/browser-setup.arc";
+    brand_.set_setup_url(test_support::PublisherUrl("/f/" + EscapeSegment(spec) + archive_path_));
+  }
+
+  // The archive URL answered by a script of responses, in order.
+  void ScriptArchive(const std::vector<std::string>& responses) {
+    archive_path_ = "/browser/" + marker_ + "/browser-setup.arc";
+    std::string list;
+    for (const std::string& response : responses) list += (list.empty() ? "" : ",") + response;
+    ASSERT_TRUE(test_support::AddPublisherScript("{\"path\":\"" + archive_path_ +
+                                                 "\",\"responses\":[" + list + "]}"));
+    brand_.set_setup_url(test_support::PublisherUrl(archive_path_));
+  }
+
+  std::string FileResponse(const wchar_t* variant, const std::string& extra = "") {
+    std::string path = StandInPath(variant);
+    std::string escaped;
+    for (char c : path) {
+      if (c == '\\') escaped += '\\';
+      escaped += c;
+    }
+    return "{\"file\":\"" + escaped + "\"" + (extra.empty() ? "" : "," + extra) + "}";
+  }
+
+  // The download status requests of this run, in order.
+  std::vector<PublisherRequest> StatusRequests(size_t at_least) {
+    return test_support::PublisherRequestsWith(marker_, at_least);
+  }
+
+  std::vector<PublisherRequest> StatisticsWith(const std::string& fragment, size_t at_least = 1) {
+    std::vector<PublisherRequest> found;
+    for (const PublisherRequest& request :
+         test_support::PublisherRequestsWithPath(marker_, at_least, 5000)) {
+      if (request.path.find(fragment) != std::string::npos) found.push_back(request);
+    }
+    return found;
+  }
+
+  bool ReportExists() { return !test_support::ReadFileBytes(report_path_).empty(); }
+
+  // The switches the stand-in setup program received.
+  std::map<std::string, std::string> ReportedSwitches() {
+    std::map<std::string, std::string> switches;
+    std::string text = test_support::ReadFileBytes(report_path_);
+    json_t* root = json_loads(text.c_str(), 0, nullptr);
+    const char* name;
+    json_t* value;
+    json_object_foreach(json_object_get(root, "switches"), name, value) {
+      switches[name] = json_string_value(value) ? json_string_value(value) : "";
+    }
+    json_decref(root);
+    return switches;
+  }
+
+  test_support::ScopedTestLog log_;
+  test_support::ScopedTempDir work_;
+  std::string marker_;
+  std::wstring key_path_;
+  BrandInfo brand_;
+  DistribInfoParams params_;
+  std::wstring report_path_;
+  std::string archive_path_;
+};
+
+TEST_F(InstallerTest, SilentRunDownloadsVerifiesAndRunsTheSetup) {
+  ServeArchive(L"good");
+  Installer installer(nullptr, &brand_, &params_, false);
+  installer.set_send_statistics(true);
+  installer.RunSync();
+
+  EXPECT_EQ(0, installer.result_code());
+  ASSERT_TRUE(ReportExists()) << platform::Narrow(log_.Text());
+  std::map<std::string, std::string> switches = ReportedSwitches();
+  EXPECT_EQ("lite", switches["source"]);
+  EXPECT_EQ("zorvin", switches["brand-name"]);
+  EXPECT_EQ("0", switches["progress-window"]);
+  EXPECT_TRUE(switches.count("verbose-logging"));
+  EXPECT_TRUE(switches.count("send-statistics"));
+  EXPECT_FALSE(switches.count("make-browser-default-after-import"));
+  EXPECT_TRUE(switches.count("installerdata"));
+  EXPECT_TRUE(switches.count("clids-file"));
+
+  EXPECT_TRUE(log_.Contains(L"Try to download module:" + installer.archive_path()));
+  EXPECT_TRUE(log_.Contains(L"Verification succeeded: " + installer.archive_path()));
+  EXPECT_TRUE(log_.Contains(L"Setup process exit with code: SUCCESS_EXIT_CODE(0); error: 0"));
+  // The archive is gone once the setup has ended.
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(installer.archive_path().c_str()));
+  // After a success the hand-over values are removed; "lang" stays.
+  EXPECT_TRUE(ReadStringFromRegistry("brand").empty());
+  EXPECT_TRUE(ReadStringFromRegistry("InstallerData").empty());
+  EXPECT_EQ(L"en", ReadStringFromRegistry("lang"));
+
+  std::vector<PublisherRequest> status = StatusRequests(1);
+  ASSERT_EQ(1u, status.size());
+  EXPECT_EQ("/get/browser/install", status[0].path);
+  EXPECT_EQ(0u, status[0].query.find("status=success&attempt=1&downloaded="));
+  std::vector<PublisherRequest> finished =
+      test_support::PublisherRequestsWith("ui=" + platform::Narrow(installer.run_id()) + "&result=");
+  ASSERT_EQ(1u, finished.size());
+  EXPECT_NE(std::string::npos, finished[0].query.find("&result=success&time="));
+
+  for (const char* stage : {"action=installer_started", "action=download,", "stage=started",
+                            "stage=finished", "stage=setup_exe_launched",
+                            "stage=setup_exe_exited"}) {
+    EXPECT_FALSE(StatisticsWith(stage).empty()) << stage;
+  }
+}
+
+TEST_F(InstallerTest, SetupExitCodeBecomesTheResultCode) {
+  SetEnvironmentVariableW(L"LI_STAND_IN_EXIT_CODE", L"3");
+  ServeArchive(L"good");
+  Installer installer(nullptr, &brand_, &params_, false);
+  installer.RunSync();
+  EXPECT_EQ(3, installer.result_code());
+  EXPECT_TRUE(log_.Contains(L"Setup process exit with code: SUCCESS_EXIT_CODE(0); error: 3"));
+  // The setup ran to its end, so the hand-over values are cleaned up.
+  EXPECT_TRUE(ReadStringFromRegistry("brand").empty());
+  // Exit codes 1, 3 and 5 of a direct run carry no error key.
+  std::vector<PublisherRequest> exited = StatisticsWith("stage=setup_exe_exited");
+  ASSERT_EQ(1u, exited.size());
+  EXPECT_EQ(std::string::npos, exited[0].path.find("-error="));
+}
+
+TEST_F(InstallerTest, ArchivesThatFailVerificationAreNeverRun) {
+  for (const wchar_t* variant : {L"tampered", L"unlisted", L"unsigned", L"lookalike"}) {
+    SCOPED_TRACE(platform::Narrow(variant));
+    marker_ = test_support::UniqueMarker();
+    ServeArchive(variant);
+    Installer installer(nullptr, &brand_, &params_, false);
+    installer.RunSync();
+    EXPECT_EQ(402, installer.result_code());
+    EXPECT_FALSE(ReportExists());
+    EXPECT_TRUE(log_.Contains(L"Module verification failed: " + installer.archive_path()));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(installer.archive_path().c_str()));
+    // A failed run leaves the hand-over values for a later attempt.
+    EXPECT_EQ(L"zorvin", ReadStringFromRegistry("brand"));
+  }
+}
+
+TEST_F(InstallerTest, FiveFailedAttemptsEndWith401) {
+  ServeArchive(L"good", "status=500");
+  Installer installer(nullptr, &brand_, &params_, false);
+  installer.SetAttemptPauseForTesting(0);
+  installer.RunSync();
+
+  EXPECT_EQ(401, installer.result_code());
+  EXPECT_EQ(1, log_.CountLines(L"Max download attempts failed (5)"));
+  EXPECT_TRUE(log_.Contains(L"Module was not downloaded: "));
+  std::vector<PublisherRequest> status = StatusRequests(5);
+  ASSERT_EQ(5u, status.size());
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(0u, status[i].query.find("status=failed&attempt=" + platform::ToString(i + 1) +
+                                       "&downloaded=0&"))
+        << status[i].query;
+    EXPECT_NE(std::string::npos, status[i].query.find("&error=final_query_info-500-"));
+  }
+  EXPECT_EQ(5u, StatisticsWith("stage=error", 5).size());
+  EXPECT_FALSE(ReportExists());
+}
+
+TEST_F(InstallerTest, EarlyDropStartsOverAndLateDropKeepsTheBytes) {
+  // 5 %: below a tenth, so the second attempt starts from byte 0 and succeeds.
+  ScriptArchive({FileResponse(L"good", "\"drop_pct\":5"), FileResponse(L"good")});
+  {
+    Installer installer(nullptr, &brand_, &params_, false);
+    installer.SetAttemptPauseForTesting(0);
+    installer.RunSync();
+    EXPECT_EQ(0, installer.result_code());
+    std::vector<PublisherRequest> status = StatusRequests(2);
+    ASSERT_EQ(2u, status.size());
+    EXPECT_EQ(0u, status[0].query.find("status=failed&attempt=1&"));
+    EXPECT_EQ(0u, status[1].query.find("status=success&attempt=2&"));
+  }
+
+  // 50 %: the bytes are kept and the next attempt asks to resume. Wine's WinINet cannot move
+  // the file pointer of a request, so that attempt fails with the resume error, empties the
+  // file, and the third attempt downloads the whole archive again.
+  marker_ = test_support::UniqueMarker();
+  ScriptArchive({FileResponse(L"good", "\"drop_pct\":50"), FileResponse(L"good"),
+                 FileResponse(L"good")});
+  Installer installer(nullptr, &brand_, &params_, false);
+  installer.SetAttemptPauseForTesting(0);
+  installer.RunSync();
+  EXPECT_EQ(0, installer.result_code());
+  std::vector<PublisherRequest> status = StatusRequests(3);
+  ASSERT_GE(status.size(), 2u);
+  EXPECT_EQ(0u, status[0].query.find("status=failed&attempt=1&"));
+  EXPECT_EQ(std::string::npos, status[0].query.find("&downloaded=0&"));
+  if (status.size() == 3) {
+    EXPECT_NE(std::string::npos, status[1].query.find("error=internet_set_file_pointer-"));
+    EXPECT_EQ(0u, status[2].query.find("status=success&attempt=3&"));
+  } else {
+    EXPECT_EQ(0u, status[1].query.find("status=success&attempt=2&"));
+  }
+}
+
+TEST_F(InstallerTest, StopDuringThePauseEndsWithoutAnotherAttempt) {
+  ServeArchive(L"good", "status=404");
+  Installer installer(nullptr, &brand_, &params_, false);
+  ASSERT_TRUE(installer.Start());
+  installer.AllowInstall();
+  ASSERT_EQ(1u, StatusRequests(1).size());
+  DWORD before = GetTickCount();
+  installer.Stop();
+  EXPECT_LT(GetTickCount() - before, 10000u);
+  EXPECT_EQ(401, installer.result_code());
+  EXPECT_EQ(1, log_.CountLines(L"Max download attempts failed (5)"));
+  Sleep(200);
+  EXPECT_EQ(1u, StatusRequests(0).size());
+  EXPECT_FALSE(ReportExists());
+}
+
+TEST_F(InstallerTest, StopBeforeConsentRunsNoSetupAndLeavesNoArchive) {
+  ServeArchive(L"good");
+  RecordingListener listener;
+  Installer installer(&listener, &brand_, &params_, false);
+  ASSERT_TRUE(installer.Start());
+  // The download completes while the user still looks at the offer.
+  ASSERT_EQ(1u, StatusRequests(1).size());
+  Sleep(300);
+  installer.Stop();
+  EXPECT_EQ(400, installer.result_code());
+  EXPECT_TRUE(log_.Contains(L"Installation after download event isn't in signal state or "
+                            L"installation was stopped early."));
+  EXPECT_FALSE(ReportExists());
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(installer.archive_path().c_str()));
+  // A stopped flow shows no error.
+  for (const std::string& call : listener.calls) EXPECT_NE(0u, call.find("error"));
+}
+
+TEST_F(InstallerTest, ListenerHearsProgressAndTheEnd) {
+  ServeArchive(L"good");
+  RecordingListener listener;
+  Installer installer(&listener, &brand_, &params_, false);
+  installer.SetMessageWindowPollForTesting(10);
+  installer.RunSync();
+  EXPECT_EQ(0, installer.result_code());
+  ASSERT_FALSE(listener.fractions.empty());
+  EXPECT_EQ(0.0f, listener.fractions.front());
+  EXPECT_EQ(1.0f, listener.fractions.back());
+  std::vector<std::string> expected = {"percent 40", "remove cancel", "finish"};
+  EXPECT_EQ(expected, listener.calls);
+}
+
+TEST_F(InstallerTest, FailureIsShownThroughTheListener) {
+  brand_.set_setup_url("");
+  RecordingListener listener;
+  Installer installer(&listener, &brand_, &params_, false);
+  installer.SetMessageWindowPollForTesting(10);
+  installer.RunSync();
+  EXPECT_EQ(401, installer.result_code());
+  EXPECT_TRUE(log_.Contains(L"Setup url is empty."));
+  ASSERT_FALSE(listener.calls.empty());
+  EXPECT_EQ("error 2", listener.calls.front());
+}
+
+TEST_F(InstallerTest, CancelledRunSendsNoDownloadStatusButItsResult) {
+  ServeArchive(L"good");
+  Installer installer(nullptr, &brand_, &params_, false);
+  installer.IncrementCancelCounter();
+  installer.RunSync();
+  std::vector<PublisherRequest> finished =
+      test_support::PublisherRequestsWith("ui=" + platform::Narrow(installer.run_id()) + "&result=");
+  ASSERT_EQ(1u, finished.size());
+  EXPECT_NE(std::string::npos, finished[0].query.find("&result=cancelled&"));
+  EXPECT_TRUE(StatusRequests(0).empty());
+}
+
+// Checks, while the setup runs, that nobody can write the archive.
+class LockProbingInstaller : public Installer {
+ public:
+  using Installer::Installer;
+  bool RunModule(const std::wstring& archive_path, const CommandLine& command_line) override {
+    HANDLE writer = CreateFileW(archive_path.c_str(), GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    write_refused = writer == INVALID_HANDLE_VALUE;
+    if (!write_refused) CloseHandle(writer);
+    return Installer::RunModule(archive_path, command_line);
+  }
+  bool write_refused = false;
+};
+
+TEST_F(InstallerTest, ArchiveIsLockedAgainstWritersWhileTheSetupRuns) {
+  for (const char* permanent : {"", "1"}) {
+    SCOPED_TRACE(permanent);
+    marker_ = test_support::UniqueMarker();
+    ServeArchive(L"good");
+    DistribInfoParams::ParamMap map = {{"zorvinuid", marker_}};
+    if (*permanent) map["setup_arc_permanent_lock"] = permanent;
+    params_.SetParamsForTesting(map);
+    LockProbingInstaller installer(nullptr, &brand_, &params_, false);
+    installer.RunSync();
+    EXPECT_EQ(0, installer.result_code());
+    EXPECT_TRUE(installer.write_refused);
+  }
+}
+
+}  // namespace
+}  // namespace installer
