@@ -1,0 +1,18 @@
+# Host-side tests of the distributor's tools (tools/stamp-tag, tools/make-brand-package,
+# tools/inspect): Python unittest files under tests/tools/. The signed-installer test also
+# runs the installer's tag reader under Wine, so it needs the built programs and the PKI.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(_tools_env
+    "LI_SOURCE_DIR=${CMAKE_SOURCE_DIR}" "LI_BUILD_DIR=${CMAKE_BINARY_DIR}"
+    "LI_PKI_DIR=${LI_PKI_DIR}" "LI_WINE_RUN=${LI_WINE_RUN}" "PYTHONDONTWRITEBYTECODE=1")
+foreach(pair StampTag:test_stamp_tag MakeBrandPackage:test_make_brand_package
+             Inspect:test_inspect SignedInstallerTag:test_signed_installer)
+  string(REPLACE ":" ";" parts ${pair})
+  list(GET parts 0 name)
+  list(GET parts 1 module)
+  add_test(NAME Tools.${name}
+           COMMAND ${Python3_EXECUTABLE} -m unittest -v ${module}
+           WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/tools)
+  set_tests_properties(Tools.${name} PROPERTIES ENVIRONMENT "${_tools_env}" TIMEOUT 300
+                       LABELS tools)
+endforeach()
