@@ -3,10 +3,13 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 
 #include "brand/brand_info.h"
 #include "brand/distrib_info_params.h"
 #include "brand/localized_strings.h"
+#include "download/archive_lock.h"
+#include "download/installer.h"
 #include "download/preinstall_checks.h"
 #include "download/win10_default_browser.h"
 #include "platform/process.h"
@@ -147,11 +150,12 @@ bool CheckProcessor(bool silent, uint32_t language_id) {
 int RunSilentInstallation(const CommandLine& command_line, const BrandInfo& brand,
                           const DistribInfoParams& params) {
   LOG_AT(INFO, kMasterTag, 244) << "Installing in silent mode.";
+  Installer installer(nullptr, &brand, &params, true);
   SilentInstallOptions options = GetSilentInstallOptions(command_line, brand);
-  LOG(ERROR, "RunSilentInstallation")
-      << "The silent installation is not built yet (make_default=" << options.make_default
-      << ", send_statistics=" << options.send_statistics << ").";
-  return kExitInstallerNotRun;
+  installer.set_make_default(options.make_default);
+  installer.set_send_statistics(options.send_statistics);
+  installer.RunSync();
+  return installer.result_code();
 }
 
 // M11. The exit code is 403 whether or not the message could be shown.
@@ -226,15 +230,6 @@ DWORD WaitForMasterRelease(HANDLE parent) {
   return WaitForMultipleObjects(3, handles, FALSE, INFINITE);
 }
 
-// After E5. The block can be written by any process that runs this executable, and the go
-// event can be set by any process of the user, so the archive must be proven to be the
-// publisher's in this process, under administrator rights, before it runs.
-bool VerifyArchiveInElevatedChild(const std::wstring& archive_path) {
-  LOG(ERROR, "VerifyArchiveInElevatedChild")
-      << "Browser archive " << archive_path
-      << " is not run: its verification in the elevated installer is not built yet.";
-  return false;
-}
 
 // E6. The handle the master passed with the setup command line; 0 without a window.
 HWND ProgressWindowFrom(const CommandLine& setup_command_line) {
@@ -245,13 +240,6 @@ HWND ProgressWindowFrom(const CommandLine& setup_command_line) {
   return reinterpret_cast<HWND>(static_cast<uintptr_t>(value));
 }
 
-// E6. Runs the setup in this process through the install flow.
-bool RunSetupInElevatedChild(ProgressListener* listener, const std::wstring& archive_path,
-                             const CommandLine& setup_command_line) {
-  LOG(ERROR, "RunSetupInElevatedChild")
-      << "Running the setup in the elevated installer is not built yet.";
-  return false;
-}
 
 int RunElevatedChild(const CommandLine& command_line) {
   std::wstring setup_command_text = command_line.Value(switches::kSetupCmdLine);
@@ -279,11 +267,16 @@ int RunElevatedChild(const CommandLine& command_line) {
     LOG_AT(ERROR, kChildTag, 103) << "Browser archive " << archive_path << " does not exist";
     return kExitElevatedFailure;
   }
-  if (!VerifyArchiveInElevatedChild(archive_path)) return kExitElevatedFailure;
 
   // E6.
   WindowProgressProxy proxy(ProgressWindowFrom(setup_command_line));
-  bool success = RunSetupInElevatedChild(&proxy, archive_path, setup_command_line);
+  Installer installer(&proxy, nullptr, nullptr, false);
+  platform::ScopedKernelHandle archive_lock;
+  if (!VerifyArchiveForElevatedRun(&installer, archive_path, &archive_lock)) {
+    return kExitElevatedFailure;
+  }
+  bool success = installer.RunModule(archive_path, setup_command_line);
+  archive_lock.reset();
 
   // E7. The master counts 0, and only 0, as success.
   LOG_AT(INFO, kChildTag, 118) << "RunModule results: success=" << success;
@@ -297,6 +290,24 @@ std::wstring TemporaryDirectory() {
   DWORD length = GetTempPathW(MAX_PATH, buffer);
   if (length == 0 || length >= MAX_PATH) return std::wstring();
   return std::wstring(buffer, length);
+}
+
+bool VerifyArchiveForElevatedRun(Installer* installer, const std::wstring& archive_path,
+                                 platform::ScopedKernelHandle* lock) {
+  // The delayed block can be written by any process that runs this executable and the go
+  // event set by any process of the user, so the archive is proven to be the publisher's
+  // here, with administrator rights, and nobody may change it until the setup has run.
+  platform::ScopedKernelHandle handle = LockArchiveForExecution(archive_path);
+  if (!handle) {
+    LOG(ERROR, kChildTag) << "Cannot lock file: " << archive_path;
+    return false;
+  }
+  if (!installer->VerifyModuleSignature(archive_path)) {
+    LOG(ERROR, kChildTag) << "Module verification failed: " << archive_path;
+    return false;
+  }
+  *lock = std::move(handle);
+  return true;
 }
 
 SilentInstallOptions GetSilentInstallOptions(const CommandLine& command_line,

@@ -26,6 +26,7 @@ namespace installer {
 
 class BrandInfo;
 class CommandLine;
+class Installer;
 
 // Exit codes of the entry itself.
 inline constexpr int kExitElevatedSuccess = 0;
@@ -49,6 +50,13 @@ int RunLiteInstaller();
 // The temporary folder as GetTempPathW gives it (with its trailing backslash); empty when
 // the call fails or the path needs 260 characters or more.
 std::wstring TemporaryDirectory();
+
+// The elevated child's own check of the archive named by the delayed parameter block, which
+// any process of the same image can write: locks the file against writers (the lock goes to
+// `*lock` and must be held until the setup has run) and verifies its signatures with
+// `installer`'s verification. False, with an ERROR line, when either fails.
+bool VerifyArchiveForElevatedRun(Installer* installer, const std::wstring& archive_path,
+                                 platform::ScopedKernelHandle* lock);
 
 // Settings of a silent installation taken from the command line and the brand.
 struct SilentInstallOptions {
