@@ -452,6 +452,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             location = spec["redirect_to"]
         else:
             host = spec.get("redirect_host") or (self.headers.get("Host") or "localhost").rsplit(":", 1)[0]
+            if spec.get("to_https") and not spec.get("redirect_host"):
+                host = "localhost"  # the one name WinINet under Wine accepts on the certificate
             scheme, port = ("https", args.port) if (self.server.kind == "tls" or spec.get("to_https")) \
                 else ("http", args.port + 1)
             if self.server.kind == "wrong_name" and not spec.get("to_https"):

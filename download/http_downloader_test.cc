@@ -1,0 +1,584 @@
+// The download client over a fake WinINet: every branch of the open, read and finish steps,
+// the resume arithmetic, the progress and time estimate, cancel and the handles.
+#include "download/http_downloader.h"
+
+#include <windows.h>
+#include <delayimp.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "platform/strings.h"
+#include "tests/support/fake_internet_api.h"
+#include "tests/support/test_log.h"
+#include "tests/support/test_paths.h"
+
+namespace installer {
+namespace {
+
+using test_support::FakeInternetApi;
+using test_support::FakeResponse;
+using test_support::PublisherPattern;
+using test_support::RecordingObserver;
+using test_support::ScopedTestLog;
+using test_support::ScriptedTicks;
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+constexpr wchar_t kUrl[] = L"https://fake.example/file";
+constexpr char kNarrowUrl[] = "https://fake.example/file";
+constexpr uint32_t kNoEstimate = DownloadObserver::kNoEstimate;
+
+// A sink that takes `capacity` bytes and then fails like a full disk.
+class FullDiskSink : public DownloadSink {
+ public:
+  explicit FullDiskSink(uint32_t capacity) : capacity_(capacity) {}
+  bool Write(const void*, uint32_t size) override {
+    if (bytes_written_ + size > capacity_) {
+      SetLastError(ERROR_DISK_FULL);
+      return false;
+    }
+    bytes_written_ += size;
+    return true;
+  }
+  bool Reset() override {
+    bytes_written_ = 0;
+    return true;
+  }
+
+ private:
+  uint32_t capacity_;
+};
+
+struct Outcome {
+  bool ok = false;
+  std::wstring error = L"untouched";
+  std::wstring final_url = L"untouched";
+  uint32_t content_length = 0xDEADBEEF;
+  DownloadFailureInfo failure;
+};
+
+Outcome Attempt(FakeInternetApi& api, DownloadSink& sink, TickSource* ticks = nullptr,
+            HANDLE cancel = nullptr, DownloadObserver* observer = nullptr) {
+  ScriptedTicks no_time({0});
+  Outcome outcome;
+  outcome.failure.exception_code = 1;  // shows whether the record was written
+  outcome.ok = DownloadWithProgressForTesting(&api, ticks ? ticks : &no_time, kUrl, sink,
+                                              &outcome.error, &outcome.final_url,
+                                              &outcome.content_length, cancel, observer,
+                                              &outcome.failure);
+  return outcome;
+}
+
+// Calls of an observer other than the download fraction.
+std::vector<std::string> EstimateCalls(const RecordingObserver& observer) {
+  std::vector<std::string> calls;
+  for (const std::string& call : observer.calls) {
+    if (call.rfind("progress", 0) != 0) calls.push_back(call);
+  }
+  return calls;
+}
+
+FakeResponse Body(size_t size, size_t chunk = SIZE_MAX) {
+  FakeResponse response;
+  response.body = PublisherPattern(0, size);
+  response.max_chunk = chunk;
+  return response;
+}
+
+TEST(HttpDownloaderTest, OpensTheRequestAsTheServersExpectIt) {
+  ScopedTestLog log;
+  FakeInternetApi api;
+  api.SetResponse(kUrl, Body(100000));
+  {
+    HttpDownloader downloader(&api);
+    StringSink sink;
+    ASSERT_TRUE(downloader.OpenDownload(kUrl, sink));
+    EXPECT_EQ(L"Zorvin.Browser lite installer", api.agent);
+    EXPECT_EQ(static_cast<DWORD>(INTERNET_OPEN_TYPE_PRECONFIG), api.access_type);
+    ASSERT_EQ(1u, api.opens.size());
+    EXPECT_EQ(L"Accept: */*", api.opens[0].headers);
+    EXPECT_EQ(static_cast<DWORD>(-1), api.opens[0].headers_length);
+    EXPECT_EQ(static_cast<DWORD>(INTERNET_FLAG_RELOAD), api.opens[0].flags);
+    EXPECT_NE(0u, api.opens[0].context);
+    // The status callback lives only while the URL is opened.
+    EXPECT_THAT(api.callback_calls, ElementsAre(true, false));
+    EXPECT_EQ(kUrl, downloader.url());
+    EXPECT_EQ(1, log.CountLines(L"INFO: OpenDownload ("));
+    EXPECT_TRUE(log.Contains(L"Connection established: https://fake.example/file\n"));
+
+    while (downloader.ReadChunk() != 0) {
+    }
+    EXPECT_TRUE(downloader.FinalizeDownload());
+    EXPECT_EQ(PublisherPattern(0, 100000), sink.data());
+    EXPECT_EQ(100000u, downloader.content_length());
+    // One 32 KB buffer, 32-byte aligned, allocated once for every read.
+    ASSERT_GE(api.reads, 4);
+    for (int i = 0; i < api.reads; ++i) {
+      EXPECT_EQ(32768u, api.read_sizes[i]);
+      EXPECT_EQ(api.read_buffers[0], api.read_buffers[i]);
+    }
+    EXPECT_EQ(0u, reinterpret_cast<uintptr_t>(api.read_buffers[0]) % 32);
+  }
+  // The request is closed before its session.
+  EXPECT_THAT(api.closed, ElementsAre("request", "session"));
+  EXPECT_EQ(0, api.open_handles());
+}
+
+TEST(HttpDownloaderTest, EveryFailureEndsWithItsErrorTagAndLogLine) {
+  struct Case {
+    const char* name;
+    std::function<void(FakeInternetApi&, FakeResponse&)> setup;
+    uint32_t sink_capacity;  // 0: a memory sink
+    bool ok;
+    std::wstring error;      // exact, or a prefix when it ends with "-"
+    const wchar_t* log_line; // an ERROR line that must be there, or null for none at all
+    uint32_t content_length;
+  } cases[] = {
+      {"complete", [](FakeInternetApi&, FakeResponse&) {}, 0, true, L"", nullptr, 70000},
+      {"session refused", [](FakeInternetApi& a, FakeResponse&) { a.session_error = 8; }, 0,
+       false, L"internet_open-8", nullptr, 0},
+      {"url not opened", [](FakeInternetApi&, FakeResponse& r) { r.open_error = 12007; }, 0,
+       false, L"internet_open_url-12007", nullptr, 0},
+      {"read fails", [](FakeInternetApi&, FakeResponse& r) {
+         r.fail_read_at = 40000;
+         r.read_error = 12031;
+       }, 0, false, L"internet_read-12031", L"ERROR: ReadChunk (", 70000},
+      {"not found", [](FakeInternetApi&, FakeResponse& r) {
+         r.status = 404;
+         r.body = "not found";
+       }, 0, false, L"final_query_info-404-", L"HTTP request status isn't OK", 0},
+      {"server error", [](FakeInternetApi&, FakeResponse& r) {
+         r.status = 500;
+         r.body.clear();
+       }, 0, false, L"final_query_info-500-", L"Unsuccessful download: https://fake.example/file",
+       0},
+      {"disk full", [](FakeInternetApi&, FakeResponse&) {}, 40000, false, L"write_file-112",
+       L"Write file error.", 70000},
+      // The connection ended cleanly before the announced length: not a complete file.
+      {"cut short", [](FakeInternetApi&, FakeResponse& r) { r.announced_length = 90000; }, 0,
+       false, L"internet_read-12030", L"Download chunk error.", 90000},
+      {"no length", [](FakeInternetApi&, FakeResponse& r) { r.send_length = false; }, 0, true,
+       L"", nullptr, 0},
+      {"callback refused", [](FakeInternetApi& a, FakeResponse&) { a.reject_callback = true; }, 0,
+       true, L"", L"SetStatusCallback failed", 70000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScopedTestLog log;
+    FakeInternetApi api;
+    FakeResponse response = Body(70000, 30000);
+    c.setup(api, response);
+    api.SetResponse(kUrl, response);
+    StringSink memory;
+    FullDiskSink disk(c.sink_capacity);
+    DownloadSink& sink = c.sink_capacity ? static_cast<DownloadSink&>(disk) : memory;
+    Outcome outcome = Attempt(api, sink);
+    EXPECT_EQ(c.ok, outcome.ok);
+    if (!c.error.empty() && c.error.back() == L'-') {
+      EXPECT_THAT(outcome.error, StartsWith(c.error));
+      EXPECT_GT(outcome.error.size(), c.error.size());  // the Windows error code follows
+    } else {
+      EXPECT_EQ(c.error, outcome.error);
+    }
+    if (c.log_line != nullptr) {
+      EXPECT_TRUE(log.Contains(c.log_line)) << log.Text();
+    } else if (!c.ok) {
+      EXPECT_FALSE(log.Contains(L"ERROR:")) << log.Text();
+    }
+    EXPECT_EQ(c.content_length, outcome.content_length);
+    EXPECT_EQ(L"", outcome.final_url);
+    // The failure record is written (cleared: nothing was raised) only when opening failed.
+    bool open_failed = outcome.error.rfind(L"internet_open", 0) == 0;
+    EXPECT_EQ(open_failed ? 0u : 1u, outcome.failure.exception_code);
+    EXPECT_EQ(0, api.open_handles());
+    if (c.ok) {
+      EXPECT_EQ(PublisherPattern(0, 70000), memory.data());
+    }
+  }
+}
+
+TEST(HttpDownloaderTest, AnErrorIsStickyAndFinalizeAddsNothing) {
+  ScopedTestLog log;
+  FakeInternetApi api;
+  FakeResponse response = Body(70000, 30000);
+  response.fail_read_at = 30000;
+  api.SetResponse(kUrl, response);
+  HttpDownloader downloader(&api);
+  StringSink sink;
+  ASSERT_TRUE(downloader.OpenDownload(kUrl, sink));
+  EXPECT_EQ(30000u, downloader.ReadChunk());
+  EXPECT_EQ(0u, downloader.ReadChunk());
+  std::wstring error = downloader.error();
+  EXPECT_THAT(error, StartsWith(L"internet_read-"));
+  int reads = api.reads;
+  EXPECT_EQ(0u, downloader.ReadChunk());
+  EXPECT_EQ(reads, api.reads);
+  EXPECT_FALSE(downloader.FinalizeDownload());
+  EXPECT_EQ(error, downloader.error());
+  EXPECT_EQ(1, log.CountLines(L"Download chunk error."));
+  EXPECT_FALSE(log.Contains(L"Unsuccessful download"));
+}
+
+TEST(HttpDownloaderTest, ZeroByteBodyAndMissingLengthReportOnlyStartAndEnd) {
+  struct Case {
+    const char* name;
+    size_t size;
+    bool send_length;
+  } cases[] = {{"zero bytes", 0, true}, {"no length", 100000, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeInternetApi api;
+    FakeResponse response = Body(c.size, 20000);
+    response.send_length = c.send_length;
+    api.SetResponse(kUrl, response);
+    StringSink sink;
+    RecordingObserver observer;
+    Outcome outcome = Attempt(api, sink, nullptr, nullptr, &observer);
+    EXPECT_TRUE(outcome.ok);
+    EXPECT_EQ(0u, outcome.content_length);
+    EXPECT_EQ(c.size, sink.data().size());
+    EXPECT_THAT(observer.calls,
+                ElementsAre("progress 0", "time 4294967295 0", "progress 1", "time 0 2"));
+  }
+}
+
+TEST(HttpDownloaderTest, ProgressFollowsTheSinkAndEstimatesComeOnceAMinute) {
+  struct Case {
+    const char* name;
+    size_t size;
+    size_t chunk;
+    int64_t announced;
+    std::vector<uint32_t> ticks;  // start, then after each chunk
+    std::vector<std::string> estimates;
+  } cases[] = {
+      // 90 s in, 40 s left: 90 + 40 >= 121.
+      {"ninety seconds, forty left", 130000, 30000, -1, {0, 30000, 50000, 90000, 100000, 110000},
+       {"time 4294967295 0", "slow", "time 40 1", "time 0 2"}},
+      {"sixty and sixty is not slow", 60000, 30000, -1, {0, 60000, 70000},
+       {"time 4294967295 0", "time 60 1", "time 0 2"}},
+      {"sixty-one and sixty is slow", 60500, 30500, -1, {0, 61000, 62000},
+       {"time 4294967295 0", "slow", "time 60 1", "time 0 2"}},
+      {"under a minute", 60000, 30000, -1, {0, 30000, 59999}, {"time 4294967295 0", "time 0 2"}},
+      {"a minute between estimates", 120000, 30000, -1, {0, 60000, 90000, 119999, 120000},
+       {"time 4294967295 0", "slow", "time 180 1", "time 0 1", "time 0 2"}},
+      {"more than announced", 90000, 30000, 30000, {0, 10000, 20000, 60000},
+       {"time 4294967295 0", "time 0 1", "time 0 2"}},
+      {"tick counter wraps", 60000, 30000, -1, {0xFFFFF000u, 0xFFFFF000u + 60000u, 0x10000u},
+       {"time 4294967295 0", "time 60 1", "time 0 2"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeInternetApi api;
+    FakeResponse response = Body(c.size, c.chunk);
+    response.announced_length = c.announced;
+    api.SetResponse(kUrl, response);
+    StringSink sink;
+    RecordingObserver observer;
+    ScriptedTicks ticks(c.ticks);
+    Outcome outcome = Attempt(api, sink, &ticks, nullptr, &observer);
+    EXPECT_TRUE(outcome.ok);
+    EXPECT_EQ(c.estimates, EstimateCalls(observer));
+    EXPECT_EQ(static_cast<int>(c.ticks.size()), ticks.calls());
+  }
+  // The fractions of the first case, chunk by chunk.
+  FakeInternetApi api;
+  api.SetResponse(kUrl, Body(130000, 30000));
+  StringSink sink;
+  RecordingObserver observer;
+  Attempt(api, sink, nullptr, nullptr, &observer);
+  EXPECT_THAT(observer.calls,
+              ElementsAre("progress 0", "time 4294967295 0", "progress 0.2308", "progress 0.4615",
+                          "progress 0.6923", "progress 0.9231", "progress 1", "progress 1",
+                          "time 0 2"));
+}
+
+TEST(HttpDownloaderTest, ResumesAtTheSinksByteCount) {
+  test_support::ScopedTempDir dir;
+  std::wstring path = dir.File(L"archive.tmp");
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  {
+    FileSink sink(file);
+    std::string head = PublisherPattern(0, 1000);
+    ASSERT_TRUE(sink.Write(head.data(), 1000));
+    FakeInternetApi api;
+    FakeResponse response = Body(100000);
+    response.seekable = true;
+    api.SetResponse(kUrl, response);
+    RecordingObserver observer;
+    Outcome outcome = Attempt(api, sink, nullptr, nullptr, &observer);
+    EXPECT_TRUE(outcome.ok);
+    EXPECT_THAT(api.seeks, ElementsAre(1000));
+    EXPECT_EQ(100000u, sink.bytes_written());
+    // A resumed download reports no fresh start; its fraction counts the earlier bytes.
+    ASSERT_FALSE(observer.calls.empty());
+    EXPECT_EQ("progress 0.3377", observer.calls[0]);  // (1000 + 32768) / 100000
+  }
+  CloseHandle(file);
+  EXPECT_EQ(PublisherPattern(0, 100000), test_support::ReadFileBytes(path));
+}
+
+TEST(HttpDownloaderTest, RefusedResumeEmptiesTheFileAndTheNextAttemptStartsOver) {
+  ScopedTestLog log;
+  test_support::ScopedTempDir dir;
+  std::wstring path = dir.File(L"archive.tmp");
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  FakeInternetApi api;
+  api.SetResponse(kUrl, Body(50000));
+  {
+    FileSink sink(file);
+    std::string head = PublisherPattern(0, 1000);
+    ASSERT_TRUE(sink.Write(head.data(), 1000));
+
+    Outcome first = Attempt(api, sink);
+    EXPECT_FALSE(first.ok);
+    EXPECT_EQ(L"internet_set_file_pointer-12016", first.error);
+    EXPECT_THAT(api.seeks, ElementsAre(1000));
+    EXPECT_EQ(0u, sink.bytes_written());
+    EXPECT_EQ(0, api.reads);
+    LARGE_INTEGER size = {};
+    ASSERT_TRUE(GetFileSizeEx(file, &size));
+    EXPECT_EQ(0, size.QuadPart);
+    EXPECT_FALSE(log.Contains(L"Unsuccessful download"));
+    EXPECT_TRUE(log.Contains(L"Connection established: "));
+
+    Outcome second = Attempt(api, sink);
+    EXPECT_TRUE(second.ok);
+    EXPECT_EQ(1u, api.seeks.size());  // an empty sink asks for no offset
+    EXPECT_EQ(50000u, sink.bytes_written());
+  }
+  CloseHandle(file);
+  EXPECT_EQ(PublisherPattern(0, 50000), test_support::ReadFileBytes(path));
+}
+
+TEST(HttpDownloaderTest, CancelStopsBeforeTheNextChunkWithoutFinalizing) {
+  struct Case {
+    const char* name;
+    bool signalled_at_start;
+    int reads;
+  } cases[] = {{"during the download", false, 1}, {"before the first chunk", true, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScopedTestLog log;
+    HANDLE cancel = CreateEventW(nullptr, TRUE, c.signalled_at_start, nullptr);
+    FakeInternetApi api;
+    FakeResponse response = Body(200000, 32768);
+    response.on_read = [cancel](size_t) { SetEvent(cancel); };
+    api.SetResponse(kUrl, response);
+    StringSink sink;
+    RecordingObserver observer;
+    Outcome outcome = Attempt(api, sink, nullptr, cancel, &observer);
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_EQ(L"", outcome.error);
+    EXPECT_EQ(c.reads, api.reads);
+    for (const std::string& call : observer.calls) EXPECT_NE("time 0 2", call);
+    EXPECT_FALSE(log.Contains(L"Unsuccessful download"));
+    EXPECT_EQ(0, api.open_handles());
+    CloseHandle(cancel);
+  }
+}
+
+TEST(HttpDownloaderTest, PlainDownloadThatIsCancelledIsNotASuccess) {
+  HANDLE cancel = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  FakeInternetApi api;
+  FakeResponse response = Body(200000, 32768);
+  response.on_read = [cancel](size_t) { SetEvent(cancel); };
+  api.SetResponse(kUrl, response);
+  HttpDownloader downloader(&api);
+  std::string out = "before";
+  EXPECT_FALSE(DownloadToString(kNarrowUrl, cancel, &out, &downloader));
+  EXPECT_EQ("before", out);
+  EXPECT_EQ(1, api.reads);
+  // Without a cancel event the same download completes.
+  ResetEvent(cancel);
+  FakeInternetApi api2;
+  api2.SetResponse(kUrl, Body(200000, 32768));
+  HttpDownloader downloader2(&api2);
+  EXPECT_TRUE(DownloadToString(kNarrowUrl, nullptr, &out, &downloader2));
+  EXPECT_EQ(PublisherPattern(0, 200000), out);
+  CloseHandle(cancel);
+}
+
+void RaiseDelayLoadFailure(const char* dll, const char* proc, DWORD ordinal) {
+  DelayLoadInfo info = {};
+  info.cb = sizeof(info);
+  info.szDll = dll;
+  info.dlp.fImportByName = proc != nullptr;
+  if (proc != nullptr) {
+    info.dlp.szProcName = proc;
+  } else {
+    info.dlp.dwOrdinal = ordinal;
+  }
+  ULONG_PTR arguments[1] = {reinterpret_cast<ULONG_PTR>(&info)};
+  RaiseException(kDelayLoadFailureCode, 0, 1, arguments);
+}
+
+TEST(HttpDownloaderTest, ExceptionsInsideTheOpenBecomeAFailedDownload) {
+  struct Case {
+    const char* name;
+    std::function<void()> raise;
+    uint32_t code;
+    const char* dll;
+    const char* proc;
+  } cases[] = {
+      {"delay load by name", [] { RaiseDelayLoadFailure("cplib.dll", "CryptoProRevocation", 0); },
+       0xC06D007E, "cplib.dll", "CryptoProRevocation"},
+      {"delay load by ordinal", [] { RaiseDelayLoadFailure("wininet.dll", nullptr, 12); },
+       0xC06D007E, "wininet.dll", ""},
+      {"access violation", [] { *static_cast<volatile int*>(nullptr) = 1; }, 0xC0000005, "", ""},
+      {"software exception", [] { RaiseException(0xE0001234, 0, 0, nullptr); }, 0xE0001234, "",
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScopedTestLog log;
+    FakeInternetApi api;
+    FakeResponse response = Body(1000);
+    response.redirects = {L"https://fake.example/moved"};
+    response.on_open = c.raise;
+    api.SetResponse(kUrl, response);
+    StringSink sink;
+    Outcome outcome = Attempt(api, sink);
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_EQ(c.code, outcome.failure.exception_code);
+    EXPECT_EQ(c.dll, outcome.failure.exception_dll);
+    EXPECT_EQ(c.proc, outcome.failure.exception_proc);
+    EXPECT_EQ(L"", outcome.error);
+    EXPECT_TRUE(log.Contains(L"An attempt to open url https://fake.example/file generated an "
+                             L"exception " +
+                             platform::ToWString(c.code)))
+        << log.Text();
+    EXPECT_EQ(0, api.reads);
+    EXPECT_EQ(0, api.open_handles());
+  }
+}
+
+TEST(HttpDownloaderTest, ANewOpenStartsFromACleanState) {
+  FakeInternetApi api;
+  FakeResponse broken = Body(10);
+  broken.redirects = {L"https://fake.example/elsewhere"};
+  broken.on_open = [] { RaiseDelayLoadFailure("cplib.dll", "CryptoProX", 0); };
+  api.SetResponse(L"https://fake.example/broken", broken);
+  api.SetResponse(kUrl, Body(10));
+  HttpDownloader downloader(&api);
+  StringSink sink;
+  EXPECT_FALSE(downloader.OpenDownload(L"https://fake.example/broken", sink));
+  EXPECT_EQ(0xC06D007Eu, downloader.exception_code());
+  EXPECT_EQ(L"https://fake.example/elsewhere", downloader.final_url());
+  StringSink sink2;
+  ASSERT_TRUE(downloader.OpenDownload(kUrl, sink2));
+  EXPECT_EQ(0u, downloader.exception_code());
+  EXPECT_EQ("", downloader.exception_dll());
+  EXPECT_EQ("", downloader.exception_proc());
+  EXPECT_EQ(L"", downloader.final_url());
+  EXPECT_EQ(L"", downloader.error());
+  EXPECT_EQ(10u, downloader.ReadChunk());
+}
+
+TEST(HttpDownloaderTest, FinalUrlHoldsTheLastRedirect) {
+  struct Case {
+    std::vector<std::wstring> redirects;
+    std::wstring final_url;
+  } cases[] = {
+      {{}, L""},
+      {{L"https://a.example/1"}, L"https://a.example/1"},
+      {{L"https://a.example/1", L"http://b.example/2", L"https://c.example/3"},
+       L"https://c.example/3"},
+  };
+  for (const Case& c : cases) {
+    FakeInternetApi api;
+    FakeResponse response = Body(10);
+    response.redirects = c.redirects;
+    api.SetResponse(kUrl, response);
+    StringSink sink;
+    Outcome outcome = Attempt(api, sink);
+    EXPECT_TRUE(outcome.ok);
+    EXPECT_EQ(c.final_url, outcome.final_url);
+  }
+}
+
+TEST(HttpDownloaderTest, HeadersAreReadAsRawBytesWithOneRetryForLongValues) {
+  std::string long_value(300, 's');
+  FakeInternetApi api;
+  FakeResponse response = Body(10);
+  response.headers = {{"X-Seed-Signature", long_value},
+                      {"X-Country", "xx"},
+                      {"X-Raw", std::string("\xff\x00\xfe", 3)},
+                      {"X-A-Header-Name-Longer-Than-Its-Value", "v"}};
+  api.SetResponse(kUrl, response);
+  HttpDownloader downloader(&api);
+  EXPECT_EQ("", downloader.GetHeader("X-Country"));  // nothing open yet
+  StringSink sink;
+  ASSERT_TRUE(downloader.OpenDownload(kUrl, sink));
+  struct Case {
+    const char* name;
+    std::string value;
+    int queries;
+  } cases[] = {
+      {"X-Seed-Signature", long_value, 2},
+      {"X-Country", "xx", 1},
+      {"X-Raw", std::string("\xff\x00\xfe", 3), 1},
+      {"X-A-Header-Name-Longer-Than-Its-Value", "v", 1},
+      {"Last-Modified", "", 1},
+  };
+  for (const Case& c : cases) {
+    int before = api.custom_queries;
+    EXPECT_EQ(c.value, downloader.GetHeader(c.name)) << c.name;
+    EXPECT_EQ(c.queries, api.custom_queries - before) << c.name;
+  }
+}
+
+TEST(HttpDownloaderTest, DownloadToStringKeepsTheCallersDownloaderReadable) {
+  FakeInternetApi api;
+  FakeResponse response = Body(5000);
+  response.headers = {{"X-Country", "xx"}};
+  api.SetResponse(kUrl, response);
+  HttpDownloader downloader(&api);
+  std::string out = "old";
+  ASSERT_TRUE(DownloadToString(kNarrowUrl, nullptr, &out, &downloader));
+  EXPECT_EQ(PublisherPattern(0, 5000), out);
+  EXPECT_EQ("xx", downloader.GetHeader("X-Country"));
+  // The memory sink is gone: the downloader must not write to it any more.
+  EXPECT_EQ(nullptr, downloader.sink());
+  EXPECT_EQ(0u, downloader.ReadChunk());
+
+  FakeInternetApi failing;
+  FakeResponse missing = Body(10);
+  missing.status = 404;
+  failing.SetResponse(kUrl, missing);
+  HttpDownloader downloader2(&failing);
+  EXPECT_FALSE(DownloadToString(kNarrowUrl, nullptr, &out, &downloader2));
+  EXPECT_EQ(PublisherPattern(0, 5000), out);
+}
+
+TEST(HttpDownloaderTest, FailureRecordIsWrittenOnlyWhenOpeningFails) {
+  FakeInternetApi api;
+  api.SetResponse(kUrl, Body(10));
+  StringSink sink;
+  Outcome good = Attempt(api, sink);
+  EXPECT_TRUE(good.ok);
+  EXPECT_EQ(1u, good.failure.exception_code);
+  StringSink sink2;
+  FakeInternetApi unknown;  // no response: the open fails
+  Outcome bad = Attempt(unknown, sink2);
+  EXPECT_FALSE(bad.ok);
+  EXPECT_EQ(L"internet_open_url-12007", bad.error);
+  EXPECT_EQ(0u, bad.failure.exception_code);
+  // Null outputs are allowed everywhere.
+  ScriptedTicks ticks({0});
+  EXPECT_TRUE(DownloadWithProgressForTesting(&api, &ticks, kUrl, sink2, nullptr, nullptr, nullptr,
+                                             nullptr, nullptr, nullptr));
+}
+
+}  // namespace
+}  // namespace installer

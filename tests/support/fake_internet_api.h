@@ -1,0 +1,138 @@
+// A hand-written stand-in for WinINet, for tests of the download client that the local server
+// cannot set up under Wine: a server that accepts a resume offset, a read that fails halfway,
+// an exception raised inside the open, a session that cannot be opened.
+//
+// Each URL gets a scripted response; unknown URLs fail to open with 12007 (name not
+// resolved). Handles are objects of the fake; the fake records the calls it saw and which
+// handles are still open, so tests can check that every handle is closed, in which order.
+#ifndef TESTS_SUPPORT_FAKE_INTERNET_API_H_
+#define TESTS_SUPPORT_FAKE_INTERNET_API_H_
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "download/http_downloader.h"
+#include "download/internet_api.h"
+
+namespace test_support {
+
+struct FakeResponse {
+  DWORD status = 200;
+  std::string body;
+  // Content-Length header: absent when false; otherwise `announced_length`, or the body size
+  // when that is negative.
+  bool send_length = true;
+  int64_t announced_length = -1;
+  // Redirect targets reported through the status callback while the URL is opened.
+  std::vector<std::wstring> redirects;
+  // InternetSetFilePointer: moves the read position when seekable, fails otherwise.
+  bool seekable = false;
+  DWORD seek_error = ERROR_INTERNET_INVALID_OPERATION;
+  // InternetOpenUrlW fails with this error when not 0.
+  DWORD open_error = 0;
+  // InternetReadFile fails with `read_error` once the read position reaches this offset.
+  size_t fail_read_at = SIZE_MAX;
+  DWORD read_error = ERROR_INTERNET_CONNECTION_RESET;
+  // Largest block one read delivers.
+  size_t max_chunk = SIZE_MAX;
+  // Custom response headers (HTTP_QUERY_CUSTOM), raw bytes.
+  std::map<std::string, std::string> headers;
+  // Runs inside InternetOpenUrlW, after the redirects (e.g. to raise an exception).
+  std::function<void()> on_open;
+  // Runs after every successful read with the read position.
+  std::function<void(size_t position)> on_read;
+};
+
+class FakeInternetApi : public installer::InternetApi {
+ public:
+  struct OpenCall {
+    std::wstring url;
+    std::wstring headers;
+    DWORD headers_length = 0;
+    DWORD flags = 0;
+    DWORD_PTR context = 0;
+  };
+
+  FakeInternetApi();
+  ~FakeInternetApi() override;
+
+  void SetResponse(const std::wstring& url, FakeResponse response);
+
+  // Knobs.
+  DWORD session_error = 0;       // InternetOpenW fails with it when not 0
+  bool reject_callback = false;  // InternetSetStatusCallbackW answers "invalid"
+
+  // What the fake saw.
+  std::wstring agent;
+  DWORD access_type = 0xFFFFFFFF;
+  std::vector<OpenCall> opens;
+  std::vector<LONG> seeks;
+  int reads = 0;
+  std::vector<DWORD> read_sizes;
+  std::vector<const void*> read_buffers;
+  int custom_queries = 0;
+  // Every SetStatusCallback call: true when a callback was installed, false when removed.
+  std::vector<bool> callback_calls;
+  // "session" / "request", in the order handles were closed.
+  std::vector<std::string> closed;
+  int open_handles() const;
+
+  // installer::InternetApi
+  HINTERNET Open(const wchar_t* agent, DWORD access_type, const wchar_t* proxy,
+                 const wchar_t* proxy_bypass, DWORD flags) override;
+  INTERNET_STATUS_CALLBACK SetStatusCallback(HINTERNET handle,
+                                             INTERNET_STATUS_CALLBACK callback) override;
+  HINTERNET OpenUrl(HINTERNET internet, const wchar_t* url, const wchar_t* headers,
+                    DWORD headers_length, DWORD flags, DWORD_PTR context) override;
+  DWORD SetFilePointer(HINTERNET request, LONG distance, DWORD move_method) override;
+  BOOL ReadFile(HINTERNET request, void* buffer, DWORD size, DWORD* read) override;
+  BOOL QueryInfo(HINTERNET request, DWORD info_level, void* buffer, DWORD* length,
+                 DWORD* index) override;
+  BOOL CloseHandle(HINTERNET handle) override;
+
+ private:
+  struct Handle;
+  Handle* Find(HINTERNET handle, bool request) const;
+
+  std::map<std::wstring, FakeResponse> responses_;
+  std::vector<std::unique_ptr<Handle>> handles_;
+};
+
+// A clock that returns the given values one after the other (the last one again and again).
+class ScriptedTicks : public installer::TickSource {
+ public:
+  explicit ScriptedTicks(std::vector<uint32_t> values) : values_(std::move(values)) {}
+  uint32_t Now() override;
+  int calls() const { return calls_; }
+
+ private:
+  std::vector<uint32_t> values_;
+  int calls_ = 0;
+};
+
+// Records what a download reports, one text per call: "progress 0.25", "slow",
+// "time 40 1" (seconds, kind).
+class RecordingObserver : public installer::DownloadObserver {
+ public:
+  void SetProgress(float fraction) override;
+  void OnSlowDownload() override;
+  void SetRemainingTime(uint32_t seconds, int32_t kind) override;
+
+  std::vector<std::string> calls;
+  // Runs after each call was recorded (e.g. to signal a cancel event).
+  std::function<void()> after_call;
+};
+
+// The generated body of the fake publisher's /gen/<size> endpoint, bytes [start, end).
+std::string PublisherPattern(size_t start, size_t end);
+
+}  // namespace test_support
+
+#endif  // TESTS_SUPPORT_FAKE_INTERNET_API_H_
