@@ -162,7 +162,8 @@ TEST(CommandLineTest, PrintedValuesParseBackUnchanged) {
   const wchar_t* values[] = {
       L"plain",          L"C:\\a b\\",         L"C:\\dir\\",        L"\\\\server\\share\\",
       L"say \"hi\"",     L"a\\\"b",            L"a\\\\\"b\\\\",     L"\"",
-      L"\\",             L"tab\there",         L"x=y=z",            L" lead-space-kept", L"trail\u3000",
+      L"\\",             L"tab\there",         L"x=y=z",            L" lead-space-kept",
+      L"trail\u3000",
       L"--looks-like-a-switch", L"fake_browser_arc --silent \"--p=C:\\x y\\\\\"",
   };
   for (const wchar_t* value : values) {

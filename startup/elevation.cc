@@ -30,7 +30,8 @@ constexpr DWORD kSystemFolderOnly = 0x800;
 using SetSearchPathModeFunction = BOOL(WINAPI*)(DWORD);
 using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
 
-constexpr wchar_t kUacPolicyKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
+constexpr wchar_t kUacPolicyKey[] =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
 constexpr wchar_t kConsentPromptValue[] = L"ConsentPromptBehaviorAdmin";
 
 bool HasDllNextTo(const platform::FilePath& executable) {

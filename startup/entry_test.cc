@@ -186,8 +186,9 @@ TEST(VerifyArchiveForElevatedRunTest, OnlyThePublishersArchiveIsRunAndItStaysLoc
     EXPECT_EQ(c.verified, lock.is_valid());
     if (c.verified) {
       // Nobody can change the archive between the check and the setup run; reading is fine.
-      HANDLE writer = CreateFileW(archive.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, 0, nullptr);
+      HANDLE writer = CreateFileW(archive.c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                  nullptr);
       EXPECT_EQ(INVALID_HANDLE_VALUE, writer);
       if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
       EXPECT_FALSE(test_support::ReadFileBytes(archive).empty());

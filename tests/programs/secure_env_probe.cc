@@ -1,6 +1,7 @@
 // Runs the DLL-search hardening as on a system without SetDefaultDllDirectories, for the
 // tests of the private-folder relaunch.
-//   secure_env_probe.exe [--exit-code=<n>] [--report=<file>] [--plant-dll] [--spawned_in_protected_dir]
+//   secure_env_probe.exe [--exit-code=<n>] [--report=<file>] [--plant-dll]
+//                        [--spawned_in_protected_dir]
 // With --report the copy started in the private folder appends its own path and command
 // line (one line each, UTF-16) to the file. With --plant-dll that copy first puts a file
 // "planted.dll" next to itself. Then the check runs; the probe ends as the installer's entry
