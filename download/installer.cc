@@ -257,10 +257,8 @@ void Installer::Install() {
 void Installer::WriteFilesForSetup() {
   if (!brand_info_) return;
   StoreValueInRegistry("lang", platform::Widen(brand_info_->language()));
+  // Also stores "InstallerData", "ClidsFile" and "ClidsSearchbandFile".
   vendor_paths_ = WriteVendorFiles(brand_info_->work_dir(), vendor_paths_);
-  StoreValueInRegistry(kInstallerDataValue, vendor_paths_.installer_data);
-  StoreValueInRegistry(kClidsFileValue, vendor_paths_.clids);
-  StoreValueInRegistry(kClidsSearchbandFileValue, vendor_paths_.clids_searchband);
   StoreValueInRegistry("brand", platform::Widen(brand_info_->brand_name()));
   StoreValueInRegistry("BrandFile", brand_info_->brand_package_path());
   if (brand_info_->partner_package_loaded()) {
