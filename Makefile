@@ -39,5 +39,9 @@ test: build-local
 demo: build-local
 	@./tools/demo.sh $(LOCAL_BUILD)
 
+# Every benchmark script (tools/bench_*.sh) against the local-profile build.
+bench: build-local
+	@for script in tools/bench_*.sh; do echo "### $$script"; ./$$script $(LOCAL_BUILD) || exit 1; done
+
 clean:
 	rm -rf build

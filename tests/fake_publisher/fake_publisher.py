@@ -246,6 +246,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     "status": self.sent_status,
                     "bytes_sent": self.bytes_sent,
                     "note": self.note,
+                    "tls": self.connection.cipher()[0] if isinstance(self.connection, ssl.SSLSocket)
+                    and self.connection.fileno() != -1 else "",
                 })
             self.publisher.touch()
 
@@ -400,6 +402,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         stall_at = int(spec["stall_after"]) if "stall_after" in spec else None
         chunk = int(spec.get("chunk", BLOCK))
         chunk_delay = int(spec.get("chunk_delay_ms", 0)) / 1000.0
+        rate = int(spec.get("rate", 0))  # bytes per second, like a link of that speed
+        if rate:
+            chunk = min(chunk, max(1024, rate // 50))
+        started = time.monotonic()
 
         sent = 0
         for block in body.blocks(start, start + limit):
@@ -417,6 +423,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     stall_at = None
                 if chunk_delay:
                     time.sleep(chunk_delay)
+                if rate:
+                    ahead = started + sent / rate - time.monotonic()
+                    if ahead > 0:
+                        time.sleep(ahead)
                 self.publisher.touch()
         if limit < length:
             self.drop(spec.get("drop_mode", "rst"))
