@@ -14,3 +14,13 @@ if(TARGET download_tests)
   endif()
   target_link_libraries(download_tests PRIVATE ${_dlt_dir}/libmissing_delay.a)
 endif()
+
+# The shipped executable must not name wininet.dll in its import table (Windows would load it
+# at start), yet carry it as a delay-loaded library.
+if(NOT CMAKE_OBJDUMP)
+  find_program(CMAKE_OBJDUMP NAMES i686-w64-mingw32-objdump REQUIRED)
+endif()
+add_test(NAME WinInetIsDelayLoaded
+         COMMAND bash -c "! '${CMAKE_OBJDUMP}' -p \"$1\" | grep -qi 'DLL Name: wininet' && grep -qa 'wininet.dll' \"$1\""
+                 check $<TARGET_FILE:lite_installer>)
+set_tests_properties(WinInetIsDelayLoaded PROPERTIES LABELS download)
