@@ -71,7 +71,8 @@ class HttpDownloader {
   // the attempt then fails at the first read.
   bool OpenDownload(const std::wstring& url, DownloadSink& sink);
   // Reads one block into the sink. Returns the bytes stored, 0 at the end of the body or on
-  // any error (a status other than 200 is left for `FinalizeDownload` to record).
+  // any error (a status other than 200 is left for `FinalizeDownload` to record). A body that
+  // ends before its announced Content-Length is a failed read ("internet_read-12030").
   uint32_t ReadChunk();
   // True only if no error was recorded and the HTTP status is 200.
   bool FinalizeDownload();
@@ -115,9 +116,9 @@ class HttpDownloader {
   uint8_t* buffer_ = nullptr;  // 32-byte aligned, inside buffer_storage_
 };
 
-// Plain loop: opens `url` (ASCII, widened byte by byte), reads until the body ends or
-// `cancel_event` is signalled (tested after each chunk), and returns `FinalizeDownload`'s
-// result; false without finalizing when opening fails. Pass `downloader` to run the download
+// Plain loop: opens `url` (ASCII, widened byte by byte), reads until the body ends and
+// returns `FinalizeDownload`'s result; false without finalizing when opening fails or when
+// `cancel_event` (may be null; tested after each chunk) is signalled. Pass `downloader` to run the download
 // on an object of the caller's, which keeps the response headers readable afterwards.
 bool Download(const std::string& url, HANDLE cancel_event, DownloadSink& sink,
               HttpDownloader* downloader = nullptr);
