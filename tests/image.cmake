@@ -1,0 +1,45 @@
+# Host-side checks of the shipped executable's PE image (tests/image/check_image.py): the
+# DLLs it imports, WinINet delay-loaded, ASLR and DEP, an XP-loadable layout, and the runtime
+# replacements keeping the library code they replace out of the link. The release profile
+# is what ships, so a fixture builds it in this build's release_profile folder (the same
+# sources, release hosts, win32 thread model); the local-profile executable is checked too.
+#
+# Run as a script (cmake -P), this file is that fixture.
+if(CMAKE_SCRIPT_MODE_FILE)
+  foreach(_var LI_SOURCE_DIR LI_RELEASE_DIR LI_TOOLCHAIN)
+    if(NOT ${_var})
+      message(FATAL_ERROR "${_var} is not set")
+    endif()
+  endforeach()
+  if(NOT EXISTS ${LI_RELEASE_DIR}/build.ninja)
+    execute_process(COMMAND ${CMAKE_COMMAND} -S ${LI_SOURCE_DIR} -B ${LI_RELEASE_DIR} -G Ninja
+                            -DCMAKE_TOOLCHAIN_FILE=${LI_TOOLCHAIN} -DLI_PROFILE=release
+                            -DLI_THREAD_MODEL=win32 -DLI_BUILD_TESTS=OFF
+                    RESULT_VARIABLE _result)
+    if(NOT _result EQUAL 0)
+      message(FATAL_ERROR "configuring the release profile failed")
+    endif()
+  endif()
+  # One job: the Wine tests of the same run share the machine.
+  execute_process(COMMAND ${CMAKE_COMMAND} --build ${LI_RELEASE_DIR} --target lite_installer -j 1
+                  RESULT_VARIABLE _result)
+  if(NOT _result EQUAL 0)
+    message(FATAL_ERROR "building the release-profile executable failed")
+  endif()
+  return()
+endif()
+
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(_image_release_dir ${CMAKE_BINARY_DIR}/release_profile)
+add_test(NAME Image.BuildReleaseProfile
+         COMMAND ${CMAKE_COMMAND} -DLI_SOURCE_DIR=${CMAKE_SOURCE_DIR}
+                 -DLI_RELEASE_DIR=${_image_release_dir} -DLI_TOOLCHAIN=${CMAKE_TOOLCHAIN_FILE}
+                 -P ${CMAKE_CURRENT_LIST_FILE})
+set_tests_properties(Image.BuildReleaseProfile PROPERTIES FIXTURES_SETUP release_profile_image
+                     TIMEOUT 1200 LABELS image)
+add_test(NAME Image.Checks
+         COMMAND ${Python3_EXECUTABLE} -B -m unittest -v test_check_image
+         WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/image)
+set_tests_properties(Image.Checks PROPERTIES FIXTURES_REQUIRED release_profile_image
+                     TIMEOUT 120 LABELS image ENVIRONMENT
+  "LI_LOCAL_IMAGE=${CMAKE_BINARY_DIR}/lite_installer.exe;LI_LOCAL_MAP=${CMAKE_BINARY_DIR}/lite_installer.map;LI_RELEASE_IMAGE=${_image_release_dir}/lite_installer.exe;LI_RELEASE_MAP=${_image_release_dir}/lite_installer.map")
