@@ -14,7 +14,9 @@
 // The C++ library's exception-raising helpers. Without these, one std::string length check
 // pulls in the library's exception classes, a second copy of the string code and the name
 // demangler (about 70 KB). A failure that would have thrown ends the process, which is what
-// an uncaught exception would have done.
+// an uncaught exception would have done. The test of this file leaves them out: GoogleTest
+// needs other members of the library object that defines them.
+#if !defined(LI_KEEP_LIBRARY_THROW_HELPERS)
 namespace std {
 [[noreturn]] void __throw_bad_alloc() { abort(); }
 [[noreturn]] void __throw_bad_array_new_length() { abort(); }
@@ -29,6 +31,7 @@ namespace std {
 namespace __gnu_cxx {
 void __verbose_terminate_handler() { abort(); }
 }  // namespace __gnu_cxx
+#endif
 
 // The library's operator new throws std::bad_alloc when malloc fails and no new-handler is
 // installed; the program installs none, so the exception was always uncaught and ended the
