@@ -58,4 +58,30 @@
 #define IDS_OLD_COMPONENT_TITLE 440
 #define IDS_INSTALLATION_COMPLETE 441
 
+// Dialog templates (resources/dialogs.rc).
+#define IDD_MAIN_WINDOW 129
+#define IDD_MESSAGE_DIALOG 202
+
+// Controls of the main window. Every one is created with zero size and placed by code.
+#define IDC_INSTALL_BUTTON 1  // IDOK: Enter presses it
+#define IDC_TAGLINE 1000
+#define IDC_MAKE_DEFAULT_CHECKBOX 1002
+#define IDC_SEND_STATISTICS_CHECKBOX 1003
+#define IDC_CANCEL_BUTTON 1009
+#define IDC_CLOSE_BUTTON 1010
+#define IDC_PROGRESS_BAR 1012
+#define IDC_PRIVACY_LINK 1021
+#define IDC_PERCENT_TEXT 1055
+// Pieces of the licence sentence, made at run time: on the offer screen, and on the first
+// slide when the offer screen was skipped.
+#define IDC_LICENSE_TEXT 1053
+#define IDC_LICENSE_LINK 1054
+#define IDC_SLIDE_LICENSE_TEXT 1067
+#define IDC_SLIDE_LICENSE_LINK 1068
+
+// Controls of the message dialogs (buttons IDOK = 1 and 1010).
+#define IDC_MESSAGE_TITLE 1000
+#define IDC_MESSAGE_TEXT 1001
+#define IDC_MESSAGE_SECOND_BUTTON 1010
+
 #endif  // RESOURCES_RESOURCE_IDS_H_
