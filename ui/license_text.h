@@ -52,8 +52,12 @@ struct LicenseRun {
 std::vector<LicenseRun> LayoutLicenseRuns(const std::vector<LicenseToken>& tokens,
                                           const std::vector<int>& widths, int box_width);
 
+// `text` without the line breaks at its end: a break only moves what follows to a new line,
+// so pieces are measured and shown without it.
+std::wstring_view TrimTrailingLineBreaks(std::wstring_view text);
+
 // The runs' texts joined line by line (for text drawn line by line, such as the first
-// slide's paragraph); one string per line, `line_count` of them.
+// slide's paragraph); one string per line, without trailing line breaks.
 std::vector<std::wstring> LicenseRunLines(const std::vector<LicenseRun>& runs);
 
 }  // namespace installer

@@ -1,0 +1,51 @@
+#include "ui/subclassed_control.h"
+
+#include <commctrl.h>
+
+namespace lite_installer {
+
+SubclassedControl::~SubclassedControl() { Detach(); }
+
+bool SubclassedControl::Attach(HWND control) {
+  Detach();
+  if (control == nullptr) return false;
+  if (!SetWindowSubclass(control, &SubclassedControl::SubclassProc,
+                         reinterpret_cast<UINT_PTR>(this), reinterpret_cast<DWORD_PTR>(this))) {
+    return false;
+  }
+  hwnd_ = control;
+  return true;
+}
+
+void SubclassedControl::Detach() {
+  if (hwnd_ == nullptr) return;
+  RemoveWindowSubclass(hwnd_, &SubclassedControl::SubclassProc,
+                       reinterpret_cast<UINT_PTR>(this));
+  hwnd_ = nullptr;
+}
+
+int SubclassedControl::id() const { return hwnd_ != nullptr ? GetDlgCtrlID(hwnd_) : 0; }
+
+LRESULT SubclassedControl::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
+  return CallOriginal(message, wparam, lparam);
+}
+
+LRESULT SubclassedControl::CallOriginal(UINT message, WPARAM wparam, LPARAM lparam) {
+  return DefSubclassProc(hwnd_, message, wparam, lparam);
+}
+
+LRESULT CALLBACK SubclassedControl::SubclassProc(HWND hwnd, UINT message, WPARAM wparam,
+                                                 LPARAM lparam, UINT_PTR, DWORD_PTR ref_data) {
+  auto* self = reinterpret_cast<SubclassedControl*>(ref_data);
+  if (message == WM_NCDESTROY) {
+    // The control goes first: hand the message on, then forget the control so the wrapper
+    // never touches a dead handle.
+    RemoveWindowSubclass(hwnd, &SubclassedControl::SubclassProc,
+                         reinterpret_cast<UINT_PTR>(self));
+    self->hwnd_ = nullptr;
+    return DefSubclassProc(hwnd, message, wparam, lparam);
+  }
+  return self->WindowProc(message, wparam, lparam);
+}
+
+}  // namespace lite_installer
