@@ -668,7 +668,7 @@ bool Installer::ExecuteAsAdmin() {
   info.lpFile = file.c_str();
   info.lpParameters = parameters.c_str();
   info.nShow = SW_SHOW;
-  const bool ok = ShellExecuteExW(&info) != FALSE;
+  const bool ok = StartElevated(&info);
   if (ok) {
     elevated_process_->Attach(info.hProcess, owner);
   } else {
@@ -679,6 +679,8 @@ bool Installer::ExecuteAsAdmin() {
   prompt_end_ = platform::MonotonicMicroseconds();
   return ok;
 }
+
+bool Installer::StartElevated(SHELLEXECUTEINFOW* info) { return ShellExecuteExW(info) != FALSE; }
 
 bool Installer::RunModuleInElevatedProcess() {
   LOG_AT(INFO, "RunModuleInElevatedProcess", 805)

@@ -17,6 +17,7 @@
 #define DOWNLOAD_INSTALLER_H_
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <atomic>
 #include <cstdint>
@@ -144,6 +145,8 @@ class Installer {
   void SetAttemptPauseForTesting(uint32_t pause_ms) { attempt_pause_ms_ = pause_ms; }
   void SetMessageWindowPollForTesting(uint32_t poll_ms) { message_window_poll_ms_ = poll_ms; }
   AsyncHttpRequests& requests_for_testing() { return *requests_; }
+  // The record of the elevated child while there is one (its finish time-out).
+  ElevatedProcess* elevated_process_for_testing() { return elevated_process_.get(); }
 
  protected:
   // The outer flow: files and registry values for the setup, `InstallBrowser`, clean-up,
@@ -157,6 +160,9 @@ class Installer {
   bool RunModuleAndWait(const wchar_t* program, const std::wstring& command_line_text,
                         int32_t* result_code);
   CommandLine BuildSetupCommandLine(const std::wstring& setup_path, bool with_files);
+  // The shell start of the elevated copy (ShellExecuteExW with `info`); replaced by tests,
+  // since a test cannot answer the elevation prompt.
+  virtual bool StartElevated(SHELLEXECUTEINFOW* info);
 
   // Statistics.
   void Emit(const InstallEvent& event);
