@@ -72,7 +72,6 @@ struct SetupReport {
   std::wstring program;
   std::map<std::string, std::string> switches;
   std::map<std::string, bool> file_exists;
-  std::vector<std::string> messages;
 };
 
 SetupReport ReadSetupReport(const std::wstring& path) {
@@ -92,13 +91,6 @@ SetupReport ReadSetupReport(const std::wstring& path) {
   json_t* arguments = json_object_get(root, "arguments");
   if (json_array_size(arguments) > 0) {
     report.program = platform::Widen(json_string_value(json_array_get(arguments, 0)));
-  }
-  size_t index;
-  json_array_foreach(json_object_get(root, "messages"), index, value) {
-    report.messages.push_back(std::string(json_string_value(json_object_get(value, "name"))) +
-                              " " +
-                              platform::ToString(static_cast<long long>(
-                                  json_integer_value(json_object_get(value, "wparam")))));
   }
   json_decref(root);
   return report;
@@ -351,8 +343,8 @@ TEST_F(ElevatedInstallTest, ChildRunsTheSetupWithTheMastersCommandLineAndTheBloc
   // Progress reached the master's window from the child (percent, cancel button) and from
   // the setup, which the child handed the window.
   std::vector<std::string> posted = Facts("posted");
-  ASSERT_FALSE(posted.empty());
-  EXPECT_EQ("set_percent 40", posted.front());
+  // The two processes post at nearly the same moment: only the counts are certain.
+  EXPECT_EQ(1, std::count(posted.begin(), posted.end(), "set_percent 40"));
   EXPECT_EQ(1, std::count(posted.begin(), posted.end(), "zorvin.lite.set_install_progress 7"));
   EXPECT_EQ(1, std::count(posted.begin(), posted.end(), "zorvin.lite.set_import_progress 100"));
   EXPECT_EQ("0", Fact("cancel_button_visible"));
@@ -446,8 +438,9 @@ TEST_F(ElevatedInstallTest, KilledMasterSendsTheWaitingChildHome) {
   platform::ScopedKernelHandle child(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE,
                                                  static_cast<DWORD>(child_id)));
   ASSERT_TRUE(child);
-  // Give the child the moment between its log line and its wait.
-  Sleep(500);
+  // Give the child the moment between its log line and its wait (it opens the events in
+  // between, which die with the master).
+  Sleep(1000);
   master.Terminate();
   ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(child.get(), 60000));
   DWORD code = 0;
