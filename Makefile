@@ -39,9 +39,14 @@ test: build-local
 demo: build-local
 	@./tools/demo.sh $(LOCAL_BUILD)
 
-# Every benchmark script (tools/bench_*.sh) against the local-profile build.
+# Every benchmark script (tools/bench_*.sh) against the local-profile build, then one table of
+# the figures they recorded.
+BENCH_SUMMARY := $(abspath $(LOCAL_BUILD))/bench_summary.tsv
 bench: build-local
-	@for script in tools/bench_*.sh; do echo "### $$script"; ./$$script $(LOCAL_BUILD) || exit 1; done
+	@rm -f $(BENCH_SUMMARY)
+	@for script in tools/bench_*.sh; do echo "### $$script"; \
+	  BENCH_SUMMARY=$(BENCH_SUMMARY) ./$$script $(LOCAL_BUILD) || exit 1; done
+	@python3 tools/bench_table.py $(BENCH_SUMMARY)
 
 clean:
 	rm -rf build

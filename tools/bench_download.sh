@@ -7,6 +7,7 @@
 #  3. both clients again over a link paced at LINK_RATE bytes per second (default 50 MB/s).
 # Prints each run, the best of each, the ratios, and the download client's memory figures.
 # Usage: bench_download.sh [build dir] [runs]
+# With BENCH_SUMMARY set, appends its figures there (tab-separated) for the summary table.
 set -euo pipefail
 build=${1:-build/local}
 runs=${2:-3}
@@ -54,3 +55,13 @@ echo "loopback:   download client $ours MB/s, curl $theirs MB/s, ratio $(ratio "
 echo "            bare WinINet $raw MB/s; download client / bare WinINet $(ratio "$ours" "$raw")"
 echo "paced link: download client $ours_paced MB/s, curl $theirs_paced MB/s, ratio $(ratio "$ours_paced" "$theirs_paced") (goal >= 0.90)"
 echo "$ours_out" | grep '^memory'
+
+if [ -n "${BENCH_SUMMARY:-}" ]; then
+  {
+    printf 'download 200 MB, loopback\tDownloadWithProgress, best of %s\t%s MB/s\n' "$runs" "$ours"
+    printf 'download 200 MB, loopback\tcurl on the host\t%s MB/s (ratio %s)\n' "$theirs" "$(ratio "$ours" "$theirs")"
+    printf 'download 200 MB, loopback\tbare WinINet loop\t%s MB/s\n' "$raw"
+    printf 'download 200 MB, %s B/s link\tDownloadWithProgress\t%s MB/s\n' "$link_rate" "$ours_paced"
+    printf 'download 200 MB, %s B/s link\tcurl on the host\t%s MB/s (ratio %s, goal >= 0.90)\n' "$link_rate" "$theirs_paced" "$(ratio "$ours_paced" "$theirs_paced")"
+  } >>"$BENCH_SUMMARY"
+fi
