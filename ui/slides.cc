@@ -243,6 +243,14 @@ bool SlideDownloader::Fetch(const std::wstring& url, std::string* data) {
   return true;
 }
 
+bool SlideDownloader::FetchSlideForTesting(const std::wstring& url, std::string* data) {
+  if (thread_) return false;
+  running_ = true;
+  const bool fetched = Fetch(url, data);
+  running_ = false;
+  return fetched;
+}
+
 SlideShow::SlideShow(const ResourceBitmap& first_slide, const std::wstring& base_url,
                      uint32_t start_index, SIZE area)
     : downloader_(std::make_unique<SlideDownloader>()),

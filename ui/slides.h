@@ -93,11 +93,9 @@ class SlideDownloader : public SlideSource {
   // Whether the thread is still downloading (false once it gave up or was stopped).
   bool downloading() const { return downloading_.load(); }
 
-  // One download of `url` into `data` with the time limit and the running flag of `this`;
-  // what the thread runs for each slide (for tests of the limit).
-  bool FetchSlideForTesting(const std::wstring& url, std::string* data) {
-    return Fetch(url, data);
-  }
+  // One download of `url` into `data` with the time limit, as the thread runs it for each
+  // slide, on the calling thread of a downloader that was not started (for tests).
+  bool FetchSlideForTesting(const std::wstring& url, std::string* data);
 
  private:
   static unsigned __stdcall ThreadMain(void* param);

@@ -6,7 +6,8 @@
 // the picture under it at (255 − opacity) / 255. A `TextLabel` paints its control's window
 // text that way over the window's background; a `LinkLabel` is a `TextLabel` with the hand
 // cursor that reports a click (mouse, Enter or space) to its parent as WM_COMMAND with the
-// control's id and BN_CLICKED, and draws a focus rectangle while it has the keyboard focus.
+// control's id and BN_CLICKED, draws its text on one line and a focus rectangle while it has
+// the keyboard focus.
 // Either works over any control class (static or link); the wrapper does all the painting
 // and input handling itself.
 #ifndef UI_TEXT_LABEL_H_
