@@ -58,6 +58,11 @@ TEST(CustomProgressBarTest, PaintsFilledAndEmptyParts) {
   ASSERT_NE(control, nullptr);
   CustomProgressBar bar(control, nullptr, true);
   bar.SetRange(0, 100);
+  // No frame of the progress class: the pictures cover the whole 292 x 4.
+  RECT client;
+  GetClientRect(control, &client);
+  EXPECT_EQ(client.right, 292);
+  EXPECT_EQ(client.bottom, 4);
   struct Case {
     int position;
     int filled;  // pixels that must show the filled picture
@@ -332,7 +337,9 @@ TEST(LinkLabelTest, PaintsWithOpacityAndShowsTheHand) {
   link.Paint(canvas.dc());
   int brightest = 0;
   for (int y = 0; y < 20; ++y) {
-    for (int x = 0; x < 150; ++x) brightest = std::max<int>(brightest, GetRValue(canvas.Pixel(x, y)));
+    for (int x = 0; x < 150; ++x) {
+      brightest = std::max<int>(brightest, GetRValue(canvas.Pixel(x, y)));
+    }
   }
   EXPECT_NEAR(brightest, 184, 3);
   EXPECT_EQ(canvas.CountDifferent(RECT{size.cx + 1, 0, 150, 20}, RGB(0, 0, 0), 0), 0);

@@ -28,6 +28,10 @@ CustomProgressBar::CustomProgressBar(HWND control, const installer::ResourceBitm
     // The themed bar animates on its own timers and draws outside WM_PAINT; the classic one
     // only invalidates.
     SetWindowTheme(control, L" ", L" ");
+    // The classic bar gives itself a static edge; the pictures fill the whole window
+    // instead (WM_NCCALCSIZE below), so the frame is computed again without it.
+    SetWindowPos(control, nullptr, 0, 0, 0, 0,
+                 SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     InvalidateRect(control, nullptr, FALSE);
   }
 }
@@ -75,6 +79,11 @@ LRESULT CustomProgressBar::WindowProc(UINT message, WPARAM wparam, LPARAM lparam
       return 0;
     case WM_ERASEBKGND:
       return 1;
+    case WM_NCCALCSIZE:
+      // No non-client area: the client rectangle is the window rectangle.
+      return 0;
+    case WM_NCPAINT:
+      return 0;
     case PBM_SETPOS:
     case PBM_DELTAPOS:
     case PBM_STEPIT:

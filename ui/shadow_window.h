@@ -43,7 +43,9 @@ class ShadowWindow {
   // Composes the shadow picture for a target of `target_size` into a new 32-bit top-down
   // premultiplied-alpha DIB section of (target size + 2 × width) in each direction; `bits`
   // receives its pixels. Null when the bitmap cannot be made.
-  HBITMAP ComposeForTesting(SIZE target_size, void** bits) const { return Compose(target_size, bits); }
+  HBITMAP ComposeForTesting(SIZE target_size, void** bits) const {
+    return Compose(target_size, bits);
+  }
 
  private:
   HBITMAP Compose(SIZE target_size, void** bits) const;
