@@ -36,7 +36,7 @@ apt-get update -qq
 apt-get install -y -qq --no-install-recommends \
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev \
   wine wine32:i386 libwine:i386 \
-  xvfb x11-apps imagemagick xauth \
+  xvfb x11-apps imagemagick xauth fonts-liberation \
   osslsigncode gcab openssl python3 curl \
   cmake make ninja-build dpkg-dev ca-certificates googletest >/dev/null
 
