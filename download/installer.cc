@@ -386,6 +386,10 @@ uint32_t Installer::InstallBrowser() {
   Emit(SetupExitedEvent(stat_sender_.HasOldVersion(), started, elevated, result_code_,
                         install_time_us_));
   elevated_process_.reset();
+  // The elevated copy reports only that its setup ran to its end (the setup's own code stays
+  // in that copy's log). Without this a successful elevated installation would end with 400,
+  // the code for "nothing decided yet".
+  if (elevated && ok) result_code_ = 0;
 
   if (!ok) return 1;
   if (ProcessCommandLine().Has(switches::kDoNotLaunchBrowser) && listener_) {
