@@ -4,8 +4,10 @@ add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
                         _WIN32_WINNT=0x0601 WINVER=0x0601 STRICT)
 add_compile_options(-ffunction-sections -fdata-sections -Wall -Wextra -Wno-unused-parameter
                     -Wno-missing-field-initializers -Wno-cast-function-type)
-set(CMAKE_CXX_FLAGS_MINSIZEREL "-Os -DNDEBUG")
-set(CMAKE_C_FLAGS_MINSIZEREL "-Os -DNDEBUG")
+# -Oz (GCC 12 and later) picks shorter instruction encodings than -Os where they cost a few
+# cycles; nothing here is bound by instruction speed (1.5 KB smaller).
+set(CMAKE_CXX_FLAGS_MINSIZEREL "-Oz -DNDEBUG")
+set(CMAKE_C_FLAGS_MINSIZEREL "-Oz -DNDEBUG")
 add_link_options(-static -static-libgcc -static-libstdc++ -Wl,--gc-sections
                  -Wl,--dynamicbase -Wl,--nxcompat -Wl,--large-address-aware)
 if(CMAKE_BUILD_TYPE STREQUAL "MinSizeRel")

@@ -29,7 +29,10 @@ sections=$("$objdump" -h "$exe")
 python3 - "$exe" "$map" "$top" "$sections" <<'PY'
 import os
 import re
+import signal
 import sys
+
+signal.signal(signal.SIGPIPE, signal.SIG_DFL)  # quiet when piped into head
 
 exe, map_path, top, section_dump = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4]
 
