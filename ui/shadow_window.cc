@@ -2,6 +2,9 @@
 
 #include <gdiplus.h>
 
+#include <cstdint>
+#include <vector>
+
 #include "resources/image_ids.h"
 #include "startup/logging.h"
 #include "ui/scale.h"
@@ -9,22 +12,40 @@
 namespace lite_installer {
 namespace {
 
-// Draws the whole of `picture` stretched into `target` on `graphics`.
-void DrawStretched(Gdiplus::Graphics& graphics, const installer::ResourceBitmap& picture,
-                   const RECT& target) {
-  Gdiplus::Image* image = picture.image();
-  if (image == nullptr || target.right <= target.left || target.bottom <= target.top) return;
-  Gdiplus::ImageAttributes attributes;
-  // Mirrored edges: a 1-pixel strip stretched with clamped sampling fades at its ends.
-  attributes.SetWrapMode(Gdiplus::WrapModeTileFlipXY);
-  const Gdiplus::RectF destination(
-      static_cast<Gdiplus::REAL>(target.left), static_cast<Gdiplus::REAL>(target.top),
-      static_cast<Gdiplus::REAL>(target.right - target.left),
-      static_cast<Gdiplus::REAL>(target.bottom - target.top));
-  graphics.DrawImage(image, destination, 0.0f, 0.0f,
-                     static_cast<Gdiplus::REAL>(picture.pixel_width()),
-                     static_cast<Gdiplus::REAL>(picture.pixel_height()), Gdiplus::UnitPixel,
-                     &attributes);
+// The pixels of `picture` at its own size, premultiplied 0xAARRGGBB, copied 1:1.
+std::vector<uint32_t> PicturePixels(const installer::ResourceBitmap& picture) {
+  const int width = picture.pixel_width();
+  const int height = picture.pixel_height();
+  if (picture.image() == nullptr || width == 0 || height == 0) return {};
+  std::vector<uint32_t> pixels(static_cast<size_t>(width) * height, 0);
+  Gdiplus::Bitmap copy(width, height, width * 4, PixelFormat32bppPARGB,
+                       reinterpret_cast<BYTE*>(pixels.data()));
+  Gdiplus::Graphics graphics(&copy);
+  graphics.SetCompositingMode(Gdiplus::CompositingModeSourceCopy);
+  graphics.DrawImage(picture.image(), 0, 0, width, height);
+  return pixels;
+}
+
+// Stretches `picture` into `target` of the canvas by nearest pixels. Done by hand: the
+// pieces are a few pixels thick, and a resampling filter (Wine's GDI+ at a factor other
+// than 1 shifts a stretched strip by a pixel) would blur or move the shadow's profile.
+void DrawStretched(uint32_t* canvas, int canvas_width, int canvas_height,
+                   const installer::ResourceBitmap& picture, const RECT& target) {
+  const std::vector<uint32_t> source = PicturePixels(picture);
+  const int source_width = picture.pixel_width();
+  const int source_height = picture.pixel_height();
+  const int target_width = target.right - target.left;
+  const int target_height = target.bottom - target.top;
+  if (source.empty() || target_width <= 0 || target_height <= 0) return;
+  for (int y = target.top; y < target.bottom; ++y) {
+    if (y < 0 || y >= canvas_height) continue;
+    const int source_y = (y - target.top) * source_height / target_height;
+    for (int x = target.left; x < target.right; ++x) {
+      if (x < 0 || x >= canvas_width) continue;
+      const int source_x = (x - target.left) * source_width / target_width;
+      canvas[y * canvas_width + x] = source[source_y * source_width + source_x];
+    }
+  }
 }
 
 }  // namespace
@@ -72,32 +93,29 @@ HBITMAP ShadowWindow::Compose(SIZE target_size, void** bits) const {
     if (bitmap != nullptr) DeleteObject(bitmap);
     return nullptr;
   }
-  {
-    // GDI+ over the section's own memory keeps the alpha channel, which drawing through a
-    // device context would drop. A new section is all zero: fully transparent.
-    Gdiplus::Bitmap canvas(total_width, total_height, total_width * 4,
-                           PixelFormat32bppPARGB, static_cast<BYTE*>(pixels));
-    Gdiplus::Graphics graphics(&canvas);
-    graphics.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
-    const int w = width_;
-    const int right = total_width;
-    const int bottom = total_height;
-    if (style_ == Style::kMainWindow) {
-      const int c = corners_[0].width();
-      DrawStretched(graphics, corners_[0], RECT{0, 0, c, c});
-      DrawStretched(graphics, corners_[1], RECT{right - c, 0, right, c});
-      DrawStretched(graphics, corners_[2], RECT{right - c, bottom - c, right, bottom});
-      DrawStretched(graphics, corners_[3], RECT{0, bottom - c, c, bottom});
-      DrawStretched(graphics, edges_[0], RECT{0, c, w, bottom - c});
-      DrawStretched(graphics, edges_[1], RECT{c, 0, right - c, w});
-      DrawStretched(graphics, edges_[2], RECT{right - w, c, right, bottom - c});
-      DrawStretched(graphics, edges_[3], RECT{c, bottom - w, right - c, bottom});
-    } else {
-      DrawStretched(graphics, edges_[1], RECT{0, 0, right, w});
-      DrawStretched(graphics, edges_[3], RECT{0, bottom - w, right, bottom});
-      DrawStretched(graphics, edges_[0], RECT{0, w, w, bottom - w});
-      DrawStretched(graphics, edges_[2], RECT{right - w, w, right, bottom - w});
-    }
+  // A new section is all zero: fully transparent. The pieces do not overlap.
+  uint32_t* canvas = static_cast<uint32_t*>(pixels);
+  const int w = width_;
+  const int right = total_width;
+  const int bottom = total_height;
+  auto draw = [&](const installer::ResourceBitmap& picture, const RECT& target) {
+    DrawStretched(canvas, total_width, total_height, picture, target);
+  };
+  if (style_ == Style::kMainWindow) {
+    const int c = corners_[0].width();
+    draw(corners_[0], RECT{0, 0, c, c});
+    draw(corners_[1], RECT{right - c, 0, right, c});
+    draw(corners_[2], RECT{right - c, bottom - c, right, bottom});
+    draw(corners_[3], RECT{0, bottom - c, c, bottom});
+    draw(edges_[0], RECT{0, c, w, bottom - c});
+    draw(edges_[1], RECT{c, 0, right - c, w});
+    draw(edges_[2], RECT{right - w, c, right, bottom - c});
+    draw(edges_[3], RECT{c, bottom - w, right - c, bottom});
+  } else {
+    draw(edges_[1], RECT{0, 0, right, w});
+    draw(edges_[3], RECT{0, bottom - w, right, bottom});
+    draw(edges_[0], RECT{0, w, w, bottom - w});
+    draw(edges_[2], RECT{right - w, w, right, bottom - w});
   }
   GdiFlush();
   if (bits != nullptr) *bits = pixels;
