@@ -24,6 +24,8 @@
 #include "startup/shared_sections.h"
 #include "startup/switches.h"
 #include "startup/ui_environment.h"
+#include "ui/main_window.h"
+#include "ui/message_dialog.h"
 
 namespace installer {
 
@@ -160,17 +162,21 @@ int RunSilentInstallation(const CommandLine& command_line, const BrandInfo& bran
 
 // M11. The exit code is 403 whether or not the message could be shown.
 int ShowNotEnoughDiskSpace(uint32_t language_id) {
-  LOG(ERROR, "ShowNotEnoughDiskSpace")
-      << "The message dialog is not built yet: "
-      << LoadLocalizedString(IDS_DISK_SPACE_TITLE, language_id) << ": "
-      << LoadLocalizedString(IDS_DISK_SPACE_TEXT, language_id);
+  lite_installer::MessageDialog dialog(lite_installer::MessageKind::kNotEnoughDiskSpace,
+                                       language_id);
+  dialog.DoModal();
   return kExitNotEnoughDiskSpace;
 }
 
 // M12. The exit code is the window's install flow result, or 500 when the user closed it.
 int RunInstallerWindow(const BrandInfo& brand, const DistribInfoParams& params) {
-  LOG(ERROR, "RunInstallerWindow") << "The installer window is not built yet.";
-  return kExitInstallerNotRun;
+  lite_installer::MainWindow window(&brand, &params, true);
+  INT_PTR result = window.DoModal();
+  // The flow may still be sending its last report; its result code is final once it stopped.
+  window.StopInstaller();
+  if (result == lite_installer::kResultDone) return window.result_code();
+  LOG_AT(INFO, kMasterTag, 239) << "User cancelled installation.";
+  return kExitUserCancelled;
 }
 
 // M1 to M14. Objects die in reverse order of construction: the configuration, the mutex

@@ -1,0 +1,847 @@
+#include "ui/main_window.h"
+
+#include <windows.h>
+#include <commctrl.h>
+#include <shobjidl.h>
+
+#include <algorithm>
+#include <string>
+
+#include "brand/brand_info.h"
+#include "brand/distrib_info_params.h"
+#include "brand/localized_strings.h"
+#include "brand/urls.h"
+#include "download/installer.h"
+#include "platform/strings.h"
+#include "platform/windows_version.h"
+#include "resources/image_ids.h"
+#include "resources/resource_ids.h"
+#include "startup/command_line.h"
+#include "startup/elevation.h"
+#include "startup/logging.h"
+#include "stats/click_stats.h"
+#include "ui/scale.h"
+
+namespace lite_installer {
+
+namespace {
+
+// Layout of the 728 x 400 window in design pixels.
+constexpr RECT kTaglineBox = {0, 182, 728, 400};
+constexpr POINT kInstallButtonAt = {557, 305};
+constexpr POINT kCloseButtonAt = {698, 18};
+constexpr RECT kPercentBox = {0, 50, 728, 400};
+constexpr RECT kLicenseBox = {400, 38, 667, 400};
+constexpr RECT kSlideLicenseBox = {424, 350, 666, 400};
+constexpr RECT kLogoBox = {61, 41, 227, 69};
+constexpr RECT kProgressBarBox = {392, 56, 684, 60};
+constexpr int kCheckBoxTop = 305;
+constexpr int kCheckBoxColumnLeft = 60;
+constexpr SIZE kWindowSize = {728, 400};
+
+constexpr uint32_t kRussianLanguageId = 1049;
+
+constexpr COLORREF kWhite = RGB(255, 255, 255);
+constexpr COLORREF kBlack = RGB(0, 0, 0);
+// Links on the offer screen let the background show through a little.
+constexpr BYTE kOfferLinkOpacity = 184;
+
+// Font slots: face, size, underlined.
+struct FontSpec {
+  const wchar_t* face;
+  int size;
+  bool underline;
+};
+constexpr FontSpec kFonts[8] = {
+    {L"Arial", 32, false},    // 1: tagline
+    {L"SegoeUI", 15, false},  // 2: install button
+    {L"Arial", 12, false},    // 3: check boxes, licence text, percentage
+    {L"Arial", 12, true},     // 4: links
+    {L"Arial", 28, false},    // 5: first-slide heading
+    {L"Arial", 15, false},    // 6: first-slide paragraph
+    {L"Arial", 11, false},    // 7: licence text on the first slide
+    {L"Arial", 11, true},     // 8: licence link on the first slide
+};
+
+// Controls of the offer screen, removed when the progress screen is laid out.
+constexpr int kOfferControls[] = {
+    IDC_INSTALL_BUTTON,        IDC_CLOSE_BUTTON,          IDC_TAGLINE,
+    IDC_LICENSE_LINK,          IDC_MAKE_DEFAULT_CHECKBOX, IDC_SEND_STATISTICS_CHECKBOX,
+    IDC_PRIVACY_LINK,          IDC_LICENSE_TEXT};
+
+RECT MakeRect(int left, int top, int right, int bottom) { return {left, top, right, bottom}; }
+
+// Destroys every child of `parent` with `id` (the licence sentence makes several pieces
+// with one id).
+void DestroyControls(HWND parent, int id) {
+  for (HWND control = GetDlgItem(parent, id); control != nullptr;
+       control = GetDlgItem(parent, id)) {
+    if (!DestroyWindow(control)) break;
+  }
+}
+
+// The height `text` needs in `font` at `width`, word-wrapped.
+int TextHeight(const std::wstring& text, HFONT font, int width) {
+  HDC dc = GetDC(nullptr);
+  HGDIOBJ old_font = SelectObject(dc, font);
+  RECT rect = {0, 0, width, 0};
+  // An empty text still takes one line.
+  const std::wstring measured = text.empty() ? std::wstring(L" ") : text;
+  DrawTextW(dc, measured.c_str(), static_cast<int>(measured.size()), &rect,
+            DT_CALCRECT | DT_WORDBREAK | DT_CENTER | DT_NOPREFIX);
+  SelectObject(dc, old_font);
+  ReleaseDC(nullptr, dc);
+  return rect.bottom - rect.top;
+}
+
+std::wstring WindowText(HWND window) {
+  int length = GetWindowTextLengthW(window);
+  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+  int copied = GetWindowTextW(window, text.data(), length + 1);
+  text.resize(static_cast<size_t>(std::max(copied, 0)));
+  return text;
+}
+
+// The message filter functions are looked up at run time: ChangeWindowMessageFilterEx
+// exists from Windows 7, ChangeWindowMessageFilter from Vista, and XP has neither (nor the
+// filter).
+using ChangeWindowMessageFilterExFunction = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
+using ChangeWindowMessageFilterFunction = BOOL(WINAPI*)(UINT, DWORD);
+constexpr DWORD kFilterAllow = 1;  // MSGFLT_ALLOW
+constexpr DWORD kFilterAdd = 1;    // MSGFLT_ADD
+
+}  // namespace
+
+// --- Pure decisions ------------------------------------------------------------------------
+
+int PercentForDownloadFraction(float fraction) {
+  // The negated test also catches a fraction that is not a number.
+  if (!(fraction > 0.0f)) fraction = 0.0f;
+  if (fraction > 1.0f) fraction = 1.0f;
+  return static_cast<int>(5.0f + 35.0f * fraction);
+}
+
+bool PercentForInstallStage(WPARAM stage, int* percent) {
+  if (stage == 5) {
+    *percent = 75;
+    return true;
+  }
+  if (stage == 7) {
+    *percent = 79;
+    return true;
+  }
+  return false;
+}
+
+int PercentForImportProgress(WPARAM progress) {
+  if (progress >= 100) return 100;
+  return static_cast<int>(80.0f + static_cast<float>(progress) / 5.0f);
+}
+
+int ClampPercent(int percent) { return std::clamp(percent, 0, 100); }
+
+std::wstring PercentText(int percent) { return platform::ToWString(percent) + L"%"; }
+
+bool CanMakeBrowserDefault(int windows_version_class) {
+  return windows_version_class != platform::kWindows8 &&
+         windows_version_class != platform::kWindows8_1;
+}
+
+OfferCheckBoxes VisibleOfferCheckBoxes(const installer::DistribInfoParams& params, int uac_mode,
+                                       int windows_version_class) {
+  OfferCheckBoxes visible;
+  visible.make_default = !params.Has("def") && uac_mode != installer::kUacModeAtBrowserStart &&
+                         CanMakeBrowserDefault(windows_version_class);
+  visible.send_statistics = !params.Has("stat") && !params.Has("statpromo");
+  return visible;
+}
+
+OfferCheckBoxColumns OfferCheckBoxColumnsFor(OfferCheckBoxes visible) {
+  OfferCheckBoxColumns columns;
+  if (visible.make_default) {
+    columns.make_default = visible.send_statistics ? MakeRect(314, kCheckBoxTop, 537, kCheckBoxTop)
+                                                   : MakeRect(60, kCheckBoxTop, 525, kCheckBoxTop);
+  }
+  if (visible.send_statistics) {
+    columns.send_statistics = visible.make_default ? MakeRect(60, kCheckBoxTop, 308, kCheckBoxTop)
+                                                   : MakeRect(60, kCheckBoxTop, 525, kCheckBoxTop);
+  }
+  return columns;
+}
+
+bool SkipsOfferScreen(const installer::DistribInfoParams& params) {
+  std::string first;
+  return params.Get("first", &first) && first == "1" && params.Has("def") &&
+         (params.Has("stat") || params.Has("statpromo"));
+}
+
+bool KeepsCancelButton(const installer::DistribInfoParams& params) {
+  std::string cancel;
+  return params.Get("cancel", &cancel) && cancel == "1";
+}
+
+bool MakeDefaultChoice(const installer::DistribInfoParams& params, bool box_checked) {
+  if (!params.Has("def")) return box_checked;
+  bool flag = false;
+  params.GetBool("def", &flag);
+  return flag;
+}
+
+bool SendStatisticsChoice(const installer::DistribInfoParams& params, bool box_checked) {
+  if (params.Has("stat")) {
+    bool flag = false;
+    params.GetBool("stat", &flag);
+    return flag;
+  }
+  std::string promo;
+  if (params.Get("statpromo", &promo)) return promo == "true";
+  return box_checked;
+}
+
+bool InstallConsentFlow::PressInstall() {
+  if (install_clicked_) return false;
+  install_clicked_ = true;
+  return !offer_skipped_;
+}
+
+void InstallConsentFlow::SkipOffer() { offer_skipped_ = true; }
+
+bool InstallConsentFlow::ReportError(int32_t code) {
+  if (error_shown_) return false;
+  pending_error_ = code;
+  if (!consent()) return false;
+  error_shown_ = true;
+  return true;
+}
+
+bool InstallConsentFlow::TakePendingError(int32_t* code) {
+  if (error_shown_ || pending_error_ == 0) return false;
+  *code = pending_error_;
+  error_shown_ = true;
+  return true;
+}
+
+// --- The window ----------------------------------------------------------------------------
+
+MainWindow::MainWindow(const installer::BrandInfo* brand_info,
+                       const installer::DistribInfoParams* params, bool prepare_install_tasks)
+    : DialogWindow(IDD_MAIN_WINDOW),
+      brand_info_(brand_info),
+      params_(params),
+      uac_mode_(installer::GetUacMode(*params, installer::ProcessCommandLine())),
+      resume_dialog_(MessageKind::kResumeOrCancel, brand_info->language_id()) {
+  install_progress_message_ = RegisterWindowMessageW(kInstallProgressMessageName);
+  import_progress_message_ = RegisterWindowMessageW(kImportProgressMessageName);
+  close_window_message_ = RegisterWindowMessageW(kCloseWindowMessageName);
+  higher_version_message_ = RegisterWindowMessageW(kHigherVersionMessageName);
+  installer_ = std::make_unique<installer::Installer>(this, brand_info, params,
+                                                      prepare_install_tasks);
+  installer_->Start();
+}
+
+MainWindow::~MainWindow() {
+  // The install thread reports to this object until it has ended.
+  installer_.reset();
+  slide_show_.reset();
+  if (taskbar_ != nullptr) taskbar_->Release();
+}
+
+void MainWindow::StopInstaller() { installer_->Stop(); }
+
+int32_t MainWindow::result_code() const { return installer_->result_code(); }
+
+// --- ProgressListener (install thread) -----------------------------------------------------
+
+void MainWindow::SetDownloadFraction(float fraction) {
+  SetPercent(PercentForDownloadFraction(fraction));
+}
+
+void MainWindow::Finish() {
+  platform::AutoLock lock(listener_lock_);
+  if (listener_window_ == nullptr) {
+    early_finish_ = true;
+    return;
+  }
+  PostMessageW(listener_window_, kFinishMessage, 0, 0);
+}
+
+void MainWindow::ShowError(int32_t result_code) {
+  platform::AutoLock lock(listener_lock_);
+  if (listener_window_ == nullptr) {
+    // The flow can fail before the dialog exists (no setup URL at all); the window picks the
+    // error up when it initialises.
+    early_error_ = true;
+    early_error_code_ = result_code;
+    return;
+  }
+  PostMessageW(listener_window_, kShowErrorMessage, static_cast<WPARAM>(result_code), 0);
+}
+
+HWND MainWindow::WindowHandle() {
+  platform::AutoLock lock(listener_lock_);
+  return listener_window_;
+}
+
+void MainWindow::SetPercent(int32_t percent) {
+  PostToWindow(kSetPercentMessage, static_cast<WPARAM>(percent));
+}
+
+void MainWindow::RemoveCancelButton() { PostToWindow(kRemoveCancelMessage, 0); }
+
+void MainWindow::PostToWindow(UINT message, WPARAM wparam) {
+  platform::AutoLock lock(listener_lock_);
+  // Before the window exists (or after it is gone) there is nobody to show anything to.
+  if (listener_window_ != nullptr) PostMessageW(listener_window_, message, wparam, 0);
+}
+
+// --- Seams ---------------------------------------------------------------------------------
+
+bool MainWindow::NeedsElevatedRestart() { return installer::NeedStartThisProcessAsAdmin(); }
+
+bool MainWindow::RestartElevated() { return installer_->ExecuteAsAdmin(); }
+
+INT_PTR MainWindow::RunMessageDialog(MessageDialog* dialog) { return dialog->DoModal(); }
+
+bool MainWindow::OpenUrl(const std::wstring& url) { return OpenUrlWithShell(url); }
+
+// --- Messages ------------------------------------------------------------------------------
+
+INT_PTR MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      return OnInitDialog() ? TRUE : FALSE;
+    case WM_COMMAND:
+      OnCommand(LOWORD(wparam), HIWORD(wparam));
+      return TRUE;
+    case WM_NOTIFY:
+      return OnNotify(reinterpret_cast<const NMHDR*>(lparam));
+    case WM_TIMER:
+      if (wparam != kSlideTimerId) return FALSE;
+      OnTimer();
+      return TRUE;
+    case WM_SYSCOMMAND:
+      if ((wparam & 0xFFF0) != SC_CLOSE) return FALSE;
+      EndDialog(kResultSystemClose);
+      return TRUE;
+    case WM_PAINT:
+      Paint();
+      return TRUE;
+    case WM_ERASEBKGND:
+      // Every screen paints its whole area; erasing first would only flicker.
+      SetWindowLongPtrW(hwnd(), DWLP_MSGRESULT, 1);
+      return TRUE;
+    case WM_CTLCOLORDLG:
+      return reinterpret_cast<INT_PTR>(GetStockObject(NULL_BRUSH));
+    case WM_CTLCOLORSTATIC:
+      return reinterpret_cast<INT_PTR>(
+          OnStaticColor(reinterpret_cast<HDC>(wparam), reinterpret_cast<HWND>(lparam)));
+    case WM_WINDOWPOSCHANGED:
+      shadow_.UpdatePosition();
+      return FALSE;
+    case WM_SHOWWINDOW:
+      shadow_.Show(wparam != FALSE);
+      return FALSE;
+    case WM_DESTROY: {
+      KillTimer(hwnd(), kSlideTimerId);
+      platform::AutoLock lock(listener_lock_);
+      listener_window_ = nullptr;
+      return FALSE;
+    }
+    case kSetPercentMessage:
+      OnSetPercent(static_cast<int>(static_cast<int32_t>(wparam)));
+      return TRUE;
+    case kFinishMessage:
+      if (flow_.FinishEndsDialog()) EndDialog(kResultDone);
+      return TRUE;
+    case kShowErrorMessage:
+      OnShowError(static_cast<int32_t>(wparam));
+      return TRUE;
+    case kRemoveCancelMessage:
+      DestroyControls(hwnd(), IDC_CANCEL_BUTTON);
+      cancel_button_.reset();
+      return TRUE;
+    default:
+      return OnRegisteredMessage(message, wparam) ? TRUE : FALSE;
+  }
+}
+
+void MainWindow::AllowRegisteredMessages() {
+  HMODULE user32 = GetModuleHandleW(L"user32.dll");
+  auto filter_ex = reinterpret_cast<ChangeWindowMessageFilterExFunction>(
+      reinterpret_cast<void*>(GetProcAddress(user32, "ChangeWindowMessageFilterEx")));
+  auto filter = reinterpret_cast<ChangeWindowMessageFilterFunction>(
+      reinterpret_cast<void*>(GetProcAddress(user32, "ChangeWindowMessageFilter")));
+  for (UINT message : {install_progress_message_, import_progress_message_,
+                       close_window_message_, higher_version_message_}) {
+    if (filter_ex != nullptr) {
+      filter_ex(hwnd(), message, kFilterAllow, nullptr);
+    } else if (filter != nullptr) {
+      filter(message, kFilterAdd);
+    }
+  }
+}
+
+bool MainWindow::OnInitDialog() {
+  {
+    platform::AutoLock lock(listener_lock_);
+    listener_window_ = hwnd();
+  }
+  // 1.
+  AllowRegisteredMessages();
+
+  // 2. The elevation prompt comes before the window shows anything.
+  if (uac_mode_ == installer::kUacModeAtStart && NeedsElevatedRestart() && !RestartElevated()) {
+    LOG_AT(INFO, "OnInitDialog", 613) << "Declined running the installer as admin";
+  }
+
+  // 3.
+  const uint32_t language_id = brand_info_->language_id();
+  SetWindowTextW(hwnd(), installer::LoadLocalizedString(IDS_WINDOW_TITLE, language_id).c_str());
+  SetDlgItemTextW(hwnd(), IDC_TAGLINE,
+                  installer::LoadLocalizedString(IDS_TAGLINE, language_id).c_str());
+  SetDlgItemTextW(hwnd(), IDC_MAKE_DEFAULT_CHECKBOX,
+                  installer::LoadLocalizedString(IDS_MAKE_DEFAULT_CHECKBOX, language_id).c_str());
+  SetDlgItemTextW(
+      hwnd(), IDC_SEND_STATISTICS_CHECKBOX,
+      installer::LoadLocalizedString(IDS_SEND_STATISTICS_CHECKBOX, language_id).c_str());
+  SetDlgItemTextW(hwnd(), IDC_PRIVACY_LINK,
+                  installer::LoadLocalizedString(IDS_PRIVACY_POLICY_LINK, language_id).c_str());
+  SetDlgItemTextW(hwnd(), IDC_PERCENT_TEXT, L"");
+  background_.LoadScaled(IDB_BACKGROUND);
+  logo_.LoadScaled(language_id == kRussianLanguageId ? IDB_OFFER_LOGO_RU : IDB_OFFER_LOGO);
+
+  // 4.
+  HINSTANCE module = GetModuleHandleW(nullptr);
+  HICON icon = LoadIconW(module, MAKEINTRESOURCEW(IDI_INSTALLER));
+  if (icon != nullptr) {
+    SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+    SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+  }
+
+  // 5. Without the background picture the window still gets its design size.
+  CreateFonts();
+  int width = background_.empty() ? installer::ScaleLength(kWindowSize.cx) : background_.width();
+  int height = background_.empty() ? installer::ScaleLength(kWindowSize.cy) : background_.height();
+  SetWindowPos(hwnd(), nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  CenterOnOwner();
+  shadow_.Create(hwnd(), ShadowWindow::Style::kMainWindow);
+
+  // 6.
+  LicenseSentence::Style style;
+  style.text_font = font(3);
+  style.link_font = font(4);
+  style.text_color = kWhite;
+  style.link_color = kWhite;
+  style.link_opacity = kOfferLinkOpacity;
+  style.background = &background_;
+  offer_license_.Create(hwnd(), installer::LoadLocalizedString(IDS_LICENSE_SENTENCE, language_id),
+                        installer::ScaleRect(kLicenseBox), style, IDC_LICENSE_TEXT,
+                        IDC_LICENSE_LINK);
+
+  // 7.
+  CreateControls();
+
+  // 8.
+  bool default_focus = true;
+  if (SkipsOfferScreen(*params_)) {
+    flow_.SkipOffer();
+    LayoutProgressDialog();
+    // Nothing on the progress screen waits for the keyboard: the first tab stop would be a
+    // licence piece, framed by its focus rectangle on the slide.
+    if (hwnd() != nullptr) SetFocus(hwnd());
+    default_focus = false;
+  } else {
+    LayoutOfferScreen();
+  }
+
+  // What the install flow reported before the window existed, in the order it happened.
+  platform::AutoLock lock(listener_lock_);
+  if (listener_window_ != nullptr) {
+    if (early_error_) {
+      PostMessageW(hwnd(), kShowErrorMessage, static_cast<WPARAM>(early_error_code_), 0);
+    }
+    if (early_finish_) PostMessageW(hwnd(), kFinishMessage, 0, 0);
+  }
+  return default_focus;
+}
+
+void MainWindow::CreateFonts() {
+  for (int i = 0; i < 8; ++i) {
+    fonts_[i].reset(installer::CreateScaledFont(kFonts[i].face, kFonts[i].size,
+                                                kFonts[i].underline));
+  }
+  SendDlgItemMessageW(hwnd(), IDC_TAGLINE, WM_SETFONT, reinterpret_cast<WPARAM>(font(1)), FALSE);
+  SendDlgItemMessageW(hwnd(), IDC_PERCENT_TEXT, WM_SETFONT, reinterpret_cast<WPARAM>(font(3)),
+                      FALSE);
+}
+
+void MainWindow::CreateControls() {
+  const uint32_t language_id = brand_info_->language_id();
+  install_button_ = std::make_unique<ImageButton>(GetDlgItem(hwnd(), IDC_INSTALL_BUTTON),
+                                                  IDB_INSTALL_BUTTON, font(2), &background_);
+  install_button_->SetText(installer::LoadLocalizedString(IDS_INSTALL_BUTTON, language_id));
+
+  HWND close = GetDlgItem(hwnd(), IDC_CLOSE_BUTTON);
+  SetWindowLongW(close, GWL_STYLE, GetWindowLongW(close, GWL_STYLE) & ~WS_TABSTOP);
+  close_button_ = std::make_unique<ImageButton>(close, IDB_CLOSE_BUTTON, nullptr, &background_);
+  cancel_button_ = std::make_unique<ImageButton>(GetDlgItem(hwnd(), IDC_CANCEL_BUTTON),
+                                                 IDB_CANCEL_BUTTON, nullptr, nullptr);
+
+  const bool can_make_default = CanMakeBrowserDefault(platform::WindowsVersionClass());
+  make_default_box_ = std::make_unique<CheckBox>(
+      GetDlgItem(hwnd(), IDC_MAKE_DEFAULT_CHECKBOX), kWhite, font(3),
+      // Unchecked where it cannot apply, so that the hidden box never decides anything.
+      can_make_default && brand_info_->ShouldMakeBrowserDefault(), false, &background_);
+  send_statistics_box_ = std::make_unique<CheckBox>(
+      GetDlgItem(hwnd(), IDC_SEND_STATISTICS_CHECKBOX), kWhite, font(3),
+      brand_info_->ShouldSendStatistics(), true, &background_);
+  privacy_link_ = std::make_unique<LinkLabel>(GetDlgItem(hwnd(), IDC_PRIVACY_LINK), kWhite,
+                                              kOfferLinkOpacity, font(4), &background_);
+}
+
+void MainWindow::LayoutOfferScreen() {
+  const RECT tagline_box = installer::ScaleRect(kTaglineBox);
+  HWND tagline = GetDlgItem(hwnd(), IDC_TAGLINE);
+  int tagline_width = tagline_box.right - tagline_box.left;
+  MoveWindow(tagline, tagline_box.left, tagline_box.top, tagline_width,
+             std::min<int>(TextHeight(WindowText(tagline), font(1), tagline_width),
+                           tagline_box.bottom - tagline_box.top),
+             FALSE);
+  install_button_->PlaceAt(installer::ScaleLength(kInstallButtonAt.x),
+                           installer::ScaleLength(kInstallButtonAt.y));
+  close_button_->PlaceAt(installer::ScaleLength(kCloseButtonAt.x),
+                         installer::ScaleLength(kCloseButtonAt.y));
+  ShowWindow(cancel_button_->hwnd(), SW_HIDE);
+
+  OfferCheckBoxes visible =
+      VisibleOfferCheckBoxes(*params_, uac_mode_, platform::WindowsVersionClass());
+  OfferCheckBoxColumns columns = OfferCheckBoxColumnsFor(visible);
+  // The privacy link goes under the statistics box, or under whichever box is shown.
+  int below_boxes = installer::ScaleLength(kCheckBoxTop);
+  struct Box {
+    CheckBox* box;
+    bool shown;
+    RECT column;
+  };
+  for (const Box& entry : {Box{make_default_box_.get(), visible.make_default, columns.make_default},
+                           Box{send_statistics_box_.get(), visible.send_statistics,
+                               columns.send_statistics}}) {
+    if (!entry.shown) {
+      MoveWindow(entry.box->hwnd(), 0, 0, 0, 0, FALSE);
+      ShowWindow(entry.box->hwnd(), SW_HIDE);
+      continue;
+    }
+    RECT column = installer::ScaleRect(entry.column);
+    int box_width = column.right - column.left;
+    int box_height = entry.box->HeightForWidth(box_width);
+    MoveWindow(entry.box->hwnd(), column.left, column.top, box_width, box_height, FALSE);
+    ShowWindow(entry.box->hwnd(), SW_SHOWNA);
+    below_boxes = column.top + box_height;
+  }
+  // The privacy link starts under the statistics box's text.
+  SIZE link_size = privacy_link_->MeasureText();
+  int link_left = installer::ScaleLength(kCheckBoxColumnLeft) + send_statistics_box_->text_offset();
+  MoveWindow(privacy_link_->hwnd(), link_left, below_boxes, link_size.cx, link_size.cy, FALSE);
+}
+
+void MainWindow::DestroyOfferControls() {
+  for (int id : kOfferControls) DestroyControls(hwnd(), id);
+  install_button_.reset();
+  close_button_.reset();
+  make_default_box_.reset();
+  send_statistics_box_.reset();
+  privacy_link_.reset();
+  offer_license_.Destroy();
+}
+
+void MainWindow::LayoutProgressDialog() {
+  // 1, 2. A box that is gone counts as unchecked.
+  bool make_default =
+      MakeDefaultChoice(*params_, make_default_box_ && make_default_box_->IsChecked());
+  installer_->set_make_default(make_default &&
+                               CanMakeBrowserDefault(platform::WindowsVersionClass()));
+  installer_->set_send_statistics(
+      SendStatisticsChoice(*params_, send_statistics_box_ && send_statistics_box_->IsChecked()));
+
+  // 3. Absent on systems without the taskbar progress (and where COM refuses it).
+  if (taskbar_ == nullptr &&
+      SUCCEEDED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER,
+                                 IID_ITaskbarList3, reinterpret_cast<void**>(&taskbar_))) &&
+      FAILED(taskbar_->HrInit())) {
+    taskbar_->Release();
+    taskbar_ = nullptr;
+  }
+
+  // 4.
+  int32_t pending = 0;
+  if (flow_.TakePendingError(&pending)) {
+    ShowErrorAndEnd(pending);
+    return;
+  }
+
+  // 5.
+  if (uac_mode_ == installer::kUacModeAfterInstallButton && NeedsElevatedRestart() &&
+      !RestartElevated()) {
+    LOG_AT(INFO, "LayoutProgressDialog", 916) << "Declined running the installer as admin";
+  }
+
+  // 6.
+  DestroyOfferControls();
+
+  // 7.
+  if (KeepsCancelButton(*params_) && cancel_button_) {
+    cancel_button_->PlaceAt(installer::ScaleLength(kCloseButtonAt.x),
+                            installer::ScaleLength(kCloseButtonAt.y));
+    ShowWindow(cancel_button_->hwnd(), SW_SHOWNA);
+  } else {
+    DestroyControls(hwnd(), IDC_CANCEL_BUTTON);
+    cancel_button_.reset();
+  }
+
+  // 8.
+  const uint32_t language_id = brand_info_->language_id();
+  HWND bar = GetDlgItem(hwnd(), IDC_PROGRESS_BAR);
+  progress_bar_ = std::make_unique<CustomProgressBar>(bar, nullptr, true);
+  RECT bar_box = installer::ScaleRect(kProgressBarBox);
+  MoveWindow(bar, bar_box.left, bar_box.top, bar_box.right - bar_box.left,
+             bar_box.bottom - bar_box.top, FALSE);
+  progress_bar_->SetRange(0, 100);
+  progress_bar_->SetPosition(0);
+  ShowWindow(bar, SW_SHOWNA);
+
+  RECT percent_box = installer::ScaleRect(kPercentBox);
+  int percent_width = percent_box.right - percent_box.left;
+  MoveWindow(GetDlgItem(hwnd(), IDC_PERCENT_TEXT), percent_box.left, percent_box.top,
+             percent_width, TextHeight(L"100%", font(3), percent_width), FALSE);
+
+  logo_.LoadScaled(language_id == kRussianLanguageId ? IDB_PROGRESS_LOGO_RU : IDB_PROGRESS_LOGO);
+
+  installer::FirstSlideContent first_slide =
+      installer::LoadFirstSlideContent(language_id, font(5), font(6));
+  std::wstring slide_url = platform::Widen(
+      installer::GetInstallerSlideUrl(*brand_info_, params_->Has("banner")));
+  slide_show_ = std::make_unique<installer::SlideShow>(
+      installer::DrawFirstSlide(first_slide), slide_url,
+      installer::SlideStartIndexFromParams(*params_),
+      SIZE{installer::ScaleLength(kWindowSize.cx), installer::ScaleLength(kWindowSize.cy)});
+  if (flow_.offer_skipped()) {
+    // Nobody saw the offer: the licence sentence stays on the first slide.
+    LicenseSentence::Style style;
+    style.text_font = font(7);
+    style.link_font = font(8);
+    style.text_color = kBlack;
+    style.link_color = kBlack;
+    style.link_opacity = 255;
+    slide_license_.Create(hwnd(),
+                          installer::LoadLocalizedString(IDS_LICENSE_SENTENCE, language_id),
+                          installer::ScaleRect(kSlideLicenseBox), style, IDC_SLIDE_LICENSE_TEXT,
+                          IDC_SLIDE_LICENSE_LINK);
+    slide_license_shown_ = true;
+  }
+  SetTimer(hwnd(), kSlideTimerId, kSlideTimerPeriodMs, nullptr);
+
+  // 9.
+  installer_->AllowInstall();
+  flow_.MarkProgressShown();
+}
+
+void MainWindow::OnCommand(int id, int code) {
+  // Buttons and link labels report BN_CLICKED; Enter and Escape come with code 0 as well.
+  if (code != BN_CLICKED) return;
+  switch (id) {
+    case IDC_INSTALL_BUTTON:
+      OnInstallButton();
+      break;
+    case IDC_CLOSE_BUTTON:
+      OnCloseButton();
+      break;
+    case IDCANCEL:
+      // Escape is counted, but only the close button closes the window.
+      installer_->ReportButton(installer::kClickCancel);
+      break;
+    case IDC_CANCEL_BUTTON:
+      OnCancelButton();
+      break;
+    case IDC_MAKE_DEFAULT_CHECKBOX:
+      if (make_default_box_) {
+        make_default_box_->Toggle();
+        installer_->ReportCheckbox(installer::kCheckboxDefault);
+      }
+      break;
+    case IDC_SEND_STATISTICS_CHECKBOX:
+      if (send_statistics_box_) {
+        send_statistics_box_->Toggle();
+        installer_->ReportCheckbox(installer::kCheckboxSendStat);
+      }
+      break;
+    case IDC_LICENSE_LINK:
+    case IDC_SLIDE_LICENSE_LINK:
+    case IDC_PRIVACY_LINK:
+      OnLink(id);
+      break;
+    default:
+      break;
+  }
+}
+
+void MainWindow::OnInstallButton() {
+  if (!flow_.PressInstall()) return;
+  installer_->RecordInstallButtonPress();
+  installer_->ReportButton(installer::kClickInstall);
+  installer_->EmitInstallButtonClicked();
+  LayoutProgressDialog();
+  if (hwnd() != nullptr) RedrawWindow(hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
+}
+
+void MainWindow::OnCloseButton() {
+  installer_->IncrementCancelCounter();
+  EndDialog(kResultCloseButton);
+  installer_->ReportButton(installer::kClickCancel);
+}
+
+void MainWindow::OnCancelButton() {
+  if (RunMessageDialog(&resume_dialog_) != kMessageSecondButton) return;
+  installer_->IncrementCancelCounter();
+  EndDialog(kResultCancelConfirmed);
+}
+
+void MainWindow::OnLink(int id) {
+  std::wstring url =
+      id == IDC_PRIVACY_LINK
+          ? platform::Widen(brand_info_->conf_policy_url() + "?lang=" + brand_info_->language())
+          : installer::GetLicenseLinkUrl(*brand_info_);
+  OpenUrl(url);
+  installer_->ReportLink(url);
+}
+
+void MainWindow::OnSetPercent(int percent) {
+  if (!flow_.progress_shown() || !progress_bar_) return;
+  percent = ClampPercent(percent);
+  if (percent == progress_bar_->GetPosition()) return;
+  progress_bar_->SetPosition(percent);
+  SetDlgItemTextW(hwnd(), IDC_PERCENT_TEXT, PercentText(percent).c_str());
+  // The percentage is drawn over the slide without a background of its own: the slide under
+  // it is painted again first.
+  RECT box = installer::ScaleRect(kPercentBox);
+  RedrawWindow(hwnd(), &box, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
+  if (taskbar_ != nullptr) taskbar_->SetProgressValue(hwnd(), static_cast<ULONGLONG>(percent), 100);
+}
+
+bool MainWindow::OnRegisteredMessage(UINT message, WPARAM wparam) {
+  if (message == 0) return false;
+  if (message == install_progress_message_) {
+    int percent = 0;
+    if (PercentForInstallStage(wparam, &percent)) {
+      LOG(INFO, "OnInstallProgress") << "--> Installer > MainWindow::OnInstallProgress: "
+                                     << percent;
+      SetPercent(percent);
+    }
+    return true;
+  }
+  if (message == import_progress_message_) {
+    LOG(INFO, "OnImportProgress") << "--> Installer > MainWindow::OnImportProgress: "
+                                  << static_cast<unsigned long long>(wparam);
+    SetPercent(PercentForImportProgress(wparam));
+    return true;
+  }
+  if (message == close_window_message_) {
+    LOG(INFO, "OnCloseWindow") << "--> Installer > MainWindow::OnCloseWindow";
+    CloseForSetup();
+    return true;
+  }
+  if (message == higher_version_message_) {
+    LOG(INFO, "OnHigherVersionExist") << "--> Installer > MainWindow::OnHigherVersionExist";
+    HideWithShadow();
+    MessageDialog dialog(MessageKind::kNewerVersion, brand_info_->language_id());
+    RunMessageDialog(&dialog);
+    CloseForSetup();
+    return true;
+  }
+  return false;
+}
+
+void MainWindow::OnShowError(int32_t code) {
+  if (flow_.ReportError(code)) ShowErrorAndEnd(code);
+}
+
+void MainWindow::ShowErrorAndEnd(int32_t code) {
+  HideWithShadow();
+  if (code != 0) {
+    std::wstring download_page =
+        platform::Widen(installer::GetFallbackDownloadUrl(*brand_info_, *params_));
+    MessageDialog dialog(MessageKindForError(code), brand_info_->language_id(), download_page);
+    RunMessageDialog(&dialog);
+  }
+  EndDialog(kResultDone);
+}
+
+void MainWindow::CloseForSetup() {
+  HideWithShadow();
+  installer_->Stop();
+  resume_dialog_.EndDialog(kResultDone);
+  EndDialog(kResultDone);
+  if (hwnd() != nullptr) KillTimer(hwnd(), kSlideTimerId);
+}
+
+void MainWindow::HideWithShadow() {
+  if (hwnd() != nullptr) ShowWindow(hwnd(), SW_HIDE);
+  shadow_.Show(false);
+}
+
+void MainWindow::OnTimer() {
+  if (!slide_show_) return;
+  if (slide_license_shown_ && slide_show_->current_index() != 0) {
+    slide_license_.Destroy();
+    slide_license_shown_ = false;
+  }
+  if (slide_show_->Tick()) RedrawWindow(hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
+}
+
+void MainWindow::Paint() {
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(hwnd(), &paint);
+  RECT client;
+  GetClientRect(hwnd(), &client);
+  const RECT logo_box = installer::ScaleRect(kLogoBox);
+  if (!flow_.progress_shown() || !slide_show_) {
+    background_.Draw(dc, client);
+    logo_.Draw(dc, logo_box);
+  } else {
+    // The slide and the logo are composed off screen so that a slide change never shows a
+    // half-drawn picture.
+    platform::ScopedMemoryDc memory(CreateCompatibleDC(dc));
+    platform::ScopedBitmap bitmap(CreateCompatibleBitmap(dc, client.right, client.bottom));
+    if (memory && bitmap) {
+      HGDIOBJ old_bitmap = SelectObject(memory.get(), bitmap.get());
+      slide_show_->Draw(memory.get());
+      logo_.Draw(memory.get(), logo_box);
+      BitBlt(dc, 0, 0, client.right, client.bottom, memory.get(), 0, 0, SRCCOPY);
+      SelectObject(memory.get(), old_bitmap);
+    } else {
+      slide_show_->Draw(dc);
+      logo_.Draw(dc, logo_box);
+    }
+  }
+  EndPaint(hwnd(), &paint);
+}
+
+INT_PTR MainWindow::OnNotify(const NMHDR* header) {
+  if (header->code != NM_CUSTOMDRAW) return FALSE;
+  const NMCUSTOMDRAW& draw = *reinterpret_cast<const NMCUSTOMDRAW*>(header);
+  for (ImageButton* button : {install_button_.get(), close_button_.get(), cancel_button_.get()}) {
+    if (button != nullptr && button->hwnd() == header->hwndFrom) {
+      SetWindowLongPtrW(hwnd(), DWLP_MSGRESULT, button->OnCustomDraw(draw));
+      return TRUE;
+    }
+  }
+  return FALSE;
+}
+
+HBRUSH MainWindow::OnStaticColor(HDC dc, HWND control) {
+  // The tagline and the percentage are drawn straight over the picture under them.
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, GetDlgCtrlID(control) == IDC_PERCENT_TEXT ? kBlack : kWhite);
+  return static_cast<HBRUSH>(GetStockObject(NULL_BRUSH));
+}
+
+}  // namespace lite_installer

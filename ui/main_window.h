@@ -1,0 +1,262 @@
+// The installer window of an interactive run: a borderless 728 x 400 dialog (template 129)
+// with two screens, the offer (licence sentence, two choices, the install button) and the
+// progress screen (progress bar, percentage, slide show).
+//
+// `MainWindow` creates and owns the `Installer` and starts it at construction, so the setup
+// archive downloads while the user still reads the offer; the install button hands the
+// user's choices to the `Installer` and lets the installation proceed. The window is also
+// the install flow's `ProgressListener`: those calls come on the install thread and only
+// post messages to the window, which does everything else on its own thread. The setup
+// program and the installed browser report through four registered window messages.
+//
+// Ending the dialog: 1 when the install flow finished (only after consent), after an error
+// or a newer-version notice, or when the setup asked the window to close; 1010 for the close
+// button; 1009 for a confirmed cancel; 2 for the system close command.
+//
+// The decisions the window makes (percent mapping, which check boxes show, when the offer
+// is skipped, the order of consent, finish and errors) are the pure functions and the
+// `InstallConsentFlow` below.
+#ifndef UI_MAIN_WINDOW_H_
+#define UI_MAIN_WINDOW_H_
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "download/progress_listener.h"
+#include "platform/scoped_handle.h"
+#include "platform/sync.h"
+#include "ui/check_box.h"
+#include "ui/custom_progress_bar.h"
+#include "ui/dialog_window.h"
+#include "ui/image_button.h"
+#include "ui/license_text.h"
+#include "ui/message_dialog.h"
+#include "ui/resource_bitmap.h"
+#include "ui/shadow_window.h"
+#include "ui/slides.h"
+#include "ui/text_label.h"
+
+struct ITaskbarList3;
+
+namespace installer {
+class BrandInfo;
+class DistribInfoParams;
+class Installer;
+}  // namespace installer
+
+namespace lite_installer {
+
+// Messages from the setup program and the browser (registered by name).
+inline constexpr wchar_t kInstallProgressMessageName[] = L"zorvin.lite.set_install_progress";
+inline constexpr wchar_t kImportProgressMessageName[] = L"zorvin.lite.set_import_progress";
+inline constexpr wchar_t kCloseWindowMessageName[] = L"zorvin.lite.close_window";
+inline constexpr wchar_t kHigherVersionMessageName[] = L"zorvin.higher_version_exist";
+// Set percent, posted by this window's listener and by the elevated child (wParam percent).
+inline constexpr UINT kSetPercentMessage = WM_APP + 2;
+
+inline constexpr UINT_PTR kSlideTimerId = 100;
+inline constexpr UINT kSlideTimerPeriodMs = 20;
+
+// Dialog results.
+inline constexpr INT_PTR kResultDone = 1;
+inline constexpr INT_PTR kResultSystemClose = 2;
+inline constexpr INT_PTR kResultCancelConfirmed = 1009;
+inline constexpr INT_PTR kResultCloseButton = 1010;
+
+// --- Pure decisions ------------------------------------------------------------------------
+
+// Download progress on the overall scale: 5 + 35 x fraction, truncated (5..40). A fraction
+// outside 0..1 (or not a number) is taken as its nearest end.
+int PercentForDownloadFraction(float fraction);
+// Setup stage codes: 5 -> 75, 7 -> 79; false for any other code.
+bool PercentForInstallStage(WPARAM stage, int* percent);
+// Import progress 0..100 -> 80 + progress / 5, truncated (80..100); larger values give 100.
+int PercentForImportProgress(WPARAM progress);
+// A percent from another process, limited to 0..100.
+int ClampPercent(int percent);
+// "NN%".
+std::wstring PercentText(int percent);
+
+// Whether the browser can be made the default from the installer (not on Windows 8, 8.1).
+bool CanMakeBrowserDefault(int windows_version_class);
+
+struct OfferCheckBoxes {
+  bool make_default = false;
+  bool send_statistics = false;
+};
+// Make-default: no "def" parameter, UAC mode not 2, and a system where it applies.
+// Send-statistics: neither "stat" nor "statpromo" (either decides the choice by itself).
+OfferCheckBoxes VisibleOfferCheckBoxes(const installer::DistribInfoParams& params, int uac_mode,
+                                       int windows_version_class);
+
+// Left, top and right of each shown box in design pixels (bottom = top: the height is the
+// text's); an empty rectangle for a hidden one.
+struct OfferCheckBoxColumns {
+  RECT make_default = {};
+  RECT send_statistics = {};
+};
+OfferCheckBoxColumns OfferCheckBoxColumnsFor(OfferCheckBoxes visible);
+
+// "first" = "1" with both "def" and a statistics choice ("stat" or "statpromo") present:
+// the choices were made in advance and the window opens on the progress screen.
+bool SkipsOfferScreen(const installer::DistribInfoParams& params);
+// "cancel" = "1": the progress screen keeps a cancel button.
+bool KeepsCancelButton(const installer::DistribInfoParams& params);
+// The parameter "def" when present ("1" yes), else the check box.
+bool MakeDefaultChoice(const installer::DistribInfoParams& params, bool box_checked);
+// The parameter "stat" when present ("1" yes), else "statpromo" ("true" yes), else the box.
+bool SendStatisticsChoice(const installer::DistribInfoParams& params, bool box_checked);
+
+// The order of consent, progress screen, finish and errors. An error reported before
+// consent waits until the progress screen is laid out; finish before consent is ignored, so
+// the window stays open for the user to decide. Skipping the offer screen counts as consent.
+class InstallConsentFlow {
+ public:
+  // The install button (or Enter). True only for the first press on the offer screen: the
+  // window then records it and lays out the progress screen.
+  bool PressInstall();
+  // The window opens on the progress screen.
+  void SkipOffer();
+  // The progress screen is up and installation may proceed.
+  void MarkProgressShown() { progress_shown_ = true; }
+
+  // Stores the error; true when it is to be shown now (after consent, once).
+  bool ReportError(int32_t code);
+  // At the progress-screen layout: true, with the code, when an error was stored before.
+  bool TakePendingError(int32_t* code);
+  bool FinishEndsDialog() const { return consent(); }
+
+  bool install_clicked() const { return install_clicked_; }
+  bool offer_skipped() const { return offer_skipped_; }
+  bool progress_shown() const { return progress_shown_; }
+  bool consent() const { return install_clicked_ || offer_skipped_; }
+
+ private:
+  bool install_clicked_ = false;
+  bool offer_skipped_ = false;
+  bool progress_shown_ = false;
+  bool error_shown_ = false;
+  int32_t pending_error_ = 0;
+};
+
+// --- The window ----------------------------------------------------------------------------
+
+class MainWindow : public DialogWindow, public installer::ProgressListener {
+ public:
+  // Both records must outlive the window. Creates the `Installer` (with
+  // `prepare_install_tasks` for the variations seed and configuration bundle) and starts it.
+  MainWindow(const installer::BrandInfo* brand_info, const installer::DistribInfoParams* params,
+             bool prepare_install_tasks);
+  ~MainWindow() override;
+
+  // ProgressListener, called on the install thread.
+  void SetDownloadFraction(float fraction) override;
+  void OnLongDownload() override {}
+  void SetRemainingTime(uint32_t seconds, int32_t kind) override {}
+  void Finish() override;
+  void ShowError(int32_t result_code) override;
+  HWND WindowHandle() override;
+  void SetPercent(int32_t percent) override;
+  void RemoveCancelButton() override;
+
+  installer::Installer* installer() const { return installer_.get(); }
+  // Signals the install flow to stop and waits for it (up to a minute); its result code is
+  // final afterwards.
+  void StopInstaller();
+  // The install flow's result code (the exit code after a finished dialog).
+  int32_t result_code() const;
+
+  const InstallConsentFlow& flow() const { return flow_; }
+  int uac_mode() const { return uac_mode_; }
+
+ protected:
+  INT_PTR HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) override;
+
+  // Whether this process is to restart elevated (NeedStartThisProcessAsAdmin).
+  virtual bool NeedsElevatedRestart();
+  // The elevated restart (Installer::ExecuteAsAdmin); false when it was not made.
+  virtual bool RestartElevated();
+  // Runs `dialog` modally, owned by the active window; its result.
+  virtual INT_PTR RunMessageDialog(MessageDialog* dialog);
+  // Opens a link with the shell.
+  virtual bool OpenUrl(const std::wstring& url);
+
+ private:
+  // Private messages from the listener (install thread) to the window's thread.
+  static constexpr UINT kFinishMessage = WM_APP + 0x40;
+  static constexpr UINT kShowErrorMessage = WM_APP + 0x41;
+  static constexpr UINT kRemoveCancelMessage = WM_APP + 0x42;
+
+  void PostToWindow(UINT message, WPARAM wparam);
+  void AllowRegisteredMessages();
+  // Whether the dialog is to give the focus to its first control.
+  bool OnInitDialog();
+  void CreateFonts();
+  void CreateControls();
+  void LayoutOfferScreen();
+  void LayoutProgressDialog();
+  void DestroyOfferControls();
+  void OnCommand(int id, int code);
+  void OnInstallButton();
+  void OnCloseButton();
+  void OnCancelButton();
+  void OnLink(int id);
+  void OnSetPercent(int percent);
+  bool OnRegisteredMessage(UINT message, WPARAM wparam);
+  void OnShowError(int32_t code);
+  void ShowErrorAndEnd(int32_t code);
+  void CloseForSetup();
+  void HideWithShadow();
+  void OnTimer();
+  void Paint();
+  INT_PTR OnNotify(const NMHDR* header);
+  HBRUSH OnStaticColor(HDC dc, HWND control);
+  HFONT font(int slot) const { return fonts_[slot - 1].get(); }
+
+  const installer::BrandInfo* brand_info_;
+  const installer::DistribInfoParams* params_;
+  const int uac_mode_;
+
+  UINT install_progress_message_ = 0;
+  UINT import_progress_message_ = 0;
+  UINT close_window_message_ = 0;
+  UINT higher_version_message_ = 0;
+
+  platform::ScopedFont fonts_[8];
+  installer::ResourceBitmap background_;
+  installer::ResourceBitmap logo_;
+
+  std::unique_ptr<ImageButton> install_button_;
+  std::unique_ptr<ImageButton> close_button_;
+  std::unique_ptr<ImageButton> cancel_button_;
+  std::unique_ptr<CheckBox> make_default_box_;
+  std::unique_ptr<CheckBox> send_statistics_box_;
+  std::unique_ptr<LinkLabel> privacy_link_;
+  std::unique_ptr<CustomProgressBar> progress_bar_;
+  LicenseSentence offer_license_;
+  LicenseSentence slide_license_;
+  bool slide_license_shown_ = false;
+  ShadowWindow shadow_;
+  ITaskbarList3* taskbar_ = nullptr;
+  std::unique_ptr<installer::SlideShow> slide_show_;
+
+  InstallConsentFlow flow_;
+  MessageDialog resume_dialog_;
+
+  // The window as the install thread sees it, and what it reported before there was one.
+  platform::CriticalLock listener_lock_;
+  HWND listener_window_ = nullptr;
+  bool early_error_ = false;
+  int32_t early_error_code_ = 0;
+  bool early_finish_ = false;
+
+  // Last: destroyed (stopped and joined) first, while everything it reports to still lives.
+  std::unique_ptr<installer::Installer> installer_;
+};
+
+}  // namespace lite_installer
+
+#endif  // UI_MAIN_WINDOW_H_

@@ -1,0 +1,1048 @@
+#include "ui/main_window.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+#include <jansson.h>
+
+#include <atomic>
+#include <cmath>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "brand/brand_info.h"
+#include "brand/distrib_info_params.h"
+#include "brand/registry_values.h"
+#include "download/http_downloader.h"
+#include "download/installer.h"
+#include "download/preinstall_checks.h"
+#include "platform/strings.h"
+#include "platform/windows_version.h"
+#include "resources/resource_ids.h"
+#include "startup/ui_environment.h"
+#include "tests/support/child_process.h"
+#include "tests/support/dialog_driver.h"
+#include "tests/support/publisher_log.h"
+#include "tests/support/test_log.h"
+#include "tests/support/test_paths.h"
+#include "ui/scale.h"
+
+namespace lite_installer {
+namespace {
+
+using installer::DistribInfoParams;
+
+// ---------------------------------------------------------------------------------------
+// Decisions.
+
+TEST(MainWindowPercentTest, DownloadFractionsFillFiveToForty) {
+  const struct {
+    float fraction;
+    int percent;
+  } cases[] = {
+      {0.0f, 5},   {0.1f, 8},    {0.2f, 12},  {0.5f, 22},   {0.6f, 26},
+      {0.999f, 39}, {1.0f, 40},  {-0.5f, 5},  {1.5f, 40},   {std::nanf(""), 5},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fraction);
+    EXPECT_EQ(c.percent, PercentForDownloadFraction(c.fraction));
+  }
+}
+
+TEST(MainWindowPercentTest, OnlyStagesFiveAndSevenMove) {
+  const struct {
+    WPARAM stage;
+    bool known;
+    int percent;
+  } cases[] = {{5, true, 75}, {7, true, 79}, {0, false, 0},  {1, false, 0},
+               {4, false, 0}, {6, false, 0}, {8, false, 0},  {75, false, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.stage);
+    int percent = -1;
+    EXPECT_EQ(c.known, PercentForInstallStage(c.stage, &percent));
+    EXPECT_EQ(c.known ? c.percent : -1, percent);
+  }
+}
+
+TEST(MainWindowPercentTest, ImportFillsEightyToHundred) {
+  const struct {
+    WPARAM progress;
+    int percent;
+  } cases[] = {{0, 80},  {4, 80},   {5, 81},   {10, 82},   {50, 90},
+               {99, 99}, {100, 100}, {101, 100}, {5000, 100}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.progress);
+    EXPECT_EQ(c.percent, PercentForImportProgress(c.progress));
+  }
+}
+
+TEST(MainWindowPercentTest, TextAndRange) {
+  EXPECT_EQ(L"0%", PercentText(0));
+  EXPECT_EQ(L"40%", PercentText(40));
+  EXPECT_EQ(L"100%", PercentText(100));
+  EXPECT_EQ(0, ClampPercent(-3));
+  EXPECT_EQ(55, ClampPercent(55));
+  EXPECT_EQ(100, ClampPercent(250));
+}
+
+struct Params : DistribInfoParams {
+  explicit Params(ParamMap map) { SetParamsForTesting(std::move(map)); }
+};
+
+TEST(MainWindowOfferTest, CheckBoxVisibility) {
+  const struct {
+    DistribInfoParams::ParamMap params;
+    int uac_mode;
+    int version_class;
+    bool make_default;
+    bool send_statistics;
+  } cases[] = {
+      {{}, 0, platform::kWindows10, true, true},
+      {{{"def", "1"}}, 0, platform::kWindows10, false, true},
+      {{{"def", "2"}}, 1, platform::kWindows10, false, true},
+      {{}, 2, platform::kWindows10, false, true},
+      {{}, 1, platform::kWindows7, true, true},
+      {{{"stat", "1"}}, 0, platform::kWindows10, true, false},
+      {{{"stat", "2"}}, 0, platform::kWindows10, true, false},
+      {{{"statpromo", "true"}}, 0, platform::kWindows10, true, false},
+      {{{"def", "1"}, {"stat", "1"}}, 0, platform::kWindows10, false, false},
+      // The browser cannot make itself the default on Windows 8 and 8.1.
+      {{}, 0, platform::kWindows8, false, true},
+      {{}, 0, platform::kWindows8_1, false, true},
+      // Parameters that decide nothing here.
+      {{{"first", "1"}, {"cancel", "1"}}, 0, platform::kWindows10, true, true},
+  };
+  for (const auto& c : cases) {
+    Params params(c.params);
+    SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+    OfferCheckBoxes visible = VisibleOfferCheckBoxes(params, c.uac_mode, c.version_class);
+    EXPECT_EQ(c.make_default, visible.make_default);
+    EXPECT_EQ(c.send_statistics, visible.send_statistics);
+  }
+}
+
+TEST(MainWindowOfferTest, CheckBoxColumnsShareOrTakeTheRow) {
+  const struct {
+    bool make_default;
+    bool send_statistics;
+    RECT make_default_column;
+    RECT send_statistics_column;
+  } cases[] = {
+      {true, true, {314, 305, 537, 305}, {60, 305, 308, 305}},
+      {true, false, {60, 305, 525, 305}, {0, 0, 0, 0}},
+      {false, true, {0, 0, 0, 0}, {60, 305, 525, 305}},
+      {false, false, {0, 0, 0, 0}, {0, 0, 0, 0}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.make_default << c.send_statistics);
+    OfferCheckBoxColumns columns = OfferCheckBoxColumnsFor({c.make_default, c.send_statistics});
+    EXPECT_TRUE(EqualRect(&c.make_default_column, &columns.make_default));
+    EXPECT_TRUE(EqualRect(&c.send_statistics_column, &columns.send_statistics));
+  }
+}
+
+TEST(MainWindowOfferTest, FirstRunWithChoicesMadeSkipsTheOffer) {
+  const struct {
+    DistribInfoParams::ParamMap params;
+    bool skips;
+  } cases[] = {
+      {{{"first", "1"}, {"def", "1"}, {"stat", "1"}}, true},
+      {{{"first", "1"}, {"def", "2"}, {"stat", "2"}}, true},
+      {{{"first", "1"}, {"def", "1"}, {"statpromo", "true"}}, true},
+      {{{"first", "1"}, {"def", "1"}}, false},
+      {{{"first", "1"}, {"stat", "1"}}, false},
+      {{{"first", "1"}}, false},
+      {{{"first", "0"}, {"def", "1"}, {"stat", "1"}}, false},
+      {{{"first", "true"}, {"def", "1"}, {"stat", "1"}}, false},
+      {{{"def", "1"}, {"stat", "1"}}, false},
+      {{}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+    EXPECT_EQ(c.skips, SkipsOfferScreen(Params(c.params)));
+  }
+}
+
+TEST(MainWindowOfferTest, CancelButtonOnlyWithCancelOne) {
+  const struct {
+    DistribInfoParams::ParamMap params;
+    bool kept;
+  } cases[] = {
+      {{{"cancel", "1"}}, true},  {{{"cancel", "0"}}, false}, {{{"cancel", "true"}}, false},
+      {{{"cancel", ""}}, false},  {{}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+    EXPECT_EQ(c.kept, KeepsCancelButton(Params(c.params)));
+  }
+}
+
+TEST(MainWindowOfferTest, ParametersBeatTheCheckBoxes) {
+  const struct {
+    DistribInfoParams::ParamMap params;
+    bool box;
+    bool make_default;
+    bool send_statistics;
+  } cases[] = {
+      {{}, true, true, true},
+      {{}, false, false, false},
+      {{{"def", "1"}, {"stat", "1"}}, false, true, true},
+      {{{"def", "2"}, {"stat", "2"}}, true, false, false},
+      // Values that are neither yes nor no count as no.
+      {{{"def", "yes"}, {"stat", "0"}}, true, false, false},
+      {{{"statpromo", "true"}}, false, false, true},
+      {{{"statpromo", "false"}}, true, true, false},
+      {{{"stat", "2"}, {"statpromo", "true"}}, true, true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+    Params params(c.params);
+    EXPECT_EQ(c.make_default, MakeDefaultChoice(params, c.box));
+    EXPECT_EQ(c.send_statistics, SendStatisticsChoice(params, c.box));
+  }
+}
+
+TEST(MainWindowOfferTest, MakeDefaultAppliesOutsideWindows8) {
+  EXPECT_TRUE(CanMakeBrowserDefault(platform::kWindows7));
+  EXPECT_FALSE(CanMakeBrowserDefault(platform::kWindows8));
+  EXPECT_FALSE(CanMakeBrowserDefault(platform::kWindows8_1));
+  EXPECT_TRUE(CanMakeBrowserDefault(platform::kWindows10));
+  EXPECT_TRUE(CanMakeBrowserDefault(platform::kWindows10Build17604));
+}
+
+// Steps: "P" press install, "S" skip the offer, "L" lay out the progress screen,
+// "E<code>" an error, "F" finish. Each step answers: P "layout"/"-", L "error <code>"/"-",
+// E "show"/"wait", F "end"/"open"; S nothing.
+std::string RunFlow(const std::vector<std::string>& steps) {
+  InstallConsentFlow flow;
+  std::string answers;
+  for (const std::string& step : steps) {
+    std::string answer;
+    if (step == "P") {
+      answer = flow.PressInstall() ? "layout" : "-";
+    } else if (step == "S") {
+      flow.SkipOffer();
+      continue;
+    } else if (step == "L") {
+      int32_t code = 0;
+      answer = flow.TakePendingError(&code) ? "error " + platform::ToString(code) : "-";
+    } else if (step[0] == 'E') {
+      answer = flow.ReportError(std::stoi(step.substr(1))) ? "show" : "wait";
+    } else if (step == "F") {
+      answer = flow.FinishEndsDialog() ? "end" : "open";
+    }
+    answers += (answers.empty() ? "" : " ") + answer;
+  }
+  return answers;
+}
+
+TEST(InstallConsentFlowTest, ConsentFinishAndErrorsInEveryOrder) {
+  const struct {
+    std::vector<std::string> steps;
+    const char* answers;
+  } cases[] = {
+      {{"F", "P", "L", "F"}, "open layout - end"},
+      {{"P", "P", "L"}, "layout - -"},
+      // An error before consent waits for the progress screen, and is shown there once.
+      {{"E2", "F", "P", "L", "L"}, "wait open layout error 2 -"},
+      {{"E3", "P", "L", "E2"}, "wait layout error 3 wait"},
+      // After consent an error is shown at once, and only the first one.
+      {{"P", "L", "E2", "E3"}, "layout - show wait"},
+      // The latest error before consent is the one shown.
+      {{"E2", "E3", "P", "L"}, "wait wait layout error 3"},
+      // Code 0 is no error at all.
+      {{"E0", "P", "L"}, "wait layout -"},
+      // The offer skipped: consent without the button; Enter then does nothing.
+      {{"S", "L", "F"}, "- end"},
+      {{"E2", "S", "L"}, "wait error 2"},
+      {{"S", "L", "E2", "P"}, "- show -"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.answers);
+    EXPECT_EQ(c.answers, RunFlow(c.steps));
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// The real window against the fake publisher and the stand-in setup program.
+
+std::string EscapeSegment(const std::string& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if (isalnum(c) || c == '-' || c == '_' || c == '.') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+// The window with its outside world replaced: no elevation prompt, no shell, and message
+// dialogs answered at once with a chosen button.
+class TestWindow : public MainWindow {
+ public:
+  using MainWindow::MainWindow;
+
+  bool needs_elevation = false;
+  std::atomic<int> elevation_requests{0};
+  std::atomic<int> dialogs_shown{0};
+  std::vector<MessageKind> dialogs;
+  std::vector<bool> window_visible_under_dialog;
+  INT_PTR dialog_answer = kMessageFirstButton;
+  std::vector<std::wstring> opened;
+
+ protected:
+  bool NeedsElevatedRestart() override { return needs_elevation; }
+  bool RestartElevated() override {
+    ++elevation_requests;
+    return false;
+  }
+  INT_PTR RunMessageDialog(MessageDialog* dialog) override {
+    dialogs.push_back(dialog->kind());
+    window_visible_under_dialog.push_back(IsWindowVisible(hwnd()) != FALSE);
+    ++dialogs_shown;
+    return dialog_answer;
+  }
+  bool OpenUrl(const std::wstring& url) override {
+    opened.push_back(url);
+    return true;
+  }
+};
+
+// Window tests run one at a time: the click counter URL is the same for every run, so only
+// the number of requests tells one test's clicks from another's.
+class ClickCounterLock {
+ public:
+  ClickCounterLock() : mutex_(CreateMutexW(nullptr, FALSE, L"Local\\li-ui-window-click-tests")) {
+    DWORD wait = WaitForSingleObject(mutex_, 240000);
+    owned_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+    // Clicks of the test before may still be on their way.
+    Sleep(300);
+  }
+  ~ClickCounterLock() {
+    if (owned_) ReleaseMutex(mutex_);
+    CloseHandle(mutex_);
+  }
+
+ private:
+  HANDLE mutex_;
+  bool owned_ = false;
+};
+
+size_t ClickCount(const std::string& click) {
+  return test_support::PublisherRequestsWithPath("dialog_window=liteinstall&" + click, 0, 0)
+      .size();
+}
+
+// Waits until `expected` requests of `click` were seen and gives stragglers a moment.
+size_t WaitForClicks(const std::string& click, size_t expected) {
+  test_support::PublisherRequestsWithPath("dialog_window=liteinstall&" + click, expected, 10000);
+  Sleep(300);
+  return ClickCount(click);
+}
+
+class MainWindowTest : public testing::Test {
+ protected:
+  MainWindowTest()
+      : marker_(test_support::UniqueMarker()),
+        brand_(work_.path() + L"\\"),
+        report_path_(work_.File(L"report.json")) {}
+
+  void SetUp() override {
+    installer::SetDeviceScaleFactorForTesting(1.0);
+    key_path_ = L"Software\\LiteInstallerTests\\" + platform::Widen(marker_);
+    installer::SetBrowserRegistryKeyPathForTesting(key_path_);
+    brand_.set_brand_id("zorvin");
+    brand_.set_brand_name("zorvin");
+    brand_.set_language("en");
+    brand_.set_license_url(test_support::PublisherUrl("/browser_agreement/" + marker_ + "/"));
+    brand_.set_conf_policy_url(test_support::PublisherUrl("/confidential/" + marker_ + "/"));
+    brand_.set_slide_url(test_support::PublisherUrl("/slides/" + marker_ + "/"));
+    ServeArchive(L"good");
+    brand_.ApplyDefaults();
+    SetParams({});
+    SetEnvironmentVariableW(L"LI_STAND_IN_REPORT", report_path_.c_str());
+    SetEnvironmentVariableW(L"LI_STAND_IN_WINDOW_MS", L"0");
+    SetEnvironmentVariableW(L"LI_STAND_IN_EXIT_CODE", L"0");
+  }
+
+  void TearDown() override {
+    RegDeleteTreeW(HKEY_CURRENT_USER, key_path_.c_str());
+    installer::SetBrowserRegistryKeyPathForTesting(L"");
+  }
+
+  // The archive of this test only, answered with the stand-in `variant` and `faults`.
+  void ServeArchive(const wchar_t* variant, const std::string& faults = "") {
+    std::string file = platform::Narrow(
+        test_support::BuildFile(std::wstring(L"stand_in\\") + variant + L".exe"));
+    std::string spec = "file=" + file + (faults.empty() ? "" : "," + faults);
+    brand_.set_setup_url(test_support::PublisherUrl("/f/" + EscapeSegment(spec) + "/browser/" +
+                                                    marker_ + "/browser-setup.arc"));
+  }
+
+  // An archive that never arrives: every attempt fails, with the normal 15-second pause
+  // between attempts, so the flow waits at the offer and on the progress screen alike.
+  void ServeNoArchive() { ServeArchive(L"good", "status=404"); }
+
+  void SetParams(DistribInfoParams::ParamMap map) {
+    map["zorvinuid"] = marker_;
+    params_.SetParamsForTesting(map);
+  }
+
+  std::unique_ptr<TestWindow> MakeWindow() {
+    auto window = std::make_unique<TestWindow>(&brand_, &params_, false);
+    window->installer()->SetMessageWindowPollForTesting(10);
+    return window;
+  }
+
+  INT_PTR Drive(TestWindow* window, const std::function<void(HWND)>& script) {
+    return test_support::DriveDialog([&] { return window->DoModal(); },
+                                     [&] { return window->WindowHandle(); }, script);
+  }
+
+  std::map<std::string, std::string> ReportedSwitches() {
+    std::map<std::string, std::string> switches;
+    std::string text = test_support::ReadFileBytes(report_path_);
+    json_t* root = json_loads(text.c_str(), 0, nullptr);
+    const char* name;
+    json_t* value;
+    json_object_foreach(json_object_get(root, "switches"), name, value) {
+      switches[name] = json_string_value(value) ? json_string_value(value) : "";
+    }
+    json_decref(root);
+    return switches;
+  }
+
+  static int BarPosition(HWND window) {
+    return static_cast<int>(
+        SendMessageW(GetDlgItem(window, IDC_PROGRESS_BAR), PBM_GETPOS, 0, 0));
+  }
+
+  static bool WaitForPercent(HWND window, int percent) {
+    return test_support::WaitUntil(
+        [&] {
+          return test_support::ControlText(window, IDC_PERCENT_TEXT) == PercentText(percent) &&
+                 BarPosition(window) == percent;
+        },
+        20000);
+  }
+
+  static bool WaitForEnd(HWND window) {
+    return test_support::WaitUntil([&] { return !IsWindow(window); }, 60000);
+  }
+
+  // Every window test presses buttons, so each one holds the lock while its window lives.
+  ClickCounterLock click_lock_;
+  installer::UiEnvironment ui_;
+  test_support::ScopedTestLog log_;
+  test_support::ScopedTempDir work_;
+  std::string marker_;
+  std::wstring key_path_;
+  installer::BrandInfo brand_;
+  DistribInfoParams params_;
+  std::wstring report_path_;
+};
+
+TEST_F(MainWindowTest, OfferScreenLayout) {
+  auto window = MakeWindow();
+  RECT window_rect = {};
+  RECT install = {}, close = {}, make_default = {}, send_statistics = {}, privacy = {};
+  std::wstring title, tagline, install_text;
+  bool bar_visible = true, cancel_visible = true, percent_empty = false;
+  INT_PTR result = Drive(window.get(), [&](HWND hwnd) {
+    GetWindowRect(hwnd, &window_rect);
+    wchar_t text[64] = {};
+    GetWindowTextW(hwnd, text, 64);
+    title = text;
+    tagline = test_support::ControlText(hwnd, IDC_TAGLINE);
+    install_text = test_support::ControlText(hwnd, IDC_INSTALL_BUTTON);
+    install = test_support::ControlRect(hwnd, IDC_INSTALL_BUTTON);
+    close = test_support::ControlRect(hwnd, IDC_CLOSE_BUTTON);
+    make_default = test_support::ControlRect(hwnd, IDC_MAKE_DEFAULT_CHECKBOX);
+    send_statistics = test_support::ControlRect(hwnd, IDC_SEND_STATISTICS_CHECKBOX);
+    privacy = test_support::ControlRect(hwnd, IDC_PRIVACY_LINK);
+    bar_visible = test_support::ControlVisible(hwnd, IDC_PROGRESS_BAR);
+    cancel_visible = test_support::ControlVisible(hwnd, IDC_CANCEL_BUTTON);
+    percent_empty = test_support::ControlText(hwnd, IDC_PERCENT_TEXT).empty();
+  });
+  EXPECT_EQ(kResultSystemClose, result);
+  EXPECT_EQ(728, window_rect.right - window_rect.left);
+  EXPECT_EQ(400, window_rect.bottom - window_rect.top);
+  EXPECT_EQ(L"Zorvin", title);
+  EXPECT_EQ(L"The fast, secure, and intelligent web browser", tagline);
+  EXPECT_EQ(L"Install", install_text);
+  EXPECT_EQ(557, install.left);
+  EXPECT_EQ(305, install.top);
+  EXPECT_EQ(112, install.right - install.left);
+  EXPECT_EQ(32, install.bottom - install.top);
+  EXPECT_EQ(698, close.left);
+  EXPECT_EQ(18, close.top);
+  EXPECT_EQ(12, close.right - close.left);
+  // Both boxes share the row: statistics on the left, make-default on the right.
+  EXPECT_EQ(60, send_statistics.left);
+  EXPECT_EQ(308, send_statistics.right);
+  EXPECT_EQ(314, make_default.left);
+  EXPECT_EQ(537, make_default.right);
+  EXPECT_EQ(305, make_default.top);
+  // The multi-line statistics text needs more than one line; the link starts below it.
+  EXPECT_GT(send_statistics.bottom - send_statistics.top, 20);
+  EXPECT_EQ(send_statistics.bottom, privacy.top);
+  EXPECT_GT(privacy.left, 60);
+  EXPECT_GT(privacy.right - privacy.left, 0);
+  EXPECT_FALSE(bar_visible);
+  EXPECT_FALSE(cancel_visible);
+  EXPECT_TRUE(percent_empty);
+}
+
+TEST_F(MainWindowTest, InstallShowsProgressAndTheFinishedFlowEndsTheDialog) {
+  // The "browser" keeps its message window for a while: the flow finishes only after it is
+  // gone, so the last percentage stays on screen long enough to be read.
+  SetEnvironmentVariableW(L"LI_STAND_IN_WINDOW_MS", L"3000");
+  size_t installs = ClickCount("clicked_button=install");
+  auto window = MakeWindow();
+  bool offer_controls_gone = false, bar_shown = false, percent_seen = false;
+  bool cancel_removed = false;
+  INT_PTR result = Drive(window.get(), [&](HWND hwnd) {
+    test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
+    offer_controls_gone = GetDlgItem(hwnd, IDC_INSTALL_BUTTON) == nullptr &&
+                          GetDlgItem(hwnd, IDC_CLOSE_BUTTON) == nullptr &&
+                          GetDlgItem(hwnd, IDC_TAGLINE) == nullptr &&
+                          GetDlgItem(hwnd, IDC_MAKE_DEFAULT_CHECKBOX) == nullptr &&
+                          GetDlgItem(hwnd, IDC_SEND_STATISTICS_CHECKBOX) == nullptr &&
+                          GetDlgItem(hwnd, IDC_PRIVACY_LINK) == nullptr &&
+                          GetDlgItem(hwnd, IDC_LICENSE_TEXT) == nullptr &&
+                          GetDlgItem(hwnd, IDC_LICENSE_LINK) == nullptr;
+    bar_shown = test_support::ControlVisible(hwnd, IDC_PROGRESS_BAR);
+    cancel_removed = GetDlgItem(hwnd, IDC_CANCEL_BUTTON) == nullptr;
+    // The stand-in setup reports stages 5 and 7 and the import up to 100.
+    percent_seen = WaitForPercent(hwnd, 100);
+    WaitForEnd(hwnd);
+  });
+  EXPECT_EQ(kResultDone, result) << platform::Narrow(log_.Text());
+  EXPECT_EQ(0, window->result_code());
+  EXPECT_TRUE(offer_controls_gone);
+  EXPECT_TRUE(bar_shown);
+  EXPECT_TRUE(cancel_removed);
+  EXPECT_TRUE(percent_seen);
+  EXPECT_TRUE(window->flow().install_clicked());
+  EXPECT_EQ(0, window->elevation_requests.load());
+  for (const wchar_t* line : {L"--> Installer > MainWindow::OnInstallProgress: 75",
+                              L"--> Installer > MainWindow::OnInstallProgress: 79",
+                              L"--> Installer > MainWindow::OnImportProgress: 0",
+                              L"--> Installer > MainWindow::OnImportProgress: 100"}) {
+    EXPECT_EQ(1, log_.CountLines(line)) << platform::Narrow(line);
+  }
+  // The window's handle went to the setup program.
+  std::map<std::string, std::string> switches = ReportedSwitches();
+  EXPECT_NE("0", switches["progress-window"]);
+  EXPECT_FALSE(switches["progress-window"].empty());
+  EXPECT_EQ(installs + 1, WaitForClicks("clicked_button=install", installs + 1));
+}
+
+TEST_F(MainWindowTest, FinishBeforeTheInstallButtonLeavesTheWindowOpen) {
+  auto window = MakeWindow();
+  bool open_after_finish = false;
+  INT_PTR result = Drive(window.get(), [&](HWND hwnd) {
+    window->Finish();
+    Sleep(500);
+    open_after_finish = IsWindow(hwnd) && GetDlgItem(hwnd, IDC_INSTALL_BUTTON) != nullptr;
+    // The real end of the flow comes after the install button.
+    test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
+    WaitForEnd(hwnd);
+  });
+  EXPECT_TRUE(open_after_finish);
+  EXPECT_EQ(kResultDone, result);
+  EXPECT_EQ(0, window->result_code());
+}
+
+TEST_F(MainWindowTest, EscapeCountsACancelButOnlyTheCloseButtonCloses) {
+  size_t cancels = ClickCount("clicked_button=cancel");
+  ServeNoArchive();
+  auto window = MakeWindow();
+  bool open_after_escape = false;
+  size_t after_escape = 0;
+  INT_PTR result = Drive(window.get(), [&](HWND hwnd) {
+    SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    after_escape = WaitForClicks("clicked_button=cancel", cancels + 1);
+    open_after_escape = IsWindowVisible(hwnd) != FALSE;
+    test_support::ClickButton(hwnd, IDC_CLOSE_BUTTON);
+    WaitForEnd(hwnd);
+  });
+  EXPECT_EQ(cancels + 1, after_escape);
+  EXPECT_TRUE(open_after_escape);
+  EXPECT_EQ(kResultCloseButton, result);
+  EXPECT_EQ(cancels + 2, WaitForClicks("clicked_button=cancel", cancels + 2));
+  // Nothing was installed.
+  window->StopInstaller();
+  EXPECT_NE(0, window->result_code());
+  EXPECT_TRUE(test_support::ReadFileBytes(report_path_).empty());
+}
+
+TEST_F(MainWindowTest, ErrorBeforeInstallIsShownWhenTheProgressScreenIsLaidOut) {
+  // Without a setup URL the flow fails at once, before the user decided anything.
+  brand_.set_setup_url("");
+  auto window = MakeWindow();
+  int dialogs_before_install = -1;
+  INT_PTR result = Drive(window.get(), [&](HWND hwnd) {
+    test_support::WaitUntil([&] { return log_.Contains(L"Setup url is empty."); }, 10000);
+    Sleep(300);
+    dialogs_before_install = window->dialogs_shown.load();
+    test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
+    WaitForEnd(hwnd);
+  });
+  EXPECT_EQ(0, dialogs_before_install);
+  EXPECT_EQ(kResultDone, result);
+  ASSERT_EQ(1u, window->dialogs.size());
+  EXPECT_EQ(MessageKind::kDownloadManually, window->dialogs[0]);
+  // The window is hidden while the error shows.
+  EXPECT_FALSE(window->window_visible_under_dialog[0]);
+  EXPECT_EQ(401, window->result_code());
+  // The flow had failed: installation was never allowed.
+  EXPECT_EQ(0, log_.CountLines(L"Installation after download event"));
+}
+
+TEST_F(MainWindowTest, ErrorCodesPickTheirDialog) {
+  const struct {
+    int32_t code;
+    bool dialog;
+    MessageKind kind;
+  } cases[] = {
+      {2, true, MessageKind::kDownloadManually},
+      {3, true, MessageKind::kOldComponent},
+      {1, true, MessageKind::kDownloadManually},
+      {0, false, MessageKind::kDownloadManually},
+  };
+  ServeNoArchive();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.code);
+    auto window = MakeWindow();
+    INT_PTR result = Drive(window.get(), [&](HWND hwnd) {
+      test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
+      // After consent the error is shown at once.
+      window->ShowError(c.code);
+      WaitForEnd(hwnd);
+    });
+    EXPECT_EQ(kResultDone, result);
+    ASSERT_EQ(c.dialog ? 1u : 0u, window->dialogs.size());
+    if (c.dialog) {
+      EXPECT_EQ(c.kind, window->dialogs[0]);
+    }
+  }
+}
+
+TEST_F(MainWindowTest, CheckBoxesToggleCountAndReachTheSetup) {
+  size_t defaults = ClickCount("choosen_checkbox=default");
+  size_t sendstats = ClickCount("choosen_checkbox=sendstat");
+  brand_.set_make_browser_default(installer::kTrue);
+  brand_.set_send_statistics(installer::kTrue);
+  auto window = MakeWindow();
+  INT_PTR result = Drive(window.get(), [&](HWND hwnd) {
+    // Make-default twice (back on), send-statistics once (off).
+    test_support::SendCommand(hwnd, IDC_MAKE_DEFAULT_CHECKBOX);
+    test_support::SendCommand(hwnd, IDC_MAKE_DEFAULT_CHECKBOX);
+    test_support::SendCommand(hwnd, IDC_SEND_STATISTICS_CHECKBOX);
+    test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
+    WaitForEnd(hwnd);
+  });
+  EXPECT_EQ(kResultDone, result);
+  EXPECT_EQ(defaults + 2, WaitForClicks("choosen_checkbox=default", defaults + 2));
+  EXPECT_EQ(sendstats + 1, WaitForClicks("choosen_checkbox=sendstat", sendstats + 1));
+  std::map<std::string, std::string> switches = ReportedSwitches();
+  bool can_make_default = CanMakeBrowserDefault(platform::WindowsVersionClass());
+  EXPECT_EQ(can_make_default, switches.count("make-browser-default-after-import") == 1);
+  EXPECT_EQ(0u, switches.count("send-statistics"));
+}
+
+TEST_F(MainWindowTest, CheckBoxVisibilityFollowsTheParameters) {
+  const struct {
+    DistribInfoParams::ParamMap params;
+    bool make_default;
+    bool send_statistics;
+  } cases[] = {
+      {{{"def", "1"}}, false, true},
+      {{{"uac", "2"}}, false, true},
+      {{{"stat", "2"}}, true, false},
+      {{{"def", "2"}, {"statpromo", "true"}}, false, false},
+  };
+  ServeNoArchive();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+    SetParams(c.params);
+    auto window = MakeWindow();
+    bool make_default = false, send_statistics = false;
+    RECT make_default_rect = {};
+    Drive(window.get(), [&](HWND hwnd) {
+      make_default = test_support::ControlVisible(hwnd, IDC_MAKE_DEFAULT_CHECKBOX);
+      send_statistics = test_support::ControlVisible(hwnd, IDC_SEND_STATISTICS_CHECKBOX);
+      make_default_rect = test_support::ControlRect(hwnd, IDC_MAKE_DEFAULT_CHECKBOX);
+    });
+    EXPECT_EQ(c.make_default && CanMakeBrowserDefault(platform::WindowsVersionClass()),
+              make_default);
+    EXPECT_EQ(c.send_statistics, send_statistics);
+    // Alone, the make-default box takes the whole row.
+    if (make_default && !send_statistics) {
+      EXPECT_EQ(60, make_default_rect.left);
+      EXPECT_EQ(525, make_default_rect.right);
+    }
+  }
+}
+
+TEST_F(MainWindowTest, FirstRunWithChoicesMadeOpensOnTheProgressScreen) {
+  SetParams({{"first", "1"}, {"def", "2"}, {"stat", "1"}});
+  auto window = MakeWindow();
+  bool no_offer = false, bar_shown = false, slide_licence = false;
+  INT_PTR result = Drive(window.get(), [&](HWND hwnd) {
+    no_offer = GetDlgItem(hwnd, IDC_INSTALL_BUTTON) == nullptr &&
+               GetDlgItem(hwnd, IDC_MAKE_DEFAULT_CHECKBOX) == nullptr;
+    bar_shown = test_support::ControlVisible(hwnd, IDC_PROGRESS_BAR);
+    slide_licence = GetDlgItem(hwnd, IDC_SLIDE_LICENSE_TEXT) != nullptr &&
+                    GetDlgItem(hwnd, IDC_SLIDE_LICENSE_LINK) != nullptr;
+    // Enter presses nothing here; the flow runs and finishes by itself.
+    SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    WaitForEnd(hwnd);
+  });
+  EXPECT_TRUE(no_offer);
+  EXPECT_TRUE(bar_shown);
+  EXPECT_TRUE(slide_licence);
+  EXPECT_EQ(kResultDone, result) << platform::Narrow(log_.Text());
+  EXPECT_EQ(0, window->result_code());
+  std::map<std::string, std::string> switches = ReportedSwitches();
+  EXPECT_EQ(0u, switches.count("make-browser-default-after-import"));
+  EXPECT_EQ(1u, switches.count("send-statistics"));
+}
+
+TEST_F(MainWindowTest, FirstRunWithoutDefChoiceShowsTheOffer) {
+  SetParams({{"first", "1"}, {"stat", "1"}});
+  ServeNoArchive();
+  auto window = MakeWindow();
+  bool offer = false;
+  Drive(window.get(), [&](HWND hwnd) {
+    offer = test_support::ControlVisible(hwnd, IDC_INSTALL_BUTTON) &&
+            !test_support::ControlVisible(hwnd, IDC_PROGRESS_BAR);
+  });
+  EXPECT_TRUE(offer);
+}
+
+TEST_F(MainWindowTest, CancelButtonStaysOnlyWithCancelOneAndAsksFirst) {
+  ServeNoArchive();
+  const struct {
+    const char* cancel;
+    bool kept;
+    INT_PTR answer;
+    INT_PTR result;
+  } cases[] = {
+      {"1", true, kMessageSecondButton, kResultCancelConfirmed},
+      {"1", true, kMessageFirstButton, kResultSystemClose},
+      {"0", false, kMessageFirstButton, kResultSystemClose},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.cancel << " " << c.answer);
+    SetParams({{"cancel", c.cancel}});
+    auto window = MakeWindow();
+    window->dialog_answer = c.answer;
+    bool kept = false;
+    RECT cancel = {};
+    bool open_after_resume = false;
+    INT_PTR result = Drive(window.get(), [&](HWND hwnd) {
+      test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
+      kept = test_support::ControlVisible(hwnd, IDC_CANCEL_BUTTON);
+      cancel = test_support::ControlRect(hwnd, IDC_CANCEL_BUTTON);
+      if (kept) {
+        test_support::ClickButton(hwnd, IDC_CANCEL_BUTTON);
+        Sleep(200);
+        open_after_resume = IsWindow(hwnd) != FALSE;
+      }
+    });
+    EXPECT_EQ(c.kept, kept);
+    EXPECT_EQ(c.result, result);
+    if (c.kept) {
+      EXPECT_EQ(698, cancel.left);
+      EXPECT_EQ(18, cancel.top);
+      ASSERT_EQ(1u, window->dialogs.size());
+      EXPECT_EQ(MessageKind::kResumeOrCancel, window->dialogs[0]);
+      EXPECT_EQ(c.answer == kMessageFirstButton, open_after_resume);
+    }
+  }
+}
+
+TEST_F(MainWindowTest, SetupMessagesMoveTheBarOnlyOnTheProgressScreen) {
+  // The archive stops coming after its first bytes: no download progress after the install
+  // button mixes with the messages of this test.
+  ServeArchive(L"good", "stall_after=1000,stall_ms=8000");
+  UINT install_progress = RegisterWindowMessageW(kInstallProgressMessageName);
+  UINT import_progress = RegisterWindowMessageW(kImportProgressMessageName);
+  auto window = MakeWindow();
+  std::vector<std::wstring> texts;
+  std::vector<int> positions;
+  auto observe = [&](HWND hwnd) {
+    Sleep(200);
+    texts.push_back(test_support::ControlText(hwnd, IDC_PERCENT_TEXT));
+    positions.push_back(BarPosition(hwnd));
+  };
+  INT_PTR result = Drive(window.get(), [&](HWND hwnd) {
+    PostMessageW(hwnd, kSetPercentMessage, 50, 0);
+    observe(hwnd);  // offer screen: nothing
+    test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
+    Sleep(500);
+    PostMessageW(hwnd, install_progress, 5, 0);
+    observe(hwnd);  // 75
+    PostMessageW(hwnd, install_progress, 6, 0);
+    observe(hwnd);  // unchanged
+    PostMessageW(hwnd, install_progress, 7, 0);
+    observe(hwnd);  // 79
+    PostMessageW(hwnd, import_progress, 50, 0);
+    observe(hwnd);  // 90
+    PostMessageW(hwnd, kSetPercentMessage, 90, 0);
+    observe(hwnd);  // the same value: unchanged
+    PostMessageW(hwnd, kSetPercentMessage, 140, 0);
+    observe(hwnd);  // limited to 100
+  });
+  EXPECT_EQ(kResultSystemClose, result);
+  std::vector<std::wstring> expected_texts = {L"", L"75%", L"75%", L"79%", L"90%", L"90%", L"100%"};
+  std::vector<int> expected_positions = {0, 75, 75, 79, 90, 90, 100};
+  EXPECT_EQ(expected_texts, texts);
+  EXPECT_EQ(expected_positions, positions);
+  EXPECT_EQ(0, log_.CountLines(L"OnInstallProgress: 6"));
+  EXPECT_EQ(1, log_.CountLines(L"--> Installer > MainWindow::OnImportProgress: 50"));
+}
+
+TEST_F(MainWindowTest, CloseWindowAndHigherVersionMessagesEndTheDialog) {
+  ServeNoArchive();
+  struct Case {
+    const wchar_t* message;
+    bool before_install;
+    size_t dialogs;
+    const wchar_t* line;
+  };
+  const Case cases[] = {
+      {kCloseWindowMessageName, false, 0, L"--> Installer > MainWindow::OnCloseWindow"},
+      {kCloseWindowMessageName, true, 0, L"--> Installer > MainWindow::OnCloseWindow"},
+      {kHigherVersionMessageName, false, 1, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(platform::Narrow(c.message));
+    UINT message = RegisterWindowMessageW(c.message);
+    auto window = MakeWindow();
+    INT_PTR result = Drive(window.get(), [&](HWND hwnd) {
+      if (!c.before_install) test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
+      PostMessageW(hwnd, message, 0, 0);
+      WaitForEnd(hwnd);
+    });
+    EXPECT_EQ(kResultDone, result);
+    ASSERT_EQ(c.dialogs, window->dialogs.size());
+    if (c.dialogs == 1) {
+      EXPECT_EQ(MessageKind::kNewerVersion, window->dialogs[0]);
+      EXPECT_FALSE(window->window_visible_under_dialog[0]);
+    }
+    if (c.line != nullptr) {
+      EXPECT_LE(1, log_.CountLines(c.line));
+    }
+    // The flow was stopped: nothing was installed.
+    EXPECT_TRUE(test_support::ReadFileBytes(report_path_).empty());
+  }
+}
+
+TEST_F(MainWindowTest, LinksOpenTheirPagesAndAreCounted) {
+  ServeNoArchive();
+  auto window = MakeWindow();
+  Drive(window.get(), [&](HWND hwnd) {
+    test_support::SendCommand(hwnd, IDC_LICENSE_LINK);
+    test_support::SendCommand(hwnd, IDC_PRIVACY_LINK);
+  });
+  std::wstring licence = platform::Widen(test_support::PublisherUrl(
+      "/browser_agreement/" + marker_ + "/?lang=en"));
+  std::wstring privacy =
+      platform::Widen(test_support::PublisherUrl("/confidential/" + marker_ + "/?lang=en"));
+  std::vector<std::wstring> expected = {licence, privacy};
+  EXPECT_EQ(expected, window->opened);
+  // The counter carries the whole URL, "?lang=" included (which the server reads as the
+  // start of the query).
+  for (const char* page : {"/browser_agreement/", "/confidential/"}) {
+    std::vector<test_support::PublisherRequest> mine =
+        test_support::PublisherRequestsWithPath(page + marker_ + "/", 1, 10000);
+    bool counted = false;
+    for (const auto& request : mine) {
+      if (request.path.find("clicked_link=https://") != std::string::npos &&
+          request.query == "lang=en") {
+        counted = true;
+      }
+    }
+    EXPECT_TRUE(counted) << page;
+  }
+}
+
+TEST_F(MainWindowTest, ElevationIsAskedForAtTheTimeTheUacModeSays) {
+  ServeNoArchive();
+  const struct {
+    DistribInfoParams::ParamMap params;
+    int mode;
+    int init_lines;
+    int layout_lines;
+  } cases[] = {
+      {{}, 0, 0, 1},
+      {{{"uac", "1"}}, 1, 1, 0},
+      {{{"uac", "2"}}, 2, 0, 0},
+      {{{"uac", "0"}, {"first", "1"}, {"def", "1"}, {"stat", "1"}}, 1, 1, 0},
+  };
+  const wchar_t kInitLine[] = L"INFO: OnInitDialog (613): Declined running the installer as admin";
+  const wchar_t kLayoutLine[] =
+      L"INFO: LayoutProgressDialog (916): Declined running the installer as admin";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+    int init_before = log_.CountLines(kInitLine);
+    int layout_before = log_.CountLines(kLayoutLine);
+    SetParams(c.params);
+    auto window = MakeWindow();
+    window->needs_elevation = true;
+    EXPECT_EQ(c.mode, window->uac_mode());
+    int before_install = -1;
+    Drive(window.get(), [&](HWND hwnd) {
+      before_install = window->elevation_requests.load();
+      test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
+    });
+    EXPECT_EQ(c.init_lines, before_install);
+    EXPECT_EQ(c.init_lines + c.layout_lines, window->elevation_requests.load());
+    EXPECT_EQ(c.init_lines, log_.CountLines(kInitLine) - init_before);
+    EXPECT_EQ(c.layout_lines, log_.CountLines(kLayoutLine) - layout_before);
+  }
+}
+
+TEST_F(MainWindowTest, NoElevationWhenTheProcessNeedsNone) {
+  ServeNoArchive();
+  SetParams({{"uac", "1"}});
+  auto window = MakeWindow();
+  Drive(window.get(), [&](HWND hwnd) { test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON); });
+  EXPECT_EQ(0, window->elevation_requests.load());
+  EXPECT_EQ(0, log_.CountLines(L"Declined running the installer as admin"));
+}
+
+// ---------------------------------------------------------------------------------------
+// The installer executable, started as a user starts it (no "silent").
+
+// Real installer processes share the session's single-instance mutex and the fixed names of
+// the elevation events with the other tests that start them: one such test at a time.
+class InteractiveRunTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    run_lock_.reset(CreateMutexW(nullptr, FALSE, L"Local\\li-startup-installer-run-tests"));
+    ASSERT_TRUE(run_lock_);
+    DWORD wait = WaitForSingleObject(run_lock_.get(), 240000);
+    ASSERT_TRUE(wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED);
+    locked_ = true;
+    // Its install button counts like the window tests' ones.
+    click_lock_ = std::make_unique<ClickCounterLock>();
+    SetEnvironmentVariableW(L"LI_STAND_IN_REPORT", temp_.File(L"report.json").c_str());
+    SetEnvironmentVariableW(L"LI_STAND_IN_WINDOW_MS", L"0");
+    SetEnvironmentVariableW(L"LI_STAND_IN_EXIT_CODE", L"0");
+    // The executable's own brand asks for its archive here.
+    for (const char* path : kArchivePaths) {
+      ASSERT_TRUE(test_support::AddPublisherScript(std::string("{\"path\":\"") + path +
+                                                   "\",\"responses\":[" + GoodArchive() +
+                                                   "]}"));
+    }
+  }
+
+  void TearDown() override {
+    for (const char* path : kArchivePaths) {
+      std::string answer;
+      installer::DownloadToString(
+          test_support::PublisherUrl(std::string("/__control/clear?path=") + path), nullptr,
+          &answer);
+    }
+    click_lock_.reset();
+    if (locked_) ReleaseMutex(run_lock_.get());
+  }
+
+  static std::string GoodArchive() {
+    std::string path = platform::Narrow(test_support::BuildFile(L"stand_in\\good.exe"));
+    std::string escaped;
+    for (char c : path) {
+      if (c == '\\') escaped += '\\';
+      escaped += c;
+    }
+    return "{\"file\":\"" + escaped + "\"}";
+  }
+
+  std::vector<std::wstring> Log() const {
+    return test_support::ReadUtf16Lines(temp_.File(L"lite_installer.log"));
+  }
+  int Count(const std::wstring& fragment) const {
+    return test_support::CountContaining(Log(), fragment);
+  }
+  std::string LogText() const {
+    std::wstring text;
+    for (const std::wstring& line : Log()) text += line + L"\n";
+    return platform::Narrow(text);
+  }
+
+  // Starts the installer; its window, or null (then the run is over or failed).
+  HWND StartInstaller() {
+    std::wstring command =
+        L"\"" + test_support::BuildFile(L"lite_installer.exe") + L"\" --brand-name=zorvin";
+    if (!process_.Start(command, temp_.path())) return nullptr;
+    HWND window = test_support::WaitForVisibleDialog(process_.id(), 60000);
+    // The window is ready for input once its install button is there.
+    if (window != nullptr) {
+      test_support::WaitUntil([&] { return GetDlgItem(window, IDC_INSTALL_BUTTON) != nullptr; },
+                              5000);
+    }
+    return window;
+  }
+
+  static constexpr const char* kArchivePaths[] = {"/browser/zorvin/flash/browser-setup.arc",
+                                                  "/browser/zorvin/browser-setup.arc"};
+  test_support::ScopedTempDir temp_;
+  test_support::ChildProcess process_;
+
+ private:
+  platform::ScopedKernelHandle run_lock_;
+  bool locked_ = false;
+  std::unique_ptr<ClickCounterLock> click_lock_;
+};
+
+TEST_F(InteractiveRunTest, InstallButtonRunsTheSetupAndTheExitCodeIsItsResult) {
+  if (!installer::HasEnoughDiskSpace(false, installer::kRequiredDiskSpace)) {
+    GTEST_SKIP() << "the disk is too full for the installer window";
+  }
+  HWND window = StartInstaller();
+  ASSERT_NE(nullptr, window) << LogText();
+  EXPECT_TRUE(test_support::ControlVisible(window, IDC_MAKE_DEFAULT_CHECKBOX));
+  ASSERT_TRUE(test_support::ClickButton(window, IDC_INSTALL_BUTTON));
+  int32_t exit_code = 12345;
+  ASSERT_TRUE(process_.Wait(180000, &exit_code)) << LogText();
+  EXPECT_EQ(0, exit_code) << LogText();
+  EXPECT_EQ(1, Count(L"INFO: wWinMain (257): Installer exit with code: 0")) << LogText();
+  EXPECT_EQ(0, Count(L"User cancelled installation.")) << LogText();
+  // The setup program (run by this process or by its elevated copy) reported to the window.
+  EXPECT_EQ(1, Count(L"--> Installer > MainWindow::OnInstallProgress: 75")) << LogText();
+  EXPECT_EQ(1, Count(L"--> Installer > MainWindow::OnImportProgress: 100")) << LogText();
+  std::string report = test_support::ReadFileBytes(temp_.File(L"report.json"));
+  EXPECT_NE(std::string::npos,
+            report.find("\"progress-window\": \"" +
+                        platform::ToString(reinterpret_cast<uintptr_t>(window)) + "\""))
+      << report;
+}
+
+TEST_F(InteractiveRunTest, CloseButtonEndsTheRunAsCancelled) {
+  if (!installer::HasEnoughDiskSpace(false, installer::kRequiredDiskSpace)) {
+    GTEST_SKIP() << "the disk is too full for the installer window";
+  }
+  HWND window = StartInstaller();
+  ASSERT_NE(nullptr, window) << LogText();
+  ASSERT_TRUE(test_support::ClickButton(window, IDC_CLOSE_BUTTON));
+  int32_t exit_code = 12345;
+  ASSERT_TRUE(process_.Wait(120000, &exit_code)) << LogText();
+  EXPECT_EQ(500, exit_code);
+  EXPECT_EQ(1, Count(L"INFO: wWinMain (239): User cancelled installation.")) << LogText();
+  EXPECT_EQ(1, Count(L"INFO: wWinMain (257): Installer exit with code: 500")) << LogText();
+  EXPECT_TRUE(test_support::ReadFileBytes(temp_.File(L"report.json")).empty());
+}
+
+}  // namespace
+}  // namespace lite_installer
