@@ -446,8 +446,7 @@ bool MainWindow::OnInitDialog() {
   if (SkipsOfferScreen(*params_)) {
     flow_.SkipOffer();
     LayoutProgressDialog();
-    // Nothing on the progress screen waits for the keyboard: the first tab stop would be a
-    // licence piece, framed by its focus rectangle on the slide.
+    // Nothing on the progress screen waits for the keyboard.
     if (hwnd() != nullptr) SetFocus(hwnd());
     default_focus = false;
   } else {
@@ -637,6 +636,14 @@ void MainWindow::LayoutProgressDialog() {
                           installer::ScaleRect(kSlideLicenseBox), style, IDC_SLIDE_LICENSE_TEXT,
                           IDC_SLIDE_LICENSE_LINK);
     slide_license_shown_ = true;
+    // The slide's link is for the mouse: as a tab stop it would take the focus when the
+    // window is activated and wear a focus frame on the slide.
+    for (HWND piece = GetWindow(hwnd(), GW_CHILD); piece != nullptr;
+         piece = GetWindow(piece, GW_HWNDNEXT)) {
+      if (GetDlgCtrlID(piece) == IDC_SLIDE_LICENSE_LINK) {
+        SetWindowLongW(piece, GWL_STYLE, GetWindowLongW(piece, GWL_STYLE) & ~WS_TABSTOP);
+      }
+    }
   }
   SetTimer(hwnd(), kSlideTimerId, kSlideTimerPeriodMs, nullptr);
 

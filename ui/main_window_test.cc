@@ -717,6 +717,32 @@ TEST_F(MainWindowTest, FirstRunWithChoicesMadeOpensOnTheProgressScreen) {
   EXPECT_EQ(1u, switches.count("send-statistics"));
 }
 
+TEST_F(MainWindowTest, SlideLicenceGoesWithTheFirstSlide) {
+  SetParams({{"first", "1"}, {"def", "1"}, {"stat", "1"}});
+  ServeNoArchive();
+  auto window = MakeWindow();
+  bool shown_at_start = false, gone_after_first_slide = false, gone_early = true;
+  Drive(window.get(), [&](HWND hwnd) {
+    shown_at_start = GetDlgItem(hwnd, IDC_SLIDE_LICENSE_LINK) != nullptr;
+    Sleep(5000);
+    gone_early = GetDlgItem(hwnd, IDC_SLIDE_LICENSE_LINK) == nullptr;
+    // The first slide stays ten seconds; the next tick after the change removes the pieces.
+    gone_after_first_slide = test_support::WaitUntil(
+        [&] {
+          return GetDlgItem(hwnd, IDC_SLIDE_LICENSE_TEXT) == nullptr &&
+                 GetDlgItem(hwnd, IDC_SLIDE_LICENSE_LINK) == nullptr;
+        },
+        15000);
+  });
+  EXPECT_TRUE(shown_at_start);
+  EXPECT_FALSE(gone_early);
+  EXPECT_TRUE(gone_after_first_slide);
+  // The slide server was asked for the next slide.
+  EXPECT_FALSE(
+      test_support::PublisherRequestsWithPath("/slides/" + marker_ + "/x2/02.jpg", 1, 5000)
+          .empty());
+}
+
 TEST_F(MainWindowTest, FirstRunWithoutDefChoiceShowsTheOffer) {
   SetParams({{"first", "1"}, {"stat", "1"}});
   ServeNoArchive();
