@@ -981,6 +981,8 @@ class InteractiveRunTest : public testing::Test {
           test_support::PublisherUrl(std::string("/__control/clear?path=") + path), nullptr,
           &answer);
     }
+    // The run wrote the browser's own key, which the next holder of the lock starts from.
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Zorvin\\ZorvinBrowser");
     click_lock_.reset();
     if (locked_) ReleaseMutex(run_lock_.get());
   }
