@@ -128,4 +128,7 @@ for name, per in totals[:top]:
     print(f"{sum(per.values()):>8}  {text:>7} {rdata:>7} {data:>6} {eh:>6}  {name}")
 rest = sum(sum(per.values()) for _, per in totals[top:])
 print(f"{rest:>8}  (the other {max(len(totals) - top, 0)} objects)")
+if any(".ltrans" in name for name, _ in totals[:top]):
+    print("\n(link-time optimisation joins the product code and Jansson into the ltrans object;"
+          "\n configure with -DLI_LTO=OFF for their breakdown by object)")
 PY
