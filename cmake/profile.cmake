@@ -15,7 +15,7 @@ elseif(LI_PROFILE STREQUAL "release")
   set(_defaults
     DOWNLOAD download.zorvin.example DOWNLOAD_CDN cdn.download.zorvin.example
     BROWSER_API api.browser.zorvin.example STATUS status.zorvin.example
-    EXTENDED_STATS stats.zorvin.example CLICK_COUNTER clck.zorvin.example
+    EXTENDED_STATS stats.zorvin.example CLICK_COUNTER clicks.zorvin.example
     LEGAL legal.zorvin.example SITE_RU browser.zorvin.example SITE_BY browser.zorvin.example.by
     SITE_INT browser.zorvin.example.com SITE_TR browser.zorvin.example.com.tr
     SITE_UA browser.zorvin.example.ua)

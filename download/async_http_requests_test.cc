@@ -143,7 +143,7 @@ TEST(AsyncHttpRequestsTest, UnsendableUrlsAreLoggedAndDropped) {
     std::wstring url;
   };
   // Nothing listens on port 1; the second has no scheme WinINet knows.
-  const Case cases[] = {{L"https://localhost:1/clck/redir?x=1"}, {L"not a url"}};
+  const Case cases[] = {{L"https://localhost:1/counter/redir?x=1"}, {L"not a url"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.url);
     test_support::ScopedTestLog log;
