@@ -56,32 +56,32 @@ uint32_t ExpectedTagOffset(uint16_t der_length) {
   return (8u + 4u + der_length + 7u) & ~7u;
 }
 
-std::string BuildImage(const ImageSpec& spec) {
-  const uint32_t tag_offset = spec.tag_offset ? spec.tag_offset : ExpectedTagOffset(spec.der_length);
+std::string BuildImage(const ImageSpec& layout) {
+  const uint32_t tag_offset = layout.tag_offset ? layout.tag_offset : ExpectedTagOffset(layout.der_length);
   // A tag placed inside the DER stand-in must not shrink the image below the stand-in's end.
-  const size_t size = std::max<size_t>(spec.cert_offset + tag_offset + 6 + spec.text.size(),
-                                       spec.cert_offset + 12 + spec.der_length) +
-                      spec.trailing;
+  const size_t size = std::max<size_t>(layout.cert_offset + tag_offset + 6 + layout.text.size(),
+                                       layout.cert_offset + 12 + layout.der_length) +
+                      layout.trailing;
   std::string image(size, '\0');
   image[0] = 'M';
   image[1] = 'Z';
-  PutLe32(&image, 0x3C, spec.pe_offset);
-  std::memcpy(&image[spec.pe_offset], "PE\0\0", 4);
-  PutLe32(&image, spec.pe_offset + 152, spec.cert_offset);
-  PutLe32(&image, spec.pe_offset + 156, static_cast<uint32_t>(size - spec.cert_offset));
-  const size_t entry = spec.cert_offset;
+  PutLe32(&image, 0x3C, layout.pe_offset);
+  std::memcpy(&image[layout.pe_offset], "PE\0\0", 4);
+  PutLe32(&image, layout.pe_offset + 152, layout.cert_offset);
+  PutLe32(&image, layout.pe_offset + 156, static_cast<uint32_t>(size - layout.cert_offset));
+  const size_t entry = layout.cert_offset;
   PutLe32(&image, entry, static_cast<uint32_t>(size - entry));
   PutLe16(&image, entry + 4, 0x0200);
   PutLe16(&image, entry + 6, 0x0002);
   image[entry + 8] = '\x30';
   image[entry + 9] = '\x82';
-  PutBe16(&image, entry + 10, spec.der_length);
-  for (size_t i = 0; i < spec.der_length; ++i) image[entry + 12 + i] = '\xA5';
+  PutBe16(&image, entry + 10, layout.der_length);
+  for (size_t i = 0; i < layout.der_length; ++i) image[entry + 12 + i] = '\xA5';
   const size_t tag = entry + tag_offset;
-  std::memcpy(&image[tag], spec.magic.data(), 4);
+  std::memcpy(&image[tag], layout.magic.data(), 4);
   PutBe16(&image, tag + 4,
-          static_cast<uint16_t>(spec.declared_length < 0 ? spec.text.size() : spec.declared_length));
-  std::memcpy(&image[tag + 6], spec.text.data(), spec.text.size());
+          static_cast<uint16_t>(layout.declared_length < 0 ? layout.text.size() : layout.declared_length));
+  std::memcpy(&image[tag + 6], layout.text.data(), layout.text.size());
   return image;
 }
 
@@ -97,7 +97,7 @@ std::string WithLe32(std::string image, size_t offset, uint32_t value) {
 TEST(FindTagTest, ReadsTheTagBehindTheSignature) {
   struct Case {
     const char* name;
-    ImageSpec spec;
+    ImageSpec layout;
     std::string expected;
   } cases[] = {
       {"plain", ImageSpec{}, "lang=tr&stat=1"},
@@ -114,17 +114,17 @@ TEST(FindTagTest, ReadsTheTagBehindTheSignature) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string image = BuildImage(c.spec);
+    const std::string image = BuildImage(c.layout);
     EXPECT_EQ(c.expected, std::string(FindTag(image)));
   }
 }
 
 TEST(FindTagTest, DamagedFilesGiveNoTag) {
-  const ImageSpec spec;
-  const std::string good = BuildImage(spec);
-  const size_t pe = spec.pe_offset;
-  const size_t entry = spec.cert_offset;
-  const size_t tag = entry + ExpectedTagOffset(spec.der_length);
+  const ImageSpec layout;
+  const std::string good = BuildImage(layout);
+  const size_t pe = layout.pe_offset;
+  const size_t entry = layout.cert_offset;
+  const size_t tag = entry + ExpectedTagOffset(layout.der_length);
   struct Case {
     const char* name;
     std::string bytes;

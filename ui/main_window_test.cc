@@ -381,8 +381,8 @@ class MainWindowTest : public testing::Test {
   void ServeArchive(const wchar_t* variant, const std::string& faults = "") {
     std::string file = platform::Narrow(
         test_support::BuildFile(std::wstring(L"stand_in\\") + variant + L".exe"));
-    std::string spec = "file=" + file + (faults.empty() ? "" : "," + faults);
-    brand_.set_setup_url(test_support::PublisherUrl("/f/" + EscapeSegment(spec) + "/browser/" +
+    std::string fault_list = "file=" + file + (faults.empty() ? "" : "," + faults);
+    brand_.set_setup_url(test_support::PublisherUrl("/f/" + EscapeSegment(fault_list) + "/browser/" +
                                                     marker_ + "/browser-setup.arc"));
   }
 

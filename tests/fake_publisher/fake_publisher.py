@@ -222,12 +222,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.control(path, query)
                 return
             scripted = self.publisher.take_scripted(path, query)
-            spec = dict(faults)
+            plan = dict(faults)
             if scripted:
                 script_id, answer = scripted
-                spec.update(answer)
+                plan.update(answer)
             self.script_id = script_id
-            self.serve(path, query, spec, head)
+            self.serve(path, query, plan, head)
         except (ConnectionError, ssl.SSLError, socket.timeout, OSError) as e:
             self.note = self.note or ("client went away: %s" % e.__class__.__name__)
             self.close_connection = True
@@ -337,41 +337,41 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return 200, Body(b"<html><body>Zorvin</body></html>"), {"Content-Type": "text/html"}
         return 404, Body(b"not found"), {"Content-Type": "text/plain"}
 
-    def serve(self, path, query, spec, head):
-        delay = int(spec.get("delay_ms", 0))
+    def serve(self, path, query, plan, head):
+        delay = int(plan.get("delay_ms", 0))
         if delay:
             time.sleep(delay / 1000.0)
 
-        redirects = int(spec.get("redirect", 0))
-        if redirects > 0 or spec.get("redirect_to") or spec.get("to_https"):
-            return self.send_redirect(path, query, spec, redirects)
+        redirects = int(plan.get("redirect", 0))
+        if redirects > 0 or plan.get("redirect_to") or plan.get("to_https"):
+            return self.send_redirect(path, query, plan, redirects)
 
         status, body, headers = self.default_answer(path, query)
-        if "status" in spec:
-            status = int(spec["status"])
-        if "body" in spec:
-            body = Body(spec["body"].encode("latin-1"))
-        if "body_b64" in spec:
-            body = Body(base64.b64decode(spec["body_b64"]))
-        if "file" in spec:
-            body = Body(path=host_path(spec["file"]))
-        if "gen" in spec:
-            body = Body(size=int(spec["gen"]))
-        if "status" not in spec and any(k in spec for k in ("body", "body_b64", "file", "gen")):
+        if "status" in plan:
+            status = int(plan["status"])
+        if "body" in plan:
+            body = Body(plan["body"].encode("latin-1"))
+        if "body_b64" in plan:
+            body = Body(base64.b64decode(plan["body_b64"]))
+        if "file" in plan:
+            body = Body(path=host_path(plan["file"]))
+        if "gen" in plan:
+            body = Body(size=int(plan["gen"]))
+        if "status" not in plan and any(k in plan for k in ("body", "body_b64", "file", "gen")):
             status = 200  # a body of the caller's own stands in for the endpoint's answer
-        for name in str(spec.get("omit", "")).split(";"):
+        for name in str(plan.get("omit", "")).split(";"):
             for key in list(headers):
                 if name and key.lower() == name.lower():
                     del headers[key]
-        extra = spec.get("headers") or {}
+        extra = plan.get("headers") or {}
         for key, value in extra.items():
             headers[key] = value
-        for key, value in (spec.get("headers_b64") or {}).items():
+        for key, value in (plan.get("headers_b64") or {}).items():
             headers[key] = base64.b64decode(value).decode("latin-1")
 
         start, end, total = 0, body.size, body.size
         range_header = self.headers.get("Range")
-        if range_header and status == 200 and not spec.get("no_range"):
+        if range_header and status == 200 and not plan.get("no_range"):
             parsed = self.parse_range(range_header, total)
             if parsed is None:
                 self.send_status(416, {"Content-Range": "bytes */%d" % total, "Content-Length": "0"})
@@ -379,13 +379,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
             start, end = parsed
             status = 206
             headers["Content-Range"] = "bytes %d-%d/%d" % (start, end - 1, total)
-        headers["Accept-Ranges"] = "none" if spec.get("no_range") else "bytes"
+        headers["Accept-Ranges"] = "none" if plan.get("no_range") else "bytes"
 
         length = end - start
-        closing = any(k in spec for k in ("no_length", "wrong_length", "drop_after", "drop_pct", "stall_after"))
-        if "wrong_length" in spec:
-            headers["Content-Length"] = str(int(spec["wrong_length"]))
-        elif not spec.get("no_length"):
+        closing = any(k in plan for k in ("no_length", "wrong_length", "drop_after", "drop_pct", "stall_after"))
+        if "wrong_length" in plan:
+            headers["Content-Length"] = str(int(plan["wrong_length"]))
+        elif not plan.get("no_length"):
             headers["Content-Length"] = str(length)
         if closing:
             headers["Connection"] = "close"
@@ -395,14 +395,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return
 
         limit = length
-        if "drop_after" in spec:
-            limit = min(limit, int(spec["drop_after"]))
-        if "drop_pct" in spec:
-            limit = min(limit, length * int(spec["drop_pct"]) // 100)
-        stall_at = int(spec["stall_after"]) if "stall_after" in spec else None
-        chunk = int(spec.get("chunk", BLOCK))
-        chunk_delay = int(spec.get("chunk_delay_ms", 0)) / 1000.0
-        rate = int(spec.get("rate", 0))  # bytes per second, like a link of that speed
+        if "drop_after" in plan:
+            limit = min(limit, int(plan["drop_after"]))
+        if "drop_pct" in plan:
+            limit = min(limit, length * int(plan["drop_pct"]) // 100)
+        stall_at = int(plan["stall_after"]) if "stall_after" in plan else None
+        chunk = int(plan.get("chunk", BLOCK))
+        chunk_delay = int(plan.get("chunk_delay_ms", 0)) / 1000.0
+        rate = int(plan.get("rate", 0))  # bytes per second, like a link of that speed
         if rate:
             chunk = min(chunk, max(1024, rate // 50))
         started = time.monotonic()
@@ -419,7 +419,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 sent += n
                 self.bytes_sent = sent
                 if stall_at is not None and sent >= stall_at:
-                    self.stall(int(spec.get("stall_ms", 10000)))
+                    self.stall(int(plan.get("stall_ms", 10000)))
                     stall_at = None
                 if chunk_delay:
                     time.sleep(chunk_delay)
@@ -429,7 +429,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                         time.sleep(ahead)
                 self.publisher.touch()
         if limit < length:
-            self.drop(spec.get("drop_mode", "rst"))
+            self.drop(plan.get("drop_mode", "rst"))
 
     def parse_range(self, value, total):
         if not value.startswith("bytes=") or "," in value:
@@ -455,18 +455,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.flush()
         self.sent_status = status
 
-    def send_redirect(self, path, query, spec, redirects):
+    def send_redirect(self, path, query, plan, redirects):
         args = self.publisher.args
         faults = dict(self.faults)
-        if spec.get("redirect_to"):
-            location = spec["redirect_to"]
+        if plan.get("redirect_to"):
+            location = plan["redirect_to"]
         else:
-            host = spec.get("redirect_host") or (self.headers.get("Host") or "localhost").rsplit(":", 1)[0]
-            if spec.get("to_https") and not spec.get("redirect_host"):
+            host = plan.get("redirect_host") or (self.headers.get("Host") or "localhost").rsplit(":", 1)[0]
+            if plan.get("to_https") and not plan.get("redirect_host"):
                 host = "localhost"  # the one name WinINet under Wine accepts on the certificate
-            scheme, port = ("https", args.port) if (self.server.kind == "tls" or spec.get("to_https")) \
+            scheme, port = ("https", args.port) if (self.server.kind == "tls" or plan.get("to_https")) \
                 else ("http", args.port + 1)
-            if self.server.kind == "wrong_name" and not spec.get("to_https"):
+            if self.server.kind == "wrong_name" and not plan.get("to_https"):
                 scheme, port = "https", args.port + 2
             for key in ("to_https", "redirect_host", "redirect_to"):
                 faults.pop(key, None)
@@ -476,7 +476,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 faults.pop("redirect", None)
             prefix = "/f/" + format_faults(faults) if faults else ""
             location = "%s://%s:%d%s%s%s" % (scheme, host, port, prefix, path, "?" + query if query else "")
-        status = int(spec.get("redirect_status", 302))
+        status = int(plan.get("redirect_status", 302))
         body = b"moved"
         self.send_status(status, {"Location": location, "Content-Length": str(len(body)),
                                   "Content-Type": "text/plain"})

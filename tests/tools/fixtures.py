@@ -27,8 +27,8 @@ def run_tool(name, *args, **kwargs):
 def load_tool(name):
     module_name = name.replace("-", "_") + "_tool"
     loader = importlib.machinery.SourceFileLoader(module_name, tool(name))
-    spec = importlib.util.spec_from_loader(module_name, loader)
-    module = importlib.util.module_from_spec(spec)
+    module_spec = importlib.util.spec_from_loader(module_name, loader)
+    module = importlib.util.module_from_spec(module_spec)
     loader.exec_module(module)
     return module
 
