@@ -4,8 +4,9 @@
 set -euo pipefail
 
 stamp_dir=${SETUP_STAMP_DIR:-/var/lib/lite-installer-setup}
-stamp="$stamp_dir/done-v1"
-if [ -f "$stamp" ] && command -v i686-w64-mingw32-g++ >/dev/null && command -v wine >/dev/null \
+stamp="$stamp_dir/done-v2"
+if [ -f "$stamp" ] && command -v i686-w64-mingw32-g++-posix >/dev/null \
+   && command -v i686-w64-mingw32-g++-win32 >/dev/null && command -v wine >/dev/null \
    && [ -x /usr/lib/wine/wine ] && [ -d /usr/src/googletest ] && ls /usr/src/jansson-src/jansson-* >/dev/null 2>&1; then
   exit 0
 fi
@@ -33,8 +34,10 @@ SRC
 fi
 
 apt-get update -qq
+# Both MinGW thread models: posix for the test programs (GoogleTest), win32 for the release build.
 apt-get install -y -qq --no-install-recommends \
-  g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev \
+  g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix g++-mingw-w64-i686-win32 gcc-mingw-w64-i686-win32 \
+  binutils-mingw-w64-i686 mingw-w64-i686-dev \
   wine wine32:i386 libwine:i386 \
   xvfb x11-apps imagemagick xauth fonts-liberation \
   osslsigncode gcab openssl python3 curl \
