@@ -36,6 +36,7 @@ using test_support::PublisherRequest;
 
 // Every real-executable run downloads from the default archive URL of the default brand.
 constexpr char kDefaultArchivePath[] = "/browser/zorvin/flash/browser-setup.arc";
+constexpr char kStatusPath[] = "/get/browser/install";
 constexpr wchar_t kBrowserKey[] = L"Software\\Zorvin\\ZorvinBrowser";
 constexpr char kStandInVersion[] = "24.7.3.1105";
 // What the publisher answers for the configuration bundle when it has none of its own.
@@ -253,13 +254,27 @@ class SilentInstallTest : public testing::Test {
     ASSERT_TRUE(test_support::AddPublisherScript(
         std::string("{\"path\":\"") + kDefaultArchivePath + "\",\"responses\":[{\"file\":\"" +
         escaped + "\"}],\"repeat_last\":true}"));
+    HoldFinalStatusAnswer();
+  }
+
+  // Statistics pings still queued when the installer exits are dropped unsent, and the last
+  // ones are queued just before the final status request. Holding that answer back gives
+  // the ping thread time to send them even on a loaded machine, so that a run's five
+  // events can be expected in full.
+  void HoldFinalStatusAnswer() {
+    ASSERT_TRUE(test_support::AddPublisherScript(
+        std::string("{\"path\":\"") + kStatusPath +
+        "\",\"query_contains\":\"&result=\",\"responses\":[{\"delay_ms\":1500}],"
+        "\"repeat_last\":true}"));
   }
 
   void ClearArchiveScripts() {
-    std::string answer;
-    DownloadToString(test_support::PublisherUrl("/__control/clear?path=" +
-                                                EscapeQueryValue(kDefaultArchivePath)),
-                     nullptr, &answer);
+    for (const char* path : {kDefaultArchivePath, kStatusPath}) {
+      std::string answer;
+      DownloadToString(
+          test_support::PublisherUrl("/__control/clear?path=" + EscapeQueryValue(path)),
+          nullptr, &answer);
+    }
   }
 
   // Starts the installer in a fresh temporary folder and waits for it.
