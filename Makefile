@@ -11,7 +11,7 @@ LOCAL_PORT ?= 47443
 TESTS ?=
 TOOLCHAIN := $(CURDIR)/cmake/toolchain-mingw-i686.cmake
 
-.PHONY: setup build build-local test demo bench clean
+.PHONY: setup build build-local test demo bench screenshots clean
 
 setup:
 	@./tools/setup.sh
@@ -47,6 +47,10 @@ bench: build-local
 	@for script in tools/bench_*.sh; do echo "### $$script"; \
 	  BENCH_SUMMARY=$(BENCH_SUMMARY) ./$$script $(LOCAL_BUILD) || exit 1; done
 	@python3 tools/bench_table.py $(BENCH_SUMMARY)
+
+# Pictures of the installer window under a virtual display, in $(LOCAL_BUILD)/screenshots/.
+screenshots: build-local
+	@./tools/screenshots.sh $(LOCAL_BUILD)
 
 clean:
 	rm -rf build
