@@ -233,7 +233,7 @@ class SilentInstallTest : public testing::Test {
   }
 
   void TearDown() override {
-    ClearArchiveScripts();
+    ClearPublisherScripts();
     RegDeleteTreeW(HKEY_CURRENT_USER, kBrowserKey);
     SetEnvironmentVariableW(L"LI_STAND_IN_REPORT", nullptr);
     SetEnvironmentVariableW(L"LI_STAND_IN_WINDOW_MS", nullptr);
@@ -250,7 +250,7 @@ class SilentInstallTest : public testing::Test {
       if (c == '\\') escaped += '\\';
       escaped += c;
     }
-    ClearArchiveScripts();
+    ClearPublisherScripts();
     ASSERT_TRUE(test_support::AddPublisherScript(
         std::string("{\"path\":\"") + kDefaultArchivePath + "\",\"responses\":[{\"file\":\"" +
         escaped + "\"}],\"repeat_last\":true}"));
@@ -268,7 +268,7 @@ class SilentInstallTest : public testing::Test {
         "\"repeat_last\":true}"));
   }
 
-  void ClearArchiveScripts() {
+  void ClearPublisherScripts() {
     for (const char* path : {kDefaultArchivePath, kStatusPath}) {
       std::string answer;
       DownloadToString(
@@ -483,7 +483,7 @@ TEST_F(SilentInstallTest, HandsEverySwitchAndFileToTheSetupAndCleansUp) {
     ASSERT_EQ(2u, status.size()) << LogText();
     const std::string ui = RunId();
     EXPECT_EQ(36u, ui.size());
-    EXPECT_EQ("/get/browser/install", status[0].path);
+    EXPECT_EQ(kStatusPath, status[0].path);
     EXPECT_EQ(0u, status[0].query.find("status=success&attempt=1&downloaded=" +
                                        platform::ToString(archive_size) + "&ui=" + ui +
                                        "&url=https:%2F%2Flocalhost"))
