@@ -57,7 +57,8 @@ uint32_t ExpectedTagOffset(uint16_t der_length) {
 }
 
 std::string BuildImage(const ImageSpec& layout) {
-  const uint32_t tag_offset = layout.tag_offset ? layout.tag_offset : ExpectedTagOffset(layout.der_length);
+  const uint32_t tag_offset =
+      layout.tag_offset ? layout.tag_offset : ExpectedTagOffset(layout.der_length);
   // A tag placed inside the DER stand-in must not shrink the image below the stand-in's end.
   const size_t size = std::max<size_t>(layout.cert_offset + tag_offset + 6 + layout.text.size(),
                                        layout.cert_offset + 12 + layout.der_length) +
@@ -80,7 +81,8 @@ std::string BuildImage(const ImageSpec& layout) {
   const size_t tag = entry + tag_offset;
   std::memcpy(&image[tag], layout.magic.data(), 4);
   PutBe16(&image, tag + 4,
-          static_cast<uint16_t>(layout.declared_length < 0 ? layout.text.size() : layout.declared_length));
+          static_cast<uint16_t>(layout.declared_length < 0 ? layout.text.size()
+                                                           : layout.declared_length));
   std::memcpy(&image[tag + 6], layout.text.data(), layout.text.size());
   return image;
 }

@@ -92,9 +92,11 @@ class InstallerTest : public ::testing::Test {
 
   // The archive URL: a path of this test only, answered with `variant` and the faults.
   void ServeArchive(const wchar_t* variant, const std::string& faults = "") {
-    std::string fault_list = "file=" + StandInPath(variant) + (faults.empty() ? "" : "," + faults);
+    std::string fault_list =
+        "file=" + StandInPath(variant) + (faults.empty() ? "" : "," + faults);
     archive_path_ = "/browser/" + marker_ + "/browser-setup.arc";
-    brand_.set_setup_url(test_support::PublisherUrl("/f/" + EscapeSegment(fault_list) + archive_path_));
+    brand_.set_setup_url(
+        test_support::PublisherUrl("/f/" + EscapeSegment(fault_list) + archive_path_));
   }
 
   // The archive URL answered by a script of responses, in order.

@@ -382,8 +382,8 @@ class MainWindowTest : public testing::Test {
     std::string file = platform::Narrow(
         test_support::BuildFile(std::wstring(L"stand_in\\") + variant + L".exe"));
     std::string fault_list = "file=" + file + (faults.empty() ? "" : "," + faults);
-    brand_.set_setup_url(test_support::PublisherUrl("/f/" + EscapeSegment(fault_list) + "/browser/" +
-                                                    marker_ + "/browser-setup.arc"));
+    brand_.set_setup_url(test_support::PublisherUrl("/f/" + EscapeSegment(fault_list) +
+                                                    "/browser/" + marker_ + "/browser-setup.arc"));
   }
 
   // An archive that never arrives: every attempt fails, with the normal 15-second pause
