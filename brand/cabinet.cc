@@ -10,6 +10,7 @@
 
 #include "download/seh_guard.h"
 #include "platform/strings.h"
+#include "platform/system_library.h"
 #include "startup/logging.h"
 
 namespace installer {
@@ -26,15 +27,6 @@ struct CabinetApi {
   FdiCreateFunction create = nullptr;
   FdiCopyFunction copy = nullptr;
   FdiDestroyFunction destroy = nullptr;
-};
-
-// Only the system folder's copy: a cabinet.dll next to the installer (a downloads folder)
-// must never be picked up. The altered search path makes the library's own dependencies
-// resolve from the system folder too.
-constexpr const wchar_t* kCabinetCandidates[] = {
-    L"%WINDIR%\\system32\\cabinet.dll",
-    L"%SYSTEMROOT%\\system32\\cabinet.dll",
-    L"C:\\Windows\\system32\\cabinet.dll",
 };
 
 // A package larger than this is not a configuration document; refusing it keeps a cabinet
@@ -68,14 +60,9 @@ struct Extraction {
 // another thread.
 thread_local Extraction* t_extraction = nullptr;
 
+// Only the system folder's copy: a cabinet.dll next to the installer must never be loaded.
 bool LoadApi(CabinetApi* api) {
-  for (const wchar_t* candidate : kCabinetCandidates) {
-    wchar_t path[MAX_PATH];
-    DWORD length = ExpandEnvironmentStringsW(candidate, path, MAX_PATH);
-    if (length < 1 || length > MAX_PATH) continue;
-    api->module = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    if (api->module != nullptr) break;
-  }
+  api->module = platform::LoadSystemLibrary(L"cabinet.dll");
   if (api->module == nullptr) {
     LOG(ERROR, "LoadCabinetLibrary") << "Cannot load cabinet.dll";
     return false;

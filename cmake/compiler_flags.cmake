@@ -14,10 +14,9 @@ if(CMAKE_BUILD_TYPE STREQUAL "MinSizeRel")
   add_link_options(-s)
 endif()
 
-# System libraries that every Windows ships. WinINet is delay-loaded (cmake/delay_load.cmake).
+# System libraries. Only the KnownDLLs are imported at start; every other DLL is delay-loaded
+# from the system folder (cmake/delay_load.cmake).
 include(${CMAKE_CURRENT_LIST_DIR}/delay_load.cmake)
 add_library(li_system_libs INTERFACE)
-target_link_libraries(li_system_libs INTERFACE
-  ${LI_WININET_LIBRARY} wintrust crypt32 advapi32 shell32 shlwapi ole32 oleaut32 uuid user32 gdi32
-  gdiplus comctl32 msimg32 uxtheme version userenv)
-target_link_options(li_system_libs INTERFACE ${LI_WININET_LINK_OPTIONS})
+target_link_libraries(li_system_libs INTERFACE ${LI_DELAY_LIBRARIES} advapi32 user32 gdi32 uuid)
+target_link_options(li_system_libs INTERFACE ${LI_DELAY_LINK_OPTIONS})

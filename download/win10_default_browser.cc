@@ -10,6 +10,7 @@
 #include "platform/file_util.h"
 #include "platform/process.h"
 #include "platform/scoped_handle.h"
+#include "platform/system_library.h"
 #include "platform/windows_version.h"
 #include "startup/command_line.h"
 #include "startup/logging.h"
@@ -105,7 +106,7 @@ class ScopedComInitialization {
 // A missing function answers E_NOTIMPL.
 class SystemAssociationShell : public AssociationShell {
  public:
-  SystemAssociationShell() : shell32_(LoadLibraryW(L"shell32.dll")) {
+  SystemAssociationShell() : shell32_(platform::LoadSystemLibrary(L"shell32.dll")) {
     if (!shell32_) return;
     create_ = reinterpret_cast<CreateFunction>(
         GetProcAddress(shell32_.get(), "SHCreateAssociationRegistration"));

@@ -25,6 +25,7 @@
 #include "platform/strings.h"
 #include "platform/windows_version.h"
 #include "tests/support/child_process.h"
+#include "tests/support/dialog_driver.h"
 #include "tests/support/publisher_log.h"
 #include "tests/support/test_log.h"
 #include "tests/support/test_paths.h"
@@ -277,12 +278,12 @@ class SilentInstallTest : public testing::Test {
     }
   }
 
-  // Starts the installer in a fresh temporary folder and waits for it.
-  int32_t Run(const std::wstring& arguments) {
+  // Starts the installer (or a copy of it) in a fresh temporary folder and waits for it.
+  int32_t Run(const std::wstring& arguments,
+              const std::wstring& program = test_support::BuildFile(L"lite_installer.exe")) {
     temp_ = std::make_unique<test_support::ScopedTempDir>();
     DeleteFileW(report_path_.c_str());
-    std::wstring command = L"\"" + test_support::BuildFile(L"lite_installer.exe") + L"\" " +
-                           arguments;
+    std::wstring command = L"\"" + program + L"\" " + arguments;
     int32_t exit_code = 12345;
     EXPECT_TRUE(test_support::RunProgram(command, temp_->path(), 120000, &exit_code))
         << platform::Narrow(command);
@@ -593,6 +594,71 @@ TEST_F(SilentInstallTest, RefusedArchiveIsNeverRunAndTheHandOverStays) {
   const std::vector<std::string> expected_events = {"installer_started", "download/started",
                                                     "download/finished", "verification/error"};
   EXPECT_EQ(expected_events, EventNames(Statistics(marker, 4))) << LogText();
+}
+
+// Windows looks for every DLL but a KnownDLL in the program's own folder first, and the
+// installer starts from a Downloads folder. A DLL that reports itself is planted beside a
+// copy of the installer under each name the installer or the system libraries it uses ask
+// for, and those names are made native-first, as Windows' search order would take them: no
+// run may map one. Creating a window makes Wine itself load version.dll by the program's
+// folder whatever the search settings, so the window run leaves that name to the image check
+// (no static import of it).
+TEST_F(SilentInstallTest, NoDllPlantedBesideTheInstallerIsLoaded) {
+  const std::wstring kNames[] = {L"comctl32", L"shell32", L"ole32",   L"oleaut32", L"shlwapi",
+                                 L"version",  L"userenv", L"uxtheme", L"msimg32",  L"wintrust",
+                                 L"crypt32",  L"gdiplus", L"wininet", L"urlmon",   L"cabinet"};
+  test_support::ScopedTempDir folder;
+  const std::wstring program = folder.File(L"lite_installer.exe");
+  ASSERT_TRUE(CopyFileW(test_support::BuildFile(L"lite_installer.exe").c_str(), program.c_str(),
+                        FALSE));
+  for (const std::wstring& name : kNames) {
+    ASSERT_TRUE(CopyFileW(test_support::TestProgram(L"planted.dll").c_str(),
+                          folder.File(name + L".dll").c_str(), FALSE));
+  }
+  auto native_first = [&](bool with_version) {
+    std::wstring list;
+    for (const std::wstring& name : kNames) {
+      if (name == L"version" && !with_version) continue;
+      list += (list.empty() ? L"" : L",") + name;
+    }
+    return list + L"=n,b;mscoree,mshtml=";
+  };
+  ServeArchive(L"good");
+
+  struct Case {
+    const char* name;
+    std::wstring arguments;
+    bool window;
+  };
+  const Case cases[] = {{"interface query", L"--check-the-interface", false},
+                        {"silent installation", L"--silent", false},
+                        {"installer window", L"", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetEnvironmentVariableW(L"WINEDLLOVERRIDES", native_first(!c.window).c_str());
+    if (c.window) {
+      temp_ = std::make_unique<test_support::ScopedTempDir>();
+      test_support::ChildProcess child;
+      ASSERT_TRUE(child.Start(L"\"" + program + L"\"", temp_->path()));
+      HWND window = test_support::WaitForVisibleDialog(child.id(), 60000);
+      EXPECT_NE(nullptr, window);
+      PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+      int32_t exit_code = 0;
+      EXPECT_TRUE(child.Wait(60000, &exit_code));
+      EXPECT_EQ(500, exit_code) << LogText();
+    } else if (c.arguments == L"--silent") {
+      EXPECT_EQ(0, Run(c.arguments, program)) << LogText();
+    } else {
+      int32_t exit_code = Run(c.arguments, program);
+      EXPECT_TRUE(exit_code == 700 || exit_code == 701) << exit_code;
+    }
+    SetEnvironmentVariableW(L"WINEDLLOVERRIDES", L"mscoree,mshtml=");
+    for (const std::wstring& name : kNames) {
+      const std::wstring report = folder.File(name + L".dll.ran");
+      EXPECT_FALSE(FileExists(report)) << platform::Narrow(name) << ".dll was loaded";
+      DeleteFileW(report.c_str());
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------------------

@@ -3,12 +3,15 @@ more leniently than Windows does.
 
   check_image.py <lite_installer.exe> [--map <link map>]
 
-Prints every problem found and exits 1 if there is one. The image checks: every imported
-DLL is one that all Windows versions from XP to 11 ship; WinINet is delay-loaded and never
-imported at start-up; ASLR and DEP stay declared, with the relocations ASLR needs on x86; the
-image stays loadable on XP (subsystem and OS version at most 5.1, page-aligned sections, no
-section both writable and executable). The map check: the runtime replacements in
-startup/runtime_overrides.cc keep the library code they replace out of the link."""
+Prints every problem found and exits 1 if there is one. The image checks: the import table
+names only KnownDLLs (which Windows never takes from the program's folder), and every other
+DLL, WinINet among them, is delay-loaded and one that all Windows versions from XP to 11
+ship; ASLR and DEP stay declared, with the relocations ASLR needs on x86; structured
+exception handlers stay allowed (no NO_SEH flag); the image stays loadable on XP (subsystem
+and OS version at most 5.1, page-aligned sections, no section both writable and
+executable). The map checks: the runtime replacements in startup/runtime_overrides.cc keep
+the library code they replace out of the link, and a SafeSEH table, if the image has one,
+lists the exception guard's handler."""
 
 import argparse
 import re
@@ -16,14 +19,21 @@ import sys
 
 import pe_image
 
-# System DLLs present on every Windows from XP SP3 to 11, compared without case.
-ALLOWED_DLLS = {
-    "kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll", "shlwapi.dll",
-    "ole32.dll", "oleaut32.dll", "comctl32.dll", "comdlg32.dll", "crypt32.dll",
-    "wintrust.dll", "version.dll", "userenv.dll", "gdiplus.dll", "msvcrt.dll", "msimg32.dll",
-    "uxtheme.dll",
+# The only DLLs the import table may name: KnownDLLs, loaded from the system folder whatever
+# lies beside the program. Compared without case.
+STATIC_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt.dll"}
+# DLLs that may be delay-loaded (from the system folder, by the program's hook): present on
+# every Windows from XP SP3 to 11.
+DELAY_LOADABLE_DLLS = {
+    "shell32.dll", "shlwapi.dll", "ole32.dll", "oleaut32.dll", "comctl32.dll", "comdlg32.dll",
+    "crypt32.dll", "wintrust.dll", "version.dll", "userenv.dll", "gdiplus.dll", "msimg32.dll",
+    "uxtheme.dll", "wininet.dll", "urlmon.dll", "oleacc.dll",
 }
-DELAY_LOADED_DLLS = {"wininet.dll"}
+# DLLs that must be delay-loaded: the image is not what the build meant without them.
+REQUIRED_DELAY_LOADED = {"wininet.dll"}
+IMAGE_DLLCHARACTERISTICS_NO_SEH = 0x0400
+DIRECTORY_LOAD_CONFIG = 10
+SEH_HANDLER_SYMBOL = re.compile(r"^\s+0x([0-9a-f]+)\s+_?li_seh_handler\s*$", re.M)
 XP_VERSION = (5, 1)
 PAGE = 0x1000
 
@@ -44,25 +54,24 @@ def image_problems(image):
         problems.append(f"machine {image.machine:#x} is not i386")
     imported = [name.lower() for name in image.imported_dlls()]
     for name in imported:
-        if name in DELAY_LOADED_DLLS:
-            problems.append(f"{name} is in the import table; it must be delay-loaded")
-        elif name not in ALLOWED_DLLS:
-            problems.append(f"{name} is imported but is not a DLL that every Windows ships")
+        if name not in STATIC_DLLS:
+            problems.append(f"{name} is in the import table, where Windows may take it from "
+                            f"the program's folder; it must be delay-loaded")
     if "kernel32.dll" not in imported:
         problems.append("kernel32.dll is not imported: the import table was not read")
-    delayed = {name.lower(): functions for name, functions in image.delay_imports().items()}
-    for name in DELAY_LOADED_DLLS:
-        if name not in delayed:
-            problems.append(f"no delay-load descriptor for {name}")
-    for name in delayed:
-        if name not in DELAY_LOADED_DLLS:
-            problems.append(f"{name} is delay-loaded but not expected to be")
+    delayed = {name.lower() for name in image.delay_imports()}
+    for name in sorted(REQUIRED_DELAY_LOADED - delayed):
+        problems.append(f"no delay-load descriptor for {name}")
+    for name in sorted(delayed - DELAY_LOADABLE_DLLS):
+        problems.append(f"{name} is delay-loaded but is not a DLL that every Windows ships")
 
     flags = image.dll_characteristics
     if not flags & pe_image.IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE:
         problems.append("DYNAMIC_BASE (ASLR) is not declared")
     if not flags & pe_image.IMAGE_DLLCHARACTERISTICS_NX_COMPAT:
         problems.append("NX_COMPAT (DEP) is not declared")
+    if flags & IMAGE_DLLCHARACTERISTICS_NO_SEH:
+        problems.append("NO_SEH is declared: the exception guard's handler would never run")
     reloc_rva, reloc_size = (image.directories[pe_image.DIRECTORY_BASERELOC]
                              if len(image.directories) > pe_image.DIRECTORY_BASERELOC
                              else (0, 0))
@@ -88,6 +97,21 @@ def image_problems(image):
     return problems
 
 
+def safe_seh_problems(image, map_text):
+    """A SafeSEH table (in the load configuration) must list the guard's handler, or Windows
+    refuses to call it; an image without one allows every handler."""
+    table = image.safe_seh_handlers()
+    if table is None:
+        return []
+    match = SEH_HANDLER_SYMBOL.search(map_text)
+    if not match:
+        return ["the map names no li_seh_handler, so the SafeSEH table cannot be checked"]
+    rva = int(match.group(1), 16) - image.image_base
+    if rva not in table:
+        return [f"the SafeSEH table leaves out li_seh_handler (RVA {rva:#x})"]
+    return []
+
+
 def map_problems(map_text):
     problems = []
     for pattern, what in FORBIDDEN_MEMBERS.items():
@@ -111,8 +135,10 @@ def main(argv):
     if args.map:
         try:
             with open(args.map, encoding="utf-8", errors="replace") as f:
-                problems += map_problems(f.read())
-        except OSError as error:
+                map_text = f.read()
+            problems += map_problems(map_text)
+            problems += safe_seh_problems(pe_image.load(args.image), map_text)
+        except (OSError, pe_image.PeError) as error:
             problems.append(f"cannot read {args.map}: {error}")
     for problem in problems:
         print(f"{args.image}: {problem}")

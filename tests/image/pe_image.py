@@ -17,6 +17,10 @@ IMAGE_SCN_MEM_WRITE = 0x80000000
 IMAGE_SCN_CNT_UNINITIALIZED_DATA = 0x00000080
 DIRECTORY_IMPORT = 1
 DIRECTORY_BASERELOC = 5
+DIRECTORY_LOAD_CONFIG = 10
+# Offsets in the 32-bit load configuration: SEHandlerTable (a VA) and SEHandlerCount.
+LOAD_CONFIG_SEH_TABLE = 0x40
+LOAD_CONFIG_SEH_COUNT = 0x44
 
 
 class PeError(ValueError):
@@ -46,6 +50,7 @@ class PeImage:
         optional = pe + 24
         if self._u16(optional) != 0x10B:
             raise PeError("not a PE32 image")
+        self.image_base = self._u32(optional + 28)
         self.section_alignment = self._u32(optional + 32)
         self.file_alignment = self._u32(optional + 36)
         self.os_version = (self._u16(optional + 40), self._u16(optional + 42))
@@ -119,6 +124,25 @@ class PeImage:
             name_rva = struct.unpack_from("<I", record, 12)[0]
             names.append(self.string_at(name_rva))
             offset += 20
+
+    def safe_seh_handlers(self):
+        """The handler RVAs of the SafeSEH table, or None when the image has none."""
+        if len(self.directories) <= DIRECTORY_LOAD_CONFIG:
+            return None
+        rva, size = self.directories[DIRECTORY_LOAD_CONFIG]
+        if rva == 0 or size < LOAD_CONFIG_SEH_COUNT + 4:
+            return None
+        offset = self.offset_of(rva)
+        if offset is None:
+            raise PeError("load configuration outside the file data")
+        table_va = self._u32(offset + LOAD_CONFIG_SEH_TABLE)
+        count = self._u32(offset + LOAD_CONFIG_SEH_COUNT)
+        if table_va == 0:
+            return None
+        table = self.offset_of(table_va - self.image_base)
+        if table is None:
+            raise PeError("SafeSEH table outside the file data")
+        return {self._u32(table + 4 * i) for i in range(count)}
 
     def _names_of_thunks(self, rva):
         names = []

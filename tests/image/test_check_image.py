@@ -20,7 +20,7 @@ FILE_ALIGNMENT = 0x200
 def build_image(imports=("KERNEL32.dll", "USER32.dll"), delay=("wininet.dll",),
                 dll_characteristics=0x0140, relocations=True, subsystem=(4, 0),
                 os_version=(4, 0), text_flags=0x60000020, section_alignment=0x1000,
-                file_alignment=FILE_ALIGNMENT):
+                file_alignment=FILE_ALIGNMENT, safe_seh=None):
     """A PE32 image with an import table, delay-load descriptors in .data and a .reloc
     section, laid out as GNU ld lays out the installer."""
     # .idata: descriptors, then the name strings and one-entry thunk tables.
@@ -56,6 +56,16 @@ def build_image(imports=("KERNEL32.dll", "USER32.dll"), delay=("wininet.dll",),
         data += name.encode() + b"\0\0\0\0"
         struct.pack_into("<IIIII", data, record, 1, data_rva + name_offset, data_rva + 8,
                          data_rva + iat, data_rva + int_table)
+    # A load configuration with a SafeSEH table of the given handler RVAs.
+    load_config = None
+    if safe_seh is not None:
+        table = len(data)
+        data += b"".join(struct.pack("<I", rva) for rva in safe_seh)
+        load_config = (data_rva + len(data), 0x48)
+        config = bytearray(0x48)
+        struct.pack_into("<III", config, 0, 0x48, 0, 0)
+        struct.pack_into("<II", config, 0x40, IMAGE_BASE + data_rva + table, len(safe_seh))
+        data += config
     data = bytes(data)
 
     reloc = struct.pack("<IIHH", SECTION_RVAS[".text"], 12, 0x3000, 0) if relocations else b""
@@ -79,6 +89,8 @@ def build_image(imports=("KERNEL32.dll", "USER32.dll"), delay=("wininet.dll",),
     directories[1] = (idata_rva, len(idata))
     if relocations:
         directories[5] = (SECTION_RVAS[".reloc"], len(reloc))
+    if load_config:
+        directories[10] = load_config
     optional = struct.pack(
         "<HBBIIIIIIIIIHHHHHHIIIIHHIIIIII", 0x10B, 2, 40, 0x200, 0x600, 0, 0x1000, 0x1000,
         0x2000, IMAGE_BASE, section_alignment, file_alignment, os_version[0], os_version[1],
@@ -99,14 +111,15 @@ class SyntheticImageTest(unittest.TestCase):
             ("sound image", {}, None),
             ("a DLL that Windows does not ship", {"imports": ("KERNEL32.dll",
                                                               "libstdc++-6.dll")},
-             "libstdc++-6.dll is imported"),
-            ("a DLL added in Vista", {"imports": ("KERNEL32.dll", "bcrypt.dll")},
-             "bcrypt.dll is imported"),
+             "libstdc++-6.dll is in the import table"),
+            ("a system DLL at start-up", {"imports": ("KERNEL32.dll", "SHELL32.dll")},
+             "shell32.dll is in the import table"),
             ("WinINet at start-up", {"imports": ("KERNEL32.dll", "WININET.dll")},
              "wininet.dll is in the import table"),
             ("WinINet not delay-loaded", {"delay": ()}, "no delay-load descriptor"),
-            ("an unexpected delay-loaded DLL", {"delay": ("wininet.dll", "urlmon.dll")},
-             "urlmon.dll is delay-loaded"),
+            ("a DLL added in Vista, delay-loaded", {"delay": ("wininet.dll", "bcrypt.dll")},
+             "bcrypt.dll is delay-loaded"),
+            ("exception handlers switched off", {"dll_characteristics": 0x0540}, "NO_SEH"),
             ("no ASLR", {"dll_characteristics": 0x0100}, "DYNAMIC_BASE"),
             ("no DEP", {"dll_characteristics": 0x0040}, "NX_COMPAT"),
             ("relocations stripped", {"relocations": False}, "base relocations are missing"),
@@ -161,6 +174,23 @@ class SyntheticImageTest(unittest.TestCase):
                     self.assertTrue(any(expected in p for p in problems), problems)
         self.assertTrue(check_image.map_problems("not a map"))
 
+    def test_safe_seh_table_must_list_the_guard_handler(self):
+        handler_line = f"                0x{IMAGE_BASE + 0x1004:08x}                li_seh_handler\n"
+        cases = [
+            ("no load configuration", None, handler_line, None),
+            ("handler listed", (0x1000, 0x1004), handler_line, None),
+            ("handler left out", (0x1000,), handler_line, "leaves out li_seh_handler"),
+            ("handler unknown", (0x1000,), "", "names no li_seh_handler"),
+        ]
+        for label, table, map_text, expected in cases:
+            with self.subTest(label):
+                image = pe_image.PeImage(build_image(safe_seh=table))
+                problems = check_image.safe_seh_problems(image, map_text)
+                if expected is None:
+                    self.assertEqual([], problems)
+                else:
+                    self.assertTrue(any(expected in p for p in problems), problems)
+
 
 class BuiltImageTest(unittest.TestCase):
     def check(self, image_variable, map_variable):
@@ -171,7 +201,9 @@ class BuiltImageTest(unittest.TestCase):
         if map_file:
             self.assertTrue(os.path.isfile(map_file), f"{map_variable}={map_file}")
             with open(map_file, encoding="utf-8", errors="replace") as f:
-                problems += check_image.map_problems(f.read())
+                map_text = f.read()
+            problems += check_image.map_problems(map_text)
+            problems += check_image.safe_seh_problems(pe_image.load(image), map_text)
         self.assertEqual([], problems)
 
     def test_local_profile_executable(self):

@@ -1,0 +1,100 @@
+#include "platform/system_library.h"
+
+#include <windows.h>
+#include <delayimp.h>
+
+namespace platform {
+
+namespace {
+
+// LOAD_LIBRARY_SEARCH_SYSTEM32 (Windows 8, and Vista and 7 with KB2533623).
+constexpr DWORD kSearchSystem32 = 0x800;
+// VcppException(ERROR_SEVERITY_ERROR, ERROR_MOD_NOT_FOUND): what the delay-load helper
+// raises itself when a library cannot be loaded.
+constexpr DWORD kDelayLoadModuleNotFound = 0xC06D007E;
+
+bool EqualsIgnoringAsciiCase(const wchar_t* a, const wchar_t* b) {
+  for (; *a != L'\0' && *b != L'\0'; ++a, ++b) {
+    wchar_t x = (*a >= L'A' && *a <= L'Z') ? static_cast<wchar_t>(*a + 32) : *a;
+    wchar_t y = (*b >= L'A' && *b <= L'Z') ? static_cast<wchar_t>(*b + 32) : *b;
+    if (x != y) return false;
+  }
+  return *a == *b;
+}
+
+bool IsBareName(const wchar_t* name) {
+  if (name == nullptr || *name == L'\0') return false;
+  for (const wchar_t* c = name; *c != L'\0'; ++c) {
+    if (*c == L'\\' || *c == L'/' || *c == L':') return false;
+  }
+  return true;
+}
+
+HMODULE LoadByFullSystemPath(const wchar_t* name) {
+  wchar_t path[MAX_PATH];
+  UINT length = GetSystemDirectoryW(path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return nullptr;
+  size_t at = length;
+  if (path[at - 1] != L'\\') path[at++] = L'\\';
+  for (const wchar_t* c = name; *c != L'\0'; ++c) {
+    if (at + 1 >= MAX_PATH) {
+      SetLastError(ERROR_FILENAME_EXCED_RANGE);
+      return nullptr;
+    }
+    path[at++] = *c;
+  }
+  path[at] = L'\0';
+  // The library's own imports are then searched from the system folder too.
+  return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+// Runs inside the delay-load helper, possibly on the first call of a worker thread: no
+// allocation, no logging (the log may not be open yet).
+FARPROC WINAPI DelayLoadHook(unsigned notification, PDelayLoadInfo info) {
+  if (notification != dliNotePreLoadLibrary || info == nullptr || info->szDll == nullptr) {
+    return nullptr;
+  }
+  wchar_t name[MAX_PATH];
+  size_t n = 0;
+  for (const char* c = info->szDll; *c != '\0'; ++c) {
+    if (n + 1 >= MAX_PATH) break;
+    name[n++] = static_cast<unsigned char>(*c);
+  }
+  name[n] = L'\0';
+  HMODULE module = LoadSystemLibrary(name);
+  if (module == nullptr) {
+    // Returning null would let the helper try LoadLibraryA with the ordinary search order,
+    // which on systems without the safe search flags starts in the program's folder. Fail
+    // the import the way the helper itself does, so that the caller's guard sees it.
+    info->dwLastError = GetLastError();
+    ULONG_PTR argument = reinterpret_cast<ULONG_PTR>(info);
+    RaiseException(kDelayLoadModuleNotFound, 0, 1, &argument);
+  }
+  return reinterpret_cast<FARPROC>(module);
+}
+
+}  // namespace
+
+bool HasSystemFolderSearch() {
+  static const bool has = GetProcAddress(GetModuleHandleW(L"kernel32.dll"),
+                                         "SetDefaultDllDirectories") != nullptr;
+  return has;
+}
+
+HMODULE LoadSystemLibrary(const wchar_t* name) {
+  if (!IsBareName(name)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  if (HasSystemFolderSearch()) return LoadLibraryExW(name, nullptr, kSearchSystem32);
+  // Version 6 of the common controls is found through the activation context of the
+  // manifest, which a full path would bypass.
+  if (EqualsIgnoringAsciiCase(name, L"comctl32.dll")) return LoadLibraryW(name);
+  return LoadByFullSystemPath(name);
+}
+
+}  // namespace platform
+
+// Every delay-loaded import is resolved from the system folder. The linker is told to keep
+// this definition (cmake/delay_load.cmake), which replaces the runtime library's empty one.
+extern "C" __attribute__((used)) PfnDliHook __pfnDliNotifyHook2 = platform::DelayLoadHook;

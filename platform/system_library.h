@@ -1,0 +1,29 @@
+// Loading of system DLLs from the system folder only.
+//
+// The installer runs from a Downloads folder that may hold a DLL under any system name, and
+// Windows searches the program's own folder first. Only KnownDLLs (kernel32, user32, gdi32,
+// advapi32, msvcrt) are imported at start; every other system DLL is delay-loaded, and the
+// delay-load hook defined with this module resolves each of them through
+// `LoadSystemLibrary`, so that no planted file is ever mapped. The program's own run-time
+// loads go through it as well.
+#ifndef PLATFORM_SYSTEM_LIBRARY_H_
+#define PLATFORM_SYSTEM_LIBRARY_H_
+
+#include <windows.h>
+
+namespace platform {
+
+// Loads `name` (a bare file name such as L"shell32.dll") from the system folder: with
+// LOAD_LIBRARY_SEARCH_SYSTEM32 where the system has it (the manifest's side-by-side binding
+// still applies, so comctl32.dll is version 6), otherwise by the full path in
+// GetSystemDirectoryW, except comctl32.dll, which only its bare name binds side by side.
+// Null on failure, with the last error set; a name holding a path separator is refused
+// (ERROR_INVALID_PARAMETER).
+HMODULE LoadSystemLibrary(const wchar_t* name);
+
+// True when the system has the LOAD_LIBRARY_SEARCH_* flags (SetDefaultDllDirectories).
+bool HasSystemFolderSearch();
+
+}  // namespace platform
+
+#endif  // PLATFORM_SYSTEM_LIBRARY_H_
