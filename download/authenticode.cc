@@ -56,14 +56,86 @@ HWND NoWindow() { return static_cast<HWND>(INVALID_HANDLE_VALUE); }
 // Chain faults that make a signer untrustworthy whatever the trust provider answered. Windows'
 // provider already refuses all of them, so this changes nothing there; Wine's (8.0) skips its
 // chain policy when the signer certificate has no signature-hash property and then accepts
-// chains that end in an unknown root. Time validity is left to the provider, which judges it
-// at the signature's timestamp.
+// chains that end in an unknown root. Time validity, usage and basic constraints are judged
+// by `ChainProblem` over the certificates themselves, at the signature's verification time.
 constexpr DWORD kUntrustedChainErrors = CERT_TRUST_IS_REVOKED | CERT_TRUST_IS_NOT_SIGNATURE_VALID |
                                         CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_CYCLIC |
                                         CERT_TRUST_IS_PARTIAL_CHAIN |
                                         CERT_TRUST_IS_EXPLICIT_DISTRUST;
 
+constexpr char kCodeSigningOid[] = "1.3.6.1.5.5.7.3.3";
+
+uint64_t Ticks(const FILETIME& time) {
+  return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+const CERT_EXTENSION* FindExtension(const CERT_INFO& info, const char* oid) {
+  for (DWORD i = 0; i < info.cExtension; ++i) {
+    const char* id = info.rgExtension[i].pszObjId;
+    if (id && std::strcmp(id, oid) == 0) return &info.rgExtension[i];
+  }
+  return nullptr;
+}
+
+// Decodes an extension into a LocalAlloc'd structure; null when it does not decode.
+template <typename T>
+T* Decode(const CERT_EXTENSION& extension, const char* type) {
+  void* decoded = nullptr;
+  DWORD size = 0;
+  if (!CryptDecodeObjectEx(X509_ASN_ENCODING, type, extension.Value.pbData,
+                           extension.Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &decoded,
+                           &size) ||
+      size < sizeof(T)) {
+    if (decoded) LocalFree(decoded);
+    return nullptr;
+  }
+  return static_cast<T*>(decoded);
+}
+
+// False when an extension the check reads is present but cannot be decoded.
+bool DescribeCertificate(const CERT_INFO& info, ChainCertificate* out) {
+  out->not_before = Ticks(info.NotBefore);
+  out->not_after = Ticks(info.NotAfter);
+  if (const CERT_EXTENSION* usage = FindExtension(info, szOID_ENHANCED_KEY_USAGE)) {
+    auto* list = Decode<CERT_ENHKEY_USAGE>(*usage, X509_ENHANCED_KEY_USAGE);
+    if (!list) return false;
+    out->has_usage_list = true;
+    for (DWORD i = 0; i < list->cUsageIdentifier; ++i) {
+      const char* id = list->rgpszUsageIdentifier[i];
+      if (id && std::strcmp(id, kCodeSigningOid) == 0) out->lists_code_signing = true;
+    }
+    LocalFree(list);
+  }
+  if (const CERT_EXTENSION* constraints = FindExtension(info, szOID_BASIC_CONSTRAINTS2)) {
+    auto* basic = Decode<CERT_BASIC_CONSTRAINTS2_INFO>(*constraints, X509_BASIC_CONSTRAINTS2);
+    if (!basic) return false;
+    out->is_ca = basic->fCA != FALSE;
+    LocalFree(basic);
+  } else {
+    // Version 1 certificates have no extensions; such a root is a CA by tradition.
+    out->is_ca = info.dwVersion == CERT_V1;
+  }
+  return true;
+}
+
 }  // namespace
+
+const char* ChainProblem(const std::vector<ChainCertificate>& chain, uint64_t when) {
+  if (chain.size() < 2) return "no issuer";
+  for (size_t i = 0; i < chain.size(); ++i) {
+    const ChainCertificate& certificate = chain[i];
+    if (when < certificate.not_before || when > certificate.not_after) {
+      return i == 0 ? "the signing certificate is outside its validity period"
+                    : "an issuing certificate is outside its validity period";
+    }
+    if (certificate.has_usage_list && !certificate.lists_code_signing) {
+      return i == 0 ? "the signing certificate is not valid for code signing"
+                    : "an issuing certificate excludes code signing";
+    }
+    if (i > 0 && !certificate.is_ca) return "a certificate that is no CA issued another";
+  }
+  return nullptr;
+}
 
 bool SignatureSelection::Consider(const SignatureRecord& record) {
   if (!record.valid) return false;
@@ -147,11 +219,24 @@ bool WinTrustVerifier::ReadSigner(SignatureRecord* record) {
   CRYPT_PROVIDER_DATA* provider = api_->ProvDataFromStateData(data_.data.hWVTStateData);
   if (!provider || provider->csSigners != 1) return false;
   CRYPT_PROVIDER_SGNR* signer = api_->GetProvSignerFromChain(provider, 0, FALSE, 0);
-  if (!signer || signer->csCertChain < 2) return false;
-  if (signer->pChainContext &&
-      (signer->pChainContext->TrustStatus.dwErrorStatus & kUntrustedChainErrors)) {
-    return false;
+  if (!signer || signer->csCertChain < 2 || !signer->pChainContext) return false;
+  if (signer->pChainContext->TrustStatus.dwErrorStatus & kUntrustedChainErrors) return false;
+  std::vector<ChainCertificate> chain(signer->csCertChain);
+  for (DWORD i = 0; i < signer->csCertChain; ++i) {
+    const CRYPT_PROVIDER_CERT* certificate = api_->GetProvCertFromChain(signer, i);
+    if (!certificate || !certificate->pCert || !certificate->pCert->pCertInfo ||
+        !DescribeCertificate(*certificate->pCert->pCertInfo, &chain[i])) {
+      return false;
+    }
   }
+  // The provider verifies as of the timestamp when the signature has one, else as of now.
+  uint64_t when = Ticks(signer->sftVerifyAsOf);
+  if (when == 0) {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    when = Ticks(now);
+  }
+  if (ChainProblem(chain, when) != nullptr) return false;
   const CRYPT_PROVIDER_CERT* signing = api_->GetProvCertFromChain(signer, 0);
   const CRYPT_PROVIDER_CERT* issuer = api_->GetProvCertFromChain(signer, 1);
   std::string identifier;

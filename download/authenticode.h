@@ -35,6 +35,23 @@ struct SignatureRecord {
   bool is_sha256 = false;
 };
 
+// What the chain check needs of one certificate of a signer's chain.
+struct ChainCertificate {
+  // Validity period, in FILETIME units.
+  uint64_t not_before = 0;
+  uint64_t not_after = 0;
+  // The extended key usage extension is present, and it lists code signing.
+  bool has_usage_list = false;
+  bool lists_code_signing = false;
+  // Basic constraints allow it to issue certificates (a version 1 root counts).
+  bool is_ca = false;
+};
+
+// Why a signer's chain (signing certificate first, root last) cannot be trusted at `when`
+// (FILETIME units); null when it can. Every certificate must be valid at that time and, where
+// it limits its usage, allow code signing; every certificate but the first must be a CA.
+const char* ChainProblem(const std::vector<ChainCertificate>& chain, uint64_t when);
+
 // The signature-selection walk, one record at a time.
 class SignatureSelection {
  public:
@@ -110,9 +127,11 @@ class WinTrustVerifier {
   // Verifies signature `index` with WINTRUST_ACTION_GENERIC_VERIFY_V2; WinVerifyTrust's result.
   LONG Verify(DWORD index);
   // Reads the signer of the last verification: exactly one signer whose chain holds the
-  // signing certificate and its issuer, and whose chain context (when the provider gives one)
-  // shows no untrusted root, bad signature, revocation, cycle or partial chain. False
-  // (record untouched) otherwise.
+  // signing certificate and its issuer, whose chain context shows no untrusted root, bad
+  // signature, revocation, cycle or partial chain, and whose certificates pass
+  // `ChainProblem` at the time the provider verified the signature as of. False (record
+  // untouched) otherwise, also without a chain context: the provider's own answer is not
+  // enough (Wine's skips its chain policy).
   bool ReadSigner(SignatureRecord* record);
   // Nested signatures reported by the last verification.
   DWORD secondary_signature_count() const { return settings_.cSecondarySigs; }

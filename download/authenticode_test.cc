@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -149,7 +150,17 @@ struct FakeSignature {
   DWORD chain_errors = 0;
   bool chain_context = true;
   int missing_cert = -1;  // index GetProvCertFromChain answers null for
+  // Certificate contents: the signer's validity ends here, its usage list (null: none), the
+  // issuers' basic constraints, and the time the provider verified as of (0: not given).
+  uint64_t signer_not_after = 0x7FFFFFFFFFFFFFFFull;
+  const char* signer_usage = "1.3.6.1.5.5.7.3.3";
+  bool issuers_are_ca = true;
+  uint64_t verified_as_of = 0;
 };
+
+FILETIME FileTime(uint64_t ticks) {
+  return {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+}
 
 struct TrustCall {
   DWORD state_action;
@@ -234,6 +245,8 @@ class FakeWinTrust : public WinTrustApi {
     std::vector<CERT_CONTEXT> contexts;
     std::vector<CERT_INFO> infos;
     std::vector<std::string> serials;
+    std::vector<CERT_EXTENSION> extensions;
+    std::string usage_der;
     CERT_CHAIN_CONTEXT chain{};
     std::string algorithm;
     int missing_cert = -1;
@@ -249,6 +262,33 @@ class FakeWinTrust : public WinTrustApi {
     b->infos.resize(n);
     for (const std::string& serial : s.chain) b->serials.emplace_back(serial.rbegin(), serial.rend());
     b->algorithm = s.algorithm ? s.algorithm : "";
+    // DER of the extensions: an extended key usage list of one identifier, and basic
+    // constraints with cA true.
+    static BYTE ca_true[] = {0x30, 0x03, 0x01, 0x01, 0xFF};
+    if (s.signer_usage) {
+      const bool code_signing = std::string(s.signer_usage) == "1.3.6.1.5.5.7.3.3";
+      // 1.3.6.1.5.5.7.3.3 (code signing) or 1.3.6.1.5.5.7.3.1 (server authentication).
+      b->usage_der = std::string("\x30\x0A\x06\x08\x2B\x06\x01\x05\x05\x07\x03", 11) +
+                     (code_signing ? '\x03' : '\x01');
+    }
+    b->extensions.resize(n);
+    for (size_t i = 0; i < n; ++i) {
+      CERT_EXTENSION& extension = b->extensions[i];
+      if (i == 0) {
+        extension.pszObjId = const_cast<char*>(szOID_ENHANCED_KEY_USAGE);
+        extension.Value.cbData = static_cast<DWORD>(b->usage_der.size());
+        extension.Value.pbData = reinterpret_cast<BYTE*>(&b->usage_der[0]);
+      } else {
+        extension.pszObjId = const_cast<char*>(szOID_BASIC_CONSTRAINTS2);
+        extension.Value.cbData = sizeof(ca_true);
+        extension.Value.pbData = ca_true;
+      }
+      const bool has_extension = i == 0 ? s.signer_usage != nullptr : s.issuers_are_ca;
+      b->infos[i].cExtension = has_extension ? 1 : 0;
+      b->infos[i].rgExtension = has_extension ? &extension : nullptr;
+      b->infos[i].dwVersion = CERT_V3;
+      b->infos[i].NotAfter = FileTime(i == 0 ? s.signer_not_after : 0x7FFFFFFFFFFFFFFFull);
+    }
     for (size_t i = 0; i < n; ++i) {
       b->infos[i].SerialNumber.cbData = static_cast<DWORD>(b->serials[i].size());
       b->infos[i].SerialNumber.pbData = reinterpret_cast<BYTE*>(&b->serials[i][0]);
@@ -264,6 +304,7 @@ class FakeWinTrust : public WinTrustApi {
     b->signer.csCertChain = static_cast<DWORD>(n);
     b->signer.pasCertChain = n ? b->certs.data() : nullptr;
     b->signer.pChainContext = s.chain_context ? &b->chain : nullptr;
+    b->signer.sftVerifyAsOf = FileTime(s.verified_as_of);
     b->provider.cbStruct = sizeof(CRYPT_PROVIDER_DATA);
     b->provider.csSigners = s.signers;
     b->provider.pasSigners = &b->signer;
@@ -423,6 +464,11 @@ TEST(WinTrustVerifierTest, SkipsSignersItCannotIdentify) {
   add("cyclic chain", [](FakeSignature& s) { s.chain_errors = CERT_TRUST_IS_CYCLIC; });
   add("explicitly distrusted",
       [](FakeSignature& s) { s.chain_errors = CERT_TRUST_IS_EXPLICIT_DISTRUST; });
+  add("no chain context", [](FakeSignature& s) { s.chain_context = false; });
+  add("expired signer", [](FakeSignature& s) { s.signer_not_after = 1; });
+  add("signer for server authentication only",
+      [](FakeSignature& s) { s.signer_usage = "1.3.6.1.5.5.7.3.1"; });
+  add("issued by a certificate that is no CA", [](FakeSignature& s) { s.issuers_are_ca = false; });
   for (const Case& c : cases) {
     FakeWinTrust fake;
     fake.signatures = {c.signature};
@@ -437,21 +483,72 @@ TEST(WinTrustVerifierTest, SkipsSignersItCannotIdentify) {
   }
 }
 
-TEST(WinTrustVerifierTest, AcceptsSignersWithoutChainContextOrWithOtherChainNotes) {
-  // Time validity is the provider's to judge (at the timestamp); a missing chain context
-  // leaves the provider's answer alone.
-  for (DWORD errors : {static_cast<DWORD>(0), static_cast<DWORD>(CERT_TRUST_IS_NOT_TIME_VALID)}) {
-    for (bool context : {true, false}) {
-      FakeWinTrust fake;
-      FakeSignature s;
-      s.chain_errors = errors;
-      s.chain_context = context;
-      fake.signatures = {s};
-      WinTrustVerifier verifier(&fake);
-      verifier.Prepare(L"C:\\a.exe", false);
-      ASSERT_EQ(0, verifier.Verify(0));
-      SignatureRecord record;
-      EXPECT_TRUE(verifier.ReadSigner(&record)) << errors << context;
+TEST(WinTrustVerifierTest, JudgesTimeAtTheVerificationTimeAndIgnoresOtherChainNotes) {
+  const uint64_t k2021 = 132539328000000000ull;  // 2021-01-01 in FILETIME units
+  struct Case {
+    const char* name;
+    DWORD chain_errors;
+    uint64_t signer_not_after;
+    uint64_t verified_as_of;
+    const char* usage;
+    bool accepted;
+  };
+  const Case kCases[] = {
+      {"provider's time note", CERT_TRUST_IS_NOT_TIME_VALID, 0x7FFFFFFFFFFFFFFFull, 0,
+       "1.3.6.1.5.5.7.3.3", true},
+      {"expired now, valid at the timestamp", 0, k2021, k2021 - 1, "1.3.6.1.5.5.7.3.3", true},
+      {"expired at the timestamp", 0, k2021, k2021 + 1, "1.3.6.1.5.5.7.3.3", false},
+      {"no usage list: any usage", 0, 0x7FFFFFFFFFFFFFFFull, 0, nullptr, true},
+  };
+  for (const Case& c : kCases) {
+    FakeWinTrust fake;
+    FakeSignature s;
+    s.chain_errors = c.chain_errors;
+    s.signer_not_after = c.signer_not_after;
+    s.verified_as_of = c.verified_as_of;
+    s.signer_usage = c.usage;
+    fake.signatures = {s};
+    WinTrustVerifier verifier(&fake);
+    verifier.Prepare(L"C:\\a.exe", false);
+    ASSERT_EQ(0, verifier.Verify(0));
+    SignatureRecord record;
+    EXPECT_EQ(c.accepted, verifier.ReadSigner(&record)) << c.name;
+  }
+}
+
+TEST(ChainProblemTest, EveryCertificateValidForCodeSigningAndIssuedByACa) {
+  const ChainCertificate leaf = {100, 200, true, true, false};
+  const ChainCertificate root = {0, 1000, false, false, true};
+  struct Case {
+    const char* name;
+    std::vector<ChainCertificate> chain;
+    uint64_t when;
+    const char* problem;  // a fragment; null: trusted
+  };
+  ChainCertificate server_leaf = leaf, leaf_as_issuer = leaf, limited_root = root;
+  server_leaf.lists_code_signing = false;
+  limited_root.has_usage_list = true;
+  const Case kCases[] = {
+      {"sound chain", {leaf, root}, 150, nullptr},
+      {"no usage list on the leaf", {{100, 200, false, false, false}, root}, 150, nullptr},
+      {"first moment", {leaf, root}, 100, nullptr},
+      {"last moment", {leaf, root}, 200, nullptr},
+      {"chain of one", {leaf}, 150, "no issuer"},
+      {"before the signer's validity", {leaf, root}, 99, "signing certificate is outside"},
+      {"after the signer's validity", {leaf, root}, 201, "signing certificate is outside"},
+      {"after the root's validity", {{100, 2000, true, true, false}, root}, 1001,
+       "issuing certificate is outside"},
+      {"server authentication only", {server_leaf, root}, 150, "not valid for code signing"},
+      {"root limited to other usages", {leaf, limited_root}, 150, "excludes code signing"},
+      {"leaf used as an issuer", {leaf, leaf_as_issuer, root}, 150, "no CA issued"},
+  };
+  for (const Case& c : kCases) {
+    const char* problem = ChainProblem(c.chain, c.when);
+    if (c.problem == nullptr) {
+      EXPECT_EQ(nullptr, problem) << c.name << ": " << problem;
+    } else {
+      ASSERT_NE(nullptr, problem) << c.name;
+      EXPECT_NE(nullptr, std::strstr(problem, c.problem)) << c.name << ": " << problem;
     }
   }
 }

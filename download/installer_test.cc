@@ -219,7 +219,8 @@ TEST_F(InstallerTest, SetupExitCodeBecomesTheResultCode) {
 }
 
 TEST_F(InstallerTest, ArchivesThatFailVerificationAreNeverRun) {
-  for (const wchar_t* variant : {L"tampered", L"unlisted", L"unsigned", L"lookalike"}) {
+  for (const wchar_t* variant : {L"tampered", L"unlisted", L"unsigned", L"lookalike", L"expired",
+                                 L"server_only", L"leaf_issuer"}) {
     SCOPED_TRACE(platform::Narrow(variant));
     marker_ = test_support::UniqueMarker();
     ServeArchive(variant);

@@ -11,8 +11,8 @@ set(_si_script ${CMAKE_CURRENT_SOURCE_DIR}/stand_in/make_fixtures.py)
 set(_si_sets good no_signature_dat no_trusted_json short_signature_dat bad_key_index
              wrong_key json_changed certificates_object)
 set(_si_variants good good_dual unlisted_dual sha1 unlisted self_signed lookalike unsigned
-                 forged tampered no_signature_dat no_trusted_json short_signature_dat bad_key_index
-                 wrong_key json_changed certificates_object)
+                 forged expired server_only leaf_issuer tampered no_signature_dat no_trusted_json
+                 short_signature_dat bad_key_index wrong_key json_changed certificates_object)
 file(MAKE_DIRECTORY ${_si_gen} ${_si_unsigned} ${LI_STAND_IN_DIR})
 
 set(_si_rc_files)

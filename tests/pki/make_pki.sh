@@ -11,6 +11,10 @@
 #   self_signed.{key,pem}        self-signed code signing certificate (a chain of one)
 #   lookalike_root.{key,pem}     an untrusted root; lookalike.{key,pem} copies the subject of
 #                                sign_sha256 under it
+#   sign_expired.{key,pem}       code signing by the root, valid only in 2020
+#   sign_server.{key,pem}        signed by the root, but for server authentication only
+#   leaf_issuer.{key,pem}        a code-signing leaf (no CA) of the root, and
+#   sign_under_leaf.{key,pem}    a code-signing certificate issued by that leaf
 #   keys/key<N>.pem, keys/key<N>.spki.b64   (N = 0..9) 1024-bit RSA pairs for the trusted list
 #                                signature; the .b64 files are Base64 DER SubjectPublicKeyInfo
 set -euo pipefail
@@ -49,6 +53,12 @@ keyUsage = critical, digitalSignature
 extendedKeyUsage = codeSigning
 authorityKeyIdentifier = keyid
 
+[li_sign_server]
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature
+extendedKeyUsage = serverAuth
+authorityKeyIdentifier = keyid
+
 [li_self_sign]
 basicConstraints = critical, CA:FALSE
 keyUsage = critical, digitalSignature
@@ -81,6 +91,31 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout self_signed.key -out self_sign
   -extensions li_self_sign -config <(cat /etc/ssl/openssl.cnf ext.cnf) 2>/dev/null
 root lookalike_root "$subj_prefix/CN=Zorvin Test Root CA"
 leaf lookalike "$subj_prefix/CN=Zorvin Test Code Signing" lookalike_root sign sha256
+leaf sign_server "$subj_prefix/CN=Zorvin Test Server Only" root_ca sign_server sha256
+leaf leaf_issuer "$subj_prefix/CN=Zorvin Test Leaf Issuer" root_ca sign sha256
+leaf sign_under_leaf "$subj_prefix/CN=Zorvin Test Signed By A Leaf" leaf_issuer sign sha256
+
+# A validity period in the past needs `openssl ca` (x509 -req only counts days from now).
+mkdir -p ca_db && : > ca_db/index.txt && serial > ca_db/serial
+cat > ca.cnf <<'CNF'
+[ca]
+default_ca = li_ca
+[li_ca]
+database = ca_db/index.txt
+new_certs_dir = ca_db
+serial = ca_db/serial
+default_md = sha256
+policy = li_policy
+unique_subject = no
+[li_policy]
+commonName = supplied
+CNF
+openssl req -newkey rsa:2048 -nodes -keyout sign_expired.key -out sign_expired.csr \
+  -subj "$subj_prefix/CN=Zorvin Test Expired Signer" 2>/dev/null
+openssl ca -batch -config ca.cnf -cert root_ca.pem -keyfile root_ca.key -preserveDN -notext \
+  -startdate 20200101000000Z -enddate 20201231000000Z -extfile ext.cnf \
+  -extensions li_sign -in sign_expired.csr -out sign_expired.pem 2>/dev/null
+rm -rf ca_db ca.cnf sign_expired.csr
 
 for n in 0 1 2 3 4 5 6 7 8 9; do
   openssl genrsa -out "keys/key$n.pem" 1024 2>/dev/null

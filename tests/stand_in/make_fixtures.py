@@ -43,6 +43,9 @@ SIGNED_VARIANTS = {
     'self_signed': ('good', [('self_signed', 'sha256')]),
     'lookalike': ('good', [('lookalike', 'sha256')]),
     'forged': ('good', [('forged', 'sha256')]),
+    'expired': ('good', [('sign_expired', 'sha256')]),
+    'server_only': ('good', [('sign_server', 'sha256')]),
+    'leaf_issuer': ('good', [('sign_under_leaf', 'sha256')]),
     'unsigned': ('good', None),
     'no_signature_dat': ('no_signature_dat', [('sign_sha256', 'sha256')]),
     'no_trusted_json': ('no_trusted_json', [('sign_sha256', 'sha256')]),
@@ -56,12 +59,16 @@ SIGNED_VARIANTS = {
 # carries (the look-alike brings its own root, as a forger would).
 ISSUERS = {
     'sign_sha256': 'root_ca', 'sign_sha1': 'root_ca', 'sign_unlisted': 'root_ca',
-    'self_signed': 'self_signed', 'lookalike': 'lookalike_root',
+    'self_signed': 'self_signed', 'lookalike': 'lookalike_root', 'sign_expired': 'root_ca',
+    'sign_server': 'root_ca', 'sign_under_leaf': 'leaf_issuer',
 }
-EXTRA_CERTS = {'lookalike': ['lookalike_root'], 'forged': ['forged_root']}
-# Listed in the fixtures' TRUSTED.JSON. The self-signed and the look-alike certificates are
-# listed on purpose: they must be refused by the chain checks, not by the list.
-LISTED = ['sign_sha256', 'sign_sha1', 'self_signed', 'lookalike']
+EXTRA_CERTS = {'lookalike': ['lookalike_root'], 'forged': ['forged_root'],
+               'sign_under_leaf': ['leaf_issuer']}
+# Listed in the fixtures' TRUSTED.JSON. The self-signed, look-alike, expired, server-only and
+# leaf-issued certificates are listed on purpose: they must be refused by the chain checks,
+# not by the list.
+LISTED = ['sign_sha256', 'sign_sha1', 'self_signed', 'lookalike', 'sign_expired', 'sign_server',
+          'sign_under_leaf']
 
 
 def run(*args, **kwargs):
