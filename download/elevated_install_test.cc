@@ -314,7 +314,19 @@ TEST_F(ElevatedInstallTest, ChildRunsTheSetupWithTheMastersCommandLineAndTheBloc
   const std::string archive = Fact("archive_path");
   SetupReport report = Report();
   ASSERT_TRUE(report.present) << LogText();
-  EXPECT_EQ(platform::Widen(archive), report.program);
+  // The child ran its own copy of the archive, from a folder of the Windows folder's Temp
+  // that it made for it and removed afterwards.
+  wchar_t windows[MAX_PATH];
+  ASSERT_NE(0u, GetWindowsDirectoryW(windows, MAX_PATH));
+  const std::wstring private_temp = std::wstring(windows) + L"\\Temp\\li_";
+  EXPECT_EQ(0, _wcsnicmp(private_temp.c_str(), report.program.c_str(), private_temp.size()))
+      << platform::Narrow(report.program);
+  const size_t name_at = report.program.rfind(L'\\');
+  ASSERT_NE(std::wstring::npos, name_at);
+  EXPECT_EQ(platform::Widen(archive.substr(archive.rfind('\\'))), report.program.substr(name_at));
+  EXPECT_EQ(1, Count(L"): Archive copied to " + report.program)) << LogText();
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES,
+            GetFileAttributesW(report.program.substr(0, name_at).c_str()));
   std::map<std::string, std::string>& switches = report.switches;
   // The delayed block's files and flags.
   EXPECT_EQ(platform::Narrow(work + L"master_preferences"), switches["installerdata"]);

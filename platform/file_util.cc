@@ -146,8 +146,8 @@ bool MakeTempFile(std::wstring_view prefix, FilePath* file) {
   return TempFolder(&folder) && MakeTempFileIn(folder, prefix, file);
 }
 
-bool MakeTempFolderInForTesting(const FilePath& base, std::wstring_view prefix,
-                                FolderCreator* creator, FilePath* folder) {
+bool MakeTempFolderIn(const FilePath& base, std::wstring_view prefix, FolderCreator* creator,
+                      FilePath* folder) {
   std::wstring stem(prefix);
   stem += ToWString(static_cast<unsigned long>(::GetCurrentProcessId()));
   stem += L'_';
@@ -163,7 +163,7 @@ bool MakeTempFolderInForTesting(const FilePath& base, std::wstring_view prefix,
 
 bool MakeTempFolderIn(const FilePath& base, std::wstring_view prefix, FilePath* folder) {
   SystemFolderCreator creator;
-  return MakeTempFolderInForTesting(base, prefix, &creator, folder);
+  return MakeTempFolderIn(base, prefix, &creator, folder);
 }
 
 bool MakeTempFolder(std::wstring_view prefix, FilePath* folder) {

@@ -54,7 +54,8 @@ bool MakeTempFolderIn(const FilePath& base, std::wstring_view prefix, FilePath* 
 // `MakeTempFolderIn` in `TempFolder`.
 bool MakeTempFolder(std::wstring_view prefix, FilePath* folder);
 
-// Where `MakeTempFolderIn` creates its candidates; tests substitute one.
+// How `MakeTempFolderIn` creates its candidates: with a security descriptor of the caller's,
+// or a stand-in in tests.
 class FolderCreator {
  public:
   virtual ~FolderCreator() = default;
@@ -62,8 +63,8 @@ class FolderCreator {
   // cannot be made.
   virtual bool CreateFolder(const FilePath& path) = 0;
 };
-bool MakeTempFolderInForTesting(const FilePath& base, std::wstring_view prefix,
-                                FolderCreator* creator, FilePath* folder);
+bool MakeTempFolderIn(const FilePath& base, std::wstring_view prefix, FolderCreator* creator,
+                      FilePath* folder);
 
 // Copies a file with CopyFileW, replacing an existing target, and clears the read-only
 // attribute of the copy. Refuses paths that reference a parent folder or are 260

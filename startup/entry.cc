@@ -18,6 +18,7 @@
 #include "platform/windows_version.h"
 #include "resources/resource_ids.h"
 #include "startup/command_line.h"
+#include "startup/elevated_archive.h"
 #include "startup/elevated_process.h"
 #include "startup/elevation.h"
 #include "startup/logging.h"
@@ -237,6 +238,28 @@ DWORD WaitForMasterRelease(HANDLE parent) {
 }
 
 
+// The archive (the program) and every file switch of the setup command line must be local
+// regular files; the first that is not is logged and refuses the run.
+bool HandedOverFilesAreLocal(const CommandLine& setup_command_line) {
+  const char* const kFileSwitches[] = {
+      switches::kInstallerData, switches::kClidsFile,      switches::kClidsSearchbandFile,
+      switches::kBrandPackage,  switches::kPartnerPackage, switches::kOverridePartnerPackage};
+  if (const char* problem = LocalFileProblem(setup_command_line.ProgramPath())) {
+    LOG(ERROR, kChildTag) << "Refusing the archive " << setup_command_line.ProgramPath() << ": "
+                          << problem;
+    return false;
+  }
+  for (const char* name : kFileSwitches) {
+    if (!setup_command_line.Has(name)) continue;
+    const std::wstring path = setup_command_line.Value(name);
+    if (const char* problem = LocalFileProblem(path)) {
+      LOG(ERROR, kChildTag) << "Refusing " << name << " " << path << ": " << problem;
+      return false;
+    }
+  }
+  return true;
+}
+
 // E6. The handle the master passed with the setup command line; 0 without a window.
 HWND ProgressWindowFrom(const CommandLine& setup_command_line) {
   uint64_t value = 0;
@@ -274,14 +297,20 @@ int RunElevatedChild(const CommandLine& command_line) {
     return kExitElevatedFailure;
   }
 
+  // Nothing the child runs or hands on may be a network path or lie behind a reparse point,
+  // and it runs only its own copy of the archive (startup/elevated_archive.h).
+  if (!HandedOverFilesAreLocal(setup_command_line)) return kExitElevatedFailure;
+  PrivateArchiveCopy copy;
+  if (!copy.Create(archive_path)) return kExitElevatedFailure;
+
   // E6.
   WindowProgressProxy proxy(ProgressWindowFrom(setup_command_line));
   Installer installer(&proxy, nullptr, nullptr, false);
   platform::ScopedKernelHandle archive_lock;
-  if (!VerifyArchiveForElevatedRun(&installer, archive_path, &archive_lock)) {
+  if (!VerifyArchiveForElevatedRun(&installer, copy.path(), &archive_lock)) {
     return kExitElevatedFailure;
   }
-  bool success = installer.RunModule(archive_path, setup_command_line);
+  bool success = installer.RunModule(copy.path(), setup_command_line);
   archive_lock.reset();
 
   // E7. The master counts 0, and only 0, as success.

@@ -1,0 +1,151 @@
+#include "startup/elevated_archive.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "platform/strings.h"
+#include "tests/support/test_log.h"
+#include "tests/support/test_paths.h"
+
+namespace installer {
+namespace {
+
+struct CaseInsensitiveLess {
+  bool operator()(const std::wstring& a, const std::wstring& b) const {
+    return _wcsicmp(a.c_str(), b.c_str()) < 0;
+  }
+};
+
+// A file system of a few entries; every other path is missing.
+class FakeFileSystem : public FileSystemView {
+ public:
+  std::map<std::wstring, DWORD, CaseInsensitiveLess> entries = {
+      {L"C:\\Users", FILE_ATTRIBUTE_DIRECTORY},
+      {L"C:\\Users\\me", FILE_ATTRIBUTE_DIRECTORY},
+      {L"C:\\Users\\me\\setup.arc", FILE_ATTRIBUTE_ARCHIVE},
+      {L"C:\\Users\\me\\folder", FILE_ATTRIBUTE_DIRECTORY},
+      {L"C:\\Users\\link", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT},
+      {L"C:\\Users\\link\\setup.arc", FILE_ATTRIBUTE_ARCHIVE},
+      {L"C:\\Users\\me\\symlink.arc", FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT},
+      {L"Z:\\setup.arc", FILE_ATTRIBUTE_ARCHIVE},
+  };
+  DWORD Attributes(const std::wstring& path) override {
+    auto found = entries.find(path);
+    return found == entries.end() ? INVALID_FILE_ATTRIBUTES : found->second;
+  }
+  UINT DriveType(const std::wstring& root) override {
+    return root == L"Z:\\" ? DRIVE_REMOTE : DRIVE_FIXED;
+  }
+};
+
+TEST(LocalFileProblemTest, OnlyLocalRegularFilesWithoutReparsePoints) {
+  struct Case {
+    const wchar_t* path;
+    const char* problem;  // null: accepted
+  };
+  const Case kCases[] = {
+      {L"C:\\Users\\me\\setup.arc", nullptr},
+      {L"c:\\Users\\me\\setup.arc", nullptr},
+      {L"\\\\server\\share\\setup.arc", "not a local absolute path"},
+      {L"\\\\?\\C:\\Users\\me\\setup.arc", "not a local absolute path"},
+      {L"\\\\.\\C:\\Users\\me\\setup.arc", "not a local absolute path"},
+      {L"\\??\\C:\\Users\\me\\setup.arc", "not a local absolute path"},
+      {L"setup.arc", "not a local absolute path"},
+      {L"C:setup.arc", "not a local absolute path"},
+      {L"", "not a local absolute path"},
+      {L"C:\\Users\\me\\setup.arc:stream", "not a plain path"},
+      {L"C:/Users/me/setup.arc", "not a local absolute path"},
+      {L"C:\\Users/me\\setup.arc", "not a plain path"},
+      {L"C:\\Users\\me\\..\\me\\setup.arc", "not a plain path"},
+      {L"C:\\Users\\me\\.. \\me\\setup.arc", "not a plain path"},
+      {L"C:\\Users\\\\me\\setup.arc", "not a plain path"},
+      {L"Z:\\setup.arc", "not on a local drive"},
+      {L"C:\\Users\\link\\setup.arc", "a reparse point on the way"},
+      {L"C:\\Users\\me\\symlink.arc", "a reparse point on the way"},
+      {L"C:\\Users\\me\\folder", "not a regular file"},
+      {L"C:\\Users\\me\\setup.arc\\x", "a file on the way"},
+      {L"C:\\Users\\me\\missing.arc", "missing"},
+  };
+  FakeFileSystem file_system;
+  for (const Case& c : kCases) {
+    const char* problem = LocalFileProblem(c.path, &file_system);
+    if (c.problem == nullptr) {
+      EXPECT_EQ(nullptr, problem) << platform::Narrow(c.path) << ": " << problem;
+    } else {
+      ASSERT_NE(nullptr, problem) << platform::Narrow(c.path);
+      EXPECT_STREQ(c.problem, problem) << platform::Narrow(c.path);
+    }
+  }
+  // A path that is too long never reaches the file system.
+  EXPECT_STREQ("too long", LocalFileProblem(L"C:\\" + std::wstring(300, L'a'), &file_system));
+}
+
+// The private copy is the archive as it was read through one handle.
+TEST(PrivateArchiveCopyTest, CopiesThroughOneHandleAndGoesWithTheCopy) {
+  test_support::ScopedTempDir source_dir;
+  test_support::ScopedTempDir parent;
+  const std::wstring source = source_dir.File(L"setup.arc");
+  const std::string original(200000, 'a');
+  ASSERT_TRUE(test_support::WriteFileBytes(source, original));
+  std::wstring folder;
+  {
+    test_support::ScopedTestLog log;
+    PrivateArchiveCopy copy;
+    ASSERT_TRUE(copy.Create(source, parent.path())) << log.Text();
+    folder = copy.folder();
+    EXPECT_EQ(parent.path() + L"\\", folder.substr(0, parent.path().size() + 1));
+    EXPECT_EQ(folder + L"\\setup.arc", copy.path());
+    EXPECT_EQ(original, test_support::ReadFileBytes(copy.path()));
+    // Changing or replacing the original afterwards does not reach the copy.
+    ASSERT_TRUE(test_support::WriteFileBytes(source, "swapped"));
+    EXPECT_EQ(original, test_support::ReadFileBytes(copy.path()));
+  }
+  // Gone with the copy.
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(folder.c_str()));
+
+  // A folder, or nothing at all, is never copied.
+  for (const std::wstring& bad : {source_dir.path(), source_dir.File(L"missing.arc")}) {
+    test_support::ScopedTestLog log;
+    PrivateArchiveCopy copy;
+    EXPECT_FALSE(copy.Create(bad, parent.path())) << platform::Narrow(bad);
+    EXPECT_TRUE(copy.path().empty());
+    EXPECT_EQ(1, log.CountLines(L"ERROR: ExecuteAsAdmin (")) << log.Text();
+  }
+}
+
+// The folder's DACL lets only Administrators and SYSTEM in, and only what it says: nothing is
+// inherited from the parent. Wine neither keeps nor enforces it (a file's descriptor is made
+// up from its Unix mode bits), so it is checked as it is handed to CreateDirectoryW.
+TEST(PrivateFolderDescriptorTest, ProtectedFullAccessForAdministratorsAndSystemOnly) {
+  PrivateFolderDescriptor descriptor;
+  ASSERT_NE(nullptr, descriptor.get());
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  ASSERT_TRUE(GetSecurityDescriptorControl(descriptor.get(), &control, &revision));
+  EXPECT_TRUE(control & SE_DACL_PROTECTED);
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted));
+  ASSERT_TRUE(present);
+  ASSERT_NE(nullptr, dacl);
+  const WELL_KNOWN_SID_TYPE kExpected[] = {WinBuiltinAdministratorsSid, WinLocalSystemSid};
+  ASSERT_EQ(2u, dacl->AceCount);
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    void* ace = nullptr;
+    ASSERT_TRUE(GetAce(dacl, i, &ace));
+    auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+    EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, allowed->Header.AceType);
+    EXPECT_EQ(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, allowed->Header.AceFlags);
+    EXPECT_EQ(static_cast<DWORD>(FILE_ALL_ACCESS), allowed->Mask);
+    EXPECT_TRUE(IsWellKnownSid(&allowed->SidStart, kExpected[i])) << i;
+  }
+}
+
+}  // namespace
+}  // namespace installer
