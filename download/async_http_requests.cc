@@ -29,77 +29,108 @@ void CALLBACK CloseWhenSent(HINTERNET handle, DWORD_PTR context, DWORD status, v
 
 }  // namespace
 
-AsyncHttpRequests::AsyncHttpRequests()
-    : wake_event_(platform::WaitableEvent::ResetPolicy::kAutomatic,
-                  platform::WaitableEvent::InitialState::kNotSignaled),
-      owner_(this) {}
+struct AsyncHttpRequests::WorkerStart {
+  std::shared_ptr<State> state;
+  AsyncHttpRequests* owner;
+};
+
+AsyncHttpRequests::State::State()
+    : wake_event(platform::WaitableEvent::ResetPolicy::kAutomatic,
+                 platform::WaitableEvent::InitialState::kNotSignaled) {}
+
+AsyncHttpRequests::AsyncHttpRequests() : state_(std::make_shared<State>()) {}
 
 AsyncHttpRequests::~AsyncHttpRequests() { Shutdown(); }
 
 void AsyncHttpRequests::Post(const std::wstring& url) {
-  platform::AutoLock lock(lock_);
-  if (stopping_) return;
+  platform::AutoLock lock(state_->lock);
+  if (state_->stopping) return;
   // Started under the lock: two threads posting their first URL at once must not start
   // two workers.
   if (!thread_ && !InitializeThread()) {
     LOG(ERROR, "Post") << "Failed to create thread for async http requests";
     return;
   }
-  queue_.push_back(url);
-  wake_event_.Set();
+  state_->queue.push_back(url);
+  state_->wake_event.Set();
 }
 
 bool AsyncHttpRequests::InitializeThread() {
-  uintptr_t thread = _beginthreadex(nullptr, 0, &AsyncHttpRequests::ThreadMain, this, 0, nullptr);
-  if (thread == 0) return false;
+  auto* start = new WorkerStart{state_, this};
+  uintptr_t thread =
+      _beginthreadex(nullptr, 0, &AsyncHttpRequests::ThreadMain, start, 0, nullptr);
+  if (thread == 0) {
+    delete start;
+    return false;
+  }
   thread_.reset(reinterpret_cast<HANDLE>(thread));
   return true;
 }
 
 unsigned __stdcall AsyncHttpRequests::ThreadMain(void* parameter) {
-  static_cast<AsyncHttpRequests*>(parameter)->Run();
+  std::unique_ptr<WorkerStart> start(static_cast<WorkerStart*>(parameter));
+  Run(*start->state, start->owner);
   return 0;
 }
 
-void AsyncHttpRequests::Run() {
-  wake_event_.Wait();
+// `owner` is used only while the state says it is there: a worker left behind returns from
+// the call it was blocked in and ends without touching it.
+void AsyncHttpRequests::Run(State& state, AsyncHttpRequests* owner) {
   for (;;) {
-    lock_.Enter();
-    if (stopping_) {
-      lock_.Leave();
+    state.lock.Enter();
+    if (state.abandoned) {
+      state.lock.Leave();
       return;
     }
-    if (!queue_.empty()) {
-      std::wstring url = std::move(queue_.front());
-      queue_.pop_front();
-      lock_.Leave();
-      owner_->SendUrl(url);
+    if (!state.queue.empty()) {
+      std::wstring url = std::move(state.queue.front());
+      state.queue.pop_front();
+      state.lock.Leave();
+      owner->SendUrl(url);
       continue;
     }
-    lock_.Leave();
-    wake_event_.Wait();
+    const bool drained = state.stopping;
+    state.lock.Leave();
+    if (drained) return;
+    state.wake_event.Wait();
   }
 }
 
 void AsyncHttpRequests::Shutdown() {
   {
-    platform::AutoLock lock(lock_);
-    stopping_ = true;
+    platform::AutoLock lock(state_->lock);
+    if (state_->stopping && !thread_) return;
+    state_->stopping = true;
   }
   if (!thread_) return;
-  wake_event_.Set();
-  WaitForSingleObject(thread_.get(), INFINITE);
+  state_->wake_event.Set();
+  const bool ended = WaitForSingleObject(thread_.get(), kDrainMs) == WAIT_OBJECT_0;
+  size_t dropped = 0;
+  {
+    platform::AutoLock lock(state_->lock);
+    state_->abandoned = true;
+    dropped = state_->queue.size();
+    state_->queue.clear();
+  }
+  if (dropped > 0 || !ended) {
+    LOG(WARNING, "Shutdown") << "Statistics requests dropped at exit: " << dropped
+                             << (ended ? "" : "; the request in progress is left behind");
+  }
   thread_.reset();
-  platform::AutoLock lock(lock_);
-  queue_.clear();
 }
 
 bool AsyncHttpRequests::IsStoppingForTesting() {
-  platform::AutoLock lock(lock_);
-  return stopping_;
+  platform::AutoLock lock(state_->lock);
+  return state_->stopping;
 }
 
 void AsyncHttpRequests::SendUrl(const std::wstring& url) {
+  DownloadFailureInfo load_failure;
+  if (!LoadWinInetGuarded(&load_failure)) {
+    LOG(ERROR, "SendUrl") << "WinINet cannot be loaded to open " << url << ": "
+                          << DescribeException(load_failure);
+    return;
+  }
   platform::ScopedInternetHandle internet(
       InternetOpenW(kRequestUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!internet) {

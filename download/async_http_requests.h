@@ -3,8 +3,11 @@
 // `Post` queues a URL and returns at once, from any thread. One worker thread, started by the
 // first `Post`, sends the queued URLs one at a time in posting order with `SendUrl`, which
 // drops the connection as soon as the request has gone out: answers are never read and
-// nothing is retried. Destruction stops the worker after the request in progress (bounded by
-// the 2-second connect and send time-outs); URLs still queued are dropped unsent.
+// nothing is retried. The last pings of a run are queued just before it ends, so shutdown
+// lets the worker drain the queue for up to kDrainMs in all; what is left then is dropped
+// with a log line. A worker still blocked after that (a server that accepts the connection
+// and never answers, which Wine's WinINet waits for without a time-out) is left behind: it
+// shares only its own state with this object and sends nothing more.
 //
 // `SendUrl` is virtual so that tests can watch the queue without a network. A subclass that
 // overrides it must call `Shutdown` in its own destructor, before the parts the override
@@ -12,7 +15,9 @@
 #ifndef DOWNLOAD_ASYNC_HTTP_REQUESTS_H_
 #define DOWNLOAD_ASYNC_HTTP_REQUESTS_H_
 
+#include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 
 #include "platform/scoped_handle.h"
@@ -27,6 +32,9 @@ inline constexpr unsigned long kRequestTimeoutMs = 2000;
 
 class AsyncHttpRequests {
  public:
+  // How long shutdown lets the worker send what is queued, in all.
+  static constexpr uint32_t kDrainMs = 2000;
+
   AsyncHttpRequests();
   virtual ~AsyncHttpRequests();
   AsyncHttpRequests(const AsyncHttpRequests&) = delete;
@@ -43,21 +51,29 @@ class AsyncHttpRequests {
   bool IsStoppingForTesting();
 
  protected:
-  // Stops the worker and waits for it: the `SendUrl` in progress finishes, queued URLs are
-  // discarded. Idempotent; the destructor calls it too.
+  // Stops taking URLs, lets the worker send the queued ones for up to kDrainMs, then drops
+  // what is left (logged) and leaves a worker that is still busy behind. Idempotent; the
+  // destructor calls it too.
   void Shutdown();
 
  private:
+  // Shared by this object and its worker, which may outlive it.
+  struct State {
+    State();
+    platform::CriticalLock lock;
+    platform::WaitableEvent wake_event;
+    bool stopping = false;    // under lock: no more URLs are taken
+    bool abandoned = false;   // under lock: the owner is gone, send nothing more
+    std::deque<std::wstring> queue;  // under lock
+  };
+  struct WorkerStart;
+
   bool InitializeThread();
   static unsigned __stdcall ThreadMain(void* parameter);
-  void Run();
+  static void Run(State& state, AsyncHttpRequests* owner);
 
-  platform::ScopedKernelHandle thread_;
-  platform::CriticalLock lock_;  // guards stopping_, queue_ and the start of thread_
-  platform::WaitableEvent wake_event_;
-  bool stopping_ = false;
-  std::deque<std::wstring> queue_;
-  AsyncHttpRequests* owner_;
+  std::shared_ptr<State> state_;
+  platform::ScopedKernelHandle thread_;  // started under state_->lock
 };
 
 }  // namespace installer

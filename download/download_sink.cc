@@ -1,8 +1,20 @@
 #include "download/download_sink.h"
 
+#include "startup/logging.h"
+
 namespace installer {
 
-bool FileSink::Write(const void* data, uint32_t size) {
+bool DownloadSink::Write(const void* data, uint32_t size) {
+  if (size > limit_ - bytes_written_) {
+    LOG(ERROR, "Write") << "The answer is larger than the " << limit_
+                        << " bytes expected of it; the download is refused.";
+    SetLastError(ERROR_FILE_TOO_LARGE);
+    return false;
+  }
+  return Append(data, size);
+}
+
+bool FileSink::Append(const void* data, uint32_t size) {
   DWORD written = 0;
   if (WriteFile(file_, data, size, &written, nullptr) && written == size) {
     bytes_written_ += size;
@@ -28,7 +40,7 @@ bool FileSink::Reset() {
   return SetEndOfFile(file_) != FALSE;
 }
 
-bool StringSink::Write(const void* data, uint32_t size) {
+bool StringSink::Append(const void* data, uint32_t size) {
   if (size > 0) data_.append(static_cast<const char*>(data), size);
   bytes_written_ += size;
   return true;

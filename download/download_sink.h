@@ -3,6 +3,10 @@
 // A sink counts the bytes it holds (`bytes_written`). The download client resumes a request
 // at that offset when a sink that already holds bytes is handed to it, and calls `Reset`
 // when the server cannot resume, so the next attempt starts again from byte 0.
+//
+// Every sink has a size cap: a server cannot make the installer hold more than the caller
+// expects of the answer. A write past the cap is refused (ERROR_FILE_TOO_LARGE), logged once,
+// and the download fails.
 #ifndef DOWNLOAD_DOWNLOAD_SINK_H_
 #define DOWNLOAD_DOWNLOAD_SINK_H_
 
@@ -13,22 +17,33 @@
 
 namespace installer {
 
+// The largest setup archive (a file): well above any real one, and far from the 4 GB at
+// which a byte count of 32 bits would wrap.
+inline constexpr uint32_t kMaxArchiveBytes = 1024u << 20;
+
 class DownloadSink {
  public:
-  DownloadSink() = default;
+  explicit DownloadSink(uint32_t limit) : limit_(limit) {}
   DownloadSink(const DownloadSink&) = delete;
   DownloadSink& operator=(const DownloadSink&) = delete;
 
-  // Appends `size` bytes. On failure nothing is counted.
-  virtual bool Write(const void* data, uint32_t size) = 0;
+  // Appends `size` bytes. On failure (also past the cap) nothing is counted.
+  bool Write(const void* data, uint32_t size);
   // Discards everything held; bytes_written becomes 0.
   virtual bool Reset() = 0;
   virtual ~DownloadSink() = default;
 
   uint32_t bytes_written() const { return bytes_written_; }
+  uint32_t limit() const { return limit_; }
 
  protected:
+  // Stores `size` bytes after the ones held; the cap has been checked.
+  virtual bool Append(const void* data, uint32_t size) = 0;
+
   uint32_t bytes_written_ = 0;
+
+ private:
+  uint32_t limit_;
 };
 
 // Writes to a file handle that the caller opened for writing and keeps owning (the sink
@@ -36,31 +51,36 @@ class DownloadSink {
 // from an earlier attempt with the same sink.
 class FileSink : public DownloadSink {
  public:
-  explicit FileSink(HANDLE file) : file_(file) {}
+  explicit FileSink(HANDLE file, uint32_t limit = kMaxArchiveBytes)
+      : DownloadSink(limit), file_(file) {}
 
-  // True only when WriteFile succeeds and takes every byte.
-  bool Write(const void* data, uint32_t size) override;
   // Moves the file pointer to 0 and truncates the file there; returns the truncation's result.
   // bytes_written becomes 0 in every case.
   bool Reset() override;
 
   HANDLE file() const { return file_; }
 
+ protected:
+  // True only when WriteFile succeeds and takes every byte.
+  bool Append(const void* data, uint32_t size) override;
+
  private:
   HANDLE file_;
 };
 
-// Collects the bytes in memory. Write always succeeds.
+// Collects at most `limit` bytes in memory.
 class StringSink : public DownloadSink {
  public:
-  StringSink() = default;
+  explicit StringSink(uint32_t limit) : DownloadSink(limit) {}
 
-  bool Write(const void* data, uint32_t size) override;
   bool Reset() override;
 
   const std::string& data() const { return data_; }
   // Hands the collected bytes over (the sink keeps counting what it received).
   std::string* mutable_data() { return &data_; }
+
+ protected:
+  bool Append(const void* data, uint32_t size) override;
 
  private:
   std::string data_;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/test_log.h"
 #include "tests/support/test_paths.h"
 
 namespace installer {
@@ -53,7 +54,7 @@ TEST(FileSinkTest, AFailedWriteCountsNothing) {
 }
 
 TEST(StringSinkTest, AppendsAndResets) {
-  StringSink sink;
+  StringSink sink(kMaxArchiveBytes);
   EXPECT_TRUE(sink.Write("ab\0c", 4));
   EXPECT_TRUE(sink.Write(nullptr, 0));
   EXPECT_EQ(std::string("ab\0c", 4), sink.data());
@@ -61,6 +62,22 @@ TEST(StringSinkTest, AppendsAndResets) {
   EXPECT_TRUE(sink.Reset());
   EXPECT_EQ("", sink.data());
   EXPECT_EQ(0u, sink.bytes_written());
+}
+
+// A sink holds up to its cap and not a byte more; the refused write counts nothing.
+TEST(StringSinkTest, RefusesWritesPastItsCap) {
+  test_support::ScopedTestLog log;
+  StringSink sink(5);
+  EXPECT_TRUE(sink.Write("abc", 3));
+  EXPECT_FALSE(sink.Write("def", 3));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_TOO_LARGE), GetLastError());
+  EXPECT_TRUE(sink.Write("de", 2));
+  EXPECT_FALSE(sink.Write("f", 1));
+  EXPECT_EQ("abcde", sink.data());
+  EXPECT_EQ(5u, sink.bytes_written());
+  EXPECT_EQ(2, log.CountLines(L"larger than the 5 bytes expected"));
+  EXPECT_TRUE(sink.Reset());
+  EXPECT_TRUE(sink.Write("12345", 5));
 }
 
 }  // namespace

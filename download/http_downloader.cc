@@ -15,13 +15,22 @@ constexpr wchar_t kAcceptHeader[] = L"Accept: */*";
 constexpr uint32_t kEstimateIntervalMs = 60000;
 constexpr uint64_t kSlowDownloadSeconds = 121;
 
-// Called by WinINet on the thread inside InternetOpenUrlW. The request's context is the
-// address of the downloader's final_url, so the last redirect of the request stays there.
+// Called by WinINet on the thread inside InternetOpenUrlW, which runs in a guard. The
+// request's context is the downloader's fixed redirect buffer, so the last redirect of the
+// request stays there. Nothing here allocates: a fault abandons the guarded frames, and a
+// heap lock taken inside them would stay taken.
 void CALLBACK StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, void* info, DWORD) {
   if (status != INTERNET_STATUS_REDIRECT || context == 0 || info == nullptr) return;
-  std::wstring target;
-  auto copy = [&] { target.assign(static_cast<const wchar_t*>(info)); };
-  if (CallGuarded(copy, nullptr)) reinterpret_cast<std::wstring*>(context)->swap(target);
+  auto* target = reinterpret_cast<wchar_t*>(context);
+  const auto* source = static_cast<const wchar_t*>(info);
+  auto copy = [&] {
+    size_t n = 0;
+    for (; n + 1 < HttpDownloader::kMaxRedirectChars && source[n] != L'\0'; ++n) {
+      target[n] = source[n];
+    }
+    target[n] = L'\0';
+  };
+  if (!CallGuarded(copy, nullptr)) target[0] = L'\0';
 }
 
 class SystemTicks : public TickSource {
@@ -146,6 +155,15 @@ bool HttpDownloader::QueryNumber(DWORD info_level, DWORD* value) const {
 
 bool HttpDownloader::OpenDownload(const std::wstring& url, DownloadSink& sink) {
   ResetState();
+  DownloadFailureInfo load_failure;
+  if (!api_->Load(&load_failure)) {
+    exception_code_ = load_failure.exception_code;
+    exception_dll_ = load_failure.exception_dll;
+    exception_proc_ = load_failure.exception_proc;
+    LOG(ERROR, "OpenDownload") << "WinINet cannot be loaded to open url " << url << ": "
+                               << DescribeException(load_failure);
+    return false;
+  }
 
   InternetApiHandle internet;
   internet.reset(api_, api_->Open(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
@@ -159,13 +177,16 @@ bool HttpDownloader::OpenDownload(const std::wstring& url, DownloadSink& sink) {
 
   HINTERNET opened = nullptr;
   DWORD open_error = 0;
+  redirect_target_[0] = L'\0';
   auto open = [&] {
     opened = api_->OpenUrl(internet.get(), url.c_str(), kAcceptHeader, static_cast<DWORD>(-1),
-                           INTERNET_FLAG_RELOAD, reinterpret_cast<DWORD_PTR>(&final_url_));
+                           INTERNET_FLAG_RELOAD, reinterpret_cast<DWORD_PTR>(redirect_target_));
     open_error = GetLastError();
   };
   SehExceptionInfo raised;
-  if (!CallGuarded(open, &raised)) {
+  const bool returned = CallGuarded(open, &raised);
+  final_url_ = redirect_target_;
+  if (!returned) {
     exception_code_ = raised.code;
     exception_dll_ = raised.dll;
     exception_proc_ = raised.proc;
@@ -278,7 +299,8 @@ bool Download(const std::string& url, HANDLE cancel_event, DownloadSink& sink,
   return downloader->FinalizeDownload();
 }
 
-bool DownloadToFile(const std::string& url, const std::wstring& target, HANDLE cancel_event) {
+bool DownloadToFile(const std::string& url, const std::wstring& target, HANDLE cancel_event,
+                    uint32_t limit) {
   wchar_t folder[MAX_PATH + 1];
   DWORD folder_length = GetTempPathW(MAX_PATH + 1, folder);
   if (folder_length == 0 || folder_length > MAX_PATH) return false;
@@ -300,7 +322,7 @@ bool DownloadToFile(const std::string& url, const std::wstring& target, HANDLE c
   }
   bool ok;
   {
-    FileSink sink(file.get());
+    FileSink sink(file.get(), limit);
     ok = Download(url, cancel_event, sink);
   }
   file.reset();
@@ -315,8 +337,8 @@ bool DownloadToFile(const std::string& url, const std::wstring& target, HANDLE c
 }
 
 bool DownloadToString(const std::string& url, HANDLE cancel_event, std::string* out,
-                      HttpDownloader* downloader) {
-  StringSink sink;
+                      HttpDownloader* downloader, uint32_t limit) {
+  StringSink sink(limit);
   bool ok = Download(url, cancel_event, sink, downloader);
   if (downloader != nullptr) downloader->DetachSink();
   if (!ok) return false;

@@ -26,6 +26,13 @@
 
 namespace installer {
 
+// Size caps of the answers the installer keeps, each well above any real answer: past its cap
+// a download fails (the setup archive's is kMaxArchiveBytes).
+inline constexpr uint32_t kMaxStatusAnswerBytes = 4096;          // the body is never used
+inline constexpr uint32_t kMaxVariationsSeedBytes = 8u << 20;
+inline constexpr uint32_t kMaxConfigArchiveBytes = 32u << 20;
+inline constexpr uint32_t kMaxAnswerBytes = 16u << 20;           // any other answer in memory
+
 // Receives the progress of `DownloadWithProgress`. Called on the downloading thread.
 class DownloadObserver {
  public:
@@ -55,6 +62,8 @@ class HttpDownloader {
  public:
   // Size of the one read buffer.
   static constexpr uint32_t kBufferSize = 32768;
+  // Longest redirect target kept, with its terminator (INTERNET_MAX_URL_LENGTH).
+  static constexpr size_t kMaxRedirectChars = 2084;
 
   // Uses WinINet.
   HttpDownloader();
@@ -65,8 +74,8 @@ class HttpDownloader {
   HttpDownloader& operator=(const HttpDownloader&) = delete;
 
   // Starts a fresh download of `url` into `sink` (borrowed; must outlive the reads). False
-  // when the session or the request cannot be opened or opening raised an exception (see
-  // `failure_info`). When the sink holds bytes the request is moved to that offset; when the
+  // when WinINet cannot be loaded, the session or the request cannot be opened, or opening
+  // raised an exception (see `failure_info`). When the sink holds bytes the request is moved to that offset; when the
   // server refuses, the error is recorded and the sink reset, the open still succeeds and
   // the attempt then fails at the first read.
   bool OpenDownload(const std::wstring& url, DownloadSink& sink);
@@ -114,6 +123,8 @@ class HttpDownloader {
   InternetApiHandle request_;
   std::vector<uint8_t> buffer_storage_;
   uint8_t* buffer_ = nullptr;  // 32-byte aligned, inside buffer_storage_
+  // Written by the status callback during the open (see http_downloader.cc).
+  wchar_t redirect_target_[kMaxRedirectChars] = {};
 };
 
 // Plain loop: opens `url` (ASCII, widened byte by byte), reads until the body ends and
@@ -123,14 +134,16 @@ class HttpDownloader {
 bool Download(const std::string& url, HANDLE cancel_event, DownloadSink& sink,
               HttpDownloader* downloader = nullptr);
 
-// Downloads into a fresh temporary file ("jx" prefix, temp folder) and moves it onto
-// `target` (replacing it, copying across volumes). The temporary file is always deleted;
-// `target` is untouched on failure.
-bool DownloadToFile(const std::string& url, const std::wstring& target, HANDLE cancel_event);
+// Downloads at most `limit` bytes into a fresh temporary file ("jx" prefix, temp folder) and
+// moves it onto `target` (replacing it, copying across volumes). The temporary file is always
+// deleted; `target` is untouched on failure.
+bool DownloadToFile(const std::string& url, const std::wstring& target, HANDLE cancel_event,
+                    uint32_t limit = kMaxConfigArchiveBytes);
 
-// Downloads into memory; on success, and only then, the bytes are swapped into `*out`.
+// Downloads at most `limit` bytes into memory; on success, and only then, the bytes are
+// swapped into `*out`.
 bool DownloadToString(const std::string& url, HANDLE cancel_event, std::string* out,
-                      HttpDownloader* downloader = nullptr);
+                      HttpDownloader* downloader = nullptr, uint32_t limit = kMaxAnswerBytes);
 
 // One attempt with progress, time estimate and cancel, for the setup archive. Resumes when
 // `sink` holds bytes. `cancel_event` and `observer` may be null; every out parameter may be

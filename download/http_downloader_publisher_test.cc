@@ -107,7 +107,7 @@ TEST(HttpDownloaderPublisherTest, EveryServerBehaviourEndsInItsResult) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ScopedTestLog log;
-    StringSink sink;
+    StringSink sink(kMaxArchiveBytes);
     Outcome outcome = Fetch(c.url + wm, sink);
     EXPECT_EQ(c.ok, outcome.ok);
     if (!c.error.empty() && c.error.back() == L'-') {
@@ -148,7 +148,7 @@ TEST(HttpDownloaderPublisherTest, EveryServerBehaviourEndsInItsResult) {
 }
 
 TEST(HttpDownloaderPublisherTest, ProgressRunsFromZeroToOne) {
-  StringSink sink;
+  StringSink sink(kMaxArchiveBytes);
   RecordingObserver observer;
   Outcome outcome = Fetch(Https("/gen/300000"), sink, nullptr, &observer);
   ASSERT_TRUE(outcome.ok);
@@ -171,7 +171,7 @@ TEST(HttpDownloaderPublisherTest, ResumeEitherContinuesTheFileOrEmptiesTheSink) 
   const char* paths[] = {"/gen/50000", "/f/no_range/gen/50000"};
   for (const char* path : paths) {
     SCOPED_TRACE(path);
-    StringSink sink;
+    StringSink sink(kMaxArchiveBytes);
     std::string head = PublisherPattern(0, 1000);
     ASSERT_TRUE(sink.Write(head.data(), 1000));
     Outcome first = Fetch(Https(path), sink);
@@ -191,7 +191,7 @@ TEST(HttpDownloaderPublisherTest, ResumeEitherContinuesTheFileOrEmptiesTheSink) 
 TEST(HttpDownloaderPublisherTest, CancelDuringAStalledAnswerEndsAtTheNextChunk) {
   ScopedTestLog log;
   HANDLE cancel = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  StringSink sink;
+  StringSink sink(kMaxArchiveBytes);
   RecordingObserver observer;
   observer.after_call = [&] {
     if (observer.calls.back() != "progress 0" && observer.calls.back().rfind("progress", 0) == 0) {
@@ -299,7 +299,7 @@ TEST(HttpDownloaderPublisherTest, VariationsHeadersAreReadAfterTheDownload) {
 }
 
 TEST(HttpDownloaderPublisherTest, ManyDownloadsLeaveNoHandleBehind) {
-  StringSink warm_up;
+  StringSink warm_up(kMaxArchiveBytes);
   ASSERT_TRUE(Fetch(Https("/gen/1000"), warm_up).ok);
   Sleep(200);
   int before = CountOpenHandles();
@@ -307,7 +307,7 @@ TEST(HttpDownloaderPublisherTest, ManyDownloadsLeaveNoHandleBehind) {
   const char* paths[] = {"/gen/20000", "/f/status=404/gen/10", "/f/drop_after=5000/gen/20000",
                          "/f/redirect=2/gen/100", "/f/drop_after=5000,drop_mode=fin/gen/20000"};
   for (int i = 0; i < 40; ++i) {
-    StringSink sink;
+    StringSink sink(kMaxArchiveBytes);
     Fetch(Https(paths[i % 5]), sink);
     std::string body;
     DownloadToString(platform::Narrow(Https("/gen/100")), nullptr, &body);

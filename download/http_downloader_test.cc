@@ -38,17 +38,19 @@ constexpr uint32_t kNoEstimate = DownloadObserver::kNoEstimate;
 // A sink that takes `capacity` bytes and then fails like a full disk.
 class FullDiskSink : public DownloadSink {
  public:
-  explicit FullDiskSink(uint32_t capacity) : capacity_(capacity) {}
-  bool Write(const void*, uint32_t size) override {
+  explicit FullDiskSink(uint32_t capacity) : DownloadSink(kMaxArchiveBytes), capacity_(capacity) {}
+  bool Reset() override {
+    bytes_written_ = 0;
+    return true;
+  }
+
+ protected:
+  bool Append(const void*, uint32_t size) override {
     if (bytes_written_ + size > capacity_) {
       SetLastError(ERROR_DISK_FULL);
       return false;
     }
     bytes_written_ += size;
-    return true;
-  }
-  bool Reset() override {
-    bytes_written_ = 0;
     return true;
   }
 
@@ -98,7 +100,7 @@ TEST(HttpDownloaderTest, OpensTheRequestAsTheServersExpectIt) {
   api.SetResponse(kUrl, Body(100000));
   {
     HttpDownloader downloader(&api);
-    StringSink sink;
+    StringSink sink(kMaxArchiveBytes);
     ASSERT_TRUE(downloader.OpenDownload(kUrl, sink));
     EXPECT_EQ(L"Zorvin.Browser lite installer", api.agent);
     EXPECT_EQ(static_cast<DWORD>(INTERNET_OPEN_TYPE_PRECONFIG), api.access_type);
@@ -176,7 +178,7 @@ TEST(HttpDownloaderTest, EveryFailureEndsWithItsErrorTagAndLogLine) {
     FakeResponse response = Body(70000, 30000);
     c.setup(api, response);
     api.SetResponse(kUrl, response);
-    StringSink memory;
+    StringSink memory(kMaxArchiveBytes);
     FullDiskSink disk(c.sink_capacity);
     DownloadSink& sink = c.sink_capacity ? static_cast<DownloadSink&>(disk) : memory;
     Outcome outcome = Attempt(api, sink);
@@ -211,7 +213,7 @@ TEST(HttpDownloaderTest, AnErrorIsStickyAndFinalizeAddsNothing) {
   response.fail_read_at = 30000;
   api.SetResponse(kUrl, response);
   HttpDownloader downloader(&api);
-  StringSink sink;
+  StringSink sink(kMaxArchiveBytes);
   ASSERT_TRUE(downloader.OpenDownload(kUrl, sink));
   EXPECT_EQ(30000u, downloader.ReadChunk());
   EXPECT_EQ(0u, downloader.ReadChunk());
@@ -238,7 +240,7 @@ TEST(HttpDownloaderTest, ZeroByteBodyAndMissingLengthReportOnlyStartAndEnd) {
     FakeResponse response = Body(c.size, 20000);
     response.send_length = c.send_length;
     api.SetResponse(kUrl, response);
-    StringSink sink;
+    StringSink sink(kMaxArchiveBytes);
     RecordingObserver observer;
     Outcome outcome = Attempt(api, sink, nullptr, nullptr, &observer);
     EXPECT_TRUE(outcome.ok);
@@ -279,7 +281,7 @@ TEST(HttpDownloaderTest, ProgressFollowsTheSinkAndEstimatesComeOnceAMinute) {
     FakeResponse response = Body(c.size, c.chunk);
     response.announced_length = c.announced;
     api.SetResponse(kUrl, response);
-    StringSink sink;
+    StringSink sink(kMaxArchiveBytes);
     RecordingObserver observer;
     ScriptedTicks ticks(c.ticks);
     Outcome outcome = Attempt(api, sink, &ticks, nullptr, &observer);
@@ -290,7 +292,7 @@ TEST(HttpDownloaderTest, ProgressFollowsTheSinkAndEstimatesComeOnceAMinute) {
   // The fractions of the first case, chunk by chunk.
   FakeInternetApi api;
   api.SetResponse(kUrl, Body(130000, 30000));
-  StringSink sink;
+  StringSink sink(kMaxArchiveBytes);
   RecordingObserver observer;
   Attempt(api, sink, nullptr, nullptr, &observer);
   EXPECT_THAT(observer.calls,
@@ -375,7 +377,7 @@ TEST(HttpDownloaderTest, CancelStopsBeforeTheNextChunkWithoutFinalizing) {
     FakeResponse response = Body(200000, 32768);
     response.on_read = [cancel](size_t) { SetEvent(cancel); };
     api.SetResponse(kUrl, response);
-    StringSink sink;
+    StringSink sink(kMaxArchiveBytes);
     RecordingObserver observer;
     Outcome outcome = Attempt(api, sink, nullptr, cancel, &observer);
     EXPECT_FALSE(outcome.ok);
@@ -447,7 +449,7 @@ TEST(HttpDownloaderTest, ExceptionsInsideTheOpenBecomeAFailedDownload) {
     response.redirects = {L"https://fake.example/moved"};
     response.on_open = c.raise;
     api.SetResponse(kUrl, response);
-    StringSink sink;
+    StringSink sink(kMaxArchiveBytes);
     Outcome outcome = Attempt(api, sink);
     EXPECT_FALSE(outcome.ok);
     EXPECT_EQ(c.code, outcome.failure.exception_code);
@@ -471,11 +473,11 @@ TEST(HttpDownloaderTest, ANewOpenStartsFromACleanState) {
   api.SetResponse(L"https://fake.example/broken", broken);
   api.SetResponse(kUrl, Body(10));
   HttpDownloader downloader(&api);
-  StringSink sink;
+  StringSink sink(kMaxArchiveBytes);
   EXPECT_FALSE(downloader.OpenDownload(L"https://fake.example/broken", sink));
   EXPECT_EQ(0xC06D007Eu, downloader.exception_code());
   EXPECT_EQ(L"https://fake.example/elsewhere", downloader.final_url());
-  StringSink sink2;
+  StringSink sink2(kMaxArchiveBytes);
   ASSERT_TRUE(downloader.OpenDownload(kUrl, sink2));
   EXPECT_EQ(0u, downloader.exception_code());
   EXPECT_EQ("", downloader.exception_dll());
@@ -500,7 +502,7 @@ TEST(HttpDownloaderTest, FinalUrlHoldsTheLastRedirect) {
     FakeResponse response = Body(10);
     response.redirects = c.redirects;
     api.SetResponse(kUrl, response);
-    StringSink sink;
+    StringSink sink(kMaxArchiveBytes);
     Outcome outcome = Attempt(api, sink);
     EXPECT_TRUE(outcome.ok);
     EXPECT_EQ(c.final_url, outcome.final_url);
@@ -518,7 +520,7 @@ TEST(HttpDownloaderTest, HeadersAreReadAsRawBytesWithOneRetryForLongValues) {
   api.SetResponse(kUrl, response);
   HttpDownloader downloader(&api);
   EXPECT_EQ("", downloader.GetHeader("X-Country"));  // nothing open yet
-  StringSink sink;
+  StringSink sink(kMaxArchiveBytes);
   ASSERT_TRUE(downloader.OpenDownload(kUrl, sink));
   struct Case {
     const char* name;
@@ -564,11 +566,11 @@ TEST(HttpDownloaderTest, DownloadToStringKeepsTheCallersDownloaderReadable) {
 TEST(HttpDownloaderTest, FailureRecordIsWrittenOnlyWhenOpeningFails) {
   FakeInternetApi api;
   api.SetResponse(kUrl, Body(10));
-  StringSink sink;
+  StringSink sink(kMaxArchiveBytes);
   Outcome good = Attempt(api, sink);
   EXPECT_TRUE(good.ok);
   EXPECT_EQ(1u, good.failure.exception_code);
-  StringSink sink2;
+  StringSink sink2(kMaxArchiveBytes);
   FakeInternetApi unknown;  // no response: the open fails
   Outcome bad = Attempt(unknown, sink2);
   EXPECT_FALSE(bad.ok);

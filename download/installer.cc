@@ -207,7 +207,7 @@ void Installer::ReportStatus(bool success, const std::wstring& url, int32_t atte
   report.error = error;
   report.final_url = final_url;
 
-  StringSink sink;
+  StringSink sink(kMaxStatusAnswerBytes);
   std::wstring report_error;
   std::wstring report_final_url;
   if (!Download(DownloadStatusUrl(data, report), sink, &report_error, &report_final_url)) {
@@ -218,7 +218,7 @@ void Installer::ReportStatus(bool success, const std::wstring& url, int32_t atte
 }
 
 void Installer::ReportInstallationFinished(bool success) {
-  StringSink sink;
+  StringSink sink(kMaxStatusAnswerBytes);
   std::wstring error;
   std::wstring final_url;
   if (!Download(InstallationFinishedUrl(CurrentStatusData(), success), sink, &error, &final_url)) {

@@ -11,11 +11,18 @@
 
 #include <utility>
 
+#include "download/open_url_guarded.h"
+
 namespace installer {
 
 class InternetApi {
  public:
   virtual ~InternetApi() = default;
+
+  // Makes sure the library and every function of it are there before the first call, so
+  // that no later call can fail to load; false, with what was raised, when they are not.
+  // The system's runs `LoadWinInetGuarded`; a stand-in has nothing to load.
+  virtual bool Load(DownloadFailureInfo* failure) { return true; }
 
   // Each call has the contract and the last-error behaviour of the WinINet function named.
   virtual HINTERNET Open(const wchar_t* agent, DWORD access_type, const wchar_t* proxy,

@@ -28,6 +28,12 @@ struct DownloadFailureInfo {
   std::string exception_proc;
 };
 
+// Loads WinINet and binds every function the program imports from it, once per process,
+// inside a structured-exception guard: afterwards no WinINet call can raise a delay-load
+// failure. False when that failed, with what was raised in `*failure` (may be null); every
+// later call gives the same answer.
+bool LoadWinInetGuarded(DownloadFailureInfo* failure);
+
 // Calls InternetOpenUrlW with the given arguments inside a structured-exception guard.
 // Returns the request handle (owned by the caller), or null when the call failed or raised.
 // `exception` (may be null) is cleared first and then filled when the call raised; the

@@ -15,7 +15,9 @@ void FetchVariationsSeed(const std::string& url, const platform::FilePath& targe
   // The downloader stays alive after the body is in: the headers are read from its request.
   HttpDownloader downloader;
   VariationsSeed seed;
-  if (!DownloadToString(url, cancel->handle(), &seed.body, &downloader)) return;
+  if (!DownloadToString(url, cancel->handle(), &seed.body, &downloader, kMaxVariationsSeedBytes)) {
+    return;
+  }
   seed.signature = downloader.GetHeader(kSeedSignatureHeader);
   if (seed.signature.empty()) return;
   seed.last_modified = downloader.GetHeader(kLastModifiedHeader);

@@ -181,7 +181,7 @@ class RecordingCreator : public FolderCreator {
 TEST(FileUtilTest, MakeTempFolderInGivesUpAfterFiftyAttempts) {
   RecordingCreator creator(0);
   FilePath folder(L"untouched");
-  EXPECT_FALSE(MakeTempFolderInForTesting(FilePath(L"C:\\base"), L"x", &creator, &folder));
+  EXPECT_FALSE(MakeTempFolderIn(FilePath(L"C:\\base"), L"x", &creator, &folder));
   EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
   EXPECT_EQ(L"untouched", folder.value());
   ASSERT_EQ(50u, creator.attempts.size());
@@ -194,7 +194,7 @@ TEST(FileUtilTest, MakeTempFolderInGivesUpAfterFiftyAttempts) {
 TEST(FileUtilTest, MakeTempFolderInKeepsTryingUntilOneIsCreated) {
   RecordingCreator creator(3);
   FilePath folder;
-  EXPECT_TRUE(MakeTempFolderInForTesting(FilePath(L"C:\\base"), L"x", &creator, &folder));
+  EXPECT_TRUE(MakeTempFolderIn(FilePath(L"C:\\base"), L"x", &creator, &folder));
   ASSERT_EQ(3u, creator.attempts.size());
   EXPECT_EQ(creator.attempts[2], folder);
 }

@@ -147,27 +147,30 @@ ResourceBitmap DrawFirstSlide(const FirstSlideContent& content) {
   return ResourceBitmap(bitmap.get());
 }
 
-SlideDownloader::SlideDownloader() = default;
+SlideDownloader::SlideDownloader() : state_(std::make_shared<State>()) {}
 
 SlideDownloader::~SlideDownloader() { Stop(); }
 
 bool SlideDownloader::Start(const ResourceBitmap& first_slide, const std::wstring& base_url) {
   {
-    platform::AutoLock hold(lock_);
-    if (slides_.empty()) slides_.push_back(first_slide);
+    platform::AutoLock hold(state_->lock);
+    if (state_->slides.empty()) state_->slides.push_back(first_slide);
   }
   if (thread_) {
     LOG(ERROR, "Start") << "The slide download was started before";
     return false;
   }
-  base_url_ = base_url;
-  running_ = true;
-  downloading_ = true;
+  state_->base_url = base_url;
+  state_->running = true;
+  state_->downloading = true;
+  // The thread holds its own reference to the state.
+  auto* reference = new std::shared_ptr<State>(state_);
   thread_.reset(reinterpret_cast<HANDLE>(
-      _beginthreadex(nullptr, 0, &SlideDownloader::ThreadMain, this, 0, nullptr)));
+      _beginthreadex(nullptr, 0, &SlideDownloader::ThreadMain, reference, 0, nullptr)));
   if (!thread_) {
-    running_ = false;
-    downloading_ = false;
+    delete reference;
+    state_->running = false;
+    state_->downloading = false;
     LOG(ERROR, "Start") << "Failed to start the slide download thread";
     return false;
   }
@@ -175,47 +178,61 @@ bool SlideDownloader::Start(const ResourceBitmap& first_slide, const std::wstrin
 }
 
 void SlideDownloader::Stop() {
-  running_ = false;
+  state_->running = false;
   if (thread_) {
-    WaitForSingleObject(thread_.get(), INFINITE);
+    if (WaitForSingleObject(thread_.get(), kStopWaitMs) == WAIT_TIMEOUT) {
+      LOG(WARNING, "Stop") << "The slide download does not end; it is left behind.";
+    }
     thread_.reset();
   }
-  platform::AutoLock hold(lock_);
-  slides_.clear();
+  platform::AutoLock hold(state_->lock);
+  state_->slides.clear();
 }
 
 ResourceBitmap SlideDownloader::GetSlide(uint32_t index) {
-  platform::AutoLock hold(lock_);
-  if (slides_.empty()) return ResourceBitmap();
-  return slides_[index % slides_.size()];
+  platform::AutoLock hold(state_->lock);
+  if (state_->slides.empty()) return ResourceBitmap();
+  return state_->slides[index % state_->slides.size()];
 }
 
 uint32_t SlideDownloader::slide_count() {
-  platform::AutoLock hold(lock_);
-  return static_cast<uint32_t>(slides_.size());
+  platform::AutoLock hold(state_->lock);
+  return static_cast<uint32_t>(state_->slides.size());
 }
 
 unsigned __stdcall SlideDownloader::ThreadMain(void* param) {
-  static_cast<SlideDownloader*>(param)->Run();
+  std::unique_ptr<std::shared_ptr<State>> reference(static_cast<std::shared_ptr<State>*>(param));
+  Run(**reference);
   return 0;
 }
 
-void SlideDownloader::Run() {
+void SlideDownloader::Run(State& state) {
   int failures = 0;
-  while (running_ && failures < kMaxConsecutiveFailures) {
-    if (DownloadImage()) {
+  while (state.running && failures < kMaxConsecutiveFailures) {
+    uint32_t count = 0;
+    {
+      platform::AutoLock hold(state.lock);
+      count = static_cast<uint32_t>(state.slides.size());
+    }
+    if (count >= kMaxSlides) break;
+    if (DownloadImage(state)) {
       failures = 0;
     } else {
       ++failures;
     }
   }
-  downloading_ = false;
+  state.downloading = false;
 }
 
-bool SlideDownloader::DownloadImage() {
-  const std::wstring url = SlideUrl(base_url_, slide_count() + 1);
+bool SlideDownloader::DownloadImage(State& state) {
+  uint32_t number = 0;
+  {
+    platform::AutoLock hold(state.lock);
+    number = static_cast<uint32_t>(state.slides.size()) + 1;
+  }
+  const std::wstring url = SlideUrl(state.base_url, number);
   std::string data;
-  if (!Fetch(url, &data)) return false;
+  if (!Fetch(state, url, &data)) return false;
   // Slide files are drawn for double resolution.
   ResourceBitmap slide;
   if (!slide.LoadFromBytes(data, GetDeviceScaleFactor() * 0.5)) {
@@ -223,21 +240,28 @@ bool SlideDownloader::DownloadImage() {
         << "Failed to load a background slide bitmap from data downloaded from " << url;
     return false;
   }
-  platform::AutoLock hold(lock_);
-  slides_.push_back(std::move(slide));
+  if (slide.pixel_width() > kMaxSlideSide || slide.pixel_height() > kMaxSlideSide) {
+    LOG(ERROR, "DownloadImage") << "The slide from " << url << " is " << slide.pixel_width()
+                                << " x " << slide.pixel_height() << " pixels; refused.";
+    return false;
+  }
+  platform::AutoLock hold(state.lock);
+  // A downloader that stopped meanwhile has let its slides go; it gets no new one.
+  if (!state.running) return false;
+  state.slides.push_back(std::move(slide));
   return true;
 }
 
-bool SlideDownloader::Fetch(const std::wstring& url, std::string* data) {
+bool SlideDownloader::Fetch(State& state, const std::wstring& url, std::string* data) {
   const uint32_t start = GetTickCount();
   HttpDownloader downloader;
-  StringSink sink;
+  StringSink sink(kMaxSlideBytes);
   if (!downloader.OpenDownload(url, sink)) return false;
-  while (running_) {
+  while (state.running) {
     if (downloader.ReadChunk() == 0) break;
     if (GetTickCount() - start > kDownloadLimitMs) return false;
   }
-  if (!running_ || GetTickCount() - start > kDownloadLimitMs) return false;
+  if (!state.running || GetTickCount() - start > kDownloadLimitMs) return false;
   if (!downloader.FinalizeDownload()) return false;
   data->swap(*sink.mutable_data());
   return true;
@@ -245,9 +269,9 @@ bool SlideDownloader::Fetch(const std::wstring& url, std::string* data) {
 
 bool SlideDownloader::FetchSlideForTesting(const std::wstring& url, std::string* data) {
   if (thread_) return false;
-  running_ = true;
-  const bool fetched = Fetch(url, data);
-  running_ = false;
+  state_->running = true;
+  const bool fetched = Fetch(*state_, url, data);
+  state_->running = false;
   return fetched;
 }
 

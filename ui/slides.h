@@ -73,9 +73,16 @@ class SlideDownloader : public SlideSource {
   static constexpr uint32_t kDownloadLimitMs = 5000;
   // Failures in a row after which the thread stops downloading.
   static constexpr int kMaxConsecutiveFailures = 10;
+  // Slide files are numbered 02 to 99: with the first slide, 99 slides at most.
+  static constexpr uint32_t kMaxSlides = 99;
+  // A slide file larger than this, or a picture wider or taller than this, is refused.
+  static constexpr uint32_t kMaxSlideBytes = 2u << 20;
+  static constexpr int kMaxSlideSide = 2048;
+  // How long `Stop` waits for the thread before it leaves it behind.
+  static constexpr uint32_t kStopWaitMs = 2000;
 
   SlideDownloader();
-  // Stops and joins the thread.
+  // Stops the thread.
   ~SlideDownloader() override;
   SlideDownloader(const SlideDownloader&) = delete;
   SlideDownloader& operator=(const SlideDownloader&) = delete;
@@ -84,31 +91,39 @@ class SlideDownloader : public SlideSource {
   // URL of the brand, ending in "/"). False (logged) when the thread cannot be started or
   // the downloader was started before; slide 0 is held in either case.
   bool Start(const ResourceBitmap& first_slide, const std::wstring& base_url);
-  // Clears the running flag, waits for the thread to end (a download in progress stops
-  // after its current chunk) and frees the slides. Safe to call more than once.
+  // Clears the running flag, waits up to kStopWaitMs for the thread to end (a download in
+  // progress stops after its current chunk) and frees the slides. A thread still blocked
+  // then (a server that accepted the connection and never answers) is left behind, logged:
+  // it shares only its own state, ends when its call returns, and keeps nothing it fetches.
+  // Safe to call more than once.
   void Stop();
 
   ResourceBitmap GetSlide(uint32_t index) override;
   uint32_t slide_count();
   // Whether the thread is still downloading (false once it gave up or was stopped).
-  bool downloading() const { return downloading_.load(); }
+  bool downloading() const { return state_->downloading.load(); }
 
-  // One download of `url` into `data` with the time limit, as the thread runs it for each
-  // slide, on the calling thread of a downloader that was not started (for tests).
+  // One download of `url` into `data` with the time and size limits, as the thread runs it
+  // for each slide, on the calling thread of a downloader that was not started (for tests).
   bool FetchSlideForTesting(const std::wstring& url, std::string* data);
 
  private:
-  static unsigned __stdcall ThreadMain(void* param);
-  void Run();
-  // One slide: download, decode, append. True when a slide was added.
-  bool DownloadImage();
-  bool Fetch(const std::wstring& url, std::string* data);
+  // What the thread works on, shared by the downloader and its thread.
+  struct State {
+    platform::CriticalLock lock;
+    std::vector<ResourceBitmap> slides;  // under lock
+    std::wstring base_url;
+    std::atomic<bool> running{false};
+    std::atomic<bool> downloading{false};
+  };
 
-  platform::CriticalLock lock_;
-  std::vector<ResourceBitmap> slides_;  // under lock_
-  std::wstring base_url_;
-  std::atomic<bool> running_{false};
-  std::atomic<bool> downloading_{false};
+  static unsigned __stdcall ThreadMain(void* param);
+  static void Run(State& state);
+  // One slide: download, decode, append. True when a slide was added.
+  static bool DownloadImage(State& state);
+  static bool Fetch(State& state, const std::wstring& url, std::string* data);
+
+  std::shared_ptr<State> state_;
   platform::ScopedKernelHandle thread_;
 };
 

@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """The publisher's web services, played locally for the tests and the demo.
 
-One process serves three ports on 127.0.0.1 only:
+One process serves four ports on 127.0.0.1 only:
   PORT      HTTPS with <pki>/tls.pem (localhost and 127.0.0.1): every endpoint
   PORT + 1  plain HTTP, the same endpoints (for redirects from HTTP to HTTPS)
   PORT + 2  HTTPS with <pki>/tls_wrong_name.pem (a certificate for another name)
+  PORT + 3  accepts connections and never answers, not even the TLS handshake
 
 Faults are chosen per request, so that parallel tests never disturb each other:
   * in the URL path: /f/<fault>,<fault>,.../<endpoint path>, e.g. /f/drop_pct=50/gen/100000
@@ -381,9 +382,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
             headers["Content-Range"] = "bytes %d-%d/%d" % (start, end - 1, total)
         headers["Accept-Ranges"] = "none" if plan.get("no_range") else "bytes"
 
+        if plan.get("never_answer"):
+            # The request was read; nothing ever comes back, until the client goes away.
+            self.stall(24 * 3600 * 1000)
+            self.close_connection = True
+            return
+
         length = end - start
+        chunked = bool(plan.get("chunked"))
         closing = any(k in plan for k in ("no_length", "wrong_length", "drop_after", "drop_pct", "stall_after"))
-        if "wrong_length" in plan:
+        if chunked:
+            headers["Transfer-Encoding"] = "chunked"
+        elif "wrong_length" in plan:
             headers["Content-Length"] = str(int(plan["wrong_length"]))
         elif not plan.get("no_length"):
             headers["Content-Length"] = str(length)
@@ -414,7 +424,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 n = min(chunk, len(block) - pos)
                 if stall_at is not None and sent < stall_at:
                     n = min(n, stall_at - sent)
-                self.wfile.write(block[pos:pos + n])
+                if chunked:
+                    self.wfile.write(b"%x\r\n" % n + block[pos:pos + n] + b"\r\n")
+                else:
+                    self.wfile.write(block[pos:pos + n])
                 pos += n
                 sent += n
                 self.bytes_sent = sent
@@ -430,6 +443,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.publisher.touch()
         if limit < length:
             self.drop(plan.get("drop_mode", "rst"))
+        elif chunked:
+            self.wfile.write(b"0\r\n\r\n")
 
     def parse_range(self, value, total):
         if not value.startswith("bytes=") or "," in value:
@@ -542,6 +557,8 @@ class Server(http.server.ThreadingHTTPServer):
         super().__init__(address, Handler)
 
     def finish_request(self, request, client_address):
+        if self.kind == "silent":
+            return self.hold_silently(request)
         # The TLS handshake runs on the connection's own thread, so a client that stalls in
         # it (or rejects the certificate) does not hold up the accept loop.
         if self.context is not None:
@@ -560,6 +577,25 @@ class Server(http.server.ThreadingHTTPServer):
             Handler(request, client_address, self)
         except (ConnectionError, ssl.SSLError, OSError):
             pass
+
+    def hold_silently(self, request):
+        """Keeps an accepted connection open without a byte, until the client closes it."""
+        self.publisher.record({"time": time.time(), "port": self.kind, "method": "", "path": "",
+                               "raw_path": "", "query": "", "headers": {}, "faults": {},
+                               "script": None, "status": 0, "bytes_sent": 0,
+                               "note": "accepted, never answered"})
+        request.settimeout(0.2)
+        try:
+            while not self.publisher.stopping.is_set():
+                self.publisher.touch()
+                try:
+                    if request.recv(4096) == b"":
+                        break
+                except socket.timeout:
+                    pass
+        except OSError:
+            pass
+        request.close()
 
     def handle_error(self, request, client_address):
         pass
@@ -610,7 +646,8 @@ def main():
     wrong_ctx = tls_context(os.path.join(args.pki, "tls_wrong_name.pem"),
                             os.path.join(args.pki, "tls_wrong_name.key"))
     for kind, port, ctx in (("tls", args.port, main_ctx), ("plain", args.port + 1, None),
-                            ("wrong_name", args.port + 2, wrong_ctx)):
+                            ("wrong_name", args.port + 2, wrong_ctx),
+                            ("silent", args.port + 3, None)):
         servers.append(Server(("127.0.0.1", port), kind, publisher, ctx, servers))
     threads = [threading.Thread(target=s.serve_forever, kwargs={"poll_interval": 0.2}, daemon=True)
                for s in servers]
@@ -619,8 +656,9 @@ def main():
     if args.pidfile:
         with open(args.pidfile, "w") as f:
             f.write(str(os.getpid()))
-    print("fake publisher: pid %d, https://localhost:%d (plain %d, wrong name %d), log %s"
-          % (os.getpid(), args.port, args.port + 1, args.port + 2, args.log), flush=True)
+    print("fake publisher: pid %d, https://localhost:%d (plain %d, wrong name %d, silent %d), "
+          "log %s" % (os.getpid(), args.port, args.port + 1, args.port + 2, args.port + 3,
+                      args.log), flush=True)
     watchdog(publisher, servers, args.idle_timeout, args.parent_pid)
     for s in servers:
         s.server_close()

@@ -18,12 +18,15 @@ namespace {
 // Counts the bytes and drops them, so that the figure is the download client's alone.
 class DiscardingSink : public installer::DownloadSink {
  public:
-  bool Write(const void*, uint32_t size) override {
-    bytes_written_ += size;
-    return true;
-  }
+  DiscardingSink() : DownloadSink(installer::kMaxArchiveBytes) {}
   bool Reset() override {
     bytes_written_ = 0;
+    return true;
+  }
+
+ protected:
+  bool Append(const void*, uint32_t size) override {
+    bytes_written_ += size;
     return true;
   }
 };
