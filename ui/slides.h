@@ -101,7 +101,7 @@ class SlideDownloader : public SlideSource {
   ResourceBitmap GetSlide(uint32_t index) override;
   uint32_t slide_count();
   // Whether the thread is still downloading (false once it gave up or was stopped).
-  bool downloading() const { return state_->downloading.load(); }
+  bool downloading() const { return thread_ && state_->downloading.load(); }
 
   // One download of `url` into `data` with the time and size limits, as the thread runs it
   // for each slide, on the calling thread of a downloader that was not started (for tests).

@@ -324,6 +324,26 @@ TEST(SlideDownloaderTest, StopJoinsTheThreadDuringASlowDownload) {
   downloader.Stop();  // a second stop is harmless
 }
 
+// A server that accepts the connection and never answers, before the TLS handshake or after
+// the request, holds the stop no longer than its wait: the thread is left behind.
+TEST(SlideDownloaderTest, StopLeavesBehindAThreadThatAServerNeverAnswers) {
+  test_support::UiTestEnvironment environment;
+  const std::string marker = "hungslide" + test_support::UniqueMarker();
+  const std::wstring bases[] = {
+      SlideBase(marker, "never_answer"),
+      platform::Widen(test_support::SilentPublisherUrl("/browser/installer/" + marker + "/"))};
+  for (const std::wstring& base : bases) {
+    SCOPED_TRACE(platform::Narrow(base));
+    test_support::ScopedTestLog log;
+    SlideDownloader downloader;
+    ASSERT_TRUE(downloader.Start(ResourceBitmap(), base));
+    Sleep(500);
+    downloader.Stop();
+    EXPECT_FALSE(downloader.downloading());
+    EXPECT_EQ(1, log.CountLines(L"The slide download does not end; it is left behind."));
+  }
+}
+
 TEST(SlideDownloaderTest, ADownloadLongerThanFiveSecondsFails) {
   test_support::UiTestEnvironment environment;
   const std::string marker = "stalled" + test_support::UniqueMarker();

@@ -55,6 +55,13 @@ std::string PublisherUrl(const std::string& path_and_query) {
   return std::string("https://") + endpoints::kBrowserApiHost + path_and_query;
 }
 
+std::string SilentPublisherUrl(const std::string& path_and_query) {
+  const std::string host = endpoints::kBrowserApiHost;
+  const size_t colon = host.rfind(':');
+  return "https://" + host.substr(0, colon) + ":" +
+         std::to_string(std::stoi(host.substr(colon + 1)) + 3) + path_and_query;
+}
+
 bool AddPublisherScript(const std::string& script_json) {
   std::string url = PublisherUrl("/__control/script?json=");
   const char kHex[] = "0123456789ABCDEF";

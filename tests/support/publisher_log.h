@@ -20,6 +20,8 @@ struct PublisherRequest {
 
 // "https://" + the local-profile host of every endpoint + `path_and_query`.
 std::string PublisherUrl(const std::string& path_and_query);
+// The same path on the publisher's port that accepts connections and never answers.
+std::string SilentPublisherUrl(const std::string& path_and_query);
 
 // A text no other request of any test run carries ("m<process id>x<counter>x<ticks>").
 std::string UniqueMarker();
