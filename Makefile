@@ -11,7 +11,7 @@ LOCAL_PORT ?= 47443
 TESTS ?=
 TOOLCHAIN := $(CURDIR)/cmake/toolchain-mingw-i686.cmake
 
-.PHONY: setup build build-local test demo bench screenshots clean
+.PHONY: setup build build-local test demo bench screenshots fuzz clean
 
 setup:
 	@./tools/setup.sh
@@ -51,6 +51,13 @@ bench: build-local
 # Pictures of the installer window under a virtual display, in $(LOCAL_BUILD)/screenshots/.
 screenshots: build-local
 	@./tools/screenshots.sh $(LOCAL_BUILD)
+
+# Long damage runs over every parser of outside input under Wine's heap checking (not part
+# of `make test`): FUZZ_INPUTS per parser, five parsers.
+FUZZ_INPUTS ?= 25000
+fuzz: build-local
+	@cmake --build $(LOCAL_BUILD) --target fuzz_parsers
+	@./tools/fuzz.sh $(LOCAL_BUILD) $(FUZZ_INPUTS)
 
 clean:
 	rm -rf build
