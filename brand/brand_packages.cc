@@ -2,12 +2,10 @@
 
 #include <windows.h>
 
-#include <algorithm>
-
 #include "brand/brand_info.h"
 #include "brand/language.h"
 #include "brand/registry_values.h"
-#include "platform/scoped_handle.h"
+#include "platform/file_util.h"
 #include "platform/strings.h"
 #include "resources/resource_ids.h"
 #include "startup/logging.h"
@@ -68,22 +66,13 @@ class ModuleBrandEnvironment : public BrandEnvironment {
   HMODULE module_;
 };
 
-// The whole package goes to the setup program byte for byte; it reads the file itself, so
-// a failed write is not this program's concern.
-void WritePackageFile(const std::wstring& path, const std::string& bytes) {
-  platform::ScopedKernelHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                                nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                                nullptr));
-  if (!file.is_valid()) return;
-  size_t offset = 0;
-  while (offset < bytes.size()) {
-    DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - offset, 1 << 20));
-    DWORD written = 0;
-    if (!WriteFile(file.get(), bytes.data() + offset, chunk, &written, nullptr) || written == 0) {
-      return;
-    }
-    offset += written;
-  }
+// The whole package goes to the setup program byte for byte. A package that could not be
+// written whole is removed again and not handed on (the file an earlier run left there may be
+// another brand's); its settings still apply to this run.
+bool WritePackageFile(const std::wstring& path, const std::string& bytes) {
+  if (platform::WriteWholeFile(platform::FilePath(path), bytes)) return true;
+  LOG(ERROR, "GetInfoFromResources") << "Can't write " << path;
+  return false;
 }
 
 }  // namespace
@@ -149,8 +138,7 @@ void BrandInfo::GetInfoFromResources(const std::wstring& brand_name) {
       !partner_package.empty()) {
     LOG(INFO, "GetInfoFromResources") << "Extract Partner package: " << partner_package_path_
                                       << " [" << partner_package.size() << "B]";
-    WritePackageFile(partner_package_path_, partner_package);
-    partner_package_loaded_ = 1;
+    if (WritePackageFile(partner_package_path_, partner_package)) partner_package_loaded_ = 1;
     ReadConfig(partner_package, "partner_config");
   } else {
     LOG(WARNING, "GetInfoFromResources") << "Partner package is empty.";
@@ -179,8 +167,7 @@ void BrandInfo::GetInfoFromResources(const std::wstring& brand_name) {
   }
   LOG(INFO, "GetInfoFromResources") << "Extract Brand package: " << brand_package_path_ << " ["
                                     << brand_package.size() << "B]";
-  WritePackageFile(brand_package_path_, brand_package);
-  brand_package_loaded_ = 1;
+  if (WritePackageFile(brand_package_path_, brand_package)) brand_package_loaded_ = 1;
   ReadConfig(brand_package, "brand_config");
 }
 

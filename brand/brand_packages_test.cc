@@ -10,6 +10,7 @@
 #include "brand/registry_values.h"
 #include "gtest/gtest.h"
 #include "platform/strings.h"
+#include "platform/scoped_handle.h"
 #include "tests/support/cabinet_builder.h"
 #include "tests/support/fake_brand_environment.h"
 #include "tests/support/log_lines.h"
@@ -223,6 +224,28 @@ TEST_F(BrandPackagesSelectionTest, PackagesAreWrittenByteForByte) {
                    L"INFO: Fetching default package",
                    L"INFO: Extract Brand package: " + BrandFile() + SizeText(brand)}),
             LogMessagesOf(log, L"GetInfoFromResources"));
+}
+
+// An earlier run's setup may still hold its package open: the file cannot be written, and
+// is then not handed on (it may be another brand's), while its settings still apply.
+TEST_F(BrandPackagesSelectionTest, APackageThatCannotBeWrittenIsNotHandedOn) {
+  environment_.packages_by_id[320] =
+      BuildCabinet({{"partner_config", R"({"partner_id": "p-1"})"}});
+  environment_.packages_by_id[319] = BrandPackage("default");
+  ASSERT_TRUE(test_support::WriteFileBytes(BrandFile(), "an earlier brand"));
+  platform::ScopedKernelHandle held(CreateFileW(BrandFile().c_str(), GENERIC_READ, 0, nullptr,
+                                                OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(held.is_valid());
+  ScopedTestLog log;
+  info_.GetInfo(L"");
+  held.reset();
+
+  EXPECT_FALSE(info_.brand_package_loaded());
+  EXPECT_TRUE(info_.partner_package_loaded());
+  EXPECT_EQ("default", info_.brand_id());
+  EXPECT_EQ("p-1", info_.partner_id());
+  EXPECT_EQ(1, log.CountLines(L"ERROR: GetInfoFromResources (")) << log.Text();
+  EXPECT_TRUE(log.Contains(L"Can't write " + BrandFile()));
 }
 
 TEST_F(BrandPackagesSelectionTest, PartnerSettingsBeatTheBrand) {

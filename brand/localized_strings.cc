@@ -26,6 +26,29 @@ bool HasBlockInLanguage(HMODULE module, uint32_t block_id, WORD language) {
   return match.second;
 }
 
+struct TableSearch {
+  HMODULE module;
+  WORD language;
+  bool found;
+};
+
+BOOL CALLBACK FindBlockInLanguage(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR context) {
+  auto* search = reinterpret_cast<TableSearch*>(context);
+  if (!IS_INTRESOURCE(name)) return TRUE;
+  search->found = HasBlockInLanguage(search->module, static_cast<uint32_t>(
+                                                         reinterpret_cast<ULONG_PTR>(name)),
+                                     search->language);
+  return search->found ? FALSE : TRUE;
+}
+
+// Whether the module has a string table in `language` at all (any block of it).
+bool HasTableInLanguage(HMODULE module, WORD language) {
+  TableSearch search = {module, language, false};
+  ::EnumResourceNamesW(module, MAKEINTRESOURCEW(6) /* RT_STRING */, FindBlockInLanguage,
+                       reinterpret_cast<LONG_PTR>(&search));
+  return search.found;
+}
+
 uint16_t ReadLittleEndian16(std::string_view bytes, size_t offset) {
   return static_cast<uint16_t>(static_cast<uint8_t>(bytes[offset]) |
                                (static_cast<uint8_t>(bytes[offset + 1]) << 8));
@@ -56,10 +79,18 @@ std::wstring LoadLocalizedStringFromModule(HMODULE module, uint32_t id, uint32_t
   const uint32_t block_id = id / kStringsPerBlock + 1;
   // A block id above 0xFFFF cannot be expressed as an integer resource name.
   if (block_id > 0xFFFF || language_id > 0xFFFF) return std::wstring();
-  if (!HasBlockInLanguage(module, block_id, static_cast<WORD>(language_id))) return std::wstring();
+  WORD language = static_cast<WORD>(language_id);
+  if (!HasBlockInLanguage(module, block_id, language)) {
+    // A language the installer has no table for at all reads the English one; a table that
+    // lacks a block keeps its gap.
+    if (language == kFallbackLanguageId || HasTableInLanguage(module, language)) {
+      return std::wstring();
+    }
+    language = kFallbackLanguageId;
+    if (!HasBlockInLanguage(module, block_id, language)) return std::wstring();
+  }
   HRSRC resource = ::FindResourceExW(module, MAKEINTRESOURCEW(6) /* RT_STRING */,
-                                     MAKEINTRESOURCEW(block_id),
-                                     static_cast<WORD>(language_id));
+                                     MAKEINTRESOURCEW(block_id), language);
   if (resource == nullptr) return std::wstring();
   const DWORD size = ::SizeofResource(module, resource);
   HGLOBAL loaded = ::LoadResource(module, resource);

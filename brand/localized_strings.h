@@ -14,8 +14,12 @@
 
 namespace installer {
 
-// String `id` of the table of `language_id` in the installer's own module; empty when the
-// block, the table or the entry is missing or the entry is empty.
+// The table of a language the module has none for (Kazakh, say): English.
+inline constexpr uint16_t kFallbackLanguageId = 1033;
+
+// String `id` of the table of `language_id` in the installer's own module, or of the
+// kFallbackLanguageId table when the module has no table in that language at all; empty
+// when the block or the entry is missing or the entry is empty.
 std::wstring LoadLocalizedString(uint32_t id, uint32_t language_id);
 
 // The same lookup in `module` (an image or a file loaded as a data file).

@@ -100,15 +100,18 @@ TEST_F(LocalizedStringsTest, ExactLanguageOnly) {
   }
 }
 
-TEST_F(LocalizedStringsTest, LanguagesWithoutATableGiveEmptyTexts) {
-  // Kazakh, Ukrainian and German have no table in the fixture; neither English nor any other
-  // table stands in for them.
+TEST_F(LocalizedStringsTest, LanguagesWithoutATableReadTheEnglishOne) {
+  // Kazakh (the default of every Kazakh-language Windows), Ukrainian and German have no table
+  // in the fixture: English stands in, entry for entry, gaps included.
   for (uint32_t language : {1087u, 1058u, 1031u, 0u}) {
     SCOPED_TRACE(language);
-    for (uint32_t id : {400u, 401u, 416u, 441u}) {
-      EXPECT_EQ(L"", LoadLocalizedStringFromModule(module_.get(), id, language)) << id;
+    for (uint32_t id : {400u, 401u, 405u, 416u, 441u, 1000u}) {
+      EXPECT_EQ(LoadLocalizedStringFromModule(module_.get(), id, 1033),
+                LoadLocalizedStringFromModule(module_.get(), id, language))
+          << id;
     }
   }
+  EXPECT_EQ(L"Installing", LoadLocalizedStringFromModule(module_.get(), 400, 1087));
 }
 
 TEST(LoadLocalizedStringTest, OwnModuleWithoutTablesGivesEmptyTexts) {

@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "brand/registry_values.h"
-#include "platform/scoped_handle.h"
+#include "platform/file_util.h"
 #include "resources/resource_ids.h"
 #include "startup/command_line.h"
 #include "startup/logging.h"
@@ -22,19 +22,25 @@ std::string_view LoadBinResource(HMODULE module, int id) {
   return std::string_view(static_cast<const char*>(data), ::SizeofResource(module, resource));
 }
 
-void WriteResourceFile(HMODULE module, int id, const std::wstring& path) {
+// False (logged) when the file could not be written whole; it is removed again then.
+bool WriteResourceFile(HMODULE module, int id, const std::wstring& path) {
   const std::string_view bytes = LoadBinResource(module, id);
   if (bytes.empty()) {
     LOG(WARNING, "WriteVendorFiles") << "Resource " << id << " is missing or empty";
   }
-  platform::ScopedKernelHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
-                                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                                  nullptr));
-  DWORD written = 0;
-  if (!file || !::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()),
-                            &written, nullptr) ||
-      written != bytes.size()) {
+  if (!platform::WriteWholeFile(platform::FilePath(path), bytes)) {
     LOG(ERROR, "WriteVendorFiles") << L"Can't write " << path;
+    return false;
+  }
+  return true;
+}
+
+// The value for the setup program, or none when there is no file to name.
+void StorePathInRegistry(const std::string& name, const std::wstring& path) {
+  if (path.empty()) {
+    RemoveValueFromRegistry(name);
+  } else {
+    StoreValueInRegistry(name, path);
   }
 }
 
@@ -69,11 +75,13 @@ VendorFilePaths WriteVendorFilesFromModule(HMODULE module, const std::wstring& f
     std::wstring& path = paths.*entry.path;
     if (!path.empty()) continue;
     path = prefix + entry.file_name;
-    WriteResourceFile(module, entry.resource_id, path);
+    // A file that was not written whole is not handed on: an earlier run's file (another
+    // brand's, perhaps) may still lie there.
+    if (!WriteResourceFile(module, entry.resource_id, path)) path.clear();
   }
-  StoreValueInRegistry(kInstallerDataValue, paths.installer_data);
-  StoreValueInRegistry(kClidsFileValue, paths.clids);
-  StoreValueInRegistry(kClidsSearchbandFileValue, paths.clids_searchband);
+  StorePathInRegistry(kInstallerDataValue, paths.installer_data);
+  StorePathInRegistry(kClidsFileValue, paths.clids);
+  StorePathInRegistry(kClidsSearchbandFileValue, paths.clids_searchband);
   return paths;
 }
 

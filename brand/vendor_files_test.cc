@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/scoped_handle.h"
+#include "platform/strings.h"
 #include "tests/support/browser_registry_key.h"
 #include "tests/support/test_log.h"
 #include "tests/support/test_paths.h"
@@ -112,13 +113,35 @@ TEST_F(VendorFilesTest, MissingResourcesAreLoggedAndLeaveEmptyFiles) {
   EXPECT_EQ(paths.clids, StoredValue(key_, L"ClidsFile"));
 }
 
-TEST_F(VendorFilesTest, UnwritableFolderIsLoggedAndThePathsStillStored) {
-  const std::wstring folder = dir_.path() + L"\\missing\\";
-  const VendorFilePaths paths = WriteVendorFilesFromModule(installer_.get(), folder, {});
+// A file that cannot be written whole is not handed on: neither path nor registry value
+// names it, since what lies there may be an earlier run's (another brand's) file.
+TEST_F(VendorFilesTest, FilesThatCannotBeWrittenAreNotHandedOn) {
+  // An earlier run's setup still holds its clids.xml open, sharing nothing.
+  const std::wstring folder = dir_.path() + L"\\";
+  ASSERT_TRUE(test_support::WriteFileBytes(folder + L"clids.xml", "an earlier brand"));
+  platform::ScopedKernelHandle held(CreateFileW((folder + L"clids.xml").c_str(), GENERIC_READ, 0,
+                                                nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(held.is_valid());
+  VendorFilePaths paths = WriteVendorFilesFromModule(installer_.get(), folder, {});
+  held.reset();
   EXPECT_EQ(folder + L"master_preferences", paths.installer_data);
-  EXPECT_EQ(3, log_.CountLines(L"ERROR: WriteVendorFiles ("));
-  EXPECT_TRUE(log_.Contains(L"Can't write " + folder + L"clids.xml"));
+  EXPECT_EQ(L"", paths.clids);
+  EXPECT_EQ(folder + L"clids_searchband.xml", paths.clids_searchband);
+  EXPECT_EQ(L"<missing>", StoredValue(key_, L"ClidsFile"));
   EXPECT_EQ(paths.installer_data, StoredValue(key_, L"InstallerData"));
+  EXPECT_EQ(1, log_.CountLines(L"ERROR: WriteVendorFiles (")) << log_.Text();
+  EXPECT_TRUE(log_.Contains(L"Can't write " + folder + L"clids.xml"));
+
+  // A folder that does not exist: nothing at all is handed on.
+  const std::wstring missing = dir_.path() + L"\\missing\\";
+  paths = WriteVendorFilesFromModule(installer_.get(), missing, {});
+  EXPECT_EQ(L"", paths.installer_data);
+  EXPECT_EQ(L"", paths.clids);
+  EXPECT_EQ(L"", paths.clids_searchband);
+  EXPECT_EQ(1 + 3, log_.CountLines(L"ERROR: WriteVendorFiles ("));
+  for (const wchar_t* name : {L"InstallerData", L"ClidsFile", L"ClidsSearchbandFile"}) {
+    EXPECT_EQ(L"<missing>", StoredValue(key_, name)) << platform::Narrow(name);
+  }
 }
 
 TEST_F(VendorFilesTest, ProcessWithoutSwitchesUsesTheFolder) {

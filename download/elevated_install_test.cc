@@ -379,6 +379,38 @@ TEST_F(ElevatedInstallTest, ChildRunsTheSetupWithTheMastersCommandLineAndTheBloc
   EXPECT_EQ(1u, Statistics("stage=setup_exe_exited").size());
 }
 
+// The elevated copy ends with its setup's exit code, which becomes the master's, with the
+// statistics a direct run of the same setup sends; only 0 counts as success.
+TEST_F(ElevatedInstallTest, SetupExitCodeReachesTheMasterAsADirectRunWouldReport) {
+  struct Case {
+    const wchar_t* setup_exit_code;
+    int32_t exit_code;
+    const char* error;  // of "setup_exe_exited"; null: none
+  };
+  const Case kCases[] = {{L"0", 0, "-error=0,"},
+                         {L"3", 3, nullptr},
+                         {L"0x01000005", 0x01000005, "-error=16777221,"}};
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(platform::Narrow(c.setup_exit_code));
+    SetEnvironmentVariableW(L"LI_STAND_IN_EXIT_CODE", c.setup_exit_code);
+    EXPECT_EQ(c.exit_code, RunMaster(L"good", L"--flow=sync")) << LogText();
+    EXPECT_EQ(std::to_string(c.exit_code), Fact("child_exit_code"));
+    EXPECT_EQ(1, Count(L"The elevated installer has finished, success=" +
+                       std::wstring(c.exit_code == 0 ? L"1" : L"0")))
+        << LogText();
+    std::vector<PublisherRequest> exited = Statistics("stage=setup_exe_exited");
+    ASSERT_EQ(1u, exited.size());
+    EXPECT_EQ(c.error != nullptr, exited[0].path.find("-error=") != std::string::npos)
+        << exited[0].path;
+    if (c.error) {
+      EXPECT_NE(std::string::npos, exited[0].path.find(c.error)) << exited[0].path;
+    }
+    DeleteFileW(ResultPath().c_str());
+    DeleteFileW(temp_.File(L"lite_installer.log").c_str());
+    marker_ = test_support::UniqueMarker();
+  }
+}
+
 TEST_F(ElevatedInstallTest, RefusedArchiveNeverReleasesTheChild) {
   for (const wchar_t* variant : {L"tampered", L"unsigned"}) {
     SCOPED_TRACE(platform::Narrow(variant));

@@ -382,14 +382,16 @@ uint32_t Installer::InstallBrowser() {
   archive_lock.reset();
   execution_lock.reset();
 
+  // The elevated copy ends with its setup's exit code (-1 when it ran none): the same result
+  // code, and the same "error" of the statistics, as a direct run of that setup.
+  if (elevated && elevated_process_->exit_code_read()) {
+    result_code_ = static_cast<int32_t>(elevated_process_->exit_code());
+  }
   install_time_us_ = platform::MonotonicMicroseconds() - launch;
-  Emit(SetupExitedEvent(stat_sender_.HasOldVersion(), started, elevated, result_code_,
+  Emit(SetupExitedEvent(stat_sender_.HasOldVersion(), started,
+                        elevated && result_code_ == kResultNotStarted, result_code_,
                         install_time_us_));
   elevated_process_.reset();
-  // The elevated copy reports only that its setup ran to its end (the setup's own code stays
-  // in that copy's log). Without this a successful elevated installation would end with 400,
-  // the code for "nothing decided yet".
-  if (elevated && ok) result_code_ = 0;
 
   if (!ok) return 1;
   if (ProcessCommandLine().Has(switches::kDoNotLaunchBrowser) && listener_) {

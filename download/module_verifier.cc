@@ -5,7 +5,6 @@
 #include <cstdint>
 
 #include "build_config/trusted_keys.h"
-#include "download/authenticode.h"
 #include "download/signature_verifier.h"
 #include "platform/base64.h"
 #include "platform/file_path.h"
@@ -105,25 +104,6 @@ std::string GetTrustJsonFromModule(const std::wstring& path) {
 std::string GetTrustJsonFromModuleForTesting(const std::wstring& path, const char* const* keys,
                                              size_t key_count) {
   return GetTrustJson(path, keys, key_count);
-}
-
-ModuleVerifier::ModuleVerifier(WinTrustApi* api) : api_(api) {}
-
-bool ModuleVerifier::VerifyModuleSignature(const std::wstring& path) {
-  return VerifyModuleWithTrustJson(path, GetTrustJsonFromModule(path));
-}
-
-bool ModuleVerifier::VerifyModuleWithTrustJson(const std::wstring& path,
-                                               std::string_view trusted_json) {
-  TrustedCertificateIds ids;
-  ParseTrustedJson(trusted_json, &ids);
-  // Revocation is always checked here; the walk runs once.
-  return CheckAuthenticode(ids, path, false);
-}
-
-bool ModuleVerifier::CheckAuthenticode(const TrustedCertificateIds& ids, const std::wstring& path,
-                                       bool revocation_off) {
-  return installer::CheckAuthenticode(ids, path, revocation_off, api_);
 }
 
 }  // namespace installer

@@ -1,13 +1,14 @@
-// Proof that a downloaded setup archive comes from the browser's publisher.
+// The archive's own list of the certificates allowed to sign it, proven to be the publisher's.
 //
 // The archive is a Windows image carrying two resources: "TRUSTED.JSON" (type
 // "TRUSTED_JSON"), the list of certificates allowed to sign it, and "SIGNATURE.DAT" (type
 // "SIGNATURE_DAT"): a 16-bit little-endian key index followed by an RSA PKCS #1 v1.5 SHA-1
 // signature of the list, most significant byte first. The index selects one of the ten
-// public keys built into the installer (build_config::kTrustedPublicKeys). Verification
-// passes only when the list's signature checks out, the archive's Authenticode signatures
-// are accepted by Windows with revocation checking along the whole chain, and a valid
-// signature was made by a listed certificate (see authenticode.h).
+// public keys built into the installer (build_config::kTrustedPublicKeys). The install flow
+// (`Installer::VerifyModuleSignature`) passes an archive only when the list's signature
+// checks out, the archive's Authenticode signatures are accepted by Windows with revocation
+// checking along the whole chain, and a valid signature was made by a listed certificate
+// (see authenticode.h).
 //
 // The archive is only ever loaded as image resource data: none of its code runs here.
 #ifndef DOWNLOAD_MODULE_VERIFIER_H_
@@ -17,11 +18,8 @@
 #include <string>
 #include <string_view>
 
-#include "download/trusted_json.h"
 
 namespace installer {
-
-class WinTrustApi;
 
 // True for "X:" followed by a separator, or for a leading pair of separators (UNC); both "\"
 // and "/" count. Relative paths would let the loader search for the file.
@@ -36,27 +34,6 @@ std::string GetTrustJsonFromModule(const std::wstring& path);
 // The same over another key table (`keys[i]` Base64 SubjectPublicKeyInfo, empty = no key).
 std::string GetTrustJsonFromModuleForTesting(const std::wstring& path, const char* const* keys,
                                              size_t key_count);
-
-// The three links of the check in the order they call each other, as virtual operations so
-// that the install flow can replace one of them (and a test can fake one).
-class ModuleVerifier {
- public:
-  // `api` null: the system's WinTrust. Not owned.
-  explicit ModuleVerifier(WinTrustApi* api = nullptr);
-  virtual ~ModuleVerifier() = default;
-
-  // GetTrustJsonFromModule, then VerifyModuleWithTrustJson with its text (which fails on an
-  // empty text without asking the trust provider).
-  virtual bool VerifyModuleSignature(const std::wstring& path);
-  // ParseTrustedJson, then CheckAuthenticode with revocation checking on.
-  virtual bool VerifyModuleWithTrustJson(const std::wstring& path, std::string_view trusted_json);
-  // The signature walk of authenticode.h over `api`.
-  virtual bool CheckAuthenticode(const TrustedCertificateIds& ids, const std::wstring& path,
-                                 bool revocation_off);
-
- private:
-  WinTrustApi* api_;
-};
 
 }  // namespace installer
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "build_config/trusted_keys.h"
+#include "download/installer.h"
 #include "platform/base64.h"
 #include "tests/support/test_log.h"
 #include "tests/support/test_paths.h"
@@ -164,16 +165,17 @@ struct VariantCase {
   bool passes;
 };
 
-TEST(ModuleVerifierTest, EveryStandInVariant) {
+TEST(ArchiveVerificationTest, EveryStandInVariant) {
   const VariantCase kCases[] = {
       {L"good", true},          {L"good_dual", true},          {L"sha1", true},
       {L"unlisted_dual", false}, {L"unlisted", false},          {L"self_signed", false},
       {L"lookalike", false},    {L"forged", false},            {L"unsigned", false},
       {L"tampered", false},     {L"no_signature_dat", false},  {L"no_trusted_json", false},
       {L"short_signature_dat", false}, {L"bad_key_index", false}, {L"wrong_key", false},
-      {L"json_changed", false}, {L"certificates_object", false},
+      {L"json_changed", false}, {L"certificates_object", false}, {L"expired", false},
+      {L"server_only", false},  {L"leaf_issuer", false},
   };
-  ModuleVerifier verifier;
+  Installer verifier(nullptr, nullptr, nullptr, false);
   for (const VariantCase& c : kCases) {
     ScopedTestLog log;
     EXPECT_EQ(c.passes, verifier.VerifyModuleSignature(StandIn(c.variant))) << c.variant;
@@ -186,7 +188,7 @@ struct ListCase {
   bool passes;
 };
 
-TEST(ModuleVerifierTest, TrustedListDecidesAmongValidSignatures) {
+TEST(ArchiveVerificationTest, TrustedListDecidesAmongValidSignatures) {
   const ListCase kCases[] = {
       // good_dual: SHA-256 by sign_sha256, nested SHA-1 by sign_sha1.
       {L"good_dual", {"sign_sha256"}, true},
@@ -206,7 +208,7 @@ TEST(ModuleVerifierTest, TrustedListDecidesAmongValidSignatures) {
       {L"tampered", {"sign_sha256", "sign_sha1"}, false},
       {L"unsigned", {"sign_sha256", "sign_sha1"}, false},
   };
-  ModuleVerifier verifier;
+  Installer verifier(nullptr, nullptr, nullptr, false);
   for (const ListCase& c : kCases) {
     for (const char* name : c.listed) ASSERT_NE("", IdOf(name)) << name;
     EXPECT_EQ(c.passes, verifier.VerifyModuleWithTrustJson(StandIn(c.variant), ListOf(c.listed)))
@@ -214,7 +216,7 @@ TEST(ModuleVerifierTest, TrustedListDecidesAmongValidSignatures) {
   }
 }
 
-TEST(ModuleVerifierTest, NoUsableListFailsWithoutAskingWindows) {
+TEST(ArchiveVerificationTest, NoUsableListFailsWithoutAskingWindows) {
   const std::string kLists[] = {
       "",
       R"({"trusted_info":{"certificates":[]}})",
@@ -222,12 +224,13 @@ TEST(ModuleVerifierTest, NoUsableListFailsWithoutAskingWindows) {
       R"({"trusted_info":{"certificates":[{"id":"not Base64"}]}})",
   };
   for (const std::string& list : kLists) {
-    struct Recorder : ModuleVerifier {
+    struct Recorder : Installer {
+      Recorder() : Installer(nullptr, nullptr, nullptr, false) {}
       int calls = 0;
       bool CheckAuthenticode(const TrustedCertificateIds& ids, const std::wstring& path,
                              bool revocation_off) override {
         ++calls;
-        return ModuleVerifier::CheckAuthenticode(ids, path, revocation_off);
+        return Installer::CheckAuthenticode(ids, path, revocation_off);
       }
     } verifier;
     EXPECT_FALSE(verifier.VerifyModuleWithTrustJson(StandIn(L"good"), list)) << list;
@@ -237,15 +240,16 @@ TEST(ModuleVerifierTest, NoUsableListFailsWithoutAskingWindows) {
 
 // The three operations call each other through their virtual slots, so the install flow can
 // replace any one of them.
-TEST(ModuleVerifierTest, OperationsChainThroughTheVirtualSlots) {
-  struct Recorder : ModuleVerifier {
+TEST(ArchiveVerificationTest, OperationsChainThroughTheVirtualSlots) {
+  struct Recorder : Installer {
+    Recorder() : Installer(nullptr, nullptr, nullptr, false) {}
     std::string json;
     TrustedCertificateIds ids;
     std::wstring path;
     int revocation_off = -1;
-    bool VerifyModuleWithTrustJson(const std::wstring& p, std::string_view j) override {
-      json = std::string(j);
-      return ModuleVerifier::VerifyModuleWithTrustJson(p, j);
+    bool VerifyModuleWithTrustJson(const std::wstring& p, const std::string& j) override {
+      json = j;
+      return Installer::VerifyModuleWithTrustJson(p, j);
     }
     bool CheckAuthenticode(const TrustedCertificateIds& i, const std::wstring& p,
                            bool off) override {
@@ -263,8 +267,8 @@ TEST(ModuleVerifierTest, OperationsChainThroughTheVirtualSlots) {
   std::string sha256_id, sha1_id;
   ASSERT_TRUE(platform::Base64Decode(IdOf("sign_sha256"), &sha256_id));
   ASSERT_TRUE(platform::Base64Decode(IdOf("sign_sha1"), &sha1_id));
-  // The fixture list names four certificates plus elements the parser skips.
-  EXPECT_EQ(4u, verifier.ids.size());
+  // The fixture list names seven certificates plus elements the parser skips.
+  EXPECT_EQ(7u, verifier.ids.size());
   EXPECT_EQ(1u, verifier.ids.count(sha256_id));
   EXPECT_EQ(1u, verifier.ids.count(sha1_id));
 
@@ -306,7 +310,7 @@ uint64_t EnvNumber(const char* name, uint64_t fallback) {
   return text && *text ? std::strtoull(text, nullptr, 10) : fallback;
 }
 
-TEST(ModuleVerifierTest, RefusesRandomSingleByteChanges) {
+TEST(ArchiveVerificationTest, RefusesRandomSingleByteChanges) {
   const std::string original = ReadFileBytes(StandIn(L"good"));
   const auto ranges = HashedRanges(original);
   ASSERT_FALSE(ranges.empty());
@@ -318,7 +322,7 @@ TEST(ModuleVerifierTest, RefusesRandomSingleByteChanges) {
   const uint64_t seed = EnvNumber("LI_TAMPER_SEED", GetTickCount());
   std::mt19937_64 random(seed);
   ScopedTempDir dir;
-  ModuleVerifier verifier;
+  Installer verifier(nullptr, nullptr, nullptr, false);
   {
     // The unchanged copy passes, so every refusal below is the change's doing.
     ASSERT_TRUE(WriteFileBytes(dir.File(L"original.exe"), original));

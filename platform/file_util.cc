@@ -1,5 +1,6 @@
 #include "platform/file_util.h"
 
+#include <algorithm>
 #include <string>
 
 #include "platform/random.h"
@@ -169,6 +170,30 @@ bool MakeTempFolderIn(const FilePath& base, std::wstring_view prefix, FilePath* 
 bool MakeTempFolder(std::wstring_view prefix, FilePath* folder) {
   FilePath base;
   return TempFolder(&base) && MakeTempFolderIn(base, prefix, folder);
+}
+
+bool WriteWholeFile(const FilePath& path, std::string_view bytes) {
+  bool ok = false;
+  {
+    ScopedKernelHandle file(::CreateFileW(path.value().c_str(), GENERIC_WRITE, 0, nullptr,
+                                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ok = file.is_valid();
+    for (size_t offset = 0; ok && offset < bytes.size();) {
+      const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - offset, 1 << 20));
+      DWORD written = 0;
+      ok = ::WriteFile(file.get(), bytes.data() + offset, chunk, &written, nullptr) != FALSE;
+      if (ok && written != chunk) {
+        ::SetLastError(ERROR_WRITE_FAULT);
+        ok = false;
+      }
+      offset += chunk;
+    }
+  }
+  if (ok) return true;
+  const DWORD error = ::GetLastError();
+  ::DeleteFileW(path.value().c_str());
+  ::SetLastError(error);
+  return false;
 }
 
 bool CopyFileTo(const FilePath& from, const FilePath& to) {

@@ -66,6 +66,12 @@ class FolderCreator {
 bool MakeTempFolderIn(const FilePath& base, std::wstring_view prefix, FolderCreator* creator,
                       FilePath* folder);
 
+// Writes `bytes` as the whole content of `path` (created or truncated, shared with nobody
+// while it is written). On any failure (also a file another process holds open) the file is
+// removed again where possible, so that nobody takes a partial or stale file for the new
+// one, and false comes back with the first error.
+bool WriteWholeFile(const FilePath& path, std::string_view bytes);
+
 // Copies a file with CopyFileW, replacing an existing target, and clears the read-only
 // attribute of the copy. Refuses paths that reference a parent folder or are 260
 // characters or longer (ERROR_BAD_PATHNAME / ERROR_FILENAME_EXCED_RANGE).

@@ -75,6 +75,7 @@ bool ElevatedProcess::RunModule(HANDLE stop_event) {
     return false;
   }
   exit_code_ = code;
+  exit_code_read_ = true;
   return code == 0;
 }
 

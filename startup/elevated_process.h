@@ -46,8 +46,9 @@ class ElevatedProcess {
   // `EnsureProcessFinished`. Closes every handle and destroys the owner window.
   virtual ~ElevatedProcess();
   // Releases the child (go event) and waits without time-out for `stop_event` or the
-  // child's end. True exactly when the child ended with exit code 0. The stop event logs
-  // an ERROR and gives false, as does a failed wait or an unreadable exit code.
+  // child's end. True exactly when the child ended with exit code 0 (its setup succeeded);
+  // the child's code, its setup's exit code or -1, is kept in `exit_code`. The stop event
+  // logs an ERROR and gives false, as does a failed wait or an unreadable exit code.
   virtual bool RunModule(HANDLE stop_event);
   // Waits up to the finish time-out for the child; if it is still running, logs an ERROR
   // and terminates it (exit code 0). Nothing to do without a child.
@@ -57,6 +58,7 @@ class ElevatedProcess {
   bool forcibly_terminated() const { return forcibly_terminated_; }
   // The child's exit code as `RunModule` read it; all bits set before.
   uint32_t exit_code() const { return exit_code_; }
+  bool exit_code_read() const { return exit_code_read_; }
   HANDLE go_event() const { return go_event_.get(); }
   HANDLE stop_event() const { return stop_event_.get(); }
 
@@ -70,6 +72,7 @@ class ElevatedProcess {
   bool started_ = false;
   bool forcibly_terminated_ = false;
   uint32_t exit_code_ = 0xFFFFFFFF;
+  bool exit_code_read_ = false;
   uint32_t finish_timeout_ms_ = kElevatedProcessFinishTimeoutMs;
 };
 

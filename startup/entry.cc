@@ -48,8 +48,9 @@ struct MasterSwitches {
 // ---------------------------------------------------------------------------------------
 // Start, common to every process.
 
-// S2. The log lives in the temporary folder; an empty folder leaves a relative name, which
-// is the best there is (the log never fails its callers).
+// S2. The log lives in the temporary folder. Without one the name is "\lite_installer.log",
+// in the root of the current drive, where writing usually fails: the log never fails its
+// callers, so the run goes on without it.
 void OpenLog() { logging::InitLogging(TemporaryDirectory() + kLogFileName); }
 
 // S3a. The interface-check child answers before anything else happens.
@@ -313,9 +314,10 @@ int RunElevatedChild(const CommandLine& command_line) {
   bool success = installer.RunModule(copy.path(), setup_command_line);
   archive_lock.reset();
 
-  // E7. The master counts 0, and only 0, as success.
+  // E7. The exit code is the setup's own, so that the master reports what a direct run would
+  // (the master counts 0, and only 0, as success); -1 when no setup ran to its end.
   LOG_AT(INFO, kChildTag, 118) << "RunModule results: success=" << success;
-  return success ? kExitElevatedSuccess : kExitElevatedFailure;
+  return success ? installer.result_code() : kExitElevatedFailure;
 }
 
 }  // namespace

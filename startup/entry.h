@@ -29,16 +29,13 @@ class CommandLine;
 class Installer;
 
 // Exit codes of the entry itself.
-inline constexpr int kExitElevatedSuccess = 0;
+// The elevated child ends with its setup's exit code, or this when it ran none.
 inline constexpr int kExitElevatedFailure = -1;
 inline constexpr int kExitInstallerNotRun = 400;  // the install flow's initial result code
 inline constexpr int kExitNotEnoughDiskSpace = 403;
 inline constexpr int kExitUnsupportedProcessor = 404;
 inline constexpr int kExitUserCancelled = 500;
 inline constexpr int kExitAnotherInstance = 600;
-// A "check-the-interface" run that could not run the check at all: neither 700 nor 701, so
-// the asking master counts it as an unknown answer.
-inline constexpr int kExitInterfaceCheckMissing = 1;
 
 // Session-local: one master per logged-on session.
 inline constexpr wchar_t kSingleInstanceMutexName[] =

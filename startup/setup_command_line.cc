@@ -43,8 +43,9 @@ CommandLine BuildSetupCommandLine(const CommandLine& base, const SetupCommandLin
   }
 
   if (in.with_files) {
-    command_line.Put(sw::kInstallerData, in.installer_data_path);
-    command_line.Put(sw::kClidsFile, in.clids_path);
+    // A file that could not be written has no path: its switch is left out.
+    if (!in.installer_data_path.empty()) command_line.Put(sw::kInstallerData, in.installer_data_path);
+    if (!in.clids_path.empty()) command_line.Put(sw::kClidsFile, in.clids_path);
     if (!in.clids_searchband_path.empty()) {
       command_line.Put(sw::kClidsSearchbandFile, in.clids_searchband_path);
     }

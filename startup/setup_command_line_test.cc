@@ -118,6 +118,13 @@ TEST(BuildSetupCommandLineTest, FilesOnlyWithFilesAndOnlyWhenKnown) {
   EXPECT_EQ(L"C:\\T\\BrandFile", with.Value("brand-package"));
   EXPECT_FALSE(with.Has("partner-package"));
   EXPECT_FALSE(with.Has("override-partner-package"));
+
+  // A file that could not be written has no path, and no switch.
+  in.installer_data_path.clear();
+  in.clids_path.clear();
+  CommandLine unwritten = BuildSetupCommandLine(CommandLine(L"i.exe"), in);
+  EXPECT_FALSE(unwritten.Has("installerdata"));
+  EXPECT_FALSE(unwritten.Has("clids-file"));
 }
 
 }  // namespace

@@ -255,18 +255,6 @@ class SilentInstallTest : public testing::Test {
     ASSERT_TRUE(test_support::AddPublisherScript(
         std::string("{\"path\":\"") + kDefaultArchivePath + "\",\"responses\":[{\"file\":\"" +
         escaped + "\"}],\"repeat_last\":true}"));
-    HoldFinalStatusAnswer();
-  }
-
-  // Statistics pings still queued when the installer exits are dropped unsent, and the last
-  // ones are queued just before the final status request. Holding that answer back gives
-  // the ping thread time to send them even on a loaded machine, so that a run's five
-  // events can be expected in full.
-  void HoldFinalStatusAnswer() {
-    ASSERT_TRUE(test_support::AddPublisherScript(
-        std::string("{\"path\":\"") + kStatusPath +
-        "\",\"query_contains\":\"&result=\",\"responses\":[{\"delay_ms\":1500}],"
-        "\"repeat_last\":true}"));
   }
 
   void ClearPublisherScripts() {
