@@ -170,10 +170,21 @@ void CommandLine::SetProgramPath(std::wstring_view path) {
 }
 
 std::wstring CommandLine::Print() const {
-  std::wstring text = QuoteCommandLineArgument(program_);
+  // The program is parsed by other rules than the arguments: everything up to the closing
+  // quote, backslashes as they stand (and no file name holds a quote). So it is quoted as it
+  // is, never escaped: "C:\dir\" must not come back as "C:\dir\\".
+  std::wstring text = program_;
+  if (text.find_first_of(L" \t\\") != std::wstring::npos) text = L'"' + text + L'"';
   for (const auto& [name, value] : switches_) {
-    text += L" --";
-    text += platform::Widen(name);
+    const std::wstring wide_name = L"--" + platform::Widen(name);
+    text += L' ';
+    // A name that came from a quoted argument may hold blanks or quotes itself: then the
+    // whole switch is one quoted argument, or it would not parse back as one.
+    if (wide_name.find_first_of(L" \t\\\"") != std::wstring::npos) {
+      text += QuoteCommandLineArgument(value.empty() ? wide_name : wide_name + L'=' + value);
+      continue;
+    }
+    text += wide_name;
     if (!value.empty()) {
       text += L'=';
       text += QuoteCommandLineArgument(value);

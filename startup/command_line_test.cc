@@ -182,6 +182,17 @@ TEST(CommandLineTest, PrintedValuesParseBackUnchanged) {
     EXPECT_EQ(L"1", parsed.Value("other")) << printed;
     EXPECT_EQ(2u, parsed.switches().size()) << printed;
   }
+  // A name with blanks and quotes (from a quoted argument) prints as one argument too.
+  CommandLine odd(L"setup.exe \"--a \\\"b=c d\" --e");
+  ASSERT_EQ(1u, odd.switches().count("a \"b"));
+  CommandLine again(odd.Print());
+  EXPECT_EQ(odd.switches(), again.switches()) << odd.Print();
+  // The program is read without escapes: a trailing backslash stays one.
+  for (const wchar_t* program : {L"C:\\dir\\", L"C:\\a b\\setup.exe", L"setup.exe"}) {
+    CommandLine with_program;
+    with_program.SetProgramPath(program);
+    EXPECT_EQ(program, CommandLine(with_program.Print()).ProgramPath()) << with_program.Print();
+  }
 }
 
 TEST(CommandLineTest, PutNormalisesNamesAndReplacesValues) {
