@@ -346,7 +346,12 @@ bool ExtractPackage(std::string_view package, const std::string& member_name,
       LOG(ERROR, "ExtractPackage") << "FDICopy faulted: 0x" << platform::ToHexString(fault.code);
       copied = FALSE;
     }
-    api->destroy(context);
+    // After a fault the context may be half torn down: its destruction is guarded as well
+    // (a fault there leaves it to the process's end).
+    auto destroy = [&] { api->destroy(context); };
+    if (!CallGuarded(destroy, &fault)) {
+      LOG(ERROR, "ExtractPackage") << "FDIDestroy faulted: 0x" << platform::ToHexString(fault.code);
+    }
   }
   *members = std::move(extraction.members);
   return copied != FALSE;

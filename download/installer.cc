@@ -108,6 +108,9 @@ Installer::~Installer() {
     // check). Everything below is still in use by that thread, so wait for it rather than
     // pull the state from under it.
     LOG(ERROR, "~Installer") << "The install thread did not stop in time; waiting for it.";
+    if (setup_running_) {
+      LOG(INFO, "~Installer") << "The exit waits for the setup program to end.";
+    }
     WaitForSingleObject(install_thread_.get(), INFINITE);
   }
   elevated_process_.reset();
@@ -281,12 +284,20 @@ void Installer::CleanUpAfterSuccess() {
 void Installer::WaitForBrowserMessageWindow() {
   if (!listener_) return;
   // The installed browser keeps a message-only window while it still reports to this one.
+  // Any window of that class holds the run, so each step is logged, and a stop (the user
+  // closing the window) ends the wait.
   for (;;) {
-    if (stop_event_.WaitFor(message_window_poll_ms_)) return;
+    if (stop_event_.WaitFor(message_window_poll_ms_)) {
+      LOG(INFO, "WaitForBrowserMessageWindow") << "Stopped while the browser window was there.";
+      return;
+    }
     if (!FindWindowExW(HWND_MESSAGE, nullptr, kBrowserMessageWindowClass, nullptr)) {
       listener_->Finish();
       return;
     }
+    LOG(INFO, "WaitForBrowserMessageWindow")
+        << "The browser's message window is still there; waiting " << message_window_poll_ms_
+        << " ms more.";
   }
 }
 
@@ -375,6 +386,9 @@ uint32_t Installer::InstallBrowser() {
       LOG(ERROR, "InstallBrowser") << "Unexpected error in CreateDelayedParamsMapping()";
       return 1;
     }
+    // Released, the elevated copy starts the setup at once: from here the run cannot be
+    // cancelled any more (the copy hides the button too, but the window is not told).
+    if (listener_) listener_->RemoveCancelButton();
     ok = RunModuleInElevatedProcess();
   }
 
@@ -551,7 +565,9 @@ bool Installer::Download(const std::wstring& url, DownloadSink& sink, std::wstri
                          std::wstring* final_url) {
   LOG(INFO, "Download") << "Attempt to download module: " << url;
   sink.Reset();
-  return DownloadWithProgress(url, sink, error, final_url, nullptr, nullptr, nullptr, nullptr);
+  // A stop ends the request at its next chunk instead of after the whole answer.
+  return DownloadWithProgress(url, sink, error, final_url, nullptr, stop_event_.handle(),
+                              nullptr, nullptr);
 }
 
 bool Installer::WriteResourceToFile(uint32_t resource_id, const std::wstring& path) {
@@ -621,7 +637,11 @@ bool Installer::RunModuleAndWait(const wchar_t* program, const std::wstring& com
   thread.reset();
 
   LOG(INFO, "RunModuleAndWait") << "Wait for process finish.";
-  if (WaitForSingleObject(process.get(), INFINITE) != WAIT_OBJECT_0) {
+  // A setup is never abandoned half-way: a stop waits for it (see ~Installer).
+  setup_running_ = true;
+  const DWORD waited = WaitForSingleObject(process.get(), INFINITE);
+  setup_running_ = false;
+  if (waited != WAIT_OBJECT_0) {
     LOG(ERROR, "RunModuleAndWait") << "Wait process failed.";
     return false;
   }

@@ -218,6 +218,8 @@ class Installer {
 
   // Whether the last RunModuleAndWait created its process (for the "FailedToStart" report).
   bool setup_started_ = false;
+  // The install thread is waiting for a setup process (read by the destructor's thread).
+  std::atomic<bool> setup_running_{false};
   // The Windows 10 interface availability, checked once per run.
   bool interface_availability_checked_ = false;
   uint32_t interface_availability_ = 0;

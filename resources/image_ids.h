@@ -27,8 +27,6 @@
 #define IDB_PROGRESS_EMPTY 314
 // Message dialogs: background 410 x 186 and two 360 x 28 parts.
 #define IDB_DIALOG_BACKGROUND 315
-#define IDB_DIALOG_PART_TOP 316
-#define IDB_DIALOG_PART_BOTTOM 317
 // Drop shadow: corners 16 x 16, edges 8 x 1 (left, right) and 1 x 8 (top, bottom).
 #define IDB_SHADOW_TOP_LEFT 1057
 #define IDB_SHADOW_TOP_RIGHT 1058

@@ -10,7 +10,7 @@ set(LI_IMAGE_FILES
   offer_logo.png progress_logo.png offer_logo_ru.png progress_logo_ru.png
   offer_logo_2x.png progress_logo_2x.png offer_logo_ru_2x.png progress_logo_ru_2x.png
   progress_filled.png progress_empty.png
-  dialog_background.png dialog_part_top.png dialog_part_bottom.png
+  dialog_background.png
   shadow_top_left.png shadow_top_right.png shadow_bottom_right.png shadow_bottom_left.png
   shadow_left.png shadow_top.png shadow_right.png shadow_bottom.png
   background.jpg first_slide.jpg first_slide_ru.jpg)

@@ -423,16 +423,6 @@ def dialog_background():
     return canvas
 
 
-def dialog_part(top_rule):
-    """360 x 28 bands of the message dialog: a title band and a button band."""
-    canvas = Canvas(360, 28, hex_color('f4f6fa'))
-    rule = hex_color('dfe4ec')
-    y = 0 if top_rule else 27
-    for x in range(360):
-        canvas.set(x, y, rule)
-    return canvas
-
-
 # ---------------------------------------------------------------------------------------
 # Output.
 
@@ -506,8 +496,6 @@ def main():
         'progress_empty.png': horizontal_gradient(292, 4, hex_color('e3e8ef'),
                                                   hex_color('e3e8ef')),
         'dialog_background.png': dialog_background(),
-        'dialog_part_top.png': dialog_part(False),
-        'dialog_part_bottom.png': dialog_part(True),
         'shadow_top_left.png': shadow_corner(False, False),
         'shadow_top_right.png': shadow_corner(True, False),
         'shadow_bottom_right.png': shadow_corner(True, True),

@@ -81,7 +81,9 @@ INT_PTR DialogWindow::DoModalIndirectForTesting(const DLGTEMPLATE* dialog_templa
 }
 
 void DialogWindow::EndDialog(INT_PTR result) {
-  if (hwnd_ != nullptr) ::EndDialog(hwnd_, result);
+  if (hwnd_ == nullptr || ending_) return;
+  ending_ = true;
+  ::EndDialog(hwnd_, result);
 }
 
 bool DialogWindow::CenterOnOwner() { return CenterWindow(hwnd_, owner_); }
@@ -94,7 +96,10 @@ INT_PTR CALLBACK DialogWindow::DialogProc(HWND hwnd, UINT message, WPARAM wparam
   if (message == WM_INITDIALOG) {
     self = reinterpret_cast<DialogWindow*>(lparam);
     SetWindowLongPtrW(hwnd, DWLP_USER, lparam);
-    if (self != nullptr) self->hwnd_ = hwnd;
+    if (self != nullptr) {
+      self->hwnd_ = hwnd;
+      self->ending_ = false;
+    }
   } else {
     self = reinterpret_cast<DialogWindow*>(GetWindowLongPtrW(hwnd, DWLP_USER));
   }

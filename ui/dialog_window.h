@@ -38,7 +38,9 @@ class DialogWindow {
   // The same from an in-memory template (for tests that have no template resource).
   INT_PTR DoModalIndirectForTesting(const DLGTEMPLATE* dialog_template, HWND owner);
 
-  // Ends the modal loop with `result` (ignored when the dialog is not running).
+  // Ends the modal loop with `result` (ignored when the dialog is not running). The first
+  // result of a run stands: a later call before the loop has ended changes nothing, so a
+  // finish cannot be turned into a close that came after it.
   void EndDialog(INT_PTR result);
   // Centres the window on its owner, or on its monitor's work area without an owner.
   bool CenterOnOwner();
@@ -60,6 +62,7 @@ class DialogWindow {
 
   int template_id_;
   HWND hwnd_ = nullptr;
+  bool ending_ = false;
   HWND owner_ = nullptr;
 };
 

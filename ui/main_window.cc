@@ -36,7 +36,8 @@ constexpr RECT kSlideLicenseBox = {424, 350, 666, 400};
 constexpr RECT kLogoBox = {61, 41, 227, 69};
 constexpr RECT kProgressBarBox = {392, 56, 684, 60};
 constexpr int kCheckBoxTop = 305;
-constexpr int kCheckBoxColumnLeft = 60;
+// Where the privacy link starts, before the statistics box's text offset is added.
+constexpr int kPrivacyLinkLeft = 84;
 constexpr SIZE kWindowSize = {728, 400};
 
 constexpr uint32_t kRussianLanguageId = 1049;
@@ -321,7 +322,8 @@ INT_PTR MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       return TRUE;
     case WM_SYSCOMMAND:
       if ((wparam & 0xFFF0) != SC_CLOSE) return FALSE;
-      EndDialog(kResultSystemClose);
+      // A running setup is not the user's to cancel: the window stays until it has finished.
+      if (!setup_started_) EndDialog(kResultSystemClose);
       return TRUE;
     case WM_PAINT:
       Paint();
@@ -357,6 +359,10 @@ INT_PTR MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       OnShowError(static_cast<int32_t>(wparam));
       return TRUE;
     case kRemoveCancelMessage:
+      // The setup process exists: nothing may cancel the run any more. A resume-or-cancel
+      // question still open is answered as "Resume".
+      setup_started_ = true;
+      resume_dialog_.EndDialog(kMessageFirstButton);
       DestroyControls(hwnd(), IDC_CANCEL_BUTTON);
       cancel_button_.reset();
       return TRUE;
@@ -537,9 +543,9 @@ void MainWindow::LayoutOfferScreen() {
     ShowWindow(entry.box->hwnd(), SW_SHOWNA);
     below_boxes = column.top + box_height;
   }
-  // The privacy link starts under the statistics box's text.
+  // The privacy link starts under the statistics box's text, indented.
   SIZE link_size = privacy_link_->MeasureText();
-  int link_left = installer::ScaleLength(kCheckBoxColumnLeft) + send_statistics_box_->text_offset();
+  int link_left = installer::ScaleLength(kPrivacyLinkLeft) + send_statistics_box_->text_offset();
   MoveWindow(privacy_link_->hwnd(), link_left, below_boxes, link_size.cx, link_size.cy, FALSE);
 }
 
@@ -707,7 +713,7 @@ void MainWindow::OnCloseButton() {
 }
 
 void MainWindow::OnCancelButton() {
-  if (RunMessageDialog(&resume_dialog_) != kMessageSecondButton) return;
+  if (RunMessageDialog(&resume_dialog_) != kMessageSecondButton || setup_started_) return;
   installer_->IncrementCancelCounter();
   EndDialog(kResultCancelConfirmed);
 }

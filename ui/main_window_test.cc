@@ -295,6 +295,8 @@ class TestWindow : public MainWindow {
   std::vector<MessageKind> dialogs;
   std::vector<bool> window_visible_under_dialog;
   INT_PTR dialog_answer = kMessageFirstButton;
+  // Show the real message dialogs (modal, on the window's thread) instead of answering.
+  bool real_dialogs = false;
   std::vector<std::wstring> opened;
 
  protected:
@@ -307,7 +309,7 @@ class TestWindow : public MainWindow {
     dialogs.push_back(dialog->kind());
     window_visible_under_dialog.push_back(IsWindowVisible(hwnd()) != FALSE);
     ++dialogs_shown;
-    return dialog_answer;
+    return real_dialogs ? MainWindow::RunMessageDialog(dialog) : dialog_answer;
   }
   bool OpenUrl(const std::wstring& url) override {
     opened.push_back(url);
@@ -493,7 +495,8 @@ TEST_F(MainWindowTest, OfferScreenLayout) {
   // The multi-line statistics text needs more than one line; the link starts below it.
   EXPECT_GT(send_statistics.bottom - send_statistics.top, 20);
   EXPECT_EQ(send_statistics.bottom, privacy.top);
-  EXPECT_GT(privacy.left, 60);
+  // At x 84 plus the statistics box's text offset (its 16-pixel glyph and the gap after it).
+  EXPECT_EQ(84 + 16 + CheckBox::kTextGap, privacy.left);
   EXPECT_GT(privacy.right - privacy.left, 0);
   EXPECT_FALSE(bar_visible);
   EXPECT_FALSE(cancel_visible);
@@ -795,6 +798,37 @@ TEST_F(MainWindowTest, CancelButtonStaysOnlyWithCancelOneAndAsksFirst) {
       EXPECT_EQ(c.answer == kMessageFirstButton, open_after_resume);
     }
   }
+}
+
+// Once the setup runs, nothing turns the run into a cancel: the resume-or-cancel question
+// still open is answered "Resume", a system close is refused, and the result is the setup's.
+TEST_F(MainWindowTest, AStartedSetupIsNeverCancelled) {
+  ServeArchive(L"good", "delay_ms=2000");
+  SetParams({{"cancel", "1"}});
+  SetEnvironmentVariableW(L"LI_STAND_IN_EXIT_CODE", L"3");
+  SetEnvironmentVariableW(L"LI_STAND_IN_DELAY_MS", L"1500");
+  auto window = MakeWindow();
+  window->real_dialogs = true;
+  bool question_shown = false;
+  bool question_gone = false;
+  INT_PTR result = Drive(window.get(), [&](HWND hwnd) {
+    test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
+    // Posted: the question runs modally on the window's thread.
+    PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDC_CANCEL_BUTTON, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(hwnd, IDC_CANCEL_BUTTON)));
+    HWND question = test_support::WaitForVisibleDialog(GetCurrentProcessId(), 10000, hwnd);
+    question_shown = question != nullptr;
+    question_gone = test_support::WaitUntil([&] { return !IsWindow(question); }, 60000);
+    // The setup runs (it waits 1.5 s before it reports): a system close changes nothing.
+    PostMessageW(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+    WaitForEnd(hwnd);
+  });
+  SetEnvironmentVariableW(L"LI_STAND_IN_DELAY_MS", nullptr);
+  EXPECT_TRUE(question_shown);
+  EXPECT_TRUE(question_gone);
+  EXPECT_EQ(kResultDone, result);
+  EXPECT_EQ(3, window->result_code());
+  EXPECT_EQ(std::vector<MessageKind>{MessageKind::kResumeOrCancel}, window->dialogs);
 }
 
 TEST_F(MainWindowTest, SetupMessagesMoveTheBarOnlyOnTheProgressScreen) {
