@@ -349,10 +349,10 @@ bool DownloadToString(const std::string& url, HANDLE cancel_event, std::string* 
 bool DownloadWithProgress(const std::wstring& url, DownloadSink& sink, std::wstring* error,
                           std::wstring* final_url, uint32_t* content_length,
                           HANDLE cancel_event, DownloadObserver* observer,
-                          DownloadFailureInfo* failure) {
+                          DownloadFailureInfo* failure, InternetApi* api) {
   SystemTicks ticks;
-  return RunDownloadWithProgress(InternetApi::Default(), &ticks, url, sink, error, final_url,
-                                 content_length, cancel_event, observer, failure);
+  return RunDownloadWithProgress(api ? api : InternetApi::Default(), &ticks, url, sink, error,
+                                 final_url, content_length, cancel_event, observer, failure);
 }
 
 bool DownloadWithProgressForTesting(InternetApi* api, TickSource* ticks,

@@ -148,11 +148,12 @@ bool DownloadToString(const std::string& url, HANDLE cancel_event, std::string* 
 // One attempt with progress, time estimate and cancel, for the setup archive. Resumes when
 // `sink` holds bytes. `cancel_event` and `observer` may be null; every out parameter may be
 // null. error, final URL and content length are written on every path; `failure` only when
-// opening fails. A cancelled download returns false and records no error.
+// opening fails. A cancelled download returns false and records no error. `api` null means
+// WinINet itself.
 bool DownloadWithProgress(const std::wstring& url, DownloadSink& sink, std::wstring* error,
                           std::wstring* final_url, uint32_t* content_length,
                           HANDLE cancel_event, DownloadObserver* observer,
-                          DownloadFailureInfo* failure);
+                          DownloadFailureInfo* failure, InternetApi* api = nullptr);
 
 // The same loop over a replacement WinINet and clock.
 bool DownloadWithProgressForTesting(InternetApi* api, TickSource* ticks,

@@ -411,19 +411,7 @@ TEST(HttpDownloaderTest, PlainDownloadThatIsCancelledIsNotASuccess) {
   CloseHandle(cancel);
 }
 
-void RaiseDelayLoadFailure(const char* dll, const char* proc, DWORD ordinal) {
-  DelayLoadInfo info = {};
-  info.cb = sizeof(info);
-  info.szDll = dll;
-  info.dlp.fImportByName = proc != nullptr;
-  if (proc != nullptr) {
-    info.dlp.szProcName = proc;
-  } else {
-    info.dlp.dwOrdinal = ordinal;
-  }
-  ULONG_PTR arguments[1] = {reinterpret_cast<ULONG_PTR>(&info)};
-  RaiseException(kDelayLoadFailureCode, 0, 1, arguments);
-}
+using test_support::RaiseDelayLoadFailure;
 
 TEST(HttpDownloaderTest, ExceptionsInsideTheOpenBecomeAFailedDownload) {
   struct Case {

@@ -263,7 +263,12 @@ void Installer::WriteFilesForSetup() {
   // Also stores "InstallerData", "ClidsFile" and "ClidsSearchbandFile".
   vendor_paths_ = WriteVendorFiles(brand_info_->work_dir(), vendor_paths_);
   StoreValueInRegistry("brand", platform::Widen(brand_info_->brand_name()));
-  StoreValueInRegistry("BrandFile", brand_info_->brand_package_path());
+  // Only a package that was written whole is handed on (brand/brand_packages.cc).
+  if (brand_info_->brand_package_loaded()) {
+    StoreValueInRegistry("BrandFile", brand_info_->brand_package_path());
+  } else {
+    RemoveValueFromRegistry("BrandFile");
+  }
   if (brand_info_->partner_package_loaded()) {
     StoreValueInRegistry("PartnerFile", brand_info_->partner_package_path());
   }
@@ -540,7 +545,7 @@ uint32_t Installer::DownloadModule(HANDLE file) {
     uint32_t content_length = 0;
     DownloadFailureInfo failure;
     if (DownloadWithProgress(url, sink, &error, &final_url, &content_length, stop_event_.handle(),
-                             &forwarder, &failure)) {
+                             &forwarder, &failure, internet_api_)) {
       ++attempt;
       ReportStatus(true, url, attempt, sink.bytes_written(), error, final_url);
       return kModuleReady;

@@ -43,6 +43,7 @@ class CommandLine;
 class DistribInfoParams;
 class DownloadSink;
 class ElevatedProcess;
+class InternetApi;
 class ProgressListener;
 
 // Results of obtaining the archive.
@@ -144,6 +145,8 @@ class Installer {
   // --- Test seams -----------------------------------------------------------------------
   void SetAttemptPauseForTesting(uint32_t pause_ms) { attempt_pause_ms_ = pause_ms; }
   void SetMessageWindowPollForTesting(uint32_t poll_ms) { message_window_poll_ms_ = poll_ms; }
+  // The archive download over another WinINet (borrowed; null: WinINet itself).
+  void SetInternetApiForTesting(InternetApi* api) { internet_api_ = api; }
   AsyncHttpRequests& requests_for_testing() { return *requests_; }
   // The record of the elevated child while there is one (its finish time-out).
   ElevatedProcess* elevated_process_for_testing() { return elevated_process_.get(); }
@@ -225,6 +228,7 @@ class Installer {
   uint32_t interface_availability_ = 0;
 
   uint32_t attempt_pause_ms_ = kAttemptPauseMs;
+  InternetApi* internet_api_ = nullptr;
   uint32_t message_window_poll_ms_ = kMessageWindowPollMs;
 };
 

@@ -3,6 +3,9 @@
 #include <windows.h>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
 #include <jansson.h>
 
 #include <string>
@@ -14,6 +17,8 @@
 #include "download/progress_listener.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
+#include "tests/support/dialog_driver.h"
+#include "tests/support/fake_internet_api.h"
 #include "tests/support/publisher_log.h"
 #include "tests/support/test_log.h"
 #include "tests/support/test_paths.h"
@@ -48,7 +53,9 @@ class RecordingListener : public ProgressListener {
  public:
   void SetDownloadFraction(float fraction) override { fractions.push_back(fraction); }
   void OnLongDownload() override { ++long_download_notices; }
-  void SetRemainingTime(uint32_t seconds, int32_t kind) override {}
+  void SetRemainingTime(uint32_t seconds, int32_t kind) override {
+    times.push_back(platform::ToString(seconds) + " " + platform::ToString(kind));
+  }
   void Finish() override { calls.push_back("finish"); }
   void ShowError(int32_t result_code) override {
     calls.push_back("error " + platform::ToString(result_code));
@@ -60,6 +67,7 @@ class RecordingListener : public ProgressListener {
   void RemoveCancelButton() override { calls.push_back("remove cancel"); }
 
   std::vector<float> fractions;
+  std::vector<std::string> times;  // "<seconds> <kind>"
   int long_download_notices = 0;
   std::vector<std::string> calls;
 };
@@ -338,6 +346,84 @@ TEST_F(InstallerTest, ListenerHearsProgressAndTheEnd) {
   EXPECT_EQ(1.0f, listener.fractions.back());
   std::vector<std::string> expected = {"percent 40", "remove cancel", "finish"};
   EXPECT_EQ(expected, listener.calls);
+  // Every remaining time carries 240 s for the installation after the download ("no
+  // estimate", all bits set, wraps around with it).
+  ASSERT_FALSE(listener.times.empty());
+  EXPECT_EQ("239 0", listener.times.front());
+  EXPECT_EQ("240 2", listener.times.back());
+}
+
+// The browser's message-only window holds the finish until it is gone; a stop ends the wait.
+TEST_F(InstallerTest, FinishWaitsForTheBrowsersMessageWindowUnlessStopped) {
+  ServeArchive(L"good");
+  SetEnvironmentVariableW(L"LI_STAND_IN_WINDOW_MS", L"1500");
+  {
+    RecordingListener listener;
+    Installer installer(&listener, &brand_, &params_, false);
+    installer.SetMessageWindowPollForTesting(200);
+    installer.RunSync();
+    EXPECT_EQ("finish", listener.calls.back());
+    EXPECT_GE(log_.CountLines(L"The browser's message window is still there"), 1);
+  }
+  marker_ = test_support::UniqueMarker();
+  ServeArchive(L"good");
+  SetEnvironmentVariableW(L"LI_STAND_IN_WINDOW_MS", L"8000");
+  {
+    RecordingListener listener;
+    Installer installer(&listener, &brand_, &params_, false);
+    installer.SetMessageWindowPollForTesting(200);
+    const int before = log_.CountLines(L"The browser's message window is still there");
+    ASSERT_TRUE(installer.Start());
+    installer.AllowInstall();
+    ASSERT_TRUE(test_support::WaitUntil(
+        [&] {
+          return log_.CountLines(L"The browser's message window is still there") >= before + 2;
+        },
+        60000));
+    installer.Stop();
+    EXPECT_EQ(1, log_.CountLines(L"Stopped while the browser window was there."));
+    EXPECT_EQ(0, std::count(listener.calls.begin(), listener.calls.end(), "finish"));
+  }
+  SetEnvironmentVariableW(L"LI_STAND_IN_WINDOW_MS", L"0");
+}
+
+// A fault inside WinINet's open ends the download at once: no second attempt and no status
+// request; an old crypto provider's missing function is shown as 3, anything else as 2.
+TEST_F(InstallerTest, ADownloadThatRaisesEndsWithoutRetryOrStatus) {
+  struct Case {
+    const char* name;
+    std::function<void()> raise;
+    const char* shown;
+  };
+  const Case kCases[] = {
+      {"old crypto provider",
+       [] { test_support::RaiseDelayLoadFailure("cplib.dll", "CryptoProRevocation", 0); },
+       "error 3"},
+      {"access violation", [] { *static_cast<volatile int*>(nullptr) = 1; }, "error 2"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    marker_ = test_support::UniqueMarker();
+    const std::wstring url = L"https://fake.example/" + platform::Widen(marker_);
+    brand_.set_setup_url(platform::Narrow(url));
+    test_support::FakeInternetApi api;
+    test_support::FakeResponse response;
+    response.on_open = c.raise;
+    api.SetResponse(url, response);
+    RecordingListener listener;
+    Installer installer(&listener, &brand_, &params_, false);
+    installer.SetInternetApiForTesting(&api);
+    installer.SetMessageWindowPollForTesting(10);
+    installer.RunSync();
+    EXPECT_EQ(401, installer.result_code());
+    EXPECT_EQ(1u, api.opens.size());
+    ASSERT_FALSE(listener.calls.empty());
+    EXPECT_EQ(c.shown, listener.calls.front());
+    EXPECT_TRUE(log_.Contains(L"ERROR: DownloadModule (")) << log_.Text();
+    // The status requests of a run carry its archive URL, here the marker.
+    Sleep(200);
+    EXPECT_TRUE(StatusRequests(0).empty());
+  }
 }
 
 TEST_F(InstallerTest, FailureIsShownThroughTheListener) {

@@ -64,30 +64,6 @@ bool HandleNonInstallQuery(int* exit_code) {
   return true;
 }
 
-// S4. True when the process is to exit with `*exit_code`.
-bool ExitForSecureEnvironment(int outcome, int copy_exit_code, int* exit_code) {
-  switch (outcome) {
-    case kEnvironmentCopyRefused:
-      LOG_AT(INFO, kMasterTag, 143) << "Exiting, because of insecure environment.";
-      *exit_code = copy_exit_code;
-      return true;
-    case kEnvironmentNotSecured:
-      LOG_AT(INFO, kMasterTag, 146) << "Can't find secure environment.";
-      return false;
-    case kEnvironmentSecure:
-      LOG_AT(INFO, kMasterTag, 151) << "Runned in secure environment.";
-      return false;
-    case kEnvironmentDllsFound:
-      LOG_AT(INFO, kMasterTag, 154) << "Exiting, DLL files found in working directory";
-      *exit_code = kInsecureEnvironmentExitCode;
-      return true;
-    case kEnvironmentCopyFinished:
-    default:
-      *exit_code = copy_exit_code;
-      return true;
-  }
-}
-
 // ---------------------------------------------------------------------------------------
 // Master path.
 
@@ -327,6 +303,29 @@ std::wstring TemporaryDirectory() {
   DWORD length = GetTempPathW(MAX_PATH, buffer);
   if (length == 0 || length >= MAX_PATH) return std::wstring();
   return std::wstring(buffer, length);
+}
+
+bool ExitForSecureEnvironment(int outcome, int copy_exit_code, int* exit_code) {
+  switch (outcome) {
+    case kEnvironmentCopyRefused:
+      LOG_AT(INFO, kMasterTag, 143) << "Exiting, because of insecure environment.";
+      *exit_code = copy_exit_code;
+      return true;
+    case kEnvironmentNotSecured:
+      LOG_AT(INFO, kMasterTag, 146) << "Can't find secure environment.";
+      return false;
+    case kEnvironmentSecure:
+      LOG_AT(INFO, kMasterTag, 151) << "Runned in secure environment.";
+      return false;
+    case kEnvironmentDllsFound:
+      LOG_AT(INFO, kMasterTag, 154) << "Exiting, DLL files found in working directory";
+      *exit_code = kInsecureEnvironmentExitCode;
+      return true;
+    case kEnvironmentCopyFinished:
+    default:
+      *exit_code = copy_exit_code;
+      return true;
+  }
 }
 
 bool VerifyArchiveForElevatedRun(Installer* installer, const std::wstring& archive_path,

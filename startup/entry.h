@@ -48,6 +48,12 @@ int RunLiteInstaller();
 // the call fails or the path needs 260 characters or more.
 std::wstring TemporaryDirectory();
 
+// Step S4: acts on the outcome of `CheckSecureEnvironment` (with the private-folder copy's
+// exit code), logging it under "wWinMain". True when the process is to exit with
+// `*exit_code`: a refused or finished private-folder copy (its code passed through) and
+// DLL files found beside the program (-200); false when the run goes on.
+bool ExitForSecureEnvironment(int outcome, int copy_exit_code, int* exit_code);
+
 // The elevated child's own check of the archive named by the delayed parameter block, which
 // any process of the same image can write: locks the file against writers (the lock goes to
 // `*lock` and must be held until the setup has run) and verifies its signatures with

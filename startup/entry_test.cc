@@ -15,6 +15,7 @@
 #include "startup/command_line.h"
 #include "download/installer.h"
 #include "startup/elevated_process.h"
+#include "startup/elevation.h"
 #include "tests/support/child_process.h"
 #include "tests/support/dialog_driver.h"
 #include "tests/support/test_log.h"
@@ -25,6 +26,39 @@ namespace {
 
 // ---------------------------------------------------------------------------------------
 // Pieces of the entry that run inside the test.
+
+TEST(ExitForSecureEnvironmentTest, EachHardeningOutcomeLogsAndExitsAsItSays) {
+  struct Case {
+    int outcome;
+    int copy_exit_code;
+    bool exits;
+    int exit_code;
+    const wchar_t* line;  // null: nothing logged
+  };
+  const Case kCases[] = {
+      {kEnvironmentCopyRefused, -200, true, -200,
+       L"INFO: wWinMain (143): Exiting, because of insecure environment."},
+      {kEnvironmentNotSecured, 0, false, 7, L"INFO: wWinMain (146): Can't find secure environment."},
+      {kEnvironmentSecure, 0, false, 7, L"INFO: wWinMain (151): Runned in secure environment."},
+      {kEnvironmentDllsFound, 0, true, -200,
+       L"INFO: wWinMain (154): Exiting, DLL files found in working directory"},
+      // The private-folder copy ran the installation: its exit code is the run's.
+      {kEnvironmentCopyFinished, 1603, true, 1603, nullptr},
+      {kEnvironmentCopyFinished, 0, true, 0, nullptr},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.outcome);
+    test_support::ScopedTestLog log;
+    int exit_code = 7;
+    EXPECT_EQ(c.exits, ExitForSecureEnvironment(c.outcome, c.copy_exit_code, &exit_code));
+    EXPECT_EQ(c.exit_code, exit_code);
+    if (c.line) {
+      EXPECT_EQ(1, log.CountLines(c.line)) << log.Text();
+    } else {
+      EXPECT_EQ(L"", log.Text());
+    }
+  }
+}
 
 struct SilentCase {
   int version_class;

@@ -97,6 +97,50 @@ TEST_F(LoggingTest, RotationThatCannotRenameAppendsInsteadOfLooping) {
   EXPECT_NE(std::wstring::npos, tail.find(L"INFO: Test (4): kept\n"));
 }
 
+// All installer processes share the log under one named mutex: a line that cannot have it
+// within a second is dropped (a hung process must not hold the others), and a mutex left by
+// a process that died holding it is taken.
+struct MutexHolder {
+  HANDLE taken = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  bool let_go = true;  // false: the thread ends holding the mutex (abandoned)
+};
+
+DWORD WINAPI HoldLogMutex(void* context) {
+  auto* holder = static_cast<MutexHolder*>(context);
+  HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, L"3E40F524-16FA-440A-B919-B44AB355B174");
+  WaitForSingleObject(mutex, INFINITE);
+  SetEvent(holder->taken);
+  WaitForSingleObject(holder->release, INFINITE);
+  if (holder->let_go) ReleaseMutex(mutex);
+  CloseHandle(mutex);
+  return 0;
+}
+
+TEST_F(LoggingTest, BusyMutexDropsTheLineAndAnAbandonedOneIsTaken) {
+  for (bool abandoned : {false, true}) {
+    SCOPED_TRACE(abandoned ? "abandoned" : "busy");
+    MutexHolder holder;
+    holder.let_go = !abandoned;
+    HANDLE thread = CreateThread(nullptr, 0, HoldLogMutex, &holder, 0, nullptr);
+    ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(holder.taken, 10000));
+    if (abandoned) {
+      SetEvent(holder.release);
+      WaitForSingleObject(thread, 10000);
+    }
+    const std::wstring text = abandoned ? L"after the holder died" : L"while the mutex is busy";
+    LOG_AT(INFO, "Test", 1) << text;
+    if (!abandoned) {
+      SetEvent(holder.release);
+      WaitForSingleObject(thread, 10000);
+    }
+    EXPECT_EQ(abandoned, ReadLog(path_).find(text) != std::wstring::npos);
+    CloseHandle(thread);
+    CloseHandle(holder.taken);
+    CloseHandle(holder.release);
+  }
+}
+
 TEST(LoggingInitTest, LinesBeforeInitAreLostAndTheFirstPathWins) {
   ResetLoggingForTesting();
   test_support::ScopedTempDir dir;

@@ -704,11 +704,13 @@ TEST(SilentInstallFlowTest, FiveFailedAttemptsEndWith401AndKeepTheHandOver) {
         << error;
   }
 
-  // The hand-over values stay for a later attempt.
-  for (const char* name : {"lang", "brand", "BrandFile", "InstallerData", "ClidsFile",
+  // The hand-over values stay for a later attempt (no brand package was written here, so
+  // none is named).
+  for (const char* name : {"lang", "brand", "InstallerData", "ClidsFile",
                            "ClidsSearchbandFile"}) {
     EXPECT_TRUE(RegistryValueNames(key.c_str()).count(platform::Widen(name))) << name;
   }
+  EXPECT_FALSE(RegistryValueNames(key.c_str()).count(L"BrandFile"));
   EXPECT_EQ(L"zorvin", ReadStringFromRegistry("brand"));
   RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
   SetBrowserRegistryKeyPathForTesting(L"");

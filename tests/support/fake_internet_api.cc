@@ -1,5 +1,7 @@
 #include "tests/support/fake_internet_api.h"
 
+#include <delayimp.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -217,6 +219,20 @@ void RecordingObserver::OnSlowDownload() {
 void RecordingObserver::SetRemainingTime(uint32_t seconds, int32_t kind) {
   calls.push_back("time " + platform::ToString(seconds) + " " + platform::ToString(kind));
   if (after_call) after_call();
+}
+
+void RaiseDelayLoadFailure(const char* dll, const char* proc, DWORD ordinal) {
+  DelayLoadInfo info = {};
+  info.cb = sizeof(info);
+  info.szDll = dll;
+  info.dlp.fImportByName = proc != nullptr;
+  if (proc != nullptr) {
+    info.dlp.szProcName = proc;
+  } else {
+    info.dlp.dwOrdinal = ordinal;
+  }
+  ULONG_PTR arguments[1] = {reinterpret_cast<ULONG_PTR>(&info)};
+  RaiseException(installer::kDelayLoadFailureCode, 0, 1, arguments);
 }
 
 std::string PublisherPattern(size_t start, size_t end) {

@@ -130,6 +130,10 @@ class RecordingObserver : public installer::DownloadObserver {
   std::function<void()> after_call;
 };
 
+// Raises what the delay-load helper raises when `dll` (or its `proc`, or its `ordinal` when
+// `proc` is null) cannot be loaded.
+void RaiseDelayLoadFailure(const char* dll, const char* proc, DWORD ordinal);
+
 // The generated body of the fake publisher's /gen/<size> endpoint, bytes [start, end).
 std::string PublisherPattern(size_t start, size_t end);
 
