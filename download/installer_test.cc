@@ -14,9 +14,11 @@
 #include "brand/brand_info.h"
 #include "brand/distrib_info_params.h"
 #include "brand/registry_values.h"
+#include "build_config/endpoints.h"
 #include "download/progress_listener.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
+#include "platform/windows_version.h"
 #include "tests/support/dialog_driver.h"
 #include "tests/support/fake_internet_api.h"
 #include "tests/support/publisher_log.h"
@@ -385,6 +387,26 @@ TEST_F(InstallerTest, FinishWaitsForTheBrowsersMessageWindowUnlessStopped) {
     EXPECT_EQ(0, std::count(listener.calls.begin(), listener.calls.end(), "finish"));
   }
   SetEnvironmentVariableW(L"LI_STAND_IN_WINDOW_MS", L"0");
+}
+
+// XP and Vista get the last setup built for them, from the download CDN, whatever the brand.
+TEST_F(InstallerTest, XpAndVistaDownloadTheirOwnArchive) {
+  for (int version_class : {platform::kWindowsXp, platform::kWindowsVista}) {
+    SCOPED_TRACE(version_class);
+    marker_ = test_support::UniqueMarker();
+    ServeArchive(L"good");
+    platform::WindowsVersionInfo version;
+    version.version_class = version_class;
+    platform::ScopedWindowsVersionForTesting scoped_version(version);
+    Installer installer(nullptr, &brand_, &params_, false);
+    installer.SetAttemptPauseForTesting(0);
+    installer.RunSync();
+    EXPECT_TRUE(log_.Contains(L"Connection established: https://" +
+                              platform::Widen(endpoints::kDownloadCdnHost) +
+                              L"/browser-partners/_xp_builds/browser-setup.arc"))
+        << log_.Text();
+    EXPECT_FALSE(log_.Contains(L"Connection established: " + platform::Widen(brand_.setup_url())));
+  }
 }
 
 // A fault inside WinINet's open ends the download at once: no second attempt and no status
