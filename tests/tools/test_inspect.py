@@ -41,6 +41,7 @@ class InspectTest(unittest.TestCase):
             ("BIN", 320, 1033, cabinet("partner_config", '{"partner_id": "p-9"}', d)),
             ("BIN", "BRAND_BROKEN", 1033, b"not a cabinet"),
             ("BIN", "BRAND_WRONG", 1033, cabinet("partner_config", "{}", d)),
+            ("BIN", "BRAND_NUL", 1033, cabinet("brand_config", '{"brand_id": "a\\u0000"}', d)),
             ("BIN", 305, 1033, b"{}" * 10),
             ("BIN", 306, 1033, b"<vendor/>"),
             (6, 26, 1049, b"\0\0" * 16),
@@ -58,6 +59,8 @@ class InspectTest(unittest.TestCase):
         self.assertEqual({"brand_id": "ua-uk"}, brand["BRAND_UA_UK"]["document"])
         self.assertIn("not a readable cabinet", brand["BRAND_BROKEN"]["error"])
         self.assertIn('no member "brand_config"', brand["BRAND_WRONG"]["error"])
+        # What the installer's parser refuses is shown as refused, not as a document.
+        self.assertIn("the installer would not read this document", brand["BRAND_NUL"]["error"])
         self.assertEqual({"partner_id": "p-9"}, report["partner_package"]["document"])
         self.assertEqual({"master_preferences": 20, "clids.xml": 9}, report["vendor_documents"])
 

@@ -71,6 +71,29 @@ class ValidateTest(unittest.TestCase):
                 errors, _ = tool.validate(document)
                 self.assertTrue(any(message in e for e in errors), errors)
 
+    def test_what_the_installers_parser_refuses_is_refused(self):
+        cases = [
+            (b'{"brand_id": "a\\u0000b"}', "u0000"),
+            (b'{"brand_id": "\\ud800"}', "lone surrogate"),
+            (b'{"brand_id": "\\udc00x"}', "lone surrogate"),
+            (b'{"a\\u0000": "x"}', "u0000"),
+            (b'{"brand_id": "\xff"}', "not UTF-8"),
+            (b'{"brand_id": "\xed\xa0\x80"}', "not UTF-8"),
+            (b'{"partner_id": NaN}', "NaN"),
+            (b'{"partner_id": -Infinity}', "Infinity"),
+            (b'{"partner_id": 18446744073709551616}', "beyond 64 bits"),
+            (b'{"brand_id": "x", "brand_id": "y"}', "duplicate"),
+            (b"\xef\xbb\xbf{}", "byte-order mark"),
+            (b'{"brand_id": "' + b"x" * (16 << 20) + b'"}', "more than the installer reads"),
+        ]
+        for raw, message in cases:
+            with self.subTest(raw=raw[:40]):
+                with self.assertRaisesRegex(ValueError, message):
+                    tool.parse_document(raw)
+        # A surrogate pair is one character, and a valid one.
+        self.assertEqual({"brand_id": "\U0001F600"},
+                         tool.parse_document(b'{"brand_id": "\\ud83d\\ude00"}'))
+
     def test_every_problem_is_reported(self):
         errors, _ = tool.validate({"a": 1, "b": 2, "brand_id": 3, "install": {"c": 4}})
         self.assertEqual(4, len(errors))

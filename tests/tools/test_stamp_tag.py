@@ -2,6 +2,8 @@
 refused."""
 
 import os
+import re
+import subprocess
 import struct
 import tempfile
 import unittest
@@ -68,17 +70,35 @@ class StampTest(unittest.TestCase):
             stamp_tag.stamp(self.signed, b"v" * 0x10000)
 
     def test_checksum_is_kept_valid_when_the_file_has_one(self):
-        signed = fixtures.sign_fake(fixtures.make_pe([("BIN", 305, 1033, b"p")], checksum=1))
+        # A file that osslsigncode signed (it writes a checksum): osslsigncode computes the
+        # checksum of the stamped file on its own and prints both values.
+        with open(fixtures.build_file("stand_in", "good.exe"), "rb") as f:
+            signed = f.read()
         stamped = stamp_tag.stamp(signed, b"a=1")
-        field = fixtures.PE_OFFSET + 24 + 64
-        # The classic algorithm: 16-bit one's-complement-style sum without the field, plus
-        # the file length.
-        words = struct.unpack("<%dH" % (len(stamped) // 2), stamped[:len(stamped) // 2 * 2])
-        total = sum(words) - sum(struct.unpack_from("<HH", stamped, field))
-        while total >> 16:
-            total = (total & 0xFFFF) + (total >> 16)
-        self.assertEqual(total + len(stamped), struct.unpack_from("<I", stamped, field)[0])
+        pe = struct.unpack_from("<I", stamped, 0x3C)[0]
+        field = pe + 24 + 64
+
+        def osslsigncode_report(data):
+            with tempfile.TemporaryDirectory() as folder:
+                path = os.path.join(folder, "stamped.exe")
+                with open(path, "wb") as f:
+                    f.write(data)
+                return subprocess.run(["osslsigncode", "verify", "-in", path],
+                                      stdout=subprocess.PIPE, stderr=subprocess.STDOUT
+                                      ).stdout.decode(errors="replace")
+
+        output = osslsigncode_report(stamped)
+        self.assertNotIn("invalid PE checksum", output)
+        written = re.search(r"^PE checksum\s*:\s*([0-9A-Fa-f]{8})", output, re.M)
+        self.assertTrue(written, output)
+        self.assertEqual(struct.unpack_from("<I", stamped, field)[0], int(written.group(1), 16))
+        # The same check sees a wrong checksum.
+        wrong = bytearray(stamped)
+        struct.pack_into("<I", wrong, field, struct.unpack_from("<I", stamped, field)[0] ^ 1)
+        self.assertIn("invalid PE checksum", osslsigncode_report(bytes(wrong)))
+        self.assertNotEqual(signed, stamped)
         # A zero checksum (what the linker writes) stays zero.
+        field = fixtures.PE_OFFSET + 24 + 64
         self.assertEqual(0, struct.unpack_from("<I", stamp_tag.stamp(self.signed, b"a"), field)[0])
 
     def test_refusals(self):
@@ -180,6 +200,10 @@ class CommandLineTest(unittest.TestCase):
         self.assertEqual(2, fixtures.run_tool("stamp-tag", os.path.join(self.dir.name, "none.exe"),
                                               "a=1").returncode)
         self.assertEqual(2, fixtures.run_tool("stamp-tag", self.path).returncode)
+        # An argument that is not UTF-8 is an error, not a traceback.
+        result = fixtures.run_tool("stamp-tag", self.path, os.fsdecode(b"a=\xff"))
+        self.assertEqual(2, result.returncode)
+        self.assertEqual(b"stamp-tag: the tag text is not UTF-8\n", result.stderr)
         self.assertFalse(any(name.endswith(".tmp") for name in os.listdir(self.dir.name)))
 
     def test_help(self):
