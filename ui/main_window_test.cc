@@ -1091,6 +1091,39 @@ TEST_F(InteractiveRunTest, InstallButtonRunsTheSetupAndTheExitCodeIsItsResult) {
       << report;
 }
 
+// A slide server that accepts the connection and never answers does not hold the exit: the
+// slide thread is left behind once the window has closed.
+TEST_F(InteractiveRunTest, ASlideServerThatNeverAnswersDoesNotHoldTheExit) {
+  if (!installer::HasEnoughDiskSpace(false, installer::kRequiredDiskSpace)) {
+    GTEST_SKIP() << "the disk is too full for the installer window";
+  }
+  // No archive, so the window stays on the progress screen; the first slide never comes.
+  for (const char* path : kArchivePaths) {
+    ASSERT_TRUE(test_support::AddPublisherScript(
+        std::string("{\"path\":\"") + path + "\",\"responses\":[{\"status\":404}],"
+        "\"repeat_last\":true}"));
+  }
+  const char kFirstSlide[] = "/browser/installer/en/x2/02.jpg";
+  ASSERT_TRUE(test_support::AddPublisherScript(
+      std::string("{\"path\":\"") + kFirstSlide +
+      "\",\"responses\":[{\"never_answer\":true}],\"repeat_last\":true}"));
+  HWND window = StartInstaller();
+  ASSERT_NE(nullptr, window) << LogText();
+  ASSERT_TRUE(test_support::ClickButton(window, IDC_INSTALL_BUTTON));
+  // The slide download starts with the progress screen (the publisher logs the request only
+  // once the client has gone away).
+  Sleep(2000);
+  PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+  int32_t exit_code = 12345;
+  EXPECT_TRUE(process_.Wait(20000, &exit_code)) << LogText();
+  EXPECT_EQ(500, exit_code);
+  EXPECT_EQ(1, Count(L"The slide download does not end; it is left behind.")) << LogText();
+  std::string answer;
+  installer::DownloadToString(test_support::PublisherUrl(std::string("/__control/clear?path=") +
+                                                         kFirstSlide),
+                              nullptr, &answer);
+}
+
 TEST_F(InteractiveRunTest, CloseButtonEndsTheRunAsCancelled) {
   if (!installer::HasEnoughDiskSpace(false, installer::kRequiredDiskSpace)) {
     GTEST_SKIP() << "the disk is too full for the installer window";
