@@ -6,7 +6,8 @@ set(_tools_env
     "LI_SOURCE_DIR=${CMAKE_SOURCE_DIR}" "LI_BUILD_DIR=${CMAKE_BINARY_DIR}"
     "LI_PKI_DIR=${LI_PKI_DIR}" "LI_WINE_RUN=${LI_WINE_RUN}" "PYTHONDONTWRITEBYTECODE=1")
 foreach(pair StampTag:test_stamp_tag MakeBrandPackage:test_make_brand_package
-             Inspect:test_inspect SignedInstallerTag:test_signed_installer)
+             Inspect:test_inspect SignedInstallerTag:test_signed_installer
+             RehearsalServer:test_rehearsal_server)
   string(REPLACE ":" ";" parts ${pair})
   list(GET parts 0 name)
   list(GET parts 1 module)
