@@ -9,6 +9,7 @@
 #include "tests/support/cabinet_builder.h"
 #include "tests/support/fake_brand_environment.h"
 #include "tests/support/log_lines.h"
+#include "tests/support/test_paths.h"
 
 namespace installer {
 namespace {
@@ -359,23 +360,28 @@ TEST_F(BrandInfoTest, SummaryAfterEveryDocumentAndAfterTheDefaults) {
 }
 
 TEST_F(BrandInfoTest, ClearKeepsVariationsWorkDirAndFlags) {
-  info_.ApplyConfigDocument(
+  // A work folder that exists: the brand flag is set only for a package written whole.
+  test_support::ScopedTempDir work;
+  BrandInfo info(work.path() + L"\\");
+  info.SetEnvironmentForTesting(&environment_);
+  environment_.packages_by_id[319] =
+      test_support::BuildCabinet({{"brand_config", R"({"brand_id": "x"})"}});
+  info.GetInfo(L"");  // writes the package, which sets the brand flag
+  ASSERT_TRUE(info.brand_package_loaded());
+  // Then the record full.
+  info.ApplyConfigDocument(
       R"({"brand_id": "tb", "brand_name": "Tb", "partner_id": "p", "license_url": "https://l/",
           "languages": {"interface": "de"}, "urls": {"variations": "https://v/"},
           "install": {"setup_url": "https://s/", "conf_policy_url": "https://c/",
                       "slide_url": "https://a/", "slide_url_if_tagged": "https://b/",
                       "alternate_installer_title": true, "send_statistics": false,
                       "make_browser_default": true, "need_ppapi_flash": false}})");
-  environment_.packages_by_id[319] =
-      test_support::BuildCabinet({{"brand_config", R"({"brand_id": "x"})"}});
   test_support::ScopedTestLog log;
-  info_.GetInfoFromResources(L"");  // sets the brand flag and leaves the record otherwise full
-  ASSERT_TRUE(info_.brand_package_loaded());
 
-  info_.Clear();
-  EXPECT_EQ(FreshWith({{"variations_url", "https://v/"}}), Snapshot(info_));
-  EXPECT_EQ(L"C:\\work\\", info_.work_dir());
-  EXPECT_TRUE(info_.brand_package_loaded());
+  info.Clear();
+  EXPECT_EQ(FreshWith({{"variations_url", "https://v/"}}), Snapshot(info));
+  EXPECT_EQ(work.path() + L"\\", info.work_dir());
+  EXPECT_TRUE(info.brand_package_loaded());
   EXPECT_EQ((std::vector<std::wstring>{L"INFO: Reset brand info."}),
             test_support::LogMessagesOf(log, L"Clear"));
 }

@@ -1099,6 +1099,10 @@ TEST_F(InteractiveRunTest, ASlideServerThatNeverAnswersDoesNotHoldTheExit) {
   }
   // No archive, so the window stays on the progress screen; the first slide never comes.
   for (const char* path : kArchivePaths) {
+    std::string answer;
+    installer::DownloadToString(
+        test_support::PublisherUrl(std::string("/__control/clear?path=") + path), nullptr,
+        &answer);
     ASSERT_TRUE(test_support::AddPublisherScript(
         std::string("{\"path\":\"") + path + "\",\"responses\":[{\"status\":404}],"
         "\"repeat_last\":true}"));
