@@ -4,6 +4,8 @@
 #include <process.h>
 #include <wininet.h>
 
+#include <memory>
+
 #include "download/open_url_guarded.h"
 #include "startup/logging.h"
 
@@ -30,7 +32,7 @@ void CALLBACK CloseWhenSent(HINTERNET handle, DWORD_PTR context, DWORD status, v
 }  // namespace
 
 struct AsyncHttpRequests::WorkerStart {
-  std::shared_ptr<State> state;
+  platform::SharedState<State> state;
   AsyncHttpRequests* owner;
 };
 
@@ -38,7 +40,7 @@ AsyncHttpRequests::State::State()
     : wake_event(platform::WaitableEvent::ResetPolicy::kAutomatic,
                  platform::WaitableEvent::InitialState::kNotSignaled) {}
 
-AsyncHttpRequests::AsyncHttpRequests() : state_(std::make_shared<State>()) {}
+AsyncHttpRequests::AsyncHttpRequests() = default;
 
 AsyncHttpRequests::~AsyncHttpRequests() { Shutdown(); }
 

@@ -17,10 +17,10 @@
 
 #include <cstdint>
 #include <deque>
-#include <memory>
 #include <string>
 
 #include "platform/scoped_handle.h"
+#include "platform/shared_state.h"
 #include "platform/sync.h"
 
 namespace installer {
@@ -72,7 +72,7 @@ class AsyncHttpRequests {
   static unsigned __stdcall ThreadMain(void* parameter);
   static void Run(State& state, AsyncHttpRequests* owner);
 
-  std::shared_ptr<State> state_;
+  platform::SharedState<State> state_;
   platform::ScopedKernelHandle thread_;  // started under state_->lock
 };
 

@@ -147,7 +147,7 @@ ResourceBitmap DrawFirstSlide(const FirstSlideContent& content) {
   return ResourceBitmap(bitmap.get());
 }
 
-SlideDownloader::SlideDownloader() : state_(std::make_shared<State>()) {}
+SlideDownloader::SlideDownloader() = default;
 
 SlideDownloader::~SlideDownloader() { Stop(); }
 
@@ -164,7 +164,7 @@ bool SlideDownloader::Start(const ResourceBitmap& first_slide, const std::wstrin
   state_->running = true;
   state_->downloading = true;
   // The thread holds its own reference to the state.
-  auto* reference = new std::shared_ptr<State>(state_);
+  auto* reference = new platform::SharedState<State>(state_);
   thread_.reset(reinterpret_cast<HANDLE>(
       _beginthreadex(nullptr, 0, &SlideDownloader::ThreadMain, reference, 0, nullptr)));
   if (!thread_) {
@@ -201,7 +201,8 @@ uint32_t SlideDownloader::slide_count() {
 }
 
 unsigned __stdcall SlideDownloader::ThreadMain(void* param) {
-  std::unique_ptr<std::shared_ptr<State>> reference(static_cast<std::shared_ptr<State>*>(param));
+  std::unique_ptr<platform::SharedState<State>> reference(
+      static_cast<platform::SharedState<State>*>(param));
   Run(**reference);
   return 0;
 }

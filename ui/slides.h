@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/scoped_handle.h"
+#include "platform/shared_state.h"
 #include "platform/sync.h"
 #include "ui/resource_bitmap.h"
 
@@ -123,7 +124,7 @@ class SlideDownloader : public SlideSource {
   static bool DownloadImage(State& state);
   static bool Fetch(State& state, const std::wstring& url, std::string* data);
 
-  std::shared_ptr<State> state_;
+  platform::SharedState<State> state_;
   platform::ScopedKernelHandle thread_;
 };
 
