@@ -1044,9 +1044,9 @@ class InteractiveRunTest : public testing::Test {
   }
 
   // Starts the installer; its window, or null (then the run is over or failed).
-  HWND StartInstaller() {
-    std::wstring command =
-        L"\"" + test_support::BuildFile(L"lite_installer.exe") + L"\" --brand-name=zorvin";
+  HWND StartInstaller(const std::wstring& more_switches = std::wstring()) {
+    std::wstring command = L"\"" + test_support::BuildFile(L"lite_installer.exe") +
+                           L"\" --brand-name=zorvin" + more_switches;
     if (!process_.Start(command, temp_.path())) return nullptr;
     HWND window = test_support::WaitForVisibleDialog(process_.id(), 60000);
     // The window is ready for input once its install button is there.
@@ -1126,6 +1126,24 @@ TEST_F(InteractiveRunTest, ASlideServerThatNeverAnswersDoesNotHoldTheExit) {
   installer::DownloadToString(test_support::PublisherUrl(std::string("/__control/clear?path=") +
                                                          kFirstSlide),
                               nullptr, &answer);
+}
+
+// With "do-not-launch-browser" the window ends as soon as the setup has: it does not wait for
+// the browser's message window.
+TEST_F(InteractiveRunTest, DoNotLaunchBrowserEndsWithoutWaitingForTheBrowser) {
+  if (!installer::HasEnoughDiskSpace(false, installer::kRequiredDiskSpace)) {
+    GTEST_SKIP() << "the disk is too full for the installer window";
+  }
+  SetEnvironmentVariableW(L"LI_STAND_IN_WINDOW_MS", L"8000");
+  HWND window = StartInstaller(L" --do-not-launch-browser");
+  SetEnvironmentVariableW(L"LI_STAND_IN_WINDOW_MS", L"0");
+  ASSERT_NE(nullptr, window) << LogText();
+  ASSERT_TRUE(test_support::ClickButton(window, IDC_INSTALL_BUTTON));
+  int32_t exit_code = 12345;
+  ASSERT_TRUE(process_.Wait(120000, &exit_code)) << LogText();
+  EXPECT_EQ(0, exit_code) << LogText();
+  EXPECT_EQ(0, Count(L"The browser's message window is still there")) << LogText();
+  EXPECT_EQ(1, Count(L"--> Installer > MainWindow::OnImportProgress: 100")) << LogText();
 }
 
 TEST_F(InteractiveRunTest, CloseButtonEndsTheRunAsCancelled) {
