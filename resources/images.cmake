@@ -1,9 +1,11 @@
 # The built-in pictures (RT_RCDATA, resources/images.rc): drawn by tools/make_images.py into
-# ${LI_RESOURCE_OUT}/images; the three JPEG pictures go through ImageMagick's convert.
+# ${LI_RESOURCE_OUT}/images; the three JPEG pictures go through ImageMagick's convert, the
+# PNG pictures through zopflipng.
 find_program(LI_IMAGEMAGICK_CONVERT convert PATHS /usr/bin NO_DEFAULT_PATH)
 if(NOT LI_IMAGEMAGICK_CONVERT)
   find_program(LI_IMAGEMAGICK_CONVERT convert REQUIRED)
 endif()
+find_program(LI_ZOPFLIPNG zopflipng REQUIRED)
 set(LI_IMAGE_DIR ${LI_RESOURCE_OUT}/images)
 set(LI_IMAGE_FILES
   cancel_button.png close_button.png install_button.png check_box.png
@@ -18,7 +20,7 @@ list(TRANSFORM LI_IMAGE_FILES PREPEND ${LI_IMAGE_DIR}/ OUTPUT_VARIABLE LI_IMAGE_
 add_custom_command(
   OUTPUT ${LI_IMAGE_OUTPUTS}
   COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/make_images.py ${LI_IMAGE_DIR}
-          ${LI_IMAGEMAGICK_CONVERT}
+          ${LI_IMAGEMAGICK_CONVERT} ${LI_ZOPFLIPNG}
   DEPENDS ${CMAKE_SOURCE_DIR}/tools/make_images.py
   COMMENT "Drawing the installer pictures")
 list(APPEND LI_RESOURCE_DEPENDS ${LI_IMAGE_OUTPUTS})

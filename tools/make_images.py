@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """Draws every built-in picture of the installer window at build time.
 
-Usage: make_images.py OUT_DIR CONVERT
+Usage: make_images.py OUT_DIR CONVERT ZOPFLIPNG
 
-PNG files are written directly (8-bit RGBA, zlib); the three photographs-to-be (window
-background and the two first-slide pictures) are drawn as PPM files and turned into JPEG by
-ImageMagick's `convert` (path given as CONVERT). Only the standard library is used. The
+PNG files are written directly (8-bit RGBA, zlib) and then recompressed losslessly by
+zopflipng (path given as ZOPFLIPNG); the three photographs-to-be (window background and the
+two first-slide pictures) are drawn as PPM files and turned into JPEG by ImageMagick's
+`convert` (path given as CONVERT). Only the standard library is used. The
 pictures favour flat colours and smooth gradients: they travel inside a download.
 """
 import math
@@ -456,9 +457,13 @@ def png_bytes(canvas):
             chunk(b'IDAT', zlib.compress(bytes(raw), 9)) + chunk(b'IEND', b''))
 
 
-def write_png(path, canvas):
+def write_png(path, canvas, zopflipng):
     with open(path, 'wb') as f:
         f.write(png_bytes(canvas))
+    # Every byte is downloaded by every user: zopflipng finds the smallest lossless encoding
+    # (palette or grey where the pixels allow, transparent pixels kept as they are).
+    subprocess.check_call([zopflipng, '-y', '--iterations=15', '--filters=01234mepb', path, path],
+                          stdout=subprocess.DEVNULL)
 
 
 def write_jpeg(path, canvas, convert, quality):
@@ -472,10 +477,10 @@ def write_jpeg(path, canvas, convert, quality):
 
 
 def main():
-    if len(sys.argv) != 3:
+    if len(sys.argv) != 4:
         sys.stderr.write(__doc__)
         return 2
-    out, convert = sys.argv[1], sys.argv[2]
+    out, convert, zopflipng = sys.argv[1], sys.argv[2], sys.argv[3]
     os.makedirs(out, exist_ok=True)
     pngs = {
         'cancel_button.png': cross_strip([hex_color('8a93a3'), hex_color('4b5566'),
@@ -506,7 +511,7 @@ def main():
         'shadow_bottom.png': shadow_edge(False, False),
     }
     for name, canvas in pngs.items():
-        write_png(os.path.join(out, name), canvas)
+        write_png(os.path.join(out, name), canvas, zopflipng)
     write_jpeg(os.path.join(out, 'background.jpg'), window_background(), convert, 86)
     write_jpeg(os.path.join(out, 'first_slide.jpg'), first_slide_picture(702, 536), convert, 82)
     write_jpeg(os.path.join(out, 'first_slide_ru.jpg'), first_slide_picture(698, 478), convert, 82)

@@ -4,9 +4,10 @@
 set -euo pipefail
 
 stamp_dir=${SETUP_STAMP_DIR:-/var/lib/lite-installer-setup}
-stamp="$stamp_dir/done-v2"
+stamp="$stamp_dir/done-v3"
 if [ -f "$stamp" ] && command -v i686-w64-mingw32-g++-posix >/dev/null \
    && command -v i686-w64-mingw32-g++-win32 >/dev/null && command -v wine >/dev/null \
+   && command -v zopflipng >/dev/null \
    && [ -x /usr/lib/wine/wine ] && [ -d /usr/src/googletest ] && ls /usr/src/jansson-src/jansson-* >/dev/null 2>&1; then
   exit 0
 fi
@@ -40,7 +41,7 @@ apt-get install -y -qq --no-install-recommends \
   binutils-mingw-w64-i686 mingw-w64-i686-dev \
   wine wine32:i386 libwine:i386 \
   xvfb x11-apps imagemagick xauth fonts-liberation \
-  osslsigncode gcab openssl python3 curl \
+  osslsigncode gcab openssl python3 curl zopfli \
   cmake make ninja-build dpkg-dev ca-certificates googletest >/dev/null
 
 # Jansson has no MinGW package: keep Debian's source package where the build can cross-compile it.
