@@ -11,7 +11,7 @@ LOCAL_PORT ?= 47443
 TESTS ?=
 TOOLCHAIN := $(CURDIR)/cmake/toolchain-mingw-i686.cmake
 
-.PHONY: setup build build-local test demo bench screenshots fuzz clean
+.PHONY: setup build build-local test demo bench screenshots fuzz release clean
 
 setup:
 	@./tools/setup.sh
@@ -22,10 +22,13 @@ $(LOCAL_BUILD)/build.ninja: CMakeLists.txt
 
 $(RELEASE_BUILD)/build.ninja: CMakeLists.txt
 	@cmake -S . -B $(RELEASE_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN) \
-	  -DLI_PROFILE=release -DLI_THREAD_MODEL=win32 -DLI_BUILD_TESTS=OFF >/dev/null
+	  -DLI_PROFILE=release -DLI_THREAD_MODEL=win32 -DLI_BUILD_TESTS=OFF \
+	  -DLI_TRUSTED_KEYS_FILE=NONE >/dev/null
 
-# The release executable: build/release/lite_installer.exe
+# The release executable: build/release/lite_installer.exe. It trusts no archive (no keys):
+# for size checks; `make release` makes the shippable copies.
 build: setup $(RELEASE_BUILD)/build.ninja
+	@cmake -S . -B $(RELEASE_BUILD) -DLI_TRUSTED_KEYS_FILE=NONE >/dev/null
 	@cmake --build $(RELEASE_BUILD) --target lite_installer -j $(JOBS)
 	@ls -l $(RELEASE_BUILD)/lite_installer.exe
 
@@ -51,6 +54,15 @@ bench: build-local
 # Pictures of the installer window under a virtual display, in $(LOCAL_BUILD)/screenshots/.
 screenshots: build-local
 	@./tools/screenshots.sh $(LOCAL_BUILD)
+
+# A release: the release profile built with the publisher's keys (and the packages of
+# PACKAGES), signed with SHA-256, one stamped and verified copy per line of TAGS, in OUT.
+#   make release KEYS=keys.txt CERT=cert.pem KEY=key.pem TAGS=tags.txt [PACKAGES=dir]
+#                [CA=root.pem] [OUT=build/dist]
+OUT ?= build/dist
+release: setup
+	@PACKAGES="$(PACKAGES)" CA="$(CA)" ./tools/release.sh "$(KEYS)" "$(CERT)" "$(KEY)" \
+	  "$(TAGS)" "$(OUT)"
 
 # Long damage runs over every parser of outside input under Wine's heap checking (not part
 # of `make test`): FUZZ_INPUTS per parser, five parsers.

@@ -37,8 +37,10 @@ configure_file(${CMAKE_SOURCE_DIR}/cmake/endpoints.h.in ${LI_GENERATED_DIR}/buil
 
 # The ten public keys that may sign an archive's trusted certificate list. The local profile
 # takes them from the test PKI made for this build folder; the release profile from a file
-# of ten lines of Base64 (DER SubjectPublicKeyInfo of 1024-bit RSA keys).
-set(LI_TRUSTED_KEYS_FILE "" CACHE FILEPATH "Release profile: file with the ten Base64 public keys")
+# of ten lines of Base64 (DER SubjectPublicKeyInfo of 1024-bit RSA keys). A release build
+# without it would trust no archive at all: that takes the explicit value NONE (size checks).
+set(LI_TRUSTED_KEYS_FILE "" CACHE STRING
+    "Release profile: file with the ten Base64 public keys, or NONE for a build that trusts none")
 set(LI_PKI_DIR ${CMAKE_BINARY_DIR}/pki)
 if(LI_PROFILE STREQUAL "local")
   execute_process(COMMAND ${CMAKE_SOURCE_DIR}/tests/pki/make_pki.sh ${LI_PKI_DIR}
@@ -53,11 +55,15 @@ if(LI_PROFILE STREQUAL "local")
     list(APPEND _keys "${_key}")
   endforeach()
 else()
-  if(LI_TRUSTED_KEYS_FILE)
+  if(LI_TRUSTED_KEYS_FILE STREQUAL "NONE")
+    message(STATUS "LI_TRUSTED_KEYS_FILE is NONE: this release build trusts no archive")
+    set(_keys "" "" "" "" "" "" "" "" "" "")
+  elseif(LI_TRUSTED_KEYS_FILE AND EXISTS ${LI_TRUSTED_KEYS_FILE})
     file(STRINGS ${LI_TRUSTED_KEYS_FILE} _keys)
   else()
-    message(WARNING "LI_TRUSTED_KEYS_FILE not set: the release build trusts no archive")
-    set(_keys "" "" "" "" "" "" "" "" "" "")
+    message(FATAL_ERROR "The release profile needs the publisher's keys: "
+                        "-DLI_TRUSTED_KEYS_FILE=<file of ten Base64 public keys> "
+                        "(or NONE for a build that trusts no archive)")
   endif()
 endif()
 list(LENGTH _keys _key_count)

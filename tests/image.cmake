@@ -2,11 +2,13 @@
 # DLLs it imports, WinINet delay-loaded, ASLR and DEP, an XP-loadable layout, and the runtime
 # replacements keeping the library code they replace out of the link. The release profile
 # is what ships, so a fixture builds it in this build's release_profile folder (the same
-# sources, release hosts, win32 thread model); the local-profile executable is checked too.
+# sources, release hosts, win32 thread model, the test PKI's keys standing in for the
+# publisher's); the local-profile executable is checked too. The test of `make release`
+# (tests/tools/test_release.py) signs and stamps that same build.
 #
 # Run as a script (cmake -P), this file is that fixture.
 if(CMAKE_SCRIPT_MODE_FILE)
-  foreach(_var LI_SOURCE_DIR LI_RELEASE_DIR LI_TOOLCHAIN)
+  foreach(_var LI_SOURCE_DIR LI_RELEASE_DIR LI_TOOLCHAIN LI_KEYS)
     if(NOT ${_var})
       message(FATAL_ERROR "${_var} is not set")
     endif()
@@ -14,6 +16,7 @@ if(CMAKE_SCRIPT_MODE_FILE)
   if(NOT EXISTS ${LI_RELEASE_DIR}/build.ninja)
     execute_process(COMMAND ${CMAKE_COMMAND} -S ${LI_SOURCE_DIR} -B ${LI_RELEASE_DIR} -G Ninja
                             -DCMAKE_TOOLCHAIN_FILE=${LI_TOOLCHAIN} -DLI_PROFILE=release
+                            -DLI_TRUSTED_KEYS_FILE=${LI_KEYS}
                             -DLI_THREAD_MODEL=win32 -DLI_BUILD_TESTS=OFF
                     RESULT_VARIABLE _result)
     if(NOT _result EQUAL 0)
@@ -30,10 +33,21 @@ if(CMAKE_SCRIPT_MODE_FILE)
 endif()
 
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
-set(_image_release_dir ${CMAKE_BINARY_DIR}/release_profile)
+set(LI_RELEASE_PROFILE_DIR ${CMAKE_BINARY_DIR}/release_profile)
+set(_image_release_dir ${LI_RELEASE_PROFILE_DIR})
+# The test PKI's ten list-signing keys, in the form a publisher hands over its own.
+set(LI_TEST_KEYS_FILE ${CMAKE_BINARY_DIR}/test_trusted_keys.txt)
+set(_keys "")
+foreach(n RANGE 9)
+  file(READ ${LI_PKI_DIR}/keys/key${n}.spki.b64 _key)
+  string(STRIP "${_key}" _key)
+  string(APPEND _keys "${_key}\n")
+endforeach()
+file(CONFIGURE OUTPUT ${LI_TEST_KEYS_FILE} CONTENT "${_keys}")
 add_test(NAME Image.BuildReleaseProfile
          COMMAND ${CMAKE_COMMAND} -DLI_SOURCE_DIR=${CMAKE_SOURCE_DIR}
                  -DLI_RELEASE_DIR=${_image_release_dir} -DLI_TOOLCHAIN=${CMAKE_TOOLCHAIN_FILE}
+                 -DLI_KEYS=${LI_TEST_KEYS_FILE}
                  -P ${CMAKE_CURRENT_LIST_FILE})
 set_tests_properties(Image.BuildReleaseProfile PROPERTIES FIXTURES_SETUP release_profile_image
                      TIMEOUT 1200 LABELS image)

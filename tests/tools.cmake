@@ -17,3 +17,11 @@ foreach(pair StampTag:test_stamp_tag MakeBrandPackage:test_make_brand_package
   set_tests_properties(Tools.${name} PROPERTIES ENVIRONMENT "${_tools_env}" TIMEOUT 300
                        LABELS tools)
 endforeach()
+
+# make release over the release-profile build of the image checks, with the test PKI's
+# signing certificate standing in for the publisher's.
+add_test(NAME Tools.Release COMMAND ${Python3_EXECUTABLE} -m unittest -v test_release
+         WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/tools)
+set_tests_properties(Tools.Release PROPERTIES
+                     ENVIRONMENT "${_tools_env};LI_RELEASE_DIR=${LI_RELEASE_PROFILE_DIR};LI_TEST_KEYS=${LI_TEST_KEYS_FILE}"
+                     FIXTURES_REQUIRED release_profile_image TIMEOUT 1200 LABELS tools)

@@ -1,0 +1,83 @@
+"""make release (tools/release.sh): a signed and verified copy per tag line, over the
+release-profile build of the image checks, with the test PKI standing in for the publisher;
+and the configurations it refuses."""
+
+import hashlib
+import json
+import os
+import subprocess
+import tempfile
+import unittest
+
+import fixtures
+
+
+def run(*args, **kwargs):
+    return subprocess.run(list(args), stdout=subprocess.PIPE, stderr=subprocess.PIPE, **kwargs)
+
+
+class ReleaseTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory()
+        self.pki = os.environ["LI_PKI_DIR"]
+
+    def tearDown(self):
+        self.dir.cleanup()
+
+    def test_every_tagged_copy_is_signed_stamped_and_listed(self):
+        tags = os.path.join(self.dir.name, "tags.txt")
+        with open(tags, "w") as f:
+            f.write("# partners\nzorvin_tr.exe lang=tr&stat=1\n\nzorvin_uk.exe  banerid=7&lang=uk\n"
+                    "plain.exe\n")
+        out = os.path.join(self.dir.name, "dist")
+        env = dict(os.environ, BUILD=os.environ["LI_RELEASE_DIR"],
+                   CA=os.path.join(self.pki, "root_ca.pem"))
+        result = run(fixtures.tool("release.sh"), os.environ["LI_TEST_KEYS"],
+                     os.path.join(self.pki, "sign_sha256.pem"),
+                     os.path.join(self.pki, "sign_sha256.key"), tags, out, env=env)
+        self.assertEqual(0, result.returncode, result.stderr.decode(errors="replace"))
+        table = result.stdout.decode().splitlines()
+        expected = {"zorvin_tr.exe": "lang=tr&stat=1", "zorvin_uk.exe": "banerid=7&lang=uk",
+                    "plain.exe": ""}
+        for name, tag in expected.items():
+            path = os.path.join(out, name)
+            with open(path, "rb") as f:
+                data = f.read()
+            row = next(line.split() for line in table if line.startswith(name + " "))
+            self.assertEqual([name, str(len(data)), hashlib.sha256(data).hexdigest()], row[:3])
+            self.assertEqual(tag, " ".join(row[3:]))
+            verified = run("osslsigncode", "verify", "-CAfile",
+                           os.path.join(self.pki, "root_ca.pem"), "-in", path)
+            self.assertEqual(0, verified.returncode, verified.stdout)
+            report = json.loads(run("python3", fixtures.tool("inspect"), "--json", path).stdout)
+            self.assertEqual(tag, report["tag"] or "")
+            self.assertIn("319", report["brand_packages"])
+        self.assertIn("default brand package (319)", result.stdout.decode())
+
+    def test_release_builds_refuse_missing_keys_and_bad_packages(self):
+        bad = os.path.join(self.dir.name, "packages")
+        os.makedirs(os.path.join(bad, "stage"))
+        with open(os.path.join(bad, "stage", "brand_config"), "w") as f:
+            f.write('{"brand_id": "x\\u0000"}')
+        subprocess.run(["gcab", "-c", "-n", os.path.join(bad, "brand_nul.cab"),
+                        os.path.join(bad, "stage", "brand_config")], check=True)
+        source = os.environ["LI_SOURCE_DIR"]
+        cases = [
+            ([], "needs the publisher's keys"),
+            (["-DLI_TRUSTED_KEYS_FILE=" + os.environ["LI_TEST_KEYS"], "-DLI_PACKAGES_DIR=" + bad],
+             "Package brand_nul.cab is refused by make-brand-package"),
+        ]
+        for extra, message in cases:
+            with self.subTest(message):
+                build = tempfile.mkdtemp(dir=self.dir.name)
+                result = run("cmake", "-S", source, "-B", build, "-G", "Ninja",
+                             "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(
+                                 source, "cmake", "toolchain-mingw-i686.cmake"),
+                             "-DLI_PROFILE=release", "-DLI_BUILD_TESTS=OFF", *extra)
+                self.assertNotEqual(0, result.returncode)
+                # CMake wraps its messages: compare with the blanks collapsed.
+                self.assertIn(message, " ".join(result.stderr.decode(errors="replace").split()))
+
+
+if __name__ == "__main__":
+    unittest.main()
