@@ -77,7 +77,13 @@ for name, package in report["brand_packages"].items():
   printf '%s\t%s\t%s\t%s\n' "$name" "$(stat -c %s "$copy")" \
     "$(sha256sum "$copy" | cut -d' ' -f1)" "$text" >>"$table"
 done <"$tags"
-column -t -s $'\t' "$table"
+python3 -c '
+import sys
+rows = [line.rstrip("\n").split("\t") for line in open(sys.argv[1], encoding="utf-8")]
+widths = [max(len(row[i]) for row in rows) for i in range(len(rows[0]))]
+for row in rows:
+    print("  ".join(cell.ljust(width) for cell, width in zip(row, widths)).rstrip())
+' "$table"
 echo "release: packages built in:"
 python3 "$here/inspect" --json "$signed" | python3 -c '
 import json, sys
