@@ -15,6 +15,7 @@
 #include "platform/strings.h"
 #include "tests/support/browser_registry_key.h"
 #include "tests/support/test_log.h"
+#include "tests/support/tagged_image.h"
 #include "tests/support/test_paths.h"
 
 namespace installer {
@@ -51,10 +52,7 @@ struct ImageSpec {
   size_t trailing = 0;       // bytes after the text
 };
 
-uint32_t ExpectedTagOffset(uint16_t der_length) {
-  // Entry header (8) + DER header (4) + contents, rounded up to 8.
-  return (8u + 4u + der_length + 7u) & ~7u;
-}
+using test_support::ExpectedTagOffset;
 
 std::string BuildImage(const ImageSpec& layout) {
   const uint32_t tag_offset =
@@ -219,24 +217,7 @@ TEST(FindTagTest, NeverReadsPastTheEndOfTheFile) {
 
 // The real installer with a certificate table appended: the security directory points at
 // an entry holding a DER stand-in and the tag.
-std::string AppendCertificateWithTag(std::string exe, const std::string& text, uint16_t der_length) {
-  while (exe.size() % 8) exe.push_back('\0');
-  const size_t entry = exe.size();
-  const size_t tag = entry + ExpectedTagOffset(der_length);
-  std::string table(tag - entry + 6 + text.size(), '\0');
-  table[8] = '\x30';
-  table[9] = '\x82';
-  PutBe16(&table, 10, der_length);
-  std::memcpy(&table[tag - entry], "Zvct", 4);
-  PutBe16(&table, tag - entry + 4, static_cast<uint16_t>(text.size()));
-  std::memcpy(&table[tag - entry + 6], text.data(), text.size());
-  PutLe32(&table, 0, static_cast<uint32_t>(table.size()));
-  exe += table;
-  const uint32_t pe = GetLe32(exe, 0x3C);
-  PutLe32(&exe, pe + 152, static_cast<uint32_t>(entry));
-  PutLe32(&exe, pe + 156, static_cast<uint32_t>(table.size()));
-  return exe;
-}
+using test_support::AppendCertificateWithTag;
 
 // Damages tags and PE headers at random (with a fixed seed, so a failure repeats) and
 // requires every result to be either empty or a well-formed tag inside the file. The reads

@@ -26,6 +26,7 @@
 #include "download/trusted_json.h"
 #include "platform/strings.h"
 #include "startup/command_line.h"
+#include "tests/support/tagged_image.h"
 #include "tests/support/test_paths.h"
 
 namespace {
@@ -36,36 +37,6 @@ std::string ReadFile(const std::wstring& path) { return test_support::ReadFileBy
 
 void PutLe32(std::string* bytes, size_t at, uint32_t value) {
   for (int i = 0; i < 4; ++i) (*bytes)[at + i] = static_cast<char>(value >> (8 * i));
-}
-
-uint32_t GetLe32(const std::string& bytes, size_t at) {
-  uint32_t value = 0;
-  for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<uint8_t>(bytes[at + i]);
-  return value;
-}
-
-// The executable with a certificate entry that carries a distribution tag, as the download
-// site stamps it (tools/stamp-tag).
-std::string TaggedExecutable(std::string exe, const std::string& text) {
-  const uint16_t der_length = 0x40;
-  while (exe.size() % 8) exe.push_back('\0');
-  const size_t entry = exe.size();
-  const size_t tag = entry + ((8u + 4u + der_length + 7u) & ~7u);
-  std::string table(tag - entry + 6 + text.size(), '\0');
-  table[8] = '\x30';
-  table[9] = '\x82';
-  table[10] = static_cast<char>(der_length >> 8);
-  table[11] = static_cast<char>(der_length);
-  std::memcpy(&table[tag - entry], "Zvct", 4);
-  table[tag - entry + 4] = static_cast<char>(text.size() >> 8);
-  table[tag - entry + 5] = static_cast<char>(text.size());
-  std::memcpy(&table[tag - entry + 6], text.data(), text.size());
-  PutLe32(&table, 0, static_cast<uint32_t>(table.size()));
-  exe += table;
-  const uint32_t pe = GetLe32(exe, 0x3C);
-  PutLe32(&exe, pe + 152, static_cast<uint32_t>(entry));
-  PutLe32(&exe, pe + 156, static_cast<uint32_t>(table.size()));
-  return exe;
 }
 
 class Damage {
@@ -136,7 +107,8 @@ std::vector<Target> Targets() {
   std::vector<Target> targets;
 
   const std::string exe = ReadFile(test_support::BuildFile(L"lite_installer.exe"));
-  const std::string tagged = TaggedExecutable(exe, "zorvinuid=42&lang=tr&stat=1&banerid=7");
+  const std::string tagged =
+      test_support::AppendCertificateWithTag(exe, "zorvinuid=42&lang=tr&stat=1&banerid=7", 0x40);
   targets.push_back({"tags", {tagged}, exe.size() - 64, tagged.size(), [](const std::string& in) {
                        const std::string_view tag = installer::FindTag(in);
                        // A tag, when one is found, lies inside the file right after its header.
