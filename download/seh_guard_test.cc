@@ -6,12 +6,16 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/fake_internet_api.h"
+
 // Imports of a DLL that does not exist, delay-loaded (tests/delay_load_test.cmake).
 extern "C" int __stdcall LiMissingByName(void);
 extern "C" int __stdcall LiMissingByOrdinal(void);
 
 namespace installer {
 namespace {
+
+using test_support::RaiseDelayLoadFailure;
 
 void* FrameChainHead() {
   void* head;
@@ -20,20 +24,6 @@ void* FrameChainHead() {
 }
 
 void WriteToNull(void*) { *static_cast<volatile int*>(nullptr) = 7; }
-
-void RaiseWithDelayLoadInfo(const char* dll, const char* proc, DWORD code) {
-  DelayLoadInfo info = {};
-  info.cb = sizeof(info);
-  info.szDll = dll;
-  info.dlp.fImportByName = proc != nullptr;
-  if (proc != nullptr) {
-    info.dlp.szProcName = proc;
-  } else {
-    info.dlp.dwOrdinal = 42;
-  }
-  ULONG_PTR arguments[1] = {reinterpret_cast<ULONG_PTR>(&info)};
-  RaiseException(code, 0, 1, arguments);
-}
 
 TEST(SehGuardTest, NormalReturnRunsTheCallOnceAndClearsTheRecord) {
   int calls = 0;
@@ -70,12 +60,12 @@ TEST(SehGuardTest, RecordsTheCodeAndTheDelayLoadNames) {
       {"software exception", [] { RaiseException(0xE0424242, 0, 0, nullptr); }, 0xE0424242, "",
        ""},
       {"delay load by name",
-       [] { RaiseWithDelayLoadInfo("cplib.dll", "CryptoProRevocationProvider", 0xC06D007E); },
+       [] { RaiseDelayLoadFailure("cplib.dll", "CryptoProRevocationProvider", 0); },
        0xC06D007E, "cplib.dll", "CryptoProRevocationProvider"},
-      {"delay load by ordinal", [] { RaiseWithDelayLoadInfo("cplib.dll", nullptr, 0xC06D007E); },
+      {"delay load by ordinal", [] { RaiseDelayLoadFailure("cplib.dll", nullptr, 42); },
        0xC06D007E, "cplib.dll", ""},
       // Only a failed module load carries names; a missing procedure is just a code.
-      {"missing procedure", [] { RaiseWithDelayLoadInfo("a.dll", "Proc", 0xC06D007F); },
+      {"missing procedure", [] { RaiseDelayLoadFailure("a.dll", "Proc", 0, 0xC06D007F); },
        0xC06D007F, "", ""},
       // Made-up parameters must not fault inside the handler.
       {"bogus information",

@@ -221,7 +221,7 @@ void RecordingObserver::SetRemainingTime(uint32_t seconds, int32_t kind) {
   if (after_call) after_call();
 }
 
-void RaiseDelayLoadFailure(const char* dll, const char* proc, DWORD ordinal) {
+void RaiseDelayLoadFailure(const char* dll, const char* proc, DWORD ordinal, DWORD code) {
   DelayLoadInfo info = {};
   info.cb = sizeof(info);
   info.szDll = dll;
@@ -232,7 +232,7 @@ void RaiseDelayLoadFailure(const char* dll, const char* proc, DWORD ordinal) {
     info.dlp.dwOrdinal = ordinal;
   }
   ULONG_PTR arguments[1] = {reinterpret_cast<ULONG_PTR>(&info)};
-  RaiseException(installer::kDelayLoadFailureCode, 0, 1, arguments);
+  RaiseException(code, 0, 1, arguments);
 }
 
 std::string PublisherPattern(size_t start, size_t end) {

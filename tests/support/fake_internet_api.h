@@ -131,8 +131,9 @@ class RecordingObserver : public installer::DownloadObserver {
 };
 
 // Raises what the delay-load helper raises when `dll` (or its `proc`, or its `ordinal` when
-// `proc` is null) cannot be loaded.
-void RaiseDelayLoadFailure(const char* dll, const char* proc, DWORD ordinal);
+// `proc` is null) cannot be loaded; `code` 0xC06D007F is its missing-procedure code.
+void RaiseDelayLoadFailure(const char* dll, const char* proc, DWORD ordinal,
+                           DWORD code = 0xC06D007E);
 
 // The generated body of the fake publisher's /gen/<size> endpoint, bytes [start, end).
 std::string PublisherPattern(size_t start, size_t end);
