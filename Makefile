@@ -16,10 +16,6 @@ TOOLCHAIN := $(CURDIR)/cmake/toolchain-mingw-i686.cmake
 setup:
 	@./tools/setup.sh
 
-$(LOCAL_BUILD)/build.ninja: CMakeLists.txt
-	@cmake -S . -B $(LOCAL_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN) \
-	  -DLI_PROFILE=local -DLI_LOCAL_PORT=$(LOCAL_PORT) -DLI_BUILD_TESTS=ON >/dev/null
-
 $(RELEASE_BUILD)/build.ninja: CMakeLists.txt
 	@cmake -S . -B $(RELEASE_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN) \
 	  -DLI_PROFILE=release -DLI_THREAD_MODEL=win32 -DLI_BUILD_TESTS=OFF \
@@ -32,8 +28,19 @@ build: setup $(RELEASE_BUILD)/build.ninja
 	@cmake --build $(RELEASE_BUILD) --target lite_installer -j $(JOBS)
 	@ls -l $(RELEASE_BUILD)/lite_installer.exe
 
-# The local-profile executable and every test program.
-build-local: setup $(LOCAL_BUILD)/build.ninja
+# The local-profile executable and every test program, for the architecture that
+# tools/test_arch.sh names (i686 where this machine runs 32-bit programs); a build folder made
+# for the other one is started afresh.
+build-local: setup
+	@arch=$$(./tools/test_arch.sh); toolchain=$(CURDIR)/cmake/toolchain-mingw-$$arch.cmake; \
+	if [ -f $(LOCAL_BUILD)/CMakeCache.txt ] && \
+	   ! grep -qF "TOOLCHAIN_FILE:FILEPATH=$$toolchain" $(LOCAL_BUILD)/CMakeCache.txt; then \
+	  echo "build-local: $(LOCAL_BUILD) is not an $$arch build; starting it afresh"; \
+	  rm -rf $(LOCAL_BUILD); fi; \
+	if [ ! -f $(LOCAL_BUILD)/build.ninja ]; then \
+	  [ $$arch = i686 ] || echo "build-local: this machine runs no 32-bit programs; the tests are built for x64"; \
+	  cmake -S . -B $(LOCAL_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=$$toolchain \
+	    -DLI_PROFILE=local -DLI_LOCAL_PORT=$(LOCAL_PORT) -DLI_BUILD_TESTS=ON >/dev/null || exit 1; fi
 	@cmake --build $(LOCAL_BUILD) -j $(JOBS)
 
 test: build-local

@@ -19,8 +19,12 @@ namespace {
 
 // Offsets into the DOS header, the PE header and one WIN_CERTIFICATE entry.
 constexpr uint64_t kPeOffsetField = 0x3C;
-// 4 (signature) + 20 (file header) + 128 (data directory 4 of the 32-bit optional header).
+// 4 (signature) + 20 (file header) + 128 (data directory 4 of the 32-bit optional header);
+// the 64-bit optional header (magic 0x20B, the test build on machines without a 32-bit mode)
+// has its data directories 16 bytes further on.
+constexpr uint64_t kOptionalMagicOffset = 24;
 constexpr uint64_t kSecurityDirectoryOffset = 152;
+constexpr uint64_t kSecurityDirectoryOffset64 = 168;
 // The entry's PKCS#7 blob starts behind dwLength, wRevision and wCertificateType.
 constexpr uint64_t kCertificateHeaderSize = 8;
 // The DER length of a sequence in its two-byte long form: 0x30 0x82 hi lo.
@@ -83,8 +87,13 @@ std::string_view FindTag(std::string_view file) {
   if (!Inside(file, pe_offset, 4) || std::memcmp(file.data() + pe_offset, "PE\0\0", 4) != 0) {
     return {};
   }
-  if (!Inside(file, pe_offset + kSecurityDirectoryOffset, 4)) return {};
-  const uint64_t entry = ReadLe32(file, pe_offset + kSecurityDirectoryOffset);
+  if (!Inside(file, pe_offset + kOptionalMagicOffset, 2)) return {};
+  const bool pe32_plus = file[pe_offset + kOptionalMagicOffset] == 0x0B &&
+                         file[pe_offset + kOptionalMagicOffset + 1] == 0x02;
+  const uint64_t directory =
+      pe_offset + (pe32_plus ? kSecurityDirectoryOffset64 : kSecurityDirectoryOffset);
+  if (!Inside(file, directory, 4)) return {};
+  const uint64_t entry = ReadLe32(file, directory);
   if (entry == 0 || !Inside(file, entry, kDerLengthEnd)) return {};
   if (static_cast<uint8_t>(file[entry + 8]) != 0x30 ||
       static_cast<uint8_t>(file[entry + 9]) != 0x82) {

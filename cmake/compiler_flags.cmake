@@ -9,7 +9,10 @@ add_compile_options(-ffunction-sections -fdata-sections -Wall -Wextra -Wno-unuse
 set(CMAKE_CXX_FLAGS_MINSIZEREL "-Oz -DNDEBUG")
 set(CMAKE_C_FLAGS_MINSIZEREL "-Oz -DNDEBUG")
 add_link_options(-static -static-libgcc -static-libstdc++ -Wl,--gc-sections
-                 -Wl,--dynamicbase -Wl,--nxcompat -Wl,--large-address-aware)
+                 -Wl,--dynamicbase -Wl,--nxcompat)
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+  add_link_options(-Wl,--large-address-aware)
+endif()
 if(CMAKE_BUILD_TYPE STREQUAL "MinSizeRel")
   add_link_options(-s)
 endif()

@@ -297,7 +297,9 @@ std::vector<std::pair<size_t, size_t>> HashedRanges(const std::string& data) {
   const size_t optional = pe + 24;
   if (pe == 0 || optional + 136 > data.size()) return {};
   const size_t checksum = optional + 64;
-  const size_t directory = optional + 128;  // entry 4 of the PE32 data directories
+  // Entry 4 of the data directories, 16 bytes further on in a PE32+ header.
+  const bool pe32_plus = Read32(data, optional) % 0x10000 == 0x20B;
+  const size_t directory = optional + (pe32_plus ? 144 : 128);
   const size_t table = Read32(data, directory);
   const size_t table_size = Read32(data, directory + 4);
   if (table == 0 || table > data.size() || table_size > data.size() - table) return {};

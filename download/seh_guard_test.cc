@@ -17,10 +17,22 @@ namespace {
 
 using test_support::RaiseDelayLoadFailure;
 
+// Where a called function's frame lies: moves if a guard left the stack pointer elsewhere.
+__attribute__((noinline)) uintptr_t CalleeFrame() {
+  volatile char local = 0;
+  return reinterpret_cast<uintptr_t>(&local);
+}
+
+// What a guard must leave as it found it: on x86 the head of the thread's frame chain; x64
+// has no chain, so the stack position stands for it there.
 void* FrameChainHead() {
+#if defined(__i386__)
   void* head;
   asm volatile("movl %%fs:0, %0" : "=r"(head));
   return head;
+#else
+  return reinterpret_cast<void*>(CalleeFrame());
+#endif
 }
 
 void WriteToNull(void*) { *static_cast<volatile int*>(nullptr) = 7; }
@@ -98,12 +110,6 @@ TEST(SehGuardTest, RecordsTheCodeAndTheDelayLoadNames) {
     EXPECT_EQ(1241, b);
     EXPECT_EQ(1234 ^ 0x55, d);
   }
-}
-
-// Where a called function's frame lies: moves if a guard left the stack pointer elsewhere.
-__attribute__((noinline)) uintptr_t CalleeFrame() {
-  volatile char local = 0;
-  return reinterpret_cast<uintptr_t>(&local);
 }
 
 TEST(SehGuardTest, ManyCaughtExceptionsLeaveTheStackAndChainAsTheyWere) {

@@ -110,6 +110,8 @@ extern "C" void __cxa_guard_abort(__guard* guard) {
 // overflow check (HUGE_VAL with ERANGE, which rejects the document) can be seen, and the
 // system CRT's strtod, present in every msvcrt.dll, reports overflow the same way. Calls go
 // to it by its import name, as the header would send a plain strtod call back here.
-double CrtStrtod(const char* text, char** end) __asm__("_strtod");
+#define LI_STRINGIFY_(x) #x
+#define LI_STRINGIFY(x) LI_STRINGIFY_(x)
+double CrtStrtod(const char* text, char** end) __asm__(LI_STRINGIFY(__USER_LABEL_PREFIX__) "strtod");
 
 extern "C" double __mingw_strtod(const char* text, char** end) { return CrtStrtod(text, end); }

@@ -4,8 +4,13 @@
 if(TARGET download_tests)
   set(_dlt_dir ${CMAKE_BINARY_DIR}/delayload_test)
   file(MAKE_DIRECTORY ${_dlt_dir})
+  # __stdcall names carry their argument size on x86 only.
+  set(_dlt_size "")
+  if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+    set(_dlt_size "@0")
+  endif()
   file(WRITE ${_dlt_dir}/missing.def
-       "LIBRARY \"li_missing_for_tests.dll\"\nEXPORTS\nLiMissingByName@0\nLiMissingByOrdinal@0 @7 NONAME\n")
+       "LIBRARY \"li_missing_for_tests.dll\"\nEXPORTS\nLiMissingByName${_dlt_size}\nLiMissingByOrdinal${_dlt_size} @7 NONAME\n")
   execute_process(COMMAND ${CMAKE_DLLTOOL} -k --dllname li_missing_for_tests.dll --def missing.def
                           --output-delaylib libmissing_delay.a
                   WORKING_DIRECTORY ${_dlt_dir} RESULT_VARIABLE _dlt_result)

@@ -3,7 +3,8 @@
 # replacements keeping the library code they replace out of the link. The release profile
 # is what ships, so a fixture builds it in this build's release_profile folder (the same
 # sources, release hosts, win32 thread model, the test PKI's keys standing in for the
-# publisher's); the local-profile executable is checked too. The test of `make release`
+# publisher's), always for 32-bit x86; the local-profile executable is checked too when it is
+# built for x86 (not when this machine's test build is a 64-bit one). The test of `make release`
 # (tests/tools/test_release.py) signs and stamps that same build.
 #
 # Run as a script (cmake -P), this file is that fixture.
@@ -46,7 +47,8 @@ endforeach()
 file(CONFIGURE OUTPUT ${LI_TEST_KEYS_FILE} CONTENT "${_keys}")
 add_test(NAME Image.BuildReleaseProfile
          COMMAND ${CMAKE_COMMAND} -DLI_SOURCE_DIR=${CMAKE_SOURCE_DIR}
-                 -DLI_RELEASE_DIR=${_image_release_dir} -DLI_TOOLCHAIN=${CMAKE_TOOLCHAIN_FILE}
+                 -DLI_RELEASE_DIR=${_image_release_dir}
+                 -DLI_TOOLCHAIN=${CMAKE_SOURCE_DIR}/cmake/toolchain-mingw-i686.cmake
                  -DLI_KEYS=${LI_TEST_KEYS_FILE}
                  -P ${CMAKE_CURRENT_LIST_FILE})
 set_tests_properties(Image.BuildReleaseProfile PROPERTIES FIXTURES_SETUP release_profile_image
@@ -56,4 +58,4 @@ add_test(NAME Image.Checks
          WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/image)
 set_tests_properties(Image.Checks PROPERTIES FIXTURES_REQUIRED release_profile_image
                      TIMEOUT 120 LABELS image ENVIRONMENT
-  "LI_LOCAL_IMAGE=${CMAKE_BINARY_DIR}/lite_installer.exe;LI_LOCAL_MAP=${CMAKE_BINARY_DIR}/lite_installer.map;LI_RELEASE_IMAGE=${_image_release_dir}/lite_installer.exe;LI_RELEASE_MAP=${_image_release_dir}/lite_installer.map")
+  "LI_LOCAL_ARCH=${CMAKE_SYSTEM_PROCESSOR};LI_LOCAL_IMAGE=${CMAKE_BINARY_DIR}/lite_installer.exe;LI_LOCAL_MAP=${CMAKE_BINARY_DIR}/lite_installer.map;LI_RELEASE_IMAGE=${_image_release_dir}/lite_installer.exe;LI_RELEASE_MAP=${_image_release_dir}/lite_installer.map")

@@ -2,13 +2,21 @@
 # Installs every tool and dependency the build and the tests need on a Debian 12 machine.
 # Idempotent: a second run only checks and returns.
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+
+# Without a 32-bit mode the tests are built for x64 (tools/test_arch.sh): that needs the
+# 64-bit compilers and Wine's 64-bit loader too.
+x64_ready() {
+  [ "$("$here/test_arch.sh")" = i686 ] ||
+    { command -v x86_64-w64-mingw32-g++-posix >/dev/null && [ -x /usr/lib/wine/wine64 ]; }
+}
 
 stamp_dir=${SETUP_STAMP_DIR:-/var/lib/lite-installer-setup}
 stamp="$stamp_dir/done-v3"
 if [ -f "$stamp" ] && command -v i686-w64-mingw32-g++-posix >/dev/null \
    && command -v i686-w64-mingw32-g++-win32 >/dev/null && command -v wine >/dev/null \
    && command -v zopflipng >/dev/null \
-   && [ -x /usr/lib/wine/wine ] && [ -d /usr/src/googletest ] && ls /usr/src/jansson-src/jansson-* >/dev/null 2>&1; then
+   && [ -x /usr/lib/wine/wine ] && [ -d /usr/src/googletest ] && ls /usr/src/jansson-src/jansson-* >/dev/null 2>&1 && x64_ready; then
   exit 0
 fi
 
@@ -43,6 +51,13 @@ apt-get install -y -qq --no-install-recommends \
   xvfb x11-apps imagemagick xauth fonts-liberation \
   osslsigncode gcab openssl python3 curl zopfli \
   cmake make ninja-build dpkg-dev ca-certificates googletest >/dev/null
+
+if [ "$("$here/test_arch.sh")" = x86_64 ]; then
+  echo "setup: this machine runs no 32-bit programs; the tests will be built for x64"
+  apt-get install -y -qq --no-install-recommends \
+    g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
+    mingw-w64-x86-64-dev wine64 >/dev/null
+fi
 
 # Jansson has no MinGW package: keep Debian's source package where the build can cross-compile it.
 if ! ls /usr/src/jansson-src/jansson-* >/dev/null 2>&1; then

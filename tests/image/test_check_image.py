@@ -207,6 +207,9 @@ class BuiltImageTest(unittest.TestCase):
         self.assertEqual([], problems)
 
     def test_local_profile_executable(self):
+        arch = os.environ.get("LI_LOCAL_ARCH", "i686")
+        if arch != "i686":
+            self.skipTest(f"the local build is a {arch} test build; what ships is the x86 one")
         self.check("LI_LOCAL_IMAGE", "LI_LOCAL_MAP")
 
     def test_release_profile_executable(self):

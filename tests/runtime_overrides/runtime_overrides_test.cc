@@ -7,6 +7,7 @@
 #include <jansson.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -134,8 +135,8 @@ TEST(OperatorNewTest, BlocksHoldWhatIsWrittenAndArraysGoThroughIt) {
 }
 
 TEST(OperatorNewDeathTest, ExhaustedMemoryEndsTheProcess) {
-  // More than a 32-bit process can ever get; the library would throw bad_alloc uncaught.
-  volatile size_t size = 0xFFFFFFF0u;
+  // More than any process can ever get; the library would throw bad_alloc uncaught.
+  volatile size_t size = SIZE_MAX - 15;
   EXPECT_EXIT(
       {
         void* block = ::operator new(size);

@@ -39,8 +39,10 @@ std::string AppendCertificateWithTag(std::string exe, const std::string& text,
   PutLe32(&table, 0, static_cast<uint32_t>(table.size()));
   exe += table;
   const uint32_t pe = GetLe32(exe, 0x3C);
-  PutLe32(&exe, pe + 152, static_cast<uint32_t>(entry));
-  PutLe32(&exe, pe + 156, static_cast<uint32_t>(table.size()));
+  // Data directory 4; 16 bytes further on in a PE32+ optional header (magic 0x20B).
+  const uint32_t directory = pe + (GetLe32(exe, pe + 24) % 0x10000 == 0x20B ? 168 : 152);
+  PutLe32(&exe, directory, static_cast<uint32_t>(entry));
+  PutLe32(&exe, directory + 4, static_cast<uint32_t>(table.size()));
   return exe;
 }
 

@@ -12,7 +12,7 @@ namespace test_support {
 // contents, rounded up to 8.
 uint32_t ExpectedTagOffset(uint16_t der_length);
 
-// `exe` (a PE32 image) with a certificate entry appended that carries `text` as its tag, and
+// `exe` (a PE32 or PE32+ image) with a certificate entry appended that carries `text` as its tag, and
 // the security directory pointed at it.
 std::string AppendCertificateWithTag(std::string exe, const std::string& text,
                                      uint16_t der_length);

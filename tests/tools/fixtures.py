@@ -153,12 +153,17 @@ def sign_fake(image, content_length=0x2F1, extra=b""):
     entry += b"\0" * (-len(entry) % 8)
     offset = len(image)
     table = entry + extra
-    struct.pack_into("<II", image, PE_OFFSET + 152, offset, len(table))
+    struct.pack_into("<II", image, security_directory_offset(image), offset, len(table))
     return bytes(image) + table
 
 
+def security_directory_offset(data):
+    """Data directory 4: 16 bytes further on in a PE32+ optional header."""
+    return PE_OFFSET + (168 if struct.unpack_from("<H", data, PE_OFFSET + 24)[0] == 0x20B else 152)
+
+
 def security_directory(data):
-    return struct.unpack_from("<II", data, PE_OFFSET + 152)
+    return struct.unpack_from("<II", data, security_directory_offset(data))
 
 
 def wine_path(path):
