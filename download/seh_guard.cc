@@ -8,7 +8,7 @@
 #include "download/open_url_guarded.h"
 
 #if !defined(__i386__) && !defined(__x86_64__)
-#error "The exception guard knows x86 (frame chain at fs:[0]) and x64 (table-based unwinding)."
+#error "The exception guard knows x86 (frame chain at fs:[0]) and x64 (vectored handler)."
 #endif
 
 namespace installer {
@@ -19,42 +19,48 @@ constexpr size_t kNameCapacity = 260;
 // The registration record must come first: the chain entry's address is the frame's address,
 // and it is what the handler receives as the establisher frame. The record lives on the
 // caller's stack, as the dispatcher requires.
-//
-// x64 has no frame chain: li_seh_call names li_seh_handler as its language handler in its
-// unwind information, and the record is only where the handler writes what it saw.
-struct GuardFrame {
 #if defined(__i386__)
+struct GuardFrame {
   void* next;
   void* handler;
   uint32_t saved_esp;  // esp inside li_seh_call after it pushed the callee-saved registers
   uint32_t saved_ebp;
-#endif
   uint32_t code;
   char dll[kNameCapacity];
   char proc[kNameCapacity];
 };
-#if defined(__i386__)
 static_assert(offsetof(GuardFrame, next) == 0);
 static_assert(offsetof(GuardFrame, handler) == 4);
 static_assert(offsetof(GuardFrame, saved_esp) == 8);
 static_assert(offsetof(GuardFrame, saved_ebp) == 12);
+#else
+// The x64 form (test builds on machines that run no 32-bit programs). Unwinding through the
+// delay-load thunks of x64 import libraries is not reliable (they carry no unwind
+// information), so the guard does not rely on the frame walk: a vectored handler takes error
+// exceptions (severity bits 11) raised on a thread inside a guard, for the innermost guard,
+// and jumps back to it without unwinding. Unlike the x86 form it runs before handlers of
+// frames inside the guarded call; the calls guarded here are plain calls into system
+// libraries, which do not raise errors for themselves to handle.
+struct GuardFrame {
+  void* jump[5];  // __builtin_setjmp's buffer
+  GuardFrame* outer;
+  uint32_t code;
+  char dll[kNameCapacity];
+  char proc[kNameCapacity];
+};
 #endif
 
 }  // namespace
 }  // namespace installer
 
+#if defined(__i386__)
+
 extern "C" {
 uint32_t li_seh_call(installer::GuardFrame* frame, void (*function)(void*), void* context);
+[[noreturn]] void li_seh_unwind_and_resume(installer::GuardFrame* frame, EXCEPTION_RECORD* record);
 EXCEPTION_DISPOSITION __cdecl li_seh_handler(EXCEPTION_RECORD* record, void* establisher,
                                               CONTEXT* context, void* dispatcher_context);
-#if defined(__i386__)
-[[noreturn]] void li_seh_unwind_and_resume(installer::GuardFrame* frame, EXCEPTION_RECORD* record);
-#else
-void li_seh_resume();
-#endif
 }
-
-#if defined(__i386__)
 
 // li_seh_call(frame, function, context) -> 0 after a normal return, 1 after an exception.
 // It saves the callee-saved registers on its own stack, links the frame into fs:[0], calls
@@ -118,37 +124,6 @@ li_seh_after_unwind:
   popl %ebp
   ret
 )");
-#else
-// li_seh_call(frame, function, context) -> 0 after a normal return, 1 after an exception.
-// Its unwind information names li_seh_handler, which the dispatcher calls for an exception
-// raised anywhere below it that no inner frame handled. The handler unwinds to li_seh_resume
-// (RtlUnwindEx: inner frames' unwind handlers run, the callee-saved registers are restored
-// from the unwind information) with 1 in rax. The frame pointer is kept at establisher + 32.
-asm(R"(
-  .text
-  .globl li_seh_call
-  .def li_seh_call; .scl 2; .type 32; .endef
-  .seh_proc li_seh_call
-li_seh_call:
-  pushq %rbp
-  .seh_pushreg %rbp
-  subq $48, %rsp
-  .seh_stackalloc 48
-  .seh_endprologue
-  movq %rcx, 32(%rsp)
-  movq %rdx, %rax
-  movq %r8, %rcx
-  call *%rax
-  nop
-  xorl %eax, %eax
-  .globl li_seh_resume
-li_seh_resume:
-  addq $48, %rsp
-  popq %rbp
-  ret
-  .seh_handler li_seh_handler, @except
-  .seh_endproc
-)");
 #endif
 
 namespace installer {
@@ -196,29 +171,19 @@ void RecordDelayLoadNames(const EXCEPTION_RECORD* record, GuardFrame* frame) {
 }  // namespace
 }  // namespace installer
 
+#if defined(__i386__)
 extern "C" __attribute__((used)) EXCEPTION_DISPOSITION __cdecl li_seh_handler(
-    EXCEPTION_RECORD* record, void* establisher, CONTEXT*, [[maybe_unused]] void* dispatcher_context) {
+    EXCEPTION_RECORD* record, void* establisher, CONTEXT*, void*) {
   // During an unwind this frame is being removed by someone else's handler: nothing to do.
   if ((record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) != 0) {
     return ExceptionContinueSearch;
   }
-#if defined(__i386__)
   auto* frame = static_cast<installer::GuardFrame*>(establisher);
-#else
-  auto* frame = *reinterpret_cast<installer::GuardFrame**>(static_cast<char*>(establisher) + 32);
-#endif
   frame->code = record->ExceptionCode;
   if (record->ExceptionCode == installer::kDelayLoadFailureCode) {
     installer::RecordDelayLoadNames(record, frame);
   }
-#if defined(__i386__)
   li_seh_unwind_and_resume(frame, record);
-#else
-  auto* dispatch = static_cast<DISPATCHER_CONTEXT*>(dispatcher_context);
-  RtlUnwindEx(establisher, reinterpret_cast<void*>(&li_seh_resume), record,
-              reinterpret_cast<void*>(1), dispatch->ContextRecord, dispatch->HistoryTable);
-  return ExceptionContinueSearch;  // not reached: the unwind resumes in li_seh_call
-#endif
 }
 
 namespace installer {
@@ -236,3 +201,51 @@ bool CallWithSehGuard(void (*function)(void* context), void* context, SehExcepti
 }
 
 }  // namespace installer
+#else
+
+namespace installer {
+namespace {
+
+thread_local GuardFrame* g_innermost_guard = nullptr;
+
+LONG CALLBACK TakeGuardedException(EXCEPTION_POINTERS* pointers) {
+  GuardFrame* frame = g_innermost_guard;
+  const EXCEPTION_RECORD* record = pointers->ExceptionRecord;
+  // Informational codes (debug output, thread names) and C++ throws pass on.
+  if (frame == nullptr || (record->ExceptionCode & 0xC0000000u) != 0xC0000000u) {
+    return EXCEPTION_CONTINUE_SEARCH;
+  }
+  frame->code = record->ExceptionCode;
+  if (record->ExceptionCode == kDelayLoadFailureCode) RecordDelayLoadNames(record, frame);
+  g_innermost_guard = frame->outer;
+  __builtin_longjmp(frame->jump, 1);
+}
+
+}  // namespace
+
+bool CallWithSehGuard(void (*function)(void* context), void* context, SehExceptionInfo* info) {
+  static const PVOID handler = AddVectoredExceptionHandler(1, &TakeGuardedException);
+  if (info != nullptr) *info = SehExceptionInfo();
+  if (handler == nullptr) {
+    function(context);
+    return true;
+  }
+  GuardFrame frame = {};
+  frame.outer = g_innermost_guard;
+  if (__builtin_setjmp(frame.jump) == 0) {
+    g_innermost_guard = &frame;
+    function(context);
+    g_innermost_guard = frame.outer;
+    return true;
+  }
+  if (info != nullptr) {
+    info->code = frame.code;
+    info->dll = frame.dll;
+    info->proc = frame.proc;
+  }
+  return false;
+}
+
+}  // namespace installer
+
+#endif

@@ -2,9 +2,9 @@
 // __try/__except): 32-bit x86, what ships, and x64, for test builds on machines that cannot
 // run 32-bit code.
 //
-// `CallWithSehGuard` registers an exception frame (on x86 on the thread's frame chain at
-// fs:[0], on x64 through the unwind information of the function that makes the call), calls
-// the function, and removes the frame again. When a structured exception (an access
+// `CallWithSehGuard` registers an exception frame on the thread's frame chain (fs:[0]; the
+// x64 form uses a vectored handler instead, see seh_guard.cc), calls the function, and
+// removes the frame again. When a structured exception (an access
 // violation, a failed delay-loaded import, a RaiseException) is raised inside and no inner
 // handler takes it, the guard records the code, lets every inner frame run its unwind
 // handlers (RtlUnwind), and returns to its caller with the stack and the callee-saved
