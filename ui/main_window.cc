@@ -325,8 +325,16 @@ INT_PTR MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       // A running setup is not the user's to cancel: the window stays until it has finished.
       if (!setup_started_) EndDialog(kResultSystemClose);
       return TRUE;
-    case WM_PAINT:
-      Paint();
+    case WM_PAINT: {
+      PAINTSTRUCT paint;
+      HDC dc = BeginPaint(hwnd(), &paint);
+      if (dc != nullptr) PaintTo(dc);
+      EndPaint(hwnd(), &paint);
+      return TRUE;
+    }
+    case WM_PRINTCLIENT:
+      // Labels over the slide ask for what lies behind them.
+      PaintTo(reinterpret_cast<HDC>(wparam));
       return TRUE;
     case WM_ERASEBKGND:
       // Every screen paints its whole area; erasing first would only flicker.
@@ -616,8 +624,11 @@ void MainWindow::LayoutProgressDialog() {
 
   RECT percent_box = installer::ScaleRect(kPercentBox);
   int percent_width = percent_box.right - percent_box.left;
-  MoveWindow(GetDlgItem(hwnd(), IDC_PERCENT_TEXT), percent_box.left, percent_box.top,
-             percent_width, TextHeight(L"100%", font(3), percent_width), FALSE);
+  HWND percent = GetDlgItem(hwnd(), IDC_PERCENT_TEXT);
+  MoveWindow(percent, percent_box.left, percent_box.top, percent_width,
+             TextHeight(L"100%", font(3), percent_width), FALSE);
+  percent_label_ = std::make_unique<TextLabel>(percent, kBlack, 255, font(3), nullptr,
+                                               DT_CENTER | DT_SINGLELINE | DT_NOPREFIX);
 
   logo_.LoadScaled(language_id == kRussianLanguageId ? IDB_PROGRESS_LOGO_RU : IDB_PROGRESS_LOGO);
 
@@ -732,11 +743,8 @@ void MainWindow::OnSetPercent(int percent) {
   percent = ClampPercent(percent);
   if (percent == progress_bar_->GetPosition()) return;
   progress_bar_->SetPosition(percent);
+  // The label paints the slide behind it before each new value.
   SetDlgItemTextW(hwnd(), IDC_PERCENT_TEXT, PercentText(percent).c_str());
-  // The percentage is drawn over the slide without a background of its own: the slide under
-  // it is painted again first.
-  RECT box = installer::ScaleRect(kPercentBox);
-  RedrawWindow(hwnd(), &box, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
   if (taskbar_ != nullptr) taskbar_->SetProgressValue(hwnd(), static_cast<ULONGLONG>(percent), 100);
 }
 
@@ -810,9 +818,7 @@ void MainWindow::OnTimer() {
   if (slide_show_->Tick()) RedrawWindow(hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
 }
 
-void MainWindow::Paint() {
-  PAINTSTRUCT paint;
-  HDC dc = BeginPaint(hwnd(), &paint);
+void MainWindow::PaintTo(HDC dc) {
   RECT client;
   GetClientRect(hwnd(), &client);
   const RECT logo_box = installer::ScaleRect(kLogoBox);
@@ -835,7 +841,6 @@ void MainWindow::Paint() {
       logo_.Draw(dc, logo_box);
     }
   }
-  EndPaint(hwnd(), &paint);
 }
 
 INT_PTR MainWindow::OnNotify(const NMHDR* header) {
@@ -851,9 +856,9 @@ INT_PTR MainWindow::OnNotify(const NMHDR* header) {
 }
 
 HBRUSH MainWindow::OnStaticColor(HDC dc, HWND control) {
-  // The tagline and the percentage are drawn straight over the picture under them.
+  // The tagline is drawn straight over the picture under it.
   SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, GetDlgCtrlID(control) == IDC_PERCENT_TEXT ? kBlack : kWhite);
+  SetTextColor(dc, kWhite);
   return static_cast<HBRUSH>(GetStockObject(NULL_BRUSH));
 }
 

@@ -211,7 +211,8 @@ class MainWindow : public DialogWindow, public installer::ProgressListener {
   void CloseForSetup();
   void HideWithShadow();
   void OnTimer();
-  void Paint();
+  // Paints the whole client area (background or slide, and the logo) into `dc`.
+  void PaintTo(HDC dc);
   INT_PTR OnNotify(const NMHDR* header);
   HBRUSH OnStaticColor(HDC dc, HWND control);
   HFONT font(int slot) const { return fonts_[slot - 1].get(); }
@@ -236,6 +237,7 @@ class MainWindow : public DialogWindow, public installer::ProgressListener {
   std::unique_ptr<CheckBox> send_statistics_box_;
   std::unique_ptr<LinkLabel> privacy_link_;
   std::unique_ptr<CustomProgressBar> progress_bar_;
+  std::unique_ptr<TextLabel> percent_label_;
   LicenseSentence offer_license_;
   LicenseSentence slide_license_;
   bool slide_license_shown_ = false;

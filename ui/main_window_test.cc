@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <jansson.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <map>
@@ -27,6 +28,7 @@
 #include "tests/support/publisher_log.h"
 #include "tests/support/test_log.h"
 #include "tests/support/test_paths.h"
+#include "tests/support/ui_canvas.h"
 #include "ui/scale.h"
 
 namespace lite_installer {
@@ -435,6 +437,22 @@ class MainWindowTest : public testing::Test {
         20000);
   }
 
+  // What the screen shows of control `id`, pixel by pixel.
+  static std::vector<uint32_t> ShownPixels(HWND window, int id) {
+    HWND control = GetDlgItem(window, id);
+    RECT rect = {};
+    GetClientRect(control, &rect);
+    test_support::MemoryCanvas canvas(rect.right, rect.bottom, RGB(0, 0, 0));
+    HDC dc = GetDC(control);
+    BitBlt(canvas.dc(), 0, 0, rect.right, rect.bottom, dc, 0, 0, SRCCOPY);
+    ReleaseDC(control, dc);
+    std::vector<uint32_t> pixels;
+    for (int y = 0; y < rect.bottom; ++y) {
+      for (int x = 0; x < rect.right; ++x) pixels.push_back(canvas.Raw(x, y) & 0xFFFFFF);
+    }
+    return pixels;
+  }
+
   static bool WaitForEnd(HWND window) {
     return test_support::WaitUntil([&] { return !IsWindow(window); }, 60000);
   }
@@ -840,6 +858,7 @@ TEST_F(MainWindowTest, SetupMessagesMoveTheBarOnlyOnTheProgressScreen) {
   auto window = MakeWindow();
   std::vector<std::wstring> texts;
   std::vector<int> positions;
+  std::vector<uint32_t> stepped, repainted;
   auto observe = [&](HWND hwnd) {
     Sleep(200);
     texts.push_back(test_support::ControlText(hwnd, IDC_PERCENT_TEXT));
@@ -862,12 +881,25 @@ TEST_F(MainWindowTest, SetupMessagesMoveTheBarOnlyOnTheProgressScreen) {
     observe(hwnd);  // the same value: unchanged
     PostMessageW(hwnd, kSetPercentMessage, 140, 0);
     observe(hwnd);  // limited to 100
+    // A download's worth of values in quick succession, each replacing the one before: what
+    // stands there at the end is what one clean painting of the last value gives.
+    for (int value = 10; value <= 99; ++value) PostMessageW(hwnd, kSetPercentMessage, value, 0);
+    Sleep(1000);
+    stepped = ShownPixels(hwnd, IDC_PERCENT_TEXT);
+    RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
+    Sleep(300);
+    repainted = ShownPixels(hwnd, IDC_PERCENT_TEXT);
   });
   EXPECT_EQ(kResultSystemClose, result);
   std::vector<std::wstring> expected_texts = {L"", L"75%", L"75%", L"79%", L"90%", L"90%", L"100%"};
   std::vector<int> expected_positions = {0, 75, 75, 79, 90, 90, 100};
   EXPECT_EQ(expected_texts, texts);
   EXPECT_EQ(expected_positions, positions);
+  ASSERT_FALSE(repainted.empty());
+  EXPECT_NE(std::count(repainted.begin(), repainted.end(), repainted[0]),
+            static_cast<long>(repainted.size()))
+      << "no text painted";
+  EXPECT_TRUE(stepped == repainted) << "earlier values show through";
   EXPECT_EQ(0, log_.CountLines(L"OnInstallProgress: 6"));
   EXPECT_EQ(1, log_.CountLines(L"--> Installer > MainWindow::OnImportProgress: 50"));
 }

@@ -41,6 +41,22 @@ SIZE MeasureText(std::wstring_view text, HFONT font) {
 }  // namespace installer
 
 namespace lite_installer {
+namespace {
+
+// Asks the parent of `control` to paint its client area into `dc`, shifted so that the
+// part behind the control lands at the control's own origin.
+void PrintParentBehind(HDC dc, HWND control) {
+  HWND parent = GetParent(control);
+  if (parent == nullptr) return;
+  POINT origin = {0, 0};
+  MapWindowPoints(control, parent, &origin, 1);
+  POINT old_origin;
+  if (!SetViewportOrgEx(dc, -origin.x, -origin.y, &old_origin)) return;
+  SendMessageW(parent, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+  SetViewportOrgEx(dc, old_origin.x, old_origin.y, nullptr);
+}
+
+}  // namespace
 
 TextLabel::TextLabel(HWND control, COLORREF color, BYTE opacity, HFONT font,
                      const installer::ResourceBitmap* background, UINT format)
@@ -67,7 +83,11 @@ void TextLabel::Paint(HDC dc) const {
   if (hwnd() == nullptr || !GetClientRect(hwnd(), &client)) return;
   OffscreenBuffer buffer(dc, 0, 0, client.right, client.bottom, background_ == nullptr);
   if (!buffer.valid()) return;
-  if (background_ != nullptr) installer::DrawParentBackground(buffer.dc(), hwnd(), *background_);
+  if (background_ != nullptr) {
+    installer::DrawParentBackground(buffer.dc(), hwnd(), *background_);
+  } else {
+    PrintParentBehind(buffer.dc(), hwnd());
+  }
   installer::DrawTextWithOpacity(buffer.dc(), Text(), client, font_, color_, opacity_, format_);
   buffer.CopyTo();
 }

@@ -42,8 +42,9 @@ class TextLabel : public SubclassedControl {
  public:
   // `control` is the child control whose window text is drawn; `font` is not owned;
   // `background` (may be null, not owned) is the window's background picture: when given,
-  // the part behind the control is drawn first, otherwise the text is drawn over what the
-  // parent painted there.
+  // the part behind the control is drawn first; otherwise the parent is asked to print its
+  // client area behind the control (WM_PRINTCLIENT), so that a changing text never stands
+  // over its previous value, and a parent that does not answer leaves what the screen shows.
   TextLabel(HWND control, COLORREF color, BYTE opacity, HFONT font,
             const installer::ResourceBitmap* background = nullptr, UINT format = DT_WORDBREAK);
 
