@@ -50,6 +50,12 @@ void ImageButton::Paint(HDC dc, const RECT& rect, UINT item_state) const {
               DT_CENTER | DT_VCENTER | DT_SINGLELINE);
     if (old_font != nullptr) SelectObject(target, old_font);
   }
+  if ((item_state & CDIS_FOCUS) != 0 && control_ != nullptr &&
+      (SendMessageW(control_, WM_QUERYUISTATE, 0, 0) & UISF_HIDEFOCUS) == 0) {
+    RECT focus = {0, 0, width, height};
+    InflateRect(&focus, -2, -2);
+    DrawFocusRect(target, &focus);
+  }
   buffer.CopyTo();
 }
 
@@ -58,6 +64,10 @@ void ImageButton::SetText(const std::wstring& text) {
   if (control_ == nullptr) return;
   SetWindowTextW(control_, text.c_str());
   InvalidateRect(control_, nullptr, FALSE);
+}
+
+void ImageButton::SetName(const std::wstring& name) const {
+  if (control_ != nullptr) SetWindowTextW(control_, name.c_str());
 }
 
 SIZE ImageButton::cell_size() const { return SIZE{strip_.width() / 3, strip_.height()}; }

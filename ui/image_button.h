@@ -5,7 +5,8 @@
 // handler passes the notification to `OnCustomDraw` and returns its result (through
 // DWLP_MSGRESULT in a dialog). With a background picture the part of it behind the button is
 // drawn first, so transparent parts of the strip show the window; the optional text is drawn
-// centred over the cell in the button's font, white.
+// centred over the cell in the button's font, white. A focused button shows a dotted focus
+// rectangle inside its edge once the keyboard has been used (the window's UI state).
 #ifndef UI_IMAGE_BUTTON_H_
 #define UI_IMAGE_BUTTON_H_
 
@@ -40,6 +41,9 @@ class ImageButton {
 
   // Sets the button's window text, which is drawn over the cell.
   void SetText(const std::wstring& text);
+  // Names a button whose picture says what it does (close, cancel): the window text that
+  // screen readers read, not drawn.
+  void SetName(const std::wstring& name) const;
   // The logical size of one cell: the size the button is given.
   SIZE cell_size() const;
   // Moves the button to (x, y) of its parent at the size of one cell.

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "brand/brand_info.h"
 #include "brand/distrib_info_params.h"
@@ -465,6 +466,9 @@ bool MainWindow::OnInitDialog() {
     default_focus = false;
   } else {
     LayoutOfferScreen();
+    // Install has the focus, as the default button, though the links come first in Tab order.
+    SetFocus(install_button_->hwnd());
+    default_focus = false;
   }
 
   // What the install flow reported before the window existed, in the order it happened.
@@ -497,8 +501,10 @@ void MainWindow::CreateControls() {
   HWND close = GetDlgItem(hwnd(), IDC_CLOSE_BUTTON);
   SetWindowLongW(close, GWL_STYLE, GetWindowLongW(close, GWL_STYLE) & ~WS_TABSTOP);
   close_button_ = std::make_unique<ImageButton>(close, IDB_CLOSE_BUTTON, nullptr, &background_);
+  close_button_->SetName(installer::LoadLocalizedString(IDS_CLOSE_BUTTON, language_id));
   cancel_button_ = std::make_unique<ImageButton>(GetDlgItem(hwnd(), IDC_CANCEL_BUTTON),
                                                  IDB_CANCEL_BUTTON, nullptr, nullptr);
+  cancel_button_->SetName(installer::LoadLocalizedString(IDS_ERROR_CANCEL_BUTTON, language_id));
 
   const bool can_make_default = CanMakeBrowserDefault(platform::WindowsVersionClass());
   make_default_box_ = std::make_unique<CheckBox>(
@@ -555,6 +561,24 @@ void MainWindow::LayoutOfferScreen() {
   SIZE link_size = privacy_link_->MeasureText();
   int link_left = installer::ScaleLength(kPrivacyLinkLeft) + send_statistics_box_->text_offset();
   MoveWindow(privacy_link_->hwnd(), link_left, below_boxes, link_size.cx, link_size.cy, FALSE);
+
+  // Tab goes in reading order: the licence sentence's links, the privacy link, the boxes,
+  // Install. The dialog manager follows the order of the children.
+  std::vector<HWND> order;
+  for (HWND child = GetWindow(hwnd(), GW_CHILD); child != nullptr;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    if (GetDlgCtrlID(child) == IDC_LICENSE_LINK) order.push_back(child);
+  }
+  for (HWND control : {privacy_link_->hwnd(), make_default_box_->hwnd(),
+                       send_statistics_box_->hwnd(), install_button_->hwnd(),
+                       close_button_->hwnd()}) {
+    order.push_back(control);
+  }
+  HWND after = HWND_TOP;
+  for (HWND control : order) {
+    SetWindowPos(control, after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    after = control;
+  }
 }
 
 void MainWindow::DestroyOfferControls() {
@@ -653,14 +677,8 @@ void MainWindow::LayoutProgressDialog() {
                           installer::ScaleRect(kSlideLicenseBox), style, IDC_SLIDE_LICENSE_TEXT,
                           IDC_SLIDE_LICENSE_LINK);
     slide_license_shown_ = true;
-    // The slide's link is for the mouse: as a tab stop it would take the focus when the
-    // window is activated and wear a focus frame on the slide.
-    for (HWND piece = GetWindow(hwnd(), GW_CHILD); piece != nullptr;
-         piece = GetWindow(piece, GW_HWNDNEXT)) {
-      if (GetDlgCtrlID(piece) == IDC_SLIDE_LICENSE_LINK) {
-        SetWindowLongW(piece, GWL_STYLE, GetWindowLongW(piece, GWL_STYLE) & ~WS_TABSTOP);
-      }
-    }
+    // The slide's link stays a tab stop for keyboard users; its focus frame shows only once
+    // the keyboard has been used (the window's UI state).
   }
   SetTimer(hwnd(), kSlideTimerId, kSlideTimerPeriodMs, nullptr);
 

@@ -657,6 +657,72 @@ TEST_F(MainWindowTest, ErrorCodesPickTheirDialog) {
   }
 }
 
+// What a screen reader and a keyboard user meet on the offer screen, with real key input.
+TEST_F(MainWindowTest, OfferScreenServesScreenReadersAndTheKeyboard) {
+  brand_.set_make_browser_default(installer::kTrue);
+  brand_.set_send_statistics(installer::kTrue);
+  ServeNoArchive();
+  auto window = MakeWindow();
+  std::map<int, std::wstring> names, texts;
+  std::map<int, LONG> button_types;
+  std::vector<int> tab_order;
+  std::vector<uint32_t> install_unfocused, install_focused;
+  LRESULT check_before_space = -1, check_after_space = -1;
+  Drive(window.get(), [&](HWND hwnd) {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    for (int id : {IDC_INSTALL_BUTTON, IDC_CLOSE_BUTTON, IDC_MAKE_DEFAULT_CHECKBOX,
+                   IDC_SEND_STATISTICS_CHECKBOX, IDC_PRIVACY_LINK, IDC_LICENSE_LINK, IDC_TAGLINE}) {
+      names[id] = test_support::AccessibleName(hwnd, id);
+      texts[id] = test_support::ControlText(hwnd, id);
+      button_types[id] = GetWindowLongW(GetDlgItem(hwnd, id), GWL_STYLE) & BS_TYPEMASK;
+    }
+    CoUninitialize();
+    SetForegroundWindow(hwnd);
+    test_support::WaitUntil([&] {
+      return test_support::FocusedControl(hwnd) == GetDlgItem(hwnd, IDC_INSTALL_BUTTON);
+    }, 5000);
+    for (int i = 0; i < 5; ++i) {
+      test_support::PressKey(VK_TAB);
+      Sleep(300);
+      tab_order.push_back(GetDlgCtrlID(test_support::FocusedControl(hwnd)));
+      if (i == 0) install_unfocused = ShownPixels(hwnd, IDC_INSTALL_BUTTON);
+      if (i == 2) {
+        check_before_space = SendDlgItemMessageW(hwnd, IDC_MAKE_DEFAULT_CHECKBOX, BM_GETCHECK, 0, 0);
+        test_support::PressKey(VK_SPACE);
+        Sleep(300);
+        check_after_space = SendDlgItemMessageW(hwnd, IDC_MAKE_DEFAULT_CHECKBOX, BM_GETCHECK, 0, 0);
+      }
+    }
+    install_focused = ShownPixels(hwnd, IDC_INSTALL_BUTTON);
+    test_support::ClickButton(hwnd, IDC_CLOSE_BUTTON);
+    WaitForEnd(hwnd);
+  });
+  // Names: the buttons' texts, "Close" for the picture-only close button, and every other
+  // control's own text. (Roles and states come from the styles on Windows; Wine's proxies
+  // report every control as a client area, so the style is what is checked here.)
+  EXPECT_EQ(L"Install", names[IDC_INSTALL_BUTTON]);
+  EXPECT_EQ(L"Close", names[IDC_CLOSE_BUTTON]);
+  for (int id : {IDC_MAKE_DEFAULT_CHECKBOX, IDC_SEND_STATISTICS_CHECKBOX, IDC_PRIVACY_LINK,
+                 IDC_LICENSE_LINK, IDC_TAGLINE}) {
+    // The name is the text without its mnemonic marker.
+    std::wstring spoken = texts[id];
+    spoken.erase(std::remove(spoken.begin(), spoken.end(), L'&'), spoken.end());
+    EXPECT_FALSE(spoken.empty()) << id;
+    EXPECT_EQ(spoken, names[id]) << id;
+  }
+  EXPECT_EQ(BS_CHECKBOX, button_types[IDC_MAKE_DEFAULT_CHECKBOX]);
+  EXPECT_EQ(BS_CHECKBOX, button_types[IDC_SEND_STATISTICS_CHECKBOX]);
+  // Tab goes in reading order and comes back to Install; Space toggles the focused box; the
+  // focused Install button shows a focus cue.
+  EXPECT_EQ((std::vector<int>{IDC_LICENSE_LINK, IDC_PRIVACY_LINK, IDC_MAKE_DEFAULT_CHECKBOX,
+                              IDC_SEND_STATISTICS_CHECKBOX, IDC_INSTALL_BUTTON}),
+            tab_order);
+  EXPECT_EQ(BST_CHECKED, check_before_space);
+  EXPECT_EQ(BST_UNCHECKED, check_after_space);
+  EXPECT_FALSE(install_focused.empty());
+  EXPECT_NE(install_unfocused, install_focused);
+}
+
 TEST_F(MainWindowTest, CheckBoxesToggleCountAndReachTheSetup) {
   size_t defaults = ClickCount("choosen_checkbox=default");
   size_t sendstats = ClickCount("choosen_checkbox=sendstat");

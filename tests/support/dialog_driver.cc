@@ -1,5 +1,7 @@
 #include "tests/support/dialog_driver.h"
 
+#include <oleacc.h>
+
 #include <thread>
 
 namespace test_support {
@@ -98,6 +100,43 @@ INT_PTR DriveDialog(const std::function<INT_PTR()>& run_dialog,
   });
   INT_PTR result = run_dialog();
   driver.join();
+  return result;
+}
+
+bool PressKey(WORD key) {
+  INPUT inputs[2] = {};
+  for (INPUT& input : inputs) {
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+  }
+  inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
+  return SendInput(2, inputs, sizeof(INPUT)) == 2;
+}
+
+HWND FocusedControl(HWND dialog) {
+  GUITHREADINFO info = {sizeof(info)};
+  if (!GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info)) return nullptr;
+  return info.hwndFocus;
+}
+
+std::wstring AccessibleName(HWND dialog, int id) {
+  IAccessible* accessible = nullptr;
+  if (FAILED(AccessibleObjectFromWindow(GetDlgItem(dialog, id), static_cast<DWORD>(OBJID_CLIENT),
+                                        __uuidof(IAccessible),
+                                        reinterpret_cast<void**>(&accessible)))) {
+    return L"<no accessible object>";
+  }
+  VARIANT self;
+  VariantInit(&self);
+  self.vt = VT_I4;
+  self.lVal = CHILDID_SELF;
+  BSTR name = nullptr;
+  std::wstring result;
+  if (SUCCEEDED(accessible->get_accName(self, &name)) && name != nullptr) {
+    result.assign(name, SysStringLen(name));
+    SysFreeString(name);
+  }
+  accessible->Release();
   return result;
 }
 

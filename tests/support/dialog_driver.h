@@ -32,6 +32,13 @@ bool ClickButton(HWND dialog, int id);
 // Sends WM_COMMAND with `id` and BN_CLICKED, as a control reports a click.
 void SendCommand(HWND dialog, int id);
 
+// Presses and releases `key` as real keyboard input (SendInput) to the foreground window.
+bool PressKey(WORD key);
+// The control with the keyboard focus in the thread that owns `dialog`.
+HWND FocusedControl(HWND dialog);
+// The name `dialog`'s control `id` gives assistive technology (its MSAA client object).
+std::wstring AccessibleName(HWND dialog, int id);
+
 // Runs `run_dialog` on this thread and `script` on a second thread that gets the dialog's
 // window once `window_of` reports one and it is visible. A dialog still open when the script
 // returns is closed with the system close command. Returns what `run_dialog` returned.
