@@ -168,6 +168,16 @@ void RecordDelayLoadNames(const EXCEPTION_RECORD* record, GuardFrame* frame) {
   if (info->dlp.fImportByName) CopyName(info->dlp.szProcName, frame->proc, kNameCapacity);
 }
 
+// What the guard hands back after an exception: false, with the frame's record in `*info`.
+bool ReportCaught(const GuardFrame& frame, SehExceptionInfo* info) {
+  if (info != nullptr) {
+    info->code = frame.code;
+    info->dll = frame.dll;
+    info->proc = frame.proc;
+  }
+  return false;
+}
+
 }  // namespace
 }  // namespace installer
 
@@ -192,12 +202,7 @@ bool CallWithSehGuard(void (*function)(void* context), void* context, SehExcepti
   if (info != nullptr) *info = SehExceptionInfo();
   GuardFrame frame = {};
   if (li_seh_call(&frame, function, context) == 0) return true;
-  if (info != nullptr) {
-    info->code = frame.code;
-    info->dll = frame.dll;
-    info->proc = frame.proc;
-  }
-  return false;
+  return ReportCaught(frame, info);
 }
 
 }  // namespace installer
@@ -238,12 +243,7 @@ bool CallWithSehGuard(void (*function)(void* context), void* context, SehExcepti
     g_innermost_guard = frame.outer;
     return true;
   }
-  if (info != nullptr) {
-    info->code = frame.code;
-    info->dll = frame.dll;
-    info->proc = frame.proc;
-  }
-  return false;
+  return ReportCaught(frame, info);
 }
 
 }  // namespace installer
