@@ -311,7 +311,8 @@ bool MainWindow::OpenUrl(const std::wstring& url) { return OpenUrlWithShell(url)
 INT_PTR MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_INITDIALOG:
-      return OnInitDialog() ? TRUE : FALSE;
+      OnInitDialog();
+      return FALSE;  // the focus is set
     case WM_COMMAND:
       OnCommand(LOWORD(wparam), HIWORD(wparam));
       return TRUE;
@@ -396,7 +397,7 @@ void MainWindow::AllowRegisteredMessages() {
   }
 }
 
-bool MainWindow::OnInitDialog() {
+void MainWindow::OnInitDialog() {
   {
     platform::AutoLock lock(listener_lock_);
     listener_window_ = hwnd();
@@ -457,18 +458,15 @@ bool MainWindow::OnInitDialog() {
   CreateControls();
 
   // 8.
-  bool default_focus = true;
   if (SkipsOfferScreen(*params_)) {
     flow_.SkipOffer();
     LayoutProgressDialog();
     // Nothing on the progress screen waits for the keyboard.
     if (hwnd() != nullptr) SetFocus(hwnd());
-    default_focus = false;
   } else {
     LayoutOfferScreen();
     // Install has the focus, as the default button, though the links come first in Tab order.
     SetFocus(install_button_->hwnd());
-    default_focus = false;
   }
 
   // What the install flow reported before the window existed, in the order it happened.
@@ -479,7 +477,6 @@ bool MainWindow::OnInitDialog() {
     }
     if (early_finish_) PostMessageW(hwnd(), kFinishMessage, 0, 0);
   }
-  return default_focus;
 }
 
 void MainWindow::CreateFonts() {

@@ -192,8 +192,8 @@ class MainWindow : public DialogWindow, public installer::ProgressListener {
 
   void PostToWindow(UINT message, WPARAM wparam);
   void AllowRegisteredMessages();
-  // Whether the dialog is to give the focus to its first control.
-  bool OnInitDialog();
+  // Lays out the first screen and sets the focus itself.
+  void OnInitDialog();
   void CreateFonts();
   void CreateControls();
   void LayoutOfferScreen();
