@@ -10,6 +10,7 @@
 
 #include "download/seh_guard.h"
 #include "platform/strings.h"
+#include "platform/sync.h"
 #include "platform/system_library.h"
 #include "startup/logging.h"
 
@@ -58,7 +59,9 @@ struct Extraction {
 // FDI's stream callbacks receive no user data, so they find the extraction of the calling
 // thread here. One extraction per thread runs at a time; FDICopy never calls back on
 // another thread.
-thread_local Extraction* t_extraction = nullptr;
+const platform::ThreadSlot t_extraction_slot;
+
+Extraction* CurrentExtraction() { return static_cast<Extraction*>(t_extraction_slot.Get()); }
 
 // Only the system folder's copy: a cabinet.dll next to the installer must never be loaded.
 bool LoadApi(CabinetApi* api) {
@@ -88,7 +91,7 @@ const CabinetApi* Api() {
 }
 
 int64_t* Cursor(INT_PTR handle) {
-  Extraction* extraction = t_extraction;
+  Extraction* extraction = CurrentExtraction();
   if (extraction == nullptr || handle < kFirstCursorHandle) return nullptr;
   size_t index = static_cast<size_t>(handle - kFirstCursorHandle);
   if (index >= extraction->cursors.size() || !extraction->cursor_open[index]) return nullptr;
@@ -102,7 +105,7 @@ FNFREE(HeapRelease) {
 }
 
 FNOPEN(OpenSource) {
-  Extraction* extraction = t_extraction;
+  Extraction* extraction = CurrentExtraction();
   // Anything but our own source (a next cabinet named inside a damaged one, say) is refused
   // rather than parsed into an address.
   if (extraction == nullptr || pszFile == nullptr || extraction->source_name != pszFile) {
@@ -116,7 +119,7 @@ FNOPEN(OpenSource) {
 FNREAD(ReadSource) {
   int64_t* position = Cursor(hf);
   if (position == nullptr) return static_cast<UINT>(-1);
-  std::string_view source = t_extraction->source;
+  std::string_view source = CurrentExtraction()->source;
   uint64_t available = source.size() - static_cast<uint64_t>(*position);
   UINT count = static_cast<UINT>(std::min<uint64_t>(cb, available));
   if (count != 0) memcpy(pv, source.data() + *position, count);
@@ -125,7 +128,7 @@ FNREAD(ReadSource) {
 }
 
 FNWRITE(WriteMember) {
-  Extraction* extraction = t_extraction;
+  Extraction* extraction = CurrentExtraction();
   if (extraction == nullptr || hf != kOutputHandle || !extraction->member_open) {
     return static_cast<UINT>(-1);
   }
@@ -140,14 +143,14 @@ FNWRITE(WriteMember) {
 FNCLOSE(CloseStream) {
   if (hf == kOutputHandle) return 0;  // FDI closes the output itself when it bails out
   if (Cursor(hf) == nullptr) return -1;
-  t_extraction->cursor_open[static_cast<size_t>(hf - kFirstCursorHandle)] = false;
+  CurrentExtraction()->cursor_open[static_cast<size_t>(hf - kFirstCursorHandle)] = false;
   return 0;
 }
 
 FNSEEK(SeekSource) {
   int64_t* position = Cursor(hf);
   if (position == nullptr) return -1;
-  int64_t size = static_cast<int64_t>(t_extraction->source.size());
+  int64_t size = static_cast<int64_t>(CurrentExtraction()->source.size());
   int64_t target;
   switch (seektype) {
     case SEEK_SET:
@@ -294,10 +297,10 @@ bool CheckCabinetTables(std::string_view bytes) {
 // Makes an extraction the calling thread's for the duration of FDICopy.
 class ScopedActiveExtraction {
  public:
-  explicit ScopedActiveExtraction(Extraction* extraction) : previous_(t_extraction) {
-    t_extraction = extraction;
+  explicit ScopedActiveExtraction(Extraction* extraction) : previous_(CurrentExtraction()) {
+    t_extraction_slot.Set(extraction);
   }
-  ~ScopedActiveExtraction() { t_extraction = previous_; }
+  ~ScopedActiveExtraction() { t_extraction_slot.Set(previous_); }
   ScopedActiveExtraction(const ScopedActiveExtraction&) = delete;
   ScopedActiveExtraction& operator=(const ScopedActiveExtraction&) = delete;
 

@@ -12,6 +12,10 @@ add_link_options(-static -static-libgcc -static-libstdc++ -Wl,--gc-sections
                  -Wl,--dynamicbase -Wl,--nxcompat)
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
   add_link_options(-Wl,--large-address-aware)
+  # The 32-bit Windows ABI promises 4-byte stack alignment; keeping 16 bytes costs an
+  # adjustment in many functions (1 KB) and buys nothing without SSE code. A variable that
+  # needs more still gets it: GCC realigns that function's frame.
+  add_compile_options(-mpreferred-stack-boundary=2)
 endif()
 if(CMAKE_BUILD_TYPE STREQUAL "MinSizeRel")
   add_link_options(-s)

@@ -15,6 +15,7 @@ set(CMAKE_RANLIB /usr/bin/${_prefix}-gcc-ranlib-${LI_THREAD_MODEL} CACHE FILEPAT
 set(CMAKE_DLLTOOL /usr/bin/${_prefix}-dlltool CACHE FILEPATH "")
 set(CMAKE_NM /usr/bin/${_prefix}-nm CACHE FILEPATH "")
 set(CMAKE_OBJDUMP /usr/bin/${_prefix}-objdump CACHE FILEPATH "")
+set(CMAKE_OBJCOPY /usr/bin/${_prefix}-objcopy CACHE FILEPATH "")
 set(CMAKE_FIND_ROOT_PATH /usr/${_prefix})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)

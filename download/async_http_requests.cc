@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "download/open_url_guarded.h"
+#include "platform/sync.h"
 #include "startup/logging.h"
 
 namespace installer {
@@ -16,7 +17,7 @@ constexpr DWORD_PTR kRequestContext = 1;
 
 // Set by the status callback when it has closed the request of this thread's open. Without
 // INTERNET_FLAG_ASYNC, WinINet calls the callback on the thread that opens the URL.
-thread_local bool g_closed_after_send = false;
+const platform::ThreadSlot g_closed_after_send;  // non-null once closed
 
 // WinINet reports the statuses of a request only when it has a non-zero context. Closing the
 // request handle here makes InternetOpenUrlW give up before it waits for the answer, so a
@@ -26,7 +27,7 @@ void CALLBACK CloseWhenSent(HINTERNET handle, DWORD_PTR context, DWORD status, v
                             DWORD info_length) {
   if (status != INTERNET_STATUS_REQUEST_SENT) return;
   InternetCloseHandle(handle);
-  g_closed_after_send = true;
+  g_closed_after_send.Set(handle);
 }
 
 }  // namespace
@@ -149,7 +150,7 @@ void AsyncHttpRequests::SendUrl(const std::wstring& url) {
     return;
   }
   DownloadFailureInfo exception;
-  g_closed_after_send = false;
+  g_closed_after_send.Set(nullptr);
   // When the callback has closed the request, no handle comes back; one that does (the
   // request never reported being sent) is closed with the session.
   platform::ScopedInternetHandle request(
@@ -159,7 +160,7 @@ void AsyncHttpRequests::SendUrl(const std::wstring& url) {
   if (exception.exception_code != 0) {
     LOG(ERROR, "SendUrl") << "An attempt to open url " << url << " generated an exception "
                           << exception.exception_code;
-  } else if (error != ERROR_INTERNET_OPERATION_CANCELLED && !g_closed_after_send) {
+  } else if (error != ERROR_INTERNET_OPERATION_CANCELLED && g_closed_after_send.Get() == nullptr) {
     // Wine ends an open whose request was closed after sending with
     // ERROR_INTERNET_UNRECOGNIZED_SCHEME instead of the cancellation code; the callback's
     // own record says the request went out, whatever code the open left behind.

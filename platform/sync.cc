@@ -40,4 +40,8 @@ void CriticalLock::Leave() { ::LeaveCriticalSection(&section_); }
 
 bool CriticalLock::TryEnter() { return ::TryEnterCriticalSection(&section_) != FALSE; }
 
+ThreadSlot::ThreadSlot() : index_(TlsAlloc()) {
+  if (index_ == TLS_OUT_OF_INDEXES) FatalStop("TlsAlloc");
+}
+
 }  // namespace platform

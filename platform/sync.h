@@ -74,6 +74,23 @@ class AutoLock {
   CriticalLock& lock_;
 };
 
+// One pointer per thread, in a Windows TLS slot (null on a thread that never set it). The
+// compiler's thread_local goes through the runtime's TLS emulation, a kilobyte of code the
+// download does without. The slot is never freed: its owners are static.
+class ThreadSlot {
+ public:
+  ThreadSlot();
+  ThreadSlot(const ThreadSlot&) = delete;
+  ThreadSlot& operator=(const ThreadSlot&) = delete;
+
+  // TlsGetValue clears the thread's last error; read the error before the slot.
+  void* Get() const { return TlsGetValue(index_); }
+  void Set(void* value) const { TlsSetValue(index_, value); }
+
+ private:
+  DWORD index_;
+};
+
 }  // namespace platform
 
 #endif  // PLATFORM_SYNC_H_

@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <atomic>
-#include <ctime>
 #include <cwchar>
 
 #include "platform/scoped_handle.h"
@@ -38,13 +37,26 @@ LoggerState& State() {
 // Makes sure the state (and so the mutex) exists before main() runs.
 [[maybe_unused]] const bool kStateBuilt = (State(), true);
 
+// "YYYY-MM-DD hh:mm:ss <" in local time.
 std::wstring CurrentDateTime() {
-  wchar_t buffer[1024];
-  std::time_t now = std::time(nullptr);
-  std::tm local_time;
-  if (localtime_s(&local_time, &now) != 0) return std::wstring();
-  size_t length = std::wcsftime(buffer, 1024, L"%Y-%m-%d %H:%M:%S <", &local_time);
-  return std::wstring(buffer, length);
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  const struct {
+    unsigned value;
+    int digits;
+    wchar_t after;
+  } fields[] = {{now.wYear, 4, L'-'},  {now.wMonth, 2, L'-'},  {now.wDay, 2, L' '},
+                {now.wHour, 2, L':'},  {now.wMinute, 2, L':'}, {now.wSecond, 2, L' '}};
+  std::wstring text;
+  for (const auto& field : fields) {
+    for (int place = field.digits - 1; place >= 0; --place) {
+      unsigned divisor = 1;
+      for (int k = 0; k < place; ++k) divisor *= 10;
+      text += static_cast<wchar_t>(L'0' + field.value / divisor % 10);
+    }
+    text += field.after;
+  }
+  return text + L'<';
 }
 
 const wchar_t* SeverityTag(Severity severity) {

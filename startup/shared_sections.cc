@@ -11,14 +11,16 @@
 
 namespace installer {
 
-namespace {
+// Both variables are defined in shared_sections_data.S: sections with GCC's `shared`
+// attribute must be initialised, and their zeros would then be stored in the file (4 KB of
+// the download).
+#define LI_STRINGIFY_(x) #x
+#define LI_STRINGIFY(x) LI_STRINGIFY_(x)
+#define LI_SYMBOL(name) LI_STRINGIFY(__USER_LABEL_PREFIX__) #name
+extern uint32_t g_master_process_id __asm__(LI_SYMBOL(li_master_process_id));
+extern DelayedParamBlock g_delayed_params __asm__(LI_SYMBOL(li_delayed_params));
 
-// GCC gives a section with the `shared` attribute IMAGE_SCN_MEM_SHARED in the PE section
-// table. The variables must be initialised, or they would land in .bss, which every process
-// gets a private copy of. An explicit alignment stops GCC from aligning the large block to
-// 32 bytes, which would pad the section beyond the block's 3656 bytes.
-__attribute__((section(".master"), shared, aligned(4))) uint32_t g_master_process_id = 0;
-__attribute__((section("Shared"), shared, aligned(4))) DelayedParamBlock g_delayed_params = {};
+namespace {
 
 // Other processes write the slot behind the compiler's back; a volatile access is never
 // cached or elided.

@@ -1,10 +1,16 @@
 #!/usr/bin/env python3
 """Draws the installer's icon (a white download arrow on a blue disc) as a Windows .ico file
 with 16 and 32 pixel images, 32-bit colour with alpha (larger views scale the 32-pixel one:
-the download is smaller by the 9 KB a 48-pixel image would take)."""
+the download is smaller by the 9 KB a 48-pixel image would take). The images are stored as
+PNG, which icons may hold since Vista (the installer refuses older systems): about a fifth of
+the bytes of the uncompressed bitmaps. Usage: make_icon.py out.ico [zopflipng]"""
 import math
+import os
 import struct
+import subprocess
 import sys
+import tempfile
+import zlib
 
 
 def pixel(size, x, y):
@@ -26,18 +32,32 @@ def pixel(size, x, y):
     return (min(255, 200 + shade // 2), 110 + shade // 2, 30, alpha)
 
 
-def image(size):
-    header = struct.pack('<IiiHHIIiiII', 40, size, size * 2, 1, 32, 0, 0, 0, 0, 0, 0)
-    rows = []
-    for y in range(size - 1, -1, -1):  # bottom-up rows
-        rows.append(b''.join(struct.pack('BBBB', *pixel(size, x, y)) for x in range(size)))
-    mask_row = ((size + 31) // 32) * 4
-    return header + b''.join(rows) + b'\0' * (mask_row * size)
+def png_chunk(kind, data):
+    return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
+
+
+def image(size, zopflipng):
+    raw = b''.join(b'\0' + b''.join(struct.pack('BBBB', *(lambda b, g, r, a: (r, g, b, a))(
+        *pixel(size, x, y))) for x in range(size)) for y in range(size))
+    png = (b'\x89PNG\r\n\x1a\n' +
+           png_chunk(b'IHDR', struct.pack('>IIBBBBB', size, size, 8, 6, 0, 0, 0)) +
+           png_chunk(b'IDAT', zlib.compress(raw, 9)) + png_chunk(b'IEND', b''))
+    if not zopflipng:
+        return png
+    with tempfile.TemporaryDirectory() as folder:
+        path = os.path.join(folder, 'icon.png')
+        with open(path, 'wb') as f:
+            f.write(png)
+        subprocess.check_call([zopflipng, '-y', '--iterations=15', path, path],
+                              stdout=subprocess.DEVNULL)
+        with open(path, 'rb') as f:
+            return f.read()
 
 
 def main():
     sizes = [16, 32]
-    images = [image(s) for s in sizes]
+    zopflipng = sys.argv[2] if len(sys.argv) > 2 else None
+    images = [image(s, zopflipng) for s in sizes]
     out = struct.pack('<HHH', 0, 1, len(sizes))
     offset = 6 + 16 * len(sizes)
     for s, data in zip(sizes, images):

@@ -59,10 +59,14 @@ bool ParseDecimal(std::wstring_view text, double* value) {
   // Dividing by an exact power of ten keeps values such as 1.5 or 1.25 exact.
   int power = exponent - fraction_digits;
   double result = mantissa;
+  // Ten multiplied in a loop instead of std::pow, which would link the C library's general
+  // power function (2 KB) for this one use; past 10^400 the double is infinite anyway.
+  double scale = 1.0;
+  for (int k = 0; k < (power < 0 ? -power : power) && k < 400; ++k) scale *= 10.0;
   if (power > 0) {
-    result *= std::pow(10.0, power);
+    result *= scale;
   } else if (power < 0) {
-    result /= std::pow(10.0, -power);
+    result /= scale;
   }
   *value = negative ? -result : result;
   return true;

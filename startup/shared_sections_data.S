@@ -1,0 +1,21 @@
+// The two shared data sections of the executable (see shared_sections.h). They hold only
+// zeros, so they are uninitialised sections: no bytes in the file, zero pages from the
+// loader, which every process of the image then shares. The assembler cannot mark a section
+// both shared and uninitialised; the build sets these sections' flags with objcopy
+// (CMakeLists.txt). The sizes are those of the variables: 4 bytes and
+// sizeof(DelayedParamBlock).
+#define LI_CONCAT_(a, b) a##b
+#define LI_CONCAT(a, b) LI_CONCAT_(a, b)
+#define LI_SYMBOL(name) LI_CONCAT(__USER_LABEL_PREFIX__, name)
+
+        .section .master,"b"
+        .balign 4
+        .globl LI_SYMBOL(li_master_process_id)
+LI_SYMBOL(li_master_process_id):
+        .space 4
+
+        .section Shared,"b"
+        .balign 4
+        .globl LI_SYMBOL(li_delayed_params)
+LI_SYMBOL(li_delayed_params):
+        .space 3656
