@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Photographs the installer window under a virtual display: the offer screen, the progress
-# screen, the first slide of a run that skipped the offer, and two message dialogs, each as a
-# PNG of the whole 1024 x 768 screen (xwd, converted by ImageMagick) and cropped to the window.
-# Usage: screenshots.sh <build dir>   (pictures in <build dir>/screenshots/)
+# screen, the first slide of a run that skipped the offer, and two message dialogs, in
+# English and in German (the language whose texts are longest), at 100 % and at 150 % scale.
+# Each picture is cropped to the window's own rectangle, which the window program reports.
+# Exits non-zero when a screen was never shown.
+# Usage: screenshots.sh <build dir>
+#   pictures in <build dir>/screenshots/<screen>-<language>-<percent>.png
 set -euo pipefail
 build=$(cd "$1" && pwd)
 program="$build/test_programs/window_screens.exe"
@@ -12,7 +15,7 @@ if [ ! -f "$program" ]; then
   exit 1
 fi
 rm -rf "$out"
-mkdir -p "$out/handshake"
+mkdir -p "$out"
 
 # Wine sees the Unix file system as drive Z:.
 windows_path() { printf 'Z:%s' "$1" | tr '/' '\\'; }
@@ -21,38 +24,43 @@ windows_path() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 WINEPREFIX="$build/wineprefix" wineserver -w 2>/dev/null || true
 
 export LI_SCREENS_OUT="$out" LI_SCREENS_PROGRAM="$program" LI_SCREENS_RUN="$build/wine_run.sh"
-export LI_SCREENS_DIR_ARG
-LI_SCREENS_DIR_ARG="--dir=$(windows_path "$out/handshake")"
-xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" bash -c '
-  set -u
-  "$LI_SCREENS_RUN" "$LI_SCREENS_PROGRAM" "$LI_SCREENS_DIR_ARG" &
-  runner=$!
-  for screen in offer progress skipped error disk; do
-    for _ in $(seq 1 600); do
-      [ -f "$LI_SCREENS_OUT/handshake/$screen.ready" ] && break
-      kill -0 "$runner" 2>/dev/null || break
-      sleep 0.1
-    done
-    if [ -f "$LI_SCREENS_OUT/handshake/$screen.ready" ]; then
-      xwd -root -silent | convert xwd:- "$LI_SCREENS_OUT/$screen-screen.png"
-      echo "screenshots: $screen"
-    else
-      echo "screenshots: $screen was never shown" >&2
-    fi
-    touch "$LI_SCREENS_OUT/handshake/$screen.done"
+status=0
+for language in en de; do
+  for percent in 100 150; do
+    handshake="$out/handshake-$language-$percent"
+    mkdir -p "$handshake"
+    scale=$(awk "BEGIN { print $percent / 100 }")
+    LI_SCREENS_HANDSHAKE="$handshake" LI_SCREENS_SUFFIX="$language-$percent" \
+    LI_SCREENS_ARGS="--dir=$(windows_path "$handshake") --language=$language --force-device-scale-factor=$scale" \
+    xvfb-run -a -s "-screen 0 1600x1200x24 -nolisten tcp" bash -c '
+      set -u
+      missing=0
+      # shellcheck disable=SC2086
+      "$LI_SCREENS_RUN" "$LI_SCREENS_PROGRAM" $LI_SCREENS_ARGS &
+      runner=$!
+      for screen in offer progress skipped error disk; do
+        for _ in $(seq 1 600); do
+          [ -f "$LI_SCREENS_HANDSHAKE/$screen.ready" ] && break
+          kill -0 "$runner" 2>/dev/null || break
+          sleep 0.1
+        done
+        if [ -f "$LI_SCREENS_HANDSHAKE/$screen.ready" ]; then
+          read -r left top right bottom < "$LI_SCREENS_HANDSHAKE/$screen.ready"
+          picture="$LI_SCREENS_OUT/$screen-$LI_SCREENS_SUFFIX.png"
+          xwd -root -silent |
+            convert xwd:- -crop "$((right - left))x$((bottom - top))+$left+$top" +repage "$picture"
+          echo "screenshots: $(basename "$picture")"
+        else
+          echo "screenshots: $screen ($LI_SCREENS_SUFFIX) was never shown" >&2
+          missing=1
+        fi
+        touch "$LI_SCREENS_HANDSHAKE/$screen.done"
+      done
+      wait "$runner"
+      WINEPREFIX="$(dirname "$LI_SCREENS_RUN")/wineprefix" wineserver -k 2>/dev/null || true
+      exit $missing
+    ' || status=1
+    rm -rf "$handshake"
   done
-  wait "$runner"
-  WINEPREFIX="$(dirname "$LI_SCREENS_RUN")/wineprefix" wineserver -k 2>/dev/null || true
-'
-# The window is centred on the 1024 x 768 screen: 728 x 400 for the main window (its
-# shadow is a separate window around it), 410 x 186 for a message dialog.
-for screen in offer progress skipped; do
-  [ -f "$out/$screen-screen.png" ] &&
-    convert "$out/$screen-screen.png" -crop 744x416+140+176 +repage "$out/$screen.png"
 done
-for screen in error disk; do
-  [ -f "$out/$screen-screen.png" ] &&
-    convert "$out/$screen-screen.png" -crop 426x202+299+283 +repage "$out/$screen.png"
-done
-rm -rf "$out/handshake"
-ls "$out"
+exit $status

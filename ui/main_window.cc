@@ -83,7 +83,8 @@ void DestroyControls(HWND parent, int id) {
 }
 
 // The height `text` needs in `font` at `width`, word-wrapped.
-int TextHeight(const std::wstring& text, HFONT font, int width) {
+// The size `text` takes in `font` when broken into lines of at most `width` pixels.
+SIZE TextSize(const std::wstring& text, HFONT font, int width) {
   HDC dc = GetDC(nullptr);
   HGDIOBJ old_font = SelectObject(dc, font);
   RECT rect = {0, 0, width, 0};
@@ -93,7 +94,11 @@ int TextHeight(const std::wstring& text, HFONT font, int width) {
             DT_CALCRECT | DT_WORDBREAK | DT_CENTER | DT_NOPREFIX);
   SelectObject(dc, old_font);
   ReleaseDC(nullptr, dc);
-  return rect.bottom - rect.top;
+  return SIZE{rect.right - rect.left, rect.bottom - rect.top};
+}
+
+int TextHeight(const std::wstring& text, HFONT font, int width) {
+  return TextSize(text, font, width).cy;
 }
 
 std::wstring WindowText(HWND window) {
@@ -643,11 +648,14 @@ void MainWindow::LayoutProgressDialog() {
   progress_bar_->SetPosition(0);
   ShowWindow(bar, SW_SHOWNA);
 
+  // The percentage is centred in its box, but its control is only as wide as the widest
+  // value: the label paints what lies behind it before each value, and a control as wide as
+  // the box would paint over the bar beside the text.
   RECT percent_box = installer::ScaleRect(kPercentBox);
-  int percent_width = percent_box.right - percent_box.left;
+  SIZE widest = TextSize(L"100%", font(3), percent_box.right - percent_box.left);
   HWND percent = GetDlgItem(hwnd(), IDC_PERCENT_TEXT);
-  MoveWindow(percent, percent_box.left, percent_box.top, percent_width,
-             TextHeight(L"100%", font(3), percent_width), FALSE);
+  MoveWindow(percent, (percent_box.left + percent_box.right - widest.cx) / 2, percent_box.top,
+             widest.cx, widest.cy, FALSE);
   percent_label_ = std::make_unique<TextLabel>(percent, kBlack, 255, font(3), nullptr,
                                                DT_CENTER | DT_SINGLELINE | DT_NOPREFIX);
 

@@ -924,7 +924,7 @@ TEST_F(MainWindowTest, SetupMessagesMoveTheBarOnlyOnTheProgressScreen) {
   auto window = MakeWindow();
   std::vector<std::wstring> texts;
   std::vector<int> positions;
-  std::vector<uint32_t> stepped, repainted;
+  std::vector<uint32_t> stepped, repainted, bar;
   auto observe = [&](HWND hwnd) {
     Sleep(200);
     texts.push_back(test_support::ControlText(hwnd, IDC_PERCENT_TEXT));
@@ -955,6 +955,7 @@ TEST_F(MainWindowTest, SetupMessagesMoveTheBarOnlyOnTheProgressScreen) {
     RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
     Sleep(300);
     repainted = ShownPixels(hwnd, IDC_PERCENT_TEXT);
+    bar = ShownPixels(hwnd, IDC_PROGRESS_BAR);
   });
   EXPECT_EQ(kResultSystemClose, result);
   std::vector<std::wstring> expected_texts = {L"", L"75%", L"75%", L"79%", L"90%", L"90%", L"100%"};
@@ -966,6 +967,10 @@ TEST_F(MainWindowTest, SetupMessagesMoveTheBarOnlyOnTheProgressScreen) {
             static_cast<long>(repainted.size()))
       << "no text painted";
   EXPECT_TRUE(stepped == repainted) << "earlier values show through";
+  // The bar beside the percentage stays in sight: its filled part is a gradient.
+  ASSERT_FALSE(bar.empty());
+  EXPECT_NE(std::count(bar.begin(), bar.end(), bar[0]), static_cast<long>(bar.size()))
+      << "the bar is covered";
   EXPECT_EQ(0, log_.CountLines(L"OnInstallProgress: 6"));
   EXPECT_EQ(1, log_.CountLines(L"--> Installer > MainWindow::OnImportProgress: 50"));
 }

@@ -4,9 +4,11 @@
 // message dialog.
 //
 //   window_screens.exe --dir=<folder> [--screens=offer,progress,skipped,error,disk]
+//                      [--language=<interface language code>] [--force-device-scale-factor=<f>]
 //
-// For each screen it writes "<folder>\<screen>.ready" once the screen is painted and waits
-// (up to a minute) for "<folder>\<screen>.done" before it moves on. Nothing is installed:
+// For each screen it writes "<folder>\<screen>.ready" once the screen is painted, holding the
+// window's screen rectangle ("left top right bottom"), and waits (up to a minute) for
+// "<folder>\<screen>.done" before it moves on. Nothing is installed:
 // the archive URL points at a closed port, so the download is still retrying (15 s pauses)
 // while the pictures are taken, and the window never restarts itself elevated.
 #include <windows.h>
@@ -42,12 +44,20 @@ bool Exists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// Tells the photographer that `screen` is up and waits until it has been taken.
-void Pose(const std::wstring& screen) {
+// Tells the photographer that `screen` is up, and where, and waits until it has been taken.
+void Pose(const std::wstring& screen, HWND hwnd) {
   Sleep(1500);  // let every control paint
+  RECT rect = {};
+  GetWindowRect(hwnd, &rect);
+  std::string where = platform::ToString(rect.left) + " " + platform::ToString(rect.top) + " " +
+                      platform::ToString(rect.right) + " " + platform::ToString(rect.bottom);
   std::wstring ready = g_dir + L"\\" + screen + L".ready";
   HANDLE file = CreateFileW(ready.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  if (file != INVALID_HANDLE_VALUE) {
+    DWORD written = 0;
+    WriteFile(file, where.data(), static_cast<DWORD>(where.size()), &written, nullptr);
+    CloseHandle(file);
+  }
   std::wstring done = g_dir + L"\\" + screen + L".done";
   for (int i = 0; i < 600 && !Exists(done); ++i) Sleep(100);
 }
@@ -61,10 +71,12 @@ HWND WaitForWindow(lite_installer::MainWindow* window) {
   return nullptr;
 }
 
+std::string g_language = "en";
+
 void Configure(installer::BrandInfo* brand) {
   brand->set_brand_id("zorvin");
   brand->set_brand_name("zorvin");
-  brand->set_language("en");
+  brand->set_language(g_language);
   brand->set_setup_url("https://localhost:1/browser-setup.arc");
   brand->set_slide_url("https://localhost:1/slides/");
   brand->ApplyDefaults();
@@ -81,13 +93,13 @@ void RunWindow(const std::wstring& temp, bool skip_offer, bool offer, bool progr
     if (hwnd == nullptr) return;
     if (skip_offer) {
       PostMessageW(hwnd, lite_installer::kSetPercentMessage, 12, 0);
-      Pose(L"skipped");
+      Pose(L"skipped", hwnd);
     } else {
-      if (offer) Pose(L"offer");
+      if (offer) Pose(L"offer", hwnd);
       if (progress) {
         SendMessageW(GetDlgItem(hwnd, IDC_INSTALL_BUTTON), BM_CLICK, 0, 0);
         PostMessageW(hwnd, lite_installer::kSetPercentMessage, 37, 0);
-        Pose(L"progress");
+        Pose(L"progress", hwnd);
       }
     }
     PostMessageW(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
@@ -96,8 +108,9 @@ void RunWindow(const std::wstring& temp, bool skip_offer, bool offer, bool progr
   driver.join();
 }
 
-void RunDialog(lite_installer::MessageKind kind, const std::wstring& screen) {
-  lite_installer::MessageDialog dialog(kind, 1033, L"https://localhost:1/download");
+void RunDialog(lite_installer::MessageKind kind, uint32_t language_id,
+               const std::wstring& screen) {
+  lite_installer::MessageDialog dialog(kind, language_id, L"https://localhost:1/download");
   std::thread driver([&] {
     HWND hwnd = nullptr;
     for (int i = 0; i < 300 && hwnd == nullptr; ++i) {
@@ -106,7 +119,7 @@ void RunDialog(lite_installer::MessageKind kind, const std::wstring& screen) {
       if (hwnd != nullptr && !IsWindowVisible(hwnd)) hwnd = nullptr;
     }
     if (hwnd == nullptr) return;
-    Pose(screen);
+    Pose(screen, hwnd);
     PostMessageW(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
   });
   dialog.DoModal();
@@ -119,6 +132,7 @@ int wmain() {
   const installer::CommandLine& command_line = installer::ProcessCommandLine();
   g_dir = command_line.Value("dir");
   if (g_dir.empty()) return 2;
+  if (command_line.Has("language")) g_language = platform::Narrow(command_line.Value("language"));
   std::wstring screens = command_line.Has("screens") ? command_line.Value("screens")
                                                      : L"offer,progress,skipped,error,disk";
   auto wants = [&](const wchar_t* name) { return screens.find(name) != std::wstring::npos; };
@@ -133,8 +147,14 @@ int wmain() {
     RunWindow(temp, false, wants(L"offer"), wants(L"progress"));
   }
   if (wants(L"skipped")) RunWindow(temp, true, false, false);
-  if (wants(L"error")) RunDialog(lite_installer::MessageKind::kDownloadManually, L"error");
-  if (wants(L"disk")) RunDialog(lite_installer::MessageKind::kNotEnoughDiskSpace, L"disk");
+  installer::BrandInfo brand(temp);
+  Configure(&brand);
+  if (wants(L"error")) {
+    RunDialog(lite_installer::MessageKind::kDownloadManually, brand.language_id(), L"error");
+  }
+  if (wants(L"disk")) {
+    RunDialog(lite_installer::MessageKind::kNotEnoughDiskSpace, brand.language_id(), L"disk");
+  }
   RegDeleteTreeW(HKEY_CURRENT_USER, kScratchKey);
   return 0;
 }
