@@ -8,6 +8,9 @@
 #   3. the status and statistics requests the servers received during this run, decoded,
 #   4. the registry values left behind, and
 #   5. the log,
+#   6. the same installation through the window under a virtual display: the offer screen,
+#      Install pressed with real mouse input, the progress screen, the exit code (pictures
+#      of both screens in build/demo/),
 # then three short runs: the interface query, an elevated child started without a master,
 # and an archive without a valid signature.
 #
@@ -169,6 +172,17 @@ elif ! problems=$($show check "$out/setup_report.json"); then
   printf '%s\n' "$problems" | sed 's/^/   /'
 fi
 
+section "6. The same installation with its window (virtual display, real mouse input)"
+echo "   lite_installer.exe --send-statistics   (pictures in $out/)"
+rm -rf "$temp"
+mkdir -p "$temp"
+export LI_STAND_IN_WINDOW_MS=1500  # the "browser" window stays a moment: time for a picture
+window_ok=1
+xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" \
+  "$source_dir/tools/demo_window.sh" "$build" "$out" "$(windows_path "$temp")" || window_ok=0
+unset LI_STAND_IN_WINDOW_MS
+"$build/wine_run.sh" reg delete "$browser_key" /f >/dev/null 2>&1
+
 echo
 echo "== Shorter runs"
 short_run "Windows 10 interface query (answered before anything else: 700 available, 701 not)" \
@@ -181,9 +195,11 @@ short_run "Silent installation of an archive without a valid signature (402: nev
 "$build/wine_run.sh" reg delete "$browser_key" /f >/dev/null 2>&1
 
 echo
-if [ "$main_ok" = 1 ]; then
-  echo "demo: the silent installation succeeded (exit code 0, every file handed over)"
+if [ "$main_ok" = 1 ] && [ "$window_ok" = 1 ]; then
+  echo "demo: the silent installation succeeded (exit code 0, every file handed over), and so"
+  echo "did the installation through the window"
   exit 0
 fi
-echo "demo: the silent installation FAILED (exit code $main_exit)"
+[ "$main_ok" = 1 ] || echo "demo: the silent installation FAILED (exit code $main_exit)"
+[ "$window_ok" = 1 ] || echo "demo: the installation through the window FAILED (section 6)"
 exit 1

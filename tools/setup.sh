@@ -48,7 +48,7 @@ apt-get install -y -qq --no-install-recommends \
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix g++-mingw-w64-i686-win32 gcc-mingw-w64-i686-win32 \
   binutils-mingw-w64-i686 mingw-w64-i686-dev \
   wine wine32:i386 libwine:i386 \
-  xvfb x11-apps imagemagick xauth fonts-liberation \
+  xvfb x11-apps xdotool imagemagick xauth fonts-liberation \
   osslsigncode gcab openssl python3 curl zopfli \
   cmake make ninja-build dpkg-dev ca-certificates googletest >/dev/null
 

@@ -55,6 +55,8 @@ CheckBox::CheckBox(HWND control, COLORREF text_color, HFONT font, bool checked, 
       background_(background) {
   glyphs_.LoadScaled(IDB_CHECK_BOX);
   Attach(control);
+  // Painted by this class; WM_GETFONT still answers with the font the text is drawn in.
+  if (control != nullptr) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
   if (hwnd() != nullptr) InvalidateRect(hwnd(), nullptr, FALSE);
 }
 

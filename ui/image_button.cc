@@ -18,6 +18,7 @@ ImageButton::ImageButton(HWND control, uint32_t image_id, HFONT font,
     const int length = GetWindowTextLengthW(control_);
     text_.assign(length + 1, L'\0');
     text_.resize(GetWindowTextW(control_, text_.data(), length + 1));
+    if (font_ != nullptr) SendMessageW(control_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
   }
 }
 

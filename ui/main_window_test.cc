@@ -521,6 +521,87 @@ TEST_F(MainWindowTest, OfferScreenLayout) {
   EXPECT_TRUE(percent_empty);
 }
 
+// Every visible control of a screen: where it stands (client coordinates) and whether its
+// text fits it in its own font (a check box's text starts after its glyph and gap).
+struct ShownControl {
+  int id;
+  RECT rect;
+  bool text_fits;
+};
+
+std::vector<ShownControl> SurveyScreen(HWND window) {
+  std::vector<ShownControl> shown;
+  for (HWND child = GetWindow(window, GW_CHILD); child != nullptr;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    if (!IsWindowVisible(child)) continue;
+    int id = GetDlgCtrlID(child);
+    RECT rect = {};
+    GetWindowRect(child, &rect);
+    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&rect), 2);
+    wchar_t text[512] = {};
+    GetWindowTextW(child, text, 512);  // pieces of the licence sentence share their ids
+    bool is_box = id == IDC_MAKE_DEFAULT_CHECKBOX || id == IDC_SEND_STATISTICS_CHECKBOX;
+    int width = rect.right - rect.left -
+                (is_box ? installer::ScaleLength(16 + CheckBox::kTextGap) : 0);
+    RECT needed = {0, 0, width, 0};
+    HDC dc = GetDC(child);
+    HGDIOBJ old_font =
+        SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(child, WM_GETFONT, 0, 0)));
+    // The close and cancel pictures' texts are names for screen readers, never drawn.
+    if (text[0] != L'\0' && id != IDC_PROGRESS_BAR && id != IDC_CLOSE_BUTTON &&
+        id != IDC_CANCEL_BUTTON) {
+      DrawTextW(dc, text, -1, &needed, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+    }
+    SelectObject(dc, old_font);
+    ReleaseDC(child, dc);
+    shown.push_back({id, rect, needed.right <= width && needed.bottom <= rect.bottom - rect.top});
+  }
+  return shown;
+}
+
+TEST_F(MainWindowTest, BothScreensFitAtOneAndAHalfInTheLongestLanguage) {
+  installer::SetDeviceScaleFactorForTesting(1.5);
+  brand_.set_language("de");  // the longest texts of the fourteen languages
+  brand_.ApplyDefaults();
+  ServeNoArchive();
+  auto window = MakeWindow();
+  RECT client = {}, install = {};
+  std::vector<ShownControl> offer, progress;
+  INT_PTR result = Drive(window.get(), [&](HWND hwnd) {
+    GetClientRect(hwnd, &client);
+    install = test_support::ControlRect(hwnd, IDC_INSTALL_BUTTON);
+    offer = SurveyScreen(hwnd);
+    test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
+    PostMessageW(hwnd, kSetPercentMessage, 100, 0);
+    Sleep(500);
+    progress = SurveyScreen(hwnd);
+  });
+  installer::SetDeviceScaleFactorForTesting(1.0);
+  EXPECT_EQ(kResultSystemClose, result);
+  EXPECT_EQ(1092, client.right);
+  EXPECT_EQ(600, client.bottom);
+  // The install button's picture is the 2x one (112 x 32 logical pixels), not a stretched 1x.
+  EXPECT_EQ(168, install.right - install.left);
+  EXPECT_EQ(48, install.bottom - install.top);
+  for (const auto* screen : {&offer, &progress}) {
+    ASSERT_GE(screen->size(), 2u);
+    for (size_t i = 0; i < screen->size(); ++i) {
+      const ShownControl& a = (*screen)[i];
+      SCOPED_TRACE(a.id);
+      EXPECT_TRUE(a.text_fits);
+      EXPECT_TRUE(a.rect.left >= 0 && a.rect.top >= 0 && a.rect.right <= client.right &&
+                  a.rect.bottom <= client.bottom);
+      for (size_t j = i + 1; j < screen->size(); ++j) {
+        RECT overlap;
+        // The tagline's box is the lower part of the window, under everything else there.
+        if (a.id == IDC_TAGLINE || (*screen)[j].id == IDC_TAGLINE) continue;
+        EXPECT_FALSE(IntersectRect(&overlap, &a.rect, &(*screen)[j].rect))
+            << a.id << " overlaps " << (*screen)[j].id;
+      }
+    }
+  }
+}
+
 TEST_F(MainWindowTest, InstallShowsProgressAndTheFinishedFlowEndsTheDialog) {
   // The "browser" keeps its message window for a while: the flow finishes only after it is
   // gone, so the last percentage stays on screen long enough to be read.

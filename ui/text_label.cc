@@ -62,7 +62,11 @@ TextLabel::TextLabel(HWND control, COLORREF color, BYTE opacity, HFONT font,
                      const installer::ResourceBitmap* background, UINT format)
     : color_(color), opacity_(opacity), font_(font), background_(background), format_(format) {
   Attach(control);
-  if (hwnd() != nullptr) InvalidateRect(hwnd(), nullptr, FALSE);
+  if (hwnd() == nullptr) return;
+  // The label paints itself, but WM_GETFONT still tells others (magnifiers, accessibility
+  // clients, layout checks) the font it uses.
+  SendMessageW(hwnd(), WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+  InvalidateRect(hwnd(), nullptr, FALSE);
 }
 
 std::wstring TextLabel::Text() const {
