@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <new>
 
+#include "platform/asm_symbol.h"
+
 // The C++ library's exception-raising helpers. Without these, one std::string length check
 // pulls in the library's exception classes, a second copy of the string code and the name
 // demangler (about 70 KB). A failure that would have thrown ends the process, which is what
@@ -110,8 +112,6 @@ extern "C" void __cxa_guard_abort(__guard* guard) {
 // overflow check (HUGE_VAL with ERANGE, which rejects the document) can be seen, and the
 // system CRT's strtod, present in every msvcrt.dll, reports overflow the same way. Calls go
 // to it by its import name, as the header would send a plain strtod call back here.
-#define LI_STRINGIFY_(x) #x
-#define LI_STRINGIFY(x) LI_STRINGIFY_(x)
-double CrtStrtod(const char* text, char** end) __asm__(LI_STRINGIFY(__USER_LABEL_PREFIX__) "strtod");
+double CrtStrtod(const char* text, char** end) __asm__(LI_ASM_SYMBOL(strtod));
 
 extern "C" double __mingw_strtod(const char* text, char** end) { return CrtStrtod(text, end); }

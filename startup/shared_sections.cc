@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "platform/asm_symbol.h"
 #include "platform/strings.h"
 #include "startup/command_line.h"
 #include "startup/logging.h"
@@ -14,11 +15,8 @@ namespace installer {
 // Both variables are defined in shared_sections_data.S: sections with GCC's `shared`
 // attribute must be initialised, and their zeros would then be stored in the file (4 KB of
 // the download).
-#define LI_STRINGIFY_(x) #x
-#define LI_STRINGIFY(x) LI_STRINGIFY_(x)
-#define LI_SYMBOL(name) LI_STRINGIFY(__USER_LABEL_PREFIX__) #name
-extern uint32_t g_master_process_id __asm__(LI_SYMBOL(li_master_process_id));
-extern DelayedParamBlock g_delayed_params __asm__(LI_SYMBOL(li_delayed_params));
+extern uint32_t g_master_process_id __asm__(LI_ASM_SYMBOL(li_master_process_id));
+extern DelayedParamBlock g_delayed_params __asm__(LI_ASM_SYMBOL(li_delayed_params));
 
 namespace {
 
