@@ -16,6 +16,7 @@
 #include "tests/support/fake_internet_api.h"
 #include "tests/support/test_log.h"
 #include "tests/support/test_paths.h"
+#include "tests/support/faults.h"
 
 namespace installer {
 namespace {
@@ -425,7 +426,7 @@ TEST(HttpDownloaderTest, ExceptionsInsideTheOpenBecomeAFailedDownload) {
        0xC06D007E, "cplib.dll", "CryptoProRevocation"},
       {"delay load by ordinal", [] { RaiseDelayLoadFailure("wininet.dll", nullptr, 12); },
        0xC06D007E, "wininet.dll", ""},
-      {"access violation", [] { *static_cast<volatile int*>(nullptr) = 1; }, 0xC0000005, "", ""},
+      {"access violation", [] { test_support::WriteThroughNull(); }, 0xC0000005, "", ""},
       {"software exception", [] { RaiseException(0xE0001234, 0, 0, nullptr); }, 0xE0001234, "",
        ""},
   };

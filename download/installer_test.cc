@@ -24,6 +24,7 @@
 #include "tests/support/publisher_log.h"
 #include "tests/support/test_log.h"
 #include "tests/support/test_paths.h"
+#include "tests/support/faults.h"
 
 namespace installer {
 namespace {
@@ -421,7 +422,7 @@ TEST_F(InstallerTest, ADownloadThatRaisesEndsWithoutRetryOrStatus) {
       {"old crypto provider",
        [] { test_support::RaiseDelayLoadFailure("cplib.dll", "CryptoProRevocation", 0); },
        "error 3"},
-      {"access violation", [] { *static_cast<volatile int*>(nullptr) = 1; }, "error 2"},
+      {"access violation", [] { test_support::WriteThroughNull(); }, "error 2"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/fake_internet_api.h"
+#include "tests/support/faults.h"
 
 // Imports of a DLL that does not exist, delay-loaded (tests/delay_load_test.cmake).
 extern "C" int __stdcall LiMissingByName(void);
@@ -35,7 +36,7 @@ void* FrameChainHead() {
 #endif
 }
 
-void WriteToNull(void*) { *static_cast<volatile int*>(nullptr) = 7; }
+void WriteToNull(void*) { test_support::WriteThroughNull(); }
 
 TEST(SehGuardTest, NormalReturnRunsTheCallOnceAndClearsTheRecord) {
   int calls = 0;
