@@ -67,10 +67,19 @@ struct Shown {
   bool second_visible = false;
   std::wstring second;
   SIZE size = {};
+  // What a screen reader hears for the title, the text and each visible button: their texts.
+  std::vector<std::wstring> texts, spoken;
 };
 
 Shown Look(HWND dialog) {
   Shown shown;
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  for (int id : {IDC_MESSAGE_TITLE, IDC_MESSAGE_TEXT, IDOK, IDC_MESSAGE_SECOND_BUTTON}) {
+    if (!test_support::ControlVisible(dialog, id)) continue;
+    shown.texts.push_back(test_support::ControlText(dialog, id));
+    shown.spoken.push_back(test_support::AccessibleName(dialog, id));
+  }
+  CoUninitialize();
   shown.title = test_support::ControlText(dialog, IDC_MESSAGE_TITLE);
   shown.text = test_support::ControlText(dialog, IDC_MESSAGE_TEXT);
   shown.first_visible = test_support::ControlVisible(dialog, IDOK);
@@ -130,6 +139,7 @@ TEST_F(MessageDialogWindowTest, EveryKindShowsItsTextsAndButtons) {
     }
     EXPECT_EQ(410, shown.size.cx);
     EXPECT_EQ(186, shown.size.cy);
+    EXPECT_EQ(shown.texts, shown.spoken);
   }
 }
 
