@@ -160,7 +160,8 @@ void AsyncHttpRequests::SendUrl(const std::wstring& url) {
   if (exception.exception_code != 0) {
     LOG(ERROR, "SendUrl") << "An attempt to open url " << url << " generated an exception "
                           << exception.exception_code;
-  } else if (error != ERROR_INTERNET_OPERATION_CANCELLED && g_closed_after_send.Get() == nullptr) {
+  } else if (error != ERROR_INTERNET_OPERATION_CANCELLED &&
+             g_closed_after_send.Get() == nullptr) {
     // Wine ends an open whose request was closed after sending with
     // ERROR_INTERNET_UNRECOGNIZED_SCHEME instead of the cancellation code; the callback's
     // own record says the request went out, whatever code the open left behind.

@@ -43,17 +43,15 @@ std::wstring CurrentDateTime() {
   GetLocalTime(&now);
   const struct {
     unsigned value;
-    int digits;
+    size_t digits;
     wchar_t after;
   } fields[] = {{now.wYear, 4, L'-'},  {now.wMonth, 2, L'-'},  {now.wDay, 2, L' '},
                 {now.wHour, 2, L':'},  {now.wMinute, 2, L':'}, {now.wSecond, 2, L' '}};
   std::wstring text;
   for (const auto& field : fields) {
-    for (int place = field.digits - 1; place >= 0; --place) {
-      unsigned divisor = 1;
-      for (int k = 0; k < place; ++k) divisor *= 10;
-      text += static_cast<wchar_t>(L'0' + field.value / divisor % 10);
-    }
+    const std::wstring number = platform::ToWString(field.value);
+    if (number.size() < field.digits) text.append(field.digits - number.size(), L'0');
+    text += number;
     text += field.after;
   }
   return text + L'<';

@@ -4,18 +4,16 @@
 // both shared and uninitialised; the build sets these sections' flags with objcopy
 // (CMakeLists.txt). The sizes are those of the variables: 4 bytes and
 // sizeof(DelayedParamBlock).
-#define LI_CONCAT_(a, b) a##b
-#define LI_CONCAT(a, b) LI_CONCAT_(a, b)
-#define LI_SYMBOL(name) LI_CONCAT(__USER_LABEL_PREFIX__, name)
+#include "platform/asm_symbol.h"
 
         .section .master,"b"
         .balign 4
-        .globl LI_SYMBOL(li_master_process_id)
-LI_SYMBOL(li_master_process_id):
+        .globl LI_ASM_LABEL(li_master_process_id)
+LI_ASM_LABEL(li_master_process_id):
         .space 4
 
         .section Shared,"b"
         .balign 4
-        .globl LI_SYMBOL(li_delayed_params)
-LI_SYMBOL(li_delayed_params):
+        .globl LI_ASM_LABEL(li_delayed_params)
+LI_ASM_LABEL(li_delayed_params):
         .space 3656
