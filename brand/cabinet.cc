@@ -39,13 +39,13 @@ constexpr uint32_t kMaxExtractedBytes = 16u << 20;
 // value FDI hands back is checked before it is used.
 constexpr INT_PTR kOutputHandle = 8;
 constexpr INT_PTR kFirstCursorHandle = 16;
+constexpr int64_t kClosedCursor = -1;
 
 struct Extraction {
   std::string_view source;
   std::string requested;
   std::string source_name;  // decimal text FDI opens the source by
-  std::vector<int64_t> cursors;  // position per cursor FDI opened
-  std::vector<bool> cursor_open;
+  std::vector<int64_t> cursors;  // position per cursor FDI opened; kClosedCursor once closed
 
   bool member_open = false;
   std::string member_name;
@@ -94,7 +94,9 @@ int64_t* Cursor(INT_PTR handle) {
   Extraction* extraction = CurrentExtraction();
   if (extraction == nullptr || handle < kFirstCursorHandle) return nullptr;
   size_t index = static_cast<size_t>(handle - kFirstCursorHandle);
-  if (index >= extraction->cursors.size() || !extraction->cursor_open[index]) return nullptr;
+  if (index >= extraction->cursors.size() || extraction->cursors[index] == kClosedCursor) {
+    return nullptr;
+  }
   return &extraction->cursors[index];
 }
 
@@ -112,7 +114,6 @@ FNOPEN(OpenSource) {
     return -1;
   }
   extraction->cursors.push_back(0);
-  extraction->cursor_open.push_back(true);
   return kFirstCursorHandle + static_cast<INT_PTR>(extraction->cursors.size() - 1);
 }
 
@@ -142,8 +143,9 @@ FNWRITE(WriteMember) {
 
 FNCLOSE(CloseStream) {
   if (hf == kOutputHandle) return 0;  // FDI closes the output itself when it bails out
-  if (Cursor(hf) == nullptr) return -1;
-  CurrentExtraction()->cursor_open[static_cast<size_t>(hf - kFirstCursorHandle)] = false;
+  int64_t* position = Cursor(hf);
+  if (position == nullptr) return -1;
+  *position = kClosedCursor;
   return 0;
 }
 

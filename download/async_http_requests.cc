@@ -87,7 +87,7 @@ void AsyncHttpRequests::Run(State& state, AsyncHttpRequests* owner) {
     }
     if (!state.queue.empty()) {
       std::wstring url = std::move(state.queue.front());
-      state.queue.pop_front();
+      state.queue.erase(state.queue.begin());
       state.lock.Leave();
       owner->SendUrl(url);
       continue;

@@ -16,7 +16,7 @@
 #define DOWNLOAD_ASYNC_HTTP_REQUESTS_H_
 
 #include <cstdint>
-#include <deque>
+#include <vector>
 #include <string>
 
 #include "platform/scoped_handle.h"
@@ -64,7 +64,7 @@ class AsyncHttpRequests {
     platform::WaitableEvent wake_event;
     bool stopping = false;    // under lock: no more URLs are taken
     bool abandoned = false;   // under lock: the owner is gone, send nothing more
-    std::deque<std::wstring> queue;  // under lock
+    std::vector<std::wstring> queue;  // under lock; one URL per reported stage
   };
   struct WorkerStart;
 

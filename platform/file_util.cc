@@ -268,9 +268,8 @@ bool FolderWalker::StartSearch(const FilePath& folder) {
 FilePath FolderWalker::Next() {
   for (;;) {
     if (!find_.is_valid()) {
-      if (pending_.empty()) return FilePath();
-      FilePath folder = pending_.front();
-      pending_.pop_front();
+      if (next_pending_ == pending_.size()) return FilePath();
+      FilePath folder = std::move(pending_[next_pending_++]);
       if (!StartSearch(folder)) continue;
     } else if (!has_data_) {
       if (!::FindNextFileW(find_.get(), &data_)) {

@@ -11,7 +11,7 @@
 #include <windows.h>
 
 #include <string>
-#include <deque>
+#include <vector>
 #include <string_view>
 
 #include "platform/file_path.h"
@@ -117,7 +117,9 @@ class FolderWalker {
   std::wstring pattern_;
   bool recursive_;
   int file_types_;
-  std::deque<FilePath> pending_;
+  // Folders still to search, in the order found; those before next_pending_ are done.
+  std::vector<FilePath> pending_;
+  size_t next_pending_ = 0;
   FilePath current_folder_;
   ScopedFindHandle find_;
   WIN32_FIND_DATAW data_{};
