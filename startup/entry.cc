@@ -1,6 +1,7 @@
 #include "startup/entry.h"
 
 #include <windows.h>
+#include <jansson.h>
 
 #include <string>
 #include <utility>
@@ -13,6 +14,7 @@
 #include "download/preinstall_checks.h"
 #include "download/win10_default_browser.h"
 #include "platform/process.h"
+#include "platform/random.h"
 #include "platform/scoped_handle.h"
 #include "platform/strings.h"
 #include "platform/windows_version.h"
@@ -389,6 +391,11 @@ int RunLiteInstaller() {
   // S1, before the log: nothing may load a DLL from the download folder.
   int copy_exit_code = 0;
   int outcome = CheckSecureEnvironment(&copy_exit_code);
+  // Jansson seeds its hash tables on first use from the CryptoAPI, which loads a
+  // cryptographic provider just for that (over 10 ms before the window, under Wine); the
+  // system generator gives an equally unpredictable seed at no cost. Never zero, which
+  // would ask Jansson for its own.
+  json_object_seed(static_cast<size_t>(platform::RandomU64()) | 1);
   OpenLog();
   LOG_AT(INFO, kMasterTag, 131) << "-------------------------------------- Start install.";
 

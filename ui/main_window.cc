@@ -43,6 +43,10 @@ constexpr SIZE kWindowSize = {728, 400};
 
 constexpr uint32_t kRussianLanguageId = 1049;
 
+uint32_t OfferLogoId(uint32_t language_id) {
+  return language_id == kRussianLanguageId ? IDB_OFFER_LOGO_RU : IDB_OFFER_LOGO;
+}
+
 constexpr COLORREF kWhite = RGB(255, 255, 255);
 constexpr COLORREF kBlack = RGB(0, 0, 0);
 // Links on the offer screen let the background show through a little.
@@ -237,6 +241,10 @@ MainWindow::MainWindow(const installer::BrandInfo* brand_info,
       params_(params),
       uac_mode_(installer::GetUacMode(*params, installer::ProcessCommandLine())),
       resume_dialog_(MessageKind::kResumeOrCancel, brand_info->language_id()) {
+  // The offer screen's pictures decode on a worker while the window is being made.
+  installer::PreloadPictures({IDB_BACKGROUND, OfferLogoId(brand_info->language_id()),
+                              IDB_INSTALL_BUTTON, IDB_CLOSE_BUTTON, IDB_CANCEL_BUTTON,
+                              IDB_CHECK_BOX});
   install_progress_message_ = RegisterWindowMessageW(kInstallProgressMessageName);
   import_progress_message_ = RegisterWindowMessageW(kImportProgressMessageName);
   close_window_message_ = RegisterWindowMessageW(kCloseWindowMessageName);
@@ -247,6 +255,7 @@ MainWindow::MainWindow(const installer::BrandInfo* brand_info,
 }
 
 MainWindow::~MainWindow() {
+  installer::DiscardPreloadedPictures();
   // The install thread reports to this object until it has ended.
   installer_.reset();
   slide_show_.reset();
@@ -337,8 +346,21 @@ INT_PTR MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       HDC dc = BeginPaint(hwnd(), &paint);
       if (dc != nullptr) PaintTo(dc);
       EndPaint(hwnd(), &paint);
+      if (!shadow_requested_) {
+        shadow_requested_ = true;
+        PostMessageW(hwnd(), kCreateShadowMessage, 0, 0);
+      }
       return TRUE;
     }
+    case kCreateShadowMessage:
+      // Composing the shadow takes longer than painting the window; it follows the first
+      // paint instead of delaying it, and the controls' first paint too (the posted message
+      // would come before theirs).
+      RedrawWindow(hwnd(), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+      if (shadow_.Create(hwnd(), ShadowWindow::Style::kMainWindow) && IsWindowVisible(hwnd())) {
+        shadow_.Show(true);
+      }
+      return TRUE;
     case WM_PRINTCLIENT:
       // Labels over the slide ask for what lies behind them.
       PaintTo(reinterpret_cast<HDC>(wparam));
@@ -429,7 +451,7 @@ void MainWindow::OnInitDialog() {
                   installer::LoadLocalizedString(IDS_PRIVACY_POLICY_LINK, language_id).c_str());
   SetDlgItemTextW(hwnd(), IDC_PERCENT_TEXT, L"");
   background_.LoadScaled(IDB_BACKGROUND);
-  logo_.LoadScaled(language_id == kRussianLanguageId ? IDB_OFFER_LOGO_RU : IDB_OFFER_LOGO);
+  logo_.LoadScaled(OfferLogoId(language_id));
 
   // 4.
   HINSTANCE module = GetModuleHandleW(nullptr);
@@ -445,7 +467,6 @@ void MainWindow::OnInitDialog() {
   int height = background_.empty() ? installer::ScaleLength(kWindowSize.cy) : background_.height();
   SetWindowPos(hwnd(), nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   CenterOnOwner();
-  shadow_.Create(hwnd(), ShadowWindow::Style::kMainWindow);
 
   // 6.
   LicenseSentence::Style style;

@@ -189,6 +189,8 @@ class MainWindow : public DialogWindow, public installer::ProgressListener {
   static constexpr UINT kFinishMessage = WM_APP + 0x40;
   static constexpr UINT kShowErrorMessage = WM_APP + 0x41;
   static constexpr UINT kRemoveCancelMessage = WM_APP + 0x42;
+  // Posted by the first paint: the shadow comes once the window itself is on the screen.
+  static constexpr UINT kCreateShadowMessage = WM_APP + 0x43;
 
   void PostToWindow(UINT message, WPARAM wparam);
   void AllowRegisteredMessages();
@@ -242,6 +244,7 @@ class MainWindow : public DialogWindow, public installer::ProgressListener {
   LicenseSentence slide_license_;
   bool slide_license_shown_ = false;
   ShadowWindow shadow_;
+  bool shadow_requested_ = false;
   ITaskbarList3* taskbar_ = nullptr;
   std::unique_ptr<installer::SlideShow> slide_show_;
 
