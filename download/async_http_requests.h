@@ -16,8 +16,8 @@
 #define DOWNLOAD_ASYNC_HTTP_REQUESTS_H_
 
 #include <cstdint>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "platform/scoped_handle.h"
 #include "platform/shared_state.h"

@@ -11,8 +11,8 @@
 #include <windows.h>
 
 #include <string>
-#include <vector>
 #include <string_view>
+#include <vector>
 
 #include "platform/file_path.h"
 #include "platform/scoped_handle.h"

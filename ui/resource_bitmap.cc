@@ -67,13 +67,18 @@ struct Preload {
 platform::CriticalLock g_preload_lock;
 Preload* g_preload = nullptr;
 
+// `LoadScaled` without the look at the preload (which the worker itself must not take).
+bool LoadVariantFor(ResourceBitmap* bitmap, uint32_t id) {
+  const BitmapVariant variant = ChooseBitmapVariant(id, GetDeviceScaleFactor());
+  return bitmap->Load(variant.id, variant.asset_scale);
+}
+
 unsigned __stdcall DecodePreloadedPictures(void* parameter) {
   auto* preload = static_cast<Preload*>(parameter);
   // The system's decoders may be COM objects (they are under Wine).
   const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
   for (size_t i = 0; i < preload->count; ++i) {
-    const BitmapVariant variant = ChooseBitmapVariant(preload->ids[i], GetDeviceScaleFactor());
-    preload->pictures[i].Load(variant.id, variant.asset_scale);
+    LoadVariantFor(&preload->pictures[i], preload->ids[i]);
   }
   if (com) CoUninitialize();
   return 0;
@@ -232,8 +237,7 @@ bool ResourceBitmap::LoadFromModule(HMODULE module, uint32_t id, double asset_sc
 
 bool ResourceBitmap::LoadScaled(uint32_t id) {
   if (TakePreloaded(id, this)) return !empty();
-  const BitmapVariant variant = ChooseBitmapVariant(id, GetDeviceScaleFactor());
-  return Load(variant.id, variant.asset_scale);
+  return LoadVariantFor(this, id);
 }
 
 bool ResourceBitmap::LoadFromStream(IStream* stream, double scale) {
