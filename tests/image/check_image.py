@@ -10,7 +10,8 @@ ship; ASLR and DEP stay declared, with the relocations ASLR needs on x86; struct
 exception handlers stay allowed (no NO_SEH flag); the image stays loadable on XP (subsystem
 and OS version at most 5.1, page-aligned sections, no section both writable and
 executable). The map checks: the runtime replacements in startup/runtime_overrides.cc keep
-the library code they replace out of the link, and a SafeSEH table, if the image has one,
+the library code they replace out of the link, the runtime's start-up code stays out and no
+reference needs a pseudo-relocation (the program's entry applies none), and a SafeSEH table, if the image has one,
 lists the exception guard's handler."""
 
 import argparse
@@ -34,6 +35,7 @@ REQUIRED_DELAY_LOADED = {"wininet.dll"}
 IMAGE_DLLCHARACTERISTICS_NO_SEH = 0x0400
 DIRECTORY_LOAD_CONFIG = 10
 SEH_HANDLER_SYMBOL = re.compile(r"^\s+0x([0-9a-f]+)\s+_?li_seh_handler\s*$", re.M)
+ENTRY_SYMBOL = re.compile(r"^\s+0x([0-9a-f]+)\s+li_process_start\s*$", re.M)
 XP_VERSION = (5, 1)
 PAGE = 0x1000
 
@@ -45,7 +47,11 @@ FORBIDDEN_MEMBERS = {
     r"libstdc\+\+\.a\(eh_[^)]*\)": "C++ exception support",
     r"libstdc\+\+\.a\(guard\.o\)": "the library's static-init guards",
     r"libmingwex\.a\([^)]*strtod[^)]*\)": "MinGW's strtod",
+    r"/crt2u?\.o\b": "the C runtime's start-up code",
 }
+# A record the linker writes for a reference it resolved by automatic import. The runtime's
+# start-up code applied these; the program's own entry point does not, so there must be none.
+PSEUDO_RELOCATION = re.compile(r"^ \.rdata_runtime_pseudo_reloc\s+0x", re.M)
 
 
 def image_problems(image):
@@ -112,12 +118,26 @@ def safe_seh_problems(image, map_text):
     return []
 
 
+def entry_problems(image, map_text):
+    """The image must start at the program's own entry point (the runtime's start-up code is
+    not linked; a link that lost the entry would start at address 0)."""
+    match = ENTRY_SYMBOL.search(map_text)
+    if not match:
+        return ["the map names no li_process_start, the program's entry point"]
+    rva = int(match.group(1), 16) - image.image_base
+    if image.entry_point != rva:
+        return [f"the entry point {image.entry_point:#x} is not li_process_start ({rva:#x})"]
+    return []
+
+
 def map_problems(map_text):
     problems = []
     for pattern, what in FORBIDDEN_MEMBERS.items():
         members = sorted(set(re.findall(pattern, map_text)))
         if members:
             problems.append(f"linked although replaced or unused: {what} ({', '.join(members)})")
+    if PSEUDO_RELOCATION.search(map_text):
+        problems.append("the link made pseudo-relocations, which nothing applies at start")
     if "Linker script and memory map" not in map_text:
         problems.append("the map file is not a GNU ld link map")
     return problems
@@ -137,7 +157,8 @@ def main(argv):
             with open(args.map, encoding="utf-8", errors="replace") as f:
                 map_text = f.read()
             problems += map_problems(map_text)
-            problems += safe_seh_problems(pe_image.load(args.image), map_text)
+            image = pe_image.load(args.image)
+            problems += safe_seh_problems(image, map_text) + entry_problems(image, map_text)
         except (OSError, pe_image.PeError) as error:
             problems.append(f"cannot read {args.map}: {error}")
     for problem in problems:

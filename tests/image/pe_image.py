@@ -50,6 +50,7 @@ class PeImage:
         optional = pe + 24
         if self._u16(optional) != 0x10B:
             raise PeError("not a PE32 image")
+        self.entry_point = self._u32(optional + 16)
         self.image_base = self._u32(optional + 28)
         self.section_alignment = self._u32(optional + 32)
         self.file_alignment = self._u32(optional + 36)

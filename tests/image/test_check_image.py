@@ -164,6 +164,10 @@ class SyntheticImageTest(unittest.TestCase):
             (" .text 0x1 0x2 libstdc++.a(eh_personality.o)\n", "C++ exception support"),
             (" .text 0x1 0x2 libstdc++.a(guard.o)\n", "static-init guards"),
             (" .text 0x1 0x2 libmingwex.a(lib32_libmingwex_a-strtodg.o)\n", "strtod"),
+            (" .text 0x1 0x2 /usr/lib/crt2u.o\n", "start-up code"),
+            (" .rdata_runtime_pseudo_reloc\n                0x1 0x18 x_rtr000000.o\n",
+             "pseudo-relocations"),
+            (" *(.rdata_runtime_pseudo_reloc)\n", None),
         ]
         for line, expected in cases:
             with self.subTest(line.strip()):
@@ -192,6 +196,17 @@ class SyntheticImageTest(unittest.TestCase):
                     self.assertTrue(any(expected in p for p in problems), problems)
 
 
+    def test_entry_point_must_be_the_programs_own(self):
+        image = pe_image.PeImage(build_image())  # starts at RVA 0x1000
+        cases = [(0x1000, None), (0x1010, "is not li_process_start"), (None, "names no")]
+        for rva, expected in cases:
+            line = "" if rva is None else f"  0x{IMAGE_BASE + rva:08x}    li_process_start\n"
+            problems = check_image.entry_problems(image, line)
+            with self.subTest(rva=rva):
+                self.assertEqual(expected is None, not problems, problems)
+                if expected:
+                    self.assertIn(expected, problems[0])
+
 class BuiltImageTest(unittest.TestCase):
     def check(self, image_variable, map_variable):
         image = os.environ.get(image_variable)
@@ -203,7 +218,9 @@ class BuiltImageTest(unittest.TestCase):
             with open(map_file, encoding="utf-8", errors="replace") as f:
                 map_text = f.read()
             problems += check_image.map_problems(map_text)
-            problems += check_image.safe_seh_problems(pe_image.load(image), map_text)
+            loaded = pe_image.load(image)
+            problems += check_image.safe_seh_problems(loaded, map_text)
+            problems += check_image.entry_problems(loaded, map_text)
         self.assertEqual([], problems)
 
     def test_local_profile_executable(self):
