@@ -25,9 +25,8 @@ set(LI_DELAY_LOADED_DLLS wininet comctl32 shell32 ole32 shlwapi version userenv 
 
 set(LI_DELAY_wininet
   InternetOpenW InternetCloseHandle InternetSetStatusCallbackW InternetOpenUrlW
-  InternetReadFile InternetSetFilePointer InternetSetOptionW InternetQueryOptionW
-  HttpQueryInfoA HttpQueryInfoW InternetConnectW HttpOpenRequestW HttpSendRequestW
-  InternetCanonicalizeUrlW InternetCrackUrlW InternetCreateUrlW)
+  InternetReadFile InternetSetFilePointer InternetSetOptionW HttpQueryInfoA
+  InternetCanonicalizeUrlW InternetCrackUrlW)
 set(LI_DELAY_comctl32 InitCommonControlsEx SetWindowSubclass RemoveWindowSubclass DefSubclassProc)
 set(LI_DELAY_shell32 CommandLineToArgvW IsUserAnAdmin SHGetFolderPathW ShellExecuteExW
                      ShellExecuteW)
@@ -45,8 +44,7 @@ set(LI_DELAY_gdiplus
   GdiplusStartup GdiplusShutdown GdipAlloc GdipFree GdipCloneImage GdipCreateBitmapFromHBITMAP
   GdipCreateBitmapFromScan0 GdipCreateFromHDC GdipCreateImageAttributes GdipDeleteGraphics
   GdipDisposeImage GdipDisposeImageAttributes GdipDrawImageRectI GdipDrawImageRectRect
-  GdipGetImageGraphicsContext GdipGetImageHeight GdipGetImageWidth GdipLoadImageFromStream
-  GdipLoadImageFromStreamICM GdipSetCompositingMode GdipSetImageAttributesWrapMode
+  GdipGetImageGraphicsContext GdipGetImageHeight GdipGetImageWidth GdipLoadImageFromStreamICM GdipSetCompositingMode GdipSetImageAttributesWrapMode
   GdipSetInterpolationMode GdipSetPixelOffsetMode)
 
 if(NOT CMAKE_DLLTOOL)

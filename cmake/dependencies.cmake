@@ -16,7 +16,16 @@ set(JANSSON_EXAMPLES OFF CACHE BOOL "" FORCE)
 set(JANSSON_WITHOUT_TESTS ON CACHE BOOL "" FORCE)
 set(JANSSON_BUILD_DOCS OFF CACHE BOOL "" FORCE)
 set(JANSSON_INSTALL OFF CACHE BOOL "" FORCE)
+# The program seeds Jansson's hash function itself before any JSON is made (startup/entry.cc),
+# so Jansson's own seed sources are never used: no /dev/urandom, no CryptoAPI, and the
+# timestamp fallback from time() instead of MinGW's gettimeofday.
 set(USE_URANDOM OFF CACHE BOOL "" FORCE)
+set(USE_WINDOWS_CRYPTOAPI OFF CACHE BOOL "" FORCE)
+set(HAVE_GETTIMEOFDAY OFF CACHE BOOL "" FORCE)
+# Integers are read with the system C library's _strtoi64 (same overflow report, ERANGE)
+# instead of MinGW's own strtoll.
+set(HAVE_STRTOLL OFF CACHE BOOL "" FORCE)
+set(HAVE_STRTOQ OFF CACHE BOOL "" FORCE)
 add_subdirectory(${LI_JANSSON_SOURCE_DIR} ${CMAKE_BINARY_DIR}/_deps/jansson EXCLUDE_FROM_ALL)
 target_include_directories(jansson INTERFACE ${CMAKE_BINARY_DIR}/_deps/jansson/include)
 target_compile_options(jansson PRIVATE -w)
