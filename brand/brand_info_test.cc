@@ -165,6 +165,10 @@ TEST_F(BrandInfoTest, OneDocument) {
        {{"brand_name", "\xD0\x97\xD0\xBE\xD1\x80\xD0\xB2\xD0\xB8\xD0\xBD"},
         {"partner_id", "\xC3\xA9"}}},
       {"an escaped NUL is refused with the whole document", R"({"brand_id": "a\u0000b"})", {}},
+      {"an integer beyond 64 bits is refused with the whole document",
+       R"({"brand_id": "b", "n": -9223372036854775809})", {}},
+      {"the largest 64-bit integer is read", R"({"brand_id": "b", "n": 9223372036854775807})",
+       {{"brand_id", "b"}}},
   };
   for (const DocumentCase& test : cases) {
     SCOPED_TRACE(test.name);
