@@ -135,12 +135,16 @@ class InstallerTest : public ::testing::Test {
     return test_support::PublisherRequestsWith(marker_, at_least);
   }
 
+  // The pings go out on their own thread: waits for this stage's, not for any of the test's.
   std::vector<PublisherRequest> StatisticsWith(const std::string& fragment, size_t at_least = 1) {
     std::vector<PublisherRequest> found;
-    for (const PublisherRequest& request :
-         test_support::PublisherRequestsWithPath(marker_, at_least, 5000)) {
-      if (request.path.find(fragment) != std::string::npos) found.push_back(request);
-    }
+    test_support::WaitUntil([&] {
+      found.clear();
+      for (const PublisherRequest& request : test_support::PublisherRequestsWithPath(marker_, 1, 0)) {
+        if (request.path.find(fragment) != std::string::npos) found.push_back(request);
+      }
+      return found.size() >= at_least;
+    }, 5000);
     return found;
   }
 

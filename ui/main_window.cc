@@ -249,8 +249,17 @@ MainWindow::MainWindow(const installer::BrandInfo* brand_info,
   import_progress_message_ = RegisterWindowMessageW(kImportProgressMessageName);
   close_window_message_ = RegisterWindowMessageW(kCloseWindowMessageName);
   higher_version_message_ = RegisterWindowMessageW(kHigherVersionMessageName);
+  // The install flow's thread starts once the window has been painted (StartInstaller): its
+  // first steps load the network and TLS libraries, which would otherwise compete with the
+  // window for the loader and the processor on the way to the first paint.
   installer_ = std::make_unique<installer::Installer>(this, brand_info, params,
                                                       prepare_install_tasks);
+}
+
+void MainWindow::StartInstaller() {
+  if (installer_started_) return;
+  installer_started_ = true;
+  if (hwnd() != nullptr) KillTimer(hwnd(), kStartInstallerTimerId);
   installer_->Start();
 }
 
@@ -333,6 +342,10 @@ INT_PTR MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_NOTIFY:
       return OnNotify(reinterpret_cast<const NMHDR*>(lparam));
     case WM_TIMER:
+      if (wparam == kStartInstallerTimerId) {
+        StartInstaller();
+        return TRUE;
+      }
       if (wparam != kSlideTimerId) return FALSE;
       OnTimer();
       return TRUE;
@@ -348,15 +361,16 @@ INT_PTR MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       EndPaint(hwnd(), &paint);
       if (!shadow_requested_) {
         shadow_requested_ = true;
-        PostMessageW(hwnd(), kCreateShadowMessage, 0, 0);
+        PostMessageW(hwnd(), kAfterFirstPaintMessage, 0, 0);
       }
       return TRUE;
     }
-    case kCreateShadowMessage:
+    case kAfterFirstPaintMessage:
       // Composing the shadow takes longer than painting the window; it follows the first
       // paint instead of delaying it, and the controls' first paint too (the posted message
       // would come before theirs).
       RedrawWindow(hwnd(), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+      StartInstaller();
       if (shadow_.Create(hwnd(), ShadowWindow::Style::kMainWindow) && IsWindowVisible(hwnd())) {
         shadow_.Show(true);
       }
@@ -431,6 +445,8 @@ void MainWindow::OnInitDialog() {
   }
   // 1.
   AllowRegisteredMessages();
+  // The install flow starts after the first paint, or at this timer if no paint comes.
+  SetTimer(hwnd(), kStartInstallerTimerId, kStartInstallerFallbackMs, nullptr);
 
   // 2. The elevation prompt comes before the window shows anything.
   if (uac_mode_ == installer::kUacModeAtStart && NeedsElevatedRestart() && !RestartElevated()) {
@@ -709,6 +725,7 @@ void MainWindow::LayoutProgressDialog() {
   SetTimer(hwnd(), kSlideTimerId, kSlideTimerPeriodMs, nullptr);
 
   // 9.
+  StartInstaller();
   installer_->AllowInstall();
   flow_.MarkProgressShown();
 }

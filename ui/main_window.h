@@ -58,6 +58,9 @@ inline constexpr wchar_t kHigherVersionMessageName[] = L"zorvin.higher_version_e
 inline constexpr UINT kSetPercentMessage = WM_APP + 2;
 
 inline constexpr UINT_PTR kSlideTimerId = 100;
+// Starts the install flow if the window has not been painted by then (started minimised).
+inline constexpr UINT_PTR kStartInstallerTimerId = 101;
+inline constexpr UINT kStartInstallerFallbackMs = 1000;
 inline constexpr UINT kSlideTimerPeriodMs = 20;
 
 // Dialog results.
@@ -189,13 +192,17 @@ class MainWindow : public DialogWindow, public installer::ProgressListener {
   static constexpr UINT kFinishMessage = WM_APP + 0x40;
   static constexpr UINT kShowErrorMessage = WM_APP + 0x41;
   static constexpr UINT kRemoveCancelMessage = WM_APP + 0x42;
-  // Posted by the first paint: the shadow comes once the window itself is on the screen.
-  static constexpr UINT kCreateShadowMessage = WM_APP + 0x43;
+  // Posted by the first paint: the install flow starts and the shadow comes once the window
+  // itself is on the screen.
+  static constexpr UINT kAfterFirstPaintMessage = WM_APP + 0x43;
 
   void PostToWindow(UINT message, WPARAM wparam);
   void AllowRegisteredMessages();
   // Lays out the first screen and sets the focus itself.
   void OnInitDialog();
+  // Starts the installer's thread once: after the first paint, at the fallback timer, or
+  // when the user's consent comes first, whichever is earliest.
+  void StartInstaller();
   void CreateFonts();
   void CreateControls();
   void LayoutOfferScreen();
@@ -245,6 +252,7 @@ class MainWindow : public DialogWindow, public installer::ProgressListener {
   bool slide_license_shown_ = false;
   ShadowWindow shadow_;
   bool shadow_requested_ = false;
+  bool installer_started_ = false;
   ITaskbarList3* taskbar_ = nullptr;
   std::unique_ptr<installer::SlideShow> slide_show_;
 

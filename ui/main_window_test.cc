@@ -1014,6 +1014,10 @@ TEST_F(MainWindowTest, SetupMessagesMoveTheBarOnlyOnTheProgressScreen) {
   INT_PTR result = Drive(window.get(), [&](HWND hwnd) {
     PostMessageW(hwnd, kSetPercentMessage, 50, 0);
     observe(hwnd);  // offer screen: nothing
+    // The download (started after the first paint) has reported its first bytes.
+    ASSERT_TRUE(test_support::WaitUntil(
+        [&] { return log_.Contains(L"Connection established"); }, 10000));
+    Sleep(300);
     test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
     Sleep(500);
     PostMessageW(hwnd, install_progress, 5, 0);
