@@ -44,8 +44,9 @@ set(LI_DELAY_gdiplus
   GdiplusStartup GdiplusShutdown GdipAlloc GdipFree GdipCloneImage GdipCreateBitmapFromHBITMAP
   GdipCreateBitmapFromScan0 GdipCreateFromHDC GdipCreateImageAttributes GdipDeleteGraphics
   GdipDisposeImage GdipDisposeImageAttributes GdipDrawImageRectI GdipDrawImageRectRect
-  GdipGetImageGraphicsContext GdipGetImageHeight GdipGetImageWidth GdipLoadImageFromStreamICM GdipSetCompositingMode GdipSetImageAttributesWrapMode
-  GdipSetInterpolationMode GdipSetPixelOffsetMode)
+  GdipGetImageGraphicsContext GdipGetImageHeight GdipGetImageWidth GdipLoadImageFromStreamICM
+  GdipSetCompositingMode GdipSetImageAttributesWrapMode GdipSetInterpolationMode
+  GdipSetPixelOffsetMode)
 
 if(NOT CMAKE_DLLTOOL)
   find_program(CMAKE_DLLTOOL NAMES ${CMAKE_C_COMPILER_TARGET}-dlltool i686-w64-mingw32-dlltool

@@ -76,7 +76,8 @@ class Installer {
   Installer& operator=(const Installer&) = delete;
 
   // --- Thread control -------------------------------------------------------------------
-  // Starts the install thread (the window's way); false when the thread cannot be created.
+  // Starts the install thread (the window's way); false when the thread cannot be created
+  // or is already there (a later call leaves the running flow and its consent alone).
   bool Start();
   // Runs the whole flow on the calling thread without waiting for consent (silent runs).
   void RunSync();

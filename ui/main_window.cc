@@ -257,10 +257,8 @@ MainWindow::MainWindow(const installer::BrandInfo* brand_info,
 }
 
 void MainWindow::StartInstaller() {
-  if (installer_started_) return;
-  installer_started_ = true;
   if (hwnd() != nullptr) KillTimer(hwnd(), kStartInstallerTimerId);
-  installer_->Start();
+  installer_->Start();  // does nothing once the thread is there
 }
 
 MainWindow::~MainWindow() {
@@ -359,8 +357,8 @@ INT_PTR MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       HDC dc = BeginPaint(hwnd(), &paint);
       if (dc != nullptr) PaintTo(dc);
       EndPaint(hwnd(), &paint);
-      if (!shadow_requested_) {
-        shadow_requested_ = true;
+      if (!first_paint_seen_) {
+        first_paint_seen_ = true;
         PostMessageW(hwnd(), kAfterFirstPaintMessage, 0, 0);
       }
       return TRUE;

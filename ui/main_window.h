@@ -200,7 +200,7 @@ class MainWindow : public DialogWindow, public installer::ProgressListener {
   void AllowRegisteredMessages();
   // Lays out the first screen and sets the focus itself.
   void OnInitDialog();
-  // Starts the installer's thread once: after the first paint, at the fallback timer, or
+  // Starts the installer's thread (once): after the first paint, at the fallback timer, or
   // when the user's consent comes first, whichever is earliest.
   void StartInstaller();
   void CreateFonts();
@@ -251,8 +251,7 @@ class MainWindow : public DialogWindow, public installer::ProgressListener {
   LicenseSentence slide_license_;
   bool slide_license_shown_ = false;
   ShadowWindow shadow_;
-  bool shadow_requested_ = false;
-  bool installer_started_ = false;
+  bool first_paint_seen_ = false;
   ITaskbarList3* taskbar_ = nullptr;
   std::unique_ptr<installer::SlideShow> slide_show_;
 
