@@ -10,9 +10,10 @@ ship; ASLR and DEP stay declared, with the relocations ASLR needs on x86; struct
 exception handlers stay allowed (no NO_SEH flag); the image stays loadable on XP (subsystem
 and OS version at most 5.1, page-aligned sections, no section both writable and
 executable). The map checks: the runtime replacements in startup/runtime_overrides.cc keep
-the library code they replace out of the link, the runtime's start-up code stays out and no
-reference needs a pseudo-relocation (the program's entry applies none), and a SafeSEH table, if the image has one,
-lists the exception guard's handler."""
+the library code they replace out of the link, the runtime's start-up code stays out, no
+reference needs a pseudo-relocation (the program's entry applies none), the image starts at
+the program's own entry point, and a SafeSEH table, if the image has one, lists the
+exception guard's handler."""
 
 import argparse
 import re

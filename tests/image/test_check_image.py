@@ -195,7 +195,6 @@ class SyntheticImageTest(unittest.TestCase):
                 else:
                     self.assertTrue(any(expected in p for p in problems), problems)
 
-
     def test_entry_point_must_be_the_programs_own(self):
         image = pe_image.PeImage(build_image())  # starts at RVA 0x1000
         cases = [(0x1000, None), (0x1010, "is not li_process_start"), (None, "names no")]
