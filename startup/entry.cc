@@ -391,10 +391,11 @@ int RunLiteInstaller() {
   // S1, before the log: nothing may load a DLL from the download folder.
   int copy_exit_code = 0;
   int outcome = CheckSecureEnvironment(&copy_exit_code);
-  // Jansson seeds its hash tables on first use from the CryptoAPI, which loads a
-  // cryptographic provider just for that (over 10 ms before the window, under Wine); the
-  // system generator gives an equally unpredictable seed at no cost. Never zero, which
-  // would ask Jansson for its own.
+  // Jansson's hash tables are seeded here, from the system generator, before any JSON is
+  // made. Jansson is built without its own seed sources (cmake/dependencies.cmake: its
+  // CryptoAPI source loaded a cryptographic provider just for this, over 10 ms before the
+  // window under Wine), so left to itself it would take the time and the process id. Never
+  // zero, which would ask Jansson for its own.
   json_object_seed(static_cast<size_t>(platform::RandomU64()) | 1);
   OpenLog();
   LOG_AT(INFO, kMasterTag, 131) << "-------------------------------------- Start install.";
