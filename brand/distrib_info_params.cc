@@ -34,7 +34,6 @@ constexpr uint64_t kDerLengthEnd = kCertificateHeaderSize + 4;
 constexpr uint64_t kTagAlignmentMask = 0x1FFF8;
 
 constexpr wchar_t kDistribInfoFileName[] = L"distrib_info";
-constexpr char kRegistryValueName[] = "DistribInfoParams";
 
 // Reading helpers over a bounds-checked span: each caller checks offset + width <= size.
 uint32_t ReadLe32(std::string_view bytes, uint64_t offset) {
@@ -195,7 +194,7 @@ void DistribInfoParams::Save(const std::string& raw_text) {
   // anything else is widened byte by byte.
   std::wstring wide;
   if (!platform::Utf8ToWide(raw_text, &wide)) wide = platform::Widen(raw_text);
-  StoreValueInRegistry(kRegistryValueName, wide);
+  StoreValueInRegistry(kDistribInfoParamsValue, wide);
 }
 
 std::wstring DistribInfoParams::GetOwnPath() const {

@@ -14,6 +14,9 @@
 
 namespace installer {
 
+// The registry value that keeps the raw parameter text.
+inline constexpr char kDistribInfoParamsValue[] = "DistribInfoParams";
+
 class DistribInfoParams {
  public:
   using ParamMap = std::map<std::string, std::string>;

@@ -7,6 +7,7 @@
 #include "resources/resource_ids.h"
 #include "startup/command_line.h"
 #include "startup/logging.h"
+#include "startup/switches.h"
 
 namespace installer {
 namespace {
@@ -49,9 +50,9 @@ void StorePathInRegistry(const std::string& name, const std::wstring& path) {
 VendorFilePaths VendorFilePathsFromCommandLine() {
   const CommandLine& command_line = ProcessCommandLine();
   VendorFilePaths paths;
-  paths.installer_data = command_line.Value("installerdata");
-  paths.clids = command_line.Value("clids-file");
-  paths.clids_searchband = command_line.Value("clids-searchband-file");
+  paths.installer_data = command_line.Value(switches::kInstallerData);
+  paths.clids = command_line.Value(switches::kClidsFile);
+  paths.clids_searchband = command_line.Value(switches::kClidsSearchbandFile);
   return paths;
 }
 

@@ -276,7 +276,7 @@ void Installer::WriteFilesForSetup() {
 
 void Installer::CleanUpAfterSuccess() {
   for (const char* name : {kInstallerDataValue, kClidsFileValue, kClidsSearchbandFileValue,
-                           "DistribInfoParams", "brand", "BrandFile", "PartnerFile"}) {
+                           kDistribInfoParamsValue, "brand", "BrandFile", "PartnerFile"}) {
     RemoveValueFromRegistry(name);
   }
   if (!brand_info_) return;

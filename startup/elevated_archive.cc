@@ -14,7 +14,6 @@ namespace installer {
 
 namespace {
 
-constexpr char kTag[] = "ExecuteAsAdmin";
 constexpr DWORD kCopyBufferBytes = 64 * 1024;
 
 bool IsDriveLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
@@ -132,17 +131,17 @@ bool PrivateArchiveCopy::Create(const std::wstring& source, const std::wstring& 
                   FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   BY_HANDLE_FILE_INFORMATION information = {};
   if (!file || !GetFileInformationByHandle(file.get(), &information)) {
-    LOG(ERROR, kTag) << "Cannot open the archive: " << source;
+    LOG(ERROR, kElevatedChildTag) << "Cannot open the archive: " << source;
     return false;
   }
   if (information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) {
-    LOG(ERROR, kTag) << "The archive is no regular file: " << source;
+    LOG(ERROR, kElevatedChildTag) << "The archive is no regular file: " << source;
     return false;
   }
 
   PrivateFolderDescriptor descriptor;
   if (!descriptor.get()) {
-    LOG(ERROR, kTag) << "Cannot build the private folder's security descriptor.";
+    LOG(ERROR, kElevatedChildTag) << "Cannot build the private folder's security descriptor.";
     return false;
   }
   PrivateFolderCreator creator(descriptor.get());
@@ -150,24 +149,24 @@ bool PrivateArchiveCopy::Create(const std::wstring& source, const std::wstring& 
   const std::wstring base = parent.empty() ? WindowsTempFolder() : parent;
   if (base.empty() ||
       !platform::MakeTempFolderIn(platform::FilePath(base), L"li_", &creator, &folder)) {
-    LOG(ERROR, kTag) << "Cannot create a private folder in " << base;
+    LOG(ERROR, kElevatedChildTag) << "Cannot create a private folder in " << base;
     return false;
   }
   folder_ = folder.value();
   path_ = folder.Append(platform::FilePath(source).BaseName()).value();
   if (!CopyFromHandle(file.get(), path_)) {
-    LOG(ERROR, kTag) << "Cannot copy the archive to " << path_;
+    LOG(ERROR, kElevatedChildTag) << "Cannot copy the archive to " << path_;
     Remove();
     return false;
   }
-  LOG(INFO, kTag) << "Archive copied to " << path_;
+  LOG(INFO, kElevatedChildTag) << "Archive copied to " << path_;
   return true;
 }
 
 void PrivateArchiveCopy::Remove() {
   if (folder_.empty()) return;
   if (!platform::DeletePath(platform::FilePath(folder_), true)) {
-    LOG(ERROR, kTag) << "Cannot remove the private folder " << folder_;
+    LOG(ERROR, kElevatedChildTag) << "Cannot remove the private folder " << folder_;
   }
   folder_.clear();
   path_.clear();

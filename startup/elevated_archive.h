@@ -17,6 +17,9 @@
 
 namespace installer {
 
+// Log tag of the elevated child's lines, this file's among them.
+inline constexpr char kElevatedChildTag[] = "ExecuteAsAdmin";
+
 // What the path check asks of the file system; tests substitute one (Wine cannot make
 // junctions).
 class FileSystemView {

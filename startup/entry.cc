@@ -34,9 +34,8 @@ namespace installer {
 
 namespace {
 
-// Log tags of the two paths.
+// Log tag of the master's path (the elevated child's is kElevatedChildTag).
 constexpr char kMasterTag[] = "wWinMain";
-constexpr char kChildTag[] = "ExecuteAsAdmin";
 
 constexpr wchar_t kLogFileName[] = L"\\lite_installer.log";
 
@@ -202,7 +201,7 @@ DWORD ReadParentProcessId(const CommandLine& command_line) {
   std::string text = command_line.NarrowValue(switches::kParentInstallerProcessId);
   uint64_t value = 0;
   if (!platform::StringToUint64(text, &value)) {
-    LOG_AT(ERROR, kChildTag, 68) << "Suspicious process id=" << text;
+    LOG_AT(ERROR, kElevatedChildTag, 68) << "Suspicious process id=" << text;
   }
   return static_cast<DWORD>(value);
 }
@@ -224,15 +223,15 @@ bool HandedOverFilesAreLocal(const CommandLine& setup_command_line) {
       switches::kInstallerData, switches::kClidsFile,      switches::kClidsSearchbandFile,
       switches::kBrandPackage,  switches::kPartnerPackage, switches::kOverridePartnerPackage};
   if (const char* problem = LocalFileProblem(setup_command_line.ProgramPath())) {
-    LOG(ERROR, kChildTag) << "Refusing the archive " << setup_command_line.ProgramPath() << ": "
-                          << problem;
+    LOG(ERROR, kElevatedChildTag) << "Refusing the archive " << setup_command_line.ProgramPath()
+                                  << ": " << problem;
     return false;
   }
   for (const char* name : kFileSwitches) {
     if (!setup_command_line.Has(name)) continue;
     const std::wstring path = setup_command_line.Value(name);
     if (const char* problem = LocalFileProblem(path)) {
-      LOG(ERROR, kChildTag) << "Refusing " << name << " " << path << ": " << problem;
+      LOG(ERROR, kElevatedChildTag) << "Refusing " << name << " " << path << ": " << problem;
       return false;
     }
   }
@@ -255,14 +254,15 @@ int RunElevatedChild(const CommandLine& command_line) {
 
   // E2.
   platform::ScopedKernelHandle parent(OpenProcess(SYNCHRONIZE, TRUE, parent_id));
-  LOG_AT(INFO, kChildTag, 74) << "Start installer as admin";
+  LOG_AT(INFO, kElevatedChildTag, 74) << "Start installer as admin";
 
   // E3.
   CommandLine setup_command_line(setup_command_text);
   DWORD wait_result = WaitForMasterRelease(parent.get());
   if (wait_result != WAIT_OBJECT_0) {
-    LOG_AT(ERROR, kChildTag, 93) << "Installer started as admin has been unexpectedly synced, wr="
-                                 << static_cast<unsigned long>(wait_result);
+    LOG_AT(ERROR, kElevatedChildTag, 93)
+        << "Installer started as admin has been unexpectedly synced, wr="
+        << static_cast<unsigned long>(wait_result);
     return kExitElevatedFailure;
   }
 
@@ -272,7 +272,8 @@ int RunElevatedChild(const CommandLine& command_line) {
 
   // E5.
   if (GetFileAttributesW(archive_path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    LOG_AT(ERROR, kChildTag, 103) << "Browser archive " << archive_path << " does not exist";
+    LOG_AT(ERROR, kElevatedChildTag, 103)
+        << "Browser archive " << archive_path << " does not exist";
     return kExitElevatedFailure;
   }
 
@@ -294,7 +295,7 @@ int RunElevatedChild(const CommandLine& command_line) {
 
   // E7. The exit code is the setup's own, so that the master reports what a direct run would
   // (the master counts 0, and only 0, as success); -1 when no setup ran to its end.
-  LOG_AT(INFO, kChildTag, 118) << "RunModule results: success=" << success;
+  LOG_AT(INFO, kElevatedChildTag, 118) << "RunModule results: success=" << success;
   return success ? installer.result_code() : kExitElevatedFailure;
 }
 
@@ -337,11 +338,11 @@ bool VerifyArchiveForElevatedRun(Installer* installer, const std::wstring& archi
   // here, with administrator rights, and nobody may change it until the setup has run.
   platform::ScopedKernelHandle handle = LockArchiveForExecution(archive_path);
   if (!handle) {
-    LOG(ERROR, kChildTag) << "Cannot lock file: " << archive_path;
+    LOG(ERROR, kElevatedChildTag) << "Cannot lock file: " << archive_path;
     return false;
   }
   if (!installer->VerifyModuleSignature(archive_path)) {
-    LOG(ERROR, kChildTag) << "Module verification failed: " << archive_path;
+    LOG(ERROR, kElevatedChildTag) << "Module verification failed: " << archive_path;
     return false;
   }
   *lock = std::move(handle);
