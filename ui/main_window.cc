@@ -241,10 +241,6 @@ MainWindow::MainWindow(const installer::BrandInfo* brand_info,
       params_(params),
       uac_mode_(installer::GetUacMode(*params, installer::ProcessCommandLine())),
       resume_dialog_(MessageKind::kResumeOrCancel, brand_info->language_id()) {
-  // The offer screen's pictures decode on a worker while the window is being made.
-  installer::PreloadPictures({IDB_BACKGROUND, OfferLogoId(brand_info->language_id()),
-                              IDB_INSTALL_BUTTON, IDB_CLOSE_BUTTON, IDB_CANCEL_BUTTON,
-                              IDB_CHECK_BOX});
   install_progress_message_ = RegisterWindowMessageW(kInstallProgressMessageName);
   import_progress_message_ = RegisterWindowMessageW(kImportProgressMessageName);
   close_window_message_ = RegisterWindowMessageW(kCloseWindowMessageName);
@@ -256,13 +252,19 @@ MainWindow::MainWindow(const installer::BrandInfo* brand_info,
                                                       prepare_install_tasks);
 }
 
+void MainWindow::SetIcon() {
+  HICON icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_INSTALLER));
+  if (icon == nullptr) return;
+  SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+  SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+}
+
 void MainWindow::StartInstaller() {
   if (hwnd() != nullptr) KillTimer(hwnd(), kStartInstallerTimerId);
   installer_->Start();  // does nothing once the thread is there
 }
 
 MainWindow::~MainWindow() {
-  installer::DiscardPreloadedPictures();
   // The install thread reports to this object until it has ended.
   installer_.reset();
   slide_show_.reset();
@@ -340,7 +342,8 @@ INT_PTR MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_NOTIFY:
       return OnNotify(reinterpret_cast<const NMHDR*>(lparam));
     case WM_TIMER:
-      if (wparam == kStartInstallerTimerId) {
+      if (wparam == kStartInstallerTimerId) {  // no paint came: a window started minimised
+        SetIcon();
         StartInstaller();
         return TRUE;
       }
@@ -368,6 +371,7 @@ INT_PTR MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       // paint instead of delaying it, and the controls' first paint too (the posted message
       // would come before theirs).
       RedrawWindow(hwnd(), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+      SetIcon();
       StartInstaller();
       if (shadow_.Create(hwnd(), ShadowWindow::Style::kMainWindow) && IsWindowVisible(hwnd())) {
         shadow_.Show(true);
@@ -443,7 +447,8 @@ void MainWindow::OnInitDialog() {
   }
   // 1.
   AllowRegisteredMessages();
-  // The install flow starts after the first paint, or at this timer if no paint comes.
+  // The install flow starts and the icon is set after the first paint, or at this timer if
+  // no paint comes.
   SetTimer(hwnd(), kStartInstallerTimerId, kStartInstallerFallbackMs, nullptr);
 
   // 2. The elevation prompt comes before the window shows anything.
@@ -467,13 +472,8 @@ void MainWindow::OnInitDialog() {
   background_.LoadScaled(IDB_BACKGROUND);
   logo_.LoadScaled(OfferLogoId(language_id));
 
-  // 4.
-  HINSTANCE module = GetModuleHandleW(nullptr);
-  HICON icon = LoadIconW(module, MAKEINTRESOURCEW(IDI_INSTALLER));
-  if (icon != nullptr) {
-    SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
-    SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
-  }
+  // 4. The icon (taskbar and task switcher only: the window has no caption) is set after the
+  // first paint (SetIcon).
 
   // 5. Without the background picture the window still gets its design size.
   CreateFonts();

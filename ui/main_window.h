@@ -203,6 +203,9 @@ class MainWindow : public DialogWindow, public installer::ProgressListener {
   // Starts the installer's thread (once): after the first paint, at the fallback timer, or
   // when the user's consent comes first, whichever is earliest.
   void StartInstaller();
+  // The window's icon, big and small; after the first paint (the X11 driver of Wine turns it
+  // into window properties, which takes milliseconds the first paint need not wait for).
+  void SetIcon();
   void CreateFonts();
   void CreateControls();
   void LayoutOfferScreen();

@@ -2,14 +2,10 @@
 
 #include <objbase.h>
 #include <gdiplus.h>
-#include <process.h>
 
 #include <atomic>
 #include <cstring>
-#include <utility>
 
-#include "platform/scoped_handle.h"
-#include "platform/sync.h"
 #include "startup/logging.h"
 #include "ui/scale.h"
 
@@ -55,91 +51,7 @@ IStream* StreamOverCopy(const void* data, size_t size) {
 
 bool IsEmptyRect(const RECT& rect) { return rect.right <= rect.left || rect.bottom <= rect.top; }
 
-// The worker writes only the pictures, and only until it ends; everything else is read and
-// changed under the lock, and a picture is read only after the worker has ended.
-struct Preload {
-  static constexpr size_t kMaxPictures = 8;  // what one screen shows
-  platform::ScopedKernelHandle worker;
-  size_t count = 0;
-  uint32_t ids[kMaxPictures] = {};  // 0: taken
-  ResourceBitmap pictures[kMaxPictures];
-};
-platform::CriticalLock g_preload_lock;
-Preload* g_preload = nullptr;
-
-// `LoadScaled` without the look at the preload (which the worker itself must not take).
-bool LoadVariantFor(ResourceBitmap* bitmap, uint32_t id) {
-  const BitmapVariant variant = ChooseBitmapVariant(id, GetDeviceScaleFactor());
-  return bitmap->Load(variant.id, variant.asset_scale);
-}
-
-unsigned __stdcall DecodePreloadedPictures(void* parameter) {
-  auto* preload = static_cast<Preload*>(parameter);
-  // The system's decoders may be COM objects (they are under Wine).
-  const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
-  for (size_t i = 0; i < preload->count; ++i) {
-    LoadVariantFor(&preload->pictures[i], preload->ids[i]);
-  }
-  if (com) CoUninitialize();
-  return 0;
-}
-
-// Under the lock.
-void DiscardLocked() {
-  if (g_preload == nullptr) return;
-  WaitForSingleObject(g_preload->worker.get(), INFINITE);
-  delete g_preload;
-  g_preload = nullptr;
-}
-
-// The preloaded result, also a failed one (whose error the worker logged), goes to `target`;
-// false when `id` was not preloaded.
-bool TakePreloaded(uint32_t id, ResourceBitmap* target) {
-  platform::AutoLock lock(g_preload_lock);
-  if (g_preload == nullptr) return false;
-  for (size_t i = 0; i < g_preload->count; ++i) {
-    if (g_preload->ids[i] != id) continue;
-    WaitForSingleObject(g_preload->worker.get(), INFINITE);
-    g_preload->ids[i] = 0;
-    *target = std::move(g_preload->pictures[i]);
-    return true;
-  }
-  return false;
-}
-
 }  // namespace
-
-bool PreloadPictures(std::initializer_list<uint32_t> ids) {
-  platform::AutoLock lock(g_preload_lock);
-  DiscardLocked();
-  auto* preload = new Preload;
-  for (uint32_t id : ids) {
-    if (preload->count < Preload::kMaxPictures) preload->ids[preload->count++] = id;
-  }
-  uintptr_t worker =
-      _beginthreadex(nullptr, 0, &DecodePreloadedPictures, preload, 0, nullptr);
-  if (worker == 0) {
-    delete preload;
-    return false;
-  }
-  preload->worker.reset(reinterpret_cast<HANDLE>(worker));
-  g_preload = preload;
-  return true;
-}
-
-void DiscardPreloadedPictures() {
-  platform::AutoLock lock(g_preload_lock);
-  DiscardLocked();
-}
-
-int UntakenPreloadedPicturesForTesting() {
-  platform::AutoLock lock(g_preload_lock);
-  int count = 0;
-  if (g_preload != nullptr) {
-    for (size_t i = 0; i < g_preload->count; ++i) count += g_preload->ids[i] != 0 ? 1 : 0;
-  }
-  return count;
-}
 
 BitmapVariant ChooseBitmapVariant(uint32_t id, double device_scale_factor) {
   if (device_scale_factor != 1.0) {
@@ -236,8 +148,8 @@ bool ResourceBitmap::LoadFromModule(HMODULE module, uint32_t id, double asset_sc
 }
 
 bool ResourceBitmap::LoadScaled(uint32_t id) {
-  if (TakePreloaded(id, this)) return !empty();
-  return LoadVariantFor(this, id);
+  const BitmapVariant variant = ChooseBitmapVariant(id, GetDeviceScaleFactor());
+  return Load(variant.id, variant.asset_scale);
 }
 
 bool ResourceBitmap::LoadFromStream(IStream* stream, double scale) {

@@ -14,7 +14,6 @@
 #include <objidl.h>
 
 #include <cstdint>
-#include <initializer_list>
 #include <string_view>
 
 namespace Gdiplus {
@@ -91,19 +90,6 @@ class ResourceBitmap {
   Shared* image_ = nullptr;
   double scale_ = 1.0;
 };
-
-// Decoding the first pictures takes longer than making the window that shows them.
-// `PreloadPictures` decodes, on a worker thread, the variants that `LoadScaled` would pick
-// of the first eight of `ids`; a later `LoadScaled` of one of them waits for the worker and
-// takes its image instead of decoding again (once: a second load decodes anew; a failed
-// preload is that load's failure, logged once by the worker). One preload at a time: a new
-// one discards the previous. `DiscardPreloadedPictures` waits for the worker and frees what
-// was not taken; it must run before GDI+ is shut down. False when the worker cannot start
-// (nothing is preloaded then).
-bool PreloadPictures(std::initializer_list<uint32_t> ids);
-void DiscardPreloadedPictures();
-// How many preloaded pictures have not been taken.
-int UntakenPreloadedPicturesForTesting();
 
 // Draws the part of `background` (a picture drawn at its logical size at the origin of the
 // client area of `control`'s parent) that lies behind `control`, into `dc` at (0, 0), at

@@ -138,32 +138,6 @@ TEST(ResourceBitmapTest, FailuresAreLoggedAndLeaveItEmpty) {
   EXPECT_EQ(canvas.CountDifferent(RECT{0, 0, 20, 20}, RGB(10, 20, 30), 0), 0);
 }
 
-TEST(ResourceBitmapTest, PreloadedPicturesAreTakenOnceAndTheirFailuresLoggedOnce) {
-  test_support::UiTestEnvironment environment;
-  test_support::ScopedTestLog log;
-  ASSERT_TRUE(PreloadPictures({307, 4242}));
-  ResourceBitmap background;
-  ASSERT_TRUE(background.LoadScaled(307));
-  EXPECT_EQ(background.pixel_width(), 728);
-  EXPECT_EQ(UntakenPreloadedPicturesForTesting(), 1);
-  ResourceBitmap again;
-  ASSERT_TRUE(again.LoadScaled(307));  // decoded anew: its own image
-  EXPECT_NE(again.image(), background.image());
-  EXPECT_FALSE(again.LoadScaled(4242));
-  EXPECT_TRUE(again.empty());
-  EXPECT_EQ(UntakenPreloadedPicturesForTesting(), 0);
-  // The worker's failure is the load's: one line, not a second attempt.
-  EXPECT_EQ(test_support::LogMessagesOf(log, L"Load").size(), 1u);
-
-  // A new preload replaces one never taken; a discard frees what is left.
-  ASSERT_TRUE(PreloadPictures({301, 309}));
-  ASSERT_TRUE(PreloadPictures({309}));
-  EXPECT_EQ(UntakenPreloadedPicturesForTesting(), 1);
-  DiscardPreloadedPictures();
-  EXPECT_EQ(UntakenPreloadedPicturesForTesting(), 0);
-  EXPECT_TRUE(again.LoadScaled(309));
-}
-
 TEST(ResourceBitmapTest, FromBitmapHandleAndSharedCopies) {
   test_support::UiTestEnvironment environment;
   test_support::ScopedTestLog log;
