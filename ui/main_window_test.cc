@@ -474,8 +474,15 @@ TEST_F(MainWindowTest, OfferScreenLayout) {
   RECT window_rect = {};
   RECT install = {}, close = {}, make_default = {}, send_statistics = {}, privacy = {};
   std::wstring title, tagline, install_text;
-  bool bar_visible = true, cancel_visible = true, percent_empty = false;
+  bool bar_visible = true, cancel_visible = true, percent_empty = false, icons_set = false;
   INT_PTR result = Drive(window.get(), [&](HWND hwnd) {
+    // The icons come after the first paint.
+    icons_set = test_support::WaitUntil(
+        [&] {
+          return SendMessageW(hwnd, WM_GETICON, ICON_BIG, 0) != 0 &&
+                 SendMessageW(hwnd, WM_GETICON, ICON_SMALL, 0) != 0;
+        },
+        5000);
     GetWindowRect(hwnd, &window_rect);
     wchar_t text[64] = {};
     GetWindowTextW(hwnd, text, 64);
@@ -519,6 +526,7 @@ TEST_F(MainWindowTest, OfferScreenLayout) {
   EXPECT_FALSE(bar_visible);
   EXPECT_FALSE(cancel_visible);
   EXPECT_TRUE(percent_empty);
+  EXPECT_TRUE(icons_set);
 }
 
 // Every visible control of a screen: where it stands (client coordinates) and whether its
