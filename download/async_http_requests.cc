@@ -154,7 +154,7 @@ void AsyncHttpRequests::SendUrl(const std::wstring& url) {
   // When the callback has closed the request, no handle comes back; one that does (the
   // request never reported being sent) is closed with the session.
   platform::ScopedInternetHandle request(
-      OpenUrlGuarded(internet.get(), url.c_str(), L"Accept: */*", static_cast<DWORD>(-1),
+      OpenUrlGuarded(internet.get(), url.c_str(), kAcceptAnyHeader, static_cast<DWORD>(-1),
                      INTERNET_FLAG_RELOAD, kRequestContext, &exception));
   DWORD error = GetLastError();
   if (exception.exception_code != 0) {

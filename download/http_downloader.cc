@@ -11,7 +11,6 @@ namespace installer {
 namespace {
 
 constexpr wchar_t kUserAgent[] = L"Zorvin.Browser lite installer";
-constexpr wchar_t kAcceptHeader[] = L"Accept: */*";
 constexpr uint32_t kEstimateIntervalMs = 60000;
 constexpr uint64_t kSlowDownloadSeconds = 121;
 
@@ -179,7 +178,7 @@ bool HttpDownloader::OpenDownload(const std::wstring& url, DownloadSink& sink) {
   DWORD open_error = 0;
   redirect_target_[0] = L'\0';
   auto open = [&] {
-    opened = api_->OpenUrl(internet.get(), url.c_str(), kAcceptHeader, static_cast<DWORD>(-1),
+    opened = api_->OpenUrl(internet.get(), url.c_str(), kAcceptAnyHeader, static_cast<DWORD>(-1),
                            INTERNET_FLAG_RELOAD, reinterpret_cast<DWORD_PTR>(redirect_target_));
     open_error = GetLastError();
   };

@@ -16,6 +16,9 @@
 
 namespace installer {
 
+// The request headers every download and statistics request is opened with.
+inline constexpr wchar_t kAcceptAnyHeader[] = L"Accept: */*";
+
 // Exception code of a failed delay-loaded import (module or procedure not found).
 inline constexpr uint32_t kDelayLoadFailureCode = 0xC06D007E;
 
