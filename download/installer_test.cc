@@ -140,7 +140,8 @@ class InstallerTest : public ::testing::Test {
     std::vector<PublisherRequest> found;
     test_support::WaitUntil([&] {
       found.clear();
-      for (const PublisherRequest& request : test_support::PublisherRequestsWithPath(marker_, 1, 0)) {
+      for (const PublisherRequest& request :
+           test_support::PublisherRequestsWithPath(marker_, 1, 0)) {
         if (request.path.find(fragment) != std::string::npos) found.push_back(request);
       }
       return found.size() >= at_least;

@@ -245,22 +245,20 @@ MainWindow::MainWindow(const installer::BrandInfo* brand_info,
   import_progress_message_ = RegisterWindowMessageW(kImportProgressMessageName);
   close_window_message_ = RegisterWindowMessageW(kCloseWindowMessageName);
   higher_version_message_ = RegisterWindowMessageW(kHigherVersionMessageName);
-  // The install flow's thread starts once the window has been painted (StartInstaller): its
+  // The install flow's thread starts once the window has been painted (FinishStartUp): its
   // first steps load the network and TLS libraries, which would otherwise compete with the
   // window for the loader and the processor on the way to the first paint.
   installer_ = std::make_unique<installer::Installer>(this, brand_info, params,
                                                       prepare_install_tasks);
 }
 
-void MainWindow::SetIcon() {
+void MainWindow::FinishStartUp() {
+  KillTimer(hwnd(), kStartUpTimerId);
   HICON icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_INSTALLER));
-  if (icon == nullptr) return;
-  SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
-  SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
-}
-
-void MainWindow::StartInstaller() {
-  if (hwnd() != nullptr) KillTimer(hwnd(), kStartInstallerTimerId);
+  if (icon != nullptr) {
+    SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+    SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+  }
   installer_->Start();  // does nothing once the thread is there
 }
 
@@ -342,9 +340,8 @@ INT_PTR MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_NOTIFY:
       return OnNotify(reinterpret_cast<const NMHDR*>(lparam));
     case WM_TIMER:
-      if (wparam == kStartInstallerTimerId) {  // no paint came: a window started minimised
-        SetIcon();
-        StartInstaller();
+      if (wparam == kStartUpTimerId) {  // no paint came: a window started minimised
+        FinishStartUp();
         return TRUE;
       }
       if (wparam != kSlideTimerId) return FALSE;
@@ -371,8 +368,7 @@ INT_PTR MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       // paint instead of delaying it, and the controls' first paint too (the posted message
       // would come before theirs).
       RedrawWindow(hwnd(), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-      SetIcon();
-      StartInstaller();
+      FinishStartUp();
       if (shadow_.Create(hwnd(), ShadowWindow::Style::kMainWindow) && IsWindowVisible(hwnd())) {
         shadow_.Show(true);
       }
@@ -449,7 +445,7 @@ void MainWindow::OnInitDialog() {
   AllowRegisteredMessages();
   // The install flow starts and the icon is set after the first paint, or at this timer if
   // no paint comes.
-  SetTimer(hwnd(), kStartInstallerTimerId, kStartInstallerFallbackMs, nullptr);
+  SetTimer(hwnd(), kStartUpTimerId, kStartUpFallbackMs, nullptr);
 
   // 2. The elevation prompt comes before the window shows anything.
   if (uac_mode_ == installer::kUacModeAtStart && NeedsElevatedRestart() && !RestartElevated()) {
@@ -473,7 +469,7 @@ void MainWindow::OnInitDialog() {
   logo_.LoadScaled(OfferLogoId(language_id));
 
   // 4. The icon (taskbar and task switcher only: the window has no caption) is set after the
-  // first paint (SetIcon).
+  // first paint (FinishStartUp).
 
   // 5. Without the background picture the window still gets its design size.
   CreateFonts();
@@ -722,8 +718,8 @@ void MainWindow::LayoutProgressDialog() {
   }
   SetTimer(hwnd(), kSlideTimerId, kSlideTimerPeriodMs, nullptr);
 
-  // 9.
-  StartInstaller();
+  // 9. The consent may come before the first paint: the flow starts now if it has not.
+  installer_->Start();
   installer_->AllowInstall();
   flow_.MarkProgressShown();
 }

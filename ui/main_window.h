@@ -58,9 +58,10 @@ inline constexpr wchar_t kHigherVersionMessageName[] = L"zorvin.higher_version_e
 inline constexpr UINT kSetPercentMessage = WM_APP + 2;
 
 inline constexpr UINT_PTR kSlideTimerId = 100;
-// Starts the install flow if the window has not been painted by then (started minimised).
-inline constexpr UINT_PTR kStartInstallerTimerId = 101;
-inline constexpr UINT kStartInstallerFallbackMs = 1000;
+// Finishes the start-up (icon, install flow) if the window has not been painted by then
+// (started minimised).
+inline constexpr UINT_PTR kStartUpTimerId = 101;
+inline constexpr UINT kStartUpFallbackMs = 1000;
 inline constexpr UINT kSlideTimerPeriodMs = 20;
 
 // Dialog results.
@@ -192,20 +193,19 @@ class MainWindow : public DialogWindow, public installer::ProgressListener {
   static constexpr UINT kFinishMessage = WM_APP + 0x40;
   static constexpr UINT kShowErrorMessage = WM_APP + 0x41;
   static constexpr UINT kRemoveCancelMessage = WM_APP + 0x42;
-  // Posted by the first paint: the install flow starts and the shadow comes once the window
-  // itself is on the screen.
+  // Posted by the first paint: the start-up finishes (FinishStartUp) and the shadow comes
+  // once the window itself is on the screen.
   static constexpr UINT kAfterFirstPaintMessage = WM_APP + 0x43;
 
   void PostToWindow(UINT message, WPARAM wparam);
   void AllowRegisteredMessages();
   // Lays out the first screen and sets the focus itself.
   void OnInitDialog();
-  // Starts the installer's thread (once): after the first paint, at the fallback timer, or
-  // when the user's consent comes first, whichever is earliest.
-  void StartInstaller();
-  // The window's icon, big and small; after the first paint (the X11 driver of Wine turns it
-  // into window properties, which takes milliseconds the first paint need not wait for).
-  void SetIcon();
+  // What waits for the first paint, or for the fallback timer when no paint comes: the
+  // window's icon, big and small (the X11 driver of Wine turns it into window properties,
+  // which takes milliseconds the first paint need not wait for), and the installer's thread
+  // (unless the user's consent came first and started it). Harmless when run again.
+  void FinishStartUp();
   void CreateFonts();
   void CreateControls();
   void LayoutOfferScreen();
