@@ -29,6 +29,12 @@ sign_name=${SIGN_NAME:-Zorvin Browser}
 for file in "$keys" "$cert" "$key" "$tags"; do
   [ -f "$file" ] || { echo "release: $file is missing" >&2; exit 2; }
 done
+# osslsigncode 2.5 refuses the signature of a tagged copy; 2.9 reads it as Windows does.
+ossl_version=$(osslsigncode --version 2>/dev/null | sed -n '1s/^osslsigncode \([0-9.]*\).*/\1/p')
+if ! printf '2.9\n%s\n' "$ossl_version" | sort -C -V; then
+  echo "release: osslsigncode ${ossl_version:-is missing}: 2.9 or later verifies tagged copies (make setup installs it)" >&2
+  exit 2
+fi
 
 echo "release: building the release profile in $build"
 cmake -S "$source_dir" -B "$build" -G Ninja \
