@@ -7,10 +7,9 @@
 # the machine's. (Newer Wine makes the machine store's key volatile and fills it with the host's
 # roots each time its server starts: a certificate put there vanishes with the server.) It goes
 # in as a registry value, the form in which the system store keeps it: key = SHA-1 thumbprint
-# in upper-case hex, value "Blob" = the
-# serialized certificate element (property id 32, the encoded certificate; then a 32-bit 1 and
-# the length, both little-endian). A registry import needs nothing from the build but the PKI,
-# which configure makes before any test runs.
+# in upper-case hex, value "Blob" = the serialized certificate element (property id 32, the
+# encoded certificate; then a 32-bit 1 and the length, both little-endian). A registry import
+# needs nothing from the build but the PKI, which configure makes before any test runs.
 set -euo pipefail
 prefix=${1:-$WINEPREFIX}
 build=${LI_BUILD_DIR:-$(dirname "$prefix")}
