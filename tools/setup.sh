@@ -8,7 +8,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 # does not, they use a private root with an emulated 32-bit Wine (tools/wine32_root.sh); only
 # when that root cannot be built are the tests built for x64, with the 64-bit compilers and
 # Wine's 64-bit loader.
-if "$here/test_arch.sh" 32-bit-mode; then
+has_32bit_mode=0
+"$here/test_arch.sh" 32-bit-mode && has_32bit_mode=1
+if [ $has_32bit_mode = 1 ]; then
   wine_ready() { [ -x /usr/lib/wine/wine ]; }
 else
   wine_ready() {
@@ -36,7 +38,7 @@ if [ "$(id -u)" != 0 ]; then
 fi
 
 export DEBIAN_FRONTEND=noninteractive
-if "$here/test_arch.sh" 32-bit-mode; then
+if [ $has_32bit_mode = 1 ]; then
   wine_packages=(wine wine32:i386 libwine:i386)
   dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
 else
@@ -120,7 +122,7 @@ apt_install \
   osslsigncode/bookworm-backports gcab openssl python3 curl zopfli \
   cmake make ninja-build dpkg-dev ca-certificates googletest
 
-if ! "$here/test_arch.sh" 32-bit-mode && ! "$here/wine32_root.sh" check; then
+if [ $has_32bit_mode = 0 ] && ! "$here/wine32_root.sh" check; then
   if [ -f "$root_failed" ] || ! "$here/wine32_root.sh" setup; then
     mkdir -p "$stamp_dir"
     touch "$root_failed"

@@ -72,7 +72,7 @@ in_root() {
   # During setup only: the root's own package tools, as the machine's root user.
   mount --rbind /proc "$1/proc"
   local rc=0
-  chroot "$1" /usr/bin/env DEBIAN_FRONTEND=noninteractive /bin/sh -c "$2" || rc=$?
+  chroot "$1" /usr/bin/env DEBIAN_FRONTEND=noninteractive /bin/sh -ec "$2" || rc=$?
   umount -R "$1/proc"
   return $rc
 }
