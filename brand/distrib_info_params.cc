@@ -190,11 +190,7 @@ bool DistribInfoParams::GetBool(const std::string& key, bool* flag) const {
 }
 
 void DistribInfoParams::Save(const std::string& raw_text) {
-  // Parameter text is normally ASCII; UTF-8 text is kept readable in the registry, and
-  // anything else is widened byte by byte.
-  std::wstring wide;
-  if (!platform::Utf8ToWide(raw_text, &wide)) wide = platform::Widen(raw_text);
-  StoreValueInRegistry(kDistribInfoParamsValue, wide);
+  StoreValueInRegistry(kDistribInfoParamsValue, platform::WidenUtf8(raw_text));
 }
 
 std::wstring DistribInfoParams::GetOwnPath() const {
