@@ -3,9 +3,10 @@
 // Arguments are split the way Windows splits them (CommandLineToArgvW). The first one is
 // the program; every later one that starts with "--", "-" or "/" (tested in that order) is a
 // switch, named by the text up to its first "=" and valued by the text after it. Names are
-// narrowed to their low 8 bits and lower-cased (ASCII only), so /SILENT, -silent and --silent
-// are one switch; a name occurs once and the last value given wins. Arguments without a
-// prefix are dropped: printing a parsed command line loses them.
+// narrowed to 8 bits and lower-cased (ASCII only), so /SILENT, -silent and --silent are one
+// switch; a name occurs once and the last value given wins. Arguments without a prefix, and
+// arguments whose name holds a character beyond 8 bits, are dropped: printing a parsed
+// command line loses them.
 //
 // A `CommandLine` is a plain value. Every command line the installer builds (the setup
 // program's, the elevated restart's, the private-folder copy's) starts as a copy of the
@@ -58,8 +59,9 @@ class CommandLine {
   void SetProgramPath(std::wstring_view path);
 
   // The quoted program, then for each switch in map order " --name", followed by "=" and
-  // the quoted value when the value is not empty. An empty program prints as nothing, so the
-  // text then starts with the space of the first switch.
+  // the quoted value when the value is not empty (or the name ends in white space, which
+  // parsing would otherwise trim). An empty program prints as nothing, so the text then
+  // starts with the space of the first switch.
   std::wstring Print() const;
 
   const SwitchMap& switches() const { return switches_; }
