@@ -82,17 +82,21 @@ class ValidateTest(unittest.TestCase):
             (b'{"partner_id": NaN}', "NaN"),
             (b'{"partner_id": -Infinity}', "Infinity"),
             (b'{"partner_id": 18446744073709551616}', "beyond 64 bits"),
-            (b'{"brand_id": "x", "brand_id": "y"}', "duplicate"),
             (b"\xef\xbb\xbf{}", "byte-order mark"),
             (b'{"brand_id": "' + b"x" * (16 << 20) + b'"}', "more than the installer reads"),
         ]
         for raw, message in cases:
             with self.subTest(raw=raw[:40]):
                 with self.assertRaisesRegex(ValueError, message):
-                    tool.parse_document(raw)
+                    tool.read_document(raw)
         # A surrogate pair is one character, and a valid one.
-        self.assertEqual({"brand_id": "\U0001F600"},
-                         tool.parse_document(b'{"brand_id": "\\ud83d\\ude00"}'))
+        self.assertEqual(({"brand_id": "\U0001F600"}, []),
+                         tool.read_document(b'{"brand_id": "\\ud83d\\ude00"}'))
+        # The parser takes the last of two values; the reader says which keys came twice.
+        self.assertEqual(({"brand_id": "y", "install": {"slide_url": "b"}},
+                          ["slide_url", "brand_id"]),
+                         tool.read_document(b'{"brand_id": "x", "install": {"slide_url": "a", '
+                                            b'"slide_url": "b"}, "brand_id": "y"}'))
 
     def test_every_problem_is_reported(self):
         errors, _ = tool.validate({"a": 1, "b": 2, "brand_id": 3, "install": {"c": 4}})
@@ -166,6 +170,15 @@ class CommandLineTest(unittest.TestCase):
                 self.assertEqual(1, result.returncode)
                 self.assertIn(message, result.stderr)
                 self.assertFalse(os.path.exists(cabinet))
+
+    def test_duplicate_keys_are_refused_unless_allowed(self):
+        document = self.write("twice.json", '{"brand_id": "a", "brand_id": "b"}')
+        cabinet = os.path.join(self.dir.name, "twice.cab")
+        result = fixtures.run_tool("make-brand-package", "--allow-duplicate-keys", document,
+                                   "-o", cabinet)
+        self.assertEqual(0, result.returncode, result.stderr)
+        self.assertIn(b'warning: duplicate key "brand_id"', result.stderr)
+        self.assertTrue(os.path.exists(cabinet))
 
     def test_check_only(self):
         good = self.write("good.json", '{"brand_id": "tb", "languages": {"interface": "xx"}}')
