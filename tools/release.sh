@@ -9,11 +9,13 @@
 #   KEYS   the ten Base64 public keys that may sign an archive's trusted list (one a line)
 #   CERT   the code-signing certificate (PEM; the chain after it, if any)
 #   KEY    its private key (PEM)
-#   TAGS   lines "<name>.exe <tag text>"; empty lines and lines starting with # are skipped
+#   TAGS   lines "<name>.exe <tag text>"; empty lines and lines starting with # are skipped,
+#          white space at the end of a line (a CR included) is dropped
 #   OUT    where the copies go (default build/dist)
 # Environment: PACKAGES (folder of brand and partner packages to build in), BUILD (the build
 # folder, default build/release-dist), CA (the root to verify the signatures against; default
-# the system's), SIGN_NAME (the signature's description, default "Zorvin Browser").
+# the system's), SIGN_NAME (the signature's description, default "Zorvin Browser"), JOBS (build
+# jobs, default the build tool's).
 set -euo pipefail
 if [ $# -lt 4 ]; then
   sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//' >&2
@@ -35,7 +37,7 @@ cmake -S "$source_dir" -B "$build" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/toolchain-mingw-i686.cmake" \
   -DLI_PROFILE=release -DLI_THREAD_MODEL=win32 -DLI_BUILD_TESTS=OFF \
   -DLI_TRUSTED_KEYS_FILE="$keys" -DLI_PACKAGES_DIR="$packages" >/dev/null
-cmake --build "$build" --target lite_installer >/dev/null
+cmake --build "$build" --target lite_installer ${JOBS:+-j "$JOBS"} >/dev/null
 
 mkdir -p "$out"
 signed="$out/lite_installer.exe"
@@ -49,6 +51,9 @@ table=$(mktemp)
 trap 'rm -f "$table"' EXIT
 printf '%s\t%s\t%s\t%s\n' name bytes sha256 tag >"$table"
 while IFS= read -r line || [ -n "$line" ]; do
+  # A tags file saved on Windows ends its lines in CR, and blanks at the end of a line are no
+  # part of its tag: the installer would read "lang=tr\r" as no language it knows.
+  line=${line%"${line##*[![:space:]]}"}
   case "$line" in ''|'#'*) continue ;; esac
   name=${line%%[[:space:]]*}
   text=${line#"$name"}

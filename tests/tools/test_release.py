@@ -1,6 +1,7 @@
 """make release (tools/release.sh): a signed and verified copy per tag line, over the
 release-profile build of the image checks, with the test PKI standing in for the publisher;
-and the configurations it refuses."""
+the configurations it refuses; and a release built with a folder of packages, in a build
+folder of its own."""
 
 import hashlib
 import json
@@ -77,6 +78,51 @@ class ReleaseTest(unittest.TestCase):
                 self.assertNotEqual(0, result.returncode)
                 # CMake wraps its messages: compare with the blanks collapsed.
                 self.assertIn(message, " ".join(result.stderr.decode(errors="replace").split()))
+
+
+class ReleasePackagesTest(unittest.TestCase):
+    """Packages and tags as a distributor keeps them: backup copies beside the packages, a
+    document with a key given twice, a tags file saved on Windows."""
+
+    def test_packages_are_taken_by_their_whole_names(self):
+        with tempfile.TemporaryDirectory() as folder:
+            packages = os.path.join(folder, "packages")
+            os.makedirs(packages)
+            documents = {
+                "brand_default.cab": ("brand", '{"brand_id": "default"}'),
+                "brand_default.old.cab": ("brand", '{"brand_id": "old"}'),
+                "brand_ua_uk.cab": ("brand", '{"brand_id": "ua-ru", "brand_id": "ua-uk"}'),
+                "partner.cab": ("partner", '{"partner_id": "p-1"}'),
+                "partner.bak.cab": ("partner", '{"partner_id": "p-0"}'),
+            }
+            for name, (kind, text) in documents.items():
+                document = os.path.join(folder, name + ".json")
+                with open(document, "w") as f:
+                    f.write(text)
+                made = fixtures.run_tool("make-brand-package", "--allow-duplicate-keys", "-k",
+                                         kind, document, "-o", os.path.join(packages, name))
+                self.assertEqual(0, made.returncode, made.stderr)
+            tags = os.path.join(folder, "tags.txt")
+            with open(tags, "wb") as f:
+                f.write(b"# saved on Windows\r\nua.exe lang=uk&stat=1 \t\r\n\r\n")
+            pki = os.environ["LI_PKI_DIR"]
+            out = os.path.join(folder, "dist")
+            env = dict(os.environ, BUILD=os.environ["LI_RELEASE_PACKAGES_DIR"], PACKAGES=packages,
+                       CA=os.path.join(pki, "root_ca.pem"), JOBS="1")
+            result = run(fixtures.tool("release.sh"), os.environ["LI_TEST_KEYS"],
+                         os.path.join(pki, "sign_sha256.pem"), os.path.join(pki, "sign_sha256.key"),
+                         tags, out, env=env)
+            stderr = result.stderr.decode(errors="replace")
+            self.assertEqual(0, result.returncode, stderr)
+            for skipped in ("brand_default.old.cab", "partner.bak.cab"):
+                self.assertIn("skipping " + skipped, stderr)
+            self.assertIn('duplicate key "brand_id"', stderr)
+            report = json.loads(run("python3", fixtures.tool("inspect"), "--json",
+                                    os.path.join(out, "ua.exe")).stdout)
+        self.assertEqual("lang=uk&stat=1", report["tag"])
+        self.assertEqual({"319": {"brand_id": "default"}, "BRAND_UA_UK": {"brand_id": "ua-uk"}},
+                         {k: v["document"] for k, v in report["brand_packages"].items()})
+        self.assertEqual({"partner_id": "p-1"}, report["partner_package"]["document"])
 
 
 if __name__ == "__main__":
