@@ -7,11 +7,13 @@
 #   brand_default.cab   the default brand package (otherwise the one above)
 #   partner.cab         the partner package
 #   brand_<name>.cab    a brand package picked by "--brand-name=<name>" (lower case)
-# Whole file names count: a name with a further dot (a copy such as brand_default.old.cab or
-# partner.bak.cab) is no package and is skipped with a notice; any other name stops the
-# configuration. Every package is checked at configure time as make-brand-package would check
-# its document; one it would refuse stops the configuration with its name (a key given twice
-# is only a warning: the installer takes its last value).
+# The extension may be spelt in any case (partner.CAB); the name in front of it counts whole:
+# a name with a further dot (a copy such as brand_default.old.cab or partner.bak.cab) is no
+# package and is skipped with a notice; any other name stops the configuration, and so does a
+# package given twice (partner.cab beside partner.CAB). Every package is checked at configure
+# time as make-brand-package would check its document; one it would refuse stops the
+# configuration with its name (a key given twice is only a warning: the installer takes its
+# last value).
 find_program(LI_GCAB gcab REQUIRED)
 set(LI_PACKAGES_DIR "" CACHE PATH "Folder of brand and partner packages to build in")
 
@@ -64,14 +66,28 @@ if(LI_PACKAGES_DIR)
   if(NOT IS_DIRECTORY ${LI_PACKAGES_DIR})
     message(FATAL_ERROR "LI_PACKAGES_DIR ${LI_PACKAGES_DIR} is not a folder")
   endif()
-  file(GLOB _cabinets ${LI_PACKAGES_DIR}/*.cab)
+  file(GLOB _files ${LI_PACKAGES_DIR}/*)
+  set(_cabinets)
+  foreach(_file IN LISTS _files)
+    string(TOLOWER "${_file}" _lower)
+    if(_lower MATCHES "\\.cab$" AND NOT IS_DIRECTORY ${_file})
+      list(APPEND _cabinets ${_file})
+    endif()
+  endforeach()
+  set(_seen)
   foreach(_cabinet IN LISTS _cabinets)
     get_filename_component(_file ${_cabinet} NAME)
-    string(REGEX REPLACE "\\.cab$" "" _name "${_file}")
+    string(LENGTH "${_file}" _length)
+    math(EXPR _length "${_length} - 4")
+    string(SUBSTRING "${_file}" 0 ${_length} _name)
     if(_name MATCHES "\\.")
       message(NOTICE "Packages: skipping ${_file} (a package's name has no further dot)")
       continue()
-    elseif(_name STREQUAL "brand_default")
+    elseif(_name IN_LIST _seen)
+      message(FATAL_ERROR "Packages: ${_name} is given twice, its extension spelt two ways")
+    endif()
+    list(APPEND _seen ${_name})
+    if(_name STREQUAL "brand_default")
       li_check_package(${_cabinet} brand)
       set(_default ${_cabinet})
     elseif(_name STREQUAL "partner")
