@@ -122,6 +122,8 @@ std::string GetFallbackDownloadUrl(const BrandInfo& brand_info, const DistribInf
                     "/download?";
   for (const auto& [key, value] : params.params()) {
     if (!IsForwardedDownloadParam(key)) continue;
+    // A "lang" that is no language code was ignored at start: it is not forwarded either.
+    if (key == "lang" && !IsLanguageCode(value)) continue;
     url += key;
     url += '=';
     url += EscapeUrlValue(value);

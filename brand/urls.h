@@ -4,8 +4,10 @@
 // Pure string building over `BrandInfo` and `DistribInfoParams`; the hosts come from the
 // build's endpoint table. The URLs from the documents are taken as they stand (the packages are
 // covered by the signature), but the interface language and the distribution parameters may
-// come from the tag, which anyone can restamp: they pass through `EscapeUrlValue`, so that no
-// value can end its URL or add an argument when the shell hands the URL to a browser.
+// come from the tag, which anyone can restamp. The tag's language is taken only as a language
+// code (`DistribInfoParams::GetLanguage`), and every value put into a URL passes through
+// `EscapeUrlValue`, so that no value can end its URL or add an argument when the shell hands
+// the URL to a browser.
 #ifndef BRAND_URLS_H_
 #define BRAND_URLS_H_
 
@@ -44,7 +46,8 @@ bool IsForwardedDownloadParam(std::string_view key);
 std::string GetInstallerSlideUrl(const BrandInfo& brand_info, bool tagged);
 
 // The regional "/download" page with the forwarded distribution parameters (ascending key,
-// values escaped), then "full=1&code=lite_install_failed".
+// values escaped; a "lang" that is no language code is left out, as the entry ignored it),
+// then "full=1&code=lite_install_failed".
 std::string GetFallbackDownloadUrl(const BrandInfo& brand_info, const DistribInfoParams& params);
 
 // `license_url` + "?lang=" + the escaped `language`, widened with `platform::WidenUtf8`.

@@ -97,9 +97,9 @@ TEST(FallbackDownloadUrlTest, ForwardsExactlyTheTwelveKeysInKeyOrder) {
         {"bgid", "b"}, {"betacusto", "bc"}, {"beta", "1"}, {"banerid", "777"}},
        "banerid=777&beta=1&betacusto=bc&bgid=b&calypso=k&custo=c&expcalypso=e&football=f&"
        "lang=ru&partner_id=p&tablo=t&zvpartner_id=12&full=1&code=lite_install_failed"},
-      {"ordinary values unchanged, the others escaped", "int",
-       {{"lang", "pt%2DBR"}, {"custo", "a+b=c/d?e"}, {"beta", ""}, {"bgid", "a b&c"}},
-       "beta=&bgid=a%20b%26c&custo=a+b=c/d?e&lang=pt%2DBR&full=1&code=lite_install_failed"},
+      {"ordinary values unchanged, the others escaped, a lang that is no code left out", "int",
+       {{"lang", "pt%2DBR"}, {"custo", "a+b=c/d?e%41"}, {"beta", ""}, {"bgid", "a b&c"}},
+       "beta=&bgid=a%20b%26c&custo=a+b=c/d?e%41&full=1&code=lite_install_failed"},
       {"near misses are not forwarded", "tb",
        {{"Lang", "ru"}, {"partner", "x"}, {"partnerid", "y"}, {"banner", "2"}, {"stat", "1"},
         {"zorvinuid", "u"}, {"", "empty"}, {"lang ", "z"}},
@@ -149,8 +149,8 @@ TEST(LicenseLinkUrlTest, AppendsTheLanguage) {
   }
 }
 
-// The tag lies outside the signature: whatever "lang" or a forwarded parameter holds, each URL
-// stays one argument of a browser whose handler is registered as "program" "%1".
+// The tag lies outside the signature: whatever a value holds, each URL stays one argument of a
+// browser whose handler is registered as "program" "%1".
 TEST(TagValuesInUrlsTest, AreEscapedInEveryUrl) {
   const std::string long_quotes(65535, '"');
   std::string long_escaped;
@@ -175,29 +175,30 @@ TEST(TagValuesInUrlsTest, AreEscapedInEveryUrl) {
     SCOPED_TRACE(c.escaped.substr(0, 60));
     EXPECT_EQ(c.escaped, EscapeUrlValue(c.value));
     BrandInfo brand(L"C:\\temp\\");
-    brand.set_brand_id("zorvin");
     brand.set_license_url("https://legal.example/agreement/");
     brand.set_conf_policy_url("https://legal.example/privacy/");
     brand.set_language(c.value);
     DistribInfoParams params;
     params.SetParamsForTesting({{"lang", c.value}, {"custo", c.value}});
-    const std::wstring wide = platform::Widen(c.escaped);
     const std::wstring urls[] = {
-        GetLicenseLinkUrl(brand),
-        GetPrivacyLinkUrl(brand),
+        GetLicenseLinkUrl(brand), GetPrivacyLinkUrl(brand),
         platform::Widen(GetFallbackDownloadUrl(brand, params)),
-        platform::Widen(GetInstallerSlideUrl(brand, false)),
-    };
-    EXPECT_EQ(L"https://legal.example/agreement/?lang=" + wide, urls[0]);
-    EXPECT_EQ(L"https://legal.example/privacy/?lang=" + wide, urls[1]);
-    EXPECT_EQ(L"https://" + platform::Widen(endpoints::kSiteRuHost) + L"/download?custo=" + wide +
-                  L"&lang=" + wide + L"&full=1&code=lite_install_failed",
-              urls[2]);
-    EXPECT_EQ(platform::Widen(kDownload) + L"/browser/installer/" + wide + L"/", urls[3]);
+        platform::Widen(GetInstallerSlideUrl(brand, false))};
     for (const std::wstring& url : urls) {
       for (wchar_t ch : url) ASSERT_TRUE(ch > 0x20 && ch < 0x7F && ch != L'"') << int{ch};
     }
   }
+  // Where the escaped value stands in each kind of URL.
+  BrandInfo brand(L"C:\\temp\\");
+  brand.set_license_url("https://legal.example/agreement/");
+  brand.set_language("%41%e9%2");
+  DistribInfoParams params;
+  params.SetParamsForTesting({{"custo", "%41%e9%2"}});
+  EXPECT_EQ(L"https://legal.example/agreement/?lang=%41%e9%252", GetLicenseLinkUrl(brand));
+  EXPECT_EQ(std::string("https://") + endpoints::kSiteRuHost +
+                "/download?custo=%41%e9%252&full=1&code=lite_install_failed",
+            GetFallbackDownloadUrl(brand, params));
+  EXPECT_EQ(kDownload + "/browser/installer/%41%e9%252/", GetInstallerSlideUrl(brand, false));
 }
 
 }  // namespace

@@ -106,7 +106,7 @@ void LoadConfiguration(const std::string& brand_name, DistribInfoParams* params,
   params->CreateJsonFromDistribParams();
   brand->GetInfo(platform::Widen(brand_name));
   std::string language;
-  if (params->Get("lang", &language)) brand->set_language(language);
+  if (params->GetLanguage(&language)) brand->set_language(language);
   brand->ApplyDefaults();
 }
 
