@@ -76,7 +76,7 @@ std::wstring ModuleUrl(const BrandInfo* brand_info) {
     return L"https://" + platform::Widen(endpoints::kDownloadCdnHost) +
            L"/browser-partners/_xp_builds/browser-setup.arc";
   }
-  return brand_info ? platform::Widen(brand_info->setup_url()) : std::wstring();
+  return brand_info ? platform::WidenUtf8(brand_info->setup_url()) : std::wstring();
 }
 
 }  // namespace

@@ -154,7 +154,7 @@ std::string CommandLine::NarrowValue(std::string_view name) const {
 void CommandLine::Put(std::string_view name) { Put(name, std::wstring_view()); }
 
 void CommandLine::Put(std::string_view name, std::string_view value) {
-  Put(name, platform::Widen(value));
+  Put(name, platform::WidenUtf8(value));
 }
 
 void CommandLine::Put(std::string_view name, std::wstring_view value) {

@@ -45,7 +45,8 @@ class CommandLine {
   std::string NarrowValue(std::string_view name) const;
 
   // Inserts or replaces a switch. The name is lower-cased and loses a leading "--", "-" or
-  // "/"; a name that is empty after that is ignored. A narrow value is widened byte by byte.
+  // "/"; a name that is empty after that is ignored. A narrow value (a brand name from a
+  // document) is widened with `platform::WidenUtf8`: UTF-8 when it is UTF-8, else byte by byte.
   void Put(std::string_view name);
   void Put(std::string_view name, std::string_view value);
   void Put(std::string_view name, std::wstring_view value);

@@ -160,6 +160,11 @@ TEST(CommandLineTest, PrintsProgramThenSwitchesInNameOrder) {
 
   // Loose arguments do not survive a parse and print cycle.
   EXPECT_EQ(L"setup.exe --a --b", CommandLine(L"setup.exe one --b two --a three").Print());
+  // A narrow value is widened as UTF-8 where it is UTF-8, else byte by byte.
+  command_line.Put("brand-name", "\xC5\x81\xC3\xA9");
+  EXPECT_EQ(L"\u0141\u00E9", command_line.Value("brand-name"));
+  command_line.Put("brand-name", "\xC5\xE9");
+  EXPECT_EQ(L"\u00C5\u00E9", command_line.Value("brand-name"));
 }
 
 TEST(CommandLineTest, PrintedValuesParseBackUnchanged) {

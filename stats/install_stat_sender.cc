@@ -154,7 +154,7 @@ std::wstring UiValueFromFileContent(std::string_view bytes) {
     }
   } else {
     if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
-    if (!platform::Utf8ToWide(bytes, &text)) text = platform::Widen(bytes);
+    text = platform::WidenUtf8(bytes);
   }
   return StripOneSurrounding(std::move(text), L'{', L'}');
 }
