@@ -4,8 +4,8 @@
 //
 //   config_probe.exe <file>...
 //
-// Prints one line per file: the "brand_id" the installer took from it, as a JSON string ("" when
-// the document was unreadable or set none).
+// Prints one line per file: the "brand_id" the installer took from it as a JSON string ("" when
+// the document set none), or null when the document did not parse.
 #include <jansson.h>
 
 #include <cstdio>
@@ -17,8 +17,9 @@
 int wmain(int argc, wchar_t** argv) {
   for (int i = 1; i < argc; ++i) {
     installer::BrandInfo brand(L"C:\\");
-    brand.ApplyConfigDocument(test_support::ReadFileBytes(argv[i]));
-    json_t* value = json_stringn(brand.brand_id().data(), brand.brand_id().size());
+    const bool parsed = brand.ApplyConfigDocument(test_support::ReadFileBytes(argv[i]));
+    json_t* value = parsed ? json_stringn(brand.brand_id().data(), brand.brand_id().size())
+                           : json_null();
     char* text = json_dumps(value, JSON_ENCODE_ANY);
     std::printf("%s\n", text);
     std::free(text);

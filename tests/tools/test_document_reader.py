@@ -1,6 +1,6 @@
 """The tools' document reader (make-brand-package, used by inspect and the build) and the
-installer's parser (tests/programs/config_probe.cc, under Wine) take the same "brand_id" from
-the same documents, or none where a document is unreadable."""
+installer's parser (tests/programs/config_probe.cc, under Wine) read the same documents and
+refuse the same ones, and take the same "brand_id" from those they read."""
 
 import json
 import os
@@ -46,7 +46,8 @@ class DocumentReaderTest(unittest.TestCase):
                 try:
                     document = reader.read_document(raw)[0]
                 except ValueError:
-                    document = None
+                    tools.append(None)
+                    continue
                 value = document.get("brand_id") if isinstance(document, dict) else None
                 tools.append(value if isinstance(value, str) else "")
             probe = fixtures.build_file("test_programs", "config_probe.exe")
@@ -55,8 +56,8 @@ class DocumentReaderTest(unittest.TestCase):
                                     env=dict(os.environ, WINEDEBUG="-all"), timeout=240)
         self.assertEqual([json.loads(line) for line in result.stdout.decode().splitlines()], tools)
         # Each kind of answer occurs, so neither reader can be blind.
-        self.assertEqual({"", "plain", "last", "largest", "tiny", "deepest", "deepest scalar",
-                          "brackets in a string"}, set(tools))
+        self.assertEqual({None, "", "plain", "last", "largest", "tiny", "deepest",
+                          "deepest scalar", "brackets in a string"}, set(tools))
 
 
 if __name__ == "__main__":
