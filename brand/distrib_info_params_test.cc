@@ -490,25 +490,22 @@ TEST(DistribInfoParamsTest, GetAndGetBool) {
 
 // The tag lies outside the signature: its "lang" is taken only as a language code.
 TEST(DistribInfoParamsTest, LanguageIsTakenOnlyAsALanguageCode) {
-  const struct {
-    std::string value;
-    bool taken;
-  } cases[] = {
-      {"tr", true},         {"pt-BR", true},  {"", true},  {std::string(16, 'a'), true},
+  const std::pair<std::string, bool> cases[] = {
+      {"tr", true},    {"pt-BR", true},  {"", true},      {std::string(16, 'a'), true},
       {std::string(17, 'a'), false}, {"en\" --x", false}, {"../x", false}, {"a?", false},
-      {"ru\r", false},      {"en_US", false}, {"ru%20", false}, {"\xD1\x80\xD1\x83", false},
+      {"ru\r", false}, {"en_US", false}, {"ru%20", false}, {"\xD1\x80\xD1\x83", false},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.value);
+  for (const auto& [value, taken] : cases) {
+    SCOPED_TRACE(value);
     test_support::ScopedTestLog log;
     DistribInfoParams params;
-    params.SetParamsForTesting({{"lang", c.value}});
+    params.SetParamsForTesting({{"lang", value}});
     std::string language = "untouched";
-    EXPECT_EQ(c.taken, params.GetLanguage(&language));
-    EXPECT_EQ(c.taken ? c.value : "untouched", language);
-    EXPECT_EQ(c.taken ? 0 : 1, log.CountLines(L"WARNING: GetLanguage"));
+    EXPECT_EQ(taken, params.GetLanguage(&language));
+    EXPECT_EQ(taken ? value : "untouched", language);
+    EXPECT_EQ(taken ? 0 : 1, log.CountLines(L"WARNING: GetLanguage"));
   }
-  test_support::ScopedTestLog log;
+  test_support::ScopedTestLog log;  // An absent "lang" is no warning.
   std::string language;
   EXPECT_FALSE(DistribInfoParams().GetLanguage(&language));
   EXPECT_EQ(L"", log.Text());
