@@ -76,7 +76,7 @@ std::wstring ModuleUrl(const BrandInfo* brand_info) {
     return L"https://" + platform::Widen(endpoints::kDownloadCdnHost) +
            L"/browser-partners/_xp_builds/browser-setup.arc";
   }
-  return brand_info ? platform::Widen(brand_info->setup_url()) : std::wstring();
+  return brand_info ? platform::WidenUtf8(brand_info->setup_url()) : std::wstring();
 }
 
 }  // namespace
@@ -259,10 +259,10 @@ void Installer::Install() {
 
 void Installer::WriteFilesForSetup() {
   if (!brand_info_) return;
-  StoreValueInRegistry("lang", platform::Widen(brand_info_->language()));
+  StoreValueInRegistry("lang", platform::WidenUtf8(brand_info_->language()));
   // Also stores "InstallerData", "ClidsFile" and "ClidsSearchbandFile".
   vendor_paths_ = WriteVendorFiles(brand_info_->work_dir(), vendor_paths_);
-  StoreValueInRegistry("brand", platform::Widen(brand_info_->brand_name()));
+  StoreValueInRegistry("brand", platform::WidenUtf8(brand_info_->brand_name()));
   // Only a package that was written whole is handed on (brand/brand_packages.cc).
   if (brand_info_->brand_package_loaded()) {
     StoreValueInRegistry("BrandFile", brand_info_->brand_package_path());

@@ -43,7 +43,8 @@ constexpr wchar_t kLogFileName[] = L"\\lite_installer.log";
 struct MasterSwitches {
   bool silent = false;
   bool system_level = false;
-  std::string brand_name;
+  // As given: narrowing it could turn a typed character into another brand's name.
+  std::wstring brand_name;
 };
 
 // ---------------------------------------------------------------------------------------
@@ -89,7 +90,7 @@ MasterSwitches ReadMasterSwitches(const CommandLine& command_line) {
   MasterSwitches result;
   result.silent = command_line.Has(switches::kSilent);
   result.system_level = command_line.Has(switches::kSystemLevel);
-  result.brand_name = command_line.NarrowValue(switches::kBrandName);
+  result.brand_name = command_line.Value(switches::kBrandName);
   return result;
 }
 
@@ -101,12 +102,12 @@ std::wstring LogTemporaryDirectory() {
 }
 
 // M7. The distribution parameters first: their "lang" beats the packages' language.
-void LoadConfiguration(const std::string& brand_name, DistribInfoParams* params,
+void LoadConfiguration(const std::wstring& brand_name, DistribInfoParams* params,
                        BrandInfo* brand) {
   params->CreateJsonFromDistribParams();
-  brand->GetInfo(platform::Widen(brand_name));
+  brand->GetInfo(brand_name);
   std::string language;
-  if (params->Get("lang", &language)) brand->set_language(language);
+  if (params->GetLanguage(&language)) brand->set_language(language);
   brand->ApplyDefaults();
 }
 

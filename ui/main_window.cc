@@ -694,7 +694,7 @@ void MainWindow::LayoutProgressDialog() {
 
   installer::FirstSlideContent first_slide =
       installer::LoadFirstSlideContent(language_id, font(5), font(6));
-  std::wstring slide_url = platform::Widen(
+  std::wstring slide_url = platform::WidenUtf8(
       installer::GetInstallerSlideUrl(*brand_info_, params_->Has("banner")));
   slide_show_ = std::make_unique<installer::SlideShow>(
       installer::DrawFirstSlide(first_slide), slide_url,
@@ -785,10 +785,8 @@ void MainWindow::OnCancelButton() {
 }
 
 void MainWindow::OnLink(int id) {
-  std::wstring url =
-      id == IDC_PRIVACY_LINK
-          ? platform::Widen(brand_info_->conf_policy_url() + "?lang=" + brand_info_->language())
-          : installer::GetLicenseLinkUrl(*brand_info_);
+  std::wstring url = id == IDC_PRIVACY_LINK ? installer::GetPrivacyLinkUrl(*brand_info_)
+                                           : installer::GetLicenseLinkUrl(*brand_info_);
   OpenUrl(url);
   installer_->ReportLink(url);
 }
@@ -844,7 +842,7 @@ void MainWindow::ShowErrorAndEnd(int32_t code) {
   HideWithShadow();
   if (code != 0) {
     std::wstring download_page =
-        platform::Widen(installer::GetFallbackDownloadUrl(*brand_info_, *params_));
+        platform::WidenUtf8(installer::GetFallbackDownloadUrl(*brand_info_, *params_));
     MessageDialog dialog(MessageKindForError(code), brand_info_->language_id(), download_page);
     RunMessageDialog(&dialog);
   }
