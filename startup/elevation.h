@@ -23,8 +23,8 @@ class DistribInfoParams;
 
 // Outcomes of `CheckSecureEnvironment`.
 enum SecureEnvironmentOutcome : int {
-  // The private-folder copy found DLL files (or could not be waited for): exit with the
-  // out-parameter (-200).
+  // The private-folder copy found DLL files (or could not be waited for), or an elevated
+  // child cannot read its own path: exit with the out-parameter (-200).
   kEnvironmentCopyRefused = 0,
   // Neither the safe search order nor a private-folder copy was possible: go on.
   kEnvironmentNotSecured = 1,
