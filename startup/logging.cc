@@ -26,6 +26,7 @@ HANDLE OpenLogMutex() {
 struct LoggerState {
   std::atomic<int> initialised{0};
   std::wstring path;
+  LogAccess access = LogAccess::kOwner;
   HANDLE mutex = OpenLogMutex();
 };
 
@@ -85,8 +86,26 @@ HANDLE OpenLogFile(const std::wstring& path) {
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-void AppendToFile(const std::wstring& path, std::wstring line) {
-  platform::ScopedKernelHandle file(OpenLogFile(path));
+// Opens the log for appending under `LogAccess::kAppendOnly`; empty when it is missing or
+// not an ordinary file. The checks are made on the open handle, so a link put in place
+// after them changes nothing.
+platform::ScopedKernelHandle OpenExistingOrdinaryFile(const std::wstring& path) {
+  platform::ScopedKernelHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                                nullptr, OPEN_EXISTING,
+                                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION information = {};
+  if (!file || !GetFileInformationByHandle(file.get(), &information) ||
+      (information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
+      information.nNumberOfLinks != 1) {
+    return platform::ScopedKernelHandle();
+  }
+  return file;
+}
+
+void AppendToFile(const std::wstring& path, LogAccess access, std::wstring line) {
+  const bool owner = access == LogAccess::kOwner;
+  platform::ScopedKernelHandle file(owner ? platform::ScopedKernelHandle(OpenLogFile(path))
+                                          : OpenExistingOrdinaryFile(path));
   if (!file) return;
   // A full log is rotated once per line. When the rename to ".old" fails (another program
   // holds the log without delete sharing) the line goes to the large file instead, so a
@@ -100,7 +119,7 @@ void AppendToFile(const std::wstring& path, std::wstring line) {
       line.insert(line.begin(), L'\xFEFF');
       break;
     }
-    if (static_cast<uint64_t>(size.QuadPart) < kMaxLogSize || rotated) break;
+    if (static_cast<uint64_t>(size.QuadPart) < kMaxLogSize || rotated || !owner) break;
     rotated = true;
     file.reset();
     std::wstring old_path = path + L".old";
@@ -116,13 +135,14 @@ void AppendToFile(const std::wstring& path, std::wstring line) {
 
 }  // namespace
 
-void InitLogging(const std::wstring& path) {
+void InitLogging(const std::wstring& path, LogAccess access) {
   LoggerState& state = State();
   int expected = 0;
   // The path is written by the one caller that wins the exchange; the installer calls this
   // once on its main thread before any other thread exists.
   if (state.initialised.compare_exchange_strong(expected, 2)) {
     state.path = path;
+    state.access = access;
     state.initialised.store(1);
   }
 }
@@ -179,7 +199,7 @@ void LogMessage(Severity severity, const char* function, int line, std::wstring_
   if (!state.mutex) return;
   DWORD wait = WaitForSingleObject(state.mutex, kMutexWaitMs);
   if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) return;
-  AppendToFile(state.path, std::move(text));
+  AppendToFile(state.path, state.access, std::move(text));
   ReleaseMutex(state.mutex);
 }
 
@@ -238,6 +258,7 @@ void ResetLoggingForTesting() {
   LoggerState& state = State();
   state.initialised.store(0);
   state.path.clear();
+  state.access = LogAccess::kOwner;
 }
 
 }  // namespace logging

@@ -4,7 +4,10 @@
 // child) appends UTF-16LE lines to one file in the user's temporary folder. Each line is
 // written under a global named mutex, with the file opened and closed around it, so lines
 // from several processes never interleave and every line is on disk as soon as it returns.
-// The file starts with a byte-order mark and is rotated to "<path>.old" at 1 MiB.
+// The file starts with a byte-order mark and is rotated to "<path>.old" at 1 MiB by the
+// processes that run with the rights of the user whose folder holds it. The elevated child
+// runs with administrator rights in that same folder, where the user may have put links:
+// it only appends to the log (see `LogAccess::kAppendOnly`).
 //
 // Logging never fails its caller: before `InitLogging`, without the mutex, when the mutex
 // stays busy for a second, or when the file cannot be opened, the line is dropped.
@@ -33,8 +36,20 @@ inline constexpr Severity kWARNING = Severity::kWarning;
 // Size at which the log is moved to "<path>.old" before the next line.
 inline constexpr uint64_t kMaxLogSize = 1048576;
 
-// Sets the log path; only the first call has an effect.
-void InitLogging(const std::wstring& path);
+// What a process may do to the log file.
+enum class LogAccess {
+  // Create it when missing and rotate it at kMaxLogSize.
+  kOwner,
+  // Append to it only while it is an ordinary file: never create, rotate (delete or move) or
+  // truncate it, open it without following a reparse point, and drop the line when the file
+  // is a reparse point (a link of any kind) or has more than one name (a hard link). A
+  // junction on the way can then lead the line only into another existing, ordinary file
+  // of the log's name.
+  kAppendOnly,
+};
+
+// Sets the log path and the access; only the first call has an effect.
+void InitLogging(const std::wstring& path, LogAccess access = LogAccess::kOwner);
 // The path set by `InitLogging`, empty before.
 std::wstring LogPath();
 
