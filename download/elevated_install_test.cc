@@ -317,7 +317,7 @@ TEST_F(ElevatedInstallTest, ChildRunsTheSetupWithTheMastersCommandLineAndTheBloc
   // The child ran its own copy of the archive, from a folder of the Windows folder's Temp
   // that it made for it and removed afterwards.
   wchar_t windows[MAX_PATH];
-  ASSERT_NE(0u, GetWindowsDirectoryW(windows, MAX_PATH));
+  ASSERT_NE(0u, GetSystemWindowsDirectoryW(windows, MAX_PATH));
   const std::wstring private_temp = std::wstring(windows) + L"\\Temp\\li_";
   EXPECT_EQ(0, _wcsnicmp(private_temp.c_str(), report.program.c_str(), private_temp.size()))
       << platform::Narrow(report.program);

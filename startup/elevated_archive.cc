@@ -2,9 +2,11 @@
 
 #include <windows.h>
 #include <sddl.h>
+#include <shlobj.h>
 
 #include <vector>
 
+#include "download/download_sink.h"
 #include "platform/file_path.h"
 #include "platform/file_util.h"
 #include "platform/scoped_handle.h"
@@ -34,20 +36,29 @@ class PrivateFolderCreator : public platform::FolderCreator {
   SECURITY_ATTRIBUTES attributes_;
 };
 
-std::wstring WindowsTempFolder() {
+// The machine-wide folders a private folder may be made in, in this order: the system
+// Windows folder's "Temp" (GetWindowsDirectoryW would give a Remote Desktop user a folder of
+// their own), then the common application data folder, for systems whose Temp is missing or
+// refuses the administrator. Neither comes from the user's environment, and in neither can
+// a user rename or delete what another account made.
+std::vector<std::wstring> MachineWideParents() {
+  std::vector<std::wstring> parents;
   wchar_t buffer[MAX_PATH];
-  UINT length = GetWindowsDirectoryW(buffer, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return std::wstring();
-  std::wstring folder(buffer, length);
-  if (folder.back() != L'\\') folder += L'\\';
-  return folder + L"Temp";
+  UINT length = GetSystemWindowsDirectoryW(buffer, MAX_PATH);
+  if (length != 0 && length < MAX_PATH) {
+    std::wstring folder(buffer, length);
+    if (folder.back() != L'\\') folder += L'\\';
+    parents.push_back(folder + L"Temp");
+  }
+  if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT,
+                                 buffer))) {
+    parents.emplace_back(buffer);
+  }
+  return parents;
 }
 
-// Copies the whole file behind `source` into the new file `target`.
-bool CopyFromHandle(HANDLE source, const std::wstring& target) {
-  platform::ScopedKernelHandle out(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr,
-                                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!out) return false;
+// Copies the whole file behind `source` into `target`.
+bool CopyFromHandle(HANDLE source, HANDLE target) {
   LARGE_INTEGER start = {};
   if (!SetFilePointerEx(source, start, nullptr, FILE_BEGIN)) return false;
   std::vector<char> buffer(kCopyBufferBytes);
@@ -56,7 +67,7 @@ bool CopyFromHandle(HANDLE source, const std::wstring& target) {
     if (!ReadFile(source, buffer.data(), kCopyBufferBytes, &read, nullptr)) return false;
     if (read == 0) return true;
     DWORD written = 0;
-    if (!WriteFile(out.get(), buffer.data(), read, &written, nullptr) || written != read) {
+    if (!WriteFile(target, buffer.data(), read, &written, nullptr) || written != read) {
       return false;
     }
   }
@@ -122,10 +133,12 @@ PrivateFolderDescriptor::~PrivateFolderDescriptor() {
 
 PrivateArchiveCopy::~PrivateArchiveCopy() { Remove(); }
 
-bool PrivateArchiveCopy::Create(const std::wstring& source, const std::wstring& parent) {
+bool PrivateArchiveCopy::Create(const std::wstring& source,
+                                const std::vector<std::wstring>& parents) {
   Remove();
   // One open of the source: what is copied is what this handle reads, whatever the path
-  // points at later. A reparse point is opened as itself and then refused.
+  // points at later. A reparse point is opened as itself and then refused. Nobody can write
+  // the file while the handle is open, so its size is the size of the copy.
   platform::ScopedKernelHandle file(
       CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                   FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -138,6 +151,12 @@ bool PrivateArchiveCopy::Create(const std::wstring& source, const std::wstring& 
     LOG(ERROR, kElevatedChildTag) << "The archive is no regular file: " << source;
     return false;
   }
+  // The download's own cap: no archive the master could have downloaded is larger.
+  if (information.nFileSizeHigh != 0 || information.nFileSizeLow > kMaxArchiveBytes) {
+    LOG(ERROR, kElevatedChildTag) << "The archive is larger than " << kMaxArchiveBytes
+                                  << " bytes: " << source;
+    return false;
+  }
 
   PrivateFolderDescriptor descriptor;
   if (!descriptor.get()) {
@@ -146,16 +165,24 @@ bool PrivateArchiveCopy::Create(const std::wstring& source, const std::wstring& 
   }
   PrivateFolderCreator creator(descriptor.get());
   platform::FilePath folder;
-  const std::wstring base = parent.empty() ? WindowsTempFolder() : parent;
-  if (base.empty() ||
-      !platform::MakeTempFolderIn(platform::FilePath(base), L"li_", &creator, &folder)) {
-    LOG(ERROR, kElevatedChildTag) << "Cannot create a private folder in " << base;
-    return false;
+  for (const std::wstring& parent : parents.empty() ? MachineWideParents() : parents) {
+    if (platform::MakeTempFolderIn(platform::FilePath(parent), L"li_", &creator, &folder)) break;
+    LOG(ERROR, kElevatedChildTag) << "Cannot create a private folder in " << parent;
   }
+  if (folder.empty()) return false;
   folder_ = folder.value();
   path_ = folder.Append(platform::FilePath(source).BaseName()).value();
-  if (!CopyFromHandle(file.get(), path_)) {
+  platform::ScopedKernelHandle out(CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr,
+                                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (out) {
+    // A child that is killed or crashes never reaches its clean-up: then the next reboot
+    // removes the copy and, once it is empty, the folder.
+    platform::DeletePathAtReboot(platform::FilePath(path_));
+    platform::DeletePathAtReboot(folder);
+  }
+  if (!out || !CopyFromHandle(file.get(), out.get())) {
     LOG(ERROR, kElevatedChildTag) << "Cannot copy the archive to " << path_;
+    out.reset();
     Remove();
     return false;
   }

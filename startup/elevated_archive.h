@@ -14,6 +14,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace installer {
 
@@ -62,11 +63,15 @@ class PrivateArchiveCopy {
   PrivateArchiveCopy(const PrivateArchiveCopy&) = delete;
   PrivateArchiveCopy& operator=(const PrivateArchiveCopy&) = delete;
 
-  // Opens `source` once (refusing a reparse point or a folder), creates a fresh folder in
-  // `parent` (empty: the Windows folder's "Temp", which users cannot rename things in) with
-  // the `PrivateFolderDescriptor`, and copies the opened file into it under the source's
-  // name. Logs why and returns false on failure (nothing is left behind).
-  bool Create(const std::wstring& source, const std::wstring& parent = std::wstring());
+  // Opens `source` once (refusing a reparse point, a folder, or a file larger than the
+  // download's cap, kMaxArchiveBytes), creates a fresh folder with the
+  // `PrivateFolderDescriptor` in the first of `parents` that allows it (none given: the
+  // system Windows folder's "Temp", then the common application data folder, in which users
+  // cannot rename or delete what is not theirs), and copies the opened file into it under
+  // the source's name. The copy and the folder are marked for deletion at the next reboot as
+  // soon as they exist, for a child that never reaches its destructor. Logs why and returns
+  // false on failure (nothing is left behind).
+  bool Create(const std::wstring& source, const std::vector<std::wstring>& parents = {});
 
   const std::wstring& path() const { return path_; }
   const std::wstring& folder() const { return folder_; }

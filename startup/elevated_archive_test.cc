@@ -8,6 +8,8 @@
 #include <map>
 #include <string>
 
+#include "download/download_sink.h"
+#include "platform/scoped_handle.h"
 #include "platform/strings.h"
 #include "tests/support/test_log.h"
 #include "tests/support/test_paths.h"
@@ -85,6 +87,16 @@ TEST(LocalFileProblemTest, OnlyLocalRegularFilesWithoutReparsePoints) {
   EXPECT_STREQ("too long", LocalFileProblem(L"C:\\" + std::wstring(300, L'a'), &file_system));
 }
 
+// The files Windows deletes at the next reboot, as MoveFileExW listed them ("\\??\\" paths,
+// each followed by an empty target), zeros included.
+std::wstring PendingDeletions() {
+  wchar_t buffer[32768] = {};
+  DWORD size = sizeof(buffer) - sizeof(wchar_t);
+  RegGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+               L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, buffer, &size);
+  return std::wstring(buffer, size / sizeof(wchar_t));
+}
+
 // The private copy is the archive as it was read through one handle.
 TEST(PrivateArchiveCopyTest, CopiesThroughOneHandleAndGoesWithTheCopy) {
   test_support::ScopedTempDir source_dir;
@@ -96,11 +108,20 @@ TEST(PrivateArchiveCopyTest, CopiesThroughOneHandleAndGoesWithTheCopy) {
   {
     test_support::ScopedTestLog log;
     PrivateArchiveCopy copy;
-    ASSERT_TRUE(copy.Create(source, parent.path())) << log.Text();
+    // A parent that is missing (or refuses the folder) gives way to the next one.
+    const std::wstring missing = source_dir.File(L"missing");
+    ASSERT_TRUE(copy.Create(source, {missing, parent.path()})) << log.Text();
+    EXPECT_EQ(1, log.CountLines(L"): Cannot create a private folder in " + missing)) << log.Text();
     folder = copy.folder();
     EXPECT_EQ(parent.path() + L"\\", folder.substr(0, parent.path().size() + 1));
     EXPECT_EQ(folder + L"\\setup.arc", copy.path());
     EXPECT_EQ(original, test_support::ReadFileBytes(copy.path()));
+    // Should the child never get to remove them, the next reboot does: the copy, then its
+    // folder (Windows deletes in the order of the list).
+    const std::wstring pending = PendingDeletions();
+    const size_t copy_at = pending.find(L"\\??\\" + copy.path() + L'\0');
+    EXPECT_NE(std::wstring::npos, copy_at);
+    EXPECT_NE(std::wstring::npos, pending.find(L"\\??\\" + folder + L'\0', copy_at));
     // Changing or replacing the original afterwards does not reach the copy.
     ASSERT_TRUE(test_support::WriteFileBytes(source, "swapped"));
     EXPECT_EQ(original, test_support::ReadFileBytes(copy.path()));
@@ -108,13 +129,24 @@ TEST(PrivateArchiveCopyTest, CopiesThroughOneHandleAndGoesWithTheCopy) {
   // Gone with the copy.
   EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(folder.c_str()));
 
-  // A folder, or nothing at all, is never copied.
-  for (const std::wstring& bad : {source_dir.path(), source_dir.File(L"missing.arc")}) {
+  // A folder, nothing at all, or more than a download may hold (a sparse file here) is
+  // never copied, and nothing is made for it.
+  const std::wstring big = source_dir.File(L"big.arc");
+  platform::ScopedKernelHandle file(CreateFileW(big.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER size;
+  size.QuadPart = static_cast<LONGLONG>(kMaxArchiveBytes) + 1;
+  ASSERT_TRUE(SetFilePointerEx(file.get(), size, nullptr, FILE_BEGIN) && SetEndOfFile(file.get()));
+  file.reset();
+  for (const std::wstring& bad : {source_dir.path(), source_dir.File(L"missing.arc"), big}) {
     test_support::ScopedTestLog log;
     PrivateArchiveCopy copy;
-    EXPECT_FALSE(copy.Create(bad, parent.path())) << platform::Narrow(bad);
+    EXPECT_FALSE(copy.Create(bad, {parent.path()})) << platform::Narrow(bad);
     EXPECT_TRUE(copy.path().empty());
     EXPECT_EQ(1, log.CountLines(L"ERROR: ExecuteAsAdmin (")) << log.Text();
+    WIN32_FIND_DATAW found;
+    platform::ScopedFindHandle find(FindFirstFileW((parent.path() + L"\\li_*").c_str(), &found));
+    EXPECT_FALSE(find);
   }
 }
 
