@@ -261,7 +261,11 @@ void Installer::WriteFilesForSetup() {
   if (!brand_info_) return;
   StoreValueInRegistry("lang", platform::Widen(brand_info_->language()));
   // Also stores "InstallerData", "ClidsFile" and "ClidsSearchbandFile".
-  vendor_paths_ = WriteVendorFiles(brand_info_->work_dir(), vendor_paths_);
+  VendorFilePaths written = WriteVendorFiles(brand_info_->work_dir(), vendor_paths_);
+  {
+    platform::AutoLock lock(setup_inputs_lock_);
+    vendor_paths_ = std::move(written);
+  }
   StoreValueInRegistry("brand", platform::Widen(brand_info_->brand_name()));
   // Only a package that was written whole is handed on (brand/brand_packages.cc).
   if (brand_info_->brand_package_loaded()) {
@@ -435,6 +439,16 @@ uint32_t Installer::InterfaceAvailabilityCode() {
 
 CommandLine Installer::BuildSetupCommandLine(const std::wstring& setup_path, bool with_files) {
   SetupCommandLineInputs in;
+  {
+    // The window's thread builds the elevated copy's command line while the install thread
+    // may still be writing these.
+    platform::AutoLock lock(setup_inputs_lock_);
+    in.download_time_us = download_time_us_;
+    in.interface_availability = InterfaceAvailabilityCode();
+    in.installer_data_path = vendor_paths_.installer_data;
+    in.clids_path = vendor_paths_.clids;
+    in.clids_searchband_path = vendor_paths_.clids_searchband;
+  }
   in.setup_path = setup_path;
   in.with_files = with_files;
   in.disable_uac = disable_uac_;
@@ -444,15 +458,10 @@ CommandLine Installer::BuildSetupCommandLine(const std::wstring& setup_path, boo
   if (params_) in.distr_info_file = params_->distr_info_file();
   in.make_default = make_default_;
   in.send_statistics = send_statistics_;
-  in.download_time_us = download_time_us_;
   in.ok_button_time = ok_button_time_.load();
   in.ok_button_monotonic = ok_button_monotonic_.load();
   in.prompt_start = prompt_start_;
   in.prompt_end = prompt_end_;
-  in.interface_availability = InterfaceAvailabilityCode();
-  in.installer_data_path = vendor_paths_.installer_data;
-  in.clids_path = vendor_paths_.clids;
-  in.clids_searchband_path = vendor_paths_.clids_searchband;
   if (brand_info_ && brand_info_->brand_package_loaded()) {
     in.brand_package_path = brand_info_->brand_package_path();
   }
@@ -484,7 +493,10 @@ uint32_t Installer::GetModule(const std::wstring& path, std::unique_ptr<ArchiveL
   const int64_t start = platform::MonotonicMicroseconds();
   bool downloaded = false;
   uint32_t r = DownloadOrExtractModule(path, &downloaded, lock);
-  download_time_us_ = platform::MonotonicMicroseconds() - start;
+  {
+    platform::AutoLock guard(setup_inputs_lock_);
+    download_time_us_ = platform::MonotonicMicroseconds() - start;
+  }
   if (r != 0) {
     LOG(ERROR, "GetModule") << "Module was not downloaded: " << path;
     result_code_ = kResultModuleMissing;
@@ -689,6 +701,9 @@ bool Installer::ExecuteAsAdmin() {
     SetForegroundWindow(owner);
   }
 
+  // The old record goes first: its destructor may still tell its child to stop through the
+  // named stop event, which the new record's child shares.
+  elevated_process_.reset();
   elevated_process_ = std::make_unique<ElevatedProcess>();
 
   SHELLEXECUTEINFOW info = {};

@@ -183,6 +183,7 @@ class Installer {
   void WriteFilesForSetup();
   void CleanUpAfterSuccess();
   void WaitForBrowserMessageWindow();
+  // Called with `setup_inputs_lock_` held.
   uint32_t InterfaceAvailabilityCode();
 
   // Destroyed last: every other member may still queue statistics.
@@ -192,6 +193,10 @@ class Installer {
   ProgressListener* listener_;
   const BrandInfo* brand_info_;
   const DistribInfoParams* params_;
+  // What the install thread writes while the window's thread may build the elevated copy's
+  // setup command line (`ExecuteAsAdmin`): the vendor paths, the download time and the
+  // interface availability are written, and read off the install thread, under this lock.
+  platform::CriticalLock setup_inputs_lock_;
   VendorFilePaths vendor_paths_;
   InstallStatSender stat_sender_;
 

@@ -13,6 +13,10 @@ HANDLE CreateNamedEvent(const std::string& name) {
   HANDLE event = CreateEventA(nullptr, FALSE, FALSE, name.c_str());
   if (event == nullptr) {
     LOG(ERROR, "ElevatedProcess") << "Cannot create the event " << name << ".";
+  } else if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    // Another handle (an earlier child that has not gone yet) keeps the event with
+    // whatever it was last told; the new child must not see that.
+    ResetEvent(event);
   }
   return event;
 }

@@ -32,7 +32,8 @@ inline constexpr uint32_t kElevatedProcessFinishTimeoutMs = 30000;
 
 class ElevatedProcess {
  public:
-  // Creates both events unsignalled under the standard names.
+  // Creates both events under the standard names, unsignalled (also when they still exist:
+  // a signal left for an earlier child is cleared).
   ElevatedProcess();
   // The same under other names (tests run several records at once).
   ElevatedProcess(std::string go_event_name, std::string stop_event_name);

@@ -72,6 +72,12 @@ TEST_F(ElevatedProcessTest, EventsExistWhileTheRecordLives) {
   CloseHandle(go);
   EXPECT_FALSE(record->started());
   EXPECT_EQ(0xFFFFFFFFu, record->exit_code());
+  // A record made while the events still exist (an earlier child holds them) starts them
+  // unsignalled too: a stop meant for that child never reaches the next one.
+  SetEvent(record->stop_event());
+  auto next = MakeRecord();
+  EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(next->stop_event(), 0));
+  next.reset();
   record.reset();
   EXPECT_EQ(nullptr, OpenEventA(SYNCHRONIZE, FALSE, go_name_.c_str()));
   EXPECT_EQ(nullptr, OpenEventA(SYNCHRONIZE, FALSE, stop_name_.c_str()));

@@ -390,8 +390,10 @@ void WindowProgressProxy::SetPercent(int32_t percent) {
 }
 
 void WindowProgressProxy::RemoveCancelButton() {
+  // Asynchronous: the master's window thread may be busy for a minute (stopping its install
+  // flow), and the setup must not wait for it.
   HWND button = GetDlgItem(window_, kCancelButtonId);
-  if (button != nullptr) ShowWindow(button, SW_HIDE);
+  if (button != nullptr) ShowWindowAsync(button, SW_HIDE);
 }
 
 int RunLiteInstaller() {
