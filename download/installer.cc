@@ -399,20 +399,17 @@ uint32_t Installer::InstallBrowser() {
     // cancelled any more (the copy hides the button too, but the window is not told).
     if (listener_) listener_->RemoveCancelButton();
     ok = RunModuleInElevatedProcess();
+    // A setup that the copy ran to its end counts as if it had run here: its exit code is
+    // the result, whatever it is. Otherwise nothing ran and the result stays "not started".
+    if (ok) result_code_ = static_cast<int32_t>(elevated_process_->exit_code());
   }
 
   // Unlock before the archive is deleted.
   archive_lock.reset();
   execution_lock.reset();
 
-  // The elevated copy ends with its setup's exit code (-1 when it ran none): the same result
-  // code, and the same "error" of the statistics, as a direct run of that setup.
-  if (elevated && elevated_process_->exit_code_read()) {
-    result_code_ = static_cast<int32_t>(elevated_process_->exit_code());
-  }
   install_time_us_ = platform::MonotonicMicroseconds() - launch;
-  Emit(SetupExitedEvent(stat_sender_.HasOldVersion(), started,
-                        elevated && result_code_ == kResultNotStarted, result_code_,
+  Emit(SetupExitedEvent(stat_sender_.HasOldVersion(), started, elevated && !ok, result_code_,
                         install_time_us_));
   elevated_process_.reset();
 
@@ -731,7 +728,10 @@ bool Installer::StartElevated(SHELLEXECUTEINFOW* info) { return ShellExecuteExW(
 bool Installer::RunModuleInElevatedProcess() {
   LOG_AT(INFO, "RunModuleInElevatedProcess", 805)
       << "Started waiting the elevated installer has finished its work.";
-  bool success = elevated_process_ && elevated_process_->RunModule(stop_event_.handle());
+  // Like a setup run here, the copy's run is never abandoned: a stop waits for it.
+  setup_running_ = true;
+  bool success = elevated_process_ && elevated_process_->RunModule();
+  setup_running_ = false;
   LOG_AT(INFO, "RunModuleInElevatedProcess", 807)
       << "The elevated installer has finished, success=" << success;
   return success;

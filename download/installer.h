@@ -116,8 +116,8 @@ class Installer {
   HANDLE stop_event() const { return stop_event_.handle(); }
 
   // --- Steps (virtual so that each can be replaced as a whole) --------------------------
-  // Releases the elevated child and waits for it (or for the stop event); true when the
-  // child reported success.
+  // Releases the elevated child and waits for its end (a stop does not end the wait); true
+  // when the child ran the setup to its end, whose exit code it then reported.
   virtual bool RunModuleInElevatedProcess();
   // Runs the setup program at `archive_path` with `command_line` (plus "source"="lite") and
   // waits for it; true when it ran to its end and its exit code was read.
@@ -149,8 +149,6 @@ class Installer {
   // The archive download over another WinINet (borrowed; null: WinINet itself).
   void SetInternetApiForTesting(InternetApi* api) { internet_api_ = api; }
   AsyncHttpRequests& requests_for_testing() { return *requests_; }
-  // The record of the elevated child while there is one (its finish time-out).
-  ElevatedProcess* elevated_process_for_testing() { return elevated_process_.get(); }
 
  protected:
   // The outer flow: files and registry values for the setup, `InstallBrowser`, clean-up,
@@ -227,7 +225,8 @@ class Installer {
 
   // Whether the last RunModuleAndWait created its process (for the "FailedToStart" report).
   bool setup_started_ = false;
-  // The install thread is waiting for a setup process (read by the destructor's thread).
+  // The install thread is waiting for a setup process, its own or the elevated copy's (read
+  // by the destructor's thread).
   std::atomic<bool> setup_running_{false};
   // The Windows 10 interface availability, checked once per run.
   bool interface_availability_checked_ = false;

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "startup/logging.h"
+#include "startup/shared_sections.h"
 
 namespace installer {
 
@@ -59,28 +60,31 @@ ElevatedProcess::~ElevatedProcess() {
   DestroyOwnerWindow(owner_window_);
 }
 
-bool ElevatedProcess::RunModule(HANDLE stop_event) {
+bool ElevatedProcess::RunModule() {
   started_ = true;
+  ClearElevatedRunReport();
   if (!go_event_ || !SetEvent(go_event_.get())) {
     // Without the go the child never starts; waiting for it would wait for ever.
     LOG(ERROR, "RunModule") << "Cannot release the elevated installer.";
     return false;
   }
-  HANDLE handles[] = {stop_event, process_.get()};
-  DWORD result = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
-  if (result == WAIT_OBJECT_0) {
-    LOG_AT(ERROR, "RunModule", 1406) << "The elevated installer was terminated due to stop event.";
+  if (WaitForSingleObject(process_.get(), INFINITE) != WAIT_OBJECT_0) {
+    LOG(ERROR, "RunModule") << "Cannot wait for the elevated installer.";
     return false;
   }
-  if (result != WAIT_OBJECT_0 + 1) return false;
   DWORD code = 0;
   if (!GetExitCodeProcess(process_.get(), &code)) {
     LOG_AT(ERROR, "RunModule", 1409) << "Failed to get exit code of the elevated installer.";
     return false;
   }
   exit_code_ = code;
-  exit_code_read_ = true;
-  return code == 0;
+  uint32_t reported = 0;
+  if (!ReadElevatedRunReport(&reported) || reported != code) {
+    LOG(ERROR, "RunModule") << "The elevated installer ran no setup to its end; it exited with "
+                            << static_cast<int>(code) << ".";
+    return false;
+  }
+  return true;
 }
 
 void ElevatedProcess::EnsureProcessFinished() {

@@ -299,10 +299,13 @@ int RunElevatedChild(const CommandLine& command_line) {
   bool success = installer.RunModule(copy.path(), setup_command_line);
   archive_lock.reset();
 
-  // E7. The exit code is the setup's own, so that the master reports what a direct run would
-  // (the master counts 0, and only 0, as success); -1 when no setup ran to its end.
+  // E7. The exit code is the setup's own, so that the master reports what a direct run
+  // would; -1 when no setup ran to its end. The report tells the master which of the two it
+  // is (startup/elevated_process.h), since a setup may end with -1 as well.
   LOG_AT(INFO, kElevatedChildTag, 118) << "RunModule results: success=" << success;
-  return success ? installer.result_code() : kExitElevatedFailure;
+  if (!success) return kExitElevatedFailure;
+  WriteElevatedRunReport(static_cast<uint32_t>(installer.result_code()));
+  return installer.result_code();
 }
 
 }  // namespace

@@ -17,6 +17,7 @@ namespace installer {
 // the download).
 extern uint32_t g_master_process_id __asm__(LI_ASM_SYMBOL(li_master_process_id));
 extern DelayedParamBlock g_delayed_params __asm__(LI_ASM_SYMBOL(li_delayed_params));
+extern ElevatedRunReport g_elevated_run_report __asm__(LI_ASM_SYMBOL(li_elevated_run_report));
 
 namespace {
 
@@ -24,6 +25,7 @@ namespace {
 // cached or elided.
 volatile uint32_t* MasterSlot() { return &g_master_process_id; }
 DelayedParamBlock* SharedBlock() { return &g_delayed_params; }
+volatile ElevatedRunReport* SharedReport() { return &g_elevated_run_report; }
 
 std::wstring FieldText(const wchar_t (&field)[kDelayedPathUnits]) {
   size_t length = 0;
@@ -41,6 +43,22 @@ void PutPath(const char* name, const std::wstring& path, CommandLine* command_li
 uint32_t MasterProcessId() { return *MasterSlot(); }
 
 void SetMasterProcessId(uint32_t process_id) { *MasterSlot() = process_id; }
+
+void ClearElevatedRunReport() {
+  SharedReport()->setup_ran = 0;
+  SharedReport()->setup_exit_code = 0;
+}
+
+void WriteElevatedRunReport(uint32_t setup_exit_code) {
+  SharedReport()->setup_exit_code = setup_exit_code;
+  SharedReport()->setup_ran = 1;
+}
+
+bool ReadElevatedRunReport(uint32_t* setup_exit_code) {
+  if (SharedReport()->setup_ran != 1) return false;
+  *setup_exit_code = SharedReport()->setup_exit_code;
+  return true;
+}
 
 bool WriteDelayedParamsTo(const DelayedParams& params, DelayedParamBlock* block) {
   const std::wstring* paths[] = {

@@ -10,7 +10,8 @@
 // - "Shared" holds the delayed parameter block, through which the master hands the setup
 //   archive and the vendor file paths to the elevated child. The master writes it
 //   completely before it signals the child's go event; the child copies it after the
-//   signal. There is no lock.
+//   signal. There is no lock. After the block the same section holds the child's answer,
+//   the `ElevatedRunReport` (startup/elevated_process.h says how it is used).
 //
 // Anything in these sections can be written by any process running the same file, the
 // unprivileged ones included: the elevated child must treat what it reads as untrusted.
@@ -57,6 +58,15 @@ static_assert(offsetof(DelayedParamBlock, send_statistics) == 3654);
 static_assert(offsetof(DelayedParamBlock, make_default) == 3655);
 static_assert(sizeof(DelayedParamBlock) == 3656);
 
+// The elevated child's answer, right after the block in the "Shared" section: the master
+// clears it before its go, the child writes it once its setup ran to its end, and the master
+// reads it once the child has ended.
+struct ElevatedRunReport {
+  uint32_t setup_exit_code;
+  uint32_t setup_ran;  // 1 when setup_exit_code holds the exit code of a setup that ran
+};
+static_assert(sizeof(ElevatedRunReport) == 8);
+
 // The block's contents as values.
 struct DelayedParams {
   std::wstring browser_arc_path;
@@ -81,6 +91,12 @@ bool WriteDelayedParams(const DelayedParams& params);
 // A copy of the shared block. A field that lacks its terminating zero (only a foreign
 // writer can leave one) is cut at 260 units.
 DelayedParams ReadDelayedParams();
+
+// The elevated run report in the shared section. `ReadElevatedRunReport` is true, with the
+// code, only when a setup ran since the last `ClearElevatedRunReport`.
+void ClearElevatedRunReport();
+void WriteElevatedRunReport(uint32_t setup_exit_code);
+bool ReadElevatedRunReport(uint32_t* setup_exit_code);
 
 // The same two operations on any block (tests use a private one).
 bool WriteDelayedParamsTo(const DelayedParams& params, DelayedParamBlock* block);

@@ -211,7 +211,7 @@ TEST(SharedSectionsTest, ExecutableDeclaresBothSectionsShared) {
   const struct {
     const char* name;
     uint32_t size;
-  } sections[] = {{kDelayedParamsSectionName, 3656}, {kMasterProcessIdSectionName, 4}};
+  } sections[] = {{kDelayedParamsSectionName, 3656 + 8}, {kMasterProcessIdSectionName, 4}};
   for (const auto& expected : sections) {
     SCOPED_TRACE(expected.name);
     SectionInfo info = FindSection(image, expected.name);
