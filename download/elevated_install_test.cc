@@ -31,6 +31,7 @@
 #include "platform/scoped_handle.h"
 #include "platform/strings.h"
 #include "startup/command_line.h"
+#include "startup/elevated_archive.h"
 #include "startup/shared_sections.h"
 #include "tests/support/child_process.h"
 #include "tests/support/publisher_log.h"
@@ -340,16 +341,17 @@ TEST_F(ElevatedInstallTest, ChildRunsTheSetupWithTheMastersCommandLineAndTheBloc
   const std::string archive = Fact("archive_path");
   SetupReport report = Report();
   ASSERT_TRUE(report.present) << LogText();
-  // The child ran its own copy of the archive, from a folder of the Windows folder's Temp
-  // that it made for it and removed afterwards.
+  // The child ran its own copy of the archive, under a fixed name, from a folder that it
+  // made for it in the persistent parent in the Windows folder's Temp and removed afterwards.
   wchar_t windows[MAX_PATH];
   ASSERT_NE(0u, GetSystemWindowsDirectoryW(windows, MAX_PATH));
-  const std::wstring private_temp = std::wstring(windows) + L"\\Temp\\li_";
+  const std::wstring private_temp =
+      std::wstring(windows) + L"\\Temp\\" + kPrivateParentName + L"\\li_";
   EXPECT_EQ(0, _wcsnicmp(private_temp.c_str(), report.program.c_str(), private_temp.size()))
       << platform::Narrow(report.program);
   const size_t name_at = report.program.rfind(L'\\');
   ASSERT_NE(std::wstring::npos, name_at);
-  EXPECT_EQ(platform::Widen(archive.substr(archive.rfind('\\'))), report.program.substr(name_at));
+  EXPECT_EQ(std::wstring(L"\\") + kPrivateCopyName, report.program.substr(name_at));
   EXPECT_EQ(1, Count(L"): Archive copied to " + report.program)) << LogText();
   EXPECT_EQ(INVALID_FILE_ATTRIBUTES,
             GetFileAttributesW(report.program.substr(0, name_at).c_str()));

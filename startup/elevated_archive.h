@@ -8,6 +8,12 @@
 // only Administrators and SYSTEM can write. Only that copy is verified and run; re-pointing
 // the original path afterwards (or a server that answers each open differently) changes
 // nothing.
+//
+// The copy and its folder are marked for deletion at the next reboot, for a child that is
+// killed before its clean-up. Those entries outlive the folder, so no path they name may
+// ever become a user's: the fresh folders live in one persistent parent, `kPrivateParentName`
+// in a machine-wide folder, that only Administrators and SYSTEM can write (and that is never
+// deleted), and the copy has a fixed name (`kPrivateCopyName`), never one from the block.
 #ifndef STARTUP_ELEVATED_ARCHIVE_H_
 #define STARTUP_ELEVATED_ARCHIVE_H_
 
@@ -38,9 +44,13 @@ class FileSystemView {
 // of them a reparse point.
 const char* LocalFileProblem(const std::wstring& path, FileSystemView* view = nullptr);
 
-// The security descriptor of the private folder: a protected DACL that gives full access to
-// Administrators and SYSTEM only, inherited by the copy. Owns it; null when Windows cannot
-// build it.
+// The persistent parent of the private folders, and the name of every copy.
+inline constexpr wchar_t kPrivateParentName[] = L"lite_installer_elevated";
+inline constexpr wchar_t kPrivateCopyName[] = L"li_setup.arc";
+
+// The security descriptor of the private folders and their parent: owned by Administrators,
+// with a protected DACL that gives full access to Administrators and SYSTEM only, inherited
+// by the copy. Owns it; null when Windows cannot build it.
 class PrivateFolderDescriptor {
  public:
   PrivateFolderDescriptor();
@@ -54,6 +64,16 @@ class PrivateFolderDescriptor {
   PSECURITY_DESCRIPTOR descriptor_ = nullptr;
 };
 
+// Whether nobody but Administrators and SYSTEM can write a folder with this owner and DACL
+// (add or delete entries, delete it, change its security): the owner is one of the two, the
+// DACL exists, and every allowing entry that applies to the folder itself and grants any of
+// those rights names one of the two. An entry of another kind is refused.
+bool OnlyAdministratorsCanWrite(PSID owner, const ACL* dacl);
+
+// Deletes the folders "li_<process id>_<n>" in `parent` whose process has ended: private
+// folders of children that were killed before their clean-up.
+void RemoveStalePrivateFolders(const std::wstring& parent);
+
 // The elevated child's own copy of the archive. Owns the folder: the destructor deletes the
 // copy and the folder.
 class PrivateArchiveCopy {
@@ -64,14 +84,15 @@ class PrivateArchiveCopy {
   PrivateArchiveCopy& operator=(const PrivateArchiveCopy&) = delete;
 
   // Opens `source` once (refusing a reparse point, a folder, or a file larger than the
-  // download's cap, kMaxArchiveBytes), creates a fresh folder with the
-  // `PrivateFolderDescriptor` in the first of `parents` that allows it (none given: the
-  // system Windows folder's "Temp", then the common application data folder, in which users
-  // cannot rename or delete what is not theirs), and copies the opened file into it under
-  // the source's name. The copy and the folder are marked for deletion at the next reboot as
-  // soon as they exist, for a child that never reaches its destructor. Logs why and returns
-  // false on failure (nothing is left behind).
-  bool Create(const std::wstring& source, const std::vector<std::wstring>& parents = {});
+  // download's cap, kMaxArchiveBytes), then takes the first of `roots` (none given: the
+  // system Windows folder's "Temp", then the common application data folder) in which the
+  // persistent parent can be used: made with the `PrivateFolderDescriptor`, or, when it
+  // exists, kept while `OnlyAdministratorsCanWrite` holds for it and otherwise deleted and
+  // made anew. There it removes stale private folders, creates a fresh folder with the same
+  // descriptor and copies the opened file into it as `kPrivateCopyName`. The folder and then
+  // the copy are marked for deletion at the next reboot as soon as each exists. Logs why and
+  // returns false on failure (nothing but the parent is left behind).
+  bool Create(const std::wstring& source, const std::vector<std::wstring>& roots = {});
 
   const std::wstring& path() const { return path_; }
   const std::wstring& folder() const { return folder_; }
