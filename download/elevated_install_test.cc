@@ -548,8 +548,17 @@ class ShellStubInstaller : public Installer {
     return module_path.empty() ? Installer::GetModulePath() : platform::FilePath(module_path);
   }
   bool VerifyModuleSignature(const std::wstring& archive_path) override {
+    if (cancel_at == kWhileVerifying) cancel_answer = CancelSetupStart();
     return accept_any_archive || Installer::VerifyModuleSignature(archive_path);
   }
+  bool RunModuleInElevatedProcess() override {
+    if (cancel_at == kAtTheRelease) cancel_answer = CancelSetupStart();
+    return Installer::RunModuleInElevatedProcess();
+  }
+
+  enum CancelAt { kNever, kWhileVerifying, kAtTheRelease };
+  CancelAt cancel_at = kNever;
+  bool cancel_answer = false;
 
   bool succeed = false;
   bool accept_any_archive = false;
@@ -670,6 +679,31 @@ TEST_F(ElevationSeamTest, RestartAsksTheShellForTheSameProgramWithTheChildsSwitc
   for (const char* file : {"installerdata", "clids-file", "brand-package", "run-as-admin"}) {
     EXPECT_FALSE(setup.Has(file)) << file;
   }
+}
+
+// A cancel (or a stop) and the release of the child are decided once: a cancel while the
+// archive is verified keeps the child from being released, and the run shows no error; one
+// at the release is refused (the window then goes on as after "Resume").
+TEST_F(ElevationSeamTest, ACancelBeforeTheReleaseWinsAndOneAfterItIsRefused) {
+  for (auto at : {ShellStubInstaller::kWhileVerifying, ShellStubInstaller::kAtTheRelease}) {
+    const bool early = at == ShellStubInstaller::kWhileVerifying;
+    SCOPED_TRACE(early);
+    ErrorListener listener;
+    ShellStubInstaller installer(&listener, &brand_, &params_, false);
+    installer.SetMessageWindowPollForTesting(10);
+    installer.succeed = true;
+    installer.accept_any_archive = true;
+    installer.cancel_at = at;
+    ASSERT_TRUE(installer.ExecuteAsAdmin());
+    installer.RunSync();
+    EXPECT_EQ(early, installer.cancel_answer);
+    EXPECT_EQ(400, installer.result_code());
+    EXPECT_EQ(early ? 0 : 1, log_.CountLines(L"INFO: RunModuleInElevatedProcess (805)"))
+        << log_.Text();
+    EXPECT_EQ(early ? std::vector<int32_t>{} : std::vector<int32_t>{1}, listener.errors);
+  }
+  EXPECT_EQ(1, log_.CountLines(L"): Installation was cancelled before the setup started."))
+      << log_.Text();
 }
 
 TEST_F(ElevationSeamTest, TooLongArchivePathIsNeverHandedToTheChild) {

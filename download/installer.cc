@@ -146,9 +146,21 @@ void Installer::RunSync() {
 void Installer::AllowInstall() { install_allowed_event_.Set(); }
 
 void Installer::Stop() {
+  CancelSetupStart();
   if (!install_thread_) return;
   stop_event_.Set();
   WaitForSingleObject(install_thread_.get(), kStopWaitMs);
+}
+
+bool Installer::CancelSetupStart() {
+  int state = kSetupStartOpen;
+  return setup_start_.compare_exchange_strong(state, kSetupStartCancelled) ||
+         state == kSetupStartCancelled;
+}
+
+bool Installer::CommitSetupStart() {
+  int state = kSetupStartOpen;
+  return setup_start_.compare_exchange_strong(state, kSetupStartCommitted);
 }
 
 void Installer::RecordInstallButtonPress() {
@@ -249,7 +261,10 @@ void Installer::Install() {
 
   uint32_t r = InstallBrowser();
   if (r != 0) {
-    if (listener_ && !stop_event_.IsSet()) listener_->ShowError(static_cast<int32_t>(r));
+    // A cancelled or stopped run shows no error: its window is closing.
+    if (listener_ && !stop_event_.IsSet() && setup_start_ != kSetupStartCancelled) {
+      listener_->ShowError(static_cast<int32_t>(r));
+    }
   } else {
     CleanUpAfterSuccess();
   }
@@ -363,6 +378,12 @@ uint32_t Installer::InstallBrowser() {
   }
 
   LOG(INFO, "InstallBrowser") << "Verification succeeded: " << archive_path_;
+  // A cancel confirmed or a window closed while the archive was locked and verified wins;
+  // from here on, a cancel is too late.
+  if (!CommitSetupStart()) {
+    LOG(ERROR, "InstallBrowser") << "Installation was cancelled before the setup started.";
+    return 1;
+  }
   const int64_t launch = platform::MonotonicMicroseconds();
   // The setup program and an elevated installer reload the statistics variables.
   stat_sender_.Save();
@@ -395,8 +416,8 @@ uint32_t Installer::InstallBrowser() {
       LOG(ERROR, "InstallBrowser") << "Unexpected error in CreateDelayedParamsMapping()";
       return 1;
     }
-    // Released, the elevated copy starts the setup at once: from here the run cannot be
-    // cancelled any more (the copy hides the button too, but the window is not told).
+    // The run cannot be cancelled any more: the window drops its button (the copy hides it
+    // too, but the window is not told).
     if (listener_) listener_->RemoveCancelButton();
     ok = RunModuleInElevatedProcess();
     // A setup that the copy ran to its end counts as if it had run here: its exit code is

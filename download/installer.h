@@ -83,8 +83,14 @@ class Installer {
   void RunSync();
   // The user agreed to install.
   void AllowInstall();
-  // Asks the flow to give up and waits up to 60 s for the install thread.
+  // Asks the flow to give up (`CancelSetupStart`, then the stop event) and waits up to 60 s
+  // for the install thread. A setup that has started is waited for all the same.
   void Stop();
+  // The one decision between a cancel (or a stop) and the start of the setup, directly or
+  // by releasing the elevated copy; whichever comes first wins, once, on any thread. True
+  // when no setup will start in this run (also when it was cancelled before); false when
+  // one has started: the run then goes on to its end, as after "Resume".
+  bool CancelSetupStart();
 
   // --- Choices and times from the entry flow and the window -----------------------------
   void set_make_default(bool make_default) { make_default_ = make_default; }
@@ -183,6 +189,8 @@ class Installer {
   void WaitForBrowserMessageWindow();
   // Called with `setup_inputs_lock_` held.
   uint32_t InterfaceAvailabilityCode();
+  // The install thread's side of `CancelSetupStart`: true when the setup may start now.
+  bool CommitSetupStart();
 
   // Destroyed last: every other member may still queue statistics.
   std::unique_ptr<AsyncHttpRequests> requests_;
@@ -223,6 +231,9 @@ class Installer {
   int64_t prompt_start_ = 0;
   int64_t prompt_end_ = 0;
 
+  // Whether a setup of this run may still start (`CancelSetupStart`).
+  enum SetupStart : int { kSetupStartOpen, kSetupStartCancelled, kSetupStartCommitted };
+  std::atomic<int> setup_start_{kSetupStartOpen};
   // Whether the last RunModuleAndWait created its process (for the "FailedToStart" report).
   bool setup_started_ = false;
   // The install thread is waiting for a setup process, its own or the elevated copy's (read

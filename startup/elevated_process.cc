@@ -61,13 +61,19 @@ ElevatedProcess::~ElevatedProcess() {
 }
 
 bool ElevatedProcess::RunModule() {
-  started_ = true;
+  if (!process_) {
+    // A go now would release whichever child opens the events next.
+    LOG(ERROR, "RunModule") << "There is no elevated installer to release.";
+    return false;
+  }
   ClearElevatedRunReport();
   if (!go_event_ || !SetEvent(go_event_.get())) {
-    // Without the go the child never starts; waiting for it would wait for ever.
+    // Without the go the child never starts; waiting for it would wait for ever. Not
+    // started: the destructor sends it home.
     LOG(ERROR, "RunModule") << "Cannot release the elevated installer.";
     return false;
   }
+  started_ = true;
   if (WaitForSingleObject(process_.get(), INFINITE) != WAIT_OBJECT_0) {
     LOG(ERROR, "RunModule") << "Cannot wait for the elevated installer.";
     return false;

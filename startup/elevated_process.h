@@ -60,8 +60,9 @@ class ElevatedProcess {
   // Clears the run report, releases the child (go event) and waits without time-out for its
   // end: nothing stops a released child half-way, so no stop of the master ends this wait.
   // True when the child ran its setup to its end (see above); `exit_code` is then the
-  // setup's. False, with an ERROR line, when the child could not be released, the wait
-  // failed, its exit code is unreadable or it ran no setup.
+  // setup's. False, with an ERROR line, when there is no child or it could not be released
+  // (`started` stays false then), the wait failed, its exit code is unreadable or it ran no
+  // setup.
   virtual bool RunModule();
   // Waits up to the finish time-out for the child; if it is still running, logs an ERROR
   // and terminates it (exit code 0). Nothing to do without a child.

@@ -260,8 +260,6 @@ class MainWindow : public DialogWindow, public installer::ProgressListener {
 
   InstallConsentFlow flow_;
   MessageDialog resume_dialog_;
-  // The setup process was started (its cancel button is gone): no close ends the run.
-  bool setup_started_ = false;
 
   // The window as the install thread sees it, and what it reported before there was one.
   platform::CriticalLock listener_lock_;
