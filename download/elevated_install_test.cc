@@ -433,11 +433,13 @@ TEST_F(ElevatedInstallTest, SetupExitCodeMeansTheSameThroughTheElevatedCopy) {
 
 // "zorvin.lite.close_window" while the setup still works stops the flow as the installer
 // window does; the run waits for the setup all the same, through the elevated copy as
-// directly, and takes its result. The copy's private folder is gone.
+// directly, and takes its result, also when the setup works on longer than the stop waits
+// (then the exit waits for it before it reads the result). The copy's private folder is gone.
 TEST_F(ElevatedInstallTest, CloseWindowBeforeTheSetupEndsWaitsForIt) {
   SetEnvironmentVariableW(L"LI_STAND_IN_EXTRA_MESSAGE", L"close_window");
   SetEnvironmentVariableW(L"LI_STAND_IN_AFTER_MS", L"3000");
-  for (const wchar_t* options : {L"--window --no-elevation", L"--window"}) {
+  for (const wchar_t* options :
+       {L"--window --no-elevation --stop-wait-ms=100", L"--window --stop-wait-ms=100"}) {
     SCOPED_TRACE(platform::Narrow(options));
     EXPECT_EQ("exit=0 result=success error=0 kept=0 screen=<none> stopped=1",
               RunAndDescribe(options));

@@ -102,17 +102,7 @@ Installer::Installer(ProgressListener* listener, const BrandInfo* brand_info,
 }
 
 Installer::~Installer() {
-  Stop();
-  if (install_thread_ && WaitForSingleObject(install_thread_.get(), 0) == WAIT_TIMEOUT) {
-    // The flow did not stop within a minute (a setup program still running, a stuck trust
-    // check). Everything below is still in use by that thread, so wait for it rather than
-    // pull the state from under it.
-    LOG(ERROR, "~Installer") << "The install thread did not stop in time; waiting for it.";
-    if (setup_running_) {
-      LOG(INFO, "~Installer") << "The exit waits for the setup program to end.";
-    }
-    WaitForSingleObject(install_thread_.get(), INFINITE);
-  }
+  StopAndWait();
   elevated_process_.reset();
   install_tasks_.reset();
   requests_.reset();
@@ -149,7 +139,18 @@ void Installer::Stop() {
   CancelSetupStart();
   if (!install_thread_) return;
   stop_event_.Set();
-  WaitForSingleObject(install_thread_.get(), kStopWaitMs);
+  WaitForSingleObject(install_thread_.get(), stop_wait_ms_);
+}
+
+void Installer::StopAndWait() {
+  Stop();
+  if (!install_thread_ || WaitForSingleObject(install_thread_.get(), 0) != WAIT_TIMEOUT) return;
+  // The flow did not stop in time (a setup program still running, a stuck trust check). Its
+  // state is still in use and its result not final: wait for it rather than pull the state
+  // from under it or read a result it may still write.
+  LOG(ERROR, "StopAndWait") << "The install thread did not stop in time; waiting for it.";
+  if (setup_running_) LOG(INFO, "StopAndWait") << "The exit waits for the setup program to end.";
+  WaitForSingleObject(install_thread_.get(), INFINITE);
 }
 
 bool Installer::CancelSetupStart() {

@@ -86,6 +86,10 @@ class Installer {
   // Asks the flow to give up (`CancelSetupStart`, then the stop event) and waits up to 60 s
   // for the install thread. A setup that has started is waited for all the same.
   void Stop();
+  // `Stop`, then waits for the install thread however long it takes (a setup that works on
+  // after the window was told to close): the result code is final afterwards. Never on a
+  // thread the setup may wait for, such as the thread of a window that still exists.
+  void StopAndWait();
   // The one decision between a cancel (or a stop) and the start of the setup, directly or
   // by releasing the elevated copy; whichever comes first wins, once, on any thread. True
   // when no setup will start in this run (also when it was cancelled before); false when
@@ -152,6 +156,7 @@ class Installer {
   // --- Test seams -----------------------------------------------------------------------
   void SetAttemptPauseForTesting(uint32_t pause_ms) { attempt_pause_ms_ = pause_ms; }
   void SetMessageWindowPollForTesting(uint32_t poll_ms) { message_window_poll_ms_ = poll_ms; }
+  void SetStopWaitForTesting(uint32_t wait_ms) { stop_wait_ms_ = wait_ms; }
   // The archive download over another WinINet (borrowed; null: WinINet itself).
   void SetInternetApiForTesting(InternetApi* api) { internet_api_ = api; }
   AsyncHttpRequests& requests_for_testing() { return *requests_; }
@@ -246,6 +251,7 @@ class Installer {
   uint32_t attempt_pause_ms_ = kAttemptPauseMs;
   InternetApi* internet_api_ = nullptr;
   uint32_t message_window_poll_ms_ = kMessageWindowPollMs;
+  uint32_t stop_wait_ms_ = kStopWaitMs;
 };
 
 }  // namespace installer

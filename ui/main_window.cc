@@ -269,7 +269,7 @@ MainWindow::~MainWindow() {
   if (taskbar_ != nullptr) taskbar_->Release();
 }
 
-void MainWindow::StopInstaller() { installer_->Stop(); }
+void MainWindow::StopInstaller() { installer_->StopAndWait(); }
 
 int32_t MainWindow::result_code() const { return installer_->result_code(); }
 

@@ -21,6 +21,8 @@
 //                           reached POINT: "archive-ready" (downloaded), "released" (the
 //                           master released the elevated child) or "setup-started" (the
 //                           elevated child created the setup process)
+//   --stop-wait-ms=N        (thread) how long the Stop waits for the flow before the exit
+//                           waits for it without end (the product's minute by default)
 //   --child-fails           spoil the block's archive path just before the release, so that
 //                           the elevated child runs no setup
 //   --hold                  stay after ExecuteAsAdmin, never releasing the child (until
@@ -32,7 +34,7 @@
 //
 // Facts are appended to the result file as UTF-8 "key=value" lines: execute_as_admin,
 // shell_error (GetLastError after a failed start), inst_app, child_pid, stop_ms (how long
-// Stop took), release_after_stop_ms (from the Stop call to the return of the wait for the
+// StopAndWait took), release_after_stop_ms (from the Stop call to the return of the wait for the
 // child), result_code, run_id, child_exit_code (after the Installer is gone), posted (one
 // line per message the window received: "<name> <wparam>"), cancel_button_visible. Both
 // processes add their token: "<side>_elevated", "<side>_elevation_type",
@@ -326,8 +328,13 @@ int RunMaster(const CommandLine& command_line) {
         break;
       }
     }
+    uint64_t stop_wait_ms = 0;
+    if (platform::StringToUint64(command_line.Value("stop-wait-ms"), &stop_wait_ms)) {
+      flow->SetStopWaitForTesting(static_cast<uint32_t>(stop_wait_ms));
+    }
     const DWORD stop_tick = GetTickCount();
-    flow->Stop();
+    // As the installer's entry does once its window is gone.
+    flow->StopAndWait();
     if (stop) {
       Fact("stop_ms", static_cast<long long>(GetTickCount() - stop_tick));
       if (flow->released_tick() != 0) {
