@@ -51,13 +51,13 @@ struct MasterSwitches {
 
 // S2. The log lives in the temporary folder. Without one the name is "\lite_installer.log",
 // in the root of the current drive, where writing usually fails: the log never fails its
-// callers, so the run goes on without it. The elevated child only appends to the log that
-// its master made: the folder is the user's, and so would be any link in it.
+// callers, so the run goes on without it. An elevated process (the elevated child, or a
+// master the user ran as administrator) only appends to a log that exists: the folder is
+// the user's, and so would be any link in it.
 void OpenLog() {
+  const bool elevated = ProcessCommandLine().Has(switches::kRunAsAdmin) || RunsElevatedThroughUac();
   logging::InitLogging(TemporaryDirectory() + kLogFileName,
-                       ProcessCommandLine().Has(switches::kRunAsAdmin)
-                           ? logging::LogAccess::kAppendOnly
-                           : logging::LogAccess::kOwner);
+                       elevated ? logging::LogAccess::kAppendOnly : logging::LogAccess::kOwner);
 }
 
 // S3a. The interface-check child answers before anything else happens.

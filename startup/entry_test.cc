@@ -382,8 +382,6 @@ TEST_F(InstallerRunTest, ElevatedChildWithoutMasterExitsMinusOne) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments);
-    // The child only appends to the log its master made.
-    ASSERT_TRUE(test_support::WriteFileBytes(temp_.File(L"lite_installer.log"), ""));
     EXPECT_EQ(-1, Run(c.arguments));
     EXPECT_EQ(c.suspicious_id ? 1 : 0, Count(L"ERROR: ExecuteAsAdmin (68): Suspicious process id="))
         << LogText();
@@ -401,7 +399,6 @@ TEST_F(InstallerRunTest, ElevatedChildFollowsTheMastersEvents) {
   std::wstring child_arguments = L"--run-as-admin \"--setup-cmd-line=fake_browser_arc --silent\" "
                                  L"--parent-installer-process-id=";
   std::wstring own_id = platform::ToWString(GetCurrentProcessId());
-  ASSERT_TRUE(test_support::WriteFileBytes(temp_.File(L"lite_installer.log"), ""));
 
   // Stop: a record destroyed before it released its child.
   {

@@ -137,6 +137,33 @@ TEST(LoggingAppendOnlyTest, NeverCreatesRotatesOrWritesThroughALink) {
   }
 }
 
+// What no link test under Wine can show: the refusal by attributes and names, and the paths
+// an append-only process never writes to at all.
+TEST(LoggingAppendOnlyTest, OnlyOrdinaryFilesOnLocalDrives) {
+  const struct {
+    uint32_t attributes, links;
+    bool ordinary;
+  } kFiles[] = {
+      {FILE_ATTRIBUTE_ARCHIVE, 1, true}, {FILE_ATTRIBUTE_NORMAL, 1, true},
+      {FILE_ATTRIBUTE_DIRECTORY, 1, false},
+      {FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT, 1, false},    // a symbolic link
+      {FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, 1, false},  // a junction
+      {FILE_ATTRIBUTE_ARCHIVE, 2, false},                                   // a hard link
+  };
+  for (const auto& c : kFiles) {
+    EXPECT_EQ(c.ordinary, IsOrdinaryLogFile(c.attributes, c.links)) << c.attributes << " " << c.links;
+  }
+  const std::wstring local = L"C:\\Users\\me\\Temp\\lite_installer.log";
+  for (const std::wstring& path : {std::wstring(L"\\\\server\\share\\lite_installer.log"),
+                                   std::wstring(L"\\\\.\\pipe\\log"), L"\\\\?\\" + local,
+                                   std::wstring(L"lite_installer.log"), local}) {
+    ResetLoggingForTesting();
+    InitLogging(path, LogAccess::kAppendOnly);
+    EXPECT_EQ(path == local ? path : std::wstring(), LogPath());
+  }
+  ResetLoggingForTesting();
+}
+
 // All installer processes share the log under one named mutex: a line that cannot have it
 // within a second is dropped (a hung process must not hold the others), and a mutex left by
 // a process that died holding it is taken.
