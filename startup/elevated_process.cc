@@ -66,7 +66,8 @@ bool ElevatedProcess::RunModule() {
     LOG(ERROR, "RunModule") << "There is no elevated installer to release.";
     return false;
   }
-  ClearElevatedRunReport();
+  const DWORD child_id = GetProcessId(process_.get());
+  ClearElevatedRunReport(child_id);
   if (!go_event_ || !SetEvent(go_event_.get())) {
     // Without the go the child never starts; waiting for it would wait for ever. Not
     // started: the destructor sends it home.
@@ -84,8 +85,7 @@ bool ElevatedProcess::RunModule() {
     return false;
   }
   exit_code_ = code;
-  uint32_t reported = 0;
-  if (!ReadElevatedRunReport(&reported) || reported != code) {
+  if (!ReportShowsSetupRan(ReadElevatedRunReport(), child_id, code)) {
     LOG(ERROR, "RunModule") << "The elevated installer ran no setup to its end; it exited with "
                             << static_cast<int>(code) << ".";
     return false;

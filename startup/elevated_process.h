@@ -9,11 +9,12 @@
 // setup to its end (sent home, a refused or unverifiable archive, a setup that did not
 // start or whose code could not be read). Since a setup may end with -1 too, the exit code
 // alone does not tell the two apart: a child that ran its setup to its end also writes that
-// code into the `ElevatedRunReport` of the shared section (startup/shared_sections.h) before
-// it exits. `RunModule` clears the report before the go and counts the child's run as a
-// setup's only when, after the child's end, the report holds the very code the child ended
-// with; anything else (no report, a child that crashed or was killed) means no setup ran,
-// and the master reports the install as not started (400).
+// code, with its process id, into the `ElevatedRunReport` of the shared section
+// (startup/shared_sections.h) before it exits. `RunModule` forgets a report of that id
+// before the go and counts the child's run as a setup's only when, after the child's end,
+// the report names this child and holds the very code it ended with; anything else (no
+// report, another child's, a child that crashed or was killed, even after writing it) means
+// no setup ran, and the master reports the install as not started (400).
 //
 // The record owns the child's process handle, both events and the invisible owner window of
 // the elevation prompt. Its events exist only while it lives, so a child can only be released

@@ -44,20 +44,32 @@ uint32_t MasterProcessId() { return *MasterSlot(); }
 
 void SetMasterProcessId(uint32_t process_id) { *MasterSlot() = process_id; }
 
-void ClearElevatedRunReport() {
-  SharedReport()->setup_ran = 0;
-  SharedReport()->setup_exit_code = 0;
-}
-
 void WriteElevatedRunReport(uint32_t setup_exit_code) {
-  SharedReport()->setup_exit_code = setup_exit_code;
-  SharedReport()->setup_ran = 1;
+  volatile ElevatedRunReport* report = SharedReport();
+  report->setup_ran = 0;
+  report->setup_exit_code = setup_exit_code;
+  report->child_process_id = GetCurrentProcessId();
+  report->setup_ran = 1;
 }
 
-bool ReadElevatedRunReport(uint32_t* setup_exit_code) {
-  if (SharedReport()->setup_ran != 1) return false;
-  *setup_exit_code = SharedReport()->setup_exit_code;
-  return true;
+void ClearElevatedRunReport(uint32_t child_process_id) {
+  volatile ElevatedRunReport* report = SharedReport();
+  if (report->child_process_id == child_process_id) report->setup_ran = 0;
+}
+
+ElevatedRunReport ReadElevatedRunReport() {
+  const volatile ElevatedRunReport* report = SharedReport();
+  ElevatedRunReport copy;
+  copy.setup_exit_code = report->setup_exit_code;
+  copy.setup_ran = report->setup_ran;
+  copy.child_process_id = report->child_process_id;
+  return copy;
+}
+
+bool ReportShowsSetupRan(const ElevatedRunReport& report, uint32_t child_process_id,
+                         uint32_t exit_code) {
+  return report.setup_ran == 1 && report.child_process_id == child_process_id &&
+         report.setup_exit_code == exit_code;
 }
 
 bool WriteDelayedParamsTo(const DelayedParams& params, DelayedParamBlock* block) {

@@ -58,14 +58,21 @@ static_assert(offsetof(DelayedParamBlock, send_statistics) == 3654);
 static_assert(offsetof(DelayedParamBlock, make_default) == 3655);
 static_assert(sizeof(DelayedParamBlock) == 3656);
 
-// The elevated child's answer, right after the block in the "Shared" section: the master
-// clears it before its go, the child writes it once its setup ran to its end, and the master
-// reads it once the child has ended.
+// The elevated child's answer, right after the block in the "Shared" section (at 3656): the
+// child writes it once its setup ran to its end, and the master reads it once the child has
+// ended. The section is shared by every process of the image in every session, so the report
+// names its child: a master takes only its own child's report (and before its go forgets
+// only a report of that child's id). Two children that finish at the same moment can still
+// overwrite each other's report: the master then reports "not started" (400).
 struct ElevatedRunReport {
   uint32_t setup_exit_code;
-  uint32_t setup_ran;  // 1 when setup_exit_code holds the exit code of a setup that ran
+  uint32_t setup_ran;         // 1 when setup_exit_code holds the exit code of a setup that ran
+  uint32_t child_process_id;  // the elevated child that wrote it
 };
-static_assert(sizeof(ElevatedRunReport) == 8);
+static_assert(offsetof(ElevatedRunReport, setup_exit_code) == 0);
+static_assert(offsetof(ElevatedRunReport, setup_ran) == 4);
+static_assert(offsetof(ElevatedRunReport, child_process_id) == 8);
+static_assert(sizeof(ElevatedRunReport) == 12 && alignof(ElevatedRunReport) == 4);
 
 // The block's contents as values.
 struct DelayedParams {
@@ -92,11 +99,16 @@ bool WriteDelayedParams(const DelayedParams& params);
 // writer can leave one) is cut at 260 units.
 DelayedParams ReadDelayedParams();
 
-// The elevated run report in the shared section. `ReadElevatedRunReport` is true, with the
-// code, only when a setup ran since the last `ClearElevatedRunReport`.
-void ClearElevatedRunReport();
+// The elevated run report in the shared section. The child writes it with its own process
+// id; the master forgets one that names `child_process_id` (an earlier child of that id left
+// it) and leaves any other child's alone.
 void WriteElevatedRunReport(uint32_t setup_exit_code);
-bool ReadElevatedRunReport(uint32_t* setup_exit_code);
+void ClearElevatedRunReport(uint32_t child_process_id);
+ElevatedRunReport ReadElevatedRunReport();
+// Whether `report` says that child `child_process_id`, which ended with `exit_code`, ran its
+// setup to its end (a report of another child, or with another code, does not).
+bool ReportShowsSetupRan(const ElevatedRunReport& report, uint32_t child_process_id,
+                         uint32_t exit_code);
 
 // The same two operations on any block (tests use a private one).
 bool WriteDelayedParamsTo(const DelayedParams& params, DelayedParamBlock* block);

@@ -20,4 +20,4 @@ LI_ASM_LABEL(li_delayed_params):
         .balign 4
         .globl LI_ASM_LABEL(li_elevated_run_report)
 LI_ASM_LABEL(li_elevated_run_report):
-        .space 8
+        .space 12
