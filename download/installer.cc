@@ -446,6 +446,9 @@ uint32_t Installer::InstallBrowser() {
 }
 
 uint32_t Installer::InterfaceAvailabilityCode() {
+  // Its own lock: the first check starts the interface-check child and waits for it (up to
+  // 3 s), which must not hold the writers of the other setup inputs.
+  platform::AutoLock lock(interface_availability_lock_);
   if (!interface_availability_checked_) {
     interface_availability_checked_ = true;
     interface_availability_ = 0;
@@ -458,12 +461,12 @@ uint32_t Installer::InterfaceAvailabilityCode() {
 
 CommandLine Installer::BuildSetupCommandLine(const std::wstring& setup_path, bool with_files) {
   SetupCommandLineInputs in;
+  in.interface_availability = InterfaceAvailabilityCode();
   {
     // The window's thread builds the elevated copy's command line while the install thread
     // may still be writing these.
     platform::AutoLock lock(setup_inputs_lock_);
     in.download_time_us = download_time_us_;
-    in.interface_availability = InterfaceAvailabilityCode();
     in.installer_data_path = vendor_paths_.installer_data;
     in.clids_path = vendor_paths_.clids;
     in.clids_searchband_path = vendor_paths_.clids_searchband;

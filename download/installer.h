@@ -192,7 +192,7 @@ class Installer {
   void WriteFilesForSetup();
   void CleanUpAfterSuccess();
   void WaitForBrowserMessageWindow();
-  // Called with `setup_inputs_lock_` held.
+  // The Windows 10 interface availability, checked once per run (any thread).
   uint32_t InterfaceAvailabilityCode();
   // The install thread's side of `CancelSetupStart`: true when the setup may start now.
   bool CommitSetupStart();
@@ -205,8 +205,8 @@ class Installer {
   const BrandInfo* brand_info_;
   const DistribInfoParams* params_;
   // What the install thread writes while the window's thread may build the elevated copy's
-  // setup command line (`ExecuteAsAdmin`): the vendor paths, the download time and the
-  // interface availability are written, and read off the install thread, under this lock.
+  // setup command line (`ExecuteAsAdmin`): the vendor paths and the download time are
+  // written, and read off the install thread, under this lock.
   platform::CriticalLock setup_inputs_lock_;
   VendorFilePaths vendor_paths_;
   InstallStatSender stat_sender_;
@@ -244,7 +244,8 @@ class Installer {
   // The install thread is waiting for a setup process, its own or the elevated copy's (read
   // by the destructor's thread).
   std::atomic<bool> setup_running_{false};
-  // The Windows 10 interface availability, checked once per run.
+  // The Windows 10 interface availability, checked once per run under its own lock.
+  platform::CriticalLock interface_availability_lock_;
   bool interface_availability_checked_ = false;
   uint32_t interface_availability_ = 0;
 
