@@ -52,8 +52,14 @@ struct MasterSwitches {
 
 // S2. The log lives in the temporary folder. Without one the name is "\lite_installer.log",
 // in the root of the current drive, where writing usually fails: the log never fails its
-// callers, so the run goes on without it.
-void OpenLog() { logging::InitLogging(TemporaryDirectory() + kLogFileName); }
+// callers, so the run goes on without it. An elevated process (the elevated child, or a
+// master the user ran as administrator) only appends to a log that exists: the folder is
+// the user's, and so would be any link in it.
+void OpenLog() {
+  const bool elevated = ProcessCommandLine().Has(switches::kRunAsAdmin) || RunsElevatedThroughUac();
+  logging::InitLogging(TemporaryDirectory() + kLogFileName,
+                       elevated ? logging::LogAccess::kAppendOnly : logging::LogAccess::kOwner);
+}
 
 // S3a. The interface-check child answers before anything else happens.
 bool HandleNonInstallQuery(int* exit_code) {
@@ -294,10 +300,13 @@ int RunElevatedChild(const CommandLine& command_line) {
   bool success = installer.RunModule(copy.path(), setup_command_line);
   archive_lock.reset();
 
-  // E7. The exit code is the setup's own, so that the master reports what a direct run would
-  // (the master counts 0, and only 0, as success); -1 when no setup ran to its end.
+  // E7. The exit code is the setup's own, so that the master reports what a direct run
+  // would; -1 when no setup ran to its end. The report tells the master which of the two it
+  // is (startup/elevated_process.h), since a setup may end with -1 as well.
   LOG_AT(INFO, kElevatedChildTag, 118) << "RunModule results: success=" << success;
-  return success ? installer.result_code() : kExitElevatedFailure;
+  if (!success) return kExitElevatedFailure;
+  WriteElevatedRunReport(static_cast<uint32_t>(installer.result_code()));
+  return installer.result_code();
 }
 
 }  // namespace
@@ -385,8 +394,10 @@ void WindowProgressProxy::SetPercent(int32_t percent) {
 }
 
 void WindowProgressProxy::RemoveCancelButton() {
+  // Asynchronous: the master's window thread may be busy for a minute (stopping its install
+  // flow), and the setup must not wait for it.
   HWND button = GetDlgItem(window_, kCancelButtonId);
-  if (button != nullptr) ShowWindow(button, SW_HIDE);
+  if (button != nullptr) ShowWindowAsync(button, SW_HIDE);
 }
 
 int RunLiteInstaller() {

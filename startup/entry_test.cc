@@ -431,8 +431,7 @@ TEST_F(InstallerRunTest, ElevatedChildFollowsTheMastersEvents) {
     ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), child.handle(), GetCurrentProcess(),
                                 &duplicate, 0, FALSE, DUPLICATE_SAME_ACCESS));
     record->Attach(duplicate, nullptr);
-    platform::ScopedKernelHandle never(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    EXPECT_FALSE(record->RunModule(never.get()));
+    EXPECT_FALSE(record->RunModule());
     EXPECT_EQ(0xFFFFFFFFu, record->exit_code());
     EXPECT_EQ(1, Count(L"ERROR: ExecuteAsAdmin (103): Browser archive  does not exist"))
         << LogText();

@@ -269,7 +269,7 @@ MainWindow::~MainWindow() {
   if (taskbar_ != nullptr) taskbar_->Release();
 }
 
-void MainWindow::StopInstaller() { installer_->Stop(); }
+void MainWindow::StopInstaller() { installer_->StopAndWait(); }
 
 int32_t MainWindow::result_code() const { return installer_->result_code(); }
 
@@ -349,8 +349,8 @@ INT_PTR MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       return TRUE;
     case WM_SYSCOMMAND:
       if ((wparam & 0xFFF0) != SC_CLOSE) return FALSE;
-      // A running setup is not the user's to cancel: the window stays until it has finished.
-      if (!setup_started_) EndDialog(kResultSystemClose);
+      // A started setup is not the user's to cancel: the window stays until it has finished.
+      if (installer_->CancelSetupStart()) EndDialog(kResultSystemClose);
       return TRUE;
     case WM_PAINT: {
       PAINTSTRUCT paint;
@@ -408,9 +408,8 @@ INT_PTR MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       OnShowError(static_cast<int32_t>(wparam));
       return TRUE;
     case kRemoveCancelMessage:
-      // The setup process exists: nothing may cancel the run any more. A resume-or-cancel
+      // The setup has started: nothing may cancel the run any more. A resume-or-cancel
       // question still open is answered as "Resume".
-      setup_started_ = true;
       resume_dialog_.EndDialog(kMessageFirstButton);
       DestroyControls(hwnd(), IDC_CANCEL_BUTTON);
       cancel_button_.reset();
@@ -779,7 +778,12 @@ void MainWindow::OnCloseButton() {
 }
 
 void MainWindow::OnCancelButton() {
-  if (RunMessageDialog(&resume_dialog_) != kMessageSecondButton || setup_started_) return;
+  // A "Cancel" given after the setup started (before the window heard of it) counts as
+  // "Resume": the run goes on to the setup's end.
+  if (RunMessageDialog(&resume_dialog_) != kMessageSecondButton ||
+      !installer_->CancelSetupStart()) {
+    return;
+  }
   installer_->IncrementCancelCounter();
   EndDialog(kResultCancelConfirmed);
 }

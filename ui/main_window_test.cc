@@ -300,6 +300,8 @@ class TestWindow : public MainWindow {
   INT_PTR dialog_answer = kMessageFirstButton;
   // Show the real message dialogs (modal, on the window's thread) instead of answering.
   bool real_dialogs = false;
+  // Runs on the window's thread before a dialog is answered.
+  std::function<void()> before_answer;
   std::vector<std::wstring> opened;
   // Hand the links to the shell as well.
   bool real_shell = false;
@@ -314,6 +316,7 @@ class TestWindow : public MainWindow {
     dialogs.push_back(dialog->kind());
     window_visible_under_dialog.push_back(IsWindowVisible(hwnd()) != FALSE);
     ++dialogs_shown;
+    if (before_answer) before_answer();
     return real_dialogs ? MainWindow::RunMessageDialog(dialog) : dialog_answer;
   }
   bool OpenUrl(const std::wstring& url) override {
@@ -1005,6 +1008,28 @@ TEST_F(MainWindowTest, AStartedSetupIsNeverCancelled) {
   EXPECT_EQ(kResultDone, result);
   EXPECT_EQ(3, window->result_code());
   EXPECT_EQ(std::vector<MessageKind>{MessageKind::kResumeOrCancel}, window->dialogs);
+}
+
+// A "Cancel" given just after the setup started, before the window heard of it, counts as
+// "Resume" too: the run ends with the setup's result, not as cancelled.
+TEST_F(MainWindowTest, ACancelJustAfterTheSetupStartedIsAResume) {
+  SetParams({{"cancel", "1"}});
+  SetEnvironmentVariableW(L"LI_STAND_IN_EXIT_CODE", L"3");
+  auto window = MakeWindow();
+  window->dialog_answer = kMessageSecondButton;
+  // The window's thread answers once the setup runs, and hears of that only afterwards.
+  window->before_answer = [&] {
+    test_support::WaitUntil([&] { return log_.Contains(L"): Process created: "); }, 60000);
+  };
+  INT_PTR result = Drive(window.get(), [&](HWND hwnd) {
+    test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
+    PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDC_CANCEL_BUTTON, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(hwnd, IDC_CANCEL_BUTTON)));
+    WaitForEnd(hwnd);
+  });
+  EXPECT_TRUE(log_.Contains(L"): Process created: ")) << log_.Text();
+  EXPECT_EQ(kResultDone, result);
+  EXPECT_EQ(3, window->result_code());
 }
 
 TEST_F(MainWindowTest, SetupMessagesMoveTheBarOnlyOnTheProgressScreen) {
