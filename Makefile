@@ -33,7 +33,7 @@ build: setup $(RELEASE_BUILD)/build.ninja
 # Wine or, on a machine without a 32-bit mode, in the private root of tools/wine32_root.sh. A
 # build folder made for another architecture or Wine is started afresh.
 build-local: setup
-	@arch=$$(./tools/test_arch.sh); root=$$(./tools/test_arch.sh wine-root); \
+	@set -- $$(./tools/test_arch.sh route); arch=$$1; root=$${2:-}; \
 	toolchain=$(CURDIR)/cmake/toolchain-mingw-$$arch.cmake; \
 	if [ -f $(LOCAL_BUILD)/CMakeCache.txt ] && \
 	   { ! grep -qxF "CMAKE_TOOLCHAIN_FILE:FILEPATH=$$toolchain" $(LOCAL_BUILD)/CMakeCache.txt || \
@@ -42,9 +42,7 @@ build-local: setup
 	  rm -rf $(LOCAL_BUILD); fi; \
 	if [ ! -f $(LOCAL_BUILD)/build.ninja ]; then \
 	  if [ $$arch = x86_64 ]; then \
-	    echo "build-local: no 32-bit Wine runs here (no 32-bit mode and no emulated root: make setup); the tests are built for x64"; \
-	  elif [ -n "$$root" ]; then \
-	    echo "build-local: this machine runs no 32-bit programs; the i686 tests run in the emulated 32-bit Wine of $$root"; fi; \
+	    echo "build-local: no 32-bit Wine runs here (no 32-bit mode and no emulated root: see make setup's output); the programs are built for x64"; fi; \
 	  cmake -S . -B $(LOCAL_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=$$toolchain \
 	    -DLI_PROFILE=local -DLI_LOCAL_PORT=$(LOCAL_PORT) -DLI_BUILD_TESTS=ON \
 	    -DLI_WINE_ROOT=$$root >/dev/null || exit 1; fi

@@ -72,6 +72,18 @@ TEST(SehGuardTest, RecordsTheCodeAndTheDelayLoadNames) {
        0xC0000094, "", ""},
       {"software exception", [] { RaiseException(0xE0424242, 0, 0, nullptr); }, 0xE0424242, "",
        ""},
+      // The processor's own faults, each of which an emulated 32-bit Wine must tell apart.
+      {"read of an unmapped page",
+       [] { (void)*reinterpret_cast<volatile int*>(static_cast<uintptr_t>(0x10)); }, 0xC0000005,
+       "", ""},
+      {"guard page",
+       [] {
+         auto page = static_cast<volatile char*>(
+             VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE | PAGE_GUARD));
+         if (page) page[0] = 1;
+       },
+       0x80000001, "", ""},
+      {"breakpoint", [] { asm volatile("int3"); }, 0x80000003, "", ""},
       {"delay load by name",
        [] { RaiseDelayLoadFailure("cplib.dll", "CryptoProRevocationProvider", 0); },
        0xC06D007E, "cplib.dll", "CryptoProRevocationProvider"},

@@ -28,6 +28,7 @@ temp="$build/demo_temp"
 out="$source_dir/build/demo"
 port=$(sed -n 's/^LI_LOCAL_PORT:STRING=//p' "$build/CMakeCache.txt")
 served="$build/fake_publisher/files/browser-setup.arc"
+echo "demo: $("$source_dir/tools/build_route.sh" "$build")"
 request_log="$build/fake_publisher/requests.jsonl"
 browser_key='HKCU\Software\Zorvin\ZorvinBrowser'
 

@@ -14,7 +14,7 @@ if [ $has_32bit_mode = 1 ]; then
   wine_ready() { [ -x /usr/lib/wine/wine ]; }
 else
   wine_ready() {
-    "$here/wine32_root.sh" check ||
+    "$here/wine32_root.sh" built ||
       { [ -f "$root_failed" ] && command -v x86_64-w64-mingw32-g++-posix >/dev/null &&
         [ -x /usr/lib/wine/wine64 ]; }
   }
@@ -104,7 +104,13 @@ apt_install() {
   fi
   local package missing=0
   for package in "$@"; do
-    if ! apt-cache policy "${package%%/*}" 2>/dev/null | grep -q 'Candidate: [^(]'; then
+    # name/suite asks for that suite's version (osslsigncode from backports): it must be there.
+    if [ "${package#*/}" != "$package" ]; then
+      if ! apt-cache madison "${package%%/*}" 2>/dev/null | grep -q " ${package#*/}/"; then
+        echo "setup: package ${package%%/*} is not available from ${package#*/} (its index may have failed above)" >&2
+        missing=1
+      fi
+    elif ! apt-cache policy "$package" 2>/dev/null | grep -q 'Candidate: [^(]'; then
       echo "setup: package $package is not available from this machine's package sources" >&2
       missing=1
     fi
@@ -122,11 +128,21 @@ apt_install \
   osslsigncode/bookworm-backports gcab openssl python3 curl zopfli \
   cmake make ninja-build dpkg-dev ca-certificates googletest
 
-if [ $has_32bit_mode = 0 ] && ! "$here/wine32_root.sh" check; then
-  if [ -f "$root_failed" ] || ! "$here/wine32_root.sh" setup; then
-    mkdir -p "$stamp_dir"
-    touch "$root_failed"
-    echo "setup: no 32-bit Wine can run here (no 32-bit mode, and the emulated root failed; remove $root_failed to try again); the tests will be built for x64"
+# The root is built again at every setup until it is built whole (a download that failed is
+# tried again next time); only a whole root that starts no 32-bit program is given up on.
+if [ $has_32bit_mode = 0 ] && ! { "$here/wine32_root.sh" built && "$here/wine32_root.sh" check; }; then
+  root_rc=0
+  [ -f "$root_failed" ] || "$here/wine32_root.sh" setup || root_rc=$?
+  if [ -f "$root_failed" ] || [ $root_rc != 0 ]; then
+    if [ $root_rc = 3 ]; then
+      mkdir -p "$stamp_dir"
+      touch "$root_failed"
+    fi
+    if [ -f "$root_failed" ]; then
+      echo "setup: no 32-bit Wine runs here (no 32-bit mode, and the emulated root starts no 32-bit program; delete $root_failed to try again); the tests will be built for x64"
+    else
+      echo "setup: the emulated 32-bit Wine could not be built this time (see above); the tests will be built for x64 until a later make setup builds it"
+    fi
     apt_install \
       g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
       mingw-w64-x86-64-dev
@@ -136,7 +152,11 @@ fi
 # Jansson has no MinGW package: keep Debian's source package where the build can cross-compile it.
 if ! ls /usr/src/jansson-src/jansson-* >/dev/null 2>&1; then
   mkdir -p /usr/src/jansson-src
-  (cd /usr/src/jansson-src && apt-get source -qq jansson >/dev/null)
+  if ! (cd /usr/src/jansson-src && apt-get source -qq jansson >"$apt_log" 2>&1); then
+    echo "setup: the jansson source package could not be fetched (its deb-src index may have failed above; run make setup again):" >&2
+    tail -n 5 "$apt_log" >&2
+    exit 1
+  fi
 fi
 
 mkdir -p "$stamp_dir"

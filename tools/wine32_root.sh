@@ -13,6 +13,7 @@
 #
 #   wine32_root.sh setup            build the root once (as root; about 2.5 GB, 420 MB fetched)
 #   wine32_root.sh check            exit 0 when the root is built and starts a 32-bit program
+#   wine32_root.sh built            exit 0 when the root is built and up to date (no start)
 #   wine32_root.sh path             print the root's folder
 #   wine32_root.sh run PROGRAM ...  run PROGRAM of the root with the caller's environment and
 #                                   working folder; LI_WINE_ROOT_BINDS lists (colon-separated)
@@ -20,7 +21,8 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=${LI_WINE_ROOT:-/var/lib/lite-installer-setup/wine32-root}
-# Bump when what setup puts in the root changes: a root of another version is built afresh.
+# Bump when the packages setup puts in the root change: a root of another version is built
+# afresh. The stamp holds the trap-number library's digest: a changed library is only rebuilt.
 version=1
 stamp="$root/.li-root-v$version"
 mirror=${LI_WINE_ROOT_MIRROR:-http://deb.debian.org/debian}
@@ -28,7 +30,8 @@ suite=trixie
 
 # qemu leaves the trap number of a 32-bit program's signal frame at -1; Wine reads the kind of
 # a fault from it. trapno_fix.c fills it in before Wine's handlers see the frame.
-trapno_fix=tests/wine32_root/trapno_fix.c
+trapno_fix="$here/../tests/wine32_root/trapno_fix.c"
+trapno_digest=$(sha256sum "$trapno_fix" | cut -c1-16)
 
 register_and_enter() {
   # Runs inside the new namespaces: $1 root, $2 working folder, $3 folders to show, then the
@@ -49,7 +52,9 @@ old_ifs=$IFS
 IFS=:
 for dir in $binds; do
   [ -d "$dir" ] || continue
-  mkdir -p "$root$dir"
+  # The mount point is made on the root's own disk once, which needs the right to write there.
+  mkdir -p "$root$dir" 2>/dev/null ||
+    { echo "wine32_root: cannot show $dir inside the root (as root: mkdir -p '$root$dir')" >&2; exit 1; }
   mount --rbind "$dir" "$root$dir"
 done
 IFS=$old_ifs
@@ -60,35 +65,64 @@ SCRIPT
 
 run() {
   [ -f "$stamp" ] || { echo "wine32_root: $root is not built (make setup builds it)" >&2; exit 1; }
-  # Wine's sound and Wayland drivers complain on every start without a runtime folder.
+  # Wine's sound and Wayland drivers complain on every start without a runtime folder; one
+  # that another user made is not used.
   local runtime="/tmp/li-runtime-$(id -u)"
-  mkdir -p -m 700 "$runtime"
+  mkdir -p -m 700 "$runtime" 2>/dev/null || true
+  [ -O "$runtime" ] || runtime=$(mktemp -d /tmp/li-runtime.XXXXXX)
   export XDG_RUNTIME_DIR=$runtime
+  # A temporary folder outside /tmp is shown inside too.
+  local binds=${LI_WINE_ROOT_BINDS:-}
+  [ -z "${TMPDIR:-}" ] || binds="$binds:$TMPDIR"
   exec unshare --user --map-root-user --mount --fork --kill-child -- \
-    /bin/sh -c "$(register_and_enter)" sh "$root" "$PWD" "${LI_WINE_ROOT_BINDS:-}" "$@"
+    /bin/sh -c "$(register_and_enter)" sh "$root" "$PWD" "$binds" "$@"
 }
 
 in_root() {
-  # During setup only: the root's own package tools, as the machine's root user.
-  mount --rbind /proc "$1/proc"
-  local rc=0
-  chroot "$1" /usr/bin/env DEBIAN_FRONTEND=noninteractive /bin/sh -ec "$2" || rc=$?
-  umount -R "$1/proc"
-  return $rc
+  # During setup only: the root's own package tools, as the machine's root user, in a mount
+  # namespace of their own with a fresh /proc (no host binfmt_misc in it): nothing is mounted
+  # on the host, and an interrupted setup leaves no mount behind.
+  unshare --mount --propagation private --fork -- /bin/sh -ec '
+    mount -t proc proc "$1/proc"
+    exec chroot "$1" /usr/bin/env DEBIAN_FRONTEND=noninteractive /bin/sh -ec "$2"' sh "$1" "$2"
 }
 
+# A mirror in mid-sync fails one fetch now and then: a few tries with a pause.
+with_retries() {
+  local attempt
+  for attempt in 1 2 3; do
+    "$@" && return 0
+    [ $attempt = 3 ] || sleep 15
+  done
+  return 1
+}
+
+fresh_debootstrap() {
+  rm -rf --one-file-system "$1"
+  debootstrap --variant=minbase --include=ca-certificates "$suite" "$1" "$mirror"
+}
+
+built() {
+  [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$trapno_digest" ]
+}
+
+# Exit status 0: the root runs 32-bit programs; 1: it could not be built (a failed download
+# among them: try again later); 3: it was built whole and still starts no 32-bit program.
 setup() {
-  if [ -f "$stamp" ] && check; then
-    return 0
+  if [ -f "$stamp" ]; then
+    if ! built && [ "$(id -u)" = 0 ]; then
+      install_trapno_fix "$root" && echo "$trapno_digest" >"$stamp"
+    fi
+    if built && check; then
+      return 0
+    fi
   fi
   [ "$(id -u)" = 0 ] || { echo "wine32_root: setup runs as root" >&2; return 1; }
   command -v debootstrap >/dev/null || { echo "wine32_root: debootstrap is missing" >&2; return 1; }
   local partial="$root.partial" log
   log=$(mktemp)
-  rm -rf "$partial"
   echo "setup: building the private root for 32-bit Wine (Debian $suite with qemu-user) in $root"
-  if ! debootstrap --variant=minbase --include=ca-certificates "$suite" "$partial" "$mirror" \
-       >"$log" 2>&1; then
+  if ! with_retries fresh_debootstrap "$partial" >"$log" 2>&1; then
     echo "wine32_root: debootstrap failed:" >&2
     tail -n 5 "$log" >&2
     rm -f "$log"
@@ -97,9 +131,12 @@ setup() {
   # A mirror in mid-sync fails one index now and then: a few tries with a pause.
   if ! in_root "$partial" '
       dpkg --add-architecture i386
-      for attempt in 1 2 3; do apt-get update -qq && break; [ $attempt = 3 ] || sleep 15; done
-      apt-get install -y -qq --no-install-recommends \
-        wine64 wine32:i386 qemu-user gcc-multilib fonts-liberation
+      for attempt in 1 2 3; do
+        apt-get update -qq && apt-get install -y -qq --no-install-recommends \
+          wine64 wine32:i386 qemu-user gcc-multilib fonts-liberation && break
+        [ $attempt != 3 ] || exit 1
+        sleep 15
+      done
       apt-get clean' >"$log" 2>&1; then
     echo "wine32_root: installing Wine and qemu in the root failed:" >&2
     tail -n 5 "$log" >&2
@@ -107,24 +144,24 @@ setup() {
     return 1
   fi
   rm -f "$log"
-  install_trapno_fix "$partial"
+  install_trapno_fix "$partial" || { echo "wine32_root: building the trap-number library failed" >&2; return 1; }
   # The minimal root has no hosts file: without one "localhost" does not resolve.
   printf '127.0.0.1\tlocalhost\n::1\t\tlocalhost ip6-localhost ip6-loopback\n' >"$partial/etc/hosts"
-  rm -rf "$root"
+  rm -rf --one-file-system "$root"
   mv "$partial" "$root"
-  touch "$stamp"
-  check || { echo "wine32_root: the root is built but starts no 32-bit program" >&2; return 1; }
+  echo "$trapno_digest" >"$stamp"
+  check || { echo "wine32_root: the root is built but starts no 32-bit program" >&2; return 3; }
 }
 
 install_trapno_fix() {
   local target=$1
-  cp "$here/../$trapno_fix" "$target/tmp/trapno_fix.c"
+  cp "$trapno_fix" "$target/tmp/trapno_fix.c" || return 1
   # Both halves get a library of the same name, so that one preload line serves both ($LIB is
   # lib/i386-linux-gnu or lib/x86_64-linux-gnu); the 64-bit one is empty of code.
   in_root "$target" '
     gcc -m32 -O2 -shared -fPIC -o /usr/lib/i386-linux-gnu/li-trapno-fix.so /tmp/trapno_fix.c
     gcc -O2 -shared -fPIC -o /usr/lib/x86_64-linux-gnu/li-trapno-fix.so /tmp/trapno_fix.c
-    rm /tmp/trapno_fix.c'
+    rm /tmp/trapno_fix.c' || return 1
   echo '/usr/$LIB/li-trapno-fix.so' >"$target/etc/ld.so.preload"
 }
 
@@ -137,6 +174,7 @@ check() {
 case "${1:-}" in
   setup) setup ;;
   check) check ;;
+  built) built ;;
   path) echo "$root" ;;
   run) shift; run "$@" ;;
   *) sed -n '2,/^set -euo/p' "$0" | sed -e '$d' -e 's/^# \{0,1\}//' >&2; exit 2 ;;

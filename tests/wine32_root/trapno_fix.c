@@ -5,9 +5,15 @@
 // that number, so without it every access violation and guard-page touch would be raised as
 // an illegal instruction and a division by zero as a floating-point fault. This library
 // wraps the handlers Wine installs for those four signals and, where the frame's trap number
-// is not a real one, fills it in from the signal and its si_code (the page-fault error code
-// qemu does set, so reads and writes stay apart). The 64-bit build of this file is empty: a
-// native 64-bit process gets real frames.
+// is not a real one, fills it in from the signal and its si_code. The error code is left as
+// qemu sets it: it keeps reads and writes apart but has no instruction-fetch bit, so an
+// execution of a non-executable page is reported as a read.
+//
+// What the signal alone cannot tell apart, and is therefore reported as its commonest cause:
+// qemu sends INTO (vector 4) and BOUND (vector 5) as SIGSEGV with SI_KERNEL like a general
+// protection fault (13), and SSE floating-point faults (19) as SIGFPE like x87 ones (16). The
+// programs run here use neither. The 64-bit build of this file is empty: a native 64-bit
+// process gets real frames.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <signal.h>
@@ -38,7 +44,8 @@ static int TrapNumber(int signal, const siginfo_t* info) {
 static void FillTrapNumber(int signal, siginfo_t* info, void* context) {
   greg_t* regs = ((ucontext_t*)context)->uc_mcontext.gregs;
   if ((uint32_t)regs[REG_TRAPNO] > 31) regs[REG_TRAPNO] = TrapNumber(signal, info);
-  wine_handlers[signal](signal, info, context);
+  Handler handler = wine_handlers[signal];
+  if (handler) handler(signal, info, context);
 }
 
 static int IsWrapped(int signal) {
@@ -53,17 +60,22 @@ int sigaction(int signal, const struct sigaction* act, struct sigaction* old) {
   Handler previous = wine_handlers[signal];
   struct sigaction wrapped;
   const struct sigaction* install = act;
-  // Only real three-argument handlers are wrapped; SIG_DFL and SIG_IGN pass through.
+  // Only real three-argument handlers are wrapped; SIG_DFL and SIG_IGN pass through. The
+  // handler is read before the call (act may be old) and stored before the wrapper can run.
   if (act && (act->sa_flags & SA_SIGINFO) && (uintptr_t)act->sa_sigaction > (uintptr_t)SIG_IGN) {
     wrapped = *act;
     wrapped.sa_sigaction = FillTrapNumber;
     install = &wrapped;
+    wine_handlers[signal] = act->sa_sigaction;
   }
   int result = real_sigaction(signal, install, old);
-  if (result != 0) return result;
+  if (result != 0) {
+    wine_handlers[signal] = previous;
+    return result;
+  }
   // Callers see their own handler, never the wrapper.
   if (old && old->sa_sigaction == FillTrapNumber) old->sa_sigaction = previous;
-  if (act) wine_handlers[signal] = install == &wrapped ? act->sa_sigaction : NULL;
+  if (install == act && act) wine_handlers[signal] = NULL;
   return 0;
 }
 
