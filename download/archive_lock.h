@@ -27,17 +27,22 @@ class ArchiveLock {
   HANDLE handle() const { return handle_.get(); }
   const std::wstring& path() const { return path_; }
 
-  // Reopens the handle for read and execute: first with read and write sharing (ReOpenFile
-  // cannot deny sharing that the existing handle holds), then, once the write handle is
-  // gone, with read sharing only. Each new handle is opened before the previous one is
-  // closed, so there is no moment at which the file is unlocked. False when either reopen
-  // fails; the lock then keeps whatever handle it still holds.
+  // Reopens the handle for read and execute: first with read and write sharing (a new
+  // handle cannot deny sharing that the existing handle holds), then, once the write handle
+  // is gone, with read sharing only. Each new handle is opened before the previous one is
+  // closed, so there is no moment at which the file is unlocked. ReOpenFile does it where
+  // the system has it (Vista and later); on XP the file is opened again by its path and
+  // must be the same file. False when either reopen fails; the lock then keeps whatever
+  // handle it still holds.
   bool ConvertToReadExecute();
 
  private:
   std::wstring path_;
   platform::ScopedKernelHandle handle_;
 };
+
+// Tests: behave as on XP, whose kernel32 lacks ReOpenFile.
+void SetReOpenFileMissingForTesting(bool missing);
 
 // Opens an existing archive for read and execute, denying other writers.
 platform::ScopedKernelHandle LockArchiveForExecution(const std::wstring& path);
