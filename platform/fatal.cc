@@ -7,6 +7,14 @@
 namespace platform {
 
 void FatalStop(const char* what) {
+  // One stop at a time: a second thread waits for the first to end the process, and a stop
+  // from inside the first one's logging (an allocation that failed while the line was
+  // built) ends it at once.
+  static volatile LONG stopping_thread = 0;
+  const LONG self = static_cast<LONG>(::GetCurrentThreadId());
+  const LONG previous = ::InterlockedCompareExchange(&stopping_thread, self, 0);
+  if (previous == self) ::TerminateProcess(::GetCurrentProcess(), kFatalStopExitCode);
+  if (previous != 0) ::Sleep(INFINITE);
   LOG(ERROR, "FatalStop") << "Fatal error, the process stops: " << what;
   // TerminateProcess rather than exit(): no static destructors or atexit handlers run on
   // a process whose basic services just failed.

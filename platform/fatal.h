@@ -3,7 +3,10 @@
 // A handful of Windows services are not expected to fail: creating an unnamed event or a
 // critical section, and drawing random bytes from the system generator. Code that cannot go
 // on without them (every worker, every wait, every temporary name) calls `FatalStop`
-// instead of inventing a recovery path that could never be tested.
+// instead of inventing a recovery path that could never be tested. The installer's own
+// `abort` (startup/runtime_overrides.cc: a failed allocation, a broken invariant of the
+// C++ library) ends here too, so that no run ever shows the C runtime's "abnormal program
+// termination" box, which nobody can press in a silent run under a deployment tool.
 #ifndef PLATFORM_FATAL_H_
 #define PLATFORM_FATAL_H_
 
@@ -15,7 +18,9 @@ namespace platform {
 inline constexpr uint32_t kFatalStopExitCode = 0xC0000409u;
 
 // Writes one ERROR log line naming `what` (the last Windows error is appended to it by the
-// log), then terminates the process with `kFatalStopExitCode`. Never returns.
+// log), then terminates the process with `kFatalStopExitCode`. Never returns. While one thread
+// stops the process, others that stop wait for it; a stop from inside its own line ends at
+// once, without a line.
 [[noreturn]] void FatalStop(const char* what);
 
 }  // namespace platform

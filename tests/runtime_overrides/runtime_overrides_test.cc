@@ -1,7 +1,7 @@
 // The runtime replacements of startup/runtime_overrides.cc, linked into this program the way
 // they are linked into the installer: first use of function-local statics from racing and
-// nested initialisers, operator new at its limits, and the JSON parser's real numbers over
-// the system CRT's strtod.
+// nested initialisers, operator new at its limits and the abort it ends in, and the JSON
+// parser's real numbers over the system CRT's strtod.
 #include <windows.h>
 
 #include <jansson.h>
@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "platform/fatal.h"
+#include "startup/logging.h"
 
 namespace {
 
@@ -108,9 +110,12 @@ int SelfReferencingStatic() {
 
 int SelfReferencing(int depth) { return depth > 3 ? depth : SelfReferencingStatic() + depth; }
 
+// What the program's own abort ends with (the runtime's would be a message box, then 3).
+const int kFatalStopExit = static_cast<int>(platform::kFatalStopExitCode);
+
 TEST(StaticGuardDeathTest, InitialiserThatReentersItsOwnStaticEndsTheProcess) {
   // The library would throw recursive_init_error, which nothing catches.
-  EXPECT_EXIT(SelfReferencingStatic(), testing::ExitedWithCode(3), "");
+  EXPECT_EXIT(SelfReferencingStatic(), testing::ExitedWithCode(kFatalStopExit), "");
 }
 
 // --- operator new -------------------------------------------------------------------------
@@ -134,15 +139,32 @@ TEST(OperatorNewTest, BlocksHoldWhatIsWrittenAndArraysGoThroughIt) {
   EXPECT_EQ(100000u, text.size());
 }
 
-TEST(OperatorNewDeathTest, ExhaustedMemoryEndsTheProcess) {
+TEST(OperatorNewDeathTest, ExhaustedMemoryEndsTheProcessWithALogLine) {
   // More than any process can ever get; the library would throw bad_alloc uncaught.
   volatile size_t size = SIZE_MAX - 15;
+  // The death test's child runs this body again up to EXPECT_EXIT: the name must not vary.
+  wchar_t folder[MAX_PATH];
+  ASSERT_NE(0u, GetTempPathW(MAX_PATH, folder));
+  const std::wstring log = std::wstring(folder) + L"runtime_overrides_abort.log";
+  DeleteFileW(log.c_str());
   EXPECT_EXIT(
       {
+        logging::InitLogging(log);
         void* block = ::operator new(size);
         ::operator delete(block);
       },
-      testing::ExitedWithCode(3), "");
+      testing::ExitedWithCode(kFatalStopExit), "");
+  HANDLE file = CreateFileW(log.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  wchar_t buffer[2048] = {};
+  DWORD read = 0;
+  ReadFile(file, buffer, sizeof(buffer) - sizeof(wchar_t), &read, nullptr);
+  CloseHandle(file);
+  DeleteFileW(log.c_str());
+  const std::wstring text(buffer, read / sizeof(wchar_t));
+  EXPECT_NE(std::wstring::npos, text.find(L"ERROR: FatalStop (")) << read;
+  EXPECT_NE(std::wstring::npos, text.find(L"the process stops: abort")) << read;
 }
 
 // --- Real numbers in JSON ------------------------------------------------------------------
