@@ -3,15 +3,21 @@
 #include <windows.h>
 #include <delayimp.h>
 
+#include "startup/logging.h"
+
 namespace platform {
 
 namespace {
 
 // LOAD_LIBRARY_SEARCH_SYSTEM32 (Windows 8, and Vista and 7 with KB2533623).
 constexpr DWORD kSearchSystem32 = 0x800;
-// VcppException(ERROR_SEVERITY_ERROR, ERROR_MOD_NOT_FOUND): what the delay-load helper
-// raises itself when a library cannot be loaded.
+// VcppException(ERROR_SEVERITY_ERROR, ERROR_MOD_NOT_FOUND) and (..., ERROR_PROC_NOT_FOUND):
+// what the delay-load helper raises when a library, or a function of it, cannot be loaded.
 constexpr DWORD kDelayLoadModuleNotFound = 0xC06D007E;
+constexpr DWORD kDelayLoadProcNotFound = 0xC06D007F;
+
+LPTOP_LEVEL_EXCEPTION_FILTER g_previous_filter = nullptr;
+void (*g_open_log)() = nullptr;
 
 bool EqualsIgnoringAsciiCase(const wchar_t* a, const wchar_t* b) {
   for (; *a != L'\0' && *b != L'\0'; ++a, ++b) {
@@ -73,7 +79,40 @@ FARPROC WINAPI DelayLoadHook(unsigned notification, PDelayLoadInfo info) {
   return reinterpret_cast<FARPROC>(module);
 }
 
+// Runs for an exception that no frame of the faulting thread handled. The delay-load
+// information is the raiser's (the helper or the hook above), still on its stack.
+LONG WINAPI EndOnUnguardedDelayLoadFailure(EXCEPTION_POINTERS* pointers) {
+  const EXCEPTION_RECORD* record = pointers->ExceptionRecord;
+  const DWORD code = record->ExceptionCode;
+  if ((code != kDelayLoadModuleNotFound && code != kDelayLoadProcNotFound) ||
+      record->NumberParameters < 1 || record->ExceptionInformation[0] == 0) {
+    return g_previous_filter ? g_previous_filter(pointers) : EXCEPTION_CONTINUE_SEARCH;
+  }
+  const auto* info = reinterpret_cast<const DelayLoadInfo*>(record->ExceptionInformation[0]);
+  if (g_open_log != nullptr) g_open_log();
+  SetLastError(info->dwLastError);
+  {
+    logging::LogLine line(logging::kERROR, "DelayLoad", __LINE__);
+    line << (code == kDelayLoadModuleNotFound ? "Cannot load the system library "
+                                              : "No such function in the system library ")
+         << info->szDll << " for ";
+    if (info->dlp.fImportByName) {
+      line << info->dlp.szProcName;
+    } else {
+      line << "#" << static_cast<unsigned long>(info->dlp.dwOrdinal);
+    }
+    line << "; the process stops with exit code " << kSystemLibraryMissingExitCode << ".";
+  }
+  TerminateProcess(GetCurrentProcess(), kSystemLibraryMissingExitCode);
+  return EXCEPTION_EXECUTE_HANDLER;
+}
+
 }  // namespace
+
+void EndProcessOnUnguardedDelayLoadFailure(void (*open_log)()) {
+  g_open_log = open_log;
+  g_previous_filter = SetUnhandledExceptionFilter(EndOnUnguardedDelayLoadFailure);
+}
 
 bool HasSystemFolderSearch() {
   static const bool has = GetProcAddress(GetModuleHandleW(L"kernel32.dll"),

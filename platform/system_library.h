@@ -24,6 +24,19 @@ HMODULE LoadSystemLibrary(const wchar_t* name);
 // True when the system has the LOAD_LIBRARY_SEARCH_* flags (SetDefaultDllDirectories).
 bool HasSystemFolderSearch();
 
+// Exit code of a process in which a delay-loaded system library, or a function of one, could
+// not be loaded where no guard takes the failure: COM, the common controls, GDI+ and the
+// shell's functions are called outside any guard (download/seh_guard.h guards only the
+// network and trust calls).
+inline constexpr int kSystemLibraryMissingExitCode = 405;
+
+// From now on such an unguarded failure ends the process with kSystemLibraryMissingExitCode
+// and one ERROR line naming the library and the function (after `open_log`, which opens the
+// log if nothing has yet), instead of as an unhandled exception. Every other unhandled
+// exception goes on to the filter that was there before. Call once, first thing in the
+// process.
+void EndProcessOnUnguardedDelayLoadFailure(void (*open_log)());
+
 }  // namespace platform
 
 #endif  // PLATFORM_SYSTEM_LIBRARY_H_

@@ -17,6 +17,7 @@
 #include "platform/random.h"
 #include "platform/scoped_handle.h"
 #include "platform/strings.h"
+#include "platform/system_library.h"
 #include "platform/windows_version.h"
 #include "resources/resource_ids.h"
 #include "startup/command_line.h"
@@ -389,6 +390,9 @@ void WindowProgressProxy::RemoveCancelButton() {
 }
 
 int RunLiteInstaller() {
+  // A system library that cannot be loaded where no guard expects it ends the run with its
+  // own exit code and log line, whichever process this is (even before S2).
+  platform::EndProcessOnUnguardedDelayLoadFailure(OpenLog);
   // S1, before the log: nothing may load a DLL from the download folder.
   int copy_exit_code = 0;
   int outcome = CheckSecureEnvironment(&copy_exit_code);
