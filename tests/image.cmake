@@ -1,6 +1,7 @@
 # Host-side checks of the shipped executable's PE image (tests/image/check_image.py): the
-# DLLs it imports, WinINet delay-loaded, ASLR and DEP, an XP-loadable layout, and the runtime
-# replacements keeping the library code they replace out of the link. The release profile
+# DLLs it imports and only functions XP SP3 exports from them (tests/image/xp_sp3_exports.txt),
+# WinINet delay-loaded, ASLR and DEP, an XP-loadable layout, and the runtime replacements
+# keeping the library code they replace out of the link. The release profile
 # is what ships, so a fixture builds it in this build's release_profile folder (the same
 # sources, release hosts, win32 thread model, the test PKI's keys standing in for the
 # publisher's), always for 32-bit x86; the local-profile executable is checked too when it is

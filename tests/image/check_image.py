@@ -4,9 +4,10 @@ more leniently than Windows does.
   check_image.py <lite_installer.exe> [--map <link map>]
 
 Prints every problem found and exits 1 if there is one. The image checks: the import table
-names only KnownDLLs (which Windows never takes from the program's folder), and every other
-DLL, WinINet among them, is delay-loaded and one that all Windows versions from XP to 11
-ship; ASLR and DEP stay declared, with the relocations ASLR needs on x86; structured
+names only KnownDLLs (which Windows never takes from the program's folder), and only
+functions that XP SP3's copy of each exports (xp_sp3_exports.txt), and not the C runtime's
+abort; every other DLL, WinINet among them, is delay-loaded and one that all Windows
+versions from XP to 11 ship; ASLR and DEP stay declared, with the relocations ASLR needs on x86; structured
 exception handlers stay allowed (no NO_SEH flag); the image stays loadable on XP (subsystem
 and OS version at most 5.1, page-aligned sections, no section both writable and
 executable). The map checks: the runtime replacements in startup/runtime_overrides.cc keep
@@ -16,6 +17,7 @@ the program's own entry point, and a SafeSEH table, if the image has one, lists 
 exception guard's handler."""
 
 import argparse
+import os
 import re
 import sys
 
@@ -24,6 +26,20 @@ import pe_image
 # The only DLLs the import table may name: KnownDLLs, loaded from the system folder whatever
 # lies beside the program. Compared without case.
 STATIC_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt.dll"}
+# The functions each of them exports on XP SP3, the oldest system the installer serves: one
+# line per function, "<dll> <function> <minimum client>", the last column as the platform's
+# documentation gives it. A function missing from the list fails the check: look it up at
+# run time (GetProcAddress) if XP lacks it, or add it with its documented minimum.
+XP_EXPORTS_FILE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "xp_sp3_exports.txt")
+# Minimum clients that XP SP3 satisfies, as the list names them ("Windows Vista, Windows XP
+# with SP1" counts: XP has it).
+XP_OR_EARLIER = ("Windows 2000", "Windows XP", "msvcrt.dll of Visual C++ 4.2",
+                 "msvcrt.dll of Windows XP")
+# Imports that XP has but the program must not use.
+FORBIDDEN_IMPORTS = {
+    ("msvcrt.dll", "abort"): "the C runtime's abort, which shows a message box in a GUI "
+                             "program (startup/runtime_overrides.cc replaces it)",
+}
 # DLLs that may be delay-loaded (from the system folder, by the program's hook): present on
 # every Windows from XP SP3 to 11.
 DELAY_LOADABLE_DLLS = {
@@ -55,15 +71,49 @@ FORBIDDEN_MEMBERS = {
 PSEUDO_RELOCATION = re.compile(r"^ \.rdata_runtime_pseudo_reloc\s+0x", re.M)
 
 
-def image_problems(image):
+def load_xp_exports(path=XP_EXPORTS_FILE):
+    """{dll: {function: minimum client}} from the list; a line that is malformed or names a
+    system later than XP raises ValueError."""
+    exports = {}
+    with open(path, encoding="utf-8") as f:
+        for number, line in enumerate(f, 1):
+            line = line.split("#", 1)[0].strip()
+            if not line:
+                continue
+            fields = line.split(None, 2)
+            if len(fields) != 3 or not any(system in fields[2] for system in XP_OR_EARLIER):
+                raise ValueError(f"{path}:{number}: not '<dll> <function> <minimum client "
+                                 f"up to XP>': {line}")
+            exports.setdefault(fields[0].lower(), {})[fields[1]] = fields[2]
+    return exports
+
+
+def import_problems(image, xp_exports):
+    problems = []
+    for dll, functions in image.imports():
+        name = dll.lower()
+        if name not in STATIC_DLLS:
+            problems.append(f"{name} is in the import table, where Windows may take it from "
+                            f"the program's folder; it must be delay-loaded")
+            continue
+        for function in functions:
+            if (name, function) in FORBIDDEN_IMPORTS:
+                problems.append(f"{name} {function} is imported: "
+                                f"{FORBIDDEN_IMPORTS[(name, function)]}")
+            elif function not in xp_exports.get(name, {}):
+                problems.append(f"{name} {function} is imported, but XP SP3's {name} may not "
+                                f"export it (not in {os.path.basename(XP_EXPORTS_FILE)}): "
+                                f"the executable would not start there. Look it up at run "
+                                f"time, or add it with its documented minimum client")
+    return problems
+
+
+def image_problems(image, xp_exports=None):
     problems = []
     if image.machine != 0x14C:
         problems.append(f"machine {image.machine:#x} is not i386")
     imported = [name.lower() for name in image.imported_dlls()]
-    for name in imported:
-        if name not in STATIC_DLLS:
-            problems.append(f"{name} is in the import table, where Windows may take it from "
-                            f"the program's folder; it must be delay-loaded")
+    problems += import_problems(image, load_xp_exports() if xp_exports is None else xp_exports)
     if "kernel32.dll" not in imported:
         problems.append("kernel32.dll is not imported: the import table was not read")
     delayed = {name.lower() for name in image.delay_imports()}
@@ -151,7 +201,7 @@ def main(argv):
     args = parser.parse_args(argv)
     try:
         problems = image_problems(pe_image.load(args.image))
-    except (OSError, pe_image.PeError) as error:
+    except (OSError, ValueError) as error:  # PeError is a ValueError
         problems = [f"cannot read {args.image}: {error}"]
     if args.map:
         try:

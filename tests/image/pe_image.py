@@ -107,8 +107,9 @@ class PeImage:
     def section(self, name):
         return next((s for s in self.sections if s.name == name), None)
 
-    def imported_dlls(self):
-        """DLL names of the import table, in table order."""
+    def imports(self):
+        """[(DLL name, [function names])] of the import table, in table order; a function
+        imported by ordinal is "#<ordinal>"."""
         if len(self.directories) <= DIRECTORY_IMPORT:
             return []
         rva, size = self.directories[DIRECTORY_IMPORT]
@@ -117,14 +118,22 @@ class PeImage:
         offset = self.offset_of(rva)
         if offset is None:
             raise PeError("import directory outside the file data")
-        names = []
+        found = []
         while True:
             record = self._bytes(offset, 20)
             if record == b"\0" * 20:
-                return names
-            name_rva = struct.unpack_from("<I", record, 12)[0]
-            names.append(self.string_at(name_rva))
+                return found
+            name_table, _, _, name_rva, address_table = struct.unpack("<IIIII", record)
+            name = self.string_at(name_rva)
+            functions = self._names_of_thunks(name_table or address_table)
+            if functions is None:
+                raise PeError(f"the name table of {name} lies outside the file data")
+            found.append((name, functions))
             offset += 20
+
+    def imported_dlls(self):
+        """DLL names of the import table, in table order."""
+        return [name for name, _ in self.imports()]
 
     def safe_seh_handlers(self):
         """The handler RVAs of the SafeSEH table, or None when the image has none."""

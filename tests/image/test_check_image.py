@@ -7,6 +7,7 @@ whose file is missing fails: the fixture was meant to build it."""
 
 import os
 import struct
+import tempfile
 import unittest
 
 import check_image
@@ -17,22 +18,31 @@ SECTION_RVAS = {".text": 0x1000, ".data": 0x2000, ".idata": 0x3000, ".reloc": 0x
 FILE_ALIGNMENT = 0x200
 
 
+# A function of each DLL that XP SP3 exports; other DLLs import "Function".
+SOUND_FUNCTIONS = {"kernel32.dll": "CloseHandle", "user32.dll": "SendMessageW"}
+
+
 def build_image(imports=("KERNEL32.dll", "USER32.dll"), delay=("wininet.dll",),
                 dll_characteristics=0x0140, relocations=True, subsystem=(4, 0),
                 os_version=(4, 0), text_flags=0x60000020, section_alignment=0x1000,
                 file_alignment=FILE_ALIGNMENT, safe_seh=None):
     """A PE32 image with an import table, delay-load descriptors in .data and a .reloc
-    section, laid out as GNU ld lays out the installer."""
+    section, laid out as GNU ld lays out the installer. An import is a DLL name, or a pair
+    of a DLL name and its function names."""
     # .idata: descriptors, then the name strings and one-entry thunk tables.
     idata_rva = SECTION_RVAS[".idata"]
     base = idata_rva + 20 * (len(imports) + 1)  # the strings and thunks follow the records
     descriptors = bytearray()
     tail = bytearray()
     for name in imports:
-        hint_name = len(tail)
-        tail += b"\0\0Function\0\0"
+        name, functions = ((name, (SOUND_FUNCTIONS.get(name.lower(), "Function"),))
+                           if isinstance(name, str) else name)
+        hint_names = []
+        for function in functions:
+            hint_names.append(len(tail))
+            tail += b"\0\0" + function.encode() + b"\0\0"
         thunk = len(tail)
-        tail += struct.pack("<II", base + hint_name, 0)
+        tail += b"".join(struct.pack("<I", base + h) for h in hint_names) + b"\0" * 4
         name_offset = len(tail)
         tail += name.encode() + b"\0"
         descriptors += struct.pack("<IIIII", base + thunk, 0, 0, base + name_offset,
@@ -116,6 +126,11 @@ class SyntheticImageTest(unittest.TestCase):
              "shell32.dll is in the import table"),
             ("WinINet at start-up", {"imports": ("KERNEL32.dll", "WININET.dll")},
              "wininet.dll is in the import table"),
+            ("a function XP SP3 lacks", {"imports": (("KERNEL32.dll", ("CloseHandle",
+                                                                       "ReOpenFile")),)},
+             "kernel32.dll ReOpenFile is imported, but XP SP3"),
+            ("the runtime's abort", {"imports": ("KERNEL32.dll", ("msvcrt.dll", ("abort",)))},
+             "the C runtime's abort"),
             ("WinINet not delay-loaded", {"delay": ()}, "no delay-load descriptor"),
             ("a DLL added in Vista, delay-loaded", {"delay": ("wininet.dll", "bcrypt.dll")},
              "bcrypt.dll is delay-loaded"),
@@ -138,9 +153,30 @@ class SyntheticImageTest(unittest.TestCase):
                     self.assertTrue(any(expected in p for p in problems), problems)
 
     def test_imports_and_delay_loads_are_read_back(self):
-        image = pe_image.PeImage(build_image(imports=("KERNEL32.dll", "ole32.dll")))
-        self.assertEqual(["KERNEL32.dll", "ole32.dll"], image.imported_dlls())
+        image = pe_image.PeImage(build_image(imports=(("KERNEL32.dll", ("CloseHandle", "Sleep")),
+                                                      "ole32.dll")))
+        self.assertEqual([("KERNEL32.dll", ["CloseHandle", "Sleep"]), ("ole32.dll", ["Function"])],
+                         image.imports())
         self.assertEqual({"wininet.dll": ["InternetOpenW"]}, image.delay_imports())
+
+    def test_xp_export_list_holds_only_functions_xp_has(self):
+        exports = check_image.load_xp_exports()
+        self.assertEqual(check_image.STATIC_DLLS, set(exports))
+        self.assertNotIn("ReOpenFile", exports["kernel32.dll"])
+        lines = [("kernel32.dll CloseHandle Windows 2000 Professional [desktop apps only]", None),
+                 ("kernel32.dll ReOpenFile Windows Vista [desktop apps only]", "up to XP"),
+                 ("kernel32.dll CloseHandle", "up to XP")]
+        for line, expected in lines:
+            with self.subTest(line), tempfile.TemporaryDirectory() as folder:
+                path = os.path.join(folder, "list.txt")
+                with open(path, "w", encoding="utf-8") as f:
+                    f.write("# comment\n" + line + "\n")
+                if expected is None:
+                    self.assertEqual({"kernel32.dll": {"CloseHandle": line.split(None, 2)[2]}},
+                                     check_image.load_xp_exports(path))
+                else:
+                    with self.assertRaisesRegex(ValueError, expected):
+                        check_image.load_xp_exports(path)
 
     def test_damaged_images_are_refused(self):
         good = build_image()
