@@ -54,6 +54,37 @@ HMODULE LoadByFullSystemPath(const wchar_t* name) {
   return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
+// What system libraries load in turn by bare name through the loader's ordinary search: their
+// delay-loaded imports, and the static imports of those. Windows keeps such loads in the
+// system folder once SetDefaultDllDirectories is in force (and without it the program runs
+// from a private folder, startup/elevation.h), but Wine resolves them from the program's
+// folder first, whatever the search settings (seen with WINEDEBUG=+loaddll: WinINet's
+// secur32, WinTrust's imagehlp and its dbghelp, crypt32 and its bcrypt, and the imaging
+// library GDI+ decodes pictures with, and its propsys). Each is loaded
+// first by its full path in the system folder; a bare name then resolves to the module
+// already loaded. Dependencies come before what depends on them. A name the system lacks
+// (bcrypt on XP) is skipped: nothing can load it then.
+struct SystemDependencies {
+  const wchar_t* library;
+  const wchar_t* names[4];
+};
+constexpr SystemDependencies kSystemDependencies[] = {
+    {L"crypt32.dll", {L"bcrypt.dll"}},
+    {L"gdiplus.dll", {L"propsys.dll", L"windowscodecs.dll"}},
+    // TLS and the certificate checks of HTTPS.
+    {L"wininet.dll", {L"bcrypt.dll", L"crypt32.dll", L"secur32.dll"}},
+    {L"wintrust.dll", {L"bcrypt.dll", L"crypt32.dll", L"dbghelp.dll", L"imagehlp.dll"}},
+};
+
+void LoadSystemDependencies(const wchar_t* library) {
+  for (const SystemDependencies& entry : kSystemDependencies) {
+    if (!EqualsIgnoringAsciiCase(library, entry.library)) continue;
+    for (const wchar_t* name : entry.names) {
+      if (name != nullptr && GetModuleHandleW(name) == nullptr) LoadByFullSystemPath(name);
+    }
+  }
+}
+
 // Runs inside the delay-load helper, possibly on the first call of a worker thread: no
 // allocation, no logging (the log may not be open yet).
 FARPROC WINAPI DelayLoadHook(unsigned notification, PDelayLoadInfo info) {
@@ -125,6 +156,7 @@ HMODULE LoadSystemLibrary(const wchar_t* name) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
+  LoadSystemDependencies(name);
   if (HasSystemFolderSearch()) return LoadLibraryExW(name, nullptr, kSearchSystem32);
   // Version 6 of the common controls is found through the activation context of the
   // manifest, which a full path would bypass.

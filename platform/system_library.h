@@ -4,8 +4,8 @@
 // Windows searches the program's own folder first. Only KnownDLLs (kernel32, user32, gdi32,
 // advapi32, msvcrt) are imported at start; every other system DLL is delay-loaded, and the
 // delay-load hook defined with this module resolves each of them through
-// `LoadSystemLibrary`, so that no planted file is ever mapped. The program's own run-time
-// loads go through it as well.
+// `LoadSystemLibrary`, so that no planted file is ever mapped, not even as a dependency that
+// a system library loads by name. The program's own run-time loads go through it as well.
 #ifndef PLATFORM_SYSTEM_LIBRARY_H_
 #define PLATFORM_SYSTEM_LIBRARY_H_
 
@@ -17,8 +17,10 @@ namespace platform {
 // LOAD_LIBRARY_SEARCH_SYSTEM32 where the system has it (the manifest's side-by-side binding
 // still applies, so comctl32.dll is version 6), otherwise by the full path in
 // GetSystemDirectoryW, except comctl32.dll, which only its bare name binds side by side.
-// Null on failure, with the last error set; a name holding a path separator is refused
-// (ERROR_INVALID_PARAMETER).
+// First the system DLLs that `name` is known to load in turn by bare name (WinINet's,
+// WinTrust's, crypt32's) are loaded by their full paths in the system folder; they stay
+// loaded. Null on failure, with the last error set; a name holding a path separator is
+// refused (ERROR_INVALID_PARAMETER).
 HMODULE LoadSystemLibrary(const wchar_t* name);
 
 // True when the system has the LOAD_LIBRARY_SEARCH_* flags (SetDefaultDllDirectories).
