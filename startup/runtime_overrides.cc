@@ -46,7 +46,9 @@ void __verbose_terminate_handler() { abort(); }
 // process would hang instead of ending. The program's own logs one line and ends with
 // FatalStop's exit code (platform/fatal.h), in every run. The image check refuses an import
 // of the runtime's.
-extern "C" void abort() { platform::FatalStop("abort (a failed allocation or a broken invariant)"); }
+extern "C" void abort() {
+  platform::FatalStop("abort (a failed allocation or a broken invariant)");
+}
 
 // The library's operator new throws std::bad_alloc when malloc fails and no new-handler is
 // installed; the program installs none, so the exception was always uncaught and ended the

@@ -7,14 +7,14 @@ Prints every problem found and exits 1 if there is one. The image checks: the im
 names only KnownDLLs (which Windows never takes from the program's folder), and only
 functions that XP SP3's copy of each exports (xp_sp3_exports.txt), and not the C runtime's
 abort; every other DLL, WinINet among them, is delay-loaded and one that all Windows
-versions from XP to 11 ship; ASLR and DEP stay declared, with the relocations ASLR needs on x86; structured
-exception handlers stay allowed (no NO_SEH flag); the image stays loadable on XP (subsystem
-and OS version at most 5.1, page-aligned sections, no section both writable and
-executable). The map checks: the runtime replacements in startup/runtime_overrides.cc keep
-the library code they replace out of the link, the runtime's start-up code stays out, no
-reference needs a pseudo-relocation (the program's entry applies none), the image starts at
-the program's own entry point, and a SafeSEH table, if the image has one, lists the
-exception guard's handler."""
+versions from XP to 11 ship; ASLR and DEP stay declared, with the relocations ASLR needs on
+x86; structured exception handlers stay allowed (no NO_SEH flag); the image stays loadable
+on XP (subsystem and OS version at most 5.1, page-aligned sections, no section both writable
+and executable) and its icon showable there (no PNG images). The map checks: the runtime
+replacements in startup/runtime_overrides.cc keep the library code they replace out of the
+link, the runtime's start-up code stays out, no reference needs a pseudo-relocation (the
+program's entry applies none), the image starts at the program's own entry point, and a
+SafeSEH table, if the image has one, lists the exception guard's handler."""
 
 import argparse
 import os
@@ -50,6 +50,8 @@ DELAY_LOADABLE_DLLS = {
 # DLLs that must be delay-loaded: the image is not what the build meant without them.
 REQUIRED_DELAY_LOADED = {"wininet.dll"}
 IMAGE_DLLCHARACTERISTICS_NO_SEH = 0x0400
+RT_ICON = 3
+PNG_SIGNATURE = b"\x89PNG"
 DIRECTORY_LOAD_CONFIG = 10
 SEH_HANDLER_SYMBOL = re.compile(r"^\s+0x([0-9a-f]+)\s+_?li_seh_handler\s*$", re.M)
 ENTRY_SYMBOL = re.compile(r"^\s+0x([0-9a-f]+)\s+li_process_start\s*$", re.M)
@@ -135,6 +137,9 @@ def image_problems(image, xp_exports=None):
     if image.characteristics & pe_image.IMAGE_FILE_RELOCS_STRIPPED or not reloc_size:
         problems.append("base relocations are missing: ASLR cannot move the image")
 
+    if any(icon.startswith(PNG_SIGNATURE) for icon in image.resources(RT_ICON)):
+        problems.append("an icon image is stored as PNG, which XP cannot show: store it as a "
+                        "bitmap (tools/make_icon.py)")
     if image.subsystem_version > XP_VERSION:
         problems.append(f"subsystem version {image.subsystem_version} is above XP's 5.1")
     if image.os_version > XP_VERSION:

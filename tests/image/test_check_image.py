@@ -25,10 +25,10 @@ SOUND_FUNCTIONS = {"kernel32.dll": "CloseHandle", "user32.dll": "SendMessageW"}
 def build_image(imports=("KERNEL32.dll", "USER32.dll"), delay=("wininet.dll",),
                 dll_characteristics=0x0140, relocations=True, subsystem=(4, 0),
                 os_version=(4, 0), text_flags=0x60000020, section_alignment=0x1000,
-                file_alignment=FILE_ALIGNMENT, safe_seh=None):
+                file_alignment=FILE_ALIGNMENT, safe_seh=None, icon=None):
     """A PE32 image with an import table, delay-load descriptors in .data and a .reloc
     section, laid out as GNU ld lays out the installer. An import is a DLL name, or a pair
-    of a DLL name and its function names."""
+    of a DLL name and its function names. `icon`: the data of one RT_ICON resource."""
     # .idata: descriptors, then the name strings and one-entry thunk tables.
     idata_rva = SECTION_RVAS[".idata"]
     base = idata_rva + 20 * (len(imports) + 1)  # the strings and thunks follow the records
@@ -76,6 +76,15 @@ def build_image(imports=("KERNEL32.dll", "USER32.dll"), delay=("wininet.dll",),
         struct.pack_into("<III", config, 0, 0x48, 0, 0)
         struct.pack_into("<II", config, 0x40, IMAGE_BASE + data_rva + table, len(safe_seh))
         data += config
+    # A resource tree (type, name, language) leading to one icon image.
+    resources = None
+    if icon is not None:
+        root = len(data)
+        for level, ident in enumerate((3, 1, 0x409)):
+            data += struct.pack("<IIHHHH", 0, 0, 0, 0, 0, 1)
+            data += struct.pack("<II", ident, (24 * (level + 1)) | (0x80000000 if level < 2 else 0))
+        data += struct.pack("<IIII", data_rva + len(data) + 16, len(icon), 0, 0) + icon
+        resources = (data_rva + root, len(data) - root)
     data = bytes(data)
 
     reloc = struct.pack("<IIHH", SECTION_RVAS[".text"], 12, 0x3000, 0) if relocations else b""
@@ -101,6 +110,8 @@ def build_image(imports=("KERNEL32.dll", "USER32.dll"), delay=("wininet.dll",),
         directories[5] = (SECTION_RVAS[".reloc"], len(reloc))
     if load_config:
         directories[10] = load_config
+    if resources:
+        directories[2] = resources
     optional = struct.pack(
         "<HBBIIIIIIIIIHHHHHHIIIIHHIIIIII", 0x10B, 2, 40, 0x200, 0x600, 0, 0x1000, 0x1000,
         0x2000, IMAGE_BASE, section_alignment, file_alignment, os_version[0], os_version[1],
@@ -131,6 +142,8 @@ class SyntheticImageTest(unittest.TestCase):
              "kernel32.dll ReOpenFile is imported, but XP SP3"),
             ("the runtime's abort", {"imports": ("KERNEL32.dll", ("msvcrt.dll", ("abort",)))},
              "the C runtime's abort"),
+            ("a bitmap icon", {"icon": struct.pack("<I", 40) + b"\0" * 36}, None),
+            ("a PNG icon, which XP cannot show", {"icon": b"\x89PNG\r\n\x1a\n"}, "PNG"),
             ("WinINet not delay-loaded", {"delay": ()}, "no delay-load descriptor"),
             ("a DLL added in Vista, delay-loaded", {"delay": ("wininet.dll", "bcrypt.dll")},
              "bcrypt.dll is delay-loaded"),
