@@ -59,4 +59,4 @@ add_test(NAME Image.Checks
          WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/image)
 set_tests_properties(Image.Checks PROPERTIES FIXTURES_REQUIRED release_profile_image
                      TIMEOUT 120 LABELS image ENVIRONMENT
-  "LI_LOCAL_ARCH=${CMAKE_SYSTEM_PROCESSOR};LI_LOCAL_IMAGE=${CMAKE_BINARY_DIR}/lite_installer.exe;LI_LOCAL_MAP=${CMAKE_BINARY_DIR}/lite_installer.map;LI_RELEASE_IMAGE=${_image_release_dir}/lite_installer.exe;LI_RELEASE_MAP=${_image_release_dir}/lite_installer.map")
+  "LI_LOCAL_ARCH=${CMAKE_SYSTEM_PROCESSOR};LI_LOCAL_THREAD_MODEL=${LI_THREAD_MODEL};LI_LOCAL_IMAGE=${CMAKE_BINARY_DIR}/lite_installer.exe;LI_LOCAL_MAP=${CMAKE_BINARY_DIR}/lite_installer.map;LI_RELEASE_IMAGE=${_image_release_dir}/lite_installer.exe;LI_RELEASE_MAP=${_image_release_dir}/lite_installer.map")

@@ -102,7 +102,7 @@ def import_problems(image, xp_exports):
             if (name, function) in FORBIDDEN_IMPORTS:
                 problems.append(f"{name} {function} is imported: "
                                 f"{FORBIDDEN_IMPORTS[(name, function)]}")
-            elif function not in xp_exports.get(name, {}):
+            elif xp_exports is not None and function not in xp_exports.get(name, {}):
                 problems.append(f"{name} {function} is imported, but XP SP3's {name} may not "
                                 f"export it (not in {os.path.basename(XP_EXPORTS_FILE)}): "
                                 f"the executable would not start there. Look it up at run "
@@ -110,12 +110,16 @@ def import_problems(image, xp_exports):
     return problems
 
 
-def image_problems(image, xp_exports=None):
+def image_problems(image, xp_exports=None, functions=True):
+    """Every problem of the image; `functions` False leaves the imported functions unchecked
+    against XP SP3's (`xp_exports`, the list by default)."""
     problems = []
     if image.machine != 0x14C:
         problems.append(f"machine {image.machine:#x} is not i386")
     imported = [name.lower() for name in image.imported_dlls()]
-    problems += import_problems(image, load_xp_exports() if xp_exports is None else xp_exports)
+    if functions and xp_exports is None:
+        xp_exports = load_xp_exports()
+    problems += import_problems(image, xp_exports if functions else None)
     if "kernel32.dll" not in imported:
         problems.append("kernel32.dll is not imported: the import table was not read")
     delayed = {name.lower() for name in image.delay_imports()}
