@@ -60,10 +60,10 @@ HMODULE LoadByFullSystemPath(const wchar_t* name) {
 // from a private folder, startup/elevation.h), but Wine resolves them from the program's
 // folder first, whatever the search settings (seen with WINEDEBUG=+loaddll: WinINet's
 // secur32, WinTrust's imagehlp and its dbghelp, crypt32 and its bcrypt, and the imaging
-// library GDI+ decodes pictures with, and its propsys). Each is loaded
-// first by its full path in the system folder; a bare name then resolves to the module
-// already loaded. Dependencies come before what depends on them. A name the system lacks
-// (bcrypt on XP) is skipped: nothing can load it then.
+// library GDI+ decodes pictures with, and its propsys). Each is loaded first by its full
+// path in the system folder; a bare name then resolves to the module already loaded.
+// Dependencies come before what depends on them. A name the system lacks (bcrypt on XP) is
+// skipped: nothing can load it then.
 struct SystemDependencies {
   const wchar_t* library;
   const wchar_t* names[4];
