@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <delayimp.h>
 
+#include "resources/resource_ids.h"
 #include "startup/logging.h"
 
 namespace platform {
@@ -52,6 +53,43 @@ HMODULE LoadByFullSystemPath(const wchar_t* name) {
   path[at] = L'\0';
   // The library's own imports are then searched from the system folder too.
   return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+// XP (and Server 2003) keep GDI+ only as a side-by-side assembly in WinSxS, with no copy in
+// the system folder. The program carries a second manifest (resources/installer.rc), not
+// used at start, whose one dependency is that assembly; activated around the load, it makes
+// the loader take gdiplus.dll from the store. Nothing is searched for: side by side looks
+// for a shared assembly (one with a public key token) in WinSxS before any private folder,
+// and the bare name is loaded only when the context redirects it there. Systems without the
+// system folder copy also lack the safe search flags, so the program runs from a fresh
+// private folder there anyway (startup/elevation.h).
+HMODULE LoadSideBySide(const wchar_t* name) {
+  wchar_t program[MAX_PATH];
+  DWORD length = GetModuleFileNameW(nullptr, program, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return nullptr;
+  ACTCTXW context = {};
+  context.cbSize = sizeof(context);
+  context.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID | ACTCTX_FLAG_HMODULE_VALID;
+  context.lpSource = program;  // XP wants the image's path beside its module handle
+  context.hModule = GetModuleHandleW(nullptr);
+  context.lpResourceName = MAKEINTRESOURCEW(IDR_SIDE_BY_SIDE_MANIFEST);
+  HANDLE activation_context = CreateActCtxW(&context);
+  if (activation_context == INVALID_HANDLE_VALUE) return nullptr;
+  HMODULE module = nullptr;
+  ULONG_PTR cookie = 0;
+  if (ActivateActCtx(activation_context, &cookie)) {
+    ACTCTX_SECTION_KEYED_DATA redirection = {};
+    redirection.cbSize = sizeof(redirection);
+    if (FindActCtxSectionStringW(0, nullptr, ACTIVATION_CONTEXT_SECTION_DLL_REDIRECTION, name,
+                                 &redirection)) {
+      module = LoadLibraryW(name);
+    }
+    const DWORD error = GetLastError();
+    DeactivateActCtx(0, cookie);
+    SetLastError(error);
+  }
+  ReleaseActCtx(activation_context);
+  return module;
 }
 
 // What system libraries load in turn by bare name through the loader's ordinary search: their
@@ -140,6 +178,8 @@ LONG WINAPI EndOnUnguardedDelayLoadFailure(EXCEPTION_POINTERS* pointers) {
 
 }  // namespace
 
+HMODULE LoadSideBySideForTesting(const wchar_t* name) { return LoadSideBySide(name); }
+
 void EndProcessOnUnguardedDelayLoadFailure(void (*open_log)()) {
   g_open_log = open_log;
   g_previous_filter = SetUnhandledExceptionFilter(EndOnUnguardedDelayLoadFailure);
@@ -157,11 +197,17 @@ HMODULE LoadSystemLibrary(const wchar_t* name) {
     return nullptr;
   }
   LoadSystemDependencies(name);
-  if (HasSystemFolderSearch()) return LoadLibraryExW(name, nullptr, kSearchSystem32);
   // Version 6 of the common controls is found through the activation context of the
   // manifest, which a full path would bypass.
-  if (EqualsIgnoringAsciiCase(name, L"comctl32.dll")) return LoadLibraryW(name);
-  return LoadByFullSystemPath(name);
+  if (!HasSystemFolderSearch() && EqualsIgnoringAsciiCase(name, L"comctl32.dll")) {
+    return LoadLibraryW(name);
+  }
+  HMODULE module = HasSystemFolderSearch() ? LoadLibraryExW(name, nullptr, kSearchSystem32)
+                                           : LoadByFullSystemPath(name);
+  if (module == nullptr && EqualsIgnoringAsciiCase(name, L"gdiplus.dll")) {
+    module = LoadSideBySide(name);
+  }
+  return module;
 }
 
 }  // namespace platform

@@ -17,11 +17,18 @@ namespace platform {
 // LOAD_LIBRARY_SEARCH_SYSTEM32 where the system has it (the manifest's side-by-side binding
 // still applies, so comctl32.dll is version 6), otherwise by the full path in
 // GetSystemDirectoryW, except comctl32.dll, which only its bare name binds side by side.
+// GDI+, which XP keeps only side by side (WinSxS), is loaded through the activation context
+// of the program's own manifest that names it when the system folder has no copy.
 // First the system DLLs that `name` is known to load in turn by bare name (WinINet's,
 // WinTrust's, crypt32's) are loaded by their full paths in the system folder; they stay
 // loaded. Null on failure, with the last error set; a name holding a path separator is
 // refused (ERROR_INVALID_PARAMETER).
 HMODULE LoadSystemLibrary(const wchar_t* name);
+
+// Tests: `name` loaded through the activation context of the program's manifest that names
+// GDI+, as on a system whose system folder has no gdiplus.dll (the executable must carry
+// that manifest among its resources).
+HMODULE LoadSideBySideForTesting(const wchar_t* name);
 
 // True when the system has the LOAD_LIBRARY_SEARCH_* flags (SetDefaultDllDirectories).
 bool HasSystemFolderSearch();
