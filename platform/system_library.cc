@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <delayimp.h>
 
+#include "platform/memory_probe.h"
 #include "resources/resource_ids.h"
 #include "startup/logging.h"
 
@@ -149,24 +150,34 @@ FARPROC WINAPI DelayLoadHook(unsigned notification, PDelayLoadInfo info) {
 }
 
 // Runs for an exception that no frame of the faulting thread handled. The delay-load
-// information is the raiser's (the helper or the hook above), still on its stack.
+// information comes from the raiser (the helper or the hook above) and is checked before it
+// is read, as anyone may raise these codes.
 LONG WINAPI EndOnUnguardedDelayLoadFailure(EXCEPTION_POINTERS* pointers) {
   const EXCEPTION_RECORD* record = pointers->ExceptionRecord;
   const DWORD code = record->ExceptionCode;
+  const auto* info = record->NumberParameters < 1
+                         ? nullptr
+                         : reinterpret_cast<const DelayLoadInfo*>(record->ExceptionInformation[0]);
   if ((code != kDelayLoadModuleNotFound && code != kDelayLoadProcNotFound) ||
-      record->NumberParameters < 1 || record->ExceptionInformation[0] == 0) {
+      !IsReadable(info, sizeof(DelayLoadInfo))) {
     return g_previous_filter ? g_previous_filter(pointers) : EXCEPTION_CONTINUE_SEARCH;
   }
-  const auto* info = reinterpret_cast<const DelayLoadInfo*>(record->ExceptionInformation[0]);
+  char dll[64];
+  char function[64] = "";
+  CopyReadableString(info->szDll, dll, sizeof(dll));
+  // By ordinal the union holds a number, not a name.
+  if (info->dlp.fImportByName) {
+    CopyReadableString(info->dlp.szProcName, function, sizeof(function));
+  }
   if (g_open_log != nullptr) g_open_log();
   SetLastError(info->dwLastError);
   {
     logging::LogLine line(logging::kERROR, "DelayLoad", __LINE__);
     line << (code == kDelayLoadModuleNotFound ? "Cannot load the system library "
                                               : "No such function in the system library ")
-         << info->szDll << " for ";
+         << dll << " for ";
     if (info->dlp.fImportByName) {
-      line << info->dlp.szProcName;
+      line << function;
     } else {
       line << "#" << static_cast<unsigned long>(info->dlp.dwOrdinal);
     }
