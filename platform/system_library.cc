@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <delayimp.h>
 
+#include "platform/fatal.h"
 #include "platform/memory_probe.h"
 #include "resources/resource_ids.h"
 #include "startup/logging.h"
@@ -19,7 +20,6 @@ constexpr DWORD kDelayLoadModuleNotFound = 0xC06D007E;
 constexpr DWORD kDelayLoadProcNotFound = 0xC06D007F;
 
 LPTOP_LEVEL_EXCEPTION_FILTER g_previous_filter = nullptr;
-void (*g_open_log)() = nullptr;
 
 bool EqualsIgnoringAsciiCase(const wchar_t* a, const wchar_t* b) {
   for (; *a != L'\0' && *b != L'\0'; ++a, ++b) {
@@ -169,7 +169,7 @@ LONG WINAPI EndOnUnguardedDelayLoadFailure(EXCEPTION_POINTERS* pointers) {
   if (info->dlp.fImportByName) {
     CopyReadableString(info->dlp.szProcName, function, sizeof(function));
   }
-  if (g_open_log != nullptr) g_open_log();
+  OpenLogForFatalEnd();
   SetLastError(info->dwLastError);
   {
     logging::LogLine line(logging::kERROR, "DelayLoad", __LINE__);
@@ -191,8 +191,7 @@ LONG WINAPI EndOnUnguardedDelayLoadFailure(EXCEPTION_POINTERS* pointers) {
 
 HMODULE LoadSideBySideForTesting(const wchar_t* name) { return LoadSideBySide(name); }
 
-void EndProcessOnUnguardedDelayLoadFailure(void (*open_log)()) {
-  g_open_log = open_log;
+void EndProcessOnUnguardedDelayLoadFailure() {
   g_previous_filter = SetUnhandledExceptionFilter(EndOnUnguardedDelayLoadFailure);
 }
 

@@ -40,11 +40,11 @@ bool HasSystemFolderSearch();
 inline constexpr int kSystemLibraryMissingExitCode = 405;
 
 // From now on such an unguarded failure ends the process with kSystemLibraryMissingExitCode
-// and one ERROR line naming the library and the function (after `open_log`, which opens the
-// log if nothing has yet), instead of as an unhandled exception. Every other unhandled
+// and one ERROR line naming the library and the function (after
+// platform::OpenLogForFatalEnd), instead of as an unhandled exception. Every other unhandled
 // exception goes on to the filter that was there before. Call once, first thing in the
 // process.
-void EndProcessOnUnguardedDelayLoadFailure(void (*open_log)());
+void EndProcessOnUnguardedDelayLoadFailure();
 
 }  // namespace platform
 

@@ -13,6 +13,7 @@
 #include "download/installer.h"
 #include "download/preinstall_checks.h"
 #include "download/win10_default_browser.h"
+#include "platform/fatal.h"
 #include "platform/process.h"
 #include "platform/random.h"
 #include "platform/scoped_handle.h"
@@ -390,9 +391,10 @@ void WindowProgressProxy::RemoveCancelButton() {
 }
 
 int RunLiteInstaller() {
-  // A system library that cannot be loaded where no guard expects it ends the run with its
-  // own exit code and log line, whichever process this is (even before S2).
-  platform::EndProcessOnUnguardedDelayLoadFailure(OpenLog);
+  // A fatal end (a system library that cannot be loaded where no guard expects it, an
+  // allocation that failed) writes its line even before S2, whichever process this is.
+  platform::SetFatalLogOpener(OpenLog);
+  platform::EndProcessOnUnguardedDelayLoadFailure();
   // S1, before the log: nothing may load a DLL from the download folder.
   int copy_exit_code = 0;
   int outcome = CheckSecureEnvironment(&copy_exit_code);

@@ -16,8 +16,10 @@
 
 #include "gtest/gtest.h"
 #include "platform/fatal.h"
+#include "platform/strings.h"
 #include "startup/logging.h"
 #include "tests/support/child_process.h"
+#include "tests/support/publisher_log.h"
 
 namespace {
 
@@ -140,21 +142,35 @@ TEST(OperatorNewTest, BlocksHoldWhatIsWrittenAndArraysGoThroughIt) {
   EXPECT_EQ(100000u, text.size());
 }
 
+// The death test's child runs the test body again up to EXPECT_EXIT, so the parent hands it
+// its unique log name through the environment, which the child inherits.
+constexpr wchar_t kAbortLogVariable[] = L"LI_TEST_ABORT_LOG";
+
+std::wstring AbortLog() {
+  wchar_t path[MAX_PATH];
+  const DWORD length = GetEnvironmentVariableW(kAbortLogVariable, path, MAX_PATH);
+  if (length > 0 && length < MAX_PATH) return path;
+  GetTempPathW(MAX_PATH, path);
+  const std::wstring log = path + platform::Widen(test_support::UniqueMarker()) + L".log";
+  SetEnvironmentVariableW(kAbortLogVariable, log.c_str());
+  return log;
+}
+
+void OpenAbortLog() { logging::InitLogging(AbortLog()); }
+
 TEST(OperatorNewDeathTest, ExhaustedMemoryEndsTheProcessWithALogLine) {
-  // More than any process can ever get; the library would throw bad_alloc uncaught.
+  // More than any process can ever get; the library would throw bad_alloc uncaught. The
+  // stop opens the log itself, as it does before the installer's entry has.
   volatile size_t size = SIZE_MAX - 15;
-  // The death test's child runs this body again up to EXPECT_EXIT: the name must not vary.
-  wchar_t folder[MAX_PATH];
-  ASSERT_NE(0u, GetTempPathW(MAX_PATH, folder));
-  const std::wstring log = std::wstring(folder) + L"runtime_overrides_abort.log";
-  DeleteFileW(log.c_str());
+  const std::wstring log = AbortLog();
   EXPECT_EXIT(
       {
-        logging::InitLogging(log);
+        platform::SetFatalLogOpener(OpenAbortLog);
         void* block = ::operator new(size);
         ::operator delete(block);
       },
       testing::ExitedWithCode(kFatalStopExit), "");
+  SetEnvironmentVariableW(kAbortLogVariable, nullptr);
   EXPECT_EQ(1, test_support::CountContaining(test_support::ReadUtf16Lines(log),
                                              L"ERROR: FatalStop ("));
   EXPECT_EQ(1, test_support::CountContaining(test_support::ReadUtf16Lines(log),
