@@ -56,6 +56,13 @@ HMODULE LoadByFullSystemPath(const wchar_t* name) {
   return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
+// LOAD_WITH_ALTERED_SEARCH_PATH must not be combined with the LOAD_LIBRARY_SEARCH_* flags,
+// so a system that has them gets the flag alone.
+HMODULE LoadFromSystemFolder(const wchar_t* name) {
+  if (HasSystemFolderSearch()) return LoadLibraryExW(name, nullptr, kSearchSystem32);
+  return LoadByFullSystemPath(name);
+}
+
 // XP (and Server 2003) keep GDI+ only as a side-by-side assembly in WinSxS, with no copy in
 // the system folder. The program carries a second manifest (resources/installer.rc), not
 // used at start, whose one dependency is that assembly; activated around the load, it makes
@@ -97,29 +104,34 @@ HMODULE LoadSideBySide(const wchar_t* name) {
 // delay-loaded imports, and the static imports of those. Windows keeps such loads in the
 // system folder once SetDefaultDllDirectories is in force (and without it the program runs
 // from a private folder, startup/elevation.h), but Wine resolves them from the program's
-// folder first, whatever the search settings (seen with WINEDEBUG=+loaddll: WinINet's
-// secur32, WinTrust's imagehlp and its dbghelp, crypt32 and its bcrypt, and the imaging
-// library GDI+ decodes pictures with, and its propsys). Each is loaded first by its full
-// path in the system folder; a bare name then resolves to the module already loaded.
-// Dependencies come before what depends on them. A name the system lacks (bcrypt on XP) is
-// skipped: nothing can load it then.
+// folder first, whatever the search settings. Seen with WINEDEBUG=+loaddll under Wine:
+// WinINet's secur32, WinTrust's imagehlp and its dbghelp, crypt32 and its bcrypt, and the
+// imaging library GDI+ decodes pictures with, and its propsys; other systems' libraries may
+// load others. Each is loaded first by its full path in the system folder; a bare name then
+// resolves to the module already loaded. A name's own entry is followed before the name is
+// loaded, so that its dependencies are in place first whatever the order (the table holds
+// no cycle). A name the system lacks (bcrypt on XP) is skipped: nothing can load it then.
 struct SystemDependencies {
   const wchar_t* library;
-  const wchar_t* names[4];
+  const wchar_t* names[2];
 };
 constexpr SystemDependencies kSystemDependencies[] = {
     {L"crypt32.dll", {L"bcrypt.dll"}},
-    {L"gdiplus.dll", {L"propsys.dll", L"windowscodecs.dll"}},
+    {L"gdiplus.dll", {L"windowscodecs.dll"}},
+    {L"imagehlp.dll", {L"dbghelp.dll"}},
+    {L"windowscodecs.dll", {L"propsys.dll"}},
     // TLS and the certificate checks of HTTPS.
-    {L"wininet.dll", {L"bcrypt.dll", L"crypt32.dll", L"secur32.dll"}},
-    {L"wintrust.dll", {L"bcrypt.dll", L"crypt32.dll", L"dbghelp.dll", L"imagehlp.dll"}},
+    {L"wininet.dll", {L"secur32.dll", L"crypt32.dll"}},
+    {L"wintrust.dll", {L"imagehlp.dll", L"crypt32.dll"}},
 };
 
 void LoadSystemDependencies(const wchar_t* library) {
   for (const SystemDependencies& entry : kSystemDependencies) {
     if (!EqualsIgnoringAsciiCase(library, entry.library)) continue;
     for (const wchar_t* name : entry.names) {
-      if (name != nullptr && GetModuleHandleW(name) == nullptr) LoadByFullSystemPath(name);
+      if (name == nullptr || GetModuleHandleW(name) != nullptr) continue;
+      LoadSystemDependencies(name);
+      LoadFromSystemFolder(name);
     }
   }
 }
@@ -212,8 +224,7 @@ HMODULE LoadSystemLibrary(const wchar_t* name) {
   if (!HasSystemFolderSearch() && EqualsIgnoringAsciiCase(name, L"comctl32.dll")) {
     return LoadLibraryW(name);
   }
-  HMODULE module = HasSystemFolderSearch() ? LoadLibraryExW(name, nullptr, kSearchSystem32)
-                                           : LoadByFullSystemPath(name);
+  HMODULE module = LoadFromSystemFolder(name);
   if (module == nullptr && EqualsIgnoringAsciiCase(name, L"gdiplus.dll")) {
     module = LoadSideBySide(name);
   }

@@ -4,8 +4,12 @@
 // Windows searches the program's own folder first. Only KnownDLLs (kernel32, user32, gdi32,
 // advapi32, msvcrt) are imported at start; every other system DLL is delay-loaded, and the
 // delay-load hook defined with this module resolves each of them through
-// `LoadSystemLibrary`, so that no planted file is ever mapped, not even as a dependency that
-// a system library loads by name. The program's own run-time loads go through it as well.
+// `LoadSystemLibrary`, as do the program's own run-time loads. What those libraries load in
+// turn by bare name is kept in the system folder by SetDefaultDllDirectories where Windows
+// has it, and elsewhere by the private-folder copy (startup/elevation.h), which runs from a
+// fresh folder. Wine resolves such loads from the program's folder whatever the settings, so
+// the dependencies that Wine's libraries were seen to load (system_library.cc) are loaded by
+// full path first.
 #ifndef PLATFORM_SYSTEM_LIBRARY_H_
 #define PLATFORM_SYSTEM_LIBRARY_H_
 
@@ -18,11 +22,10 @@ namespace platform {
 // still applies, so comctl32.dll is version 6), otherwise by the full path in
 // GetSystemDirectoryW, except comctl32.dll, which only its bare name binds side by side.
 // GDI+, which XP keeps only side by side (WinSxS), is loaded through the activation context
-// of the program's own manifest that names it when the system folder has no copy.
-// First the system DLLs that `name` is known to load in turn by bare name (WinINet's,
-// WinTrust's, crypt32's) are loaded by their full paths in the system folder; they stay
-// loaded. Null on failure, with the last error set; a name holding a path separator is
-// refused (ERROR_INVALID_PARAMETER).
+// of the program's own manifest that names it when the system folder has no copy. First the
+// system DLLs that `name` is known to load in turn by bare name are loaded the same way;
+// they stay loaded. Null on failure, with the last error set; a name holding a path
+// separator is refused (ERROR_INVALID_PARAMETER).
 HMODULE LoadSystemLibrary(const wchar_t* name);
 
 // Tests: `name` loaded through the activation context of the program's manifest that names
