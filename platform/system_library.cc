@@ -3,8 +3,11 @@
 #include <windows.h>
 #include <delayimp.h>
 
+#include <cstdint>
+
 #include "platform/fatal.h"
 #include "platform/memory_probe.h"
+#include "platform/strings.h"
 #include "resources/resource_ids.h"
 #include "startup/logging.h"
 
@@ -20,6 +23,7 @@ constexpr DWORD kDelayLoadModuleNotFound = 0xC06D007E;
 constexpr DWORD kDelayLoadProcNotFound = 0xC06D007F;
 
 LPTOP_LEVEL_EXCEPTION_FILTER g_previous_filter = nullptr;
+volatile bool g_silent_run = false;
 
 bool EqualsIgnoringAsciiCase(const wchar_t* a, const wchar_t* b) {
   for (; *a != L'\0' && *b != L'\0'; ++a, ++b) {
@@ -161,10 +165,11 @@ FARPROC WINAPI DelayLoadHook(unsigned notification, PDelayLoadInfo info) {
   return reinterpret_cast<FARPROC>(module);
 }
 
-// Runs for an exception that no frame of the faulting thread handled. The delay-load
-// information comes from the raiser (the helper or the hook above) and is checked before it
-// is read, as anyone may raise these codes.
-LONG WINAPI EndOnUnguardedDelayLoadFailure(EXCEPTION_POINTERS* pointers) {
+// Runs for an exception that no frame of the faulting thread handled. A silent run ends on
+// any, with the exception's code, as Windows would once its dialog was answered. The
+// delay-load information comes from the raiser (the helper or the hook above) and is
+// checked before it is read, as anyone may raise these codes.
+LONG WINAPI EndOnUnhandledException(EXCEPTION_POINTERS* pointers) {
   const EXCEPTION_RECORD* record = pointers->ExceptionRecord;
   const DWORD code = record->ExceptionCode;
   const auto* info = record->NumberParameters < 1
@@ -172,7 +177,19 @@ LONG WINAPI EndOnUnguardedDelayLoadFailure(EXCEPTION_POINTERS* pointers) {
                          : reinterpret_cast<const DelayLoadInfo*>(record->ExceptionInformation[0]);
   if ((code != kDelayLoadModuleNotFound && code != kDelayLoadProcNotFound) ||
       !IsReadable(info, sizeof(DelayLoadInfo))) {
-    return g_previous_filter ? g_previous_filter(pointers) : EXCEPTION_CONTINUE_SEARCH;
+    if (!g_silent_run) {
+      return g_previous_filter ? g_previous_filter(pointers) : EXCEPTION_CONTINUE_SEARCH;
+    }
+    // On an exhausted stack nothing more may be called.
+    if (code != EXCEPTION_STACK_OVERFLOW) {
+      OpenLogForFatalEnd();
+      LOG(ERROR, "UnhandledException")
+          << "Unhandled exception 0x" << ToHexString(code) << " at 0x"
+          << ToHexString(reinterpret_cast<uintptr_t>(record->ExceptionAddress))
+          << "; the process stops with it as exit code.";
+    }
+    TerminateProcess(GetCurrentProcess(), code);
+    return EXCEPTION_EXECUTE_HANDLER;
   }
   char dll[64];
   char function[64] = "";
@@ -204,8 +221,10 @@ LONG WINAPI EndOnUnguardedDelayLoadFailure(EXCEPTION_POINTERS* pointers) {
 HMODULE LoadSideBySideForTesting(const wchar_t* name) { return LoadSideBySide(name); }
 
 void EndProcessOnUnguardedDelayLoadFailure() {
-  g_previous_filter = SetUnhandledExceptionFilter(EndOnUnguardedDelayLoadFailure);
+  g_previous_filter = SetUnhandledExceptionFilter(EndOnUnhandledException);
 }
+
+void EndSilentRunOnUnhandledException() { g_silent_run = true; }
 
 bool HasSystemFolderSearch() {
   static const bool has = GetProcAddress(GetModuleHandleW(L"kernel32.dll"),

@@ -42,12 +42,19 @@ bool HasSystemFolderSearch();
 // network and trust calls).
 inline constexpr int kSystemLibraryMissingExitCode = 405;
 
-// From now on such an unguarded failure ends the process with kSystemLibraryMissingExitCode
-// and one ERROR line naming the library and the function (after
-// platform::OpenLogForFatalEnd), instead of as an unhandled exception. Every other unhandled
-// exception goes on to the filter that was there before. Call once, first thing in the
+// From now on an exception that no frame handles ends the process with one ERROR line
+// (after platform::OpenLogForFatalEnd) instead of as an unhandled exception, where it is a
+// delay-loaded system library or function that could not be loaded: with
+// kSystemLibraryMissingExitCode. Every other unhandled exception goes on to the filter that
+// was there before, until `EndSilentRunOnUnhandledException`. Call once, first thing in the
 // process.
 void EndProcessOnUnguardedDelayLoadFailure();
+
+// For a run that shows no window (silent, or the interface query): from now on every other
+// unhandled exception ends the process too, with its exception code as exit code and one
+// ERROR line, where Windows would show its error report dialog, which nobody can answer
+// under a deployment tool.
+void EndSilentRunOnUnhandledException();
 
 }  // namespace platform
 

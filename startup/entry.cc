@@ -406,12 +406,14 @@ int RunLiteInstaller() {
   json_object_seed(static_cast<size_t>(platform::RandomU64()) | 1);
   OpenLog();
   LOG_AT(INFO, kMasterTag, 131) << "-------------------------------------- Start install.";
+  const CommandLine& command_line = ProcessCommandLine();
+  if (command_line.Has(switches::kSilent) || command_line.Has(switches::kCheckTheInterface)) {
+    platform::EndSilentRunOnUnhandledException();
+  }
 
   int exit_code = 0;
   if (HandleNonInstallQuery(&exit_code)) return exit_code;
   if (ExitForSecureEnvironment(outcome, copy_exit_code, &exit_code)) return exit_code;
-
-  const CommandLine& command_line = ProcessCommandLine();
   if (command_line.Has(switches::kRunAsAdmin)) return RunElevatedChild(command_line);
   return RunMasterInstaller(command_line);
 }

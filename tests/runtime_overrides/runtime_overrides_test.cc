@@ -16,10 +16,9 @@
 
 #include "gtest/gtest.h"
 #include "platform/fatal.h"
-#include "platform/strings.h"
 #include "startup/logging.h"
 #include "tests/support/child_process.h"
-#include "tests/support/publisher_log.h"
+#include "tests/support/test_log.h"
 
 namespace {
 
@@ -142,40 +141,23 @@ TEST(OperatorNewTest, BlocksHoldWhatIsWrittenAndArraysGoThroughIt) {
   EXPECT_EQ(100000u, text.size());
 }
 
-// The death test's child runs the test body again up to EXPECT_EXIT, so the parent hands it
-// its unique log name through the environment, which the child inherits.
-constexpr wchar_t kAbortLogVariable[] = L"LI_TEST_ABORT_LOG";
-
-std::wstring AbortLog() {
-  wchar_t path[MAX_PATH];
-  const DWORD length = GetEnvironmentVariableW(kAbortLogVariable, path, MAX_PATH);
-  if (length > 0 && length < MAX_PATH) return path;
-  GetTempPathW(MAX_PATH, path);
-  const std::wstring log = path + platform::Widen(test_support::UniqueMarker()) + L".log";
-  SetEnvironmentVariableW(kAbortLogVariable, log.c_str());
-  return log;
-}
-
-void OpenAbortLog() { logging::InitLogging(AbortLog()); }
-
 TEST(OperatorNewDeathTest, ExhaustedMemoryEndsTheProcessWithALogLine) {
   // More than any process can ever get; the library would throw bad_alloc uncaught. The
   // stop opens the log itself, as it does before the installer's entry has.
   volatile size_t size = SIZE_MAX - 15;
-  const std::wstring log = AbortLog();
+  const std::wstring log = test_support::DeathTestLogPath();
   EXPECT_EXIT(
       {
-        platform::SetFatalLogOpener(OpenAbortLog);
+        platform::SetFatalLogOpener(test_support::OpenDeathTestLog);
         void* block = ::operator new(size);
         ::operator delete(block);
       },
       testing::ExitedWithCode(kFatalStopExit), "");
-  SetEnvironmentVariableW(kAbortLogVariable, nullptr);
   EXPECT_EQ(1, test_support::CountContaining(test_support::ReadUtf16Lines(log),
                                              L"ERROR: FatalStop ("));
   EXPECT_EQ(1, test_support::CountContaining(test_support::ReadUtf16Lines(log),
                                              L"the process stops: abort (a failed allocation"));
-  DeleteFileW(log.c_str());
+  test_support::ForgetDeathTestLog();
 }
 
 // --- Real numbers in JSON ------------------------------------------------------------------
