@@ -15,12 +15,23 @@ ReOpenFileFunction LookUpReOpenFile() {
   return g_reopen_missing_for_testing ? nullptr : function;
 }
 
+bool SameTime(const FILETIME& a, const FILETIME& b) {
+  return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+}
+
+// Some network redirectors report 0 for the file index (and the volume serial), which would
+// make any two files look the same: such a file is never taken for the same one. Size and
+// times are compared too, as a second witness where an index is coarse.
 bool IsSameFile(HANDLE a, HANDLE b) {
   BY_HANDLE_FILE_INFORMATION x;
   BY_HANDLE_FILE_INFORMATION y;
-  return GetFileInformationByHandle(a, &x) && GetFileInformationByHandle(b, &y) &&
-         x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
-         x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
+  if (!GetFileInformationByHandle(a, &x) || !GetFileInformationByHandle(b, &y)) return false;
+  if ((x.nFileIndexHigh | x.nFileIndexLow) == 0) return false;
+  return x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
+         x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow &&
+         x.nFileSizeHigh == y.nFileSizeHigh && x.nFileSizeLow == y.nFileSizeLow &&
+         SameTime(x.ftCreationTime, y.ftCreationTime) &&
+         SameTime(x.ftLastWriteTime, y.ftLastWriteTime);
 }
 
 // A second handle, for read and execute with `share`, to the file that `current` holds open.

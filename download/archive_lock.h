@@ -30,9 +30,13 @@ class ArchiveLock {
   // Reopens the handle for read and execute: first with read and write sharing (a new
   // handle cannot deny sharing that the existing handle holds), then, once the write handle
   // is gone, with read sharing only. Each new handle is opened before the previous one is
-  // closed, so there is no moment at which the file is unlocked. ReOpenFile does it where
-  // the system has it (Vista and later); on XP the file is opened again by its path and
-  // must be the same file. False when either reopen fails; the lock then keeps whatever
+  // closed, so the file can never be renamed, replaced or deleted. Between the two reopens
+  // the only handle shares write access, so another writer may open the file then: if it
+  // still holds it, the second reopen fails; if it wrote and let go, the signature check,
+  // which comes after the conversion, sees the change. ReOpenFile does it where the system
+  // has it (Vista and later); on XP the file is opened again by its path and must be the
+  // same file (same volume, index, size and times; a file whose index is 0 is refused),
+  // else ERROR_FILE_INVALID. False when either reopen fails; the lock then keeps whatever
   // handle it still holds.
   bool ConvertToReadExecute();
 
