@@ -5,9 +5,10 @@ more leniently than Windows does.
 
 Prints every problem found and exits 1 if there is one. The image checks: the import table
 names only KnownDLLs (which Windows never takes from the program's folder), and only
-functions that XP SP3's copy of each exports (xp_sp3_exports.txt), and not the C runtime's
-abort; every other DLL, WinINet among them, is delay-loaded and one that all Windows
-versions from XP to 11 ship; ASLR and DEP stay declared, with the relocations ASLR needs on
+functions that XP SP3's copy of each exports (xp_sp3_exports.txt), and none of the C
+runtime's functions that show a message box; every other DLL, WinINet among them, is
+delay-loaded, one that all Windows versions from XP to 11 ship, and only for functions that
+XP SP3's copy exports; ASLR and DEP stay declared, with the relocations ASLR needs on
 x86; structured exception handlers stay allowed (no NO_SEH flag); the image stays loadable
 on XP (subsystem and OS version at most 5.1, page-aligned sections, no section both writable
 and executable) and its icon showable there (no PNG images). The map checks: the runtime
@@ -31,14 +32,24 @@ STATIC_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcr
 # documentation gives it. A function missing from the list fails the check: look it up at
 # run time (GetProcAddress) if XP lacks it, or add it with its documented minimum.
 XP_EXPORTS_FILE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "xp_sp3_exports.txt")
-# Minimum clients that XP SP3 satisfies, as the list names them ("Windows Vista, Windows XP
-# with SP1" counts: XP has it).
-XP_OR_EARLIER = ("Windows 2000", "Windows XP", "msvcrt.dll of Visual C++ 4.2",
-                 "msvcrt.dll of Windows XP")
-# Imports that XP has but the program must not use.
+# Minimum clients that XP SP3 satisfies, whole, as the list names them ("Windows Vista,
+# Windows XP with SP1" counts: XP has it; "Windows XP Professional x64 Edition" does not).
+XP_OR_EARLIER = {"Windows 2000 Professional", "Windows XP", "Windows Vista, Windows XP with SP1",
+                 "msvcrt.dll of Visual C++ 4.2", "msvcrt.dll of Windows XP",
+                 "comctl32.dll 4.70 or later", "uxtheme.dll of Windows XP",
+                 "gdiplus.dll 1.0 of Windows XP"}
+# Imports that XP has but the program must not use: the C runtime's ends, which show a
+# message box in a GUI program, where nobody may be there to press it (the program ends
+# through startup/runtime_overrides.cc and platform/fatal.h instead).
+_MESSAGE_BOX = "which shows a message box in a GUI program"
 FORBIDDEN_IMPORTS = {
-    ("msvcrt.dll", "abort"): "the C runtime's abort, which shows a message box in a GUI "
-                             "program (startup/runtime_overrides.cc replaces it)",
+    ("msvcrt.dll", "abort"): f"the C runtime's abort, {_MESSAGE_BOX}",
+    ("msvcrt.dll", "_assert"): f"the C runtime's assert, {_MESSAGE_BOX}",
+    ("msvcrt.dll", "_wassert"): f"the C runtime's assert, {_MESSAGE_BOX}",
+    ("msvcrt.dll", "_amsg_exit"): f"the C runtime's fatal-error end (R6xxx), {_MESSAGE_BOX}",
+    ("msvcrt.dll", "_purecall"): f"the C runtime's pure-call end (R6025), {_MESSAGE_BOX}",
+    ("msvcrt.dll", "terminate"): "the C runtime's terminate, which aborts",
+    ("msvcrt.dll", "?terminate@@YAXXZ"): "the C runtime's terminate, which aborts",
 }
 # DLLs that may be delay-loaded (from the system folder, by the program's hook): present on
 # every Windows from XP SP3 to 11.
@@ -83,7 +94,7 @@ def load_xp_exports(path=XP_EXPORTS_FILE):
             if not line:
                 continue
             fields = line.split(None, 2)
-            if len(fields) != 3 or not any(system in fields[2] for system in XP_OR_EARLIER):
+            if len(fields) != 3 or fields[2].strip() not in XP_OR_EARLIER:
                 raise ValueError(f"{path}:{number}: not '<dll> <function> <minimum client "
                                  f"up to XP>': {line}")
             exports.setdefault(fields[0].lower(), {})[fields[1]] = fields[2]
@@ -110,6 +121,23 @@ def import_problems(image, xp_exports):
     return problems
 
 
+def delay_import_problems(delay_imports, xp_exports):
+    """Delay-loaded functions that XP SP3's copy of their DLL may not export: the first call
+    of one would end every XP run."""
+    problems = []
+    for dll, functions in sorted(delay_imports.items()):
+        name = dll.lower()
+        if name not in DELAY_LOADABLE_DLLS:
+            continue  # refused as a DLL already
+        for function in functions:
+            if function not in xp_exports.get(name, {}):
+                problems.append(f"{name} {function} is delay-loaded, but XP SP3's {name} may "
+                                f"not export it (not in {os.path.basename(XP_EXPORTS_FILE)}): "
+                                f"every XP run would end at its first call. Look it up at run "
+                                f"time, or add it with its documented minimum client")
+    return problems
+
+
 def image_problems(image, xp_exports=None, functions=True):
     """Every problem of the image; `functions` False leaves the imported functions unchecked
     against XP SP3's (`xp_exports`, the list by default)."""
@@ -122,7 +150,10 @@ def image_problems(image, xp_exports=None, functions=True):
     problems += import_problems(image, xp_exports if functions else None)
     if "kernel32.dll" not in imported:
         problems.append("kernel32.dll is not imported: the import table was not read")
-    delayed = {name.lower() for name in image.delay_imports()}
+    delay_imports = image.delay_imports()
+    delayed = {name.lower() for name in delay_imports}
+    if functions:
+        problems += delay_import_problems(delay_imports, xp_exports)
     for name in sorted(REQUIRED_DELAY_LOADED - delayed):
         problems.append(f"no delay-load descriptor for {name}")
     for name in sorted(delayed - DELAY_LOADABLE_DLLS):

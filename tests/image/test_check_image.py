@@ -142,6 +142,11 @@ class SyntheticImageTest(unittest.TestCase):
              "kernel32.dll ReOpenFile is imported, but XP SP3"),
             ("the runtime's abort", {"imports": ("KERNEL32.dll", ("msvcrt.dll", ("abort",)))},
              "the C runtime's abort"),
+            ("the runtime's pure-call end", {"imports": ("KERNEL32.dll",
+                                                         ("msvcrt.dll", ("_purecall",)))},
+             "msvcrt.dll _purecall is imported"),
+            ("a delay-loaded function XP SP3 lacks", {"delay": ("wininet.dll", "shell32.dll")},
+             "shell32.dll InternetOpenW is delay-loaded, but XP SP3"),
             ("a bitmap icon", {"icon": struct.pack("<I", 40) + b"\0" * 36}, None),
             ("a PNG icon, which XP cannot show", {"icon": b"\x89PNG\r\n\x1a\n"}, "PNG"),
             ("WinINet not delay-loaded", {"delay": ()}, "no delay-load descriptor"),
@@ -174,13 +179,15 @@ class SyntheticImageTest(unittest.TestCase):
 
     def test_xp_export_list_holds_only_functions_xp_has(self):
         exports = check_image.load_xp_exports()
-        self.assertEqual(check_image.STATIC_DLLS, set(exports))
-        with tempfile.TemporaryDirectory() as folder:
-            path = os.path.join(folder, "list.txt")
-            with open(path, "w", encoding="utf-8") as f:
-                f.write("kernel32.dll ReOpenFile Windows Vista [desktop apps only]\n")
-            with self.assertRaisesRegex(ValueError, "up to XP"):
-                check_image.load_xp_exports(path)
+        self.assertTrue(check_image.STATIC_DLLS <= set(exports))
+        self.assertTrue(set(exports) <= check_image.STATIC_DLLS | check_image.DELAY_LOADABLE_DLLS)
+        for minimum in ("Windows Vista [desktop apps only]", "Windows XP Professional x64 Edition"):
+            with self.subTest(minimum), tempfile.TemporaryDirectory() as folder:
+                path = os.path.join(folder, "list.txt")
+                with open(path, "w", encoding="utf-8") as f:
+                    f.write(f"kernel32.dll ReOpenFile {minimum}\n")
+                with self.assertRaisesRegex(ValueError, "up to XP"):
+                    check_image.load_xp_exports(path)
 
     def test_damaged_images_are_refused(self):
         good = build_image()
