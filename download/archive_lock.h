@@ -27,17 +27,26 @@ class ArchiveLock {
   HANDLE handle() const { return handle_.get(); }
   const std::wstring& path() const { return path_; }
 
-  // Reopens the handle for read and execute: first with read and write sharing (ReOpenFile
-  // cannot deny sharing that the existing handle holds), then, once the write handle is
-  // gone, with read sharing only. Each new handle is opened before the previous one is
-  // closed, so there is no moment at which the file is unlocked. False when either reopen
-  // fails; the lock then keeps whatever handle it still holds.
+  // Reopens the handle for read and execute: first with read and write sharing (a new
+  // handle cannot deny sharing that the existing handle holds), then, once the write handle
+  // is gone, with read sharing only. Each new handle is opened before the previous one is
+  // closed, so the file can never be renamed, replaced or deleted. Between the two reopens
+  // the only handle shares write access, so another writer may open the file then: if it
+  // still holds it, the second reopen fails; if it wrote and let go, the signature check,
+  // which comes after the conversion, sees the change. ReOpenFile does it where the system
+  // has it (Vista and later); on XP the file is opened again by its path and must be the
+  // same file (same volume, index, size and times; a file whose index is 0 is refused),
+  // else ERROR_FILE_INVALID. False when either reopen fails; the lock then keeps whatever
+  // handle it still holds.
   bool ConvertToReadExecute();
 
  private:
   std::wstring path_;
   platform::ScopedKernelHandle handle_;
 };
+
+// Tests: behave as on XP, whose kernel32 lacks ReOpenFile.
+void SetReOpenFileMissingForTesting(bool missing);
 
 // Opens an existing archive for read and execute, denying other writers.
 platform::ScopedKernelHandle LockArchiveForExecution(const std::wstring& path);

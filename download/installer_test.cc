@@ -494,8 +494,14 @@ class LockProbingInstaller : public Installer {
 };
 
 TEST_F(InstallerTest, ArchiveIsLockedAgainstWritersWhileTheSetupRuns) {
-  for (const char* permanent : {"", "1"}) {
-    SCOPED_TRACE(permanent);
+  struct Case {
+    const char* permanent;
+    bool without_reopen_file;  // as on XP: the lock reopens the archive by its path
+  };
+  for (const Case& c : {Case{"", false}, Case{"1", false}, Case{"1", true}}) {
+    const char* permanent = c.permanent;
+    SCOPED_TRACE(std::string(permanent) + (c.without_reopen_file ? " without ReOpenFile" : ""));
+    SetReOpenFileMissingForTesting(c.without_reopen_file);
     marker_ = test_support::UniqueMarker();
     ServeArchive(L"good");
     DistribInfoParams::ParamMap map = {{"zorvinuid", marker_}};
@@ -503,6 +509,7 @@ TEST_F(InstallerTest, ArchiveIsLockedAgainstWritersWhileTheSetupRuns) {
     params_.SetParamsForTesting(map);
     LockProbingInstaller installer(nullptr, &brand_, &params_, false);
     installer.RunSync();
+    SetReOpenFileMissingForTesting(false);
     EXPECT_EQ(0, installer.result_code());
     EXPECT_TRUE(installer.write_refused);
   }

@@ -6,6 +6,7 @@
 #include <cstddef>
 
 #include "download/open_url_guarded.h"
+#include "platform/memory_probe.h"
 
 #if !defined(__i386__) && !defined(__x86_64__)
 #error "The exception guard knows x86 (frame chain at fs:[0]) and x64 (vectored handler)."
@@ -129,43 +130,16 @@ li_seh_after_unwind:
 namespace installer {
 namespace {
 
-// The delay-load information comes from whoever raised the exception; a RaiseException with
-// made-up parameters must not turn into a second fault inside the handler.
-bool IsReadable(const void* address, size_t size) {
-  if (address == nullptr) return false;
-  const char* begin = static_cast<const char*>(address);
-  const char* end = begin + size;
-  while (begin < end) {
-    MEMORY_BASIC_INFORMATION info;
-    if (VirtualQuery(begin, &info, sizeof(info)) != sizeof(info)) return false;
-    if (info.State != MEM_COMMIT) return false;
-    if ((info.Protect & (PAGE_NOACCESS | PAGE_GUARD)) != 0) return false;
-    const DWORD readable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
-                           PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
-    if ((info.Protect & readable) == 0) return false;
-    begin = static_cast<const char*>(info.BaseAddress) + info.RegionSize;
-  }
-  return true;
-}
-
-// Copies a zero-terminated name, at most capacity - 1 characters, checking each page.
-void CopyName(const char* source, char* target, size_t capacity) {
-  size_t n = 0;
-  while (source != nullptr && n + 1 < capacity) {
-    if (!IsReadable(source + n, 1) || source[n] == '\0') break;
-    target[n] = source[n];
-    ++n;
-  }
-  target[n] = '\0';
-}
-
 void RecordDelayLoadNames(const EXCEPTION_RECORD* record, GuardFrame* frame) {
   if (record->NumberParameters < 1) return;
   const auto* info = reinterpret_cast<const DelayLoadInfo*>(record->ExceptionInformation[0]);
-  if (!IsReadable(info, sizeof(DelayLoadInfo))) return;
-  CopyName(info->szDll, frame->dll, kNameCapacity);
+  // The information comes from whoever raised the exception.
+  if (!platform::IsReadable(info, sizeof(DelayLoadInfo))) return;
+  platform::CopyReadableString(info->szDll, frame->dll, kNameCapacity);
   // By ordinal the union holds a number, not a name.
-  if (info->dlp.fImportByName) CopyName(info->dlp.szProcName, frame->proc, kNameCapacity);
+  if (info->dlp.fImportByName) {
+    platform::CopyReadableString(info->dlp.szProcName, frame->proc, kNameCapacity);
+  }
 }
 
 // What the guard hands back after an exception: false, with the frame's record in `*info`.

@@ -2,12 +2,16 @@
 
 #include <string>
 
+#include "platform/system_library.h"
 #include "startup/logging.h"
 
 namespace installer {
 
 bool SignatureVerifier::Initialize() {
   Cleanup();
+  // The provider's DLLs may load crypt32 by bare name (Wine's do); loaded here first, it comes
+  // from the system folder with what it needs. The key import below needs it anyway.
+  platform::LoadSystemLibrary(L"crypt32.dll");
   if (!CryptAcquireContextW(&provider_, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
     provider_ = 0;
     LOG(ERROR, "Initialize") << "Failed to initialize crypt context, error: " << GetLastError();

@@ -4,6 +4,11 @@
 
 #define IDI_INSTALLER 128
 
+// The manifest that names GDI+ (RT_MANIFEST). Resource 1 is the process's own manifest; 3 is
+// one the loader never reads, activated only around loading GDI+ where the system keeps it
+// side by side alone (platform/system_library.cc).
+#define IDR_SIDE_BY_SIDE_MANIFEST 3
+
 // Cabinet packages, custom resource type "BIN". Brand packages other than the default are
 // named "BRAND_<brand name>".
 #define IDR_DEFAULT_BRAND_PACKAGE 319

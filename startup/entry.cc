@@ -13,10 +13,12 @@
 #include "download/installer.h"
 #include "download/preinstall_checks.h"
 #include "download/win10_default_browser.h"
+#include "platform/fatal.h"
 #include "platform/process.h"
 #include "platform/random.h"
 #include "platform/scoped_handle.h"
 #include "platform/strings.h"
+#include "platform/system_library.h"
 #include "platform/windows_version.h"
 #include "resources/resource_ids.h"
 #include "startup/command_line.h"
@@ -401,6 +403,10 @@ void WindowProgressProxy::RemoveCancelButton() {
 }
 
 int RunLiteInstaller() {
+  // A fatal end (a system library that cannot be loaded where no guard expects it, an
+  // allocation that failed) writes its line even before S2, whichever process this is.
+  platform::SetFatalLogOpener(OpenLog);
+  platform::EndProcessOnUnguardedDelayLoadFailure();
   // S1, before the log: nothing may load a DLL from the download folder.
   int copy_exit_code = 0;
   int outcome = CheckSecureEnvironment(&copy_exit_code);
@@ -412,12 +418,14 @@ int RunLiteInstaller() {
   json_object_seed(static_cast<size_t>(platform::RandomU64()) | 1);
   OpenLog();
   LOG_AT(INFO, kMasterTag, 131) << "-------------------------------------- Start install.";
+  const CommandLine& command_line = ProcessCommandLine();
+  if (command_line.Has(switches::kSilent) || command_line.Has(switches::kCheckTheInterface)) {
+    platform::EndSilentRunOnUnhandledException();
+  }
 
   int exit_code = 0;
   if (HandleNonInstallQuery(&exit_code)) return exit_code;
   if (ExitForSecureEnvironment(outcome, copy_exit_code, &exit_code)) return exit_code;
-
-  const CommandLine& command_line = ProcessCommandLine();
   if (command_line.Has(switches::kRunAsAdmin)) return RunElevatedChild(command_line);
   return RunMasterInstaller(command_line);
 }

@@ -36,6 +36,17 @@ inline constexpr int kExitNotEnoughDiskSpace = 403;
 inline constexpr int kExitUnsupportedProcessor = 404;
 inline constexpr int kExitUserCancelled = 500;
 inline constexpr int kExitAnotherInstance = 600;
+// Ends that do not return through the entry:
+// - 405 (platform::kSystemLibraryMissingExitCode): a system library, or a function of one,
+//   could not be loaded outside the guarded network and trust calls;
+// - 0xC0000409 (platform::kFatalStopExitCode): an event, a critical section or random bytes
+//   that Windows refused, or the program's own abort (a failed allocation, a broken
+//   invariant), which never shows the C runtime's message box.
+// - in a run without a window (silent, or the interface query), any other exception that
+//   nothing handled: its exception code (0xC0000005 for an access violation), where Windows
+//   would show its error report dialog. A window run leaves those to Windows.
+// None of these ends cleans up: the downloaded archive and what the install had written so
+// far stay behind, where the ends through the entry remove the archive.
 
 // Session-local: one master per logged-on session.
 inline constexpr wchar_t kSingleInstanceMutexName[] =

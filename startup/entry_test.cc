@@ -11,6 +11,7 @@
 
 #include "brand/brand_info.h"
 #include "platform/strings.h"
+#include "platform/system_library.h"
 #include "platform/windows_version.h"
 #include "startup/command_line.h"
 #include "download/installer.h"
@@ -18,6 +19,7 @@
 #include "startup/elevation.h"
 #include "tests/support/child_process.h"
 #include "tests/support/dialog_driver.h"
+#include "tests/support/publisher_log.h"
 #include "tests/support/test_log.h"
 #include "tests/support/test_paths.h"
 
@@ -371,6 +373,30 @@ TEST_F(InstallerRunTest, SilentMasterRunsTheInstallFlow) {
                      platform::ToWString(exit_code)))
       << LogText();
   EXPECT_EQ(0, Count(L"Installer window")) << LogText();
+}
+
+// GDI+ is started, with COM and the common controls, outside any guard at the start of every
+// master run. A system without it ends the run with 405 and one line naming what was missing,
+// in a silent run as in a window run, instead of as an unhandled exception.
+TEST_F(InstallerRunTest, MissingSystemLibraryEndsWith405AndALogLine) {
+  const std::wstring name = L"lite_installer_" + platform::Widen(test_support::UniqueMarker());
+  const std::wstring program = temp_.File(name + L".exe");
+  ASSERT_TRUE(CopyFileW(test_support::BuildFile(L"lite_installer.exe").c_str(), program.c_str(),
+                        FALSE));
+  test_support::ScopedWineDllOverrides no_gdiplus(name + L".exe", {{L"gdiplus", L""}});
+  ASSERT_TRUE(no_gdiplus.ok());
+  for (const wchar_t* arguments : {L" --silent", L""}) {
+    SCOPED_TRACE(platform::Narrow(arguments));
+    int32_t exit_code = 12345;
+    EXPECT_TRUE(test_support::RunProgram(L"\"" + program + L"\"" + arguments, temp_.path(),
+                                         120000, &exit_code));
+    EXPECT_EQ(platform::kSystemLibraryMissingExitCode, exit_code) << platform::Narrow(LogText());
+    EXPECT_EQ(1, Count(L"): Cannot load the system library gdiplus.dll for GdiplusStartup; the "
+                       L"process stops with exit code 405. Last error: "))
+        << platform::Narrow(LogText());
+    EXPECT_EQ(0, Count(L"Installer exit with code")) << platform::Narrow(LogText());
+    DeleteFileW(temp_.File(L"lite_installer.log").c_str());
+  }
 }
 
 TEST_F(InstallerRunTest, ElevatedChildWithoutMasterExitsMinusOne) {

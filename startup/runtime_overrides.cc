@@ -12,6 +12,7 @@
 #include <new>
 
 #include "platform/asm_symbol.h"
+#include "platform/fatal.h"
 
 // The C++ library's exception-raising helpers. Without these, one std::string length check
 // pulls in the library's exception classes, a second copy of the string code and the name
@@ -38,6 +39,16 @@ namespace __gnu_cxx {
 void __verbose_terminate_handler() { abort(); }
 }  // namespace __gnu_cxx
 #endif
+
+// The C runtime's abort, reached from the library (std::terminate, a failed check) and from
+// the replacements here, first tells the user "abnormal program termination" in a message
+// box, since the process is a GUI application; in a silent run nobody can press it, and the
+// process would hang instead of ending. The program's own logs one line and ends with
+// FatalStop's exit code (platform/fatal.h), in every run. The image check refuses an import
+// of the runtime's.
+extern "C" void abort() {
+  platform::FatalStop("abort (a failed allocation or a broken invariant)");
+}
 
 // The library's operator new throws std::bad_alloc when malloc fails and no new-handler is
 // installed; the program installs none, so the exception was always uncaught and ended the

@@ -1,6 +1,7 @@
 # Host-side checks of the shipped executable's PE image (tests/image/check_image.py): the
-# DLLs it imports, WinINet delay-loaded, ASLR and DEP, an XP-loadable layout, and the runtime
-# replacements keeping the library code they replace out of the link. The release profile
+# DLLs it imports and only functions XP SP3 exports from them (tests/image/xp_sp3_exports.txt),
+# WinINet delay-loaded, ASLR and DEP, an XP-loadable layout, and the runtime replacements
+# keeping the library code they replace out of the link. The release profile
 # is what ships, so a fixture builds it in this build's release_profile folder (the same
 # sources, release hosts, win32 thread model, the test PKI's keys standing in for the
 # publisher's), always for 32-bit x86; the local-profile executable is checked too when it is
@@ -58,4 +59,4 @@ add_test(NAME Image.Checks
          WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/image)
 set_tests_properties(Image.Checks PROPERTIES FIXTURES_REQUIRED release_profile_image
                      TIMEOUT 120 LABELS image ENVIRONMENT
-  "LI_LOCAL_ARCH=${CMAKE_SYSTEM_PROCESSOR};LI_LOCAL_IMAGE=${CMAKE_BINARY_DIR}/lite_installer.exe;LI_LOCAL_MAP=${CMAKE_BINARY_DIR}/lite_installer.map;LI_RELEASE_IMAGE=${_image_release_dir}/lite_installer.exe;LI_RELEASE_MAP=${_image_release_dir}/lite_installer.map")
+  "LI_LOCAL_ARCH=${CMAKE_SYSTEM_PROCESSOR};LI_LOCAL_THREAD_MODEL=${LI_THREAD_MODEL};LI_LOCAL_IMAGE=${CMAKE_BINARY_DIR}/lite_installer.exe;LI_LOCAL_MAP=${CMAKE_BINARY_DIR}/lite_installer.map;LI_RELEASE_IMAGE=${_image_release_dir}/lite_installer.exe;LI_RELEASE_MAP=${_image_release_dir}/lite_installer.map")

@@ -2,15 +2,12 @@
 """Draws the installer's icon (a white download arrow on a blue disc) as a Windows .ico file
 with 16 and 32 pixel images, 32-bit colour with alpha (larger views scale the 32-pixel one:
 the download is smaller by the 9 KB a 48-pixel image would take). The images are stored as
-PNG, which icons may hold since Vista (the installer refuses older systems): about a fifth of
-the bytes of the uncompressed bitmaps. Usage: make_icon.py out.ico [zopflipng]"""
+bitmaps (a DIB with its transparency mask), the one form every Windows the installer serves
+reads: XP cannot show PNG icon images, and would pick a PNG one over a smaller bitmap of the
+same size. Usage: make_icon.py out.ico"""
 import math
-import os
 import struct
-import subprocess
 import sys
-import tempfile
-import zlib
 
 
 def pixel(size, x, y):
@@ -32,32 +29,26 @@ def pixel(size, x, y):
     return (min(255, 200 + shade // 2), 110 + shade // 2, 30, alpha)
 
 
-def png_chunk(kind, data):
-    return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
-
-
-def image(size, zopflipng):
-    raw = b''.join(b'\0' + b''.join(struct.pack('BBBB', *(lambda b, g, r, a: (r, g, b, a))(
-        *pixel(size, x, y))) for x in range(size)) for y in range(size))
-    png = (b'\x89PNG\r\n\x1a\n' +
-           png_chunk(b'IHDR', struct.pack('>IIBBBBB', size, size, 8, 6, 0, 0, 0)) +
-           png_chunk(b'IDAT', zlib.compress(raw, 9)) + png_chunk(b'IEND', b''))
-    if not zopflipng:
-        return png
-    with tempfile.TemporaryDirectory() as folder:
-        path = os.path.join(folder, 'icon.png')
-        with open(path, 'wb') as f:
-            f.write(png)
-        subprocess.check_call([zopflipng, '-y', '--iterations=15', path, path],
-                              stdout=subprocess.DEVNULL)
-        with open(path, 'rb') as f:
-            return f.read()
+def image(size):
+    """One icon image: the header, the colour rows and the transparency mask, bottom row first."""
+    rows = range(size - 1, -1, -1)
+    colour = b''.join(struct.pack('BBBB', *pixel(size, x, y)) for y in rows for x in range(size))
+    mask_row = (size + 31) // 32 * 4
+    mask = b''
+    for y in rows:
+        bits = 0
+        for x in range(size):
+            if pixel(size, x, y)[3] == 0:
+                bits |= 1 << (mask_row * 8 - 1 - x)
+        mask += bits.to_bytes(mask_row, 'big')
+    header = struct.pack('<IiiHHIIiiII', 40, size, 2 * size, 1, 32, 0, len(colour) + len(mask),
+                         0, 0, 0, 0)
+    return header + colour + mask
 
 
 def main():
     sizes = [16, 32]
-    zopflipng = sys.argv[2] if len(sys.argv) > 2 else None
-    images = [image(s, zopflipng) for s in sizes]
+    images = [image(s) for s in sizes]
     out = struct.pack('<HHH', 0, 1, len(sizes))
     offset = 6 + 16 * len(sizes)
     for s, data in zip(sizes, images):

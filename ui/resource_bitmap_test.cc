@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/scoped_handle.h"
+#include "platform/system_library.h"
 #include "tests/support/log_lines.h"
 #include "tests/support/test_log.h"
 #include "tests/support/test_paths.h"
@@ -48,6 +49,16 @@ std::string FormatOf(HMODULE module, uint32_t id) {
   if (data[0] == 0x89 && data[1] == 'P' && data[2] == 'N' && data[3] == 'G') return "PNG";
   if (data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF) return "JPEG";
   return "other";
+}
+
+// Where the system folder has no gdiplus.dll (XP), GDI+ comes through the manifest among the
+// resources that names its side-by-side assembly; a name that manifest does not redirect is
+// never searched for.
+TEST(ResourceBitmapTest, GdiPlusLoadsSideBySideThroughTheManifestAlone) {
+  HMODULE gdiplus = platform::LoadSideBySideForTesting(L"gdiplus.dll");
+  ASSERT_NE(nullptr, gdiplus);
+  EXPECT_NE(nullptr, reinterpret_cast<void*>(GetProcAddress(gdiplus, "GdiplusStartup")));
+  EXPECT_EQ(nullptr, platform::LoadSideBySideForTesting(L"version.dll"));
 }
 
 TEST(ResourceBitmapTest, EveryBuiltInPictureOfTheInstallerLoads) {

@@ -1,5 +1,5 @@
 """Reads what the shipped-executable checks need from a 32-bit PE image: the headers, the
-section table, the DLLs of the import table and the delay-load descriptors.
+section table, the import table, the delay-load descriptors and resources by type.
 
 GNU ld leaves the delay-import data directory empty (MinGW's helper reaches its descriptors
 by symbol), so delay-loaded DLLs are found by their descriptors: 32-byte records with the
@@ -16,6 +16,7 @@ IMAGE_SCN_MEM_EXECUTE = 0x20000000
 IMAGE_SCN_MEM_WRITE = 0x80000000
 IMAGE_SCN_CNT_UNINITIALIZED_DATA = 0x00000080
 DIRECTORY_IMPORT = 1
+DIRECTORY_RESOURCE = 2
 DIRECTORY_BASERELOC = 5
 DIRECTORY_LOAD_CONFIG = 10
 # Offsets in the 32-bit load configuration: SEHandlerTable (a VA) and SEHandlerCount.
@@ -107,8 +108,9 @@ class PeImage:
     def section(self, name):
         return next((s for s in self.sections if s.name == name), None)
 
-    def imported_dlls(self):
-        """DLL names of the import table, in table order."""
+    def imports(self):
+        """[(DLL name, [function names])] of the import table, in table order; a function
+        imported by ordinal is "#<ordinal>"."""
         if len(self.directories) <= DIRECTORY_IMPORT:
             return []
         rva, size = self.directories[DIRECTORY_IMPORT]
@@ -117,14 +119,51 @@ class PeImage:
         offset = self.offset_of(rva)
         if offset is None:
             raise PeError("import directory outside the file data")
-        names = []
+        found = []
         while True:
             record = self._bytes(offset, 20)
             if record == b"\0" * 20:
-                return names
-            name_rva = struct.unpack_from("<I", record, 12)[0]
-            names.append(self.string_at(name_rva))
+                return found
+            name_table, _, _, name_rva, address_table = struct.unpack("<IIIII", record)
+            name = self.string_at(name_rva)
+            functions = self._names_of_thunks(name_table or address_table)
+            if functions is None:
+                raise PeError(f"the name table of {name} lies outside the file data")
+            found.append((name, functions))
             offset += 20
+
+    def imported_dlls(self):
+        """DLL names of the import table, in table order."""
+        return [name for name, _ in self.imports()]
+
+    def resources(self, type_id):
+        """The data of every resource of numeric type `type_id` (all names and languages)."""
+        if len(self.directories) <= DIRECTORY_RESOURCE:
+            return []
+        rva = self.directories[DIRECTORY_RESOURCE][0]
+        if rva == 0:
+            return []
+        root = self.offset_of(rva)
+        if root is None:
+            raise PeError("resource directory outside the file data")
+
+        def entries(directory):
+            named, numbered = struct.unpack("<HH", self._bytes(directory + 12, 4))
+            for i in range(named + numbered):
+                yield struct.unpack("<II", self._bytes(directory + 16 + 8 * i, 8))
+
+        found = []
+        for ident, offset in entries(root):
+            if ident != type_id or not offset & 0x80000000:
+                continue
+            for _, names in entries(root + (offset & 0x7FFFFFFF)):
+                for _, language in entries(root + (names & 0x7FFFFFFF)):
+                    data_rva, size = struct.unpack("<II", self._bytes(root + language, 8))
+                    data = self.offset_of(data_rva)
+                    if data is None:
+                        raise PeError(f"resource data at RVA {data_rva:#x} outside the file data")
+                    found.append(self._bytes(data, size))
+        return found
 
     def safe_seh_handlers(self):
         """The handler RVAs of the SafeSEH table, or None when the image has none."""

@@ -7,6 +7,7 @@ whose file is missing fails: the fixture was meant to build it."""
 
 import os
 import struct
+import tempfile
 import unittest
 
 import check_image
@@ -17,22 +18,31 @@ SECTION_RVAS = {".text": 0x1000, ".data": 0x2000, ".idata": 0x3000, ".reloc": 0x
 FILE_ALIGNMENT = 0x200
 
 
+# A function of each DLL that XP SP3 exports; other DLLs import "Function".
+SOUND_FUNCTIONS = {"kernel32.dll": "CloseHandle", "user32.dll": "SendMessageW"}
+
+
 def build_image(imports=("KERNEL32.dll", "USER32.dll"), delay=("wininet.dll",),
                 dll_characteristics=0x8140, relocations=True, subsystem=(4, 0),
                 os_version=(4, 0), text_flags=0x60000020, section_alignment=0x1000,
-                file_alignment=FILE_ALIGNMENT, safe_seh=None):
+                file_alignment=FILE_ALIGNMENT, safe_seh=None, icon=None):
     """A PE32 image with an import table, delay-load descriptors in .data and a .reloc
-    section, laid out as GNU ld lays out the installer."""
+    section, laid out as GNU ld lays out the installer. An import is a DLL name, or a pair
+    of a DLL name and its function names. `icon`: the data of one RT_ICON resource."""
     # .idata: descriptors, then the name strings and one-entry thunk tables.
     idata_rva = SECTION_RVAS[".idata"]
     base = idata_rva + 20 * (len(imports) + 1)  # the strings and thunks follow the records
     descriptors = bytearray()
     tail = bytearray()
     for name in imports:
-        hint_name = len(tail)
-        tail += b"\0\0Function\0\0"
+        name, functions = ((name, (SOUND_FUNCTIONS.get(name.lower(), "Function"),))
+                           if isinstance(name, str) else name)
+        hint_names = []
+        for function in functions:
+            hint_names.append(len(tail))
+            tail += b"\0\0" + function.encode() + b"\0\0"
         thunk = len(tail)
-        tail += struct.pack("<II", base + hint_name, 0)
+        tail += b"".join(struct.pack("<I", base + h) for h in hint_names) + b"\0" * 4
         name_offset = len(tail)
         tail += name.encode() + b"\0"
         descriptors += struct.pack("<IIIII", base + thunk, 0, 0, base + name_offset,
@@ -66,6 +76,15 @@ def build_image(imports=("KERNEL32.dll", "USER32.dll"), delay=("wininet.dll",),
         struct.pack_into("<III", config, 0, 0x48, 0, 0)
         struct.pack_into("<II", config, 0x40, IMAGE_BASE + data_rva + table, len(safe_seh))
         data += config
+    # A resource tree (type, name, language) leading to one icon image.
+    resources = None
+    if icon is not None:
+        root = len(data)
+        for level, ident in enumerate((3, 1, 0x409)):
+            data += struct.pack("<IIHHHH", 0, 0, 0, 0, 0, 1)
+            data += struct.pack("<II", ident, (24 * (level + 1)) | (0x80000000 if level < 2 else 0))
+        data += struct.pack("<IIII", data_rva + len(data) + 16, len(icon), 0, 0) + icon
+        resources = (data_rva + root, len(data) - root)
     data = bytes(data)
 
     reloc = struct.pack("<IIHH", SECTION_RVAS[".text"], 12, 0x3000, 0) if relocations else b""
@@ -91,6 +110,8 @@ def build_image(imports=("KERNEL32.dll", "USER32.dll"), delay=("wininet.dll",),
         directories[5] = (SECTION_RVAS[".reloc"], len(reloc))
     if load_config:
         directories[10] = load_config
+    if resources:
+        directories[2] = resources
     optional = struct.pack(
         "<HBBIIIIIIIIIHHHHHHIIIIHHIIIIII", 0x10B, 2, 40, 0x200, 0x600, 0, 0x1000, 0x1000,
         0x2000, IMAGE_BASE, section_alignment, file_alignment, os_version[0], os_version[1],
@@ -116,6 +137,18 @@ class SyntheticImageTest(unittest.TestCase):
              "shell32.dll is in the import table"),
             ("WinINet at start-up", {"imports": ("KERNEL32.dll", "WININET.dll")},
              "wininet.dll is in the import table"),
+            ("a function XP SP3 lacks", {"imports": (("KERNEL32.dll", ("CloseHandle",
+                                                                       "ReOpenFile")),)},
+             "kernel32.dll ReOpenFile is imported, but XP SP3"),
+            ("the runtime's abort", {"imports": ("KERNEL32.dll", ("msvcrt.dll", ("abort",)))},
+             "the C runtime's abort"),
+            ("the runtime's pure-call end", {"imports": ("KERNEL32.dll",
+                                                         ("msvcrt.dll", ("_purecall",)))},
+             "msvcrt.dll _purecall is imported"),
+            ("a delay-loaded function XP SP3 lacks", {"delay": ("wininet.dll", "shell32.dll")},
+             "shell32.dll InternetOpenW is delay-loaded, but XP SP3"),
+            ("a bitmap icon", {"icon": struct.pack("<I", 40) + b"\0" * 36}, None),
+            ("a PNG icon, which XP cannot show", {"icon": b"\x89PNG\r\n\x1a\n"}, "PNG"),
             ("WinINet not delay-loaded", {"delay": ()}, "no delay-load descriptor"),
             ("a DLL added in Vista, delay-loaded", {"delay": ("wininet.dll", "bcrypt.dll")},
              "bcrypt.dll is delay-loaded"),
@@ -139,9 +172,23 @@ class SyntheticImageTest(unittest.TestCase):
                     self.assertTrue(any(expected in p for p in problems), problems)
 
     def test_imports_and_delay_loads_are_read_back(self):
-        image = pe_image.PeImage(build_image(imports=("KERNEL32.dll", "ole32.dll")))
-        self.assertEqual(["KERNEL32.dll", "ole32.dll"], image.imported_dlls())
+        image = pe_image.PeImage(build_image(imports=(("KERNEL32.dll", ("CloseHandle", "Sleep")),
+                                                      "ole32.dll")))
+        self.assertEqual([("KERNEL32.dll", ["CloseHandle", "Sleep"]), ("ole32.dll", ["Function"])],
+                         image.imports())
         self.assertEqual({"wininet.dll": ["InternetOpenW"]}, image.delay_imports())
+
+    def test_xp_export_list_holds_only_functions_xp_has(self):
+        exports = check_image.load_xp_exports()
+        self.assertTrue(check_image.STATIC_DLLS <= set(exports))
+        self.assertTrue(set(exports) <= check_image.STATIC_DLLS | check_image.DELAY_LOADABLE_DLLS)
+        for minimum in ("Windows Vista [desktop apps only]", "Windows XP Professional x64 Edition"):
+            with self.subTest(minimum), tempfile.TemporaryDirectory() as folder:
+                path = os.path.join(folder, "list.txt")
+                with open(path, "w", encoding="utf-8") as f:
+                    f.write(f"kernel32.dll ReOpenFile {minimum}\n")
+                with self.assertRaisesRegex(ValueError, "up to XP"):
+                    check_image.load_xp_exports(path)
 
     def test_damaged_images_are_refused(self):
         good = build_image()
@@ -208,10 +255,10 @@ class SyntheticImageTest(unittest.TestCase):
                     self.assertIn(expected, problems[0])
 
 class BuiltImageTest(unittest.TestCase):
-    def check(self, image_variable, map_variable):
+    def check(self, image_variable, map_variable, functions=True):
         image = os.environ.get(image_variable)
         self.assertTrue(image and os.path.isfile(image), f"{image_variable}={image}")
-        problems = check_image.image_problems(pe_image.load(image))
+        problems = check_image.image_problems(pe_image.load(image), functions=functions)
         map_file = os.environ.get(map_variable)
         if map_file:
             self.assertTrue(os.path.isfile(map_file), f"{map_variable}={map_file}")
@@ -227,7 +274,10 @@ class BuiltImageTest(unittest.TestCase):
         arch = os.environ.get("LI_LOCAL_ARCH", "i686")
         if arch != "i686":
             self.skipTest(f"the local build is a {arch} test build; what ships is the x86 one")
-        self.check("LI_LOCAL_IMAGE", "LI_LOCAL_MAP")
+        # The posix thread model's pthread emulation imports functions XP lacks
+        # (GetTickCount64); only the win32 model ships.
+        self.check("LI_LOCAL_IMAGE", "LI_LOCAL_MAP",
+                   functions=os.environ.get("LI_LOCAL_THREAD_MODEL") == "win32")
 
     def test_release_profile_executable(self):
         self.check("LI_RELEASE_IMAGE", "LI_RELEASE_MAP")

@@ -1,7 +1,7 @@
 // The runtime replacements of startup/runtime_overrides.cc, linked into this program the way
 // they are linked into the installer: first use of function-local statics from racing and
-// nested initialisers, operator new at its limits, and the JSON parser's real numbers over
-// the system CRT's strtod.
+// nested initialisers, operator new at its limits and the abort it ends in, and the JSON
+// parser's real numbers over the system CRT's strtod.
 #include <windows.h>
 
 #include <jansson.h>
@@ -15,6 +15,10 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "platform/fatal.h"
+#include "startup/logging.h"
+#include "tests/support/child_process.h"
+#include "tests/support/test_log.h"
 
 namespace {
 
@@ -108,9 +112,12 @@ int SelfReferencingStatic() {
 
 int SelfReferencing(int depth) { return depth > 3 ? depth : SelfReferencingStatic() + depth; }
 
+// What the program's own abort ends with (the runtime's would be a message box, then 3).
+const int kFatalStopExit = static_cast<int>(platform::kFatalStopExitCode);
+
 TEST(StaticGuardDeathTest, InitialiserThatReentersItsOwnStaticEndsTheProcess) {
   // The library would throw recursive_init_error, which nothing catches.
-  EXPECT_EXIT(SelfReferencingStatic(), testing::ExitedWithCode(3), "");
+  EXPECT_EXIT(SelfReferencingStatic(), testing::ExitedWithCode(kFatalStopExit), "");
 }
 
 // --- operator new -------------------------------------------------------------------------
@@ -134,15 +141,23 @@ TEST(OperatorNewTest, BlocksHoldWhatIsWrittenAndArraysGoThroughIt) {
   EXPECT_EQ(100000u, text.size());
 }
 
-TEST(OperatorNewDeathTest, ExhaustedMemoryEndsTheProcess) {
-  // More than any process can ever get; the library would throw bad_alloc uncaught.
+TEST(OperatorNewDeathTest, ExhaustedMemoryEndsTheProcessWithALogLine) {
+  // More than any process can ever get; the library would throw bad_alloc uncaught. The
+  // stop opens the log itself, as it does before the installer's entry has.
   volatile size_t size = SIZE_MAX - 15;
+  const std::wstring log = test_support::DeathTestLogPath();
   EXPECT_EXIT(
       {
+        platform::SetFatalLogOpener(test_support::OpenDeathTestLog);
         void* block = ::operator new(size);
         ::operator delete(block);
       },
-      testing::ExitedWithCode(3), "");
+      testing::ExitedWithCode(kFatalStopExit), "");
+  EXPECT_EQ(1, test_support::CountContaining(test_support::ReadUtf16Lines(log),
+                                             L"ERROR: FatalStop ("));
+  EXPECT_EQ(1, test_support::CountContaining(test_support::ReadUtf16Lines(log),
+                                             L"the process stops: abort (a failed allocation"));
+  test_support::ForgetDeathTestLog();
 }
 
 // --- Real numbers in JSON ------------------------------------------------------------------

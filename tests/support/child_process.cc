@@ -37,6 +37,29 @@ std::wstring EnvironmentWithTemp(const std::wstring& temp_dir) {
 
 }  // namespace
 
+ScopedWineDllOverrides::ScopedWineDllOverrides(
+    const std::wstring& program_name,
+    const std::vector<std::pair<std::wstring, std::wstring>>& orders)
+    : key_(L"Software\\Wine\\AppDefaults\\" + program_name + L"\\DllOverrides") {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                      &key, nullptr) != ERROR_SUCCESS) {
+    return;
+  }
+  ok_ = true;
+  for (const auto& [dll, order] : orders) {
+    ok_ = ok_ && RegSetValueExW(key, dll.c_str(), 0, REG_SZ,
+                                reinterpret_cast<const BYTE*>(order.c_str()),
+                                static_cast<DWORD>((order.size() + 1) * sizeof(wchar_t))) ==
+                     ERROR_SUCCESS;
+  }
+  RegCloseKey(key);
+}
+
+ScopedWineDllOverrides::~ScopedWineDllOverrides() {
+  RegDeleteTreeW(HKEY_CURRENT_USER, key_.substr(0, key_.rfind(L'\\')).c_str());
+}
+
 ChildProcess::~ChildProcess() { Terminate(); }
 
 bool ChildProcess::Start(const std::wstring& command_line, const std::wstring& temp_dir) {

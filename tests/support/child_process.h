@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/scoped_handle.h"
@@ -35,6 +36,27 @@ class ChildProcess {
  private:
   platform::ScopedKernelHandle process_;
   DWORD id_ = 0;
+};
+
+// Load orders that Wine gives DLLs in every process started from a program file named
+// `program_name` (HKCU\Software\Wine\AppDefaults\<name>\DllOverrides), until destruction:
+// "n,b" takes a DLL lying beside the program first, as Windows' search order would; "" makes
+// a DLL impossible to load. Wine reads them as a process starts; a Windows process cannot
+// hand its own WINEDLLOVERRIDES to the processes it starts. Give the program a name of its
+// own, so that no other test's process is affected.
+class ScopedWineDllOverrides {
+ public:
+  ScopedWineDllOverrides(const std::wstring& program_name,
+                         const std::vector<std::pair<std::wstring, std::wstring>>& orders);
+  ~ScopedWineDllOverrides();
+  ScopedWineDllOverrides(const ScopedWineDllOverrides&) = delete;
+  ScopedWineDllOverrides& operator=(const ScopedWineDllOverrides&) = delete;
+
+  bool ok() const { return ok_; }
+
+ private:
+  std::wstring key_;
+  bool ok_ = false;
 };
 
 // Start, wait up to `timeout_ms`, and the exit code; false when it did not start or end.

@@ -1,8 +1,33 @@
 #include "tests/support/test_log.h"
 
+#include <windows.h>
+
+#include "platform/strings.h"
 #include "startup/logging.h"
+#include "tests/support/publisher_log.h"
 
 namespace test_support {
+
+namespace {
+constexpr wchar_t kDeathTestLogVariable[] = L"LI_TEST_DEATH_LOG";
+}  // namespace
+
+std::wstring DeathTestLogPath() {
+  wchar_t path[MAX_PATH];
+  const DWORD length = GetEnvironmentVariableW(kDeathTestLogVariable, path, MAX_PATH);
+  if (length > 0 && length < MAX_PATH) return path;
+  GetTempPathW(MAX_PATH, path);
+  const std::wstring log = path + platform::Widen(UniqueMarker()) + L".log";
+  SetEnvironmentVariableW(kDeathTestLogVariable, log.c_str());
+  return log;
+}
+
+void OpenDeathTestLog() { logging::InitLogging(DeathTestLogPath()); }
+
+void ForgetDeathTestLog() {
+  DeleteFileW(DeathTestLogPath().c_str());
+  SetEnvironmentVariableW(kDeathTestLogVariable, nullptr);
+}
 
 ScopedTestLog::ScopedTestLog() : path_(dir_.File(L"lite_installer.log")) {
   logging::ResetLoggingForTesting();

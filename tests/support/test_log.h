@@ -31,6 +31,15 @@ class ScopedTestLog {
   std::wstring path_;
 };
 
+// The log of a death test's child. The child runs the test body again up to the death
+// statement, so the parent's unique file name reaches it through the environment, which it
+// inherits: every call in one test, in either process, names the same file.
+std::wstring DeathTestLogPath();
+// Opens the log there (for platform::SetFatalLogOpener inside the death statement).
+void OpenDeathTestLog();
+// Deletes that file and forgets its name; the parent calls it once its checks are done.
+void ForgetDeathTestLog();
+
 }  // namespace test_support
 
 #endif  // TESTS_SUPPORT_TEST_LOG_H_
