@@ -147,13 +147,18 @@ int ShowNotEnoughDiskSpace(uint32_t language_id) {
   return kExitNotEnoughDiskSpace;
 }
 
-// M12. The exit code is the window's install flow result, or 500 when the user closed it.
+// M12. The exit code is the window's install flow result, 500 when the user closed it, or
+// 405 when there was no window to close.
 int RunInstallerWindow(const BrandInfo& brand, const DistribInfoParams& params) {
   lite_installer::MainWindow window(&brand, &params, true);
   INT_PTR result = window.DoModal();
   // The flow may still be sending its last report; its result code is final once it stopped.
   window.StopInstaller();
   if (result == lite_installer::kResultDone) return window.result_code();
+  if (result == -1) {
+    LOG(ERROR, kMasterTag) << "The installer window could not be shown.";
+    return kExitWindowFailed;
+  }
   LOG_AT(INFO, kMasterTag, 239) << "User cancelled installation.";
   return kExitUserCancelled;
 }

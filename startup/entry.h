@@ -34,6 +34,9 @@ inline constexpr int kExitElevatedFailure = -1;
 inline constexpr int kExitInstallerNotRun = 400;  // the install flow's initial result code
 inline constexpr int kExitNotEnoughDiskSpace = 403;
 inline constexpr int kExitUnsupportedProcessor = 404;
+// The installer window could not be shown (no display, a dialog that cannot be made): a
+// failure of its own, not a user's cancel.
+inline constexpr int kExitWindowFailed = 405;
 inline constexpr int kExitUserCancelled = 500;
 inline constexpr int kExitAnotherInstance = 600;
 

@@ -1178,6 +1178,244 @@ TEST_F(MainWindowTest, NoElevationWhenTheProcessNeedsNone) {
   EXPECT_EQ(0, log_.CountLines(L"Declined running the installer as admin"));
 }
 
+// Lets the window thread (the test's own while no dialog runs) catch up with the display.
+void PumpMessages(DWORD ms) {
+  const DWORD start = GetTickCount();
+  do {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    Sleep(20);
+  } while (GetTickCount() - start < ms);
+}
+
+// The window on the display, photographed from the screen. It opens at the top edge, over a
+// white backdrop that owns it, and is moved partly off the screen: out of the way of the
+// centred windows other tests show meanwhile. It then ends at y 170, its shadow at 178.
+TEST_F(MainWindowTest, WindowAndShadowComeAndGoTogether) {
+  constexpr RECT kArea = {0, 0, 760, 204};
+  constexpr COLORREF kBackdrop = RGB(255, 255, 255);
+  constexpr RECT kShadowBelow = {24, 171, 736, 178};
+  ServeNoArchive();
+  test_support::TestWindow backdrop(kArea.right, kArea.bottom);
+  ShowWindow(backdrop.hwnd(), SW_SHOWNOACTIVATE);
+  UpdateWindow(backdrop.hwnd());
+  auto photograph = [&] {
+    auto canvas = std::make_unique<test_support::MemoryCanvas>(kArea.right, kArea.bottom, 0);
+    canvas->CopyScreen(0, 0);
+    return canvas;
+  };
+  // Pixels of the window's part of the area that the screen does not show as the window's
+  // own: its shadow over it.
+  auto covered = [&](HWND hwnd) {
+    RECT rect = {}, shown = {};
+    GetWindowRect(hwnd, &rect);
+    IntersectRect(&shown, &rect, &kArea);
+    test_support::MemoryCanvas screen(shown.right - shown.left, shown.bottom - shown.top, 0);
+    test_support::MemoryCanvas own(shown.right - shown.left, shown.bottom - shown.top, 0);
+    screen.CopyScreen(shown.left, shown.top);
+    own.CopyWindow(hwnd, shown.left - rect.left, shown.top - rect.top);
+    return screen.CountDifferent(own, 8);
+  };
+  auto question_of = [](HWND hwnd) {
+    PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDC_CANCEL_BUTTON, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(hwnd, IDC_CANCEL_BUTTON)));
+    return test_support::WaitForVisibleDialog(GetCurrentProcessId(), 10000, hwnd);
+  };
+  struct Ending {
+    const char* name;
+    INT_PTR result;
+    std::function<void(TestWindow*, HWND)> end;
+  };
+  const Ending endings[] = {
+      {"finish", kResultDone,
+       [](TestWindow* window, HWND hwnd) {
+         test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
+         window->Finish();
+       }},
+      {"close button", kResultCloseButton,
+       [](TestWindow*, HWND hwnd) { test_support::ClickButton(hwnd, IDC_CLOSE_BUTTON); }},
+      {"Alt+F4", kResultSystemClose,
+       [](TestWindow*, HWND hwnd) {
+         SetForegroundWindow(hwnd);
+         Sleep(300);
+         test_support::PressKeys({VK_MENU, VK_F4});
+       }},
+      {"confirmed cancel", kResultCancelConfirmed,
+       [&](TestWindow*, HWND hwnd) {
+         test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
+         test_support::ClickButton(question_of(hwnd), IDC_MESSAGE_SECOND_BUTTON);
+       }},
+      // "Resume" leaves the window as it was, without the question's shadow.
+      {"resume", kResultSystemClose,
+       [&](TestWindow*, HWND hwnd) {
+         test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
+         Sleep(500);
+         auto before = photograph();
+         HWND question = question_of(hwnd);
+         test_support::ClickButton(question, IDOK);
+         Sleep(500);
+         EXPECT_FALSE(IsWindow(question));
+         EXPECT_LE(photograph()->CountDifferent(*before, 8), 50);
+         PostMessageW(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+       }},
+      // An error while the question is open ends the question and shows the error.
+      {"error during the question", kResultDone,
+       [&](TestWindow* window, HWND hwnd) {
+         test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
+         HWND question = question_of(hwnd);
+         window->ShowError(2);
+         HWND error = nullptr;
+         EXPECT_TRUE(test_support::WaitUntil(
+             [&] {
+               return !IsWindowVisible(question) && !IsWindowVisible(hwnd) &&
+                      (error = test_support::FindVisibleDialog(GetCurrentProcessId()));
+             },
+             10000));
+         test_support::ClickButton(error, IDC_MESSAGE_SECOND_BUTTON);
+       }},
+  };
+  for (const Ending& ending : endings) {
+    SCOPED_TRACE(ending.name);
+    SetParams({{"cancel", "1"}});
+    auto window = MakeWindow();
+    window->real_dialogs = true;
+    int covered_shown = -1, covered_moved = -1, covered_again = -1, shadow_pixels = 0;
+    bool ended = false;
+    INT_PTR result = test_support::DriveDialog(
+        [&] { return window->DoModal(backdrop.hwnd()); }, [&] { return window->WindowHandle(); },
+        [&](HWND hwnd) {
+          // The shadow comes with the icons, after the first paint.
+          test_support::WaitUntil([&] { return SendMessageW(hwnd, WM_GETICON, ICON_BIG, 0) != 0; },
+                                  5000);
+          Sleep(300);
+          covered_shown = covered(hwnd);
+          SetWindowPos(hwnd, nullptr, 16, -230, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+          Sleep(300);
+          covered_moved = covered(hwnd);
+          shadow_pixels = photograph()->CountDifferent(kShadowBelow, kBackdrop, 8);
+          ShowWindow(hwnd, SW_HIDE);
+          ShowWindow(hwnd, SW_SHOWNA);
+          Sleep(300);
+          covered_again = covered(hwnd);
+          ending.end(window.get(), hwnd);
+          ended = WaitForEnd(hwnd);
+        });
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(ending.result, result);
+    EXPECT_EQ(0, covered_shown);
+    EXPECT_EQ(0, covered_moved);
+    EXPECT_EQ(0, covered_again);
+    // The photographs see the shadow; once the window has ended, nothing of either is left.
+    EXPECT_GT(shadow_pixels, 0);
+    PumpMessages(300);
+    EXPECT_EQ(0, photograph()->CountDifferent(kArea, kBackdrop, 8));
+  }
+}
+
+// Painted again on their own (the keyboard cues after the first Tab or Alt, a press), the
+// tagline and the cancel button show the same picture as before: each paints from what lies
+// behind it, not over its own last picture.
+TEST_F(MainWindowTest, TaglineAndCancelButtonRepaintTheSamePicture) {
+  ServeNoArchive();
+  SetParams({{"cancel", "1"}});
+  auto window = MakeWindow();
+  std::vector<uint32_t> tagline, tagline_again, cancel, cancel_again;
+  Drive(window.get(), [&](HWND hwnd) {
+    Sleep(500);
+    tagline = ShownPixels(hwnd, IDC_TAGLINE);
+    for (UINT action : {UIS_CLEAR, UIS_SET, UIS_CLEAR}) {
+      SendDlgItemMessageW(hwnd, IDC_TAGLINE, WM_UPDATEUISTATE,
+                          MAKEWPARAM(action, UISF_HIDEACCEL | UISF_HIDEFOCUS), 0);
+      UpdateWindow(GetDlgItem(hwnd, IDC_TAGLINE));
+    }
+    tagline_again = ShownPixels(hwnd, IDC_TAGLINE);
+    test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
+    Sleep(500);
+    cancel = ShownPixels(hwnd, IDC_CANCEL_BUTTON);
+    for (BOOL pressed : {TRUE, FALSE, TRUE, FALSE}) {
+      SendDlgItemMessageW(hwnd, IDC_CANCEL_BUTTON, BM_SETSTATE, pressed, 0);
+      UpdateWindow(GetDlgItem(hwnd, IDC_CANCEL_BUTTON));
+    }
+    cancel_again = ShownPixels(hwnd, IDC_CANCEL_BUTTON);
+  });
+  ASSERT_FALSE(tagline.empty());
+  EXPECT_TRUE(tagline == tagline_again);
+  ASSERT_FALSE(cancel.empty());
+  EXPECT_TRUE(cancel == cancel_again);
+}
+
+TEST_F(MainWindowTest, AWindowClosedBeforeItsFirstPaintStillReportsTheRun) {
+  // Alt+F4 at once: the close comes before the window is even shown.
+  class ClosedAtOnce : public TestWindow {
+   public:
+    using TestWindow::TestWindow;
+
+   protected:
+    INT_PTR HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) override {
+      INT_PTR handled = TestWindow::HandleMessage(message, wparam, lparam);
+      if (message == WM_INITDIALOG) PostMessageW(hwnd(), WM_SYSCOMMAND, SC_CLOSE, 0);
+      return handled;
+    }
+  };
+  ServeNoArchive();
+  ClosedAtOnce window(&brand_, &params_, false);
+  EXPECT_EQ(kResultSystemClose, window.DoModal());
+  window.StopInstaller();
+  EXPECT_TRUE(test_support::WaitUntil(
+      [&] {
+        for (const auto& request : test_support::PublisherRequestsWithPath(marker_, 1, 0)) {
+          if (request.path.find("action=installer_started") != std::string::npos) return true;
+        }
+        return false;
+      },
+      10000));
+  EXPECT_FALSE(test_support::PublisherRequestsWith(
+                   "ui=" + platform::Narrow(window.installer()->run_id()) + "&result=")
+                   .empty());
+}
+
+// Real key input on both screens: Enter presses Install on the offer and nothing on the
+// progress screen, Escape only counts a cancel, Alt+F4 closes; a link held down with Enter
+// opens its page once.
+TEST_F(MainWindowTest, EnterEscapeAndAltF4FromTheKeyboard) {
+  ServeNoArchive();
+  size_t cancels = ClickCount("clicked_button=cancel");
+  size_t installs = ClickCount("clicked_button=install");
+  for (bool progress : {false, true}) {
+    SCOPED_TRACE(progress ? "progress screen" : "offer screen");
+    auto window = MakeWindow();
+    bool open_after_keys = false, progress_shown = false, closed_by_keys = false;
+    INT_PTR result = Drive(window.get(), [&](HWND hwnd) {
+      SetForegroundWindow(hwnd);
+      HWND install = GetDlgItem(hwnd, IDC_INSTALL_BUTTON);
+      test_support::WaitUntil([&] { return test_support::FocusedControl(hwnd) == install; }, 5000);
+      if (progress) {
+        test_support::PressKey(VK_TAB);  // to the licence link
+        Sleep(300);
+        test_support::PressKeys({VK_RETURN}, 3);
+        Sleep(300);
+        SendMessageW(hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(install), TRUE);
+        test_support::PressKey(VK_RETURN);
+        Sleep(500);
+      }
+      test_support::PressKey(VK_ESCAPE);
+      if (progress) test_support::PressKey(VK_RETURN);
+      Sleep(500);
+      progress_shown = test_support::ControlVisible(hwnd, IDC_PROGRESS_BAR);
+      open_after_keys = IsWindowVisible(hwnd) != FALSE;
+      test_support::PressKeys({VK_MENU, VK_F4});
+      closed_by_keys = test_support::WaitUntil([&] { return !IsWindow(hwnd); }, 5000);
+    });
+    EXPECT_EQ(kResultSystemClose, result);
+    EXPECT_TRUE(open_after_keys);
+    EXPECT_EQ(progress, progress_shown);
+    EXPECT_TRUE(closed_by_keys);
+    EXPECT_EQ(progress ? 1u : 0u, window->opened.size());
+  }
+  EXPECT_EQ(cancels + 2, WaitForClicks("clicked_button=cancel", cancels + 2));
+  EXPECT_EQ(installs + 1, WaitForClicks("clicked_button=install", installs + 1));
+}
+
 // ---------------------------------------------------------------------------------------
 // The installer executable, started as a user starts it (no "silent").
 
@@ -1355,6 +1593,26 @@ TEST_F(InteractiveRunTest, CloseButtonEndsTheRunAsCancelled) {
   EXPECT_EQ(1, Count(L"INFO: wWinMain (239): User cancelled installation.")) << LogText();
   EXPECT_EQ(1, Count(L"INFO: wWinMain (257): Installer exit with code: 500")) << LogText();
   EXPECT_TRUE(test_support::ReadFileBytes(temp_.File(L"report.json")).empty());
+}
+
+TEST_F(InteractiveRunTest, AWindowThatCannotBeShownIsAFailureOfItsOwn) {
+  if (!installer::HasEnoughDiskSpace(false, installer::kRequiredDiskSpace)) {
+    GTEST_SKIP() << "the disk is too full for the installer window";
+  }
+  // No display to show the window on.
+  wchar_t display[256] = {};
+  GetEnvironmentVariableW(L"DISPLAY", display, 256);
+  SetEnvironmentVariableW(L"DISPLAY", nullptr);
+  bool started = process_.Start(
+      L"\"" + test_support::BuildFile(L"lite_installer.exe") + L"\" --brand-name=zorvin",
+      temp_.path());
+  SetEnvironmentVariableW(L"DISPLAY", display);
+  ASSERT_TRUE(started);
+  int32_t exit_code = 12345;
+  ASSERT_TRUE(process_.Wait(120000, &exit_code)) << LogText();
+  EXPECT_EQ(405, exit_code) << LogText();
+  EXPECT_EQ(1, Count(L"The installer window could not be shown.")) << LogText();
+  EXPECT_EQ(0, Count(L"User cancelled installation.")) << LogText();
 }
 
 }  // namespace
