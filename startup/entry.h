@@ -57,6 +57,12 @@ std::wstring TemporaryDirectory();
 // DLL files found beside the program (-200); false when the run goes on.
 bool ExitForSecureEnvironment(int outcome, int copy_exit_code, int* exit_code);
 
+// Step M12's exit code from what the installer window's dialog returned and the install
+// flow's result code: the result code when the run finished (1), 405 when the window could
+// not be made (-1, logged as an error), 500 for every way the user closed it (logged as
+// "User cancelled installation.").
+int ExitCodeOfInstallerWindow(INT_PTR dialog_result, int32_t result_code);
+
 // The elevated child's own check of the archive named by the delayed parameter block, which
 // any process of the same image can write: locks the file against writers (the lock goes to
 // `*lock` and must be held until the setup has run) and verifies its signatures with
