@@ -147,7 +147,7 @@ int ShowNotEnoughDiskSpace(uint32_t language_id) {
   return kExitNotEnoughDiskSpace;
 }
 
-// M12.
+// M12; the exit code comes from ExitCodeOfInstallerWindow.
 int RunInstallerWindow(const BrandInfo& brand, const DistribInfoParams& params) {
   lite_installer::MainWindow window(&brand, &params, true);
   INT_PTR result = window.DoModal();

@@ -1216,6 +1216,13 @@ TEST_F(MainWindowTest, WindowAndShadowComeAndGoTogether) {
     own.CopyWindow(hwnd, shown.left - rect.left, shown.top - rect.top);
     return screen.CountDifferent(own, 8);
   };
+  // What `count` gives once it reaches 0, or after 5 s (the display follows the window
+  // thread a little later).
+  auto settled = [](const std::function<int()>& count) {
+    int n = -1;
+    test_support::WaitUntil([&] { return (n = count()) == 0; }, 5000);
+    return n;
+  };
   auto question_of = [](HWND hwnd) {
     PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDC_CANCEL_BUTTON, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(hwnd, IDC_CANCEL_BUTTON)));
@@ -1253,9 +1260,8 @@ TEST_F(MainWindowTest, WindowAndShadowComeAndGoTogether) {
          auto before = photograph();
          HWND question = question_of(hwnd);
          test_support::ClickButton(question, IDOK);
-         Sleep(500);
-         EXPECT_FALSE(IsWindow(question));
-         EXPECT_LE(photograph()->CountDifferent(*before, 8), 50);
+         EXPECT_TRUE(test_support::WaitUntil([&] { return !IsWindow(question); }, 5000));
+         EXPECT_EQ(0, settled([&] { return photograph()->CountDifferent(*before, 8); }));
          PostMessageW(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
        }},
       // An error while the question is open ends the question and shows the error.
@@ -1279,36 +1285,34 @@ TEST_F(MainWindowTest, WindowAndShadowComeAndGoTogether) {
     SetParams({{"cancel", "1"}});
     auto window = MakeWindow();
     window->real_dialogs = true;
-    int covered_shown = -1, covered_moved = -1, covered_again = -1, shadow_pixels = 0;
+    std::vector<int> covered_steps;  // shown, moved, shown again
+    int shadow_pixels = 0;
     bool ended = false;
     INT_PTR result = test_support::DriveDialog(
         [&] { return window->DoModal(backdrop.hwnd()); }, [&] { return window->WindowHandle(); },
         [&](HWND hwnd) {
           // The shadow comes with the icons, after the first paint.
           test_support::WaitUntil([&] { return SendMessageW(hwnd, WM_GETICON, ICON_BIG, 0) != 0; },
-                                  5000);
-          Sleep(300);
-          covered_shown = covered(hwnd);
+                                  20000);
+          covered_steps.push_back(settled([&] { return covered(hwnd); }));
           SetWindowPos(hwnd, nullptr, 16, -230, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-          Sleep(300);
-          covered_moved = covered(hwnd);
+          covered_steps.push_back(settled([&] { return covered(hwnd); }));
           shadow_pixels = photograph()->CountDifferent(kShadowBelow, kBackdrop, 8);
           ShowWindow(hwnd, SW_HIDE);
           ShowWindow(hwnd, SW_SHOWNA);
-          Sleep(300);
-          covered_again = covered(hwnd);
+          covered_steps.push_back(settled([&] { return covered(hwnd); }));
           ending.end(window.get(), hwnd);
           ended = WaitForEnd(hwnd);
         });
     EXPECT_TRUE(ended);
     EXPECT_EQ(ending.result, result);
-    EXPECT_EQ(0, covered_shown);
-    EXPECT_EQ(0, covered_moved);
-    EXPECT_EQ(0, covered_again);
+    EXPECT_EQ((std::vector<int>{0, 0, 0}), covered_steps);
     // The photographs see the shadow; once the window has ended, nothing of either is left.
     EXPECT_GT(shadow_pixels, 0);
-    PumpMessages(300);
-    EXPECT_EQ(0, photograph()->CountDifferent(kArea, kBackdrop, 8));
+    EXPECT_EQ(0, settled([&] {
+                PumpMessages(100);
+                return photograph()->CountDifferent(kArea, kBackdrop, 8);
+              }));
   }
 }
 
@@ -1324,7 +1328,9 @@ TEST_F(MainWindowTest, TaglineAndCancelButtonPaintTheirBackground) {
   RECT cancel_rect = {};
   test_support::MemoryCanvas behind(728, 400, 0);
   Drive(window.get(), [&](HWND hwnd) {
-    Sleep(500);
+    // Painted: the icons come after the first paint.
+    test_support::WaitUntil([&] { return SendMessageW(hwnd, WM_GETICON, ICON_BIG, 0) != 0; },
+                            20000);
     HWND label = GetDlgItem(hwnd, IDC_TAGLINE);
     tagline = ShownPixels(hwnd, IDC_TAGLINE);
     RECT all = {0, 0, 728, 400};
@@ -1336,7 +1342,8 @@ TEST_F(MainWindowTest, TaglineAndCancelButtonPaintTheirBackground) {
     Sleep(300);
     tagline_again = ShownPixels(hwnd, IDC_TAGLINE);
     test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
-    Sleep(500);
+    RedrawWindow(GetDlgItem(hwnd, IDC_CANCEL_BUTTON), nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_UPDATENOW);
     cancel = ShownPixels(hwnd, IDC_CANCEL_BUTTON);
     cancel_rect = test_support::ControlRect(hwnd, IDC_CANCEL_BUTTON);
     SendMessageW(hwnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(behind.dc()), PRF_CLIENT);
@@ -1398,17 +1405,20 @@ TEST_F(MainWindowTest, EnterEscapeAndAltF4FromTheKeyboard) {
       HWND install = GetDlgItem(hwnd, IDC_INSTALL_BUTTON);
       test_support::WaitUntil([&] { return test_support::FocusedControl(hwnd) == install; }, 5000);
       if (progress) {
-        test_support::PressKey(VK_TAB);  // to the licence link
-        Sleep(300);
+        test_support::PressKey(VK_TAB);
+        test_support::WaitUntil(
+            [&] { return GetDlgCtrlID(test_support::FocusedControl(hwnd)) == IDC_LICENSE_LINK; },
+            5000);
         test_support::PressKeys({VK_RETURN}, 3);
-        Sleep(300);
+        Sleep(1000);
         SendMessageW(hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(install), TRUE);
         test_support::PressKey(VK_RETURN);
-        Sleep(500);
+        test_support::WaitUntil(
+            [&] { return test_support::ControlVisible(hwnd, IDC_PROGRESS_BAR); }, 5000);
       }
       test_support::PressKey(VK_ESCAPE);
       if (progress) test_support::PressKey(VK_RETURN);
-      Sleep(500);
+      Sleep(1000);
       progress_shown = test_support::ControlVisible(hwnd, IDC_PROGRESS_BAR);
       open_after_keys = IsWindowVisible(hwnd) != FALSE;
       test_support::PressKeys({VK_MENU, VK_F4});
