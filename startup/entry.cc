@@ -156,15 +156,13 @@ int ShowNotEnoughDiskSpace(uint32_t language_id) {
   return kExitNotEnoughDiskSpace;
 }
 
-// M12. The exit code is the window's install flow result, or 500 when the user closed it.
+// M12; the exit code comes from ExitCodeOfInstallerWindow.
 int RunInstallerWindow(const BrandInfo& brand, const DistribInfoParams& params) {
   lite_installer::MainWindow window(&brand, &params, true);
   INT_PTR result = window.DoModal();
   // The flow may still be sending its last report; its result code is final once it stopped.
   window.StopInstaller();
-  if (result == lite_installer::kResultDone) return window.result_code();
-  LOG_AT(INFO, kMasterTag, 239) << "User cancelled installation.";
-  return kExitUserCancelled;
+  return ExitCodeOfInstallerWindow(result, window.result_code());
 }
 
 // M1 to M14. Objects die in reverse order of construction: the configuration, the mutex
@@ -341,6 +339,16 @@ bool ExitForSecureEnvironment(int outcome, int copy_exit_code, int* exit_code) {
       *exit_code = copy_exit_code;
       return true;
   }
+}
+
+int ExitCodeOfInstallerWindow(INT_PTR dialog_result, int32_t result_code) {
+  if (dialog_result == lite_installer::kResultDone) return result_code;
+  if (dialog_result == -1) {
+    LOG(ERROR, kMasterTag) << "The installer window could not be shown.";
+    return kExitWindowFailed;
+  }
+  LOG_AT(INFO, kMasterTag, 239) << "User cancelled installation.";
+  return kExitUserCancelled;
 }
 
 bool VerifyArchiveForElevatedRun(Installer* installer, const std::wstring& archive_path,

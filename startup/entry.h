@@ -34,6 +34,9 @@ inline constexpr int kExitElevatedFailure = -1;
 inline constexpr int kExitInstallerNotRun = 400;  // the install flow's initial result code
 inline constexpr int kExitNotEnoughDiskSpace = 403;
 inline constexpr int kExitUnsupportedProcessor = 404;
+// The installer window could not be shown (no display, a dialog that cannot be made): a
+// failure of its own, not a user's cancel.
+inline constexpr int kExitWindowFailed = 405;
 inline constexpr int kExitUserCancelled = 500;
 inline constexpr int kExitAnotherInstance = 600;
 // Ends that do not return through the entry:
@@ -64,6 +67,12 @@ std::wstring TemporaryDirectory();
 // `*exit_code`: a refused or finished private-folder copy (its code passed through) and
 // DLL files found beside the program (-200); false when the run goes on.
 bool ExitForSecureEnvironment(int outcome, int copy_exit_code, int* exit_code);
+
+// Step M12's exit code from what the installer window's dialog returned and the install
+// flow's result code: the result code when the run finished (1), 405 when the window could
+// not be made (-1, logged as an error), 500 for every way the user closed it (logged as
+// "User cancelled installation.").
+int ExitCodeOfInstallerWindow(INT_PTR dialog_result, int32_t result_code);
 
 // The elevated child's own check of the archive named by the delayed parameter block, which
 // any process of the same image can write: locks the file against writers (the lock goes to

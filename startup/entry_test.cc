@@ -29,6 +29,31 @@ namespace {
 // ---------------------------------------------------------------------------------------
 // Pieces of the entry that run inside the test.
 
+TEST(ExitCodeOfInstallerWindowTest, AWindowThatCannotBeMadeIsNoCancel) {
+  const struct {
+    INT_PTR dialog_result;
+    int exit_code;
+    const wchar_t* line;  // null: nothing logged
+  } cases[] = {
+      {1, 3, nullptr},  // finished: the flow's result code
+      {-1, 405, L"The installer window could not be shown."},
+      {2, 500, L"INFO: wWinMain (239): User cancelled installation."},
+      {1009, 500, L"INFO: wWinMain (239): User cancelled installation."},
+      {1010, 500, L"INFO: wWinMain (239): User cancelled installation."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.dialog_result);
+    test_support::ScopedTestLog log;
+    EXPECT_EQ(c.exit_code, ExitCodeOfInstallerWindow(c.dialog_result, 3));
+    if (c.line) {
+      EXPECT_EQ(1, log.CountLines(c.line)) << log.Text();
+    } else {
+      EXPECT_EQ(L"", log.Text());
+    }
+    EXPECT_EQ(c.dialog_result == -1 ? 1 : 0, log.CountLines(L"ERROR: wWinMain ("));
+  }
+}
+
 TEST(ExitForSecureEnvironmentTest, EachHardeningOutcomeLogsAndExitsAsItSays) {
   struct Case {
     int outcome;

@@ -5,8 +5,11 @@
 # stages, waits for the window to close and prints the exit code.
 # Usage: demo_window.sh <build dir> <output folder> <temp folder (Windows path)>
 # Pictures: <output folder>/offer-screen.png and progress-screen.png. Exit status 0 when the
-# installation ended with exit code 0 and both screens were photographed.
+# installation ended with exit code 0 and both screens were photographed, each picture
+# showing the window's own contents (tools/photograph.sh).
 set -uo pipefail
+# shellcheck source=tools/photograph.sh
+source "$(dirname "$0")/photograph.sh"
 build=$1 out=$2 temp=$3
 exe="Z:$(printf '%s' "$build/lite_installer.exe" | tr / '\\')"
 result="$out/window-run.txt"
@@ -24,12 +27,15 @@ for _ in $(seq 1 300); do
   kill -0 "$runner" 2>/dev/null || break
   sleep 0.1
 done
-photograph() {  # <name>: the window's rectangle of the screen
-  eval "$(xdotool getwindowgeometry --shell "$window")"
-  xwd -root -silent | convert xwd:- -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$out/$1.png" &&
-    echo "   window: $1 photographed ($out/$1.png, ${WIDTH} x ${HEIGHT})"
-}
 status=0
+photograph() {  # <name>: the window's rectangle of the screen
+  if photograph_window "$window" "$out/$1.png"; then
+    echo "   window: $1 photographed ($out/$1.png)"
+  else
+    echo "   window: $1 FAILED" >&2
+    status=1
+  fi
+}
 if [ -z "$window" ]; then
   echo "   window: never shown" >&2
   status=1

@@ -2,8 +2,9 @@
 # Photographs the installer window under a virtual display: the offer screen, the progress
 # screen, the first slide of a run that skipped the offer, and two message dialogs, in
 # English and in German (the language whose texts are longest), at 100 % and at 150 % scale.
-# Each picture is cropped to the window's own rectangle, which the window program reports.
-# Exits non-zero when a screen was never shown.
+# Each picture is cropped to the window's own rectangle, which the window program reports,
+# and must match the window's own contents (tools/photograph.sh). Exits non-zero when a
+# screen was never shown or its photograph failed.
 # Usage: screenshots.sh <build dir>
 #   pictures in <build dir>/screenshots/<screen>-<language>-<percent>.png
 set -euo pipefail
@@ -24,6 +25,8 @@ windows_path() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 "$build/wine_run.sh" --server -w 2>/dev/null || true
 
 export LI_SCREENS_OUT="$out" LI_SCREENS_PROGRAM="$program" LI_SCREENS_RUN="$build/wine_run.sh"
+export LI_SCREENS_PHOTOGRAPH
+LI_SCREENS_PHOTOGRAPH="$(cd "$(dirname "$0")" && pwd)/photograph.sh"
 status=0
 for language in en de; do
   for percent in 100 150; do
@@ -33,7 +36,9 @@ for language in en de; do
     LI_SCREENS_HANDSHAKE="$handshake" LI_SCREENS_SUFFIX="$language-$percent" \
     LI_SCREENS_ARGS="--dir=$(windows_path "$handshake") --language=$language --force-device-scale-factor=$scale" \
     xvfb-run -a -s "-screen 0 1600x1200x24 -nolisten tcp" bash -c '
-      set -u
+      set -uo pipefail
+      # shellcheck source=tools/photograph.sh
+      source "$LI_SCREENS_PHOTOGRAPH"
       missing=0
       # shellcheck disable=SC2086
       "$LI_SCREENS_RUN" "$LI_SCREENS_PROGRAM" $LI_SCREENS_ARGS &
@@ -47,9 +52,15 @@ for language in en de; do
         if [ -f "$LI_SCREENS_HANDSHAKE/$screen.ready" ]; then
           read -r left top right bottom < "$LI_SCREENS_HANDSHAKE/$screen.ready"
           picture="$LI_SCREENS_OUT/$screen-$LI_SCREENS_SUFFIX.png"
-          xwd -root -silent |
-            convert xwd:- -crop "$((right - left))x$((bottom - top))+$left+$top" +repage "$picture"
-          echo "screenshots: $(basename "$picture")"
+          if window=$(x_window_at "$left" "$top" "$((right - left))" "$((bottom - top))") &&
+             photograph_window "$window" "$picture"; then
+            echo "screenshots: $(basename "$picture")"
+          else
+            [ -n "${window:-}" ] ||
+              echo "screenshots: no window at $left $top $right $bottom for $screen" >&2
+            echo "screenshots: $screen ($LI_SCREENS_SUFFIX) FAILED" >&2
+            missing=1
+          fi
         else
           echo "screenshots: $screen ($LI_SCREENS_SUFFIX) was never shown" >&2
           missing=1

@@ -63,7 +63,11 @@ CheckBox::CheckBox(HWND control, COLORREF text_color, HFONT font, bool checked, 
 void CheckBox::SetChecked(bool checked) {
   if (checked_ == checked) return;
   checked_ = checked;
-  if (hwnd() != nullptr) InvalidateRect(hwnd(), nullptr, FALSE);
+  if (hwnd() == nullptr) return;
+  InvalidateRect(hwnd(), nullptr, FALSE);
+  // The button class raises this itself, but its own check state is not used here: without
+  // it a screen reader says nothing when Space toggles the box.
+  NotifyWinEvent(EVENT_OBJECT_STATECHANGE, hwnd(), OBJID_CLIENT, CHILDID_SELF);
 }
 
 int CheckBox::text_offset() const {
@@ -237,8 +241,14 @@ LRESULT CheckBox::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_GETTEXT:
     case WM_GETTEXTLENGTH:
       return DefWindowProcW(hwnd(), message, wparam, lparam);
-    case WM_SETFOCUS:
     case WM_KILLFOCUS:
+      // A press the focus leaves is no press: Space held while Tab moves on must neither
+      // leave the box drawn pressed nor toggle it on its release elsewhere.
+      pressed_ = false;
+      if (GetCapture() == hwnd()) ReleaseCapture();
+      InvalidateRect(hwnd(), nullptr, FALSE);
+      return 0;
+    case WM_SETFOCUS:
     case WM_ENABLE:
     case WM_SIZE:
       InvalidateRect(hwnd(), nullptr, FALSE);

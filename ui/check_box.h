@@ -4,7 +4,9 @@
 // Picture 299 is six square cells as tall as the picture: unchecked normal, hot, pressed,
 // then checked normal, hot, pressed. The wrapper keeps the checked state itself (the
 // control's own check state is not used): the window calls `Toggle` when the control reports
-// a click (WM_COMMAND with the control's id). Hot and pressed follow the mouse.
+// a click (WM_COMMAND with the control's id), and each change of the state is announced to
+// accessibility clients (EVENT_OBJECT_STATECHANGE). Hot follows the mouse; pressed follows the
+// mouse button or Space, and ends when the box loses the focus.
 #ifndef UI_CHECK_BOX_H_
 #define UI_CHECK_BOX_H_
 

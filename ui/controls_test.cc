@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <vector>
 
 #include "platform/scoped_handle.h"
 #include "tests/support/ui_canvas.h"
@@ -289,6 +290,44 @@ TEST(CheckBoxTest, PaintsGlyphAndTextAndToggles) {
   EXPECT_TRUE(parent.commands().empty());
 }
 
+std::vector<HWND> g_state_changes;
+void CALLBACK RecordStateChange(HWINEVENTHOOK, DWORD, HWND hwnd, LONG object, LONG child, DWORD,
+                                DWORD) {
+  if (object == OBJID_CLIENT && child == CHILDID_SELF) g_state_changes.push_back(hwnd);
+}
+
+// Space presses the box and its release clicks it; a press the focus leaves (Tab while Space
+// is held) ends unpressed and clicks nothing. Each change of the state is announced.
+TEST(CheckBoxTest, SpacePressEndsWithTheFocusAndTogglesAreAnnounced) {
+  UiTestEnvironment environment;
+  TestWindow parent(400, 100);
+  HWND control = parent.AddChild(L"Button", 1002, L"Box", BS_CHECKBOX, 10, 10, 250, 16);
+  CheckBox box(control, RGB(255, 255, 255), nullptr, false, false, nullptr);
+  auto pushed = [&] { return (SendMessageW(control, BM_GETSTATE, 0, 0) & BST_PUSHED) != 0; };
+  SendMessageW(control, WM_KEYDOWN, VK_SPACE, 0);
+  EXPECT_TRUE(pushed());
+  SendMessageW(control, WM_KEYUP, VK_SPACE, 0xC0000001);
+  EXPECT_FALSE(pushed());
+  SendMessageW(control, WM_KEYDOWN, VK_SPACE, 0);
+  SendMessageW(control, WM_KILLFOCUS, 0, 0);
+  EXPECT_FALSE(pushed());
+  SendMessageW(control, WM_KEYUP, VK_SPACE, 0xC0000001);
+  EXPECT_EQ(parent.commands(), std::vector<int>{1002});
+
+  HWINEVENTHOOK hook =
+      SetWinEventHook(EVENT_OBJECT_STATECHANGE, EVENT_OBJECT_STATECHANGE, nullptr,
+                      &RecordStateChange, GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT);
+  ASSERT_NE(hook, nullptr);
+  g_state_changes.clear();
+  box.Toggle();
+  box.SetChecked(true);  // no change, nothing to announce
+  box.Toggle();
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+  UnhookWinEvent(hook);
+  EXPECT_EQ(g_state_changes, (std::vector<HWND>{control, control}));
+}
+
 TEST(CheckBoxTest, MultiLineHeightGrowsWithNarrowerWidth) {
   UiTestEnvironment environment;
   TestWindow parent(600, 200);
@@ -360,6 +399,9 @@ TEST(LinkLabelTest, PaintsWithOpacityAndShowsTheHand) {
   SendMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
   SendMessageW(control, WM_LBUTTONUP, 0, MAKELPARAM(3, 3));
   SendMessageW(control, WM_KEYDOWN, VK_RETURN, 0);
+  // A held key's repeats (bit 30: the key was down already) open nothing more.
+  SendMessageW(control, WM_KEYDOWN, VK_RETURN, 0x40000001);
+  SendMessageW(control, WM_KEYDOWN, VK_SPACE, 0x40000001);
   ASSERT_EQ(parent.commands().size(), 2u);
   EXPECT_EQ(parent.commands()[0], 1021);
   EXPECT_EQ(parent.commands()[1], 1021);
@@ -409,22 +451,38 @@ TEST(ShadowWindowTest, FollowsItsWindowFromBehind) {
   ASSERT_TRUE(shadow.Create(target.hwnd(), ShadowWindow::Style::kMainWindow));
   ASSERT_NE(shadow.hwnd(), nullptr);
   EXPECT_NE(GetWindowLongW(shadow.hwnd(), GWL_EXSTYLE) & WS_EX_LAYERED, 0);
+  EXPECT_FALSE(IsWindowVisible(shadow.hwnd()));  // the target is hidden
   const int w = installer::ScaleLength(ShadowWindow::kShadowWidth);
-  RECT rect;
-  GetWindowRect(shadow.hwnd(), &rect);
-  EXPECT_EQ(rect.left, 100 - w);
-  EXPECT_EQ(rect.top, 80 - w);
-  EXPECT_EQ(rect.right, 400 + w);
-  EXPECT_EQ(rect.bottom, 280 + w);
-  SetWindowPos(target.hwnd(), nullptr, 150, 90, 320, 210, SWP_NOZORDER);
-  shadow.UpdatePosition();
-  GetWindowRect(shadow.hwnd(), &rect);
-  EXPECT_EQ(rect.left, 150 - w);
-  EXPECT_EQ(rect.bottom, 300 + w);
-  shadow.Show(true);
-  EXPECT_TRUE(IsWindowVisible(shadow.hwnd()));
-  shadow.Show(false);
-  EXPECT_FALSE(IsWindowVisible(shadow.hwnd()));
+  // Shown, moved and sized, hidden as EndDialog hides, shown again: the shadow follows each
+  // step, right behind the target.
+  const struct {
+    UINT flags;
+    RECT target;
+  } steps[] = {
+      {SWP_SHOWWINDOW, {100, 80, 400, 280}},
+      {0, {150, 90, 470, 300}},
+      {SWP_HIDEWINDOW | SWP_NOMOVE | SWP_NOSIZE, {150, 90, 470, 300}},
+      {SWP_SHOWWINDOW | SWP_NOMOVE | SWP_NOSIZE, {150, 90, 470, 300}},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.flags);
+    const RECT& r = step.target;
+    SetWindowPos(target.hwnd(), HWND_TOP, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                 step.flags | SWP_NOACTIVATE);
+    shadow.Follow();
+    const bool shown = (step.flags & SWP_HIDEWINDOW) == 0;
+    EXPECT_EQ(shown, IsWindowVisible(shadow.hwnd()) != FALSE);
+    if (!shown) continue;
+    RECT rect;
+    GetWindowRect(shadow.hwnd(), &rect);
+    EXPECT_EQ(rect.left, r.left - w);
+    EXPECT_EQ(rect.top, r.top - w);
+    EXPECT_EQ(rect.right, r.right + w);
+    EXPECT_EQ(rect.bottom, r.bottom + w);
+    EXPECT_EQ(GetWindow(target.hwnd(), GW_HWNDNEXT), shadow.hwnd());
+  }
+  shadow.Destroy();
+  EXPECT_EQ(shadow.hwnd(), nullptr);
 }
 
 }  // namespace

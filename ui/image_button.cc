@@ -35,8 +35,12 @@ void ImageButton::Paint(HDC dc, const RECT& rect, UINT item_state) const {
   OffscreenBuffer buffer(dc, rect.left, rect.top, width, height, background_ == nullptr);
   if (!buffer.valid()) return;
   HDC target = buffer.dc();
+  // What lies behind the button, painted afresh each time: a strip with clear and soft
+  // edges drawn over the button's own last picture would darken its edges at every paint.
   if (background_ != nullptr && control_ != nullptr) {
     installer::DrawParentBackground(target, control_, *background_);
+  } else if (control_ != nullptr) {
+    PrintParentBehind(target, control_);
   }
   const int cell_width = strip_.width() / 3;
   const int cell = SelectButtonCell(item_state);

@@ -3,8 +3,9 @@
 //
 // The button paints on its parent's NM_CUSTOMDRAW notification: the parent's WM_NOTIFY
 // handler passes the notification to `OnCustomDraw` and returns its result (through
-// DWLP_MSGRESULT in a dialog). With a background picture the part of it behind the button is
-// drawn first, so transparent parts of the strip show the window; the optional text is drawn
+// DWLP_MSGRESULT in a dialog). The part of the window behind the button is painted first, so
+// transparent parts of the strip show the window: from the background picture when there is
+// one, else as the parent prints it (WM_PRINTCLIENT); the optional text is drawn
 // centred over the cell in the button's font, white. A focused button shows a dotted focus
 // rectangle inside its edge once the keyboard has been used (the window's UI state).
 #ifndef UI_IMAGE_BUTTON_H_
@@ -27,7 +28,8 @@ class ImageButton {
  public:
   // `control` is the dialog's button; `image_id` the strip (loaded with the automatic
   // variant); `font` (may be null, not owned, must outlive the button) draws the text;
-  // `background` (may be null, not owned) is the window's background picture.
+  // `background` (may be null, not owned) is the window's background picture; without one
+  // the parent must answer WM_PRINTCLIENT.
   ImageButton(HWND control, uint32_t image_id, HFONT font,
               const installer::ResourceBitmap* background = nullptr);
   ImageButton(const ImageButton&) = delete;

@@ -369,9 +369,7 @@ INT_PTR MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       // would come before theirs).
       RedrawWindow(hwnd(), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
       FinishStartUp();
-      if (shadow_.Create(hwnd(), ShadowWindow::Style::kMainWindow) && IsWindowVisible(hwnd())) {
-        shadow_.Show(true);
-      }
+      shadow_.Follow();
       return TRUE;
     case WM_PRINTCLIENT:
       // Labels over the slide ask for what lies behind them.
@@ -383,19 +381,23 @@ INT_PTR MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       return TRUE;
     case WM_CTLCOLORDLG:
       return reinterpret_cast<INT_PTR>(GetStockObject(NULL_BRUSH));
-    case WM_CTLCOLORSTATIC:
-      return reinterpret_cast<INT_PTR>(
-          OnStaticColor(reinterpret_cast<HDC>(wparam), reinterpret_cast<HWND>(lparam)));
     case WM_WINDOWPOSCHANGED:
-      shadow_.UpdatePosition();
-      return FALSE;
-    case WM_SHOWWINDOW:
-      shadow_.Show(wparam != FALSE);
+      // Every show, hide (EndDialog's too), move and raise; the shadow first shows once the
+      // window has been painted.
+      if (first_paint_seen_) shadow_.Follow();
       return FALSE;
     case WM_DESTROY: {
       KillTimer(hwnd(), kSlideTimerId);
-      platform::AutoLock lock(listener_lock_);
-      listener_window_ = nullptr;
+      shadow_.Destroy();
+      {
+        platform::AutoLock lock(listener_lock_);
+        listener_window_ = nullptr;
+      }
+      // A window closed before its first paint (an immediate Alt+F4, a minimised start
+      // closed from the taskbar) has not started the flow yet: it starts now, to be stopped
+      // with the window, so that the run still reports its start and its end as any closed
+      // run does.
+      installer_->Start();
       return FALSE;
     }
     case kSetPercentMessage:
@@ -476,6 +478,9 @@ void MainWindow::OnInitDialog() {
   int height = background_.empty() ? installer::ScaleLength(kWindowSize.cy) : background_.height();
   SetWindowPos(hwnd(), nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   CenterOnOwner();
+  // Made before the window is shown, so that it stays below it (ShadowWindow::Create); it
+  // shows once the window has been painted.
+  shadow_.Create(hwnd(), ShadowWindow::Style::kMainWindow);
 
   // 6.
   LicenseSentence::Style style;
@@ -519,13 +524,17 @@ void MainWindow::CreateFonts() {
     fonts_[i].reset(installer::CreateScaledFont(kFonts[i].face, kFonts[i].size,
                                                 kFonts[i].underline));
   }
-  SendDlgItemMessageW(hwnd(), IDC_TAGLINE, WM_SETFONT, reinterpret_cast<WPARAM>(font(1)), FALSE);
   SendDlgItemMessageW(hwnd(), IDC_PERCENT_TEXT, WM_SETFONT, reinterpret_cast<WPARAM>(font(3)),
                       FALSE);
 }
 
 void MainWindow::CreateControls() {
   const uint32_t language_id = brand_info_->language_id();
+  // Painted over the part of the picture behind it each time: a static drawn transparently
+  // would draw over its own last text whenever Windows repaints it alone (the keyboard cues
+  // after the first Tab or Alt).
+  tagline_ = std::make_unique<TextLabel>(GetDlgItem(hwnd(), IDC_TAGLINE), kWhite, 255, font(1),
+                                         &background_, DT_CENTER | DT_WORDBREAK | DT_NOPREFIX);
   install_button_ = std::make_unique<ImageButton>(GetDlgItem(hwnd(), IDC_INSTALL_BUTTON),
                                                   IDB_INSTALL_BUTTON, font(2), &background_);
   install_button_->SetText(installer::LoadLocalizedString(IDS_INSTALL_BUTTON, language_id));
@@ -534,6 +543,8 @@ void MainWindow::CreateControls() {
   SetWindowLongW(close, GWL_STYLE, GetWindowLongW(close, GWL_STYLE) & ~WS_TABSTOP);
   close_button_ = std::make_unique<ImageButton>(close, IDB_CLOSE_BUTTON, nullptr, &background_);
   close_button_->SetName(installer::LoadLocalizedString(IDS_CLOSE_BUTTON, language_id));
+  // Over the slide show: without a picture of its own the button paints what the window
+  // shows behind it (WM_PRINTCLIENT).
   cancel_button_ = std::make_unique<ImageButton>(GetDlgItem(hwnd(), IDC_CANCEL_BUTTON),
                                                  IDB_CANCEL_BUTTON, nullptr, nullptr);
   cancel_button_->SetName(installer::LoadLocalizedString(IDS_ERROR_CANCEL_BUTTON, language_id));
@@ -615,6 +626,7 @@ void MainWindow::LayoutOfferScreen() {
 
 void MainWindow::DestroyOfferControls() {
   for (int id : kOfferControls) DestroyControls(hwnd(), id);
+  tagline_.reset();
   install_button_.reset();
   close_button_.reset();
   make_default_box_.reset();
@@ -829,7 +841,7 @@ bool MainWindow::OnRegisteredMessage(UINT message, WPARAM wparam) {
   }
   if (message == higher_version_message_) {
     LOG(INFO, "OnHigherVersionExist") << "--> Installer > MainWindow::OnHigherVersionExist";
-    HideWithShadow();
+    HideForEnd();
     MessageDialog dialog(MessageKind::kNewerVersion, brand_info_->language_id());
     RunMessageDialog(&dialog);
     CloseForSetup();
@@ -843,7 +855,7 @@ void MainWindow::OnShowError(int32_t code) {
 }
 
 void MainWindow::ShowErrorAndEnd(int32_t code) {
-  HideWithShadow();
+  HideForEnd();
   if (code != 0) {
     std::wstring download_page =
         platform::WidenUtf8(installer::GetFallbackDownloadUrl(*brand_info_, *params_));
@@ -854,16 +866,19 @@ void MainWindow::ShowErrorAndEnd(int32_t code) {
 }
 
 void MainWindow::CloseForSetup() {
-  HideWithShadow();
+  HideForEnd();
   installer_->Stop();
-  resume_dialog_.EndDialog(kResultDone);
   EndDialog(kResultDone);
   if (hwnd() != nullptr) KillTimer(hwnd(), kSlideTimerId);
 }
 
-void MainWindow::HideWithShadow() {
+void MainWindow::HideForEnd() {
+  // The question is answered "Resume" (nothing to cancel any more) and its modal loop ends
+  // once this handler returns: left open, it would stand alone over the hidden window and
+  // keep the process from ending until someone answered it.
+  resume_dialog_.EndDialog(kResultDone);
+  // The shadow follows (WM_WINDOWPOSCHANGED).
   if (hwnd() != nullptr) ShowWindow(hwnd(), SW_HIDE);
-  shadow_.Show(false);
 }
 
 void MainWindow::OnTimer() {
@@ -910,13 +925,6 @@ INT_PTR MainWindow::OnNotify(const NMHDR* header) {
     }
   }
   return FALSE;
-}
-
-HBRUSH MainWindow::OnStaticColor(HDC dc, HWND control) {
-  // The tagline is drawn straight over the picture under it.
-  SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, kWhite);
-  return static_cast<HBRUSH>(GetStockObject(NULL_BRUSH));
 }
 
 }  // namespace lite_installer

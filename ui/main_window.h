@@ -221,12 +221,13 @@ class MainWindow : public DialogWindow, public installer::ProgressListener {
   void OnShowError(int32_t code);
   void ShowErrorAndEnd(int32_t code);
   void CloseForSetup();
-  void HideWithShadow();
+  // What every end that stops the flow or shows another dialog first begins with: the
+  // resume question, if open, is ended, and the window hidden with its shadow.
+  void HideForEnd();
   void OnTimer();
   // Paints the whole client area (background or slide, and the logo) into `dc`.
   void PaintTo(HDC dc);
   INT_PTR OnNotify(const NMHDR* header);
-  HBRUSH OnStaticColor(HDC dc, HWND control);
   HFONT font(int slot) const { return fonts_[slot - 1].get(); }
 
   const installer::BrandInfo* brand_info_;
@@ -242,6 +243,7 @@ class MainWindow : public DialogWindow, public installer::ProgressListener {
   installer::ResourceBitmap background_;
   installer::ResourceBitmap logo_;
 
+  std::unique_ptr<TextLabel> tagline_;
   std::unique_ptr<ImageButton> install_button_;
   std::unique_ptr<ImageButton> close_button_;
   std::unique_ptr<ImageButton> cancel_button_;

@@ -1258,6 +1258,262 @@ TEST_F(MainWindowTest, NoElevationWhenTheProcessNeedsNone) {
   EXPECT_EQ(0, log_.CountLines(L"Declined running the installer as admin"));
 }
 
+// Lets the window thread (the test's own while no dialog runs) catch up with the display.
+void PumpMessages(DWORD ms) {
+  const DWORD start = GetTickCount();
+  do {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    Sleep(20);
+  } while (GetTickCount() - start < ms);
+}
+
+// The window on the display, photographed from the screen. It opens at the top edge, over a
+// white backdrop that owns it, and is moved partly off the screen: out of the way of the
+// centred windows other tests show meanwhile. It then ends at y 170, its shadow at 178.
+TEST_F(MainWindowTest, WindowAndShadowComeAndGoTogether) {
+  constexpr RECT kArea = {0, 0, 760, 204};
+  constexpr COLORREF kBackdrop = RGB(255, 255, 255);
+  constexpr RECT kShadowBelow = {24, 171, 736, 178};
+  ServeNoArchive();
+  test_support::TestWindow backdrop(kArea.right, kArea.bottom);
+  ShowWindow(backdrop.hwnd(), SW_SHOWNOACTIVATE);
+  UpdateWindow(backdrop.hwnd());
+  auto photograph = [&] {
+    auto canvas = std::make_unique<test_support::MemoryCanvas>(kArea.right, kArea.bottom, 0);
+    canvas->CopyScreen(0, 0);
+    return canvas;
+  };
+  // Pixels of the window's part of the area that the screen does not show as the window's
+  // own: its shadow over it.
+  auto covered = [&](HWND hwnd) {
+    RECT rect = {}, shown = {};
+    GetWindowRect(hwnd, &rect);
+    IntersectRect(&shown, &rect, &kArea);
+    test_support::MemoryCanvas screen(shown.right - shown.left, shown.bottom - shown.top, 0);
+    test_support::MemoryCanvas own(shown.right - shown.left, shown.bottom - shown.top, 0);
+    screen.CopyScreen(shown.left, shown.top);
+    own.CopyWindow(hwnd, shown.left - rect.left, shown.top - rect.top);
+    return screen.CountDifferent(own, 8);
+  };
+  // What `count` gives once it reaches 0, or after 5 s (the display follows the window
+  // thread a little later).
+  auto settled = [](const std::function<int()>& count) {
+    int n = -1;
+    test_support::WaitUntil([&] { return (n = count()) == 0; }, 5000);
+    return n;
+  };
+  auto question_of = [](HWND hwnd) {
+    PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDC_CANCEL_BUTTON, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(hwnd, IDC_CANCEL_BUTTON)));
+    return test_support::WaitForVisibleDialog(GetCurrentProcessId(), 10000, hwnd);
+  };
+  struct Ending {
+    const char* name;
+    INT_PTR result;
+    std::function<void(TestWindow*, HWND)> end;
+  };
+  const Ending endings[] = {
+      {"finish", kResultDone,
+       [](TestWindow* window, HWND hwnd) {
+         test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
+         window->Finish();
+       }},
+      {"close button", kResultCloseButton,
+       [](TestWindow*, HWND hwnd) { test_support::ClickButton(hwnd, IDC_CLOSE_BUTTON); }},
+      {"Alt+F4", kResultSystemClose,
+       [](TestWindow*, HWND hwnd) {
+         SetForegroundWindow(hwnd);
+         Sleep(300);
+         test_support::PressKeys({VK_MENU, VK_F4});
+       }},
+      {"confirmed cancel", kResultCancelConfirmed,
+       [&](TestWindow*, HWND hwnd) {
+         test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
+         test_support::ClickButton(question_of(hwnd), IDC_MESSAGE_SECOND_BUTTON);
+       }},
+      // "Resume" leaves the window as it was, without the question's shadow.
+      {"resume", kResultSystemClose,
+       [&](TestWindow*, HWND hwnd) {
+         test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
+         Sleep(500);
+         auto before = photograph();
+         HWND question = question_of(hwnd);
+         test_support::ClickButton(question, IDOK);
+         EXPECT_TRUE(test_support::WaitUntil([&] { return !IsWindow(question); }, 5000));
+         EXPECT_EQ(0, settled([&] { return photograph()->CountDifferent(*before, 8); }));
+         PostMessageW(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+       }},
+      // An error while the question is open ends the question and shows the error.
+      {"error during the question", kResultDone,
+       [&](TestWindow* window, HWND hwnd) {
+         test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
+         HWND question = question_of(hwnd);
+         window->ShowError(2);
+         HWND error = nullptr;
+         EXPECT_TRUE(test_support::WaitUntil(
+             [&] {
+               return !IsWindowVisible(question) && !IsWindowVisible(hwnd) &&
+                      (error = test_support::FindVisibleDialog(GetCurrentProcessId()));
+             },
+             10000));
+         test_support::ClickButton(error, IDC_MESSAGE_SECOND_BUTTON);
+       }},
+  };
+  for (const Ending& ending : endings) {
+    SCOPED_TRACE(ending.name);
+    SetParams({{"cancel", "1"}});
+    auto window = MakeWindow();
+    window->real_dialogs = true;
+    std::vector<int> covered_steps;  // shown, moved, shown again
+    int shadow_pixels = 0;
+    bool ended = false;
+    INT_PTR result = test_support::DriveDialog(
+        [&] { return window->DoModal(backdrop.hwnd()); }, [&] { return window->WindowHandle(); },
+        [&](HWND hwnd) {
+          // The shadow comes with the icons, after the first paint.
+          test_support::WaitUntil([&] { return SendMessageW(hwnd, WM_GETICON, ICON_BIG, 0) != 0; },
+                                  20000);
+          covered_steps.push_back(settled([&] { return covered(hwnd); }));
+          SetWindowPos(hwnd, nullptr, 16, -230, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+          covered_steps.push_back(settled([&] { return covered(hwnd); }));
+          shadow_pixels = photograph()->CountDifferent(kShadowBelow, kBackdrop, 8);
+          ShowWindow(hwnd, SW_HIDE);
+          ShowWindow(hwnd, SW_SHOWNA);
+          covered_steps.push_back(settled([&] { return covered(hwnd); }));
+          ending.end(window.get(), hwnd);
+          ended = WaitForEnd(hwnd);
+        });
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(ending.result, result);
+    EXPECT_EQ((std::vector<int>{0, 0, 0}), covered_steps);
+    // The photographs see the shadow; once the window has ended, nothing of either is left.
+    EXPECT_GT(shadow_pixels, 0);
+    EXPECT_EQ(0, settled([&] {
+                PumpMessages(100);
+                return photograph()->CountDifferent(kArea, kBackdrop, 8);
+              }));
+  }
+}
+
+// The tagline and the cancel button paint what lies behind them each time instead of
+// drawing over what their area last held: the tagline repainted alone (as the keyboard cues
+// after the first Tab or Alt repaint it) is whole again, and the cancel button's clear
+// corners show the slide.
+TEST_F(MainWindowTest, TaglineAndCancelButtonPaintTheirBackground) {
+  ServeNoArchive();
+  SetParams({{"cancel", "1"}});
+  auto window = MakeWindow();
+  std::vector<uint32_t> tagline, tagline_again, cancel;
+  RECT cancel_rect = {};
+  test_support::MemoryCanvas behind(728, 400, 0);
+  Drive(window.get(), [&](HWND hwnd) {
+    // The whole window painted, as at its first paint (which a slow start may not have
+    // finished yet).
+    RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    HWND label = GetDlgItem(hwnd, IDC_TAGLINE);
+    tagline = ShownPixels(hwnd, IDC_TAGLINE);
+    RECT all = {0, 0, 728, 400};
+    HDC dc = GetDC(label);
+    FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+    ReleaseDC(label, dc);
+    // What the static control does when the keyboard cues change: it alone is repainted.
+    RedrawWindow(label, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    Sleep(300);
+    tagline_again = ShownPixels(hwnd, IDC_TAGLINE);
+    test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
+    RedrawWindow(GetDlgItem(hwnd, IDC_CANCEL_BUTTON), nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_UPDATENOW);
+    cancel = ShownPixels(hwnd, IDC_CANCEL_BUTTON);
+    cancel_rect = test_support::ControlRect(hwnd, IDC_CANCEL_BUTTON);
+    SendMessageW(hwnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(behind.dc()), PRF_CLIENT);
+  });
+  ASSERT_FALSE(tagline.empty());
+  EXPECT_TRUE(tagline == tagline_again);
+  const int side = cancel_rect.right - cancel_rect.left;
+  ASSERT_EQ(static_cast<size_t>(side * side), cancel.size());
+  for (POINT corner :
+       {POINT{0, 0}, POINT{side - 1, 0}, POINT{0, side - 1}, POINT{side - 1, side - 1}}) {
+    EXPECT_EQ(behind.Raw(cancel_rect.left + corner.x, cancel_rect.top + corner.y) & 0xFFFFFF,
+              cancel[corner.y * side + corner.x]);
+  }
+}
+
+TEST_F(MainWindowTest, AWindowClosedBeforeItsFirstPaintStillReportsTheRun) {
+  // Alt+F4 at once: the close comes before the window is even shown.
+  class ClosedAtOnce : public TestWindow {
+   public:
+    using TestWindow::TestWindow;
+
+   protected:
+    INT_PTR HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) override {
+      INT_PTR handled = TestWindow::HandleMessage(message, wparam, lparam);
+      if (message == WM_INITDIALOG) PostMessageW(hwnd(), WM_SYSCOMMAND, SC_CLOSE, 0);
+      return handled;
+    }
+  };
+  ServeNoArchive();
+  ClosedAtOnce window(&brand_, &params_, false);
+  EXPECT_EQ(kResultSystemClose, window.DoModal());
+  window.StopInstaller();
+  EXPECT_TRUE(test_support::WaitUntil(
+      [&] {
+        for (const auto& request : test_support::PublisherRequestsWithPath(marker_, 1, 0)) {
+          if (request.path.find("action=installer_started") != std::string::npos) return true;
+        }
+        return false;
+      },
+      10000));
+  EXPECT_FALSE(test_support::PublisherRequestsWith(
+                   "ui=" + platform::Narrow(window.installer()->run_id()) + "&result=")
+                   .empty());
+}
+
+// Real key input on both screens: Enter presses Install on the offer and nothing on the
+// progress screen, Escape only counts a cancel, Alt+F4 closes; a link held down with Enter
+// opens its page once.
+TEST_F(MainWindowTest, EnterEscapeAndAltF4FromTheKeyboard) {
+  ServeNoArchive();
+  size_t cancels = ClickCount("clicked_button=cancel");
+  size_t installs = ClickCount("clicked_button=install");
+  for (bool progress : {false, true}) {
+    SCOPED_TRACE(progress ? "progress screen" : "offer screen");
+    auto window = MakeWindow();
+    bool open_after_keys = false, progress_shown = false, closed_by_keys = false;
+    INT_PTR result = Drive(window.get(), [&](HWND hwnd) {
+      SetForegroundWindow(hwnd);
+      HWND install = GetDlgItem(hwnd, IDC_INSTALL_BUTTON);
+      test_support::WaitUntil([&] { return test_support::FocusedControl(hwnd) == install; }, 5000);
+      if (progress) {
+        test_support::PressKey(VK_TAB);
+        test_support::WaitUntil(
+            [&] { return GetDlgCtrlID(test_support::FocusedControl(hwnd)) == IDC_LICENSE_LINK; },
+            5000);
+        test_support::PressKeys({VK_RETURN}, 3);
+        Sleep(1000);
+        SendMessageW(hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(install), TRUE);
+        test_support::PressKey(VK_RETURN);
+        test_support::WaitUntil(
+            [&] { return test_support::ControlVisible(hwnd, IDC_PROGRESS_BAR); }, 5000);
+      }
+      test_support::PressKey(VK_ESCAPE);
+      if (progress) test_support::PressKey(VK_RETURN);
+      Sleep(1000);
+      progress_shown = test_support::ControlVisible(hwnd, IDC_PROGRESS_BAR);
+      open_after_keys = IsWindowVisible(hwnd) != FALSE;
+      test_support::PressKeys({VK_MENU, VK_F4});
+      closed_by_keys = test_support::WaitUntil([&] { return !IsWindow(hwnd); }, 5000);
+    });
+    EXPECT_EQ(kResultSystemClose, result);
+    EXPECT_TRUE(open_after_keys);
+    EXPECT_EQ(progress, progress_shown);
+    EXPECT_TRUE(closed_by_keys);
+    EXPECT_EQ(progress ? 1u : 0u, window->opened.size());
+  }
+  EXPECT_EQ(cancels + 2, WaitForClicks("clicked_button=cancel", cancels + 2));
+  EXPECT_EQ(installs + 1, WaitForClicks("clicked_button=install", installs + 1));
+}
+
 // ---------------------------------------------------------------------------------------
 // The installer executable, started as a user starts it (no "silent").
 

@@ -131,10 +131,10 @@ INT_PTR MessageDialog::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam)
     case WM_CTLCOLORDLG:
       return reinterpret_cast<INT_PTR>(GetStockObject(NULL_BRUSH));
     case WM_WINDOWPOSCHANGED:
-      shadow_.UpdatePosition();
+      shadow_.Follow();
       return FALSE;
-    case WM_SHOWWINDOW:
-      shadow_.Show(wparam != FALSE);
+    case WM_DESTROY:
+      shadow_.Destroy();
       return FALSE;
     default:
       return FALSE;

@@ -23,4 +23,15 @@ bool OffscreenBuffer::CopyTo() const {
          BitBlt(target_, x_, y_, width_, height_, dc_.get(), 0, 0, SRCCOPY) != FALSE;
 }
 
+void PrintParentBehind(HDC dc, HWND control) {
+  HWND parent = GetParent(control);
+  if (parent == nullptr) return;
+  POINT origin = {0, 0};
+  MapWindowPoints(control, parent, &origin, 1);
+  POINT old_origin;
+  if (!SetViewportOrgEx(dc, -origin.x, -origin.y, &old_origin)) return;
+  SendMessageW(parent, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+  SetViewportOrgEx(dc, old_origin.x, old_origin.y, nullptr);
+}
+
 }  // namespace lite_installer

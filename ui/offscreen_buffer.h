@@ -1,6 +1,8 @@
 // A memory device context with a bitmap compatible with a target device context, for
 // painting without flicker: start from a copy of the target's pixels, paint into `dc()`, then
 // copy the result back with `CopyTo`. All GDI objects are released with the buffer.
+// `PrintParentBehind` fills such a buffer with what a control's parent shows behind it, for
+// controls that have no picture of their own to paint their background from.
 #ifndef UI_OFFSCREEN_BUFFER_H_
 #define UI_OFFSCREEN_BUFFER_H_
 
@@ -34,6 +36,11 @@ class OffscreenBuffer {
   platform::ScopedBitmap bitmap_;
   HGDIOBJ old_bitmap_ = nullptr;
 };
+
+// Asks the parent of `control` to paint its client area into `dc` (WM_PRINTCLIENT), shifted
+// so that the part behind the control lands at the control's own origin. A parent that does
+// not answer the message leaves `dc` as it was.
+void PrintParentBehind(HDC dc, HWND control);
 
 }  // namespace lite_installer
 

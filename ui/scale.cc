@@ -1,6 +1,5 @@
 #include "ui/scale.h"
 
-#include <cmath>
 #include <cstdint>
 
 #include "startup/command_line.h"
@@ -90,8 +89,9 @@ double ComputeDeviceScaleFactor() {
 double ParseForcedScaleFactor(std::wstring_view switch_value) {
   double value = 0.0;
   if (!ParseDecimal(switch_value, &value)) return 0.0;
-  // A negative factor would turn every size inside out (and font heights positive).
-  if (!(value > 0.0) || std::isinf(value)) return 0.0;
+  // A negative factor would turn every size inside out (and font heights positive); a huge
+  // one makes lengths that no int holds (and converting those is undefined).
+  if (!(value > 0.0) || value > kMaxForcedScaleFactor) return 0.0;
   return value;
 }
 

@@ -15,9 +15,13 @@
 
 namespace installer {
 
+// The largest forced factor: Windows itself offers up to 500 %. Beyond it the window would
+// not fit any screen, and far beyond it lengths would not fit an int.
+inline constexpr double kMaxForcedScaleFactor = 5.0;
+
 // The value of the "force-device-scale-factor" switch read as a decimal floating-point
-// number, or 0 when the text does not parse as a whole, is 0, negative, not a number or
-// infinite: 0 means "ask the screen".
+// number, or 0 when the text does not parse as a whole, is 0, negative, not a number,
+// infinite or above `kMaxForcedScaleFactor`: 0 means "ask the screen".
 double ParseForcedScaleFactor(std::wstring_view switch_value);
 
 // The factor for a switch value and the screen's horizontal logical pixels per inch:

@@ -24,6 +24,8 @@ TEST(ScaleFactorTest, ParsesForcedValues) {
       {L"-1.5", 0.0},  {L"inf", 0.0},    {L"infinity", 0.0}, {L"1e999", 0.0}, {L"nan", 0.0},
       {L"", 0.0},      {L"abc", 0.0},    {L"1.5x", 0.0},  {L" 1.5", 0.0},   {L"1,5", 0.0},
       {L"e5", 0.0},    {L"1e", 0.0},     {L".", 0.0},     {L"--1", 0.0},
+      // Up to 500 %; beyond, the screen decides.
+      {L"5", 5.0},     {L"5.0001", 0.0}, {L"1e10", 0.0},  {L"3e9", 0.0},
   };
   for (const Case& c : cases) {
     EXPECT_DOUBLE_EQ(ParseForcedScaleFactor(c.text), c.expected) << std::wstring(c.text);
@@ -39,7 +41,7 @@ TEST(ScaleFactorTest, ForcedValueWinsOverTheScreen) {
   const Case cases[] = {
       {L"1.5", 96, 1.5},   {L"1.5", 192, 1.5}, {L"0", 144, 1.5},  {L"inf", 120, 1.25},
       {L"junk", 192, 2.0}, {L"", 96, 1.0},     {L"", 72, 0.75},   {L"", 0, 1.0},
-      {L"-2", 96, 1.0},    {L"1e999", 168, 1.75},
+      {L"-2", 96, 1.0},    {L"1e999", 168, 1.75}, {L"1e10", 120, 1.25},
   };
   for (const Case& c : cases) {
     EXPECT_DOUBLE_EQ(ChooseDeviceScaleFactor(c.switch_value, c.dpi), c.expected)

@@ -54,14 +54,6 @@ bool ShadowWindow::Create(HWND target, Style style) {
   target_ = target;
   style_ = style;
   width_ = installer::ScaleLength(kShadowWidth);
-  const uint32_t corner_ids[4] = {IDB_SHADOW_TOP_LEFT, IDB_SHADOW_TOP_RIGHT,
-                                  IDB_SHADOW_BOTTOM_RIGHT, IDB_SHADOW_BOTTOM_LEFT};
-  const uint32_t edge_ids[4] = {IDB_SHADOW_LEFT, IDB_SHADOW_TOP, IDB_SHADOW_RIGHT,
-                                IDB_SHADOW_BOTTOM};
-  for (int i = 0; i < 4; ++i) {
-    if (style == Style::kMainWindow) corners_[i].LoadScaled(corner_ids[i]);
-    edges_[i].LoadScaled(edge_ids[i]);
-  }
   // Unowned, so that it can sit behind the window it follows (an owned window always stays
   // above its owner); a tool window stays out of the taskbar; clicks go through it.
   window_.reset(CreateWindowExW(
@@ -72,18 +64,39 @@ bool ShadowWindow::Create(HWND target, Style style) {
     return false;
   }
   composed_size_ = SIZE{0, 0};
-  UpdatePosition();
+  // A first picture with per-pixel alpha, one clear pixel, while the target is not shown
+  // yet. Wine's X11 driver gives a window an X window of its own with an alpha channel the
+  // first time it gets such a picture, and a new X window comes at the top of the stack;
+  // the driver only ever raises windows, never places one below another. Made now, the
+  // shadow's X window goes under the target as soon as the target is shown. Made after
+  // that, it would cover the target, and its clear pixels show black where no compositing
+  // window manager runs.
+  void* pixel = nullptr;
+  platform::ScopedBitmap clear(NewCanvas(SIZE{1, 1}, &pixel));
+  if (clear) Present(clear.get(), RECT{0, 0, 1, 1});
+  Follow();
   return true;
 }
 
-HBITMAP ShadowWindow::Compose(SIZE target_size, void** bits) const {
-  const int total_width = target_size.cx + 2 * width_;
-  const int total_height = target_size.cy + 2 * width_;
-  if (total_width <= 0 || total_height <= 0) return nullptr;
+void ShadowWindow::LoadPictures() {
+  if (pictures_loaded_) return;
+  pictures_loaded_ = true;
+  const uint32_t corner_ids[4] = {IDB_SHADOW_TOP_LEFT, IDB_SHADOW_TOP_RIGHT,
+                                  IDB_SHADOW_BOTTOM_RIGHT, IDB_SHADOW_BOTTOM_LEFT};
+  const uint32_t edge_ids[4] = {IDB_SHADOW_LEFT, IDB_SHADOW_TOP, IDB_SHADOW_RIGHT,
+                                IDB_SHADOW_BOTTOM};
+  for (int i = 0; i < 4; ++i) {
+    if (style_ == Style::kMainWindow) corners_[i].LoadScaled(corner_ids[i]);
+    edges_[i].LoadScaled(edge_ids[i]);
+  }
+}
+
+HBITMAP ShadowWindow::NewCanvas(SIZE size, void** bits) {
+  if (size.cx <= 0 || size.cy <= 0) return nullptr;
   BITMAPINFO info = {};
   info.bmiHeader.biSize = sizeof(info.bmiHeader);
-  info.bmiHeader.biWidth = total_width;
-  info.bmiHeader.biHeight = -total_height;  // top-down
+  info.bmiHeader.biWidth = size.cx;
+  info.bmiHeader.biHeight = -size.cy;  // top-down
   info.bmiHeader.biPlanes = 1;
   info.bmiHeader.biBitCount = 32;
   info.bmiHeader.biCompression = BI_RGB;
@@ -93,6 +106,17 @@ HBITMAP ShadowWindow::Compose(SIZE target_size, void** bits) const {
     if (bitmap != nullptr) DeleteObject(bitmap);
     return nullptr;
   }
+  *bits = pixels;
+  return bitmap;
+}
+
+HBITMAP ShadowWindow::Compose(SIZE target_size, void** bits) {
+  const int total_width = target_size.cx + 2 * width_;
+  const int total_height = target_size.cy + 2 * width_;
+  void* pixels = nullptr;
+  HBITMAP bitmap = NewCanvas(SIZE{total_width, total_height}, &pixels);
+  if (bitmap == nullptr) return nullptr;
+  LoadPictures();
   // A new section is all zero: fully transparent. The pieces do not overlap.
   uint32_t* canvas = static_cast<uint32_t*>(pixels);
   const int w = width_;
@@ -126,42 +150,46 @@ void ShadowWindow::Redraw(const RECT& shadow_rect) {
   const SIZE target_size = {shadow_rect.right - shadow_rect.left - 2 * width_,
                             shadow_rect.bottom - shadow_rect.top - 2 * width_};
   platform::ScopedBitmap bitmap(Compose(target_size, nullptr));
-  if (!bitmap) return;
+  if (bitmap && Present(bitmap.get(), shadow_rect)) {
+    composed_size_ =
+        SIZE{shadow_rect.right - shadow_rect.left, shadow_rect.bottom - shadow_rect.top};
+  }
+}
+
+bool ShadowWindow::Present(HBITMAP picture, const RECT& rect) {
   HDC screen = GetDC(nullptr);
   platform::ScopedMemoryDc source(CreateCompatibleDC(screen));
+  bool presented = false;
   if (source) {
-    HGDIOBJ old_bitmap = SelectObject(source.get(), bitmap.get());
-    POINT destination = {shadow_rect.left, shadow_rect.top};
-    SIZE size = {shadow_rect.right - shadow_rect.left, shadow_rect.bottom - shadow_rect.top};
+    HGDIOBJ old_bitmap = SelectObject(source.get(), picture);
+    POINT destination = {rect.left, rect.top};
+    SIZE size = {rect.right - rect.left, rect.bottom - rect.top};
     POINT origin = {0, 0};
     BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-    if (UpdateLayeredWindow(window_.get(), screen, &destination, &size, source.get(), &origin,
-                            0, &blend, ULW_ALPHA)) {
-      composed_size_ = size;
-    }
+    presented = UpdateLayeredWindow(window_.get(), screen, &destination, &size, source.get(),
+                                    &origin, 0, &blend, ULW_ALPHA) != FALSE;
     SelectObject(source.get(), old_bitmap);
   }
   if (screen != nullptr) ReleaseDC(nullptr, screen);
+  return presented;
 }
 
-void ShadowWindow::UpdatePosition() {
+void ShadowWindow::Follow() {
+  if (!window_ || target_ == nullptr) return;
   RECT rect;
-  if (!window_ || target_ == nullptr || !GetWindowRect(target_, &rect)) return;
+  if (!IsWindowVisible(target_) || IsIconic(target_) || !GetWindowRect(target_, &rect)) {
+    if (IsWindowVisible(window_.get())) {
+      SetWindowPos(window_.get(), nullptr, 0, 0, 0, 0,
+                   SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_HIDEWINDOW);
+    }
+    return;
+  }
   InflateRect(&rect, width_, width_);
   const SIZE size = {rect.right - rect.left, rect.bottom - rect.top};
   if (size.cx != composed_size_.cx || size.cy != composed_size_.cy) Redraw(rect);
-  // Right behind the target in the z-order.
-  SetWindowPos(window_.get(), target_, rect.left, rect.top, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
-}
-
-void ShadowWindow::Show(bool visible) {
-  if (!window_) return;
-  if (visible) {
-    UpdatePosition();
-    ShowWindow(window_.get(), SW_SHOWNOACTIVATE);
-  } else {
-    ShowWindow(window_.get(), SW_HIDE);
-  }
+  // Shown right behind the target in one call.
+  SetWindowPos(window_.get(), target_, rect.left, rect.top, 0, 0,
+               SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
 }
 
 }  // namespace lite_installer

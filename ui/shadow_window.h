@@ -5,8 +5,9 @@
 // The main window's shadow is made of eight pictures (four 16 x 16 corners, four edges
 // stretched between them); a message dialog's of the four edges only, the top and bottom
 // ones running the full width. The shadow does not follow its window by itself: the window
-// calls `UpdatePosition` when it moves or changes size (WM_WINDOWPOSCHANGED) and `Show`
-// when it is shown or hidden. The shadow window is destroyed with the object.
+// calls `Follow` on every WM_WINDOWPOSCHANGED, the one message that every show, hide, move,
+// resize and change of the z-order sends (EndDialog hides a dialog without WM_SHOWWINDOW),
+// and `Destroy` when it is destroyed itself.
 #ifndef UI_SHADOW_WINDOW_H_
 #define UI_SHADOW_WINDOW_H_
 
@@ -28,14 +29,17 @@ class ShadowWindow {
   ShadowWindow(const ShadowWindow&) = delete;
   ShadowWindow& operator=(const ShadowWindow&) = delete;
 
-  // Loads the pictures, creates the hidden shadow window for `target` and places it. False
-  // (logged) when the window cannot be made.
+  // Creates the shadow window for `target` and lets it follow the target at once. Call it
+  // before the target is first shown: a shadow made later may stand over its target under
+  // Wine. False (logged) when the window cannot be made.
   bool Create(HWND target, Style style);
-  // Follows the target's current rectangle: composes the picture again when the size
-  // changed, moves the shadow and puts it just behind the target.
-  void UpdatePosition();
-  // Shows (without activating) or hides the shadow.
-  void Show(bool visible);
+  // Matches the target: while the target is visible and not minimised, the shadow is shown
+  // (without activating) around its rectangle and just behind it in the z-order, its picture
+  // composed again when the size changed (the pictures are loaded the first time);
+  // otherwise it is hidden.
+  void Follow();
+  // Destroys the shadow window (a later `Follow` does nothing).
+  void Destroy() { window_.reset(); }
 
   HWND hwnd() const { return window_.get(); }
   HWND target() const { return target_; }
@@ -43,13 +47,16 @@ class ShadowWindow {
   // Composes the shadow picture for a target of `target_size` into a new 32-bit top-down
   // premultiplied-alpha DIB section of (target size + 2 × width) in each direction; `bits`
   // receives its pixels. Null when the bitmap cannot be made.
-  HBITMAP ComposeForTesting(SIZE target_size, void** bits) const {
-    return Compose(target_size, bits);
-  }
+  HBITMAP ComposeForTesting(SIZE target_size, void** bits) { return Compose(target_size, bits); }
 
  private:
-  HBITMAP Compose(SIZE target_size, void** bits) const;
+  // A new 32-bit top-down DIB section of `size`, all clear; null when GDI refuses.
+  static HBITMAP NewCanvas(SIZE size, void** bits);
+  void LoadPictures();
+  HBITMAP Compose(SIZE target_size, void** bits);
   void Redraw(const RECT& shadow_rect);
+  // Makes `picture` the window's per-pixel-alpha picture at `rect` of the screen.
+  bool Present(HBITMAP picture, const RECT& rect);
 
   HWND target_ = nullptr;
   Style style_ = Style::kMainWindow;
@@ -57,6 +64,7 @@ class ShadowWindow {
   // Corners: top-left, top-right, bottom-right, bottom-left; edges: left, top, right, bottom.
   installer::ResourceBitmap corners_[4];
   installer::ResourceBitmap edges_[4];
+  bool pictures_loaded_ = false;
   platform::ScopedWindow window_;
   SIZE composed_size_ = {0, 0};
 };

@@ -41,22 +41,6 @@ SIZE MeasureText(std::wstring_view text, HFONT font) {
 }  // namespace installer
 
 namespace lite_installer {
-namespace {
-
-// Asks the parent of `control` to paint its client area into `dc`, shifted so that the
-// part behind the control lands at the control's own origin.
-void PrintParentBehind(HDC dc, HWND control) {
-  HWND parent = GetParent(control);
-  if (parent == nullptr) return;
-  POINT origin = {0, 0};
-  MapWindowPoints(control, parent, &origin, 1);
-  POINT old_origin;
-  if (!SetViewportOrgEx(dc, -origin.x, -origin.y, &old_origin)) return;
-  SendMessageW(parent, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
-  SetViewportOrgEx(dc, old_origin.x, old_origin.y, nullptr);
-}
-
-}  // namespace
 
 TextLabel::TextLabel(HWND control, COLORREF color, BYTE opacity, HFONT font,
                      const installer::ResourceBitmap* background, UINT format)
@@ -189,7 +173,9 @@ LRESULT LinkLabel::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
     }
     case WM_KEYDOWN:
       if (wparam == VK_RETURN || wparam == VK_SPACE) {
-        NotifyParent();
+        // Once per press: a held key repeats its key-down (bit 30 marks the repeats), and
+        // each would open the page again and count another click.
+        if ((lparam & (1 << 30)) == 0) NotifyParent();
         return 0;
       }
       return CallOriginal(message, wparam, lparam);

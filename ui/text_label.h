@@ -5,9 +5,9 @@
 // text on that copy and blends the copy back with one constant opacity, so the text shows
 // the picture under it at (255 − opacity) / 255. A `TextLabel` paints its control's window
 // text that way over the window's background; a `LinkLabel` is a `TextLabel` with the hand
-// cursor that reports a click (mouse, Enter or space) to its parent as WM_COMMAND with the
-// control's id and BN_CLICKED, draws its text on one line and a focus rectangle while it has
-// the keyboard focus.
+// cursor that reports a click (mouse, or one press of Enter or space however long it is
+// held) to its parent as WM_COMMAND with the control's id and BN_CLICKED, draws its text on
+// one line and a focus rectangle while it has the keyboard focus.
 // Either works over any control class (static or link); the wrapper does all the painting
 // and input handling itself.
 #ifndef UI_TEXT_LABEL_H_

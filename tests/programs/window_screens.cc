@@ -51,12 +51,15 @@ void Pose(const std::wstring& screen, HWND hwnd) {
   GetWindowRect(hwnd, &rect);
   std::string where = platform::ToString(rect.left) + " " + platform::ToString(rect.top) + " " +
                       platform::ToString(rect.right) + " " + platform::ToString(rect.bottom);
+  // Written under another name first: the photographer reads the file as soon as it exists.
   std::wstring ready = g_dir + L"\\" + screen + L".ready";
-  HANDLE file = CreateFileW(ready.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  std::wstring partial = ready + L".partial";
+  HANDLE file = CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (file != INVALID_HANDLE_VALUE) {
     DWORD written = 0;
     WriteFile(file, where.data(), static_cast<DWORD>(where.size()), &written, nullptr);
     CloseHandle(file);
+    MoveFileExW(partial.c_str(), ready.c_str(), MOVEFILE_REPLACE_EXISTING);
   }
   std::wstring done = g_dir + L"\\" + screen + L".done";
   for (int i = 0; i < 600 && !Exists(done); ++i) Sleep(100);

@@ -3,6 +3,7 @@
 #include <oleacc.h>
 
 #include <thread>
+#include <vector>
 
 namespace test_support {
 
@@ -103,14 +104,21 @@ INT_PTR DriveDialog(const std::function<INT_PTR()>& run_dialog,
   return result;
 }
 
-bool PressKey(WORD key) {
-  INPUT inputs[2] = {};
-  for (INPUT& input : inputs) {
+bool PressKey(WORD key) { return PressKeys({key}); }
+
+bool PressKeys(std::initializer_list<WORD> keys, int repeats) {
+  std::vector<INPUT> inputs;
+  auto add = [&](WORD key, DWORD flags) {
+    INPUT input = {};
     input.type = INPUT_KEYBOARD;
     input.ki.wVk = key;
-  }
-  inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
-  return SendInput(2, inputs, sizeof(INPUT)) == 2;
+    input.ki.dwFlags = flags;
+    inputs.push_back(input);
+  };
+  for (WORD key : keys) add(key, 0);
+  for (int i = 0; i < repeats; ++i) add(*(keys.end() - 1), 0);
+  for (auto key = keys.end(); key != keys.begin();) add(*--key, KEYEVENTF_KEYUP);
+  return SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)) == inputs.size();
 }
 
 HWND FocusedControl(HWND dialog) {

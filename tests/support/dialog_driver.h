@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <string>
 
 namespace test_support {
@@ -34,6 +35,9 @@ void SendCommand(HWND dialog, int id);
 
 // Presses and releases `key` as real keyboard input (SendInput) to the foreground window.
 bool PressKey(WORD key);
+// Presses `keys` in order and releases them in reverse (a chord such as Alt+F4); with
+// `repeats`, the last key's key-down comes that many times more, as a held key repeats.
+bool PressKeys(std::initializer_list<WORD> keys, int repeats = 0);
 // The control with the keyboard focus in the thread that owns `dialog`.
 HWND FocusedControl(HWND dialog);
 // The name `dialog`'s control `id` gives assistive technology (its MSAA client object).

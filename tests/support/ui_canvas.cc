@@ -17,6 +17,12 @@ void RegisterTestWindowClass(WNDPROC procedure) {
   RegisterClassExW(&window_class);  // fails harmlessly when already registered
 }
 
+bool Differ(COLORREF a, COLORREF b, int tolerance) {
+  return abs(GetRValue(a) - GetRValue(b)) > tolerance ||
+         abs(GetGValue(a) - GetGValue(b)) > tolerance ||
+         abs(GetBValue(a) - GetBValue(b)) > tolerance;
+}
+
 }  // namespace
 
 TestWindow::TestWindow(int width, int height) {
@@ -105,15 +111,34 @@ int MemoryCanvas::CountDifferent(const RECT& rect, COLORREF color, int tolerance
   int count = 0;
   for (int y = rect.top; y < rect.bottom; ++y) {
     for (int x = rect.left; x < rect.right; ++x) {
-      const COLORREF c = Pixel(x, y);
-      if (abs(GetRValue(c) - GetRValue(color)) > tolerance ||
-          abs(GetGValue(c) - GetGValue(color)) > tolerance ||
-          abs(GetBValue(c) - GetBValue(color)) > tolerance) {
-        ++count;
-      }
+      if (Differ(Pixel(x, y), color, tolerance)) ++count;
     }
   }
   return count;
+}
+
+int MemoryCanvas::CountDifferent(const MemoryCanvas& other, int tolerance) const {
+  int count = 0;
+  for (int y = 0; y < height_; ++y) {
+    for (int x = 0; x < width_; ++x) {
+      if (Differ(Pixel(x, y), other.Pixel(x, y), tolerance)) ++count;
+    }
+  }
+  return count;
+}
+
+bool MemoryCanvas::CopyScreen(int x, int y) {
+  HDC screen = GetDC(nullptr);
+  const bool copied = BitBlt(dc_, 0, 0, width_, height_, screen, x, y, SRCCOPY) != FALSE;
+  ReleaseDC(nullptr, screen);
+  return copied;
+}
+
+bool MemoryCanvas::CopyWindow(HWND window, int x, int y) {
+  HDC source = GetWindowDC(window);
+  const bool copied = BitBlt(dc_, 0, 0, width_, height_, source, x, y, SRCCOPY) != FALSE;
+  ReleaseDC(window, source);
+  return copied;
 }
 
 }  // namespace test_support

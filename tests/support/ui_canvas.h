@@ -63,6 +63,15 @@ class MemoryCanvas {
   int DarkestChannel(const RECT& rect) const;
   // How many pixels of `rect` differ from `color` by more than `tolerance` in some channel.
   int CountDifferent(const RECT& rect, COLORREF color, int tolerance) const;
+  // The same against the pixel at the same place of `other` (a canvas as large).
+  int CountDifferent(const MemoryCanvas& other, int tolerance) const;
+
+  // Copies the canvas's size of the screen from (x, y): what the display shows there,
+  // whichever windows it comes from.
+  bool CopyScreen(int x, int y);
+  // Copies the canvas's size of `window`'s own picture from (x, y) of the window, whatever
+  // covers the window on the screen.
+  bool CopyWindow(HWND window, int x, int y);
 
  private:
   int width_;
