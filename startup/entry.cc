@@ -341,6 +341,9 @@ bool ExitForSecureEnvironment(int outcome, int copy_exit_code, int* exit_code) {
   }
 }
 
+static_assert(kExitWindowFailed != platform::kSystemLibraryMissingExitCode,
+              "each abnormal end has a code of its own");
+
 int ExitCodeOfInstallerWindow(INT_PTR dialog_result, int32_t result_code) {
   if (dialog_result == lite_installer::kResultDone) return result_code;
   if (dialog_result == -1) {

@@ -36,7 +36,7 @@ inline constexpr int kExitNotEnoughDiskSpace = 403;
 inline constexpr int kExitUnsupportedProcessor = 404;
 // The installer window could not be shown (no display, a dialog that cannot be made): a
 // failure of its own, not a user's cancel.
-inline constexpr int kExitWindowFailed = 405;
+inline constexpr int kExitWindowFailed = 406;
 inline constexpr int kExitUserCancelled = 500;
 inline constexpr int kExitAnotherInstance = 600;
 // Ends that do not return through the entry:
@@ -69,7 +69,7 @@ std::wstring TemporaryDirectory();
 bool ExitForSecureEnvironment(int outcome, int copy_exit_code, int* exit_code);
 
 // Step M12's exit code from what the installer window's dialog returned and the install
-// flow's result code: the result code when the run finished (1), 405 when the window could
+// flow's result code: the result code when the run finished (1), 406 when the window could
 // not be made (-1, logged as an error), 500 for every way the user closed it (logged as
 // "User cancelled installation.").
 int ExitCodeOfInstallerWindow(INT_PTR dialog_result, int32_t result_code);

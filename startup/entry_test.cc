@@ -36,7 +36,7 @@ TEST(ExitCodeOfInstallerWindowTest, AWindowThatCannotBeMadeIsNoCancel) {
     const wchar_t* line;  // null: nothing logged
   } cases[] = {
       {1, 3, nullptr},  // finished: the flow's result code
-      {-1, 405, L"The installer window could not be shown."},
+      {-1, 406, L"The installer window could not be shown."},
       {2, 500, L"INFO: wWinMain (239): User cancelled installation."},
       {1009, 500, L"INFO: wWinMain (239): User cancelled installation."},
       {1010, 500, L"INFO: wWinMain (239): User cancelled installation."},
