@@ -1071,10 +1071,13 @@ TEST_F(MainWindowTest, SetupMessagesMoveTheBarOnlyOnTheProgressScreen) {
     // A download's worth of values in quick succession, each replacing the one before: what
     // stands there at the end is what one clean painting of the last value gives.
     for (int value = 10; value <= 99; ++value) PostMessageW(hwnd, kSetPercentMessage, value, 0);
-    Sleep(1000);
+    // Wait for the last value, then let the window's thread paint what is pending (a slow or
+    // emulated machine takes its time) before each picture.
+    ASSERT_TRUE(test_support::WaitUntil(
+        [&] { return test_support::ControlText(hwnd, IDC_PERCENT_TEXT) == L"99%"; }, 20000));
+    RedrawWindow(hwnd, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
     stepped = ShownPixels(hwnd, IDC_PERCENT_TEXT);
-    RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
-    Sleep(300);
+    RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     repainted = ShownPixels(hwnd, IDC_PERCENT_TEXT);
     bar = ShownPixels(hwnd, IDC_PROGRESS_BAR);
   });
