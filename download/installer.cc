@@ -487,7 +487,7 @@ uint32_t Installer::GetModule(const std::wstring& path, std::unique_ptr<ArchiveL
   download_time_us_ = platform::MonotonicMicroseconds() - start;
   if (r != 0) {
     LOG(ERROR, "GetModule") << "Module was not downloaded: " << path;
-    result_code_ = kResultModuleMissing;
+    result_code_ = r == kModuleProxyAuthRequired ? kResultProxyAuthRequired : kResultModuleMissing;
     return r;
   }
   LOG(INFO, "GetModule") << "Module downloaded: " << path;
@@ -544,8 +544,12 @@ uint32_t Installer::DownloadModule(HANDLE file) {
     std::wstring final_url;
     uint32_t content_length = 0;
     DownloadFailureInfo failure;
+    DownloadOptions options;
+    options.api = internet_api_;
+    options.bounds = download_bounds_;
+    options.credentials_window = listener_ ? listener_->WindowHandle() : nullptr;
     if (DownloadWithProgress(url, sink, &error, &final_url, &content_length, stop_event_.handle(),
-                             &forwarder, &failure, internet_api_)) {
+                             &forwarder, &failure, options)) {
       ++attempt;
       ReportStatus(true, url, attempt, sink.bytes_written(), error, final_url);
       return kModuleReady;
@@ -559,6 +563,12 @@ uint32_t Installer::DownloadModule(HANDLE file) {
     if (sink.bytes_written() < static_cast<uint64_t>(content_length) * 10 / 100) sink.Reset();
     ++attempt;
     ReportStatus(false, url, attempt, sink.bytes_written(), error, final_url);
+    // No further attempt can change these: the same answer again, or the same question to
+    // a user who just declined it. Without a window the proxy's question has its own result.
+    if (failure.answer_too_large) return kModuleDownloadFailed;
+    if (failure.proxy_auth_required) {
+      return listener_ ? kModuleDownloadFailed : kModuleProxyAuthRequired;
+    }
     if (attempt >= kMaxDownloadAttempts) break;
     WaitForSingleObject(stop_event_.handle(), attempt_pause_ms_);
   }
@@ -570,9 +580,10 @@ bool Installer::Download(const std::wstring& url, DownloadSink& sink, std::wstri
                          std::wstring* final_url) {
   LOG(INFO, "Download") << "Attempt to download module: " << url;
   sink.Reset();
-  // A stop ends the request at its next chunk instead of after the whole answer.
-  return DownloadWithProgress(url, sink, error, final_url, nullptr, stop_event_.handle(),
-                              nullptr, nullptr);
+  DownloadOptions options;
+  options.bounds = status_bounds_;
+  return DownloadWithProgress(url, sink, error, final_url, nullptr, nullptr, nullptr, nullptr,
+                              options);
 }
 
 bool Installer::WriteResourceToFile(uint32_t resource_id, const std::wstring& path) {

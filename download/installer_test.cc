@@ -63,12 +63,13 @@ class RecordingListener : public ProgressListener {
   void ShowError(int32_t result_code) override {
     calls.push_back("error " + platform::ToString(result_code));
   }
-  HWND WindowHandle() override { return nullptr; }
+  HWND WindowHandle() override { return window; }
   void SetPercent(int32_t percent) override {
     calls.push_back("percent " + platform::ToString(percent));
   }
   void RemoveCancelButton() override { calls.push_back("remove cancel"); }
 
+  HWND window = nullptr;
   std::vector<float> fractions;
   std::vector<std::string> times;  // "<seconds> <kind>"
   int long_download_notices = 0;
@@ -452,6 +453,304 @@ TEST_F(InstallerTest, ADownloadThatRaisesEndsWithoutRetryOrStatus) {
     Sleep(200);
     EXPECT_TRUE(StatusRequests(0).empty());
   }
+}
+
+// A download cut at half its length resumes at the next attempt; the archive (verified
+// before it runs) comes out whole whichever way the resumed request is answered.
+TEST_F(InstallerTest, ResumeIsRightWhicheverWayTheServerAnswers) {
+  using test_support::ResumeAnswer;
+  const std::string archive = test_support::ReadFileBytes(platform::Widen(StandInPath(L"good")));
+  ASSERT_GT(archive.size(), 100000u);
+  const std::string half = platform::ToString(archive.size() / 2);
+  struct Case {
+    const char* name;
+    ResumeAnswer answer;
+    std::vector<std::string> reports;  // the start of each status request's query
+    const wchar_t* log_line;
+  } cases[] = {
+      {"206 at the offset", ResumeAnswer::kRange206,
+       {"status=failed&attempt=1&downloaded=" + half, "status=success&attempt=2&"}, nullptr},
+      {"WinINet's 200 going on", ResumeAnswer::kContinue200,
+       {"status=failed&attempt=1&downloaded=" + half, "status=success&attempt=2&"}, nullptr},
+      {"200 from byte 0", ResumeAnswer::kRestart200,
+       {"status=failed&attempt=1&downloaded=" + half, "status=success&attempt=2&"},
+       L"The server sent the whole file instead of its rest; starting the file over."},
+      {"206 for another range", ResumeAnswer::kWrongRange206,
+       {"status=failed&attempt=1&downloaded=" + half,
+        "status=failed&attempt=2&downloaded=0&", "status=success&attempt=3&"},
+       L"(Content-Range: bytes 0-"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    marker_ = test_support::UniqueMarker();
+    const std::wstring url = L"https://fake.example/" + platform::Widen(marker_);
+    brand_.set_setup_url(platform::Narrow(url));
+    test_support::FakeResponse cut;
+    cut.body = archive;
+    cut.fail_read_at = archive.size() / 2;
+    cut.read_error = ERROR_INTERNET_CONNECTION_ABORTED;
+    test_support::FakeResponse resumed;
+    resumed.body = archive;
+    resumed.seekable = true;
+    resumed.resume = c.answer;
+    test_support::FakeInternetApi api;
+    api.SetResponses(url, {cut, resumed});
+    Installer installer(nullptr, &brand_, &params_, false);
+    installer.SetInternetApiForTesting(&api);
+    installer.SetAttemptPauseForTesting(0);
+    installer.RunSync();
+    EXPECT_EQ(0, installer.result_code()) << platform::Narrow(log_.Text());
+    EXPECT_EQ(archive.size() / 2, static_cast<size_t>(api.seeks.at(0)));
+    std::vector<PublisherRequest> status = StatusRequests(c.reports.size());
+    ASSERT_EQ(c.reports.size(), status.size());
+    for (size_t i = 0; i < status.size(); ++i) {
+      EXPECT_EQ(0u, status[i].query.find(c.reports[i])) << status[i].query;
+    }
+    EXPECT_NE(std::string::npos, status.back().query.find(
+                                     "&downloaded=" + platform::ToString(archive.size()) + "&"));
+    if (c.log_line) {
+      EXPECT_TRUE(log_.Contains(c.log_line)) << platform::Narrow(log_.Text());
+    }
+  }
+}
+
+// No further attempt can change an answer past its size cap or a proxy's question for
+// credentials: the download ends at the first. With a window the user is asked.
+TEST_F(InstallerTest, OversizedAnswersAndProxyCredentialsEndTheAttemptsAtOnce) {
+  const std::string archive = test_support::ReadFileBytes(platform::Widen(StandInPath(L"good")));
+  HWND window = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                nullptr, nullptr);
+  ASSERT_NE(nullptr, window);
+  struct Case {
+    const char* name;
+    bool oversized;
+    bool with_window;
+    DWORD prompt_answer;
+    int32_t result;
+    int prompts;
+    std::string report;  // the start of the only status request's query
+    std::string error;   // in it
+  } cases[] = {
+      {"announces 2 GB", true, false, 0, 401, 0, "status=failed&attempt=1&downloaded=0&",
+       "write_file-223"},
+      {"proxy, silent", false, false, 0, 407, 0, "status=failed&attempt=1&downloaded=0&",
+       "proxy_auth-407-12014"},
+      {"proxy, prompt cancelled", false, true, ERROR_CANCELLED, 401, 1,
+       "status=failed&attempt=1&downloaded=0&", "proxy_auth-407-1223"},
+      {"proxy, credentials given", false, true, ERROR_INTERNET_FORCE_RETRY, 0, 1,
+       "status=success&attempt=1&", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    marker_ = test_support::UniqueMarker();
+    const std::wstring url = L"https://fake.example/" + platform::Widen(marker_);
+    brand_.set_setup_url(platform::Narrow(url));
+    test_support::FakeResponse response;
+    response.body = archive;
+    if (c.oversized) response.announced_length = int64_t{2} << 30;
+    response.proxy_auth = !c.oversized;
+    test_support::FakeInternetApi api;
+    api.error_dlg_answer = c.prompt_answer;
+    api.SetResponse(url, response);
+    RecordingListener listener;
+    listener.window = window;
+    Installer installer(c.with_window ? &listener : nullptr, &brand_, &params_, false);
+    installer.SetInternetApiForTesting(&api);
+    installer.SetAttemptPauseForTesting(0);
+    installer.SetMessageWindowPollForTesting(10);
+    installer.RunSync();
+    EXPECT_EQ(c.result, installer.result_code());
+    EXPECT_EQ(c.prompts, api.error_dlgs);
+    if (c.prompts > 0) {
+      EXPECT_EQ(window, api.error_dlg_windows[0]);
+    }
+    std::vector<PublisherRequest> status = StatusRequests(1);
+    Sleep(200);
+    status = StatusRequests(0);
+    ASSERT_EQ(1u, status.size());
+    EXPECT_EQ(0u, status[0].query.find(c.report)) << status[0].query;
+    EXPECT_NE(std::string::npos, status[0].query.find("&error=" + c.error)) << status[0].query;
+    if (c.result == 407) {
+      EXPECT_TRUE(log_.Contains(L"The proxy answered 407 Proxy Authentication Required "
+                                L"(Proxy-Authenticate: Basic realm=\"fake proxy\") and no "
+                                L"credentials can be asked for without a window: " + url))
+          << platform::Narrow(log_.Text());
+    }
+  }
+  DestroyWindow(window);
+}
+
+// Servers that accept the connection and never answer, or trickle bytes: a silent install
+// ends in bounded time with its documented result, whichever server does it.
+TEST_F(InstallerTest, SilentInstallEndsInBoundedTimeWhateverTheServersDo) {
+  constexpr RequestBounds kArchiveBounds = {3000, 3000, 0};
+  const std::string trickle = "\"gen\":1000,\"chunk\":1,\"chunk_delay_ms\":200";
+  struct Case {
+    const char* name;
+    const char* server;  // "status", "seed", "configs" or "archive"
+    std::string fault;   // a fault list, or a script answer for status and configs
+    int32_t result;
+    const wchar_t* log_line;
+  } cases[] = {
+      {"status never answers", "status", "\"never_answer\":true", 0,
+       L"Cannot report download status: internet_open_url-12002"},
+      {"status trickles", "status", trickle, 0,
+       L"Cannot report download status: internet_read-12002"},
+      {"seed never answers", "seed", "never_answer", 0, nullptr},
+      {"seed trickles", "seed", "chunk=1,chunk_delay_ms=5000", 0, nullptr},
+      {"configs never answer", "configs", "\"never_answer\":true", 0, nullptr},
+      {"configs trickle", "configs", trickle, 0, nullptr},
+      {"archive never answers", "archive", "never_answer", 401,
+       L"Max download attempts failed (5)"},
+      {"archive trickles", "archive", "chunk=100,chunk_delay_ms=400", 401,
+       L"Max download attempts failed (5)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    marker_ = test_support::UniqueMarker();
+    brand_.set_brand_id(marker_);
+    params_.SetParamsForTesting({{"zorvinuid", marker_}, {"vup", "1"}, {"scup", "1"}});
+    const std::string server = c.server;
+    ServeArchive(L"good", server == "archive" ? c.fault : "");
+    brand_.set_variations_url(test_support::PublisherUrl(
+        (server == "seed" ? "/f/" + c.fault : std::string()) +
+        "/content/get/experiments/browser.proto?m=" + marker_));
+    if (server == "status" || server == "configs") {
+      ASSERT_TRUE(test_support::AddPublisherScript(
+          std::string("{\"path\":\"") +
+          (server == "status" ? "/get/browser/install" : "/configs/all_zip") +
+          "\",\"query_contains\":\"" + marker_ + "\",\"responses\":[{" + c.fault +
+          "}],\"repeat_last\":true}"));
+    }
+    const DWORD start = GetTickCount();
+    int32_t result = 0;
+    {
+      Installer installer(nullptr, &brand_, &params_, true);
+      installer.SetAttemptPauseForTesting(0);
+      installer.SetRequestBoundsForTesting(kArchiveBounds, kStatusRequestBounds);
+      installer.RunSync();
+      result = installer.result_code();
+    }
+    const DWORD elapsed = GetTickCount() - start;
+    EXPECT_EQ(c.result, result) << platform::Narrow(log_.Text());
+    // Generous: five attempts of a few seconds each on a slow machine, or one status request.
+    EXPECT_LT(elapsed, 90000u);
+    if (c.log_line) {
+      EXPECT_TRUE(log_.Contains(c.log_line)) << platform::Narrow(log_.Text());
+    }
+    EXPECT_FALSE(log_.Contains(L"left behind")) << platform::Narrow(log_.Text());
+    EXPECT_EQ(c.result == 0, ReportExists());
+  }
+}
+
+// This user's system proxy while the object lives: `server` for every host with a dot in
+// its name except 127.0.0.1, so that other tests' requests (to localhost) go on directly.
+class ScopedSystemProxy {
+ public:
+  explicit ScopedSystemProxy(const std::wstring& server) {
+    RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_,
+                    nullptr);
+    for (Saved& value : saved_) {
+      value.size = sizeof(value.data);
+      value.present = RegQueryValueExW(key_, value.name, nullptr, &value.type, value.data,
+                                       &value.size) == ERROR_SUCCESS;
+    }
+    DWORD enable = 1;
+    RegSetValueExW(key_, L"ProxyEnable", 0, REG_DWORD, reinterpret_cast<BYTE*>(&enable),
+                   sizeof(enable));
+    SetString(L"ProxyServer", server);
+    SetString(L"ProxyOverride", L"<local>;localhost;127.0.0.1");
+  }
+  ~ScopedSystemProxy() {
+    for (const Saved& value : saved_) {
+      if (value.present) {
+        RegSetValueExW(key_, value.name, 0, value.type, value.data, value.size);
+      } else {
+        RegDeleteValueW(key_, value.name);
+      }
+    }
+    RegCloseKey(key_);
+  }
+
+ private:
+  static constexpr wchar_t kKey[] =
+      L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+  struct Saved {
+    const wchar_t* name;
+    bool present = false;
+    DWORD type = 0;
+    DWORD size = 0;
+    BYTE data[512] = {};
+  };
+  void SetString(const wchar_t* name, const std::wstring& text) {
+    RegSetValueExW(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+  }
+  HKEY key_ = nullptr;
+  Saved saved_[3] = {{L"ProxyEnable"}, {L"ProxyServer"}, {L"ProxyOverride"}};
+};
+
+BOOL CALLBACK CollectEdits(HWND child, LPARAM list) {
+  wchar_t name[16] = {};
+  GetClassNameW(child, name, 16);
+  if (_wcsicmp(name, L"Edit") == 0) reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
+  return TRUE;
+}
+
+// Behind a proxy that asks for Basic credentials (the fake publisher's): a silent run ends
+// with 407 and names the proxy's answer; with a window the system's prompt takes the
+// credentials and the archive comes through the proxy.
+TEST_F(InstallerTest, AuthenticatingProxyIsAnsweredWithTheUsersCredentials) {
+  std::string host = endpoints::kDownloadHost;
+  const int port = std::stoi(host.substr(host.rfind(':') + 1));
+  ScopedSystemProxy proxy(L"localhost:" + platform::ToWString(port + 5));
+  HWND window = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                nullptr, nullptr);
+  for (bool with_window : {false, true}) {
+    SCOPED_TRACE(with_window ? "with a window" : "silent");
+    marker_ = test_support::UniqueMarker();
+    // The plain port under a name with a dot, so that the request goes through the proxy.
+    brand_.set_setup_url("http://proxied.test:" + platform::ToString(port + 1) + "/f/" +
+                         EscapeSegment("file=" + StandInPath(L"good")) + "/browser/" + marker_ +
+                         "/browser-setup.arc");
+    RecordingListener listener;
+    listener.window = window;
+    Installer installer(with_window ? &listener : nullptr, &brand_, &params_, false);
+    installer.SetAttemptPauseForTesting(0);
+    installer.SetMessageWindowPollForTesting(10);
+    bool prompted = false;
+    test_support::DriveDialog(
+        [&] {
+          installer.RunSync();
+          return INT_PTR{0};
+        },
+        [&] { return with_window ? test_support::FindVisibleDialog(GetCurrentProcessId()) : nullptr; },
+        [&](HWND dialog) {
+          std::vector<HWND> edits;
+          EnumChildWindows(dialog, &CollectEdits, reinterpret_cast<LPARAM>(&edits));
+          ASSERT_GE(edits.size(), 2u);
+          SetWindowTextW(edits[0], L"zorvin");
+          SetWindowTextW(edits[1], L"proxy-pass");
+          prompted = test_support::ClickButton(dialog, IDOK);
+        });
+    EXPECT_EQ(with_window, prompted);
+    EXPECT_EQ(with_window ? 0 : 407, installer.result_code()) << platform::Narrow(log_.Text());
+    EXPECT_EQ(with_window, ReportExists());
+    std::vector<PublisherRequest> seen =
+        test_support::PublisherRequestsWithPath(marker_, with_window ? 3 : 1);
+    int asked = 0, relayed = 0;
+    for (const PublisherRequest& request : seen) {
+      if (request.port == "proxy") ++(request.status == 407 ? asked : relayed);
+    }
+    EXPECT_GE(asked, 1);
+    EXPECT_EQ(with_window ? 1 : 0, relayed);
+    if (!with_window) {
+      EXPECT_TRUE(log_.Contains(L"The proxy answered 407 Proxy Authentication Required "
+                                L"(Proxy-Authenticate: Basic realm=\"fake proxy\")"))
+          << platform::Narrow(log_.Text());
+    }
+  }
+  DestroyWindow(window);
 }
 
 TEST_F(InstallerTest, FailureIsShownThroughTheListener) {

@@ -29,6 +29,18 @@ class WinInetApi : public InternetApi {
     return HttpQueryInfoA(request, info_level, buffer, length, index);
   }
   BOOL CloseHandle(HINTERNET handle) override { return InternetCloseHandle(handle); }
+  BOOL QueryOption(HINTERNET handle, DWORD option, void* buffer, DWORD* length) override {
+    return InternetQueryOptionW(handle, option, buffer, length);
+  }
+  BOOL SetOption(HINTERNET handle, DWORD option, void* buffer, DWORD length) override {
+    return InternetSetOptionW(handle, option, buffer, length);
+  }
+  BOOL SendRequest(HINTERNET request) override {
+    return HttpSendRequestW(request, nullptr, 0, nullptr, 0);
+  }
+  DWORD ErrorDlg(HWND window, HINTERNET request, DWORD error, DWORD flags) override {
+    return InternetErrorDlg(window, request, error, flags, nullptr);
+  }
 };
 
 }  // namespace

@@ -25,10 +25,13 @@ inline constexpr uint32_t kDelayLoadFailureCode = 0xC06D007E;
 // What a guard recorded when an exception was raised while a URL was opened. All fields
 // stay empty (0) when nothing was raised. The names are filled only for kDelayLoadFailureCode;
 // exception_proc stays empty when the import was by ordinal.
+// The download client adds two outcomes that no further attempt can change.
 struct DownloadFailureInfo {
   uint32_t exception_code = 0;
   std::string exception_dll;
   std::string exception_proc;
+  bool proxy_auth_required = false;  // the proxy asked for credentials and none were given
+  bool answer_too_large = false;     // the answer is past the cap of what it may hold
 };
 
 // Loads WinINet and binds every function the program imports from it, once per process,

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "platform/strings.h"
 
@@ -14,16 +15,41 @@ struct FakeInternetApi::Handle {
   INTERNET_STATUS_CALLBACK callback = nullptr;
   const FakeResponse* response = nullptr;
   size_t position = 0;
+  std::atomic<bool> closed{false};
+  DWORD security_flags = 0;
+  bool moved = false;  // InternetSetFilePointer succeeded
+  size_t offset = 0;   // where to
+  bool resent = false;  // sent again with the credentials of the prompt
+  bool credentials = false;
 };
 
 FakeInternetApi::FakeInternetApi() = default;
-FakeInternetApi::~FakeInternetApi() = default;
 
-void FakeInternetApi::SetResponse(const std::wstring& url, FakeResponse response) {
-  responses_[url] = std::move(response);
+FakeInternetApi::~FakeInternetApi() {
+  releasing_ = true;
+  while (hanging_.load() > 0) Sleep(5);
 }
 
-int FakeInternetApi::open_handles() const { return static_cast<int>(handles_.size()); }
+void FakeInternetApi::SetResponse(const std::wstring& url, FakeResponse response) {
+  std::vector<FakeResponse> one;
+  one.push_back(std::move(response));
+  SetResponses(url, std::move(one));
+}
+
+void FakeInternetApi::SetResponses(const std::wstring& url, std::vector<FakeResponse> responses) {
+  platform::AutoLock lock(lock_);
+  // Earlier answers stay where they are: open handles point at them.
+  auto& list = responses_[url];
+  opened_count_[url] = list.size();
+  for (FakeResponse& response : responses) {
+    list.push_back(std::make_unique<FakeResponse>(std::move(response)));
+  }
+}
+
+int FakeInternetApi::open_handles() const {
+  platform::AutoLock lock(lock_);
+  return static_cast<int>(handles_.size());
+}
 
 FakeInternetApi::Handle* FakeInternetApi::Find(HINTERNET handle, bool request) const {
   for (const auto& h : handles_) {
@@ -32,8 +58,27 @@ FakeInternetApi::Handle* FakeInternetApi::Find(HINTERNET handle, bool request) c
   return nullptr;
 }
 
+bool FakeInternetApi::Hang(Handle* handle, bool ignore_close) {
+  ++hanging_;
+  while (!releasing_ && (ignore_close || !handle->closed)) Sleep(5);
+  --hanging_;
+  SetLastError(ERROR_INTERNET_OPERATION_CANCELLED);
+  return false;
+}
+
+DWORD FakeInternetApi::StatusOf(const Handle& request) const {
+  const FakeResponse& response = *request.response;
+  if (response.proxy_auth && !request.resent) return HTTP_STATUS_PROXY_AUTH_REQ;
+  if (request.moved && (response.resume == ResumeAnswer::kRange206 ||
+                        response.resume == ResumeAnswer::kWrongRange206)) {
+    return HTTP_STATUS_PARTIAL_CONTENT;
+  }
+  return response.status;
+}
+
 HINTERNET FakeInternetApi::Open(const wchar_t* agent_text, DWORD access, const wchar_t*,
                                 const wchar_t*, DWORD) {
+  platform::AutoLock lock(lock_);
   agent = agent_text ? agent_text : L"";
   access_type = access;
   if (session_error != 0) {
@@ -46,6 +91,7 @@ HINTERNET FakeInternetApi::Open(const wchar_t* agent_text, DWORD access, const w
 
 INTERNET_STATUS_CALLBACK FakeInternetApi::SetStatusCallback(HINTERNET handle,
                                                             INTERNET_STATUS_CALLBACK callback) {
+  platform::AutoLock lock(lock_);
   callback_calls.push_back(callback != nullptr);
   Handle* session = Find(handle, false);
   if (session == nullptr || reject_callback) {
@@ -59,6 +105,7 @@ INTERNET_STATUS_CALLBACK FakeInternetApi::SetStatusCallback(HINTERNET handle,
 
 HINTERNET FakeInternetApi::OpenUrl(HINTERNET internet, const wchar_t* url, const wchar_t* headers,
                                    DWORD headers_length, DWORD flags, DWORD_PTR context) {
+  platform::AutoLock lock(lock_);
   opens.push_back({url, headers ? headers : L"", headers_length, flags, context});
   Handle* session = Find(internet, false);
   if (session == nullptr) {
@@ -66,13 +113,21 @@ HINTERNET FakeInternetApi::OpenUrl(HINTERNET internet, const wchar_t* url, const
     return nullptr;
   }
   auto found = responses_.find(url);
-  if (found == responses_.end()) {
+  if (found == responses_.end() || found->second.empty()) {
     SetLastError(ERROR_INTERNET_NAME_NOT_RESOLVED);
     return nullptr;
   }
-  const FakeResponse& response = found->second;
+  size_t& count = opened_count_[url];
+  const FakeResponse& response = *found->second[std::min(count, found->second.size() - 1)];
+  ++count;
+  if (response.hang_open) {
+    lock_.Leave();
+    Hang(session, response.hang_ignores_close);
+    lock_.Enter();
+    return nullptr;
+  }
   if (session->callback != nullptr) {
-    // WinINet reports other stages too; the client must take only redirects.
+    // WinINet reports other stages too; the client must take only what it asked for.
     static const char kResolving[] = "localhost";
     session->callback(internet, context, INTERNET_STATUS_RESOLVING_NAME,
                       const_cast<char*>(kResolving), sizeof(kResolving));
@@ -82,20 +137,46 @@ HINTERNET FakeInternetApi::OpenUrl(HINTERNET internet, const wchar_t* url, const
                         static_cast<DWORD>((target.size() + 1) * sizeof(wchar_t)));
     }
   }
-  if (response.on_open) response.on_open();
-  if (response.open_error != 0) {
-    SetLastError(response.open_error);
-    return nullptr;
+  if (response.on_open) {
+    // It may raise, and the client's guard then abandons this frame: not under the lock.
+    lock_.Leave();
+    response.on_open();
+    lock_.Enter();
   }
   auto request = std::make_unique<Handle>();
   request->is_request = true;
   request->response = &response;
+  Handle* created = request.get();
   handles_.push_back(std::move(request));
+  if (session->callback != nullptr) {
+    INTERNET_ASYNC_RESULT result = {reinterpret_cast<DWORD_PTR>(created), 0};
+    session->callback(internet, context, INTERNET_STATUS_HANDLE_CREATED, &result,
+                      sizeof(result));
+  }
+  auto drop = [&](DWORD error) {
+    for (auto it = handles_.begin(); it != handles_.end(); ++it) {
+      if (it->get() == created) {
+        closed_handles_.push_back(std::move(*it));
+        handles_.erase(it);
+        break;
+      }
+    }
+    SetLastError(error);
+    return nullptr;
+  };
+  if (response.open_error != 0) return drop(response.open_error);
+  if (response.revocation_unreachable) {
+    if ((created->security_flags & SECURITY_FLAG_IGNORE_REVOCATION) == 0) {
+      return drop(ERROR_INTERNET_SEC_CERT_REV_FAILED);
+    }
+    ++revocation_relaxed;
+  }
   SetLastError(ERROR_SUCCESS);
-  return handles_.back().get();
+  return created;
 }
 
 DWORD FakeInternetApi::SetFilePointer(HINTERNET handle, LONG distance, DWORD move_method) {
+  platform::AutoLock lock(lock_);
   seeks.push_back(distance);
   Handle* request = Find(handle, true);
   if (request == nullptr || !request->response->seekable || move_method != FILE_BEGIN ||
@@ -103,11 +184,17 @@ DWORD FakeInternetApi::SetFilePointer(HINTERNET handle, LONG distance, DWORD mov
     SetLastError(request == nullptr ? ERROR_INVALID_HANDLE : request->response->seek_error);
     return INVALID_SET_FILE_POINTER;
   }
-  request->position = static_cast<size_t>(distance);
+  request->moved = true;
+  request->offset = static_cast<size_t>(distance);
+  const ResumeAnswer resume = request->response->resume;
+  const bool from_zero =
+      resume == ResumeAnswer::kRestart200 || resume == ResumeAnswer::kWrongRange206;
+  request->position = from_zero ? 0 : request->offset;
   return static_cast<DWORD>(distance);
 }
 
 BOOL FakeInternetApi::ReadFile(HINTERNET handle, void* buffer, DWORD size, DWORD* read) {
+  platform::AutoLock lock(lock_);
   ++reads;
   read_sizes.push_back(size);
   read_buffers.push_back(buffer);
@@ -117,6 +204,17 @@ BOOL FakeInternetApi::ReadFile(HINTERNET handle, void* buffer, DWORD size, DWORD
     return FALSE;
   }
   const FakeResponse& response = *request->response;
+  if (StatusOf(*request) == HTTP_STATUS_PROXY_AUTH_REQ) {
+    *read = 0;
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+  }
+  if (request->position >= response.hang_read_at) {
+    lock_.Leave();
+    Hang(request, response.hang_ignores_close);
+    lock_.Enter();
+    return FALSE;
+  }
   if (request->position >= response.fail_read_at) {
     SetLastError(response.read_error);
     return FALSE;
@@ -124,6 +222,7 @@ BOOL FakeInternetApi::ReadFile(HINTERNET handle, void* buffer, DWORD size, DWORD
   size_t n = std::min<size_t>(size, response.body.size() - request->position);
   n = std::min(n, response.max_chunk);
   n = std::min(n, response.fail_read_at - request->position);
+  n = std::min(n, response.hang_read_at - request->position);
   std::memcpy(buffer, response.body.data() + request->position, n);
   request->position += n;
   *read = static_cast<DWORD>(n);
@@ -134,6 +233,7 @@ BOOL FakeInternetApi::ReadFile(HINTERNET handle, void* buffer, DWORD size, DWORD
 
 BOOL FakeInternetApi::QueryInfo(HINTERNET handle, DWORD info_level, void* buffer, DWORD* length,
                                 DWORD*) {
+  platform::AutoLock lock(lock_);
   Handle* request = Find(handle, true);
   if (request == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -142,6 +242,9 @@ BOOL FakeInternetApi::QueryInfo(HINTERNET handle, DWORD info_level, void* buffer
   const FakeResponse& response = *request->response;
   DWORD level = info_level & HTTP_QUERY_HEADER_MASK;
   bool number = (info_level & HTTP_QUERY_FLAG_NUMBER) != 0;
+  bool request_headers = (info_level & HTTP_QUERY_FLAG_REQUEST_HEADERS) != 0;
+  const DWORD status = StatusOf(*request);
+  const bool ranged = request->moved && response.resume != ResumeAnswer::kContinue200;
   auto put_number = [&](DWORD value) {
     if (!number || *length < sizeof(DWORD)) {
       SetLastError(ERROR_INVALID_PARAMETER);
@@ -152,26 +255,7 @@ BOOL FakeInternetApi::QueryInfo(HINTERNET handle, DWORD info_level, void* buffer
     SetLastError(ERROR_SUCCESS);
     return TRUE;
   };
-  if (level == HTTP_QUERY_STATUS_CODE) return put_number(response.status);
-  if (level == HTTP_QUERY_CONTENT_LENGTH) {
-    if (!response.send_length) {
-      SetLastError(ERROR_HTTP_HEADER_NOT_FOUND);
-      return FALSE;
-    }
-    int64_t announced = response.announced_length >= 0
-                            ? response.announced_length
-                            : static_cast<int64_t>(response.body.size());
-    return put_number(static_cast<DWORD>(announced));
-  }
-  if (level == HTTP_QUERY_CUSTOM) {
-    ++custom_queries;
-    std::string name(static_cast<const char*>(buffer), strnlen(static_cast<const char*>(buffer), *length));
-    auto found = response.headers.find(name);
-    if (found == response.headers.end()) {
-      SetLastError(ERROR_HTTP_HEADER_NOT_FOUND);
-      return FALSE;
-    }
-    const std::string& value = found->second;
+  auto put_text = [&](const std::string& value) {
     if (*length < value.size() + 1) {
       *length = static_cast<DWORD>(value.size() + 1);
       SetLastError(ERROR_INSUFFICIENT_BUFFER);
@@ -181,21 +265,112 @@ BOOL FakeInternetApi::QueryInfo(HINTERNET handle, DWORD info_level, void* buffer
     *length = static_cast<DWORD>(value.size());
     SetLastError(ERROR_SUCCESS);
     return TRUE;
+  };
+  auto not_found = [] {
+    SetLastError(ERROR_HTTP_HEADER_NOT_FOUND);
+    return FALSE;
+  };
+  const std::string total = std::to_string(response.body.size());
+  if (request_headers) {
+    if (level == HTTP_QUERY_RANGE && ranged) {
+      return put_text("bytes=" + std::to_string(request->offset) + "-");
+    }
+    return not_found();
   }
-  SetLastError(ERROR_HTTP_HEADER_NOT_FOUND);
-  return FALSE;
+  if (level == HTTP_QUERY_STATUS_CODE) return put_number(status);
+  if (level == HTTP_QUERY_STATUS_TEXT) {
+    return put_text(status == HTTP_STATUS_PROXY_AUTH_REQ ? "Proxy Authentication Required" : "OK");
+  }
+  if (level == HTTP_QUERY_PROXY_AUTHENTICATE) {
+    return response.proxy_auth ? put_text("Basic realm=\"fake proxy\"") : not_found();
+  }
+  if (level == HTTP_QUERY_CONTENT_RANGE && status == HTTP_STATUS_PARTIAL_CONTENT) {
+    size_t first = response.resume == ResumeAnswer::kRange206 ? request->offset : 0;
+    return put_text("bytes " + std::to_string(first) + "-" +
+                    std::to_string(response.body.size() - 1) + "/" + total);
+  }
+  if (level == HTTP_QUERY_CONTENT_LENGTH) {
+    if (status == HTTP_STATUS_PROXY_AUTH_REQ) return put_number(0);
+    if (!response.send_length) return not_found();
+    int64_t announced = response.announced_length >= 0
+                            ? response.announced_length
+                            : static_cast<int64_t>(response.body.size());
+    if (status == HTTP_STATUS_PARTIAL_CONTENT && response.resume == ResumeAnswer::kRange206) {
+      announced -= static_cast<int64_t>(request->offset);
+    }
+    return put_number(static_cast<DWORD>(announced));
+  }
+  if (level == HTTP_QUERY_CUSTOM) {
+    ++custom_queries;
+    std::string name(static_cast<const char*>(buffer), strnlen(static_cast<const char*>(buffer), *length));
+    auto found = response.headers.find(name);
+    if (found == response.headers.end()) return not_found();
+    return put_text(found->second);
+  }
+  return not_found();
 }
 
 BOOL FakeInternetApi::CloseHandle(HINTERNET handle) {
+  platform::AutoLock lock(lock_);
   for (auto it = handles_.begin(); it != handles_.end(); ++it) {
     if (it->get() == handle) {
       closed.push_back((*it)->is_request ? "request" : "session");
+      (*it)->closed = true;
+      closed_handles_.push_back(std::move(*it));
       handles_.erase(it);
       return TRUE;
     }
   }
   SetLastError(ERROR_INVALID_HANDLE);
   return FALSE;
+}
+
+BOOL FakeInternetApi::QueryOption(HINTERNET handle, DWORD option, void* buffer, DWORD* length) {
+  platform::AutoLock lock(lock_);
+  Handle* request = Find(handle, true);
+  if (request == nullptr || option != INTERNET_OPTION_SECURITY_FLAGS || *length < sizeof(DWORD)) {
+    SetLastError(request == nullptr ? ERROR_INTERNET_INCORRECT_HANDLE_TYPE
+                                    : ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::memcpy(buffer, &request->security_flags, sizeof(DWORD));
+  *length = sizeof(DWORD);
+  return TRUE;
+}
+
+BOOL FakeInternetApi::SetOption(HINTERNET handle, DWORD option, void* buffer, DWORD length) {
+  platform::AutoLock lock(lock_);
+  Handle* request = Find(handle, true);
+  if (request == nullptr || option != INTERNET_OPTION_SECURITY_FLAGS || length != sizeof(DWORD)) {
+    SetLastError(request == nullptr ? ERROR_INTERNET_INCORRECT_HANDLE_TYPE
+                                    : ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::memcpy(&request->security_flags, buffer, sizeof(DWORD));
+  return TRUE;
+}
+
+BOOL FakeInternetApi::SendRequest(HINTERNET handle) {
+  platform::AutoLock lock(lock_);
+  ++sends;
+  Handle* request = Find(handle, true);
+  if (request == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (request->credentials) request->resent = true;
+  request->position = 0;
+  return TRUE;
+}
+
+DWORD FakeInternetApi::ErrorDlg(HWND window, HINTERNET handle, DWORD, DWORD) {
+  platform::AutoLock lock(lock_);
+  ++error_dlgs;
+  error_dlg_windows.push_back(window);
+  Handle* request = Find(handle, true);
+  if (request == nullptr) return ERROR_INVALID_HANDLE;
+  if (error_dlg_answer == ERROR_INTERNET_FORCE_RETRY) request->credentials = true;
+  return error_dlg_answer;
 }
 
 uint32_t ScriptedTicks::Now() {

@@ -5,12 +5,16 @@
 // Each URL gets a scripted response; unknown URLs fail to open with 12007 (name not
 // resolved). Handles are objects of the fake; the fake records the calls it saw and which
 // handles are still open, so tests can check that every handle is closed, in which order.
+// Calls may come from several threads (the client closes a request from the waiting side
+// while a call on it hangs); a closed handle stays valid memory until the fake goes, and
+// the fake's destructor releases every call still hanging and waits for it to leave.
 #ifndef TESTS_SUPPORT_FAKE_INTERNET_API_H_
 #define TESTS_SUPPORT_FAKE_INTERNET_API_H_
 
 #include <windows.h>
 #include <wininet.h>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -20,8 +24,17 @@
 
 #include "download/http_downloader.h"
 #include "download/internet_api.h"
+#include "platform/sync.h"
 
 namespace test_support {
+
+// What a request shows after InternetSetFilePointer moved it (`seekable`).
+enum class ResumeAnswer {
+  kContinue200,    // WinINet's own 200, going on from the offset
+  kRange206,       // a range request answered with 206 and the right Content-Range
+  kRestart200,     // a range request answered with 200: the whole body from byte 0
+  kWrongRange206,  // a range request answered with 206 for another range (from byte 0)
+};
 
 struct FakeResponse {
   DWORD status = 200;
@@ -48,6 +61,18 @@ struct FakeResponse {
   std::function<void()> on_open;
   // Runs after every successful read with the read position.
   std::function<void(size_t position)> on_read;
+  ResumeAnswer resume = ResumeAnswer::kContinue200;
+  // A server that never answers: InternetOpenUrlW, or the read at this offset, blocks until
+  // the request is closed (with 12017), or for good with `hang_ignores_close`.
+  bool hang_open = false;
+  size_t hang_read_at = SIZE_MAX;
+  bool hang_ignores_close = false;
+  // The certificate authority's revocation server cannot be reached: the open fails with
+  // 12057 unless SECURITY_FLAG_IGNORE_REVOCATION was set on the request as it was created.
+  bool revocation_unreachable = false;
+  // A proxy that answers 407 until InternetErrorDlg took credentials and the request was
+  // sent again.
+  bool proxy_auth = false;
 };
 
 class FakeInternetApi : public installer::InternetApi {
@@ -64,10 +89,13 @@ class FakeInternetApi : public installer::InternetApi {
   ~FakeInternetApi() override;
 
   void SetResponse(const std::wstring& url, FakeResponse response);
+  // The answers of successive opens of `url`; the last one stays.
+  void SetResponses(const std::wstring& url, std::vector<FakeResponse> responses);
 
   // Knobs.
   DWORD session_error = 0;       // InternetOpenW fails with it when not 0
   bool reject_callback = false;  // InternetSetStatusCallbackW answers "invalid"
+  DWORD error_dlg_answer = ERROR_CANCELLED;  // what InternetErrorDlg returns
 
   // What the fake saw.
   std::wstring agent;
@@ -82,6 +110,10 @@ class FakeInternetApi : public installer::InternetApi {
   std::vector<bool> callback_calls;
   // "session" / "request", in the order handles were closed.
   std::vector<std::string> closed;
+  int error_dlgs = 0;          // InternetErrorDlg calls
+  std::vector<HWND> error_dlg_windows;
+  int sends = 0;               // HttpSendRequestW calls
+  int revocation_relaxed = 0;  // requests created with the revocation check relaxed
   int open_handles() const;
 
   // installer::InternetApi
@@ -96,13 +128,26 @@ class FakeInternetApi : public installer::InternetApi {
   BOOL QueryInfo(HINTERNET request, DWORD info_level, void* buffer, DWORD* length,
                  DWORD* index) override;
   BOOL CloseHandle(HINTERNET handle) override;
+  BOOL QueryOption(HINTERNET handle, DWORD option, void* buffer, DWORD* length) override;
+  BOOL SetOption(HINTERNET handle, DWORD option, void* buffer, DWORD length) override;
+  BOOL SendRequest(HINTERNET request) override;
+  DWORD ErrorDlg(HWND window, HINTERNET request, DWORD error, DWORD flags) override;
 
  private:
   struct Handle;
   Handle* Find(HINTERNET handle, bool request) const;
+  // Blocks the calling thread as a server that never answers does; false once `handle` was
+  // closed (with 12017 as the last error).
+  bool Hang(Handle* handle, bool ignore_close);
+  DWORD StatusOf(const Handle& request) const;
 
-  std::map<std::wstring, FakeResponse> responses_;
+  mutable platform::CriticalLock lock_;
+  std::map<std::wstring, std::vector<std::unique_ptr<FakeResponse>>> responses_;
+  std::map<std::wstring, size_t> opened_count_;
   std::vector<std::unique_ptr<Handle>> handles_;
+  std::vector<std::unique_ptr<Handle>> closed_handles_;
+  std::atomic<bool> releasing_{false};
+  std::atomic<int> hanging_{0};
 };
 
 // A clock that returns the given values one after the other (the last one again and again).
