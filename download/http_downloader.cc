@@ -239,11 +239,7 @@ HttpDownloader::HttpDownloader(InternetApi* api) : api_(api), calls_(new SharedC
 
 HttpDownloader::~HttpDownloader() {
   CloseHandles();
-  {
-    platform::AutoLock lock((*calls_)->lock);
-    (*calls_)->quit = true;
-  }
-  (*calls_)->start.Set();
+  EndRequestThread();
   // An idle thread ends at once; one left behind ends when WinINet gives its call back.
   if (request_thread_ && !thread_left_behind_) WaitForSingleObject(request_thread_.get(), INFINITE);
   delete calls_;
@@ -259,14 +255,22 @@ DownloadFailureInfo HttpDownloader::failure_info() const {
   return info;
 }
 
+void HttpDownloader::EndRequestThread() {
+  // A call handed over but not taken yet (the thread wakes once for both signals) holds the
+  // state itself; it goes now, or the two would keep each other alive for good.
+  std::function<void()> untaken;
+  {
+    platform::AutoLock lock((*calls_)->lock);
+    (*calls_)->quit = true;
+    untaken.swap((*calls_)->call);
+  }
+  (*calls_)->start.Set();
+}
+
 bool HttpDownloader::StartRequestThread() {
   if (thread_left_behind_) {
     // The old thread keeps the old state; this download gets its own.
-    {
-      platform::AutoLock lock((*calls_)->lock);
-      (*calls_)->quit = true;
-    }
-    (*calls_)->start.Set();
+    EndRequestThread();
     delete calls_;
     calls_ = new SharedCalls;
     (*calls_)->api = api_;
@@ -275,7 +279,10 @@ bool HttpDownloader::StartRequestThread() {
   }
   if (request_thread_) return true;
   auto* start = new RequestThreadStart{*calls_};
-  uintptr_t thread = _beginthreadex(nullptr, 0, &RequestThreadMain, start, 0, nullptr);
+  // A thread may be left behind in WinINet until the process ends: it reserves a small
+  // stack, not the 2 MB the linker gives every thread.
+  uintptr_t thread = _beginthreadex(nullptr, kRequestThreadStackBytes, &RequestThreadMain, start,
+                                    STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
   if (thread == 0) {
     delete start;
     return false;
@@ -285,7 +292,8 @@ bool HttpDownloader::StartRequestThread() {
 }
 
 template <typename Call>
-HttpDownloader::CallEnd HttpDownloader::RunCall(Call&& call, uint32_t bound_ms) {
+HttpDownloader::CallEnd HttpDownloader::RunCall(const char* operation, Call&& call,
+                                                uint32_t bound_ms) {
   SharedCalls& state = *calls_;
   if (bounds_.total_ms != 0) {
     uint32_t spent = GetTickCount() - request_start_;
@@ -309,10 +317,13 @@ HttpDownloader::CallEnd HttpDownloader::RunCall(Call&& call, uint32_t bound_ms) 
   DWORD waited = WaitForMultipleObjects(count, waits, FALSE, bound_ms == 0 ? INFINITE : bound_ms);
   if (waited == WAIT_OBJECT_0) return CallEnd::kReturned;
   const CallEnd end = waited == WAIT_OBJECT_0 + 1 ? CallEnd::kCancelled : CallEnd::kTimedOut;
-  // Closing the handles makes WinINet cancel what is pending and give the call back.
+  // Closing the handles makes WinINet cancel what is pending and give the call back. A call
+  // that read its handle just before and has not reached WinINet yet finds it closed (or, in
+  // the worst case, its value reused by another request of this process): cancel by close
+  // cannot rule that out, and the call then fails or reads bytes nobody uses.
   CloseHandles();
   if (!state->done.WaitFor(kCloseGraceMs)) {
-    LOG(ERROR, "HttpDownloader") << "WinINet did not give the call back within " << kCloseGraceMs
+    LOG(ERROR, operation) << "WinINet did not give the call back within " << kCloseGraceMs
                           << " ms of closing its request; it is left behind: " << url_;
     thread_left_behind_ = true;
   }
@@ -364,15 +375,15 @@ void HttpDownloader::RecordError(const wchar_t* tag) {
   error_ = tag + platform::ToWString(GetLastError());
 }
 
-void HttpDownloader::RecordEarlyEnd(const wchar_t* tag, CallEnd end) {
+void HttpDownloader::RecordEarlyEnd(const char* operation, const wchar_t* tag, CallEnd end) {
   SetLastError(end == CallEnd::kCancelled ? ERROR_INTERNET_OPERATION_CANCELLED
                                           : ERROR_INTERNET_TIMEOUT);
   RecordError(tag);
   if (end == CallEnd::kCancelled) {
-    LOG(INFO, "HttpDownloader") << "Request cancelled: " << url_;
+    LOG(INFO, operation) << "Request cancelled: " << url_;
   } else {
-    LOG(ERROR, "HttpDownloader") << "No answer from the server within " << effective_bound_ms_
-                                 << " ms; the request is closed: " << url_;
+    LOG(ERROR, operation) << "No answer from the server within " << effective_bound_ms_
+                          << " ms; the request is closed: " << url_;
   }
 }
 
@@ -462,7 +473,7 @@ bool HttpDownloader::OpenRequest(const std::wstring& url, DownloadSink& sink) {
   SehExceptionInfo exception;
   for (int round = 0; round < 2; ++round) {
     state->redirect_target[0] = L'\0';
-    CallEnd end = RunCall(
+    CallEnd end = RunCall("OpenDownload",
         [state, url, &opened, &open_error, &raised, &exception] {
           HINTERNET session;
           {
@@ -492,11 +503,12 @@ bool HttpDownloader::OpenRequest(const std::wstring& url, DownloadSink& sink) {
           exception = what;
         },
         bounds_.open_ms);
-    final_url_ = state->redirect_target;
     if (end != CallEnd::kReturned) {
-      RecordEarlyEnd(L"internet_open_url-", end);
+      RecordEarlyEnd("OpenDownload", L"internet_open_url-", end);
       return false;
     }
+    // Only now: a call left behind may still be writing it.
+    final_url_ = state->redirect_target;
     if (raised) {
       exception_code_ = exception.code;
       exception_dll_ = exception.dll;
@@ -532,7 +544,7 @@ bool HttpDownloader::OpenRequest(const std::wstring& url, DownloadSink& sink) {
   if (offset > 0) {
     DWORD position = INVALID_SET_FILE_POINTER;
     DWORD seek_error = 0;
-    CallEnd end = RunCall(
+    CallEnd end = RunCall("OpenDownload",
         [state, offset, &position, &seek_error] {
           HINTERNET handle;
           {
@@ -550,7 +562,7 @@ bool HttpDownloader::OpenRequest(const std::wstring& url, DownloadSink& sink) {
         },
         bounds_.open_ms);
     if (end != CallEnd::kReturned) {
-      RecordEarlyEnd(L"internet_set_file_pointer-", end);
+      RecordEarlyEnd("OpenDownload", L"internet_set_file_pointer-", end);
       return false;
     }
     if (position != offset) {
@@ -593,7 +605,7 @@ bool HttpDownloader::AnswerProxyAuthentication() {
     for (int i = 0; i < kMaxDrainReads; ++i) {
       DWORD read = 0;
       BOOL ok = FALSE;
-      CallEnd end = RunCall([state, &read, &ok] {
+      CallEnd end = RunCall("OpenDownload", [state, &read, &ok] {
             HINTERNET handle;
             {
               platform::AutoLock lock(state->lock);
@@ -607,7 +619,7 @@ bool HttpDownloader::AnswerProxyAuthentication() {
             ok = result;
           }, bounds_.read_ms);
       if (end != CallEnd::kReturned) {
-        RecordEarlyEnd(L"internet_read-", end);
+        RecordEarlyEnd("OpenDownload", L"internet_read-", end);
         return false;
       }
       if (!ok || read == 0) break;
@@ -627,7 +639,7 @@ bool HttpDownloader::AnswerProxyAuthentication() {
     }
     BOOL sent = FALSE;
     DWORD send_error = 0;
-    CallEnd end = RunCall(
+    CallEnd end = RunCall("OpenDownload",
         [state, &sent, &send_error] {
           HINTERNET handle;
           {
@@ -643,7 +655,7 @@ bool HttpDownloader::AnswerProxyAuthentication() {
         },
         bounds_.open_ms);
     if (end != CallEnd::kReturned) {
-      RecordEarlyEnd(L"http_send_request-", end);
+      RecordEarlyEnd("OpenDownload", L"http_send_request-", end);
       return false;
     }
     if (!sent) {
@@ -709,7 +721,7 @@ uint32_t HttpDownloader::ReadChunk() {
   DWORD read = 0;
   BOOL ok = FALSE;
   DWORD read_error = 0;
-  CallEnd end = RunCall(
+  CallEnd end = RunCall("ReadChunk",
       [state, &read, &ok, &read_error] {
         HINTERNET handle;
         {
@@ -727,7 +739,7 @@ uint32_t HttpDownloader::ReadChunk() {
       },
       bounds_.read_ms);
   if (end != CallEnd::kReturned) {
-    RecordEarlyEnd(L"internet_read-", end);
+    RecordEarlyEnd("ReadChunk", L"internet_read-", end);
     LOG(ERROR, "ReadChunk") << "Download chunk error.";
     return 0;
   }
@@ -744,7 +756,7 @@ uint32_t HttpDownloader::ReadChunk() {
   if (bounds_.read_ms != 0 && GetTickCount() - window_start_ >= bounds_.read_ms) {
     if (window_bytes_ < kBufferSize && read > 0) {
       effective_bound_ms_ = bounds_.read_ms;
-      RecordEarlyEnd(L"internet_read-", CallEnd::kTimedOut);
+      RecordEarlyEnd("ReadChunk", L"internet_read-", CallEnd::kTimedOut);
       LOG(ERROR, "ReadChunk") << "Download chunk error.";
       return 0;
     }

@@ -60,6 +60,8 @@ inline constexpr RequestBounds kDownloadBounds = {60000, 60000, 0};
 inline constexpr RequestBounds kStatusRequestBounds = {4000, 4000, 4000};
 // How long a call is given to return once its request was closed before it is left behind.
 inline constexpr uint32_t kCloseGraceMs = 2000;
+// Stack reserved for a request thread (WinINet's calls, TLS included, need far less).
+inline constexpr unsigned kRequestThreadStackBytes = 256 * 1024;
 // Credential prompts shown for one request before the download gives up.
 inline constexpr int kMaxProxyPrompts = 3;
 
@@ -165,14 +167,16 @@ class HttpDownloader {
   void RecordError(const wchar_t* tag);
   // Records `tag` with the code of a call that did not return in time (12002) or was
   // cancelled (12017), and logs which bound passed.
-  void RecordEarlyEnd(const wchar_t* tag, CallEnd end);
+  void RecordEarlyEnd(const char* operation, const wchar_t* tag, CallEnd end);
   bool QueryNumber(DWORD info_level, DWORD* value) const;
   std::string QueryText(DWORD info_level) const;
   // Runs `call` on the request thread; waits for it, the cancel event and `bound_ms` (cut
-  // to what is left of the whole request's bound).
+  // to what is left of the whole request's bound). `operation` names the caller in the log.
   template <typename Call>
-  CallEnd RunCall(Call&& call, uint32_t bound_ms);
+  CallEnd RunCall(const char* operation, Call&& call, uint32_t bound_ms);
   bool StartRequestThread();
+  // Tells the request thread to end once it is idle, and drops a call it has not taken.
+  void EndRequestThread();
   // The open itself; `OpenDownload` closes what it left open when it fails.
   bool OpenRequest(const std::wstring& url, DownloadSink& sink);
   void CloseHandles();

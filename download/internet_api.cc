@@ -46,8 +46,10 @@ class WinInetApi : public InternetApi {
 }  // namespace
 
 InternetApi* InternetApi::Default() {
-  static WinInetApi api;
-  return &api;
+  // Never destroyed: at exit a request thread left behind (http_downloader.h) may still come
+  // back from WinINet and close its handles through it after static objects are gone.
+  static InternetApi* const api = new WinInetApi;
+  return api;
 }
 
 }  // namespace installer

@@ -55,15 +55,16 @@ void SaveVariations(const platform::FilePath& target, const VariationsSeed& seed
   // in the same folder and then moved into place, so that it is either absent (or an earlier
   // run's) or complete, never half written. Names stay wide: the temporary folder lies under
   // the user's profile, whose name need not survive a conversion to the ANSI code page.
+  // The temporary name comes from the target's, so that it can never be the target itself
+  // (the target is a temporary name of the same folder).
   char* text = json_dumps(object, 0);
-  platform::FilePath temp;
-  bool saved = text != nullptr && platform::MakeTempFileIn(target.DirName(), L"vup", &temp) &&
-               platform::WriteWholeFile(temp, text) &&
+  const platform::FilePath temp(target.value() + L".part");
+  bool saved = text != nullptr && platform::WriteWholeFile(temp, text) &&
                MoveFileExW(temp.value().c_str(), target.value().c_str(),
                            MOVEFILE_REPLACE_EXISTING) != FALSE;
   if (!saved) {
     DWORD error = GetLastError();
-    if (!temp.empty()) platform::DeletePath(temp, false);
+    platform::DeletePath(temp, false);
     SetLastError(error);
     LOG(ERROR, "SaveVariations") << "Failed to save downloaded variations update to "
                                  << target.value();
