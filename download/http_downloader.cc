@@ -173,6 +173,7 @@ bool RunDownloadWithProgress(TickSource* ticks, const std::wstring& url, Downloa
   HttpDownloader downloader(options.api ? options.api : InternetApi::Default());
   downloader.SetBounds(options.bounds);
   downloader.SetCancelEvent(cancel_event);
+  downloader.SetResumeTotal(options.resume_total);
   downloader.SetCredentialsWindow(options.credentials_window);
   bool result = false;
   if (!downloader.OpenDownload(url, sink)) {
@@ -675,33 +676,34 @@ bool HttpDownloader::AcceptAnswer() {
        !(resume_offset_ > 0 && status == HTTP_STATUS_PARTIAL_CONTENT))) {
     return true;
   }
+  if (resume_offset_ > 0 && status == HTTP_STATUS_OK) {
+    // The whole file instead of its rest: from byte 0, or from the offset where WinINet
+    // skipped to on its own, which nothing here can tell apart. The file starts over.
+    LOG(ERROR, "ReadChunk") << "The server answered the resume at " << resume_offset_
+                            << " with the whole file (200); the next attempt starts it over.";
+    return RefuseResume(ERROR_HTTP_INVALID_SERVER_RESPONSE);
+  }
   DWORD length = 0;
   const bool has_length = QueryNumber(HTTP_QUERY_CONTENT_LENGTH, &length);
   uint64_t total = has_length ? length : 0;
-  if (resume_offset_ > 0 && status == HTTP_STATUS_PARTIAL_CONTENT) {
+  if (resume_offset_ > 0) {
     const std::string range = QueryText(HTTP_QUERY_CONTENT_RANGE);
     uint64_t first = 0, last = 0;
     if (!ParseContentRange(range, &first, &last, &total) || first != resume_offset_) {
       LOG(ERROR, "ReadChunk") << "The server resumed elsewhere than at " << resume_offset_
-                              << " (Content-Range: " << range << "); the file starts over.";
-      sink_->Reset();
-      SetLastError(ERROR_HTTP_INVALID_HEADER);
-      RecordError(L"content_range-");
-      return false;
+                              << " (Content-Range: " << range
+                              << "); the next attempt starts the file over.";
+      return RefuseResume(ERROR_HTTP_INVALID_HEADER);
+    }
+    // "bytes first-last/*": the rest that was asked for ends the file.
+    if (total == 0) total = last + 1;
+    if (resume_total_ != 0 && total != resume_total_) {
+      LOG(ERROR, "ReadChunk") << "The file is " << total << " bytes now, " << resume_total_
+                              << " before; the next attempt starts it over.";
+      return RefuseResume(ERROR_HTTP_INVALID_HEADER);
     }
     partial_answer_ = true;
-  } else if (resume_offset_ > 0 && status == HTTP_STATUS_OK &&
-             !QueryText(HTTP_QUERY_RANGE | HTTP_QUERY_FLAG_REQUEST_HEADERS).empty()) {
-    // A 200 to a range request is the whole file: this attempt starts it over.
-    LOG(INFO, "ReadChunk") << "The server sent the whole file instead of its rest; starting "
-                              "the file over.";
-    if (!sink_->Reset()) {
-      RecordError(L"write_file-");
-      return false;
-    }
-    resume_offset_ = 0;
   }
-  // Otherwise a 200 is WinINet's own answer, which goes on from the offset it accepted.
   if (total > sink_->limit()) {
     too_large_ = true;
     LOG(ERROR, "ReadChunk") << "The answer announces " << total << " bytes, more than the "
@@ -713,6 +715,16 @@ bool HttpDownloader::AcceptAnswer() {
   expected_total_ = static_cast<uint32_t>(total);
   content_length_ = expected_total_;
   return true;
+}
+
+bool HttpDownloader::RefuseResume(DWORD code) {
+  if (!sink_->Reset()) {
+    RecordError(L"write_file-");
+    return false;
+  }
+  SetLastError(code);
+  RecordError(L"resume_refused-");
+  return false;
 }
 
 uint32_t HttpDownloader::ReadChunk() {

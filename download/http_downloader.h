@@ -13,10 +13,11 @@
 // WinINet give the call back; a call that WinINet still holds after kCloseGraceMs is left
 // behind with the state it uses, and the download has failed.
 //
-// A resumed request is accepted in each form WinINet can show it: a 206 whose Content-Range
-// starts at the offset, a 200 of WinINet's own that goes on from the offset, or a 200 to a
-// range request (the whole file from byte 0, which starts the file over); the file is
-// complete only when it holds exactly the total the answer announced.
+// A resumed request is accepted only as a 206 whose Content-Range starts at the offset and
+// whose total (the end of the range for "*") is the file's size of the attempt before. Any
+// other answer (a 200, another range, another size) empties the sink and fails the attempt,
+// so the next one fetches the file from its start without a seek. The file is complete only
+// when it holds exactly the total the answer announced.
 //
 // The free functions are the drivers the rest of the program uses: `Download` (plain loop
 // with a cancel event), `DownloadToFile`, `DownloadToString` and `DownloadWithProgress`
@@ -116,6 +117,8 @@ class HttpDownloader {
   void SetBounds(const RequestBounds& bounds) { bounds_ = bounds; }
   // An event (may be null; borrowed) that ends the request in progress at once.
   void SetCancelEvent(HANDLE cancel_event) { cancel_event_ = cancel_event; }
+  // The size of the file the sink's bytes belong to (0: unknown), for the next resume.
+  void SetResumeTotal(uint32_t total) { resume_total_ = total; }
   // The window that owns the system's credentials prompt when a proxy asks for them (407);
   // null (the default) means no prompt: the request fails and `proxy_auth_required` says so.
   void SetCredentialsWindow(HWND window) { credentials_window_ = window; }
@@ -187,6 +190,8 @@ class HttpDownloader {
   // At the first block: works out what the answer holds (see the file comment). False with
   // the error recorded.
   bool AcceptAnswer();
+  // Empties the sink and fails the attempt ("resume_refused-" + `code`).
+  bool RefuseResume(DWORD code);
 
   InternetApi* api_;
   RequestBounds bounds_ = kDownloadBounds;
@@ -202,6 +207,7 @@ class HttpDownloader {
   uint32_t window_start_ = 0;   // the bytes read since this tick must reach a block
   uint32_t window_bytes_ = 0;
   uint32_t resume_offset_ = 0;  // the offset WinINet accepted, 0 without a resume
+  uint32_t resume_total_ = 0;
   bool answer_checked_ = false;
   bool partial_answer_ = false;  // the answer is a 206
   uint32_t expected_total_ = 0;  // bytes the file holds when complete; 0 unknown
@@ -239,6 +245,7 @@ bool DownloadToString(const std::string& url, HANDLE cancel_event, std::string* 
 struct DownloadOptions {
   InternetApi* api = nullptr;  // null: WinINet itself
   RequestBounds bounds = kDownloadBounds;
+  uint32_t resume_total = 0;  // see `HttpDownloader::SetResumeTotal`
   HWND credentials_window = nullptr;  // see `HttpDownloader::SetCredentialsWindow`
 };
 

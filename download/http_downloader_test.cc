@@ -306,31 +306,50 @@ TEST(HttpDownloaderTest, ProgressFollowsTheSinkAndEstimatesComeOnceAMinute) {
                           "time 0 2"));
 }
 
+// A resumed answer completes the file only when the file ends at its total: the one of its
+// Content-Range, or the end of the range when the total is "*".
 TEST(HttpDownloaderTest, ResumesAtTheSinksByteCount) {
-  test_support::ScopedTempDir dir;
-  std::wstring path = dir.File(L"archive.tmp");
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, file);
-  {
-    FileSink sink(file);
+  struct Case {
+    const char* name;
+    test_support::ResumeAnswer answer;
+    int64_t announced;  // the file's size as announced; the body has 100000 bytes
+    const wchar_t* error;
+  } cases[] = {
+      {"whole rest", test_support::ResumeAnswer::kRange206, -1, L""},
+      {"whole rest, unknown total", test_support::ResumeAnswer::kUnknownTotal206, -1, L""},
+      {"ends early", test_support::ResumeAnswer::kRange206, 120000, L"internet_read-12030"},
+      {"ends early, unknown total", test_support::ResumeAnswer::kUnknownTotal206, 120000,
+       L"internet_read-12030"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test_support::ScopedTempDir dir;
+    std::wstring path = dir.File(L"archive.tmp");
+    platform::ScopedKernelHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(file);
+    FileSink sink(file.get());
     std::string head = PublisherPattern(0, 1000);
     ASSERT_TRUE(sink.Write(head.data(), 1000));
     FakeInternetApi api;
     FakeResponse response = Body(100000);
     response.seekable = true;
+    response.resume = c.answer;
+    response.announced_length = c.announced;
     api.SetResponse(kUrl, response);
     RecordingObserver observer;
     Outcome outcome = Attempt(api, sink, nullptr, nullptr, &observer);
-    EXPECT_TRUE(outcome.ok);
+    EXPECT_EQ(c.error, outcome.error);
+    EXPECT_EQ(outcome.error.empty(), outcome.ok);
     EXPECT_THAT(api.seeks, ElementsAre(1000));
     EXPECT_EQ(100000u, sink.bytes_written());
+    file.reset();
+    EXPECT_EQ(PublisherPattern(0, 100000), test_support::ReadFileBytes(path));
     // A resumed download reports no fresh start; its fraction counts the earlier bytes.
     ASSERT_FALSE(observer.calls.empty());
-    EXPECT_EQ("progress 0.3377", observer.calls[0]);  // (1000 + 32768) / 100000
+    EXPECT_EQ(c.announced < 0 ? "progress 0.3377" : "progress 0.2814",  // (1000 + 32768) / total
+              observer.calls[0]);
   }
-  CloseHandle(file);
-  EXPECT_EQ(PublisherPattern(0, 100000), test_support::ReadFileBytes(path));
 }
 
 TEST(HttpDownloaderTest, RefusedResumeEmptiesTheFileAndTheNextAttemptStartsOver) {

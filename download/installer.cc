@@ -538,6 +538,7 @@ uint32_t Installer::DownloadModule(HANDLE file) {
   ProgressForwarder forwarder(listener_);
 
   int attempt = 0;
+  uint32_t file_total = 0;  // the size of the file the sink's bytes belong to; 0 unknown
   for (;;) {
     if (IsSet(stop_event_.handle())) break;
     std::wstring error;
@@ -547,6 +548,7 @@ uint32_t Installer::DownloadModule(HANDLE file) {
     DownloadOptions options;
     options.api = internet_api_;
     options.bounds = download_bounds_;
+    options.resume_total = sink.bytes_written() > 0 ? file_total : 0;
     options.credentials_window = listener_ ? listener_->WindowHandle() : nullptr;
     if (DownloadWithProgress(url, sink, &error, &final_url, &content_length, stop_event_.handle(),
                              &forwarder, &failure, options)) {
@@ -561,6 +563,7 @@ uint32_t Installer::DownloadModule(HANDLE file) {
     // A transient failure late in the download costs only the rest; an early one starts
     // over, since a short prefix is not worth a resume that the server may refuse.
     if (sink.bytes_written() < static_cast<uint64_t>(content_length) * 10 / 100) sink.Reset();
+    if (content_length != 0) file_total = content_length;
     ++attempt;
     ReportStatus(false, url, attempt, sink.bytes_written(), error, final_url);
     // No further attempt can change these: the same answer again, or the same question to

@@ -455,8 +455,9 @@ TEST_F(InstallerTest, ADownloadThatRaisesEndsWithoutRetryOrStatus) {
   }
 }
 
-// A download cut at half its length resumes at the next attempt; the archive (verified
-// before it runs) comes out whole whichever way the resumed request is answered.
+// A download cut at half its length resumes at the next attempt only when the server sends
+// the rest of the same file; any other answer costs that attempt and the next one starts the
+// file over. The archive (verified before it runs) comes out whole either way.
 TEST_F(InstallerTest, ResumeIsRightWhicheverWayTheServerAnswers) {
   using test_support::ResumeAnswer;
   const std::string archive = test_support::ReadFileBytes(platform::Widen(StandInPath(L"good")));
@@ -465,20 +466,15 @@ TEST_F(InstallerTest, ResumeIsRightWhicheverWayTheServerAnswers) {
   struct Case {
     const char* name;
     ResumeAnswer answer;
-    std::vector<std::string> reports;  // the start of each status request's query
-    const wchar_t* log_line;
+    std::string resumed_body;
+    const char* refused;  // the error of the refused resume; null when it is taken
   } cases[] = {
-      {"206 at the offset", ResumeAnswer::kRange206,
-       {"status=failed&attempt=1&downloaded=" + half, "status=success&attempt=2&"}, nullptr},
-      {"WinINet's 200 going on", ResumeAnswer::kContinue200,
-       {"status=failed&attempt=1&downloaded=" + half, "status=success&attempt=2&"}, nullptr},
-      {"200 from byte 0", ResumeAnswer::kRestart200,
-       {"status=failed&attempt=1&downloaded=" + half, "status=success&attempt=2&"},
-       L"The server sent the whole file instead of its rest; starting the file over."},
-      {"206 for another range", ResumeAnswer::kWrongRange206,
-       {"status=failed&attempt=1&downloaded=" + half,
-        "status=failed&attempt=2&downloaded=0&", "status=success&attempt=3&"},
-       L"(Content-Range: bytes 0-"},
+      {"206 at the offset", ResumeAnswer::kRange206, archive, nullptr},
+      {"206 with an unknown total", ResumeAnswer::kUnknownTotal206, archive, nullptr},
+      {"200 from byte 0", ResumeAnswer::kRestart200, archive, "resume_refused-12152"},
+      {"200 from the offset", ResumeAnswer::kSkip200, archive, "resume_refused-12152"},
+      {"206 for another range", ResumeAnswer::kWrongRange206, archive, "resume_refused-12153"},
+      {"the file changed", ResumeAnswer::kRange206, archive + "more", "resume_refused-12153"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -490,26 +486,31 @@ TEST_F(InstallerTest, ResumeIsRightWhicheverWayTheServerAnswers) {
     cut.fail_read_at = archive.size() / 2;
     cut.read_error = ERROR_INTERNET_CONNECTION_ABORTED;
     test_support::FakeResponse resumed;
-    resumed.body = archive;
+    resumed.body = c.resumed_body;
     resumed.seekable = true;
     resumed.resume = c.answer;
+    test_support::FakeResponse whole;
+    whole.body = archive;
     test_support::FakeInternetApi api;
-    api.SetResponses(url, {cut, resumed});
+    api.SetResponses(url, {cut, resumed, whole});
     Installer installer(nullptr, &brand_, &params_, false);
     installer.SetInternetApiForTesting(&api);
     installer.SetAttemptPauseForTesting(0);
     installer.RunSync();
     EXPECT_EQ(0, installer.result_code()) << platform::Narrow(log_.Text());
-    EXPECT_EQ(archive.size() / 2, static_cast<size_t>(api.seeks.at(0)));
-    std::vector<PublisherRequest> status = StatusRequests(c.reports.size());
-    ASSERT_EQ(c.reports.size(), status.size());
+    // Only the second attempt resumes.
+    EXPECT_EQ(std::vector<LONG>{static_cast<LONG>(archive.size() / 2)}, api.seeks);
+    std::vector<std::string> reports = {"status=failed&attempt=1&downloaded=" + half + "&"};
+    if (c.refused) reports.push_back("status=failed&attempt=2&downloaded=0&");
+    reports.push_back("status=success&attempt=" + platform::ToString(reports.size() + 1) +
+                      "&downloaded=" + platform::ToString(archive.size()) + "&");
+    std::vector<PublisherRequest> status = StatusRequests(reports.size());
+    ASSERT_EQ(reports.size(), status.size());
     for (size_t i = 0; i < status.size(); ++i) {
-      EXPECT_EQ(0u, status[i].query.find(c.reports[i])) << status[i].query;
+      EXPECT_EQ(0u, status[i].query.find(reports[i])) << status[i].query;
     }
-    EXPECT_NE(std::string::npos, status.back().query.find(
-                                     "&downloaded=" + platform::ToString(archive.size()) + "&"));
-    if (c.log_line) {
-      EXPECT_TRUE(log_.Contains(c.log_line)) << platform::Narrow(log_.Text());
+    if (c.refused) {
+      EXPECT_NE(std::string::npos, status[1].query.find(std::string("&error=") + c.refused));
     }
   }
 }

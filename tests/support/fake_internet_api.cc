@@ -69,8 +69,8 @@ bool FakeInternetApi::Hang(Handle* handle, bool ignore_close) {
 DWORD FakeInternetApi::StatusOf(const Handle& request) const {
   const FakeResponse& response = *request.response;
   if (response.proxy_auth && !request.resent) return HTTP_STATUS_PROXY_AUTH_REQ;
-  if (request.moved && (response.resume == ResumeAnswer::kRange206 ||
-                        response.resume == ResumeAnswer::kWrongRange206)) {
+  if (request.moved && response.resume != ResumeAnswer::kRestart200 &&
+      response.resume != ResumeAnswer::kSkip200) {
     return HTTP_STATUS_PARTIAL_CONTENT;
   }
   return response.status;
@@ -242,9 +242,7 @@ BOOL FakeInternetApi::QueryInfo(HINTERNET handle, DWORD info_level, void* buffer
   const FakeResponse& response = *request->response;
   DWORD level = info_level & HTTP_QUERY_HEADER_MASK;
   bool number = (info_level & HTTP_QUERY_FLAG_NUMBER) != 0;
-  bool request_headers = (info_level & HTTP_QUERY_FLAG_REQUEST_HEADERS) != 0;
   const DWORD status = StatusOf(*request);
-  const bool ranged = request->moved && response.resume != ResumeAnswer::kContinue200;
   auto put_number = [&](DWORD value) {
     if (!number || *length < sizeof(DWORD)) {
       SetLastError(ERROR_INVALID_PARAMETER);
@@ -270,13 +268,11 @@ BOOL FakeInternetApi::QueryInfo(HINTERNET handle, DWORD info_level, void* buffer
     SetLastError(ERROR_HTTP_HEADER_NOT_FOUND);
     return FALSE;
   };
-  const std::string total = std::to_string(response.body.size());
-  if (request_headers) {
-    if (level == HTTP_QUERY_RANGE && ranged) {
-      return put_text("bytes=" + std::to_string(request->offset) + "-");
-    }
-    return not_found();
-  }
+  // The size of the whole file as the answer announces it.
+  const int64_t size = response.announced_length >= 0 ? response.announced_length
+                                                       : static_cast<int64_t>(response.body.size());
+  const std::string total =
+      response.resume == ResumeAnswer::kUnknownTotal206 ? "*" : std::to_string(size);
   if (level == HTTP_QUERY_STATUS_CODE) return put_number(status);
   if (level == HTTP_QUERY_STATUS_TEXT) {
     return put_text(status == HTTP_STATUS_PROXY_AUTH_REQ ? "Proxy Authentication Required" : "OK");
@@ -285,9 +281,9 @@ BOOL FakeInternetApi::QueryInfo(HINTERNET handle, DWORD info_level, void* buffer
     return response.proxy_auth ? put_text("Basic realm=\"fake proxy\"") : not_found();
   }
   if (level == HTTP_QUERY_CONTENT_RANGE && status == HTTP_STATUS_PARTIAL_CONTENT) {
-    size_t first = response.resume == ResumeAnswer::kRange206 ? request->offset : 0;
-    return put_text("bytes " + std::to_string(first) + "-" +
-                    std::to_string(response.body.size() - 1) + "/" + total);
+    size_t first = response.resume == ResumeAnswer::kWrongRange206 ? 0 : request->offset;
+    return put_text("bytes " + std::to_string(first) + "-" + std::to_string(size - 1) + "/" +
+                    total);
   }
   if (level == HTTP_QUERY_CONTENT_LENGTH) {
     if (status == HTTP_STATUS_PROXY_AUTH_REQ) return put_number(0);
@@ -295,7 +291,7 @@ BOOL FakeInternetApi::QueryInfo(HINTERNET handle, DWORD info_level, void* buffer
     int64_t announced = response.announced_length >= 0
                             ? response.announced_length
                             : static_cast<int64_t>(response.body.size());
-    if (status == HTTP_STATUS_PARTIAL_CONTENT && response.resume == ResumeAnswer::kRange206) {
+    if (status == HTTP_STATUS_PARTIAL_CONTENT && response.resume != ResumeAnswer::kWrongRange206) {
       announced -= static_cast<int64_t>(request->offset);
     }
     return put_number(static_cast<DWORD>(announced));

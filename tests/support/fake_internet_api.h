@@ -30,10 +30,11 @@ namespace test_support {
 
 // What a request shows after InternetSetFilePointer moved it (`seekable`).
 enum class ResumeAnswer {
-  kContinue200,    // WinINet's own 200, going on from the offset
-  kRange206,       // a range request answered with 206 and the right Content-Range
-  kRestart200,     // a range request answered with 200: the whole body from byte 0
-  kWrongRange206,  // a range request answered with 206 for another range (from byte 0)
+  kRange206,         // 206, "bytes <offset>-<last>/<size>"
+  kUnknownTotal206,  // 206, "bytes <offset>-<last>/*"
+  kWrongRange206,    // 206 for another range (the body from byte 0)
+  kRestart200,       // 200, the body from byte 0
+  kSkip200,          // 200, the body from the offset (WinINet skipped the start itself)
 };
 
 struct FakeResponse {
@@ -61,7 +62,7 @@ struct FakeResponse {
   std::function<void()> on_open;
   // Runs after every successful read with the read position.
   std::function<void(size_t position)> on_read;
-  ResumeAnswer resume = ResumeAnswer::kContinue200;
+  ResumeAnswer resume = ResumeAnswer::kRange206;
   // A server that never answers: InternetOpenUrlW, or the read at this offset, blocks until
   // the request is closed (with 12017), or for good with `hang_ignores_close`.
   bool hang_open = false;
