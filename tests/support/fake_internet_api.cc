@@ -25,9 +25,20 @@ struct FakeInternetApi::Handle {
 
 FakeInternetApi::FakeInternetApi() = default;
 
+// Counts a call from its first to its last touch of the fake (leaving the lock included),
+// so that the destructor never frees what a call still uses.
+class FakeInternetApi::CallScope {
+ public:
+  explicit CallScope(std::atomic<int>& calls) : calls_(calls) { ++calls_; }
+  ~CallScope() { --calls_; }
+
+ private:
+  std::atomic<int>& calls_;
+};
+
 FakeInternetApi::~FakeInternetApi() {
   releasing_ = true;
-  while (hanging_.load() > 0) Sleep(5);
+  while (calls_.load() > 0) Sleep(5);
 }
 
 void FakeInternetApi::SetResponse(const std::wstring& url, FakeResponse response) {
@@ -59,9 +70,7 @@ FakeInternetApi::Handle* FakeInternetApi::Find(HINTERNET handle, bool request) c
 }
 
 bool FakeInternetApi::Hang(Handle* handle, bool ignore_close) {
-  ++hanging_;
   while (!releasing_ && (ignore_close || !handle->closed)) Sleep(5);
-  --hanging_;
   SetLastError(ERROR_INTERNET_OPERATION_CANCELLED);
   return false;
 }
@@ -105,6 +114,7 @@ INTERNET_STATUS_CALLBACK FakeInternetApi::SetStatusCallback(HINTERNET handle,
 
 HINTERNET FakeInternetApi::OpenUrl(HINTERNET internet, const wchar_t* url, const wchar_t* headers,
                                    DWORD headers_length, DWORD flags, DWORD_PTR context) {
+  CallScope call(calls_);
   platform::AutoLock lock(lock_);
   opens.push_back({url, headers ? headers : L"", headers_length, flags, context});
   Handle* session = Find(internet, false);
@@ -138,9 +148,12 @@ HINTERNET FakeInternetApi::OpenUrl(HINTERNET internet, const wchar_t* url, const
     }
   }
   if (response.on_open) {
-    // It may raise, and the client's guard then abandons this frame: not under the lock.
+    // It may raise, and the client's guard then abandons this frame: neither under the lock
+    // nor counted as a call.
     lock_.Leave();
+    --calls_;
     response.on_open();
+    ++calls_;
     lock_.Enter();
   }
   auto request = std::make_unique<Handle>();
@@ -194,6 +207,7 @@ DWORD FakeInternetApi::SetFilePointer(HINTERNET handle, LONG distance, DWORD mov
 }
 
 BOOL FakeInternetApi::ReadFile(HINTERNET handle, void* buffer, DWORD size, DWORD* read) {
+  CallScope call(calls_);
   platform::AutoLock lock(lock_);
   ++reads;
   read_sizes.push_back(size);

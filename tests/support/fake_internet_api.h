@@ -136,6 +136,7 @@ class FakeInternetApi : public installer::InternetApi {
 
  private:
   struct Handle;
+  class CallScope;
   Handle* Find(HINTERNET handle, bool request) const;
   // Blocks the calling thread as a server that never answers does; false once `handle` was
   // closed (with 12017 as the last error).
@@ -148,7 +149,7 @@ class FakeInternetApi : public installer::InternetApi {
   std::vector<std::unique_ptr<Handle>> handles_;
   std::vector<std::unique_ptr<Handle>> closed_handles_;
   std::atomic<bool> releasing_{false};
-  std::atomic<int> hanging_{0};
+  std::atomic<int> calls_{0};  // calls that may hang, in progress
 };
 
 // A clock that returns the given values one after the other (the last one again and again).
