@@ -35,11 +35,10 @@ struct DownloadCallState {
   std::function<void()> call;     // under lock
   bool quit = false;              // under lock
   InternetApi* api = nullptr;
-  HINTERNET session = nullptr;    // under lock
-  HINTERNET request = nullptr;    // under lock
-  bool closed = false;            // under lock: the waiting side closed the handles
-  // Read by the status callback while the URL is opened: relax the revocation check.
-  bool ignore_revocation = false;
+  HINTERNET session = nullptr;     // under lock
+  HINTERNET connection = nullptr;  // under lock; only for a request made step by step
+  HINTERNET request = nullptr;     // under lock
+  bool closed = false;             // under lock: the waiting side closed the handles
   std::vector<uint8_t> buffer_storage;
   uint8_t* buffer = nullptr;  // 32-byte aligned, HttpDownloader::kBufferSize bytes
   // Written by the status callback during the open.
@@ -56,32 +55,13 @@ constexpr uint64_t kSlowDownloadSeconds = 121;
 // The 407 body is drained before the prompt (it is small; more is not waited for).
 constexpr int kMaxDrainReads = 8;
 
-// Called by WinINet on the request thread inside InternetOpenUrlW, which runs in a guard.
-// The context is the call state. A redirect is copied into its fixed buffer, so the last
-// redirect of the request stays there; a request handle being created gets the relaxed
-// revocation check when the state asks for it. Nothing here allocates: a fault abandons the
-// guarded frames, and a heap lock taken inside them would stay taken.
+// Called by WinINet on the request thread inside the guarded open. The context is the call
+// state. A redirect is copied into its fixed buffer, so the last redirect of the request
+// stays there. Nothing here allocates: a fault abandons the guarded frames, and a heap lock
+// taken inside them would stay taken.
 void CALLBACK StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, void* info, DWORD) {
-  if (context == 0 || info == nullptr) return;
+  if (status != INTERNET_STATUS_REDIRECT || context == 0 || info == nullptr) return;
   auto* state = reinterpret_cast<DownloadCallState*>(context);
-  if (status == INTERNET_STATUS_HANDLE_CREATED && state->ignore_revocation) {
-    // WinINet passes an INTERNET_ASYNC_RESULT whose first member is the new handle (Wine
-    // passes the handle alone, which reads the same). The connection handle refuses the
-    // option; only the request takes it.
-    auto set_flag = [&] {
-      HINTERNET created = *static_cast<HINTERNET*>(info);
-      DWORD flags = 0;
-      DWORD length = sizeof(flags);
-      if (!state->api->QueryOption(created, INTERNET_OPTION_SECURITY_FLAGS, &flags, &length)) {
-        flags = 0;
-      }
-      flags |= SECURITY_FLAG_IGNORE_REVOCATION;
-      state->api->SetOption(created, INTERNET_OPTION_SECURITY_FLAGS, &flags, sizeof(flags));
-    };
-    CallGuarded(set_flag, nullptr);
-    return;
-  }
-  if (status != INTERNET_STATUS_REDIRECT) return;
   wchar_t* target = state->redirect_target;
   const auto* source = static_cast<const wchar_t*>(info);
   auto copy = [&] {
@@ -333,17 +313,18 @@ HttpDownloader::CallEnd HttpDownloader::RunCall(const char* operation, Call&& ca
 
 void HttpDownloader::CloseHandles() {
   HINTERNET session = nullptr;
+  HINTERNET connection = nullptr;
   HINTERNET request = nullptr;
   {
     platform::AutoLock lock((*calls_)->lock);
-    session = (*calls_)->session;
-    request = (*calls_)->request;
-    (*calls_)->session = nullptr;
-    (*calls_)->request = nullptr;
+    std::swap(session, (*calls_)->session);
+    std::swap(connection, (*calls_)->connection);
+    std::swap(request, (*calls_)->request);
     (*calls_)->closed = true;
   }
   DWORD saved = GetLastError();
   if (request != nullptr) api_->CloseHandle(request);
+  if (connection != nullptr) api_->CloseHandle(connection);
   if (session != nullptr) api_->CloseHandle(session);
   SetLastError(saved);
 }
@@ -447,7 +428,6 @@ bool HttpDownloader::OpenRequest(const std::wstring& url, DownloadSink& sink) {
     platform::AutoLock lock(state->lock);
     state->session = internet;
     state->closed = false;
-    state->ignore_revocation = false;
   }
   if (api_->SetStatusCallback(internet, &StatusCallback) == INTERNET_INVALID_STATUS_CALLBACK) {
     LOG(ERROR, "OpenDownload") << "SetStatusCallback failed";
@@ -466,41 +446,65 @@ bool HttpDownloader::OpenRequest(const std::wstring& url, DownloadSink& sink) {
     }
   }
 
-  // Opens the URL on the request thread; what it returns is kept in the state, where the
+  // Opens the URL on the request thread; what it makes is kept in the state, where the
   // waiting side's close finds it (or, if that close came first, closed at once).
-  HINTERNET opened = nullptr;
+  const DWORD_PTR context = reinterpret_cast<DWORD_PTR>(&*state);
+  auto keep = [state](HINTERNET handle, bool is_request) {
+    platform::AutoLock lock(state->lock);
+    if (state->closed) {
+      // The caller stopped waiting: nobody reads the results any more.
+      state->api->CloseHandle(handle);
+      return false;
+    }
+    (is_request ? state->request : state->connection) = handle;
+    return true;
+  };
   DWORD open_error = 0;
-  bool raised = false;
-  SehExceptionInfo exception;
+  bool opened = false;
+  bool relaxed = true;
+  DownloadFailureInfo exception;
   for (int round = 0; round < 2; ++round) {
     state->redirect_target[0] = L'\0';
-    CallEnd end = RunCall("OpenDownload",
-        [state, url, &opened, &open_error, &raised, &exception] {
+    CallEnd end = RunCall(
+        "OpenDownload",
+        [state, url, round, context, keep, &opened, &open_error, &relaxed, &exception] {
           HINTERNET session;
           {
             platform::AutoLock lock(state->lock);
             session = state->session;
           }
-          HINTERNET handle = nullptr;
-          DWORD handle_error = 0;
-          auto open = [&] {
-            handle = state->api->OpenUrl(session, url.c_str(), kAcceptAnyHeader,
-                                         static_cast<DWORD>(-1), INTERNET_FLAG_RELOAD,
-                                         reinterpret_cast<DWORD_PTR>(&*state));
-            handle_error = GetLastError();
-          };
-          SehExceptionInfo what;
-          bool returned = session != nullptr && CallGuarded(open, &what);
-          platform::AutoLock lock(state->lock);
-          if (state->closed) {
-            // The caller stopped waiting: nobody reads the results any more.
-            if (handle != nullptr) state->api->CloseHandle(handle);
-            return;
+          DownloadFailureInfo what;
+          RelaxedSend result = RelaxedSend::kFailed;
+          SetLastError(ERROR_INVALID_HANDLE);
+          if (session != nullptr && round == 0) {
+            HINTERNET handle = nullptr;
+            DWORD handle_error = 0;
+            auto open = [&] {
+              handle = state->api->OpenUrl(session, url.c_str(), kAcceptAnyHeader,
+                                           static_cast<DWORD>(-1), INTERNET_FLAG_RELOAD,
+                                           context);
+              handle_error = GetLastError();
+            };
+            SehExceptionInfo raised;
+            if (!CallGuarded(open, &raised)) {
+              what.exception_code = raised.code;
+              what.exception_dll = raised.dll;
+              what.exception_proc = raised.proc;
+              result = RelaxedSend::kRaised;
+            } else if (handle != nullptr) {
+              result = keep(handle, true) ? RelaxedSend::kSent : RelaxedSend::kFailed;
+            }
+            SetLastError(handle_error);
+          } else if (session != nullptr) {
+            result = SendWithoutRevocationCheckGuarded(state->api, session, url, context, keep,
+                                                       &what);
           }
-          state->request = handle;
-          opened = handle;
-          open_error = session == nullptr ? ERROR_INVALID_HANDLE : handle_error;
-          raised = session != nullptr && !returned;
+          const DWORD error = GetLastError();
+          platform::AutoLock lock(state->lock);
+          if (state->closed) return;
+          opened = result == RelaxedSend::kSent;
+          relaxed = result != RelaxedSend::kNotRelaxed;
+          open_error = error;
           exception = what;
         },
         bounds_.open_ms);
@@ -510,30 +514,36 @@ bool HttpDownloader::OpenRequest(const std::wstring& url, DownloadSink& sink) {
     }
     // Only now: a call left behind may still be writing it.
     final_url_ = state->redirect_target;
-    if (raised) {
-      exception_code_ = exception.code;
-      exception_dll_ = exception.dll;
-      exception_proc_ = exception.proc;
+    if (exception.exception_code != 0) {
+      exception_code_ = exception.exception_code;
+      exception_dll_ = exception.exception_dll;
+      exception_proc_ = exception.exception_proc;
       LOG(ERROR, "OpenDownload") << "An attempt to open url " << url
                                  << " generated an exception " << exception_code_;
       return false;
     }
-    if (opened != nullptr || open_error != ERROR_INTERNET_SEC_CERT_REV_FAILED || round > 0) break;
+    if (opened || open_error != ERROR_INTERNET_SEC_CERT_REV_FAILED || round > 0) break;
     // Offices that block the certificate authority's revocation servers fail here. The
-    // archive proves itself by its own signatures whatever the connection, so the request
-    // is tried once more without that one check; every other certificate error stays fatal.
+    // request is tried once more without that one check; every other certificate check
+    // (a chain to a trusted root, the name, the dates) stays. The archive and the seed
+    // carry signatures that are checked before they are used, and the answers to status
+    // requests are not read; the configuration bundle goes to the setup as the server sent
+    // it, with those other checks only.
     LOG(WARNING, "OpenDownload") << "The revocation of the server's certificate could not be "
                                     "checked (12057); trying once more without that check: "
                                  << url;
-    state->ignore_revocation = true;
   }
-  if (opened == nullptr) {
-    api_->SetStatusCallback(internet, nullptr);
+  api_->SetStatusCallback(internet, nullptr);
+  if (!opened) {
+    if (!relaxed) {
+      LOG(ERROR, "OpenDownload") << "The request refused to relax the revocation check (error "
+                                 << open_error << "): " << url;
+      open_error = ERROR_INTERNET_SEC_CERT_REV_FAILED;
+    }
     SetLastError(open_error);
     RecordError(L"internet_open_url-");
     return false;
   }
-  api_->SetStatusCallback(internet, nullptr);
 
   DWORD status = 0;
   if (QueryNumber(HTTP_QUERY_STATUS_CODE, &status) && status == HTTP_STATUS_PROXY_AUTH_REQ &&

@@ -35,6 +35,17 @@ class WinInetApi : public InternetApi {
   BOOL SetOption(HINTERNET handle, DWORD option, void* buffer, DWORD length) override {
     return InternetSetOptionW(handle, option, buffer, length);
   }
+  HINTERNET Connect(HINTERNET internet, const wchar_t* host, INTERNET_PORT port,
+                    DWORD_PTR context) override {
+    return InternetConnectW(internet, host, port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0,
+                            context);
+  }
+  HINTERNET OpenRequest(HINTERNET connection, const wchar_t* object, DWORD flags,
+                        DWORD_PTR context) override {
+    const wchar_t* accept[] = {L"*/*", nullptr};
+    return HttpOpenRequestW(connection, L"GET", object, nullptr, nullptr, accept, flags,
+                            context);
+  }
   BOOL SendRequest(HINTERNET request) override {
     return HttpSendRequestW(request, nullptr, 0, nullptr, 0);
   }

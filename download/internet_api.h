@@ -41,6 +41,11 @@ class InternetApi {
   virtual BOOL CloseHandle(HINTERNET handle) = 0;                                        // InternetCloseHandle
   virtual BOOL QueryOption(HINTERNET handle, DWORD option, void* buffer, DWORD* length) = 0;  // InternetQueryOptionW
   virtual BOOL SetOption(HINTERNET handle, DWORD option, void* buffer, DWORD length) = 0;     // InternetSetOptionW
+  virtual HINTERNET Connect(HINTERNET internet, const wchar_t* host, INTERNET_PORT port,
+                            DWORD_PTR context) = 0;  // InternetConnectW, HTTP, no user name
+  // HttpOpenRequestW: GET `object` over HTTP/1.1, no referrer, accepting "*/*".
+  virtual HINTERNET OpenRequest(HINTERNET connection, const wchar_t* object, DWORD flags,
+                                DWORD_PTR context) = 0;
   virtual BOOL SendRequest(HINTERNET request) = 0;  // HttpSendRequestW without headers or body
   virtual DWORD ErrorDlg(HWND window, HINTERNET request, DWORD error, DWORD flags) = 0;  // InternetErrorDlg
 

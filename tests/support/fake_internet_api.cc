@@ -11,9 +11,15 @@
 namespace test_support {
 
 struct FakeInternetApi::Handle {
-  bool is_request = false;
-  INTERNET_STATUS_CALLBACK callback = nullptr;
-  const FakeResponse* response = nullptr;
+  Kind kind = Kind::kSession;
+  Handle* parent = nullptr;  // stays valid: closed handles are kept until the fake goes
+  INTERNET_STATUS_CALLBACK callback = nullptr;  // of a session
+  std::wstring host;                            // of a connection
+  INTERNET_PORT port = 0;
+  std::wstring url;  // of a request, and what it was opened with
+  DWORD_PTR context = 0;
+  bool sent = false;
+  const FakeResponse* response = nullptr;  // null for an unknown URL
   size_t position = 0;
   std::atomic<bool> closed{false};
   DWORD security_flags = 0;
@@ -62,17 +68,93 @@ int FakeInternetApi::open_handles() const {
   return static_cast<int>(handles_.size());
 }
 
-FakeInternetApi::Handle* FakeInternetApi::Find(HINTERNET handle, bool request) const {
+FakeInternetApi::Handle* FakeInternetApi::Find(HINTERNET handle, Kind kind) const {
   for (const auto& h : handles_) {
-    if (h.get() == handle && h->is_request == request) return h.get();
+    if (h.get() == handle && h->kind == kind) return h.get();
   }
   return nullptr;
 }
 
 bool FakeInternetApi::Hang(Handle* handle, bool ignore_close) {
-  while (!releasing_ && (ignore_close || !handle->closed)) Sleep(5);
+  // Closing the handle or any handle it was made from ends the wait, as in WinINet.
+  auto closed = [handle] {
+    for (Handle* h = handle; h != nullptr; h = h->parent) {
+      if (h->closed) return true;
+    }
+    return false;
+  };
+  while (!releasing_ && (ignore_close || !closed())) Sleep(5);
   SetLastError(ERROR_INTERNET_OPERATION_CANCELLED);
   return false;
+}
+
+FakeInternetApi::Handle* FakeInternetApi::NewRequest(Handle* parent, const std::wstring& url,
+                                                     DWORD_PTR context, bool handed_out) {
+  auto request = std::make_unique<Handle>();
+  request->kind = Kind::kRequest;
+  request->parent = parent;
+  request->url = url;
+  request->context = context;
+  auto found = responses_.find(url);
+  if (found != responses_.end() && !found->second.empty()) {
+    size_t& count = opened_count_[url];
+    request->response = found->second[std::min(count, found->second.size() - 1)].get();
+    ++count;
+  }
+  auto& list = handed_out ? handles_ : closed_handles_;
+  list.push_back(std::move(request));
+  return list.back().get();
+}
+
+bool FakeInternetApi::Send(Handle* request) {
+  request->sent = true;
+  if (request->response == nullptr) {
+    SetLastError(ERROR_INTERNET_NAME_NOT_RESOLVED);
+    return false;
+  }
+  const FakeResponse& response = *request->response;
+  if (response.hang_open) {
+    lock_.Leave();
+    Hang(request, response.hang_ignores_close);
+    lock_.Enter();
+    return false;
+  }
+  Handle* session = request;
+  while (session->parent != nullptr) session = session->parent;
+  if (session->callback != nullptr) {
+    // WinINet reports other stages too; the client must take only what it asked for.
+    HINTERNET internet = reinterpret_cast<HINTERNET>(session);
+    static const char kResolving[] = "localhost";
+    session->callback(internet, request->context, INTERNET_STATUS_RESOLVING_NAME,
+                      const_cast<char*>(kResolving), sizeof(kResolving));
+    for (const std::wstring& target : response.redirects) {
+      session->callback(internet, request->context, INTERNET_STATUS_REDIRECT,
+                        const_cast<wchar_t*>(target.c_str()),
+                        static_cast<DWORD>((target.size() + 1) * sizeof(wchar_t)));
+    }
+  }
+  if (response.on_open) {
+    // It may raise, and the client's guard then abandons this frame: neither under the lock
+    // nor counted as a call.
+    lock_.Leave();
+    --calls_;
+    response.on_open();
+    ++calls_;
+    lock_.Enter();
+  }
+  if (response.open_error != 0) {
+    SetLastError(response.open_error);
+    return false;
+  }
+  if (response.revocation_unreachable) {
+    if ((request->security_flags & SECURITY_FLAG_IGNORE_REVOCATION) == 0) {
+      SetLastError(ERROR_INTERNET_SEC_CERT_REV_FAILED);
+      return false;
+    }
+    ++revocation_relaxed;
+  }
+  SetLastError(ERROR_SUCCESS);
+  return true;
 }
 
 DWORD FakeInternetApi::StatusOf(const Handle& request) const {
@@ -102,7 +184,7 @@ INTERNET_STATUS_CALLBACK FakeInternetApi::SetStatusCallback(HINTERNET handle,
                                                             INTERNET_STATUS_CALLBACK callback) {
   platform::AutoLock lock(lock_);
   callback_calls.push_back(callback != nullptr);
-  Handle* session = Find(handle, false);
+  Handle* session = Find(handle, Kind::kSession);
   if (session == nullptr || reject_callback) {
     SetLastError(ERROR_INVALID_HANDLE);
     return INTERNET_INVALID_STATUS_CALLBACK;
@@ -117,81 +199,28 @@ HINTERNET FakeInternetApi::OpenUrl(HINTERNET internet, const wchar_t* url, const
   CallScope call(calls_);
   platform::AutoLock lock(lock_);
   opens.push_back({url, headers ? headers : L"", headers_length, flags, context});
-  Handle* session = Find(internet, false);
+  Handle* session = Find(internet, Kind::kSession);
   if (session == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
     return nullptr;
   }
-  auto found = responses_.find(url);
-  if (found == responses_.end() || found->second.empty()) {
-    SetLastError(ERROR_INTERNET_NAME_NOT_RESOLVED);
-    return nullptr;
-  }
-  size_t& count = opened_count_[url];
-  const FakeResponse& response = *found->second[std::min(count, found->second.size() - 1)];
-  ++count;
-  if (response.hang_open) {
-    lock_.Leave();
-    Hang(session, response.hang_ignores_close);
-    lock_.Enter();
-    return nullptr;
-  }
-  if (session->callback != nullptr) {
-    // WinINet reports other stages too; the client must take only what it asked for.
-    static const char kResolving[] = "localhost";
-    session->callback(internet, context, INTERNET_STATUS_RESOLVING_NAME,
-                      const_cast<char*>(kResolving), sizeof(kResolving));
-    for (const std::wstring& target : response.redirects) {
-      session->callback(internet, context, INTERNET_STATUS_REDIRECT,
-                        const_cast<wchar_t*>(target.c_str()),
-                        static_cast<DWORD>((target.size() + 1) * sizeof(wchar_t)));
+  // Listed as open only once it is handed out: an open that hangs or raises leaves none.
+  Handle* request = NewRequest(session, url, context, false);
+  if (!Send(request)) return nullptr;
+  for (auto it = closed_handles_.begin(); it != closed_handles_.end(); ++it) {
+    if (it->get() == request) {
+      handles_.push_back(std::move(*it));
+      closed_handles_.erase(it);
+      break;
     }
   }
-  if (response.on_open) {
-    // It may raise, and the client's guard then abandons this frame: neither under the lock
-    // nor counted as a call.
-    lock_.Leave();
-    --calls_;
-    response.on_open();
-    ++calls_;
-    lock_.Enter();
-  }
-  auto request = std::make_unique<Handle>();
-  request->is_request = true;
-  request->response = &response;
-  Handle* created = request.get();
-  handles_.push_back(std::move(request));
-  if (session->callback != nullptr) {
-    INTERNET_ASYNC_RESULT result = {reinterpret_cast<DWORD_PTR>(created), 0};
-    session->callback(internet, context, INTERNET_STATUS_HANDLE_CREATED, &result,
-                      sizeof(result));
-  }
-  auto drop = [&](DWORD error) {
-    for (auto it = handles_.begin(); it != handles_.end(); ++it) {
-      if (it->get() == created) {
-        closed_handles_.push_back(std::move(*it));
-        handles_.erase(it);
-        break;
-      }
-    }
-    SetLastError(error);
-    return nullptr;
-  };
-  if (response.open_error != 0) return drop(response.open_error);
-  if (response.revocation_unreachable) {
-    if ((created->security_flags & SECURITY_FLAG_IGNORE_REVOCATION) == 0) {
-      return drop(ERROR_INTERNET_SEC_CERT_REV_FAILED);
-    }
-    ++revocation_relaxed;
-  }
-  SetLastError(ERROR_SUCCESS);
-  return created;
+  return request;
 }
 
 DWORD FakeInternetApi::SetFilePointer(HINTERNET handle, LONG distance, DWORD move_method) {
   platform::AutoLock lock(lock_);
   seeks.push_back(distance);
-  Handle* request = Find(handle, true);
+  Handle* request = Find(handle, Kind::kRequest);
   if (request == nullptr || !request->response->seekable || move_method != FILE_BEGIN ||
       distance < 0 || static_cast<size_t>(distance) > request->response->body.size()) {
     SetLastError(request == nullptr ? ERROR_INVALID_HANDLE : request->response->seek_error);
@@ -212,7 +241,7 @@ BOOL FakeInternetApi::ReadFile(HINTERNET handle, void* buffer, DWORD size, DWORD
   ++reads;
   read_sizes.push_back(size);
   read_buffers.push_back(buffer);
-  Handle* request = Find(handle, true);
+  Handle* request = Find(handle, Kind::kRequest);
   if (request == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
@@ -248,7 +277,7 @@ BOOL FakeInternetApi::ReadFile(HINTERNET handle, void* buffer, DWORD size, DWORD
 BOOL FakeInternetApi::QueryInfo(HINTERNET handle, DWORD info_level, void* buffer, DWORD* length,
                                 DWORD*) {
   platform::AutoLock lock(lock_);
-  Handle* request = Find(handle, true);
+  Handle* request = Find(handle, Kind::kRequest);
   if (request == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
@@ -324,7 +353,10 @@ BOOL FakeInternetApi::CloseHandle(HINTERNET handle) {
   platform::AutoLock lock(lock_);
   for (auto it = handles_.begin(); it != handles_.end(); ++it) {
     if (it->get() == handle) {
-      closed.push_back((*it)->is_request ? "request" : "session");
+      const Kind kind = (*it)->kind;
+      closed.push_back(kind == Kind::kRequest      ? "request"
+                       : kind == Kind::kConnection ? "connection"
+                                                   : "session");
       (*it)->closed = true;
       closed_handles_.push_back(std::move(*it));
       handles_.erase(it);
@@ -337,7 +369,7 @@ BOOL FakeInternetApi::CloseHandle(HINTERNET handle) {
 
 BOOL FakeInternetApi::QueryOption(HINTERNET handle, DWORD option, void* buffer, DWORD* length) {
   platform::AutoLock lock(lock_);
-  Handle* request = Find(handle, true);
+  Handle* request = Find(handle, Kind::kRequest);
   if (request == nullptr || option != INTERNET_OPTION_SECURITY_FLAGS || *length < sizeof(DWORD)) {
     SetLastError(request == nullptr ? ERROR_INTERNET_INCORRECT_HANDLE_TYPE
                                     : ERROR_INVALID_PARAMETER);
@@ -350,24 +382,66 @@ BOOL FakeInternetApi::QueryOption(HINTERNET handle, DWORD option, void* buffer, 
 
 BOOL FakeInternetApi::SetOption(HINTERNET handle, DWORD option, void* buffer, DWORD length) {
   platform::AutoLock lock(lock_);
-  Handle* request = Find(handle, true);
+  Handle* request = Find(handle, Kind::kRequest);
   if (request == nullptr || option != INTERNET_OPTION_SECURITY_FLAGS || length != sizeof(DWORD)) {
     SetLastError(request == nullptr ? ERROR_INTERNET_INCORRECT_HANDLE_TYPE
                                     : ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (refuse_security_flags) {
+    SetLastError(ERROR_INTERNET_OPTION_NOT_SETTABLE);
     return FALSE;
   }
   std::memcpy(&request->security_flags, buffer, sizeof(DWORD));
   return TRUE;
 }
 
+HINTERNET FakeInternetApi::Connect(HINTERNET internet, const wchar_t* host, INTERNET_PORT port,
+                                   DWORD_PTR) {
+  platform::AutoLock lock(lock_);
+  Handle* session = Find(internet, Kind::kSession);
+  if (session == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  auto connection = std::make_unique<Handle>();
+  connection->kind = Kind::kConnection;
+  connection->parent = session;
+  connection->host = host;
+  connection->port = port;
+  handles_.push_back(std::move(connection));
+  return handles_.back().get();
+}
+
+HINTERNET FakeInternetApi::OpenRequest(HINTERNET handle, const wchar_t* object, DWORD flags,
+                                       DWORD_PTR context) {
+  platform::AutoLock lock(lock_);
+  Handle* connection = Find(handle, Kind::kConnection);
+  if (connection == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  const bool secure = (flags & INTERNET_FLAG_SECURE) != 0;
+  std::wstring url = (secure ? L"https://" : L"http://") + connection->host;
+  if (connection->port != (secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT)) {
+    url += L":" + platform::ToWString(connection->port);
+  }
+  url += object;
+  opens.push_back({url, L"", 0, flags, context});
+  return NewRequest(connection, url, context, true);
+}
+
 BOOL FakeInternetApi::SendRequest(HINTERNET handle) {
+  CallScope call(calls_);
   platform::AutoLock lock(lock_);
   ++sends;
-  Handle* request = Find(handle, true);
+  Handle* request = Find(handle, Kind::kRequest);
   if (request == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
+  if (!request->sent) return Send(request) ? TRUE : FALSE;
+  // Sent again, after the credentials prompt.
   if (request->credentials) request->resent = true;
   request->position = 0;
   return TRUE;
@@ -377,7 +451,7 @@ DWORD FakeInternetApi::ErrorDlg(HWND window, HINTERNET handle, DWORD, DWORD) {
   platform::AutoLock lock(lock_);
   ++error_dlgs;
   error_dlg_windows.push_back(window);
-  Handle* request = Find(handle, true);
+  Handle* request = Find(handle, Kind::kRequest);
   if (request == nullptr) return ERROR_INVALID_HANDLE;
   if (error_dlg_answer == ERROR_INTERNET_FORCE_RETRY) request->credentials = true;
   return error_dlg_answer;

@@ -68,8 +68,8 @@ struct FakeResponse {
   bool hang_open = false;
   size_t hang_read_at = SIZE_MAX;
   bool hang_ignores_close = false;
-  // The certificate authority's revocation server cannot be reached: the open fails with
-  // 12057 unless SECURITY_FLAG_IGNORE_REVOCATION was set on the request as it was created.
+  // The certificate authority's revocation server cannot be reached: sending fails with
+  // 12057 unless SECURITY_FLAG_IGNORE_REVOCATION was set on the request before.
   bool revocation_unreachable = false;
   // A proxy that answers 407 until InternetErrorDlg took credentials and the request was
   // sent again.
@@ -96,6 +96,7 @@ class FakeInternetApi : public installer::InternetApi {
   // Knobs.
   DWORD session_error = 0;       // InternetOpenW fails with it when not 0
   bool reject_callback = false;  // InternetSetStatusCallbackW answers "invalid"
+  bool refuse_security_flags = false;  // InternetSetOptionW refuses SECURITY_FLAGS
   DWORD error_dlg_answer = ERROR_CANCELLED;  // what InternetErrorDlg returns
 
   // What the fake saw.
@@ -109,7 +110,7 @@ class FakeInternetApi : public installer::InternetApi {
   int custom_queries = 0;
   // Every SetStatusCallback call: true when a callback was installed, false when removed.
   std::vector<bool> callback_calls;
-  // "session" / "request", in the order handles were closed.
+  // "session" / "connection" / "request", in the order handles were closed.
   std::vector<std::string> closed;
   int error_dlgs = 0;          // InternetErrorDlg calls
   std::vector<HWND> error_dlg_windows;
@@ -131,22 +132,34 @@ class FakeInternetApi : public installer::InternetApi {
   BOOL CloseHandle(HINTERNET handle) override;
   BOOL QueryOption(HINTERNET handle, DWORD option, void* buffer, DWORD* length) override;
   BOOL SetOption(HINTERNET handle, DWORD option, void* buffer, DWORD length) override;
+  HINTERNET Connect(HINTERNET internet, const wchar_t* host, INTERNET_PORT port,
+                    DWORD_PTR context) override;
+  HINTERNET OpenRequest(HINTERNET connection, const wchar_t* object, DWORD flags,
+                        DWORD_PTR context) override;
   BOOL SendRequest(HINTERNET request) override;
   DWORD ErrorDlg(HWND window, HINTERNET request, DWORD error, DWORD flags) override;
 
  private:
+  enum class Kind { kSession, kConnection, kRequest };
   struct Handle;
   class CallScope;
-  Handle* Find(HINTERNET handle, bool request) const;
-  // Blocks the calling thread as a server that never answers does; false once `handle` was
-  // closed (with 12017 as the last error).
+  Handle* Find(HINTERNET handle, Kind kind) const;
+  // Blocks the calling thread as a server that never answers does; false once `handle` or
+  // one it was made from was closed (with 12017 as the last error).
   bool Hang(Handle* handle, bool ignore_close);
+  // A request for `url`, not sent yet, with the next answer scripted for it; listed among
+  // the open handles when `handed_out`.
+  Handle* NewRequest(Handle* parent, const std::wstring& url, DWORD_PTR context,
+                     bool handed_out);
+  // Sends `request` as a server would answer it; false with the last error. Under lock_.
+  bool Send(Handle* request);
   DWORD StatusOf(const Handle& request) const;
 
   mutable platform::CriticalLock lock_;
   std::map<std::wstring, std::vector<std::unique_ptr<FakeResponse>>> responses_;
   std::map<std::wstring, size_t> opened_count_;
   std::vector<std::unique_ptr<Handle>> handles_;
+  // Closed, or never handed out: kept, since calls may still hold them.
   std::vector<std::unique_ptr<Handle>> closed_handles_;
   std::atomic<bool> releasing_{false};
   std::atomic<int> calls_{0};  // calls that may hang, in progress
