@@ -154,7 +154,7 @@ bool RunDownloadWithProgress(TickSource* ticks, const std::wstring& url, Downloa
   downloader.SetBounds(options.bounds);
   downloader.SetCancelEvent(cancel_event);
   downloader.SetResumeTotal(options.resume_total);
-  downloader.SetCredentialsWindow(options.credentials_window);
+  downloader.SetObserver(observer);
   bool result = false;
   if (!downloader.OpenDownload(url, sink)) {
     if (failure != nullptr) *failure = downloader.failure_info();
@@ -386,11 +386,19 @@ bool HttpDownloader::QueryNumber(DWORD info_level, DWORD* value) const {
 
 std::string HttpDownloader::QueryText(DWORD info_level) const {
   HINTERNET handle = request();
-  if (handle == nullptr) return std::string();
-  char text[512];
-  DWORD length = sizeof(text) - 1;
-  if (!api_->QueryInfo(handle, info_level, text, &length, nullptr)) return std::string();
-  return std::string(text, length < sizeof(text) ? length : sizeof(text) - 1);
+  std::string joined;
+  DWORD index = 0;
+  // WinINet moves `index` on to the next value of the header; a few are plenty.
+  for (int values = 0; handle != nullptr && values < 8; ++values) {
+    char text[512];
+    DWORD length = sizeof(text) - 1;
+    const DWORD asked = index;
+    if (!api_->QueryInfo(handle, info_level, text, &length, &index)) break;
+    if (!joined.empty()) joined += ", ";
+    joined.append(text, length < sizeof(text) ? length : sizeof(text) - 1);
+    if (index == asked) break;
+  }
+  return joined;
 }
 
 bool HttpDownloader::OpenDownload(const std::wstring& url, DownloadSink& sink) {
@@ -600,18 +608,18 @@ bool HttpDownloader::AnswerProxyAuthentication() {
     if (!QueryNumber(HTTP_QUERY_STATUS_CODE, &status) || status != HTTP_STATUS_PROXY_AUTH_REQ) {
       return true;
     }
-    if (credentials_window_ == nullptr || prompt == kMaxProxyPrompts) {
+    // Schemes WinINet answers with the logged-on user's credentials (NTLM, Negotiate) never
+    // get here unless the proxy refused those; the log names what the proxy asked for.
+    auto give_up = [&](const char* because) {
       proxy_auth_required_ = true;
       SetLastError(ERROR_INTERNET_INCORRECT_PASSWORD);
-      error_ = L"proxy_auth-407-" + platform::ToWString(GetLastError());
-      LOG(ERROR, "OpenDownload")
-          << "The proxy answered 407 " << QueryText(HTTP_QUERY_STATUS_TEXT)
-          << " (Proxy-Authenticate: " << challenge << ") and no credentials "
-          << (credentials_window_ == nullptr ? "can be asked for without a window"
-                                             : "it accepts were given")
-          << ": " << url_;
+      RecordError(L"proxy_auth-407-");
+      LOG(ERROR, "OpenDownload") << "The proxy answered 407 " << QueryText(HTTP_QUERY_STATUS_TEXT)
+                                 << " (Proxy-Authenticate: " << challenge << ") and no credentials "
+                                 << because << ": " << url_;
       return false;
-    }
+    };
+    if (prompt == kMaxProxyPrompts) return give_up("it accepts were given");
     // The prompt wants the answer read to its end, so the connection can be used again.
     for (int i = 0; i < kMaxDrainReads; ++i) {
       DWORD read = 0;
@@ -635,11 +643,16 @@ bool HttpDownloader::AnswerProxyAuthentication() {
       }
       if (!ok || read == 0) break;
     }
-    LOG(INFO, "OpenDownload") << "The proxy asks for credentials (407); asking the user.";
-    DWORD answer = api_->ErrorDlg(credentials_window_, request(), ERROR_INTERNET_INCORRECT_PASSWORD,
-                                  FLAGS_ERROR_UI_FILTER_FOR_ERRORS |
-                                      FLAGS_ERROR_UI_FLAGS_GENERATE_DATA |
-                                      FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS);
+    const DWORD answer = observer_ != nullptr
+                             ? observer_->AskProxyCredentials(api_, request(), cancel_event_)
+                             : ERROR_NOT_SUPPORTED;
+    if (answer == ERROR_NOT_SUPPORTED) return give_up("can be asked for without a window");
+    LOG(INFO, "OpenDownload") << "The proxy asked for credentials (407, Proxy-Authenticate: "
+                              << challenge << "); the user was asked.";
+    if (answer != ERROR_INTERNET_FORCE_RETRY && IsSignalled(cancel_event_)) {
+      RecordEarlyEnd("OpenDownload", L"proxy_auth-407-", CallEnd::kCancelled);
+      return false;
+    }
     if (answer != ERROR_INTERNET_FORCE_RETRY) {
       // Asking again at the next attempt would only repeat the question just declined.
       proxy_auth_required_ = true;

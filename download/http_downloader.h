@@ -86,6 +86,12 @@ class DownloadObserver {
   // The download is expected to take two minutes or more in all.
   virtual void OnSlowDownload() = 0;
   virtual void SetRemainingTime(uint32_t seconds, int32_t kind) = 0;
+  // A proxy asked for credentials (407) on the open `request` of `api`: the user's answer
+  // to the system's prompt (see `ProgressListener::AskProxyCredentials`), or
+  // ERROR_NOT_SUPPORTED where nobody can be asked (the default).
+  virtual DWORD AskProxyCredentials(InternetApi* api, HINTERNET request, HANDLE cancel_event) {
+    return ERROR_NOT_SUPPORTED;
+  }
 };
 
 // Milliseconds clock of the progress loop (GetTickCount in production).
@@ -119,9 +125,9 @@ class HttpDownloader {
   void SetCancelEvent(HANDLE cancel_event) { cancel_event_ = cancel_event; }
   // The size of the file the sink's bytes belong to (0: unknown), for the next resume.
   void SetResumeTotal(uint32_t total) { resume_total_ = total; }
-  // The window that owns the system's credentials prompt when a proxy asks for them (407);
-  // null (the default) means no prompt: the request fails and `proxy_auth_required` says so.
-  void SetCredentialsWindow(HWND window) { credentials_window_ = window; }
+  // Who asks the user for a proxy's credentials (407); null (the default), or an observer
+  // that cannot ask, means the request fails and `proxy_auth_required` says so. Borrowed.
+  void SetObserver(DownloadObserver* observer) { observer_ = observer; }
 
   // Starts a fresh download of `url` into `sink` (borrowed; must outlive the reads). False
   // when WinINet cannot be loaded, the session or the request cannot be opened in its
@@ -172,6 +178,7 @@ class HttpDownloader {
   // cancelled (12017), and logs which bound passed.
   void RecordEarlyEnd(const char* operation, const wchar_t* tag, CallEnd end);
   bool QueryNumber(DWORD info_level, DWORD* value) const;
+  // A response header's text; every value of a repeated header, joined by ", ".
   std::string QueryText(DWORD info_level) const;
   // Runs `call` on the request thread; waits for it, the cancel event and `bound_ms` (cut
   // to what is left of the whole request's bound). `operation` names the caller in the log.
@@ -196,7 +203,7 @@ class HttpDownloader {
   InternetApi* api_;
   RequestBounds bounds_ = kDownloadBounds;
   HANDLE cancel_event_ = nullptr;
-  HWND credentials_window_ = nullptr;
+  DownloadObserver* observer_ = nullptr;
   // Shared with the request thread, which may outlive the downloader; replaced when a thread
   // was left behind.
   platform::SharedState<DownloadCallState>* calls_ = nullptr;
@@ -246,7 +253,6 @@ struct DownloadOptions {
   InternetApi* api = nullptr;  // null: WinINet itself
   RequestBounds bounds = kDownloadBounds;
   uint32_t resume_total = 0;  // see `HttpDownloader::SetResumeTotal`
-  HWND credentials_window = nullptr;  // see `HttpDownloader::SetCredentialsWindow`
 };
 
 // One attempt with progress, time estimate and cancel, for the setup archive. Resumes when

@@ -51,6 +51,10 @@ class ProgressForwarder : public DownloadObserver {
     // 32-bit arithmetic on purpose: "no estimate" (all bits set) wraps like the seconds do.
     if (listener_) listener_->SetRemainingTime(seconds + kInstallTimeAllowanceSeconds, kind);
   }
+  DWORD AskProxyCredentials(InternetApi* api, HINTERNET request, HANDLE cancel_event) override {
+    return listener_ ? listener_->AskProxyCredentials(api, request, cancel_event)
+                     : ERROR_NOT_SUPPORTED;
+  }
 
  private:
   ProgressListener* listener_;
@@ -549,7 +553,6 @@ uint32_t Installer::DownloadModule(HANDLE file) {
     options.api = internet_api_;
     options.bounds = download_bounds_;
     options.resume_total = sink.bytes_written() > 0 ? file_total : 0;
-    options.credentials_window = listener_ ? listener_->WindowHandle() : nullptr;
     if (DownloadWithProgress(url, sink, &error, &final_url, &content_length, stop_event_.handle(),
                              &forwarder, &failure, options)) {
       ++attempt;

@@ -16,6 +16,7 @@
 #include "brand/registry_values.h"
 #include "build_config/endpoints.h"
 #include "download/progress_listener.h"
+#include "download/proxy_prompt.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
 #include "platform/windows_version.h"
@@ -68,6 +69,13 @@ class RecordingListener : public ProgressListener {
     calls.push_back("percent " + platform::ToString(percent));
   }
   void RemoveCancelButton() override { calls.push_back("remove cancel"); }
+  // The test's window lives on the thread that runs the flow: the prompt is shown at once.
+  DWORD AskProxyCredentials(InternetApi* api, HINTERNET request, HANDLE stop_event) override {
+    if (window == nullptr) return ERROR_NOT_SUPPORTED;
+    ProxyPrompt prompt(api, request);
+    prompt.Show(window);
+    return prompt.Wait(stop_event, [] {});
+  }
 
   HWND window = nullptr;
   std::vector<float> fractions;

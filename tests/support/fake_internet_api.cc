@@ -453,8 +453,16 @@ DWORD FakeInternetApi::ErrorDlg(HWND window, HINTERNET handle, DWORD, DWORD) {
   error_dlg_windows.push_back(window);
   Handle* request = Find(handle, Kind::kRequest);
   if (request == nullptr) return ERROR_INVALID_HANDLE;
-  if (error_dlg_answer == ERROR_INTERNET_FORCE_RETRY) request->credentials = true;
-  return error_dlg_answer;
+  DWORD answer = error_dlg_answer;
+  if (modal_error_dlg) {
+    // Modal, as the system's prompt is: the fake's other calls go on meanwhile.
+    lock_.Leave();
+    const int pressed = MessageBoxW(window, L"Proxy credentials", L"fake prompt", MB_OKCANCEL);
+    lock_.Enter();
+    answer = pressed == IDOK ? ERROR_INTERNET_FORCE_RETRY : ERROR_CANCELLED;
+  }
+  if (answer == ERROR_INTERNET_FORCE_RETRY) request->credentials = true;
+  return answer;
 }
 
 uint32_t ScriptedTicks::Now() {

@@ -98,6 +98,9 @@ class FakeInternetApi : public installer::InternetApi {
   bool reject_callback = false;  // InternetSetStatusCallbackW answers "invalid"
   bool refuse_security_flags = false;  // InternetSetOptionW refuses SECURITY_FLAGS
   DWORD error_dlg_answer = ERROR_CANCELLED;  // what InternetErrorDlg returns
+  // InternetErrorDlg shows a modal OK / Cancel box owned by its window instead (OK gives
+  // credentials).
+  bool modal_error_dlg = false;
 
   // What the fake saw.
   std::wstring agent;
