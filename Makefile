@@ -29,18 +29,25 @@ build: setup $(RELEASE_BUILD)/build.ninja
 	@ls -l $(RELEASE_BUILD)/lite_installer.exe
 
 # The local-profile executable and every test program, for the architecture that
-# tools/test_arch.sh names (i686 where this machine runs 32-bit programs); a build folder made
-# for the other one is started afresh.
+# tools/test_arch.sh names: i686 (what ships) wherever a 32-bit Wine runs, in the machine's own
+# Wine or, on a machine without a 32-bit mode, in the private root of tools/wine32_root.sh. A
+# build folder made for another architecture or Wine is started afresh.
 build-local: setup
-	@arch=$$(./tools/test_arch.sh); toolchain=$(CURDIR)/cmake/toolchain-mingw-$$arch.cmake; \
+	@arch=$$(./tools/test_arch.sh); root=$$(./tools/test_arch.sh wine-root); \
+	toolchain=$(CURDIR)/cmake/toolchain-mingw-$$arch.cmake; \
 	if [ -f $(LOCAL_BUILD)/CMakeCache.txt ] && \
-	   ! grep -qF "TOOLCHAIN_FILE:FILEPATH=$$toolchain" $(LOCAL_BUILD)/CMakeCache.txt; then \
-	  echo "build-local: $(LOCAL_BUILD) is not an $$arch build; starting it afresh"; \
+	   { ! grep -qxF "CMAKE_TOOLCHAIN_FILE:FILEPATH=$$toolchain" $(LOCAL_BUILD)/CMakeCache.txt || \
+	     ! grep -qxF "LI_WINE_ROOT:STRING=$$root" $(LOCAL_BUILD)/CMakeCache.txt; }; then \
+	  echo "build-local: $(LOCAL_BUILD) was made for another architecture or Wine; starting it afresh"; \
 	  rm -rf $(LOCAL_BUILD); fi; \
 	if [ ! -f $(LOCAL_BUILD)/build.ninja ]; then \
-	  [ $$arch = i686 ] || echo "build-local: this machine runs no 32-bit programs; the tests are built for x64"; \
+	  if [ $$arch = x86_64 ]; then \
+	    echo "build-local: no 32-bit Wine runs here (no 32-bit mode and no emulated root: make setup); the tests are built for x64"; \
+	  elif [ -n "$$root" ]; then \
+	    echo "build-local: this machine runs no 32-bit programs; the i686 tests run in the emulated 32-bit Wine of $$root"; fi; \
 	  cmake -S . -B $(LOCAL_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=$$toolchain \
-	    -DLI_PROFILE=local -DLI_LOCAL_PORT=$(LOCAL_PORT) -DLI_BUILD_TESTS=ON >/dev/null || exit 1; fi
+	    -DLI_PROFILE=local -DLI_LOCAL_PORT=$(LOCAL_PORT) -DLI_BUILD_TESTS=ON \
+	    -DLI_WINE_ROOT=$$root >/dev/null || exit 1; fi
 	@cmake --build $(LOCAL_BUILD) -j $(JOBS)
 
 test: build-local

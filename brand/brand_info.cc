@@ -114,7 +114,7 @@ void BrandInfo::ReadConfig(std::string_view package, const std::string& member_n
   ApplyConfigDocument(member->second);
 }
 
-void BrandInfo::ApplyConfigDocument(std::string_view json_text) {
+bool BrandInfo::ApplyConfigDocument(std::string_view json_text) {
   json_error_t error;
   ScopedJson root(json_loadb(json_text.data(), json_text.size(), 0, &error));
   ConfigReader reader(root.get());
@@ -136,6 +136,7 @@ void BrandInfo::ApplyConfigDocument(std::string_view json_text) {
   reader.ReadString("urls.variations", &variations_url_);
 
   LogBrandInfo();
+  return root != nullptr;
 }
 
 void BrandInfo::ApplyDefaults() {

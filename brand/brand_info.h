@@ -60,8 +60,8 @@ class BrandInfo {
   void ReadConfig(std::string_view package, const std::string& member_name);
   // Parses `json_text` and applies its keys under the first-writer-wins rule, then logs the
   // summary. Text that does not parse leaves every field as it was (the summary is still
-  // logged).
-  void ApplyConfigDocument(std::string_view json_text);
+  // logged). Returns whether the text parsed.
+  bool ApplyConfigDocument(std::string_view json_text);
 
   // Fills what is still empty with the built-in defaults, recomputes `language_id` and logs
   // the summary. Afterwards brand_id, brand_name, setup_url, license_url, conf_policy_url,

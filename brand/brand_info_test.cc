@@ -352,8 +352,8 @@ TEST_F(BrandInfoTest, SummaryLines) {
 
 TEST_F(BrandInfoTest, SummaryAfterEveryDocumentAndAfterTheDefaults) {
   test_support::ScopedTestLog log;
-  info_.ApplyConfigDocument("{");
-  info_.ApplyConfigDocument("{}");
+  EXPECT_FALSE(info_.ApplyConfigDocument("{"));
+  EXPECT_TRUE(info_.ApplyConfigDocument("{}"));
   info_.ApplyDefaults();
   std::vector<std::wstring> lines = test_support::LogMessagesOf(log, L"LogBrandInfo");
   ASSERT_EQ(30u, lines.size());

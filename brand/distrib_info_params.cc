@@ -34,6 +34,8 @@ constexpr uint64_t kDerLengthEnd = kCertificateHeaderSize + 4;
 constexpr uint64_t kTagAlignmentMask = 0x1FFF8;
 
 constexpr wchar_t kDistribInfoFileName[] = L"distrib_info";
+// Room for every language code ("pt-BR", "sr-Latn-RS") and no more.
+constexpr size_t kMaxLanguageCodeLength = 16;
 
 // Reading helpers over a bounds-checked span: each caller checks offset + width <= size.
 uint32_t ReadLe32(std::string_view bytes, uint64_t offset) {
@@ -189,12 +191,31 @@ bool DistribInfoParams::GetBool(const std::string& key, bool* flag) const {
   return value == "2";
 }
 
+bool DistribInfoParams::GetLanguage(std::string* language) const {
+  std::string value;
+  if (!Get("lang", &value)) return false;
+  if (!IsLanguageCode(value)) {
+    // The value itself stays out of the log: it may hold line breaks or 64 KB.
+    LOG(WARNING, "GetLanguage") << "Distribution parameter lang ignored: no language code ("
+                                << value.size() << " bytes)";
+    return false;
+  }
+  *language = value;
+  return true;
+}
+
+bool IsLanguageCode(std::string_view text) {
+  if (text.size() > kMaxLanguageCodeLength) return false;
+  for (char c : text) {
+    const bool allowed = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                         (c >= '0' && c <= '9') || c == '-';
+    if (!allowed) return false;
+  }
+  return true;
+}
+
 void DistribInfoParams::Save(const std::string& raw_text) {
-  // Parameter text is normally ASCII; UTF-8 text is kept readable in the registry, and
-  // anything else is widened byte by byte.
-  std::wstring wide;
-  if (!platform::Utf8ToWide(raw_text, &wide)) wide = platform::Widen(raw_text);
-  StoreValueInRegistry(kDistribInfoParamsValue, wide);
+  StoreValueInRegistry(kDistribInfoParamsValue, platform::WidenUtf8(raw_text));
 }
 
 std::wstring DistribInfoParams::GetOwnPath() const {

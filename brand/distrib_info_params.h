@@ -38,6 +38,10 @@ class DistribInfoParams {
   // "1" gives true with *flag set, "2" true with *flag clear; anything else (or a missing
   // key) false with *flag clear.
   bool GetBool(const std::string& key, bool* flag) const;
+  // The "lang" parameter, taken only when it is a language code (`IsLanguageCode`): true with
+  // the code. Any other value is ignored as if it were absent, with a WARNING line: the tag
+  // lies outside the signature, and the language goes into URLs and the registry.
+  bool GetLanguage(std::string* language) const;
   bool Has(const std::string& key) const { return params_.count(key) != 0; }
 
   // Gathers the parameters (switch, else the tag of the own file), saves the raw text,
@@ -61,6 +65,10 @@ class DistribInfoParams {
   std::wstring distr_info_file_;
   ParamMap params_;
 };
+
+// A language code as the tag may give it ("tr", "pt-BR"): at most 16 of A-Z, a-z, 0-9 and
+// "-". The empty text counts as one (the user's own language is taken then).
+bool IsLanguageCode(std::string_view text);
 
 // Tag layout: "Zvct", a big-endian 16-bit length N, then N bytes of parameter text, placed
 // in the certificate table behind the first entry's PKCS#7 blob at an 8-byte boundary.

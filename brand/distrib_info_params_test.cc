@@ -488,6 +488,29 @@ TEST(DistribInfoParamsTest, GetAndGetBool) {
   EXPECT_FALSE(params.UseSavedParams());
 }
 
+// The tag lies outside the signature: its "lang" is taken only as a language code.
+TEST(DistribInfoParamsTest, LanguageIsTakenOnlyAsALanguageCode) {
+  const std::pair<std::string, bool> cases[] = {
+      {"tr", true},    {"pt-BR", true},  {"", true},      {std::string(16, 'a'), true},
+      {std::string(17, 'a'), false}, {"en\" --x", false}, {"../x", false}, {"a?", false},
+      {"ru\r", false}, {"en_US", false}, {"ru%20", false}, {"\xD1\x80\xD1\x83", false},
+  };
+  for (const auto& [value, taken] : cases) {
+    SCOPED_TRACE(value);
+    test_support::ScopedTestLog log;
+    DistribInfoParams params;
+    params.SetParamsForTesting({{"lang", value}});
+    std::string language = "untouched";
+    EXPECT_EQ(taken, params.GetLanguage(&language));
+    EXPECT_EQ(taken ? value : "untouched", language);
+    EXPECT_EQ(taken ? 0 : 1, log.CountLines(L"WARNING: GetLanguage"));
+  }
+  test_support::ScopedTestLog log;  // An absent "lang" is no warning.
+  std::string language;
+  EXPECT_FALSE(DistribInfoParams().GetLanguage(&language));
+  EXPECT_EQ(L"", log.Text());
+}
+
 // Points the temporary folder of this process at a private folder.
 class ScopedTempFolder {
  public:

@@ -18,7 +18,57 @@ constexpr std::string_view kForwardedDownloadParams[] = {
     "expcalypso", "football", "lang", "partner_id", "tablo", "zvpartner_id",
 };
 
+bool IsHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+// Bytes that a browser's URL handler, a command line or a server could read as something
+// other than part of the value.
+bool MustEscape(unsigned char c) {
+  if (c <= 0x20 || c >= 0x7F) return true;
+  switch (c) {
+    case '"':
+    case '\'':
+    case '<':
+    case '>':
+    case '\\':
+    case '^':
+    case '`':
+    case '{':
+    case '|':
+    case '}':
+    case '#':
+    case '&':
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::wstring LinkWithLanguage(const std::string& page, const BrandInfo& brand_info) {
+  return platform::WidenUtf8(page + "?lang=" + EscapeUrlValue(brand_info.language()));
+}
+
 }  // namespace
+
+std::string EscapeUrlValue(std::string_view value) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string escaped;
+  escaped.reserve(value.size());
+  for (size_t i = 0; i < value.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(value[i]);
+    const bool lone_percent = c == '%' && !(i + 2 < value.size() && IsHexDigit(value[i + 1]) &&
+                                            IsHexDigit(value[i + 2]));
+    if (MustEscape(c) || lone_percent) {
+      escaped += '%';
+      escaped += kHex[c >> 4];
+      escaped += kHex[c & 0xF];
+    } else {
+      escaped += static_cast<char>(c);
+    }
+  }
+  return escaped;
+}
 
 RegionalSite RegionalSiteForBrandId(std::string_view brand_id) {
   if (brand_id == "by") return RegionalSite::kBelarusian;
@@ -61,7 +111,7 @@ std::string GetInstallerSlideUrl(const BrandInfo& brand_info, bool tagged) {
          "in \"install\" section";
   std::string url = std::string(kHttps) + endpoints::kDownloadHost + "/browser/installer/";
   if (tagged && brand_info.language() == "ru") url += "custom/";
-  url += brand_info.language();
+  url += EscapeUrlValue(brand_info.language());
   url += "/";
   return url;
 }
@@ -72,9 +122,11 @@ std::string GetFallbackDownloadUrl(const BrandInfo& brand_info, const DistribInf
                     "/download?";
   for (const auto& [key, value] : params.params()) {
     if (!IsForwardedDownloadParam(key)) continue;
+    // A "lang" that is no language code was ignored at start: it is not forwarded either.
+    if (key == "lang" && !IsLanguageCode(value)) continue;
     url += key;
     url += '=';
-    url += value;
+    url += EscapeUrlValue(value);
     url += '&';
   }
   url += "full=1&code=lite_install_failed";
@@ -82,7 +134,11 @@ std::string GetFallbackDownloadUrl(const BrandInfo& brand_info, const DistribInf
 }
 
 std::wstring GetLicenseLinkUrl(const BrandInfo& brand_info) {
-  return platform::Widen(brand_info.license_url() + "?lang=" + brand_info.language());
+  return LinkWithLanguage(brand_info.license_url(), brand_info);
+}
+
+std::wstring GetPrivacyLinkUrl(const BrandInfo& brand_info) {
+  return LinkWithLanguage(brand_info.conf_policy_url(), brand_info);
 }
 
 }  // namespace installer

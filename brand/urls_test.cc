@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "build_config/endpoints.h"
+#include "platform/strings.h"
 #include "tests/support/test_log.h"
 
 namespace installer {
@@ -96,9 +97,9 @@ TEST(FallbackDownloadUrlTest, ForwardsExactlyTheTwelveKeysInKeyOrder) {
         {"bgid", "b"}, {"betacusto", "bc"}, {"beta", "1"}, {"banerid", "777"}},
        "banerid=777&beta=1&betacusto=bc&bgid=b&calypso=k&custo=c&expcalypso=e&football=f&"
        "lang=ru&partner_id=p&tablo=t&zvpartner_id=12&full=1&code=lite_install_failed"},
-      {"values copied unchanged", "int",
-       {{"lang", "pt%2DBR"}, {"custo", "a+b c&d"}, {"beta", ""}},
-       "beta=&custo=a+b c&d&lang=pt%2DBR&full=1&code=lite_install_failed"},
+      {"ordinary values unchanged, the others escaped, a lang that is no code left out", "int",
+       {{"lang", "pt%2DBR"}, {"custo", "a+b=c/d?e%41"}, {"beta", ""}, {"bgid", "a b&c"}},
+       "beta=&bgid=a%20b%26c&custo=a+b=c/d?e%41&full=1&code=lite_install_failed"},
       {"near misses are not forwarded", "tb",
        {{"Lang", "ru"}, {"partner", "x"}, {"partnerid", "y"}, {"banner", "2"}, {"stat", "1"},
         {"zorvinuid", "u"}, {"", "empty"}, {"lang ", "z"}},
@@ -135,8 +136,9 @@ TEST(LicenseLinkUrlTest, AppendsTheLanguage) {
       {"https://legal.example/browser_agreement/", "ru",
        L"https://legal.example/browser_agreement/?lang=ru"},
       {"https://legal.example/a", "pt-BR", L"https://legal.example/a?lang=pt-BR"},
-      // Bytes are widened one by one, so UTF-8 stays as its bytes.
-      {"https://l/\xC3\xA9", "", L"https://l/\x00C3\x00A9?lang="},
+      // The page's UTF-8 is decoded; text that is not UTF-8 is widened byte by byte.
+      {"https://l/\xC3\xA9", "", L"https://l/\x00E9?lang="},
+      {"https://l/\xE9", "", L"https://l/\x00E9?lang="},
       {"", "tr", L"?lang=tr"},
   };
   for (const Case& c : cases) {
@@ -145,6 +147,48 @@ TEST(LicenseLinkUrlTest, AppendsTheLanguage) {
     brand.set_language(c.language);
     EXPECT_EQ(c.expected, GetLicenseLinkUrl(brand));
   }
+}
+
+// The tag lies outside the signature: whatever a value holds, each URL stays one argument of a
+// browser whose handler is registered as "program" "%1".
+TEST(TagValuesInUrlsTest, AreEscapedInEveryUrl) {
+  const std::string long_quotes(65535, '"');
+  std::string long_escaped;
+  for (size_t i = 0; i < long_quotes.size(); ++i) long_escaped += "%22";
+  const struct {
+    std::string value;
+    std::string escaped;
+  } cases[] = {
+      {"pt-BR", "pt-BR"}, {"a+b=c/d?e~_.!*()$,;:@", "a+b=c/d?e~_.!*()$,;:@"},
+      {"en\" --acc-injected=1 \"x", "en%22%20--acc-injected=1%20%22x"},
+      {"a'b<c>d\\e^f`g{h|i}j#k&l", "a%27b%3Cc%3Ed%5Ce%5Ef%60g%7Bh%7Ci%7Dj%23k%26l"},
+      {std::string("\t\r\n\x01\0\x1F\x7F", 7), "%09%0D%0A%01%00%1F%7F"},
+      {"\xD1\x80\xD1\x83", "%D1%80%D1%83"}, {"\xFF\xC3", "%FF%C3"}, {"%41%e9%2", "%41%e9%252"},
+      {"100% %zz %", "100%25%20%25zz%20%25"}, {long_quotes, long_escaped},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.escaped.substr(0, 60));
+    EXPECT_EQ(c.escaped, EscapeUrlValue(c.value));
+    BrandInfo brand(L"C:\\temp\\");
+    brand.set_license_url("https://legal.example/agreement/");
+    brand.set_conf_policy_url("https://legal.example/privacy/");
+    brand.set_language(c.value);
+    DistribInfoParams params;
+    params.SetParamsForTesting({{"lang", c.value}, {"custo", c.value}});
+    const std::wstring urls[] = {
+        GetLicenseLinkUrl(brand), GetPrivacyLinkUrl(brand),
+        platform::Widen(GetFallbackDownloadUrl(brand, params)),
+        platform::Widen(GetInstallerSlideUrl(brand, false))};
+    for (const std::wstring& url : urls) {
+      for (wchar_t ch : url) ASSERT_TRUE(ch > 0x20 && ch < 0x7F && ch != L'"') << int{ch};
+    }
+  }
+  // Where the escaped language stands (the fallback page's values: its own test).
+  BrandInfo brand(L"C:\\temp\\");
+  brand.set_license_url("https://legal.example/agreement/");
+  brand.set_language("%41%e9%2");
+  EXPECT_EQ(L"https://legal.example/agreement/?lang=%41%e9%252", GetLicenseLinkUrl(brand));
+  EXPECT_EQ(kDownload + "/browser/installer/%41%e9%252/", GetInstallerSlideUrl(brand, false));
 }
 
 }  // namespace

@@ -11,8 +11,10 @@ add_compile_options(-ffunction-sections -fdata-sections -Wall -Wextra -Wno-unuse
 set(_li_size_flags "-Oz -fno-early-inlining -fno-inline-functions-called-once -DNDEBUG")
 set(CMAKE_CXX_FLAGS_MINSIZEREL ${_li_size_flags})
 set(CMAKE_C_FLAGS_MINSIZEREL ${_li_size_flags})
+# Terminal-server aware: otherwise a Remote Desktop host gives the program a per-user
+# Windows folder, which the user controls.
 add_link_options(-static -static-libgcc -static-libstdc++ -Wl,--gc-sections
-                 -Wl,--dynamicbase -Wl,--nxcompat)
+                 -Wl,--dynamicbase -Wl,--nxcompat -Wl,--tsaware)
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
   add_link_options(-Wl,--large-address-aware)
   # The 32-bit Windows ABI promises 4-byte stack alignment; keeping 16 bytes costs an

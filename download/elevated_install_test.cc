@@ -31,6 +31,7 @@
 #include "platform/scoped_handle.h"
 #include "platform/strings.h"
 #include "startup/command_line.h"
+#include "startup/elevated_archive.h"
 #include "startup/shared_sections.h"
 #include "tests/support/child_process.h"
 #include "tests/support/publisher_log.h"
@@ -154,7 +155,10 @@ class ElevatedInstallTest : public testing::Test {
 
   void TearDown() override {
     RegDeleteTreeW(HKEY_CURRENT_USER, key_path_.c_str());
-    SetEnvironmentVariableW(L"LI_STAND_IN_DELAY_MS", nullptr);
+    for (const wchar_t* name :
+         {L"LI_STAND_IN_DELAY_MS", L"LI_STAND_IN_EXTRA_MESSAGE", L"LI_STAND_IN_AFTER_MS"}) {
+      SetEnvironmentVariableW(name, nullptr);
+    }
   }
 
   std::wstring MasterCommandLine(const wchar_t* variant, const std::wstring& options) {
@@ -238,18 +242,41 @@ class ElevatedInstallTest : public testing::Test {
     return count;
   }
 
-  // The process id the elevated child logged for the setup it started; 0 without one.
-  DWORD SetupProcessId() const {
-    const std::wstring text = L"): Process created: ";
-    for (const std::wstring& line : Log()) {
-      size_t at = line.find(text);
-      if (at == std::wstring::npos) continue;
-      uint64_t id = 0;
-      if (platform::StringToUint64(line.substr(at + text.size()), &id)) {
-        return static_cast<DWORD>(id);
+  // What a threaded run of the "good" archive showed the world, as one line: exit code, the
+  // installation result request's "result", the "error" of "setup_exe_exited", whether the
+  // hand-over value "brand" was kept, the error screen, whether the flow was stopped. The
+  // next run starts afresh (the stand-in's report stays).
+  std::string RunAndDescribe(const std::wstring& options) {
+    const int32_t exit_code = RunMaster(L"good", options + L" --flow=thread");
+    std::string result = "<none>";
+    for (const PublisherRequest& request :
+         test_support::PublisherRequestsWith("ui=" + Fact("run_id") + "&result=")) {
+      size_t at = request.query.find("&result=") + 8;
+      result = request.query.substr(at, request.query.find('&', at) - at);
+    }
+    std::string error = "<none>";
+    for (const PublisherRequest& request : Statistics("stage=setup_exe_exited")) {
+      size_t at = request.path.find("-error=");
+      if (at != std::string::npos) {
+        error = request.path.substr(at + 7, request.path.find_first_of(",/", at) - at - 7);
       }
     }
-    return 0;
+    HKEY key = nullptr;
+    bool kept = RegOpenKeyExW(HKEY_CURRENT_USER, key_path_.c_str(), 0, KEY_READ, &key) ==
+                    ERROR_SUCCESS &&
+                RegQueryValueExW(key, L"brand", nullptr, nullptr, nullptr, nullptr) ==
+                    ERROR_SUCCESS;
+    if (key != nullptr) RegCloseKey(key);
+    EXPECT_EQ(0, ArchiveFilesLeft());
+    std::string line = "exit=" + std::to_string(exit_code) + " result=" + result +
+                       " error=" + error + " kept=" + (kept ? "1" : "0") +
+                       " screen=" + Fact("shown_error") +
+                       " stopped=" + (Fact("stop_ms") == "<none>" ? "0" : "1");
+    RegDeleteTreeW(HKEY_CURRENT_USER, key_path_.c_str());
+    DeleteFileW(ResultPath().c_str());
+    DeleteFileW(temp_.File(L"lite_installer.log").c_str());
+    marker_ = test_support::UniqueMarker();
+    return line;
   }
 
   // The child neither asked for anything nor ran a setup: the lines of a child that was
@@ -314,16 +341,17 @@ TEST_F(ElevatedInstallTest, ChildRunsTheSetupWithTheMastersCommandLineAndTheBloc
   const std::string archive = Fact("archive_path");
   SetupReport report = Report();
   ASSERT_TRUE(report.present) << LogText();
-  // The child ran its own copy of the archive, from a folder of the Windows folder's Temp
-  // that it made for it and removed afterwards.
+  // The child ran its own copy of the archive, under a fixed name, from a folder that it
+  // made for it in the persistent parent in the Windows folder's Temp and removed afterwards.
   wchar_t windows[MAX_PATH];
-  ASSERT_NE(0u, GetWindowsDirectoryW(windows, MAX_PATH));
-  const std::wstring private_temp = std::wstring(windows) + L"\\Temp\\li_";
+  ASSERT_NE(0u, GetSystemWindowsDirectoryW(windows, MAX_PATH));
+  const std::wstring private_temp =
+      std::wstring(windows) + L"\\Temp\\" + kPrivateParentName + L"\\li_";
   EXPECT_EQ(0, _wcsnicmp(private_temp.c_str(), report.program.c_str(), private_temp.size()))
       << platform::Narrow(report.program);
   const size_t name_at = report.program.rfind(L'\\');
   ASSERT_NE(std::wstring::npos, name_at);
-  EXPECT_EQ(platform::Widen(archive.substr(archive.rfind('\\'))), report.program.substr(name_at));
+  EXPECT_EQ(std::wstring(L"\\") + kPrivateCopyName, report.program.substr(name_at));
   EXPECT_EQ(1, Count(L"): Archive copied to " + report.program)) << LogText();
   EXPECT_EQ(INVALID_FILE_ATTRIBUTES,
             GetFileAttributesW(report.program.substr(0, name_at).c_str()));
@@ -379,36 +407,46 @@ TEST_F(ElevatedInstallTest, ChildRunsTheSetupWithTheMastersCommandLineAndTheBloc
   EXPECT_EQ(1u, Statistics("stage=setup_exe_exited").size());
 }
 
-// The elevated copy ends with its setup's exit code, which becomes the master's, with the
-// statistics a direct run of the same setup sends; only 0 counts as success.
-TEST_F(ElevatedInstallTest, SetupExitCodeReachesTheMasterAsADirectRunWouldReport) {
-  struct Case {
+// Whatever a setup's exit code, -1 included, a setup that ran to its end ends the run the
+// same way through the elevated copy as directly: exit code, installation result, statistics,
+// clean-up, screen. Only a copy that ran no setup makes the run "not started".
+TEST_F(ElevatedInstallTest, SetupExitCodeMeansTheSameThroughTheElevatedCopy) {
+  const struct {
     const wchar_t* setup_exit_code;
-    int32_t exit_code;
-    const char* error;  // of "setup_exe_exited"; null: none
+    const char* outcome;
+  } kCases[] = {
+      {L"0", "exit=0 result=success error=0 kept=0 screen=<none> stopped=0"},
+      {L"3", "exit=3 result=success error=<none> kept=0 screen=<none> stopped=0"},
+      {L"0x01000005", "exit=16777221 result=success error=16777221 kept=0 screen=<none> stopped=0"},
+      // The statistics write the "-" of a value as "_".
+      {L"0xFFFFFFFF", "exit=-1 result=success error=_1 kept=0 screen=<none> stopped=0"},
   };
-  const Case kCases[] = {{L"0", 0, "-error=0,"},
-                         {L"3", 3, nullptr},
-                         {L"0x01000005", 0x01000005, "-error=16777221,"}};
-  for (const Case& c : kCases) {
+  for (const auto& c : kCases) {
     SCOPED_TRACE(platform::Narrow(c.setup_exit_code));
     SetEnvironmentVariableW(L"LI_STAND_IN_EXIT_CODE", c.setup_exit_code);
-    EXPECT_EQ(c.exit_code, RunMaster(L"good", L"--flow=sync")) << LogText();
-    EXPECT_EQ(std::to_string(c.exit_code), Fact("child_exit_code"));
-    EXPECT_EQ(1, Count(L"The elevated installer has finished, success=" +
-                       std::wstring(c.exit_code == 0 ? L"1" : L"0")))
-        << LogText();
-    std::vector<PublisherRequest> exited = Statistics("stage=setup_exe_exited");
-    ASSERT_EQ(1u, exited.size());
-    EXPECT_EQ(c.error != nullptr, exited[0].path.find("-error=") != std::string::npos)
-        << exited[0].path;
-    if (c.error) {
-      EXPECT_NE(std::string::npos, exited[0].path.find(c.error)) << exited[0].path;
-    }
-    DeleteFileW(ResultPath().c_str());
-    DeleteFileW(temp_.File(L"lite_installer.log").c_str());
-    marker_ = test_support::UniqueMarker();
+    EXPECT_EQ(c.outcome, RunAndDescribe(L"--no-elevation"));
+    EXPECT_EQ(c.outcome, RunAndDescribe(L""));
   }
+  EXPECT_EQ("exit=400 result=failed error=<none> kept=1 screen=1 stopped=0",
+            RunAndDescribe(L"--child-fails"));
+}
+
+// "zorvin.lite.close_window" while the setup still works stops the flow as the installer
+// window does; the run waits for the setup all the same, through the elevated copy as
+// directly, and takes its result, also when the setup works on longer than the stop waits
+// (then the exit waits for it before it reads the result). The copy's private folder is gone.
+TEST_F(ElevatedInstallTest, CloseWindowBeforeTheSetupEndsWaitsForIt) {
+  SetEnvironmentVariableW(L"LI_STAND_IN_EXTRA_MESSAGE", L"close_window");
+  SetEnvironmentVariableW(L"LI_STAND_IN_AFTER_MS", L"3000");
+  for (const wchar_t* options :
+       {L"--window --no-elevation --stop-wait-ms=100", L"--window --stop-wait-ms=100"}) {
+    SCOPED_TRACE(platform::Narrow(options));
+    EXPECT_EQ("exit=0 result=success error=0 kept=0 screen=<none> stopped=1",
+              RunAndDescribe(options));
+  }
+  const std::wstring copy = Report().program;
+  ASSERT_NE(std::wstring::npos, copy.rfind(L"\\li_")) << platform::Narrow(copy);
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(copy.substr(0, copy.rfind(L'\\')).c_str()));
 }
 
 TEST_F(ElevatedInstallTest, RefusedArchiveNeverReleasesTheChild) {
@@ -428,30 +466,27 @@ TEST_F(ElevatedInstallTest, RefusedArchiveNeverReleasesTheChild) {
   }
 }
 
-TEST_F(ElevatedInstallTest, CancelWhileTheChildRunsTheSetupEndsTheMastersWait) {
-  constexpr int kSetupMs = 8000;
+// A stop once the child is released (a cancel confirmed just then, the window closing) does
+// not end the wait: the run waits for the setup and takes its result, as a direct run does.
+// The child hides the cancel button without waiting for the master's window thread, which is
+// busy in that stop (waiting, it would hold the setup for the stop's whole minute).
+TEST_F(ElevatedInstallTest, StopAfterTheReleaseWaitsForTheChild) {
+  constexpr int kSetupMs = 4000;
   SetEnvironmentVariableW(L"LI_STAND_IN_DELAY_MS", platform::ToWString(kSetupMs).c_str());
-  RunMaster(L"good", L"--flow=thread --stop-at=setup-started");
+  RunMaster(L"good", L"--flow=thread --window --stop-at=released");
 
-  EXPECT_EQ("400", Fact("result_code"));
-  EXPECT_EQ(1, Count(L"ERROR: RunModule (1406): The elevated installer was terminated due to "
-                     L"stop event."))
-      << LogText();
+  EXPECT_EQ("0", Fact("result_code"));
   EXPECT_EQ(1, Count(L"INFO: RunModuleInElevatedProcess (807): The elevated installer has "
-                     L"finished, success=0"))
+                     L"finished, success=1"))
       << LogText();
-  // The wait for the child ended with the cancel, long before the setup did.
   int32_t release_ms = 0;
-  ASSERT_TRUE(platform::StringToInt32(Fact("release_after_stop_ms"), &release_ms))
-      << Fact("release_after_stop_ms");
-  EXPECT_LT(release_ms, kSetupMs / 2);
-  // The elevated setup cannot be interrupted: the record waits for the child, which ends
-  // with it, well within the record's 30 s.
+  int32_t stop_ms = 0;
+  ASSERT_TRUE(platform::StringToInt32(Fact("release_after_stop_ms"), &release_ms));
+  ASSERT_TRUE(platform::StringToInt32(Fact("stop_ms"), &stop_ms));
+  EXPECT_GE(release_ms, kSetupMs / 2);
+  EXPECT_LT(stop_ms, 30000);
+  EXPECT_EQ("0", Fact("cancel_button_visible"));
   EXPECT_EQ(0, Count(L"EnsureProcessFinished")) << LogText();
-  EXPECT_EQ("0", Fact("child_exit_code"));
-  EXPECT_EQ(1, Count(L"INFO: ExecuteAsAdmin (118): RunModule results: success=1")) << LogText();
-  EXPECT_TRUE(Report().present);
-  // A stopped flow shows no error.
   EXPECT_EQ("<none>", Fact("shown_error"));
   EXPECT_EQ(0, ArchiveFilesLeft());
 }
@@ -494,29 +529,6 @@ TEST_F(ElevatedInstallTest, KilledMasterSendsTheWaitingChildHome) {
   ExpectChildSentHome(2);
 }
 
-TEST_F(ElevatedInstallTest, ChildThatOutlivesTheCancelIsTerminated) {
-  SetEnvironmentVariableW(L"LI_STAND_IN_DELAY_MS", L"120000");
-  RunMaster(L"good", L"--flow=thread --stop-at=setup-started --finish-timeout-ms=2000");
-  DWORD setup_id = SetupProcessId();
-  platform::ScopedKernelHandle setup(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, setup_id));
-
-  EXPECT_EQ(1, Count(L"ERROR: RunModule (1406): The elevated installer was terminated due to "
-                     L"stop event."))
-      << LogText();
-  EXPECT_EQ(1, Count(L"ERROR: EnsureProcessFinished (1386): The elevated installer hangs and "
-                     L"must be forcibly terminated."))
-      << LogText();
-  // Terminated with 0, which the record no longer reads as anything.
-  EXPECT_EQ("0", Fact("child_exit_code"));
-  EXPECT_EQ(0, Count(L"RunModule results")) << LogText();
-  EXPECT_FALSE(Report().present);
-  // The setup the child had started is not the record's to end: it is still running.
-  ASSERT_TRUE(setup) << LogText();
-  EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(setup.get(), 0));
-  TerminateProcess(setup.get(), 1);
-  WaitForSingleObject(setup.get(), 10000);
-}
-
 // ---------------------------------------------------------------------------------------
 // The shell start and the block in this process, through the Installer's seams.
 
@@ -538,8 +550,17 @@ class ShellStubInstaller : public Installer {
     return module_path.empty() ? Installer::GetModulePath() : platform::FilePath(module_path);
   }
   bool VerifyModuleSignature(const std::wstring& archive_path) override {
+    if (cancel_at == kWhileVerifying) cancel_answer = CancelSetupStart();
     return accept_any_archive || Installer::VerifyModuleSignature(archive_path);
   }
+  bool RunModuleInElevatedProcess() override {
+    if (cancel_at == kAtTheRelease) cancel_answer = CancelSetupStart();
+    return Installer::RunModuleInElevatedProcess();
+  }
+
+  enum CancelAt { kNever, kWhileVerifying, kAtTheRelease };
+  CancelAt cancel_at = kNever;
+  bool cancel_answer = false;
 
   bool succeed = false;
   bool accept_any_archive = false;
@@ -660,6 +681,31 @@ TEST_F(ElevationSeamTest, RestartAsksTheShellForTheSameProgramWithTheChildsSwitc
   for (const char* file : {"installerdata", "clids-file", "brand-package", "run-as-admin"}) {
     EXPECT_FALSE(setup.Has(file)) << file;
   }
+}
+
+// A cancel (or a stop) and the release of the child are decided once: a cancel while the
+// archive is verified keeps the child from being released, and the run shows no error; one
+// at the release is refused (the window then goes on as after "Resume").
+TEST_F(ElevationSeamTest, ACancelBeforeTheReleaseWinsAndOneAfterItIsRefused) {
+  for (auto at : {ShellStubInstaller::kWhileVerifying, ShellStubInstaller::kAtTheRelease}) {
+    const bool early = at == ShellStubInstaller::kWhileVerifying;
+    SCOPED_TRACE(early);
+    ErrorListener listener;
+    ShellStubInstaller installer(&listener, &brand_, &params_, false);
+    installer.SetMessageWindowPollForTesting(10);
+    installer.succeed = true;
+    installer.accept_any_archive = true;
+    installer.cancel_at = at;
+    ASSERT_TRUE(installer.ExecuteAsAdmin());
+    installer.RunSync();
+    EXPECT_EQ(early, installer.cancel_answer);
+    EXPECT_EQ(400, installer.result_code());
+    EXPECT_EQ(early ? 0 : 1, log_.CountLines(L"INFO: RunModuleInElevatedProcess (805)"))
+        << log_.Text();
+    EXPECT_EQ(early ? std::vector<int32_t>{} : std::vector<int32_t>{1}, listener.errors);
+  }
+  EXPECT_EQ(1, log_.CountLines(L"): Installation was cancelled before the setup started."))
+      << log_.Text();
 }
 
 TEST_F(ElevationSeamTest, TooLongArchivePathIsNeverHandedToTheChild) {

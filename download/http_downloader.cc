@@ -863,7 +863,7 @@ bool Download(const std::string& url, HANDLE cancel_event, DownloadSink& sink,
   std::optional<HttpDownloader> own;
   if (downloader == nullptr) downloader = &own.emplace();
   downloader->SetCancelEvent(cancel_event);
-  if (!downloader->OpenDownload(platform::Widen(url), sink)) return false;
+  if (!downloader->OpenDownload(platform::WidenUtf8(url), sink)) return false;
   while (downloader->ReadChunk() != 0) {
     // A cancelled download must not be taken for a complete one: the caller would keep a
     // truncated file or body.

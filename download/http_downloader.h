@@ -230,7 +230,7 @@ class HttpDownloader {
   DownloadSink* sink_ = nullptr;
 };
 
-// Plain loop: opens `url` (ASCII, widened byte by byte), reads until the body ends and
+// Plain loop: opens `url` (widened with `platform::WidenUtf8`), reads until the body ends and
 // returns `FinalizeDownload`'s result; false without finalizing when opening fails or when
 // `cancel_event` (may be null; tested after each chunk) is signalled. Pass `downloader` to run the download
 // on an object of the caller's, which keeps the response headers readable afterwards.

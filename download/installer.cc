@@ -80,7 +80,7 @@ std::wstring ModuleUrl(const BrandInfo* brand_info) {
     return L"https://" + platform::Widen(endpoints::kDownloadCdnHost) +
            L"/browser-partners/_xp_builds/browser-setup.arc";
   }
-  return brand_info ? platform::Widen(brand_info->setup_url()) : std::wstring();
+  return brand_info ? platform::WidenUtf8(brand_info->setup_url()) : std::wstring();
 }
 
 }  // namespace
@@ -106,17 +106,7 @@ Installer::Installer(ProgressListener* listener, const BrandInfo* brand_info,
 }
 
 Installer::~Installer() {
-  Stop();
-  if (install_thread_ && WaitForSingleObject(install_thread_.get(), 0) == WAIT_TIMEOUT) {
-    // The flow did not stop within a minute (a setup program still running, a stuck trust
-    // check). Everything below is still in use by that thread, so wait for it rather than
-    // pull the state from under it.
-    LOG(ERROR, "~Installer") << "The install thread did not stop in time; waiting for it.";
-    if (setup_running_) {
-      LOG(INFO, "~Installer") << "The exit waits for the setup program to end.";
-    }
-    WaitForSingleObject(install_thread_.get(), INFINITE);
-  }
+  StopAndWait();
   elevated_process_.reset();
   install_tasks_.reset();
   requests_.reset();
@@ -150,9 +140,32 @@ void Installer::RunSync() {
 void Installer::AllowInstall() { install_allowed_event_.Set(); }
 
 void Installer::Stop() {
+  CancelSetupStart();
   if (!install_thread_) return;
   stop_event_.Set();
-  WaitForSingleObject(install_thread_.get(), kStopWaitMs);
+  WaitForSingleObject(install_thread_.get(), stop_wait_ms_);
+}
+
+void Installer::StopAndWait() {
+  Stop();
+  if (!install_thread_ || WaitForSingleObject(install_thread_.get(), 0) != WAIT_TIMEOUT) return;
+  // The flow did not stop in time (a setup program still running, a stuck trust check). Its
+  // state is still in use and its result not final: wait for it rather than pull the state
+  // from under it or read a result it may still write.
+  LOG(ERROR, "StopAndWait") << "The install thread did not stop in time; waiting for it.";
+  if (setup_running_) LOG(INFO, "StopAndWait") << "The exit waits for the setup program to end.";
+  WaitForSingleObject(install_thread_.get(), INFINITE);
+}
+
+bool Installer::CancelSetupStart() {
+  int state = kSetupStartOpen;
+  return setup_start_.compare_exchange_strong(state, kSetupStartCancelled) ||
+         state == kSetupStartCancelled;
+}
+
+bool Installer::CommitSetupStart() {
+  int state = kSetupStartOpen;
+  return setup_start_.compare_exchange_strong(state, kSetupStartCommitted);
 }
 
 void Installer::RecordInstallButtonPress() {
@@ -253,7 +266,10 @@ void Installer::Install() {
 
   uint32_t r = InstallBrowser();
   if (r != 0) {
-    if (listener_ && !stop_event_.IsSet()) listener_->ShowError(static_cast<int32_t>(r));
+    // A cancelled or stopped run shows no error: its window is closing.
+    if (listener_ && !stop_event_.IsSet() && setup_start_ != kSetupStartCancelled) {
+      listener_->ShowError(static_cast<int32_t>(r));
+    }
   } else {
     CleanUpAfterSuccess();
   }
@@ -263,10 +279,14 @@ void Installer::Install() {
 
 void Installer::WriteFilesForSetup() {
   if (!brand_info_) return;
-  StoreValueInRegistry("lang", platform::Widen(brand_info_->language()));
+  StoreValueInRegistry("lang", platform::WidenUtf8(brand_info_->language()));
   // Also stores "InstallerData", "ClidsFile" and "ClidsSearchbandFile".
-  vendor_paths_ = WriteVendorFiles(brand_info_->work_dir(), vendor_paths_);
-  StoreValueInRegistry("brand", platform::Widen(brand_info_->brand_name()));
+  VendorFilePaths written = WriteVendorFiles(brand_info_->work_dir(), vendor_paths_);
+  {
+    platform::AutoLock lock(setup_inputs_lock_);
+    vendor_paths_ = std::move(written);
+  }
+  StoreValueInRegistry("brand", platform::WidenUtf8(brand_info_->brand_name()));
   // Only a package that was written whole is handed on (brand/brand_packages.cc).
   if (brand_info_->brand_package_loaded()) {
     StoreValueInRegistry("BrandFile", brand_info_->brand_package_path());
@@ -363,6 +383,12 @@ uint32_t Installer::InstallBrowser() {
   }
 
   LOG(INFO, "InstallBrowser") << "Verification succeeded: " << archive_path_;
+  // A cancel confirmed or a window closed while the archive was locked and verified wins;
+  // from here on, a cancel is too late.
+  if (!CommitSetupStart()) {
+    LOG(ERROR, "InstallBrowser") << "Installation was cancelled before the setup started.";
+    return 1;
+  }
   const int64_t launch = platform::MonotonicMicroseconds();
   // The setup program and an elevated installer reload the statistics variables.
   stat_sender_.Save();
@@ -395,24 +421,21 @@ uint32_t Installer::InstallBrowser() {
       LOG(ERROR, "InstallBrowser") << "Unexpected error in CreateDelayedParamsMapping()";
       return 1;
     }
-    // Released, the elevated copy starts the setup at once: from here the run cannot be
-    // cancelled any more (the copy hides the button too, but the window is not told).
+    // The run cannot be cancelled any more: the window drops its button (the copy hides it
+    // too, but the window is not told).
     if (listener_) listener_->RemoveCancelButton();
     ok = RunModuleInElevatedProcess();
+    // A setup that the copy ran to its end counts as if it had run here: its exit code is
+    // the result, whatever it is. Otherwise nothing ran and the result stays "not started".
+    if (ok) result_code_ = static_cast<int32_t>(elevated_process_->exit_code());
   }
 
   // Unlock before the archive is deleted.
   archive_lock.reset();
   execution_lock.reset();
 
-  // The elevated copy ends with its setup's exit code (-1 when it ran none): the same result
-  // code, and the same "error" of the statistics, as a direct run of that setup.
-  if (elevated && elevated_process_->exit_code_read()) {
-    result_code_ = static_cast<int32_t>(elevated_process_->exit_code());
-  }
   install_time_us_ = platform::MonotonicMicroseconds() - launch;
-  Emit(SetupExitedEvent(stat_sender_.HasOldVersion(), started,
-                        elevated && result_code_ == kResultNotStarted, result_code_,
+  Emit(SetupExitedEvent(stat_sender_.HasOldVersion(), started, elevated && !ok, result_code_,
                         install_time_us_));
   elevated_process_.reset();
 
@@ -427,6 +450,9 @@ uint32_t Installer::InstallBrowser() {
 }
 
 uint32_t Installer::InterfaceAvailabilityCode() {
+  // Its own lock: the first check starts the interface-check child and waits for it (up to
+  // 3 s), which must not hold the writers of the other setup inputs.
+  platform::AutoLock lock(interface_availability_lock_);
   if (!interface_availability_checked_) {
     interface_availability_checked_ = true;
     interface_availability_ = 0;
@@ -439,6 +465,16 @@ uint32_t Installer::InterfaceAvailabilityCode() {
 
 CommandLine Installer::BuildSetupCommandLine(const std::wstring& setup_path, bool with_files) {
   SetupCommandLineInputs in;
+  in.interface_availability = InterfaceAvailabilityCode();
+  {
+    // The window's thread builds the elevated copy's command line while the install thread
+    // may still be writing these.
+    platform::AutoLock lock(setup_inputs_lock_);
+    in.download_time_us = download_time_us_;
+    in.installer_data_path = vendor_paths_.installer_data;
+    in.clids_path = vendor_paths_.clids;
+    in.clids_searchband_path = vendor_paths_.clids_searchband;
+  }
   in.setup_path = setup_path;
   in.with_files = with_files;
   in.disable_uac = disable_uac_;
@@ -448,15 +484,10 @@ CommandLine Installer::BuildSetupCommandLine(const std::wstring& setup_path, boo
   if (params_) in.distr_info_file = params_->distr_info_file();
   in.make_default = make_default_;
   in.send_statistics = send_statistics_;
-  in.download_time_us = download_time_us_;
   in.ok_button_time = ok_button_time_.load();
   in.ok_button_monotonic = ok_button_monotonic_.load();
   in.prompt_start = prompt_start_;
   in.prompt_end = prompt_end_;
-  in.interface_availability = InterfaceAvailabilityCode();
-  in.installer_data_path = vendor_paths_.installer_data;
-  in.clids_path = vendor_paths_.clids;
-  in.clids_searchband_path = vendor_paths_.clids_searchband;
   if (brand_info_ && brand_info_->brand_package_loaded()) {
     in.brand_package_path = brand_info_->brand_package_path();
   }
@@ -488,7 +519,10 @@ uint32_t Installer::GetModule(const std::wstring& path, std::unique_ptr<ArchiveL
   const int64_t start = platform::MonotonicMicroseconds();
   bool downloaded = false;
   uint32_t r = DownloadOrExtractModule(path, &downloaded, lock);
-  download_time_us_ = platform::MonotonicMicroseconds() - start;
+  {
+    platform::AutoLock guard(setup_inputs_lock_);
+    download_time_us_ = platform::MonotonicMicroseconds() - start;
+  }
   if (r != 0) {
     LOG(ERROR, "GetModule") << "Module was not downloaded: " << path;
     result_code_ = r == kModuleProxyAuthRequired ? kResultProxyAuthRequired : kResultModuleMissing;
@@ -706,6 +740,9 @@ bool Installer::ExecuteAsAdmin() {
     SetForegroundWindow(owner);
   }
 
+  // The old record goes first: its destructor may still tell its child to stop through the
+  // named stop event, which the new record's child shares.
+  elevated_process_.reset();
   elevated_process_ = std::make_unique<ElevatedProcess>();
 
   SHELLEXECUTEINFOW info = {};
@@ -733,7 +770,10 @@ bool Installer::StartElevated(SHELLEXECUTEINFOW* info) { return ShellExecuteExW(
 bool Installer::RunModuleInElevatedProcess() {
   LOG_AT(INFO, "RunModuleInElevatedProcess", 805)
       << "Started waiting the elevated installer has finished its work.";
-  bool success = elevated_process_ && elevated_process_->RunModule(stop_event_.handle());
+  // Like a setup run here, the copy's run is never abandoned: a stop waits for it.
+  setup_running_ = true;
+  bool success = elevated_process_ && elevated_process_->RunModule();
+  setup_running_ = false;
   LOG_AT(INFO, "RunModuleInElevatedProcess", 807)
       << "The elevated installer has finished, success=" << success;
   return success;

@@ -87,8 +87,18 @@ class Installer {
   void RunSync();
   // The user agreed to install.
   void AllowInstall();
-  // Asks the flow to give up and waits up to 60 s for the install thread.
+  // Asks the flow to give up (`CancelSetupStart`, then the stop event) and waits up to 60 s
+  // for the install thread. A setup that has started is waited for all the same.
   void Stop();
+  // `Stop`, then waits for the install thread however long it takes (a setup that works on
+  // after the window was told to close): the result code is final afterwards. Never on a
+  // thread the setup may wait for, such as the thread of a window that still exists.
+  void StopAndWait();
+  // The one decision between a cancel (or a stop) and the start of the setup, directly or
+  // by releasing the elevated copy; whichever comes first wins, once, on any thread. True
+  // when no setup will start in this run (also when it was cancelled before); false when
+  // one has started: the run then goes on to its end, as after "Resume".
+  bool CancelSetupStart();
 
   // --- Choices and times from the entry flow and the window -----------------------------
   void set_make_default(bool make_default) { make_default_ = make_default; }
@@ -120,8 +130,8 @@ class Installer {
   HANDLE stop_event() const { return stop_event_.handle(); }
 
   // --- Steps (virtual so that each can be replaced as a whole) --------------------------
-  // Releases the elevated child and waits for it (or for the stop event); true when the
-  // child reported success.
+  // Releases the elevated child and waits for its end (a stop does not end the wait); true
+  // when the child ran the setup to its end, whose exit code it then reported.
   virtual bool RunModuleInElevatedProcess();
   // Runs the setup program at `archive_path` with `command_line` (plus "source"="lite") and
   // waits for it; true when it ran to its end and its exit code was read.
@@ -153,6 +163,7 @@ class Installer {
   // --- Test seams -----------------------------------------------------------------------
   void SetAttemptPauseForTesting(uint32_t pause_ms) { attempt_pause_ms_ = pause_ms; }
   void SetMessageWindowPollForTesting(uint32_t poll_ms) { message_window_poll_ms_ = poll_ms; }
+  void SetStopWaitForTesting(uint32_t wait_ms) { stop_wait_ms_ = wait_ms; }
   // The archive download over another WinINet (borrowed; null: WinINet itself).
   void SetInternetApiForTesting(InternetApi* api) { internet_api_ = api; }
   // Bounds of the archive's requests and of the status requests.
@@ -161,8 +172,6 @@ class Installer {
     status_bounds_ = status;
   }
   AsyncHttpRequests& requests_for_testing() { return *requests_; }
-  // The record of the elevated child while there is one (its finish time-out).
-  ElevatedProcess* elevated_process_for_testing() { return elevated_process_.get(); }
 
  protected:
   // The outer flow: files and registry values for the setup, `InstallBrowser`, clean-up,
@@ -195,7 +204,10 @@ class Installer {
   void WriteFilesForSetup();
   void CleanUpAfterSuccess();
   void WaitForBrowserMessageWindow();
+  // The Windows 10 interface availability, checked once per run (any thread).
   uint32_t InterfaceAvailabilityCode();
+  // The install thread's side of `CancelSetupStart`: true when the setup may start now.
+  bool CommitSetupStart();
 
   // Destroyed last: every other member may still queue statistics.
   std::unique_ptr<AsyncHttpRequests> requests_;
@@ -204,6 +216,10 @@ class Installer {
   ProgressListener* listener_;
   const BrandInfo* brand_info_;
   const DistribInfoParams* params_;
+  // What the install thread writes while the window's thread may build the elevated copy's
+  // setup command line (`ExecuteAsAdmin`): the vendor paths and the download time are
+  // written, and read off the install thread, under this lock.
+  platform::CriticalLock setup_inputs_lock_;
   VendorFilePaths vendor_paths_;
   InstallStatSender stat_sender_;
 
@@ -232,11 +248,16 @@ class Installer {
   int64_t prompt_start_ = 0;
   int64_t prompt_end_ = 0;
 
+  // Whether a setup of this run may still start (`CancelSetupStart`).
+  enum SetupStart : int { kSetupStartOpen, kSetupStartCancelled, kSetupStartCommitted };
+  std::atomic<int> setup_start_{kSetupStartOpen};
   // Whether the last RunModuleAndWait created its process (for the "FailedToStart" report).
   bool setup_started_ = false;
-  // The install thread is waiting for a setup process (read by the destructor's thread).
+  // The install thread is waiting for a setup process, its own or the elevated copy's (read
+  // by the destructor's thread).
   std::atomic<bool> setup_running_{false};
-  // The Windows 10 interface availability, checked once per run.
+  // The Windows 10 interface availability, checked once per run under its own lock.
+  platform::CriticalLock interface_availability_lock_;
   bool interface_availability_checked_ = false;
   uint32_t interface_availability_ = 0;
 
@@ -245,6 +266,7 @@ class Installer {
   RequestBounds download_bounds_ = kDownloadBounds;
   RequestBounds status_bounds_ = kStatusRequestBounds;
   uint32_t message_window_poll_ms_ = kMessageWindowPollMs;
+  uint32_t stop_wait_ms_ = kStopWaitMs;
 };
 
 }  // namespace installer

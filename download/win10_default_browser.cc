@@ -57,6 +57,7 @@ constexpr const wchar_t* kProtocols[] = {L"http", L"https"};
 constexpr const wchar_t* kExtensions[] = {L".htm", L".html"};
 
 const std::wstring* g_check_program_for_testing = nullptr;
+uint32_t g_check_timeout_ms = kCheckTimeoutMs;
 
 // Owns one COM interface pointer and releases it once.
 template <typename T>
@@ -273,7 +274,7 @@ bool IsInternalInterfaceAvailableSafeCheck(uint32_t* code) {
   }
 
   uint32_t exit_code = 0;
-  if (!child.WaitExitFor(kCheckTimeoutMs, &exit_code)) {
+  if (!child.WaitExitFor(g_check_timeout_ms, &exit_code)) {
     // Not waited for: a copy stuck in the shell may not even die promptly, and its answer
     // no longer matters.
     child.Kill(kExitTerminatedByTimeout, false);
@@ -302,13 +303,18 @@ bool IsInternalInterfaceAvailableSafeCheck(uint32_t* code) {
   return false;
 }
 
-ScopedCheckProgramForTesting::ScopedCheckProgramForTesting(std::wstring program)
-    : program_(std::move(program)), previous_(g_check_program_for_testing) {
+ScopedCheckProgramForTesting::ScopedCheckProgramForTesting(std::wstring program,
+                                                           uint32_t timeout_ms)
+    : program_(std::move(program)),
+      previous_(g_check_program_for_testing),
+      previous_timeout_ms_(g_check_timeout_ms) {
   g_check_program_for_testing = &program_;
+  g_check_timeout_ms = timeout_ms;
 }
 
 ScopedCheckProgramForTesting::~ScopedCheckProgramForTesting() {
   g_check_program_for_testing = previous_;
+  g_check_timeout_ms = previous_timeout_ms_;
 }
 
 }  // namespace win10_default_browser

@@ -100,11 +100,13 @@ bool IsInterfaceAvailable(uint32_t* code);
 // "IsInternalInterfaceAvailableSafeCheck"; a 700 or 701 answer writes an INFO line.
 bool IsInternalInterfaceAvailableSafeCheck(uint32_t* code);
 
-// Makes the checks start `program` instead of the own executable while the object lives
-// (tests only, one at a time).
+// Makes the checks start `program` instead of the own executable, and wait for it up to
+// `timeout_ms`, while the object lives (tests only, one at a time). A test that is not about
+// the time limit gives a slow test machine more time than the 3 seconds.
 class ScopedCheckProgramForTesting {
  public:
-  explicit ScopedCheckProgramForTesting(std::wstring program);
+  explicit ScopedCheckProgramForTesting(std::wstring program,
+                                        uint32_t timeout_ms = kCheckTimeoutMs);
   ~ScopedCheckProgramForTesting();
   ScopedCheckProgramForTesting(const ScopedCheckProgramForTesting&) = delete;
   ScopedCheckProgramForTesting& operator=(const ScopedCheckProgramForTesting&) = delete;
@@ -112,6 +114,7 @@ class ScopedCheckProgramForTesting {
  private:
   std::wstring program_;
   const std::wstring* previous_;
+  uint32_t previous_timeout_ms_;
 };
 
 }  // namespace win10_default_browser

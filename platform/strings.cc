@@ -86,6 +86,12 @@ bool Utf8ToWide(std::string_view utf8, std::wstring* out) {
   return true;
 }
 
+std::wstring WidenUtf8(std::string_view text) {
+  std::wstring wide;
+  if (!Utf8ToWide(text, &wide)) wide = Widen(text);
+  return wide;
+}
+
 bool WideToUtf8(std::wstring_view wide, std::string* out) {
   std::string result;
   result.reserve(wide.size());

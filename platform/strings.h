@@ -23,6 +23,9 @@ std::string Narrow(std::wstring_view text);
 bool Utf8ToWide(std::string_view utf8, std::wstring* out);
 bool WideToUtf8(std::wstring_view wide, std::string* out);
 bool IsValidUtf8(std::string_view text);
+// Text that outside input hands over as bytes (distribution parameters, document values):
+// decoded as UTF-8 when it is valid UTF-8, otherwise widened byte by byte as a whole.
+std::wstring WidenUtf8(std::string_view text);
 
 // ASCII-only case mapping: other characters are left as they are.
 std::string ToLowerAscii(std::string_view text);

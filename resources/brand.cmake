@@ -7,8 +7,13 @@
 #   brand_default.cab   the default brand package (otherwise the one above)
 #   partner.cab         the partner package
 #   brand_<name>.cab    a brand package picked by "--brand-name=<name>" (lower case)
-# Every package is checked at configure time as make-brand-package would check its document;
-# one it would refuse stops the configuration with its name.
+# The extension may be spelt in any case (partner.CAB); the name in front of it counts whole:
+# a name with a further dot (a copy such as brand_default.old.cab or partner.bak.cab) is no
+# package and is skipped with a notice; any other name stops the configuration, and so does a
+# package given twice (partner.cab beside partner.CAB). Every package is checked at configure
+# time as make-brand-package would check its document; one it would refuse stops the
+# configuration with its name (a key given twice is only a warning: the installer takes its
+# last value).
 find_program(LI_GCAB gcab REQUIRED)
 set(LI_PACKAGES_DIR "" CACHE PATH "Folder of brand and partner packages to build in")
 
@@ -45,10 +50,12 @@ function(li_check_package cabinet kind)
                         "not: ${_members}")
   endif()
   execute_process(COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/make-brand-package
-                          --check -k ${kind} ${_out}/${_member}
+                          --check --allow-duplicate-keys -k ${kind} ${_out}/${_member}
                   RESULT_VARIABLE _result ERROR_VARIABLE _error)
   if(NOT _result EQUAL 0)
     message(FATAL_ERROR "Package ${_name} is refused by make-brand-package:\n${_error}")
+  elseif(_error)
+    message(WARNING "Package ${_name}:\n${_error}")
   endif()
 endfunction()
 
@@ -59,9 +66,27 @@ if(LI_PACKAGES_DIR)
   if(NOT IS_DIRECTORY ${LI_PACKAGES_DIR})
     message(FATAL_ERROR "LI_PACKAGES_DIR ${LI_PACKAGES_DIR} is not a folder")
   endif()
-  file(GLOB _cabinets ${LI_PACKAGES_DIR}/*.cab)
+  file(GLOB _files ${LI_PACKAGES_DIR}/*)
+  set(_cabinets)
+  foreach(_file IN LISTS _files)
+    string(TOLOWER "${_file}" _lower)
+    if(_lower MATCHES "\\.cab$" AND NOT IS_DIRECTORY ${_file})
+      list(APPEND _cabinets ${_file})
+    endif()
+  endforeach()
+  set(_seen)
   foreach(_cabinet IN LISTS _cabinets)
-    get_filename_component(_name ${_cabinet} NAME_WE)
+    get_filename_component(_file ${_cabinet} NAME)
+    string(LENGTH "${_file}" _length)
+    math(EXPR _length "${_length} - 4")
+    string(SUBSTRING "${_file}" 0 ${_length} _name)
+    if(_name MATCHES "\\.")
+      message(NOTICE "Packages: skipping ${_file} (a package's name has no further dot)")
+      continue()
+    elseif(_name IN_LIST _seen)
+      message(FATAL_ERROR "Packages: ${_name} is given twice, its extension spelt two ways")
+    endif()
+    list(APPEND _seen ${_name})
     if(_name STREQUAL "brand_default")
       li_check_package(${_cabinet} brand)
       set(_default ${_cabinet})
@@ -73,7 +98,7 @@ if(LI_PACKAGES_DIR)
       string(TOUPPER "BRAND_${CMAKE_MATCH_1}" _resource)
       string(APPEND _lines "${_resource} BIN \"${_cabinet}\"\n")
     else()
-      message(FATAL_ERROR "Package ${_name}.cab: the names are brand_default.cab, partner.cab "
+      message(FATAL_ERROR "Package ${_file}: the names are brand_default.cab, partner.cab "
                           "and brand_<name>.cab with <name> in lower-case letters, digits and _")
     endif()
     list(APPEND _given ${_cabinet})

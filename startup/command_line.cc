@@ -124,6 +124,12 @@ void CommandLine::ParseArgument(std::wstring_view argument) {
     value = text.substr(equals + 1);
     text = text.substr(0, equals);
   }
+  // Names are narrow: a character beyond 8 bits would lose its high bits and could become
+  // another switch's name, an "=" or a NUL that cuts the printed command line. Such an
+  // argument is no switch of this program.
+  for (wchar_t c : text) {
+    if (c > 0xFF) return;
+  }
   std::string name = platform::ToLowerAscii(platform::Narrow(text));
   // A bare "--" (or "-", "/") names nothing. Keeping it would print a lone "--" into the
   // setup program's command line, which would read every switch after it as a loose
@@ -148,7 +154,7 @@ std::string CommandLine::NarrowValue(std::string_view name) const {
 void CommandLine::Put(std::string_view name) { Put(name, std::wstring_view()); }
 
 void CommandLine::Put(std::string_view name, std::string_view value) {
-  Put(name, platform::Widen(value));
+  Put(name, platform::WidenUtf8(value));
 }
 
 void CommandLine::Put(std::string_view name, std::wstring_view value) {
@@ -177,15 +183,18 @@ std::wstring CommandLine::Print() const {
   if (text.find_first_of(L" \t\\") != std::wstring::npos) text = L'"' + text + L'"';
   for (const auto& [name, value] : switches_) {
     const std::wstring wide_name = L"--" + platform::Widen(name);
+    // Parsing trims each argument, so white space at the end of a name survives only in
+    // front of an "=".
+    const bool with_equals = !value.empty() || IsCommandLineWhitespace(wide_name.back());
     text += L' ';
     // A name that came from a quoted argument may hold blanks or quotes itself: then the
     // whole switch is one quoted argument, or it would not parse back as one.
     if (wide_name.find_first_of(L" \t\\\"") != std::wstring::npos) {
-      text += QuoteCommandLineArgument(value.empty() ? wide_name : wide_name + L'=' + value);
+      text += QuoteCommandLineArgument(with_equals ? wide_name + L'=' + value : wide_name);
       continue;
     }
     text += wide_name;
-    if (!value.empty()) {
+    if (with_equals) {
       text += L'=';
       text += QuoteCommandLineArgument(value);
     }

@@ -3,9 +3,10 @@
 // Arguments are split the way Windows splits them (CommandLineToArgvW). The first one is
 // the program; every later one that starts with "--", "-" or "/" (tested in that order) is a
 // switch, named by the text up to its first "=" and valued by the text after it. Names are
-// narrowed to their low 8 bits and lower-cased (ASCII only), so /SILENT, -silent and --silent
-// are one switch; a name occurs once and the last value given wins. Arguments without a
-// prefix are dropped: printing a parsed command line loses them.
+// narrowed to 8 bits and lower-cased (ASCII only), so /SILENT, -silent and --silent are one
+// switch; a name occurs once and the last value given wins. Arguments without a prefix, and
+// arguments whose name holds a character beyond 8 bits, are dropped: printing a parsed
+// command line loses them.
 //
 // A `CommandLine` is a plain value. Every command line the installer builds (the setup
 // program's, the elevated restart's, the private-folder copy's) starts as a copy of the
@@ -44,7 +45,8 @@ class CommandLine {
   std::string NarrowValue(std::string_view name) const;
 
   // Inserts or replaces a switch. The name is lower-cased and loses a leading "--", "-" or
-  // "/"; a name that is empty after that is ignored. A narrow value is widened byte by byte.
+  // "/"; a name that is empty after that is ignored. A narrow value (a brand name from a
+  // document) is widened with `platform::WidenUtf8`: UTF-8 when it is UTF-8, else byte by byte.
   void Put(std::string_view name);
   void Put(std::string_view name, std::string_view value);
   void Put(std::string_view name, std::wstring_view value);
@@ -58,8 +60,9 @@ class CommandLine {
   void SetProgramPath(std::wstring_view path);
 
   // The quoted program, then for each switch in map order " --name", followed by "=" and
-  // the quoted value when the value is not empty. An empty program prints as nothing, so the
-  // text then starts with the space of the first switch.
+  // the quoted value when the value is not empty (or the name ends in white space, which
+  // parsing would otherwise trim). An empty program prints as nothing, so the text then
+  // starts with the space of the first switch.
   std::wstring Print() const;
 
   const SwitchMap& switches() const { return switches_; }

@@ -54,8 +54,12 @@ TEST(CommandLineTest, ParsesProgramAndSwitches) {
       {L"\"\u00A0setup.exe\u00A0\" --a", L"setup.exe", {{"a", L""}}},
       // A value keeps inner white space and its own letter case.
       {L"setup.exe \"--v=A\u00A0B\"", L"setup.exe", {{"v", L"A\u00A0B"}}},
-      // Names keep the low 8 bits of each character, then lose their upper case.
-      {L"setup.exe --\u0141\u0162=1", L"setup.exe", {{"ab", L"1"}}},
+      // Names are 8-bit text, lower-cased; a name with a wider character is no switch, so it
+      // can neither become another switch ("\u0141" would narrow to "A", "\u013D" to "=")
+      // nor cut the line ("\u0100" would narrow to NUL).
+      {L"setup.exe --\u00C9T\u00E9=1", L"setup.exe", {{"\xC9t\xE9", L"1"}}},
+      {L"setup.exe --\u0141\u0162=1 --silent\u013Dx --brand-name\u0100 --b=\u0100",
+       L"setup.exe", {{"b", L"\u0100"}}},
       // Nothing at all.
       {L"", L"", {}},
       {L" \t\u3000\u2028 ", L"", {}},
@@ -156,6 +160,11 @@ TEST(CommandLineTest, PrintsProgramThenSwitchesInNameOrder) {
 
   // Loose arguments do not survive a parse and print cycle.
   EXPECT_EQ(L"setup.exe --a --b", CommandLine(L"setup.exe one --b two --a three").Print());
+  // A narrow value is widened as UTF-8 where it is UTF-8, else byte by byte.
+  command_line.Put("brand-name", "\xC5\x81\xC3\xA9");
+  EXPECT_EQ(L"\u0141\u00E9", command_line.Value("brand-name"));
+  command_line.Put("brand-name", "\xC5\xE9");
+  EXPECT_EQ(L"\u00C5\u00E9", command_line.Value("brand-name"));
 }
 
 TEST(CommandLineTest, PrintedValuesParseBackUnchanged) {
@@ -182,9 +191,12 @@ TEST(CommandLineTest, PrintedValuesParseBackUnchanged) {
     EXPECT_EQ(L"1", parsed.Value("other")) << printed;
     EXPECT_EQ(2u, parsed.switches().size()) << printed;
   }
-  // A name with blanks and quotes (from a quoted argument) prints as one argument too.
-  CommandLine odd(L"setup.exe \"--a \\\"b=c d\" --e");
+  // A name with blanks and quotes (from a quoted argument) prints as one argument too, and
+  // one that ends in white space keeps it.
+  CommandLine odd(L"setup.exe \"--a \\\"b=c d\" --e \"--f =\" \"--g\u00A0=\"");
   ASSERT_EQ(1u, odd.switches().count("a \"b"));
+  ASSERT_EQ(1u, odd.switches().count("f "));
+  ASSERT_EQ(1u, odd.switches().count("g\xA0"));
   CommandLine again(odd.Print());
   EXPECT_EQ(odd.switches(), again.switches()) << odd.Print();
   // The program is read without escapes: a trailing backslash stays one.

@@ -8,12 +8,19 @@
 // only Administrators and SYSTEM can write. Only that copy is verified and run; re-pointing
 // the original path afterwards (or a server that answers each open differently) changes
 // nothing.
+//
+// The copy and its folder are marked for deletion at the next reboot, for a child that is
+// killed before its clean-up. Those entries outlive the folder, so no path they name may
+// ever become a user's: the fresh folders live in one persistent parent, `kPrivateParentName`
+// in a machine-wide folder, that only Administrators and SYSTEM can write (and that is never
+// deleted), and the copy has a fixed name (`kPrivateCopyName`), never one from the block.
 #ifndef STARTUP_ELEVATED_ARCHIVE_H_
 #define STARTUP_ELEVATED_ARCHIVE_H_
 
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace installer {
 
@@ -37,9 +44,13 @@ class FileSystemView {
 // of them a reparse point.
 const char* LocalFileProblem(const std::wstring& path, FileSystemView* view = nullptr);
 
-// The security descriptor of the private folder: a protected DACL that gives full access to
-// Administrators and SYSTEM only, inherited by the copy. Owns it; null when Windows cannot
-// build it.
+// The persistent parent of the private folders, and the name of every copy.
+inline constexpr wchar_t kPrivateParentName[] = L"lite_installer_elevated";
+inline constexpr wchar_t kPrivateCopyName[] = L"li_setup.arc";
+
+// The security descriptor of the private folders and their parent: owned by Administrators,
+// with a protected DACL that gives full access to Administrators and SYSTEM only, inherited
+// by the copy. Owns it; null when Windows cannot build it.
 class PrivateFolderDescriptor {
  public:
   PrivateFolderDescriptor();
@@ -53,6 +64,16 @@ class PrivateFolderDescriptor {
   PSECURITY_DESCRIPTOR descriptor_ = nullptr;
 };
 
+// Whether nobody but Administrators and SYSTEM can write a folder with this owner and DACL
+// (add or delete entries, delete it, change its security): the owner is one of the two, the
+// DACL exists, and every allowing entry that applies to the folder itself and grants any of
+// those rights names one of the two. An entry of another kind is refused.
+bool OnlyAdministratorsCanWrite(PSID owner, const ACL* dacl);
+
+// Deletes the folders "li_<process id>_<n>" in `parent` whose process has ended: private
+// folders of children that were killed before their clean-up.
+void RemoveStalePrivateFolders(const std::wstring& parent);
+
 // The elevated child's own copy of the archive. Owns the folder: the destructor deletes the
 // copy and the folder.
 class PrivateArchiveCopy {
@@ -62,11 +83,16 @@ class PrivateArchiveCopy {
   PrivateArchiveCopy(const PrivateArchiveCopy&) = delete;
   PrivateArchiveCopy& operator=(const PrivateArchiveCopy&) = delete;
 
-  // Opens `source` once (refusing a reparse point or a folder), creates a fresh folder in
-  // `parent` (empty: the Windows folder's "Temp", which users cannot rename things in) with
-  // the `PrivateFolderDescriptor`, and copies the opened file into it under the source's
-  // name. Logs why and returns false on failure (nothing is left behind).
-  bool Create(const std::wstring& source, const std::wstring& parent = std::wstring());
+  // Opens `source` once (refusing a reparse point, a folder, or a file larger than the
+  // download's cap, kMaxArchiveBytes), then takes the first of `roots` (none given: the
+  // system Windows folder's "Temp", then the common application data folder) in which the
+  // persistent parent can be used: made with the `PrivateFolderDescriptor`, or, when it
+  // exists, kept while `OnlyAdministratorsCanWrite` holds for it and otherwise deleted and
+  // made anew. There it removes stale private folders, creates a fresh folder with the same
+  // descriptor and copies the opened file into it as `kPrivateCopyName`. The folder and then
+  // the copy are marked for deletion at the next reboot as soon as each exists. Logs why and
+  // returns false on failure (nothing but the parent is left behind).
+  bool Create(const std::wstring& source, const std::vector<std::wstring>& roots = {});
 
   const std::wstring& path() const { return path_; }
   const std::wstring& folder() const { return folder_; }

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "startup/logging.h"
+#include "startup/shared_sections.h"
 
 namespace installer {
 
@@ -13,6 +14,10 @@ HANDLE CreateNamedEvent(const std::string& name) {
   HANDLE event = CreateEventA(nullptr, FALSE, FALSE, name.c_str());
   if (event == nullptr) {
     LOG(ERROR, "ElevatedProcess") << "Cannot create the event " << name << ".";
+  } else if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    // Another handle (an earlier child that has not gone yet) keeps the event with
+    // whatever it was last told; the new child must not see that.
+    ResetEvent(event);
   }
   return event;
 }
@@ -55,28 +60,37 @@ ElevatedProcess::~ElevatedProcess() {
   DestroyOwnerWindow(owner_window_);
 }
 
-bool ElevatedProcess::RunModule(HANDLE stop_event) {
-  started_ = true;
+bool ElevatedProcess::RunModule() {
+  if (!process_) {
+    // A go now would release whichever child opens the events next.
+    LOG(ERROR, "RunModule") << "There is no elevated installer to release.";
+    return false;
+  }
+  const DWORD child_id = GetProcessId(process_.get());
+  ClearElevatedRunReport(child_id);
   if (!go_event_ || !SetEvent(go_event_.get())) {
-    // Without the go the child never starts; waiting for it would wait for ever.
+    // Without the go the child never starts; waiting for it would wait for ever. Not
+    // started: the destructor sends it home.
     LOG(ERROR, "RunModule") << "Cannot release the elevated installer.";
     return false;
   }
-  HANDLE handles[] = {stop_event, process_.get()};
-  DWORD result = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
-  if (result == WAIT_OBJECT_0) {
-    LOG_AT(ERROR, "RunModule", 1406) << "The elevated installer was terminated due to stop event.";
+  started_ = true;
+  if (WaitForSingleObject(process_.get(), INFINITE) != WAIT_OBJECT_0) {
+    LOG(ERROR, "RunModule") << "Cannot wait for the elevated installer.";
     return false;
   }
-  if (result != WAIT_OBJECT_0 + 1) return false;
   DWORD code = 0;
   if (!GetExitCodeProcess(process_.get(), &code)) {
     LOG_AT(ERROR, "RunModule", 1409) << "Failed to get exit code of the elevated installer.";
     return false;
   }
   exit_code_ = code;
-  exit_code_read_ = true;
-  return code == 0;
+  if (!ReportShowsSetupRan(ReadElevatedRunReport(), child_id, code)) {
+    LOG(ERROR, "RunModule") << "The elevated installer ran no setup to its end; it exited with "
+                            << static_cast<int>(code) << ".";
+    return false;
+  }
+  return true;
 }
 
 void ElevatedProcess::EnsureProcessFinished() {

@@ -5,11 +5,23 @@
 // named auto-reset events that this record creates: "go" releases it to run the setup with
 // the paths of the delayed parameter block, "stop" sends it home with exit code -1.
 //
+// What the child reports: it ends with its setup's exit code, or with -1 when it ran no
+// setup to its end (sent home, a refused or unverifiable archive, a setup that did not
+// start or whose code could not be read). Since a setup may end with -1 too, the exit code
+// alone does not tell the two apart: a child that ran its setup to its end also writes that
+// code, with its process id, into the `ElevatedRunReport` of the shared section
+// (startup/shared_sections.h) before it exits. `RunModule` forgets a report of that id
+// before the go and counts the child's run as a setup's only when, after the child's end,
+// the report names this child and holds the very code it ended with; anything else (no
+// report, another child's, a child that crashed or was killed, even after writing it) means
+// no setup ran, and the master reports the install as not started (400).
+//
 // The record owns the child's process handle, both events and the invisible owner window of
 // the elevation prompt. Its events exist only while it lives, so a child can only be released
 // while the master still holds the record; destroying a record whose child was never
 // released tells the child to stop, and no child outlives its record by more than the
-// finish time-out (30 s): then it is terminated.
+// finish time-out (30 s): then it is terminated. A released child is waited for, however
+// long its setup takes, as the master waits for a setup it runs itself.
 #ifndef STARTUP_ELEVATED_PROCESS_H_
 #define STARTUP_ELEVATED_PROCESS_H_
 
@@ -32,7 +44,8 @@ inline constexpr uint32_t kElevatedProcessFinishTimeoutMs = 30000;
 
 class ElevatedProcess {
  public:
-  // Creates both events unsignalled under the standard names.
+  // Creates both events under the standard names, unsignalled (also when they still exist:
+  // a signal left for an earlier child is cleared).
   ElevatedProcess();
   // The same under other names (tests run several records at once).
   ElevatedProcess(std::string go_event_name, std::string stop_event_name);
@@ -45,11 +58,13 @@ class ElevatedProcess {
   // With a child attached: a child never released is told to stop, then
   // `EnsureProcessFinished`. Closes every handle and destroys the owner window.
   virtual ~ElevatedProcess();
-  // Releases the child (go event) and waits without time-out for `stop_event` or the
-  // child's end. True exactly when the child ended with exit code 0 (its setup succeeded);
-  // the child's code, its setup's exit code or -1, is kept in `exit_code`. The stop event
-  // logs an ERROR and gives false, as does a failed wait or an unreadable exit code.
-  virtual bool RunModule(HANDLE stop_event);
+  // Clears the run report, releases the child (go event) and waits without time-out for its
+  // end: nothing stops a released child half-way, so no stop of the master ends this wait.
+  // True when the child ran its setup to its end (see above); `exit_code` is then the
+  // setup's. False, with an ERROR line, when there is no child or it could not be released
+  // (`started` stays false then), the wait failed, its exit code is unreadable or it ran no
+  // setup.
+  virtual bool RunModule();
   // Waits up to the finish time-out for the child; if it is still running, logs an ERROR
   // and terminates it (exit code 0). Nothing to do without a child.
   virtual void EnsureProcessFinished();
@@ -58,7 +73,6 @@ class ElevatedProcess {
   bool forcibly_terminated() const { return forcibly_terminated_; }
   // The child's exit code as `RunModule` read it; all bits set before.
   uint32_t exit_code() const { return exit_code_; }
-  bool exit_code_read() const { return exit_code_read_; }
   HANDLE go_event() const { return go_event_.get(); }
   HANDLE stop_event() const { return stop_event_.get(); }
 
@@ -72,7 +86,6 @@ class ElevatedProcess {
   bool started_ = false;
   bool forcibly_terminated_ = false;
   uint32_t exit_code_ = 0xFFFFFFFF;
-  bool exit_code_read_ = false;
   uint32_t finish_timeout_ms_ = kElevatedProcessFinishTimeoutMs;
 };
 

@@ -136,7 +136,14 @@ int CheckSecureEnvironment(SecureEnvironmentSystem* system, int* exit_code) {
   const CommandLine& command_line = system->GetCommandLine();
   if (command_line.Has(switches::kRunAsAdmin) ||
       command_line.Has(switches::kSpawnedInProtectedDir)) {
-    if (executable.empty()) return kEnvironmentNotSecured;
+    if (executable.empty()) {
+      // The elevated child would run with administrator rights beside DLLs it cannot look
+      // for: it refuses as if it had found them. The private-folder copy has only the user's
+      // rights and goes on, as the master does.
+      if (!command_line.Has(switches::kRunAsAdmin)) return kEnvironmentNotSecured;
+      *exit_code = kInsecureEnvironmentExitCode;
+      return kEnvironmentCopyRefused;
+    }
     return HasDllNextTo(executable) ? kEnvironmentDllsFound : kEnvironmentSecure;
   }
   return RelaunchFromPrivateFolder(executable, command_line, exit_code);
@@ -164,6 +171,16 @@ bool IsUserAnAdminGroup(HANDLE process) {
 bool AdminStatus::IsInAdminGroup() { return IsUserAnAdminGroup(GetCurrentProcess()); }
 
 bool AdminStatus::IsElevated() { return IsUserAnAdmin() != FALSE; }
+
+bool RunsElevatedThroughUac() {
+  // Asked before the log is open: nothing to log.
+  platform::ScopedKernelHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.receive())) return false;
+  TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+  DWORD size = 0;
+  return GetTokenInformation(token.get(), TokenElevationType, &type, sizeof(type), &size) &&
+         type == TokenElevationTypeFull;
+}
 
 bool NeedStartThisProcessAsAdmin() {
   AdminStatus status;

@@ -23,8 +23,8 @@ class DistribInfoParams;
 
 // Outcomes of `CheckSecureEnvironment`.
 enum SecureEnvironmentOutcome : int {
-  // The private-folder copy found DLL files (or could not be waited for): exit with the
-  // out-parameter (-200).
+  // The private-folder copy found DLL files (or could not be waited for), or an elevated
+  // child cannot read its own path: exit with the out-parameter (-200).
   kEnvironmentCopyRefused = 0,
   // Neither the safe search order nor a private-folder copy was possible: go on.
   kEnvironmentNotSecured = 1,
@@ -63,6 +63,12 @@ int CheckSecureEnvironment(SecureEnvironmentSystem* system, int* exit_code);
 // group's attributes (the deny-only group of a filtered administrator token counts). Logs an
 // ERROR and gives false when the token or the group cannot be read.
 bool IsUserAnAdminGroup(HANDLE process);
+
+// Whether this process runs with the elevated half of a split administrator token (UAC's
+// "full" type): the user's other processes run with fewer rights, so nothing they could have
+// prepared in the user's folders may steer what this one does there. False without UAC, with
+// UAC off (no process of the user has fewer rights) and when the token cannot be read.
+bool RunsElevatedThroughUac();
 
 // Facts about the current user that the restart decision needs; tests substitute them.
 class AdminStatus {

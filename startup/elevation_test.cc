@@ -337,6 +337,13 @@ TEST_F(PrivateFolderTest, MissingExecutableCannotBeSecured) {
   EXPECT_EQ(0, exit_code);
   LegacySystem no_path(L"", L"lite_installer.exe");
   EXPECT_EQ(kEnvironmentNotSecured, CheckSecureEnvironment(&no_path, &exit_code));
+  // Without its own path the copy goes on with the user's rights; the elevated child refuses.
+  LegacySystem copy(L"", L"lite_installer.exe --spawned_in_protected_dir");
+  EXPECT_EQ(kEnvironmentNotSecured, CheckSecureEnvironment(&copy, &exit_code));
+  EXPECT_EQ(0, exit_code);
+  LegacySystem child(L"", L"lite_installer.exe --run-as-admin");
+  EXPECT_EQ(kEnvironmentCopyRefused, CheckSecureEnvironment(&child, &exit_code));
+  EXPECT_EQ(kInsecureEnvironmentExitCode, exit_code);
 }
 
 }  // namespace

@@ -43,7 +43,8 @@ constexpr wchar_t kLogFileName[] = L"\\lite_installer.log";
 struct MasterSwitches {
   bool silent = false;
   bool system_level = false;
-  std::string brand_name;
+  // As given: narrowing it could turn a typed character into another brand's name.
+  std::wstring brand_name;
 };
 
 // ---------------------------------------------------------------------------------------
@@ -51,8 +52,14 @@ struct MasterSwitches {
 
 // S2. The log lives in the temporary folder. Without one the name is "\lite_installer.log",
 // in the root of the current drive, where writing usually fails: the log never fails its
-// callers, so the run goes on without it.
-void OpenLog() { logging::InitLogging(TemporaryDirectory() + kLogFileName); }
+// callers, so the run goes on without it. An elevated process (the elevated child, or a
+// master the user ran as administrator) only appends to a log that exists: the folder is
+// the user's, and so would be any link in it.
+void OpenLog() {
+  const bool elevated = ProcessCommandLine().Has(switches::kRunAsAdmin) || RunsElevatedThroughUac();
+  logging::InitLogging(TemporaryDirectory() + kLogFileName,
+                       elevated ? logging::LogAccess::kAppendOnly : logging::LogAccess::kOwner);
+}
 
 // S3a. The interface-check child answers before anything else happens.
 bool HandleNonInstallQuery(int* exit_code) {
@@ -89,7 +96,7 @@ MasterSwitches ReadMasterSwitches(const CommandLine& command_line) {
   MasterSwitches result;
   result.silent = command_line.Has(switches::kSilent);
   result.system_level = command_line.Has(switches::kSystemLevel);
-  result.brand_name = command_line.NarrowValue(switches::kBrandName);
+  result.brand_name = command_line.Value(switches::kBrandName);
   return result;
 }
 
@@ -101,12 +108,12 @@ std::wstring LogTemporaryDirectory() {
 }
 
 // M7. The distribution parameters first: their "lang" beats the packages' language.
-void LoadConfiguration(const std::string& brand_name, DistribInfoParams* params,
+void LoadConfiguration(const std::wstring& brand_name, DistribInfoParams* params,
                        BrandInfo* brand) {
   params->CreateJsonFromDistribParams();
-  brand->GetInfo(platform::Widen(brand_name));
+  brand->GetInfo(brand_name);
   std::string language;
-  if (params->Get("lang", &language)) brand->set_language(language);
+  if (params->GetLanguage(&language)) brand->set_language(language);
   brand->ApplyDefaults();
 }
 
@@ -293,10 +300,13 @@ int RunElevatedChild(const CommandLine& command_line) {
   bool success = installer.RunModule(copy.path(), setup_command_line);
   archive_lock.reset();
 
-  // E7. The exit code is the setup's own, so that the master reports what a direct run would
-  // (the master counts 0, and only 0, as success); -1 when no setup ran to its end.
+  // E7. The exit code is the setup's own, so that the master reports what a direct run
+  // would; -1 when no setup ran to its end. The report tells the master which of the two it
+  // is (startup/elevated_process.h), since a setup may end with -1 as well.
   LOG_AT(INFO, kElevatedChildTag, 118) << "RunModule results: success=" << success;
-  return success ? installer.result_code() : kExitElevatedFailure;
+  if (!success) return kExitElevatedFailure;
+  WriteElevatedRunReport(static_cast<uint32_t>(installer.result_code()));
+  return installer.result_code();
 }
 
 }  // namespace
@@ -384,8 +394,10 @@ void WindowProgressProxy::SetPercent(int32_t percent) {
 }
 
 void WindowProgressProxy::RemoveCancelButton() {
+  // Asynchronous: the master's window thread may be busy for a minute (stopping its install
+  // flow), and the setup must not wait for it.
   HWND button = GetDlgItem(window_, kCancelButtonId);
-  if (button != nullptr) ShowWindow(button, SW_HIDE);
+  if (button != nullptr) ShowWindowAsync(button, SW_HIDE);
 }
 
 int RunLiteInstaller() {

@@ -107,7 +107,8 @@ class WindowProgressProxy : public ProgressListener {
   void ShowError(int32_t result_code) override {}
   HWND WindowHandle() override { return window_; }
   void SetPercent(int32_t percent) override;
-  // Hides the master's cancel button (never destroys a window of another process).
+  // Hides the master's cancel button without waiting for the master's window thread (never
+  // destroys a window of another process).
   void RemoveCancelButton() override;
 
  private:

@@ -334,7 +334,10 @@ TEST_F(InstallerRunTest, SecondMasterExits600WithoutAnExitLine) {
 
 TEST_F(InstallerRunTest, MasterLogsItsWayToTheExitCode) {
   test_support::ChildProcess installer;
-  ASSERT_TRUE(installer.Start(Installer() + L" --brand-name=zorvin", temp_.path()));
+  // A brand name is looked up as given (narrowed, U+0141 would become "A"); a tag's "lang" that
+  // is no language code is ignored.
+  ASSERT_TRUE(installer.Start(Installer() + L" --brand-name=\u0141 --distr-info-params=lang=ru/x",
+                              temp_.path()));
   // The installer window (or, on a full disk, the disk-space message): closed unanswered.
   HWND window = test_support::WaitForVisibleDialog(installer.id(), 60000);
   ASSERT_NE(nullptr, window) << LogText();
@@ -351,6 +354,9 @@ TEST_F(InstallerRunTest, MasterLogsItsWayToTheExitCode) {
       << LogText();
   // The configuration was loaded into the folder.
   EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(temp_.File(L"BrandFile").c_str()));
+  EXPECT_EQ(1, Count(L"Fetching defined\u0141 package")) << LogText();
+  EXPECT_EQ(1, Count(L"WARNING: GetLanguage (")) << LogText();
+  EXPECT_EQ(0, Count(L"Default language: ru/x")) << LogText();
   EXPECT_EQ(1, Count(L"INFO: wWinMain (257): Installer exit with code: " +
                      platform::ToWString(exit_code)))
       << LogText();
@@ -425,8 +431,7 @@ TEST_F(InstallerRunTest, ElevatedChildFollowsTheMastersEvents) {
     ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), child.handle(), GetCurrentProcess(),
                                 &duplicate, 0, FALSE, DUPLICATE_SAME_ACCESS));
     record->Attach(duplicate, nullptr);
-    platform::ScopedKernelHandle never(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    EXPECT_FALSE(record->RunModule(never.get()));
+    EXPECT_FALSE(record->RunModule());
     EXPECT_EQ(0xFFFFFFFFu, record->exit_code());
     EXPECT_EQ(1, Count(L"ERROR: ExecuteAsAdmin (103): Browser archive  does not exist"))
         << LogText();

@@ -26,6 +26,7 @@ HANDLE OpenLogMutex() {
 struct LoggerState {
   std::atomic<int> initialised{0};
   std::wstring path;
+  LogAccess access = LogAccess::kOwner;
   HANDLE mutex = OpenLogMutex();
 };
 
@@ -79,14 +80,47 @@ bool LookUpMessage(DWORD flags, HMODULE module, uint32_t code, std::wstring* tex
   return true;
 }
 
+// A path the user chose (TEMP) may name a named pipe: its server never gets to act as the
+// writer (anonymous impersonation only).
+constexpr DWORD kNoImpersonation = SECURITY_SQOS_PRESENT | SECURITY_ANONYMOUS;
+
 // Opens the log for appending, creating it when missing.
 HANDLE OpenLogFile(const std::wstring& path) {
   return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                     FILE_ATTRIBUTE_NORMAL, nullptr);
+                     FILE_ATTRIBUTE_NORMAL | kNoImpersonation, nullptr);
 }
 
-void AppendToFile(const std::wstring& path, std::wstring line) {
-  platform::ScopedKernelHandle file(OpenLogFile(path));
+// Opens the log for appending under `LogAccess::kAppendOnly`; empty when it is missing or
+// not an ordinary file. The checks are made on the open handle, so a link put in place
+// after them changes nothing.
+platform::ScopedKernelHandle OpenExistingOrdinaryFile(const std::wstring& path) {
+  platform::ScopedKernelHandle file(
+      CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_OPEN_REPARSE_POINT | kNoImpersonation, nullptr));
+  BY_HANDLE_FILE_INFORMATION information = {};
+  if (!file || GetFileType(file.get()) != FILE_TYPE_DISK ||
+      !GetFileInformationByHandle(file.get(), &information) ||
+      !IsOrdinaryLogFile(information.dwFileAttributes, information.nNumberOfLinks)) {
+    return platform::ScopedKernelHandle();
+  }
+  return file;
+}
+
+// "X:\..." on a fixed, removable or RAM disk: no network share (where the open would sign in
+// with the user's credentials), device or pipe.
+bool OnLocalDrive(const std::wstring& path) {
+  const wchar_t drive = path.empty() ? L'\0' : static_cast<wchar_t>(path[0] | 0x20);
+  if (path.size() < 4 || drive < L'a' || drive > L'z' || path[1] != L':' || path[2] != L'\\') {
+    return false;
+  }
+  const UINT type = GetDriveTypeW(path.substr(0, 3).c_str());
+  return type == DRIVE_FIXED || type == DRIVE_REMOVABLE || type == DRIVE_RAMDISK;
+}
+
+void AppendToFile(const std::wstring& path, LogAccess access, std::wstring line) {
+  const bool owner = access == LogAccess::kOwner;
+  platform::ScopedKernelHandle file(owner ? platform::ScopedKernelHandle(OpenLogFile(path))
+                                          : OpenExistingOrdinaryFile(path));
   if (!file) return;
   // A full log is rotated once per line. When the rename to ".old" fails (another program
   // holds the log without delete sharing) the line goes to the large file instead, so a
@@ -100,7 +134,7 @@ void AppendToFile(const std::wstring& path, std::wstring line) {
       line.insert(line.begin(), L'\xFEFF');
       break;
     }
-    if (static_cast<uint64_t>(size.QuadPart) < kMaxLogSize || rotated) break;
+    if (static_cast<uint64_t>(size.QuadPart) < kMaxLogSize || rotated || !owner) break;
     rotated = true;
     file.reset();
     std::wstring old_path = path + L".old";
@@ -116,15 +150,22 @@ void AppendToFile(const std::wstring& path, std::wstring line) {
 
 }  // namespace
 
-void InitLogging(const std::wstring& path) {
+void InitLogging(const std::wstring& path, LogAccess access) {
   LoggerState& state = State();
   int expected = 0;
   // The path is written by the one caller that wins the exchange; the installer calls this
   // once on its main thread before any other thread exists.
   if (state.initialised.compare_exchange_strong(expected, 2)) {
-    state.path = path;
+    // An append-only process never writes off the local disks: without a path it logs
+    // nothing.
+    state.path = access == LogAccess::kAppendOnly && !OnLocalDrive(path) ? std::wstring() : path;
+    state.access = access;
     state.initialised.store(1);
   }
+}
+
+bool IsOrdinaryLogFile(uint32_t attributes, uint32_t links) {
+  return !(attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) && links == 1;
 }
 
 std::wstring LogPath() {
@@ -179,7 +220,7 @@ void LogMessage(Severity severity, const char* function, int line, std::wstring_
   if (!state.mutex) return;
   DWORD wait = WaitForSingleObject(state.mutex, kMutexWaitMs);
   if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) return;
-  AppendToFile(state.path, std::move(text));
+  AppendToFile(state.path, state.access, std::move(text));
   ReleaseMutex(state.mutex);
 }
 
@@ -238,6 +279,7 @@ void ResetLoggingForTesting() {
   LoggerState& state = State();
   state.initialised.store(0);
   state.path.clear();
+  state.access = LogAccess::kOwner;
 }
 
 }  // namespace logging

@@ -4,7 +4,11 @@
 // child) appends UTF-16LE lines to one file in the user's temporary folder. Each line is
 // written under a global named mutex, with the file opened and closed around it, so lines
 // from several processes never interleave and every line is on disk as soon as it returns.
-// The file starts with a byte-order mark and is rotated to "<path>.old" at 1 MiB.
+// The file starts with a byte-order mark and is rotated to "<path>.old" at 1 MiB by the
+// processes that run with the rights of the user whose folder holds it. An elevated process
+// (the elevated child, or a master the user ran as administrator) works with administrator
+// rights in that same folder, where the user's other processes may have put links: it only
+// appends to the log (see `LogAccess::kAppendOnly`).
 //
 // Logging never fails its caller: before `InitLogging`, without the mutex, when the mutex
 // stays busy for a second, or when the file cannot be opened, the line is dropped.
@@ -33,8 +37,26 @@ inline constexpr Severity kWARNING = Severity::kWarning;
 // Size at which the log is moved to "<path>.old" before the next line.
 inline constexpr uint64_t kMaxLogSize = 1048576;
 
-// Sets the log path; only the first call has an effect.
-void InitLogging(const std::wstring& path);
+// What a process may do to the log file.
+enum class LogAccess {
+  // Create it when missing and rotate it at kMaxLogSize.
+  kOwner,
+  // Append to it only while it is an ordinary file on a local disk: never create, rotate
+  // (delete or move) or truncate it; open it without following a reparse point and without
+  // letting a named pipe's server act as this process; drop the line when the path is not
+  // a drive-letter path of a local drive, or the file is no disk file, a folder, a reparse
+  // point (a link of any kind) or has more than one name (a hard link). A junction further
+  // up the path can then lead the line only into another existing, ordinary file of the
+  // log's name. A missing log stays missing: such a process logs nothing.
+  kAppendOnly,
+};
+
+// Sets the log path and the access; only the first call has an effect.
+void InitLogging(const std::wstring& path, LogAccess access = LogAccess::kOwner);
+
+// Whether `kAppendOnly` may write to a file with these attributes (GetFileAttributesW's)
+// and this number of names.
+bool IsOrdinaryLogFile(uint32_t attributes, uint32_t links);
 // The path set by `InitLogging`, empty before.
 std::wstring LogPath();
 

@@ -97,6 +97,73 @@ TEST_F(LoggingTest, RotationThatCannotRenameAppendsInsteadOfLooping) {
   EXPECT_NE(std::wstring::npos, tail.find(L"INFO: Test (4): kept\n"));
 }
 
+// The elevated child's log: only an existing ordinary file, only appended to. Wine 8.0 makes
+// no junction or symbolic link (FSCTL_SET_REPARSE_POINT fails with ERROR_NOT_SUPPORTED,
+// CreateSymbolicLinkW makes nothing), so links are played by hard links here.
+TEST(LoggingAppendOnlyTest, NeverCreatesRotatesOrWritesThroughALink) {
+  const std::string kBig = std::string("\xFF\xFE") + std::string(kMaxLogSize, 'z');
+  const struct {
+    const char* name;
+    bool exists;
+    const std::string* content;
+    bool hard_link;  // the log is a second name of "other.txt", which holds the content
+    bool written;
+  } kCases[] = {
+      {"ordinary", true, nullptr, false, true},  {"missing", false, nullptr, false, false},
+      {"full", true, &kBig, false, true},        {"hard link", true, nullptr, true, false},
+      {"full hard link", true, &kBig, true, false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    test_support::ScopedTempDir dir;
+    const std::wstring path = dir.File(L"lite_installer.log");
+    const std::string before = c.content ? *c.content : std::string("\xFF\xFE", 2);
+    const std::wstring file = c.hard_link ? dir.File(L"other.txt") : path;
+    ASSERT_TRUE(test_support::WriteFileBytes(dir.File(L"lite_installer.log.old"), "old"));
+    if (c.exists) ASSERT_TRUE(test_support::WriteFileBytes(file, before));
+    if (c.hard_link) ASSERT_TRUE(CreateHardLinkW(path.c_str(), file.c_str(), nullptr));
+    ResetLoggingForTesting();
+    InitLogging(path, LogAccess::kAppendOnly);
+    LOG_AT(INFO, "ExecuteAsAdmin", 74) << "Start installer as admin";
+    ResetLoggingForTesting();
+
+    EXPECT_EQ("old", test_support::ReadFileBytes(dir.File(L"lite_installer.log.old")));
+    EXPECT_EQ(c.exists, GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES);
+    const std::string after = test_support::ReadFileBytes(file);
+    EXPECT_EQ(0u, after.compare(0, before.size(), c.exists ? before : std::string()));
+    EXPECT_EQ(c.written, ReadLog(file).find(L"INFO: ExecuteAsAdmin (74): Start installer as "
+                                            L"admin\n") != std::wstring::npos);
+    if (!c.written) EXPECT_EQ(c.exists ? before.size() : 0u, after.size());
+  }
+}
+
+// What no link test under Wine can show: the refusal by attributes and names, and the paths
+// an append-only process never writes to at all.
+TEST(LoggingAppendOnlyTest, OnlyOrdinaryFilesOnLocalDrives) {
+  const struct {
+    uint32_t attributes, links;
+    bool ordinary;
+  } kFiles[] = {
+      {FILE_ATTRIBUTE_ARCHIVE, 1, true}, {FILE_ATTRIBUTE_NORMAL, 1, true},
+      {FILE_ATTRIBUTE_DIRECTORY, 1, false},
+      {FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT, 1, false},    // a symbolic link
+      {FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, 1, false},  // a junction
+      {FILE_ATTRIBUTE_ARCHIVE, 2, false},                                   // a hard link
+  };
+  for (const auto& c : kFiles) {
+    EXPECT_EQ(c.ordinary, IsOrdinaryLogFile(c.attributes, c.links)) << c.attributes << " " << c.links;
+  }
+  const std::wstring local = L"C:\\Users\\me\\Temp\\lite_installer.log";
+  for (const std::wstring& path : {std::wstring(L"\\\\server\\share\\lite_installer.log"),
+                                   std::wstring(L"\\\\.\\pipe\\log"), L"\\\\?\\" + local,
+                                   std::wstring(L"lite_installer.log"), local}) {
+    ResetLoggingForTesting();
+    InitLogging(path, LogAccess::kAppendOnly);
+    EXPECT_EQ(path == local ? path : std::wstring(), LogPath());
+  }
+  ResetLoggingForTesting();
+}
+
 // All installer processes share the log under one named mutex: a line that cannot have it
 // within a second is dropped (a hung process must not hold the others), and a mutex left by
 // a process that died holding it is taken.

@@ -17,6 +17,7 @@ namespace installer {
 // the download).
 extern uint32_t g_master_process_id __asm__(LI_ASM_SYMBOL(li_master_process_id));
 extern DelayedParamBlock g_delayed_params __asm__(LI_ASM_SYMBOL(li_delayed_params));
+extern ElevatedRunReport g_elevated_run_report __asm__(LI_ASM_SYMBOL(li_elevated_run_report));
 
 namespace {
 
@@ -24,6 +25,7 @@ namespace {
 // cached or elided.
 volatile uint32_t* MasterSlot() { return &g_master_process_id; }
 DelayedParamBlock* SharedBlock() { return &g_delayed_params; }
+volatile ElevatedRunReport* SharedReport() { return &g_elevated_run_report; }
 
 std::wstring FieldText(const wchar_t (&field)[kDelayedPathUnits]) {
   size_t length = 0;
@@ -41,6 +43,34 @@ void PutPath(const char* name, const std::wstring& path, CommandLine* command_li
 uint32_t MasterProcessId() { return *MasterSlot(); }
 
 void SetMasterProcessId(uint32_t process_id) { *MasterSlot() = process_id; }
+
+void WriteElevatedRunReport(uint32_t setup_exit_code) {
+  volatile ElevatedRunReport* report = SharedReport();
+  report->setup_ran = 0;
+  report->setup_exit_code = setup_exit_code;
+  report->child_process_id = GetCurrentProcessId();
+  report->setup_ran = 1;
+}
+
+void ClearElevatedRunReport(uint32_t child_process_id) {
+  volatile ElevatedRunReport* report = SharedReport();
+  if (report->child_process_id == child_process_id) report->setup_ran = 0;
+}
+
+ElevatedRunReport ReadElevatedRunReport() {
+  const volatile ElevatedRunReport* report = SharedReport();
+  ElevatedRunReport copy;
+  copy.setup_exit_code = report->setup_exit_code;
+  copy.setup_ran = report->setup_ran;
+  copy.child_process_id = report->child_process_id;
+  return copy;
+}
+
+bool ReportShowsSetupRan(const ElevatedRunReport& report, uint32_t child_process_id,
+                         uint32_t exit_code) {
+  return report.setup_ran == 1 && report.child_process_id == child_process_id &&
+         report.setup_exit_code == exit_code;
+}
 
 bool WriteDelayedParamsTo(const DelayedParams& params, DelayedParamBlock* block) {
   const std::wstring* paths[] = {

@@ -10,7 +10,8 @@
 // - "Shared" holds the delayed parameter block, through which the master hands the setup
 //   archive and the vendor file paths to the elevated child. The master writes it
 //   completely before it signals the child's go event; the child copies it after the
-//   signal. There is no lock.
+//   signal. There is no lock. After the block the same section holds the child's answer,
+//   the `ElevatedRunReport` (startup/elevated_process.h says how it is used).
 //
 // Anything in these sections can be written by any process running the same file, the
 // unprivileged ones included: the elevated child must treat what it reads as untrusted.
@@ -57,6 +58,22 @@ static_assert(offsetof(DelayedParamBlock, send_statistics) == 3654);
 static_assert(offsetof(DelayedParamBlock, make_default) == 3655);
 static_assert(sizeof(DelayedParamBlock) == 3656);
 
+// The elevated child's answer, right after the block in the "Shared" section (at 3656): the
+// child writes it once its setup ran to its end, and the master reads it once the child has
+// ended. The section is shared by every process of the image in every session, so the report
+// names its child: a master takes only its own child's report (and before its go forgets
+// only a report of that child's id). Two children that finish at the same moment can still
+// overwrite each other's report: the master then reports "not started" (400).
+struct ElevatedRunReport {
+  uint32_t setup_exit_code;
+  uint32_t setup_ran;         // 1 when setup_exit_code holds the exit code of a setup that ran
+  uint32_t child_process_id;  // the elevated child that wrote it
+};
+static_assert(offsetof(ElevatedRunReport, setup_exit_code) == 0);
+static_assert(offsetof(ElevatedRunReport, setup_ran) == 4);
+static_assert(offsetof(ElevatedRunReport, child_process_id) == 8);
+static_assert(sizeof(ElevatedRunReport) == 12 && alignof(ElevatedRunReport) == 4);
+
 // The block's contents as values.
 struct DelayedParams {
   std::wstring browser_arc_path;
@@ -81,6 +98,17 @@ bool WriteDelayedParams(const DelayedParams& params);
 // A copy of the shared block. A field that lacks its terminating zero (only a foreign
 // writer can leave one) is cut at 260 units.
 DelayedParams ReadDelayedParams();
+
+// The elevated run report in the shared section. The child writes it with its own process
+// id; the master forgets one that names `child_process_id` (an earlier child of that id left
+// it) and leaves any other child's alone.
+void WriteElevatedRunReport(uint32_t setup_exit_code);
+void ClearElevatedRunReport(uint32_t child_process_id);
+ElevatedRunReport ReadElevatedRunReport();
+// Whether `report` says that child `child_process_id`, which ended with `exit_code`, ran its
+// setup to its end (a report of another child, or with another code, does not).
+bool ReportShowsSetupRan(const ElevatedRunReport& report, uint32_t child_process_id,
+                         uint32_t exit_code);
 
 // The same two operations on any block (tests use a private one).
 bool WriteDelayedParamsTo(const DelayedParams& params, DelayedParamBlock* block);

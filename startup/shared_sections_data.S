@@ -2,8 +2,8 @@
 // zeros, so they are uninitialised sections: no bytes in the file, zero pages from the
 // loader, which every process of the image then shares. The assembler cannot mark a section
 // both shared and uninitialised; the build sets these sections' flags with objcopy
-// (CMakeLists.txt). The sizes are those of the variables: 4 bytes and
-// sizeof(DelayedParamBlock).
+// (CMakeLists.txt). The sizes are those of the variables: 4 bytes, then
+// sizeof(DelayedParamBlock) and sizeof(ElevatedRunReport).
 #include "platform/asm_symbol.h"
 
         .section .master,"b"
@@ -17,3 +17,7 @@ LI_ASM_LABEL(li_master_process_id):
         .globl LI_ASM_LABEL(li_delayed_params)
 LI_ASM_LABEL(li_delayed_params):
         .space 3656
+        .balign 4
+        .globl LI_ASM_LABEL(li_elevated_run_report)
+LI_ASM_LABEL(li_elevated_run_report):
+        .space 12

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/asm_symbol.h"
 #include "platform/strings.h"
 #include "startup/command_line.h"
 #include "tests/support/child_process.h"
@@ -15,6 +16,11 @@
 #include "tests/support/test_paths.h"
 
 namespace installer {
+
+// The section's variables, as startup/shared_sections.cc declares them.
+extern DelayedParamBlock g_delayed_params __asm__(LI_ASM_SYMBOL(li_delayed_params));
+extern ElevatedRunReport g_elevated_run_report __asm__(LI_ASM_SYMBOL(li_elevated_run_report));
+
 namespace {
 
 DelayedParams FullParams() {
@@ -205,13 +211,31 @@ SectionInfo FindSection(const std::string& image, const std::string& name) {
   return info;
 }
 
+// The run report sits right after the block, and a master takes only its own child's report
+// of the code that child ended with. (No other test of this program writes the report.)
+TEST(ElevatedRunReportTest, FollowsTheBlockAndNamesItsChild) {
+  EXPECT_EQ(3656, reinterpret_cast<char*>(&g_elevated_run_report) -
+                      reinterpret_cast<char*>(&g_delayed_params));
+  WriteElevatedRunReport(7);
+  const uint32_t self = GetCurrentProcessId();
+  const ElevatedRunReport report = ReadElevatedRunReport();
+  EXPECT_TRUE(ReportShowsSetupRan(report, self, 7));
+  EXPECT_FALSE(ReportShowsSetupRan(report, self + 4, 7));  // another child's
+  EXPECT_FALSE(ReportShowsSetupRan(report, self, 0));      // not the code it ended with
+  // Another master's clear leaves it; the clear of a child of this id forgets it.
+  ClearElevatedRunReport(self + 4);
+  EXPECT_TRUE(ReportShowsSetupRan(ReadElevatedRunReport(), self, 7));
+  ClearElevatedRunReport(self);
+  EXPECT_FALSE(ReportShowsSetupRan(ReadElevatedRunReport(), self, 7));
+}
+
 TEST(SharedSectionsTest, ExecutableDeclaresBothSectionsShared) {
   std::string image = test_support::ReadFileBytes(test_support::BuildFile(L"lite_installer.exe"));
   ASSERT_FALSE(image.empty());
   const struct {
     const char* name;
     uint32_t size;
-  } sections[] = {{kDelayedParamsSectionName, 3656}, {kMasterProcessIdSectionName, 4}};
+  } sections[] = {{kDelayedParamsSectionName, 3656 + 12}, {kMasterProcessIdSectionName, 4}};
   for (const auto& expected : sections) {
     SCOPED_TRACE(expected.name);
     SectionInfo info = FindSection(image, expected.name);

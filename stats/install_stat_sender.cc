@@ -154,7 +154,7 @@ std::wstring UiValueFromFileContent(std::string_view bytes) {
     }
   } else {
     if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
-    if (!platform::Utf8ToWide(bytes, &text)) text = platform::Widen(bytes);
+    text = platform::WidenUtf8(bytes);
   }
   return StripOneSurrounding(std::move(text), L'{', L'}');
 }
@@ -268,11 +268,11 @@ void InstallStatSender::SetVariable(const char* key, std::wstring value) {
 }
 
 void InstallStatSender::SetBrandId(std::string_view value) {
-  SetVariable("brand_id", platform::Widen(value));
+  SetVariable("brand_id", platform::WidenUtf8(value));
 }
 
 void InstallStatSender::SetPartnerId(std::string_view value) {
-  SetVariable("partner_id", platform::Widen(value));
+  SetVariable("partner_id", platform::WidenUtf8(value));
 }
 
 void InstallStatSender::SetNewVersion(std::wstring_view value) {
@@ -284,15 +284,15 @@ void InstallStatSender::SetInstallType(std::string_view value) {
 }
 
 void InstallStatSender::SetBannerId(std::string_view value) {
-  SetVariable("banner_id", platform::Widen(value));
+  SetVariable("banner_id", platform::WidenUtf8(value));
 }
 
 void InstallStatSender::SetDistrZorvinUid(std::string_view value) {
-  SetVariable("distr_zorvin_uid", platform::Widen(value));
+  SetVariable("distr_zorvin_uid", platform::WidenUtf8(value));
 }
 
 void InstallStatSender::SetZorvinUid(std::string_view value) {
-  SetVariable("zorvin_uid", platform::Widen(value));
+  SetVariable("zorvin_uid", platform::WidenUtf8(value));
 }
 
 bool InstallStatSender::HasOldVersion() const {

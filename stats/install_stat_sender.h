@@ -105,7 +105,8 @@ class InstallStatSender {
   // event's own keys win over variables of the same name. Never fails.
   virtual std::wstring Send(const InstallEvent& event);
 
-  // Each inserts or replaces one variable; narrow values are widened byte by byte.
+  // Each inserts or replaces one variable; narrow values are widened with
+  // `platform::WidenUtf8` (UTF-8 when they are UTF-8, else byte by byte).
   void SetBrandId(std::string_view value);
   void SetPartnerId(std::string_view value);
   void SetNewVersion(std::wstring_view value);

@@ -412,12 +412,12 @@ TEST_F(InstallStatSenderTest, SettersInsertOrReplace) {
   sender->SetInstallType("normal");
   sender->SetBannerId("ban");
   sender->SetDistrZorvinUid("d\xE9");
-  sender->SetZorvinUid("z");
+  sender->SetZorvinUid("z\xD0\x96");
   StatVariables variables = sender->Variables();
   const std::pair<const char*, const wchar_t*> kExpected[] = {
       {"brand_id", L"b2"},       {"partner_id", L"p"},      {"new_ver", L"24.4.0.1"},
       {"install_type", L"normal"}, {"banner_id", L"ban"}, {"distr_zorvin_uid", L"d\x00E9"},
-      {"zorvin_uid", L"z"},
+      {"zorvin_uid", L"z\x0416"},
   };
   for (const auto& [key, value] : kExpected) EXPECT_EQ(value, variables[key]) << key;
 }

@@ -14,13 +14,13 @@ installer="Z:$(printf '%s' "$build/lite_installer.exe" | tr / '\\')"
 python3 tests/fake_publisher/fixture.py start "$build" "$port" >/dev/null
 trap 'python3 tests/fake_publisher/fixture.py stop "$build" "$port" >/dev/null' EXIT
 # A Wine server left from an earlier run keeps its desktop on that run's display.
-WINEPREFIX="$build/wineprefix" wineserver -w 2>/dev/null || true
+"$build/wine_run.sh" --server -w 2>/dev/null || true
 
 echo "== process start -> first window painted, $runs starts each"
 out=$(xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" \
         "$build/wine_run.sh" "$build/test_programs/first_paint_bench.exe" "$installer" "$runs" |
       tr -d '\r')
-WINEPREFIX="$build/wineprefix" wineserver -k 2>/dev/null || true
+"$build/wine_run.sh" --server -k 2>/dev/null || true
 echo "$out"
 line=$(echo "$out" | grep '^median: ' || true)
 if [ -z "$line" ]; then

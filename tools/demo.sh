@@ -73,6 +73,9 @@ serve() {
 run_installer() {
   rm -rf "$temp"
   mkdir -p "$temp"
+  # Wine gives every process the elevated half of a split administrator token, and an
+  # elevated installer only appends to a log that exists: as one an earlier run left.
+  : > "$temp/lite_installer.log"
   local output
   output=$("$build/wine_run.sh" "$runner" "--temp=$(windows_path "$temp")" \
            "$(windows_path "$exe")" "$@" | tr -d '\r')

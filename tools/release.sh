@@ -9,11 +9,13 @@
 #   KEYS   the ten Base64 public keys that may sign an archive's trusted list (one a line)
 #   CERT   the code-signing certificate (PEM; the chain after it, if any)
 #   KEY    its private key (PEM)
-#   TAGS   lines "<name>.exe <tag text>"; empty lines and lines starting with # are skipped
+#   TAGS   lines "<name>.exe <tag text>"; empty lines and lines starting with # are skipped,
+#          white space at the end of a line (a CR included) and a byte-order mark are dropped
 #   OUT    where the copies go (default build/dist)
 # Environment: PACKAGES (folder of brand and partner packages to build in), BUILD (the build
 # folder, default build/release-dist), CA (the root to verify the signatures against; default
-# the system's), SIGN_NAME (the signature's description, default "Zorvin Browser").
+# the system's), SIGN_NAME (the signature's description, default "Zorvin Browser"), JOBS (build
+# jobs, default the build tool's).
 set -euo pipefail
 if [ $# -lt 4 ]; then
   sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//' >&2
@@ -29,13 +31,19 @@ sign_name=${SIGN_NAME:-Zorvin Browser}
 for file in "$keys" "$cert" "$key" "$tags"; do
   [ -f "$file" ] || { echo "release: $file is missing" >&2; exit 2; }
 done
+# osslsigncode 2.5 refuses the signature of a tagged copy; 2.9 reads it as Windows does.
+ossl_version=$(osslsigncode --version 2>/dev/null | sed -n '1s/^osslsigncode \([0-9.]*\).*/\1/p')
+if ! printf '2.9\n%s\n' "$ossl_version" | sort -C -V; then
+  echo "release: osslsigncode ${ossl_version:-is missing}: 2.9 or later verifies tagged copies (make setup installs it)" >&2
+  exit 2
+fi
 
 echo "release: building the release profile in $build"
 cmake -S "$source_dir" -B "$build" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/toolchain-mingw-i686.cmake" \
   -DLI_PROFILE=release -DLI_THREAD_MODEL=win32 -DLI_BUILD_TESTS=OFF \
   -DLI_TRUSTED_KEYS_FILE="$keys" -DLI_PACKAGES_DIR="$packages" >/dev/null
-cmake --build "$build" --target lite_installer >/dev/null
+cmake --build "$build" --target lite_installer ${JOBS:+-j "$JOBS"} >/dev/null
 
 mkdir -p "$out"
 signed="$out/lite_installer.exe"
@@ -48,7 +56,13 @@ verify_args=()
 table=$(mktemp)
 trap 'rm -f "$table"' EXIT
 printf '%s\t%s\t%s\t%s\n' name bytes sha256 tag >"$table"
+first_line=1
 while IFS= read -r line || [ -n "$line" ]; do
+  # A tags file saved on Windows may start with a byte-order mark and ends its lines in CR, and
+  # blanks at the end of a line are no part of its tag: the installer would read "lang=tr\r"
+  # as no language it knows.
+  if [ -n "$first_line" ]; then line=${line#$'\xef\xbb\xbf'}; first_line=; fi
+  line=${line%"${line##*[![:space:]]}"}
   case "$line" in ''|'#'*) continue ;; esac
   name=${line%%[[:space:]]*}
   text=${line#"$name"}
@@ -68,9 +82,12 @@ import json, sys
 report = json.load(sys.stdin)
 if report["tag"] != sys.argv[1]:
     sys.exit("release: %s carries the tag %r, not %r" % (sys.argv[2], report["tag"], sys.argv[1]))
-for name, package in report["brand_packages"].items():
+packages = [("brand package " + name, package)
+            for name, package in report["brand_packages"].items()]
+packages.append(("partner package", report["partner_package"] or {}))
+for title, package in packages:
     if "error" in package:
-        sys.exit("release: %s: brand package %s: %s" % (sys.argv[2], name, package["error"]))
+        sys.exit("release: %s: %s: %s" % (sys.argv[2], title, package["error"]))
 ' "$text" "$name"; then
     exit 1
   fi

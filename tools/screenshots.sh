@@ -21,7 +21,7 @@ mkdir -p "$out"
 windows_path() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 
 # A Wine server left from an earlier run keeps its desktop on that run's display.
-WINEPREFIX="$build/wineprefix" wineserver -w 2>/dev/null || true
+"$build/wine_run.sh" --server -w 2>/dev/null || true
 
 export LI_SCREENS_OUT="$out" LI_SCREENS_PROGRAM="$program" LI_SCREENS_RUN="$build/wine_run.sh"
 status=0
@@ -57,7 +57,7 @@ for language in en de; do
         touch "$LI_SCREENS_HANDSHAKE/$screen.done"
       done
       wait "$runner"
-      WINEPREFIX="$(dirname "$LI_SCREENS_RUN")/wineprefix" wineserver -k 2>/dev/null || true
+      "$LI_SCREENS_RUN" --server -k 2>/dev/null || true
       exit $missing
     ' || status=1
     rm -rf "$handshake"

@@ -270,7 +270,7 @@ MainWindow::~MainWindow() {
   if (taskbar_ != nullptr) taskbar_->Release();
 }
 
-void MainWindow::StopInstaller() { installer_->Stop(); }
+void MainWindow::StopInstaller() { installer_->StopAndWait(); }
 
 int32_t MainWindow::result_code() const { return installer_->result_code(); }
 
@@ -363,8 +363,8 @@ INT_PTR MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       return TRUE;
     case WM_SYSCOMMAND:
       if ((wparam & 0xFFF0) != SC_CLOSE) return FALSE;
-      // A running setup is not the user's to cancel: the window stays until it has finished.
-      if (!setup_started_) EndDialog(kResultSystemClose);
+      // A started setup is not the user's to cancel: the window stays until it has finished.
+      if (installer_->CancelSetupStart()) EndDialog(kResultSystemClose);
       return TRUE;
     case WM_PAINT: {
       PAINTSTRUCT paint;
@@ -428,9 +428,8 @@ INT_PTR MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       EndProxyPrompt();
       return TRUE;
     case kRemoveCancelMessage:
-      // The setup process exists: nothing may cancel the run any more. A resume-or-cancel
+      // The setup has started: nothing may cancel the run any more. A resume-or-cancel
       // question still open is answered as "Resume".
-      setup_started_ = true;
       resume_dialog_.EndDialog(kMessageFirstButton);
       DestroyControls(hwnd(), IDC_CANCEL_BUTTON);
       cancel_button_.reset();
@@ -714,7 +713,7 @@ void MainWindow::LayoutProgressDialog() {
 
   installer::FirstSlideContent first_slide =
       installer::LoadFirstSlideContent(language_id, font(5), font(6));
-  std::wstring slide_url = platform::Widen(
+  std::wstring slide_url = platform::WidenUtf8(
       installer::GetInstallerSlideUrl(*brand_info_, params_->Has("banner")));
   slide_show_ = std::make_unique<installer::SlideShow>(
       installer::DrawFirstSlide(first_slide), slide_url,
@@ -799,16 +798,19 @@ void MainWindow::OnCloseButton() {
 }
 
 void MainWindow::OnCancelButton() {
-  if (RunMessageDialog(&resume_dialog_) != kMessageSecondButton || setup_started_) return;
+  // A "Cancel" given after the setup started (before the window heard of it) counts as
+  // "Resume": the run goes on to the setup's end.
+  if (RunMessageDialog(&resume_dialog_) != kMessageSecondButton ||
+      !installer_->CancelSetupStart()) {
+    return;
+  }
   installer_->IncrementCancelCounter();
   EndDialog(kResultCancelConfirmed);
 }
 
 void MainWindow::OnLink(int id) {
-  std::wstring url =
-      id == IDC_PRIVACY_LINK
-          ? platform::Widen(brand_info_->conf_policy_url() + "?lang=" + brand_info_->language())
-          : installer::GetLicenseLinkUrl(*brand_info_);
+  std::wstring url = id == IDC_PRIVACY_LINK ? installer::GetPrivacyLinkUrl(*brand_info_)
+                                           : installer::GetLicenseLinkUrl(*brand_info_);
   OpenUrl(url);
   installer_->ReportLink(url);
 }
@@ -864,7 +866,7 @@ void MainWindow::ShowErrorAndEnd(int32_t code) {
   HideWithShadow();
   if (code != 0) {
     std::wstring download_page =
-        platform::Widen(installer::GetFallbackDownloadUrl(*brand_info_, *params_));
+        platform::WidenUtf8(installer::GetFallbackDownloadUrl(*brand_info_, *params_));
     MessageDialog dialog(MessageKindForError(code), brand_info_->language_id(), download_page);
     RunMessageDialog(&dialog);
   }

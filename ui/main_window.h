@@ -172,8 +172,8 @@ class MainWindow : public DialogWindow, public installer::ProgressListener {
                             HANDLE stop_event) override;
 
   installer::Installer* installer() const { return installer_.get(); }
-  // Signals the install flow to stop and waits for it (up to a minute); its result code is
-  // final afterwards.
+  // Signals the install flow to stop and waits for it to end (`Installer::StopAndWait`);
+  // its result code is final afterwards. Only once the dialog has ended.
   void StopInstaller();
   // The install flow's result code (the exit code after a finished dialog).
   int32_t result_code() const;
@@ -270,8 +270,6 @@ class MainWindow : public DialogWindow, public installer::ProgressListener {
 
   InstallConsentFlow flow_;
   MessageDialog resume_dialog_;
-  // The setup process was started (its cancel button is gone): no close ends the run.
-  bool setup_started_ = false;
 
   // The window as the install thread sees it, and what it reported before there was one.
   platform::CriticalLock listener_lock_;

@@ -19,6 +19,7 @@
 #include "download/http_downloader.h"
 #include "download/installer.h"
 #include "download/preinstall_checks.h"
+#include "platform/scoped_handle.h"
 #include "platform/strings.h"
 #include "platform/windows_version.h"
 #include "resources/resource_ids.h"
@@ -300,7 +301,11 @@ class TestWindow : public MainWindow {
   INT_PTR dialog_answer = kMessageFirstButton;
   // Show the real message dialogs (modal, on the window's thread) instead of answering.
   bool real_dialogs = false;
+  // Runs on the window's thread before a dialog is answered.
+  std::function<void()> before_answer;
   std::vector<std::wstring> opened;
+  // Hand the links to the shell as well.
+  bool real_shell = false;
 
  protected:
   bool NeedsElevatedRestart() override { return needs_elevation; }
@@ -312,11 +317,12 @@ class TestWindow : public MainWindow {
     dialogs.push_back(dialog->kind());
     window_visible_under_dialog.push_back(IsWindowVisible(hwnd()) != FALSE);
     ++dialogs_shown;
+    if (before_answer) before_answer();
     return real_dialogs ? MainWindow::RunMessageDialog(dialog) : dialog_answer;
   }
   bool OpenUrl(const std::wstring& url) override {
     opened.push_back(url);
-    return true;
+    return !real_shell || MainWindow::OpenUrl(url);
   }
 };
 
@@ -1005,6 +1011,28 @@ TEST_F(MainWindowTest, AStartedSetupIsNeverCancelled) {
   EXPECT_EQ(std::vector<MessageKind>{MessageKind::kResumeOrCancel}, window->dialogs);
 }
 
+// A "Cancel" given just after the setup started, before the window heard of it, counts as
+// "Resume" too: the run ends with the setup's result, not as cancelled.
+TEST_F(MainWindowTest, ACancelJustAfterTheSetupStartedIsAResume) {
+  SetParams({{"cancel", "1"}});
+  SetEnvironmentVariableW(L"LI_STAND_IN_EXIT_CODE", L"3");
+  auto window = MakeWindow();
+  window->dialog_answer = kMessageSecondButton;
+  // The window's thread answers once the setup runs, and hears of that only afterwards.
+  window->before_answer = [&] {
+    test_support::WaitUntil([&] { return log_.Contains(L"): Process created: "); }, 60000);
+  };
+  INT_PTR result = Drive(window.get(), [&](HWND hwnd) {
+    test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
+    PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDC_CANCEL_BUTTON, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(hwnd, IDC_CANCEL_BUTTON)));
+    WaitForEnd(hwnd);
+  });
+  EXPECT_TRUE(log_.Contains(L"): Process created: ")) << log_.Text();
+  EXPECT_EQ(kResultDone, result);
+  EXPECT_EQ(3, window->result_code());
+}
+
 TEST_F(MainWindowTest, SetupMessagesMoveTheBarOnlyOnTheProgressScreen) {
   // The archive stops coming after its first bytes: no download progress after the install
   // button mixes with the messages of this test.
@@ -1176,6 +1204,58 @@ TEST_F(MainWindowTest, LinksOpenTheirPagesAndAreCounted) {
     }
     EXPECT_TRUE(counted) << page;
   }
+}
+
+// Whatever the language holds (the tag's is a language code by now; a document's is not
+// checked), a browser whose URL handler is registered as "program" "%1" gets the licence URL as
+// one argument: the handler (the stand-in, which reports its arguments) gets nothing else.
+TEST_F(MainWindowTest, AHostileLanguageCannotAddArgumentsToTheBrowser) {
+  ServeNoArchive();
+  const std::wstring scheme = L"li-test-" + platform::Widen(marker_);
+  const std::wstring handler = test_support::BuildFile(L"stand_in\\good.exe");
+  const std::wstring command = L"\"" + handler + L"\" \"%1\"";
+  auto register_under = [&](HKEY root, const std::wstring& key) {
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetKeyValueW(root, key.c_str(), L"URL Protocol", REG_SZ, L"", sizeof(wchar_t)));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetKeyValueW(root, (key + L"\\shell\\open\\command").c_str(), nullptr, REG_SZ,
+                              command.c_str(),
+                              static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t))));
+  };
+  // Where a user without rights registers a handler. Wine 8 does not show the user's classes in
+  // HKEY_CLASSES_ROOT: there the handler goes into the machine's classes as well.
+  register_under(HKEY_CURRENT_USER, L"Software\\Classes\\" + scheme);
+  platform::ScopedRegKey visible;
+  const bool merged =
+      RegOpenKeyExW(HKEY_CLASSES_ROOT, scheme.c_str(), 0, KEY_READ, visible.receive()) == 0;
+  if (!merged) register_under(HKEY_CLASSES_ROOT, scheme);
+  brand_.set_license_url(platform::Narrow(scheme) + "://agreement/");
+  const std::pair<const char*, const char*> cases[] = {
+      {"en\" --acc-injected=1 \"x", "en%22%20--acc-injected=1%20%22x"},
+      {"en%22%20--x", "en%22%20--x"},  // escaped already: the shell must not decode it
+  };
+  for (const auto& [language, escaped] : cases) {
+    SCOPED_TRACE(language);
+    DeleteFileW(report_path_.c_str());
+    brand_.set_language(language);
+    auto window = MakeWindow();
+    window->real_shell = true;
+    Drive(window.get(), [&](HWND hwnd) {
+      test_support::SendCommand(hwnd, IDC_LICENSE_LINK);
+      for (int i = 0; i < 300 && test_support::ReadFileBytes(report_path_).empty(); ++i) Sleep(100);
+    });
+    json_t* report = json_loads(test_support::ReadFileBytes(report_path_).c_str(), 0, nullptr);
+    json_t* given = json_object_get(report, "arguments");
+    std::vector<std::string> arguments;
+    for (size_t i = 0; i < json_array_size(given); ++i) {
+      arguments.push_back(json_string_value(json_array_get(given, i)));
+    }
+    json_decref(report);
+    const std::string url = platform::Narrow(scheme) + "://agreement/?lang=" + escaped;
+    EXPECT_EQ((std::vector<std::string>{platform::Narrow(handler), url}), arguments);
+  }
+  RegDeleteTreeW(HKEY_CURRENT_USER, (L"Software\\Classes\\" + scheme).c_str());
+  if (!merged) RegDeleteTreeW(HKEY_CLASSES_ROOT, scheme.c_str());
 }
 
 TEST_F(MainWindowTest, ElevationIsAskedForAtTheTimeTheUacModeSays) {

@@ -315,6 +315,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if os.path.isfile(archive):
                 return 200, Body(path=archive), {"Content-Type": "application/octet-stream"}
             return 404, Body(b"no archive in " + files.encode()), {}
+        if path == "/crl/root_ca.crl":
+            # The test root's revocation list, named by the TLS certificates: Windows' WinINet
+            # fetches it before it trusts a connection.
+            crl = os.path.join(self.publisher.args.pki, "root_ca.crl")
+            if os.path.isfile(crl):
+                return 200, Body(path=crl), {"Content-Type": "application/pkix-crl"}
+            return 404, Body(b"no revocation list in " + self.publisher.args.pki.encode()), {}
         if path == "/get/browser/install":
             return 200, Body(b"ok"), {"Content-Type": "text/plain"}
         if path.startswith("/installstats/send/") or path.startswith("/redir/"):

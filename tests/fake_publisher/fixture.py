@@ -91,10 +91,10 @@ def ensure_root_ca(build, source):
             not os.path.isfile(os.path.join(prefix, ".li-root-ca")) and os.path.isfile(hook):
         env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all",
                    LI_BUILD_DIR=build, LI_SOURCE_DIR=source)
-        # A 64-bit test build brings its own wine launchers (tests/CMakeLists.txt).
-        wine64_bin = os.path.join(build, "wine64_bin")
-        if os.path.isdir(wine64_bin):
-            env["PATH"] = wine64_bin + os.pathsep + env.get("PATH", "")
+        # Some test builds bring their own Wine launchers (tests/CMakeLists.txt).
+        wine_bin = os.path.join(build, "wine_bin")
+        if os.path.isdir(wine_bin):
+            env["PATH"] = wine_bin + os.pathsep + env.get("PATH", "")
         subprocess.run(["bash", hook, prefix], env=env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, check=False)
 

@@ -165,12 +165,24 @@ std::vector<Target> Targets() {
       "lite_installer.exe --run-as-admin --parent-installer-process-id=123 "
       "\"--setup-cmd-line=C:\\a\\b.arc --verbose-logging \\\"--x=y z\\\"\" --progress-window=42",
       "\"\" -- --=x --a=\"\\\\\\\"\" \\\\server\\share\\x.exe",
+      // Names with characters beyond 8 bits, and white space at the end of a name.
+      "setup.exe --\xC4\xBDx=1 --silent\xC4\xBD --a\xC4\x80" "b \"--c =\" --\xC3\xA9=\xE4\xB8\xAD "
+      "\"--d\xC2\xA0=\"",
   };
   targets.push_back({"command lines", command_lines, 0, 0, [](const std::string& in) {
+                       // Damaged text that is no longer UTF-8 keeps its ASCII, and each byte
+                       // above 0x7F stands for one of U+0100..U+017F, whose low 8 bits are
+                       // ASCII again ("=", "-", NUL): what a narrowing parser would mistake.
                        std::wstring wide;
-                       platform::Utf8ToWide(in, &wide);
+                       if (!platform::Utf8ToWide(in, &wide)) {
+                         for (char c : in) {
+                           const unsigned char byte = static_cast<unsigned char>(c);
+                           wide.push_back(static_cast<wchar_t>(
+                               byte < 0x80 ? byte : 0x100 + (byte & 0x7F)));
+                         }
+                       }
                        CommandLine parsed(wide);
-                       // What is printed parses back to the same program and switches. A
+                       // What is printed parses back to the same program and switch map. A
                        // line without a program prints its switches only, by design, and no
                        // file name holds a quote (the program is parsed without escapes).
                        if (parsed.ProgramPath().empty() ||
@@ -178,7 +190,8 @@ std::vector<Target> Targets() {
                          parsed.SetProgramPath(L"x");
                        }
                        CommandLine again(parsed.Print());
-                       return again.Print() == parsed.Print();
+                       return again.ProgramPath() == parsed.ProgramPath() &&
+                              again.switches() == parsed.switches();
                      }});
   return targets;
 }

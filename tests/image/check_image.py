@@ -6,8 +6,10 @@ more leniently than Windows does.
 Prints every problem found and exits 1 if there is one. The image checks: the import table
 names only KnownDLLs (which Windows never takes from the program's folder), and every other
 DLL, WinINet among them, is delay-loaded and one that all Windows versions from XP to 11
-ship; ASLR and DEP stay declared, with the relocations ASLR needs on x86; structured
-exception handlers stay allowed (no NO_SEH flag); the image stays loadable on XP (subsystem
+ship; ASLR and DEP stay declared, with the relocations ASLR needs on x86; the image is
+terminal-server aware (else a Remote Desktop host gives it a per-user Windows folder, where
+the elevated child makes its private folder); structured exception handlers stay allowed
+(no NO_SEH flag); the image stays loadable on XP (subsystem
 and OS version at most 5.1, page-aligned sections, no section both writable and
 executable). The map checks: the runtime replacements in startup/runtime_overrides.cc keep
 the library code they replace out of the link, the runtime's start-up code stays out, no
@@ -34,6 +36,7 @@ DELAY_LOADABLE_DLLS = {
 # DLLs that must be delay-loaded: the image is not what the build meant without them.
 REQUIRED_DELAY_LOADED = {"wininet.dll"}
 IMAGE_DLLCHARACTERISTICS_NO_SEH = 0x0400
+IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE = 0x8000
 DIRECTORY_LOAD_CONFIG = 10
 SEH_HANDLER_SYMBOL = re.compile(r"^\s+0x([0-9a-f]+)\s+_?li_seh_handler\s*$", re.M)
 ENTRY_SYMBOL = re.compile(r"^\s+0x([0-9a-f]+)\s+li_process_start\s*$", re.M)
@@ -77,6 +80,9 @@ def image_problems(image):
         problems.append("DYNAMIC_BASE (ASLR) is not declared")
     if not flags & pe_image.IMAGE_DLLCHARACTERISTICS_NX_COMPAT:
         problems.append("NX_COMPAT (DEP) is not declared")
+    if not flags & IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE:
+        problems.append("TERMINAL_SERVER_AWARE is not declared: a Remote Desktop host would "
+                        "give the program a per-user Windows folder")
     if flags & IMAGE_DLLCHARACTERISTICS_NO_SEH:
         problems.append("NO_SEH is declared: the exception guard's handler would never run")
     reloc_rva, reloc_size = (image.directories[pe_image.DIRECTORY_BASERELOC]

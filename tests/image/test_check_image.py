@@ -18,7 +18,7 @@ FILE_ALIGNMENT = 0x200
 
 
 def build_image(imports=("KERNEL32.dll", "USER32.dll"), delay=("wininet.dll",),
-                dll_characteristics=0x0140, relocations=True, subsystem=(4, 0),
+                dll_characteristics=0x8140, relocations=True, subsystem=(4, 0),
                 os_version=(4, 0), text_flags=0x60000020, section_alignment=0x1000,
                 file_alignment=FILE_ALIGNMENT, safe_seh=None):
     """A PE32 image with an import table, delay-load descriptors in .data and a .reloc
@@ -119,9 +119,10 @@ class SyntheticImageTest(unittest.TestCase):
             ("WinINet not delay-loaded", {"delay": ()}, "no delay-load descriptor"),
             ("a DLL added in Vista, delay-loaded", {"delay": ("wininet.dll", "bcrypt.dll")},
              "bcrypt.dll is delay-loaded"),
-            ("exception handlers switched off", {"dll_characteristics": 0x0540}, "NO_SEH"),
-            ("no ASLR", {"dll_characteristics": 0x0100}, "DYNAMIC_BASE"),
-            ("no DEP", {"dll_characteristics": 0x0040}, "NX_COMPAT"),
+            ("exception handlers switched off", {"dll_characteristics": 0x8540}, "NO_SEH"),
+            ("no ASLR", {"dll_characteristics": 0x8100}, "DYNAMIC_BASE"),
+            ("no DEP", {"dll_characteristics": 0x8040}, "NX_COMPAT"),
+            ("per-user Windows folder", {"dll_characteristics": 0x0140}, "TERMINAL_SERVER_AWARE"),
             ("relocations stripped", {"relocations": False}, "base relocations are missing"),
             ("Vista subsystem", {"subsystem": (6, 0)}, "subsystem version"),
             ("Vista OS version", {"os_version": (6, 0)}, "OS version"),

@@ -3,7 +3,11 @@
 # committed: every run makes fresh keys.
 #
 #   root_ca.{key,pem,der}        "Zorvin Test Root CA", trusted by the test Wine prefix
-#   tls.{key,pem}                server certificate for localhost / 127.0.0.1 (fake publisher)
+#   root_ca.crl                  the root's revocation list (DER, nothing revoked), which the
+#                                fake publisher serves at http://localhost:PORT+1/crl/root_ca.crl
+#   tls.{key,pem}                server certificate for localhost / 127.0.0.1 (fake publisher);
+#                                like a real one it names where its revocation list is, and
+#                                WinINet checks that list before it trusts the connection
 #   tls_wrong_name.{key,pem}     server certificate for another name
 #   sign_sha256.{key,pem}        code signing, certificate signed with sha256WithRSAEncryption
 #   sign_sha1.{key,pem}          code signing, certificate signed with sha1WithRSAEncryption
@@ -17,17 +21,22 @@
 #   sign_under_leaf.{key,pem}    a code-signing certificate issued by that leaf
 #   keys/key<N>.pem, keys/key<N>.spki.b64   (N = 0..9) 1024-bit RSA pairs for the trusted list
 #                                signature; the .b64 files are Base64 DER SubjectPublicKeyInfo
+#
+# Usage: make_pki.sh [folder] [port of the fake publisher, 47443 by default]
 set -euo pipefail
 out=${1:-build/local/pki}
+port=${2:-47443}
 mkdir -p "$out/keys"
 cd "$out"
 
-if [ -f .complete ]; then exit 0; fi
+# The revocation address carries the port, so a PKI made for another port is made afresh.
+if [ "$(cat .complete 2>/dev/null)" = "port $port" ]; then exit 0; fi
 
 days=3650
 subj_prefix="/C=XX/O=Zorvin Test"
 
-cat > ext.cnf <<'CNF'
+crl_url="http://localhost:$((port + 1))/crl/root_ca.crl"
+cat > ext.cnf <<CNF
 [li_root]
 basicConstraints = critical, CA:TRUE
 keyUsage = critical, keyCertSign, cRLSign
@@ -39,6 +48,7 @@ keyUsage = critical, digitalSignature, keyEncipherment
 extendedKeyUsage = serverAuth
 subjectAltName = DNS:localhost, IP:127.0.0.1
 authorityKeyIdentifier = keyid
+crlDistributionPoints = URI:$crl_url
 
 [li_tls_wrong]
 basicConstraints = critical, CA:FALSE
@@ -46,6 +56,7 @@ keyUsage = critical, digitalSignature, keyEncipherment
 extendedKeyUsage = serverAuth
 subjectAltName = DNS:wrong-name.invalid
 authorityKeyIdentifier = keyid
+crlDistributionPoints = URI:$crl_url
 
 [li_sign]
 basicConstraints = critical, CA:FALSE
@@ -115,11 +126,15 @@ openssl req -newkey rsa:2048 -nodes -keyout sign_expired.key -out sign_expired.c
 openssl ca -batch -config ca.cnf -cert root_ca.pem -keyfile root_ca.key -preserveDN -notext \
   -startdate 20200101000000Z -enddate 20201231000000Z -extfile ext.cnf \
   -extensions li_sign -in sign_expired.csr -out sign_expired.pem 2>/dev/null
-rm -rf ca_db ca.cnf sign_expired.csr
+# The root's revocation list: nothing revoked, valid as long as the certificates.
+openssl ca -batch -config ca.cnf -cert root_ca.pem -keyfile root_ca.key -gencrl \
+  -crldays $days -out root_ca.crl.pem 2>/dev/null
+openssl crl -in root_ca.crl.pem -outform DER -out root_ca.crl
+rm -rf ca_db ca.cnf sign_expired.csr root_ca.crl.pem
 
 for n in 0 1 2 3 4 5 6 7 8 9; do
   openssl genrsa -out "keys/key$n.pem" 1024 2>/dev/null
   openssl rsa -in "keys/key$n.pem" -pubout -outform DER 2>/dev/null | base64 -w0 > "keys/key$n.spki.b64"
 done
 rm -f ext.cnf *.srl
-touch .complete
+echo "port $port" >.complete

@@ -18,22 +18,27 @@
 //   --flow=thread           Start and AllowInstall; ends when the flow finishes or fails
 //   --no-consent            (thread) never AllowInstall
 //   --stop-at=POINT         (thread) Stop as soon as the shared log shows that the flow
-//                           reached POINT: "archive-ready" (downloaded) or "setup-started"
-//                           (the elevated child created the setup process)
+//                           reached POINT: "archive-ready" (downloaded), "released" (the
+//                           master released the elevated child) or "setup-started" (the
+//                           elevated child created the setup process)
+//   --stop-wait-ms=N        (thread) how long the Stop waits for the flow before the exit
+//                           waits for it without end (the product's minute by default)
+//   --child-fails           spoil the block's archive path just before the release, so that
+//                           the elevated child runs no setup
 //   --hold                  stay after ExecuteAsAdmin, never releasing the child (until
 //                           killed)
-//   --finish-timeout-ms=N   how long the child's record waits for it before terminating it
 //   --window                a progress window with a cancel button (id 1009); the messages
-//                           it received are reported
+//                           it received are reported, and "zorvin.lite.close_window" stops
+//                           the flow as the installer window does
 //   --result=PATH           where the facts go (below)
 //
 // Facts are appended to the result file as UTF-8 "key=value" lines: execute_as_admin,
 // shell_error (GetLastError after a failed start), inst_app, child_pid, stop_ms (how long
-// Stop took), release_after_stop_ms (from the Stop call to the return of the wait for the
-// child), result_code, child_exit_code (after the Installer is gone), posted (one line per
-// message the window received: "<name> <wparam>"), cancel_button_visible. Both processes
-// add their token: "<side>_elevated", "<side>_elevation_type", "<side>_admin_group" and
-// "<side>_pid", where side is "master" or "elevated".
+// StopAndWait took), release_after_stop_ms (from the Stop call to the return of the wait for the
+// child), result_code, run_id, child_exit_code (after the Installer is gone), posted (one
+// line per message the window received: "<name> <wparam>"), cancel_button_visible. Both
+// processes add their token: "<side>_elevated", "<side>_elevation_type",
+// "<side>_admin_group" and "<side>_pid", where side is "master" or "elevated".
 // The exit code is the Installer's result code; 3 when the options are unusable.
 #include <windows.h>
 #include <shellapi.h>
@@ -54,6 +59,7 @@
 #include "startup/elevation.h"
 #include "startup/entry.h"
 #include "startup/logging.h"
+#include "startup/shared_sections.h"
 
 namespace {
 
@@ -177,6 +183,11 @@ class MasterInstaller : public installer::Installer {
   }
 
   bool RunModuleInElevatedProcess() override {
+    if (installer::ProcessCommandLine().Has("child-fails")) {
+      installer::DelayedParams params = installer::ReadDelayedParams();
+      params.browser_arc_path += L".missing";
+      installer::WriteDelayedParams(params);
+    }
     bool success = Installer::RunModuleInElevatedProcess();
     released_tick_ = GetTickCount();
     return success;
@@ -224,9 +235,10 @@ bool LogHolds(const std::wstring& text) {
 }
 
 // Messages the window received: the child's proxy posts WM_APP+2 and WM_APP+3, the setup
-// its registered messages.
-void CollectPosted(HWND window) {
-  if (window == nullptr) return;
+// its registered messages. True when one of them was "zorvin.lite.close_window".
+bool CollectPosted(HWND window) {
+  if (window == nullptr) return false;
+  bool close = false;
   MSG message;
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     if (message.hwnd == window) {
@@ -237,9 +249,11 @@ void CollectPosted(HWND window) {
         name = L"remaining_time";
       } else {
         for (const wchar_t* registered :
-             {L"zorvin.lite.set_install_progress", L"zorvin.lite.set_import_progress"}) {
+             {L"zorvin.lite.set_install_progress", L"zorvin.lite.set_import_progress",
+              L"zorvin.lite.close_window"}) {
           if (message.message == RegisterWindowMessageW(registered)) name = registered;
         }
+        close = close || name == L"zorvin.lite.close_window";
       }
       if (!name.empty()) {
         Fact("posted", name + L" " + platform::ToWString(static_cast<long long>(message.wParam)));
@@ -249,6 +263,7 @@ void CollectPosted(HWND window) {
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }
+  return close;
 }
 
 int RunMaster(const CommandLine& command_line) {
@@ -286,12 +301,6 @@ int RunMaster(const CommandLine& command_line) {
   if (!command_line.Has("no-elevation")) {
     bool started = flow->ExecuteAsAdmin();
     Fact("execute_as_admin", started ? 1 : 0);
-    uint64_t timeout_ms = 0;
-    if (started &&
-        platform::StringToUint64(command_line.Value("finish-timeout-ms"), &timeout_ms)) {
-      flow->elevated_process_for_testing()->SetFinishTimeoutForTesting(
-          static_cast<uint32_t>(timeout_ms));
-    }
   }
   if (command_line.Has("hold")) Sleep(INFINITE);
   if (command_line.Has("choose-after")) {
@@ -307,20 +316,25 @@ int RunMaster(const CommandLine& command_line) {
     // the log: the texts looked for must not be switch values.
     std::wstring stop_text;
     if (command_line.Value("stop-at") == L"archive-ready") stop_text = L"): Module downloaded: ";
+    if (command_line.Value("stop-at") == L"released") stop_text = L"(805): Started waiting";
     if (command_line.Value("stop-at") == L"setup-started") stop_text = L"): Process created: ";
     HANDLE done = listener.done();
     const DWORD start = GetTickCount();
     bool stop = false;
     while (GetTickCount() - start < 180000) {
       if (MsgWaitForMultipleObjects(1, &done, FALSE, 50, QS_ALLINPUT) == WAIT_OBJECT_0) break;
-      CollectPosted(window);
-      if (!stop_text.empty() && LogHolds(stop_text)) {
+      if (CollectPosted(window) || (!stop_text.empty() && LogHolds(stop_text))) {
         stop = true;
         break;
       }
     }
+    uint64_t stop_wait_ms = 0;
+    if (platform::StringToUint64(command_line.Value("stop-wait-ms"), &stop_wait_ms)) {
+      flow->SetStopWaitForTesting(static_cast<uint32_t>(stop_wait_ms));
+    }
     const DWORD stop_tick = GetTickCount();
-    flow->Stop();
+    // As the installer's entry does once its window is gone.
+    flow->StopAndWait();
     if (stop) {
       Fact("stop_ms", static_cast<long long>(GetTickCount() - stop_tick));
       if (flow->released_tick() != 0) {
@@ -332,6 +346,7 @@ int RunMaster(const CommandLine& command_line) {
   }
   const int32_t result_code = flow->result_code();
   Fact("result_code", result_code);
+  Fact("run_id", flow->run_id());
   Fact("archive_path", flow->archive_path());
   HANDLE child = nullptr;
   if (flow->child() != nullptr) {

@@ -7,6 +7,7 @@
 //      messages to it: "zorvin.lite.set_install_progress" with 5, then 7, then
 //      "zorvin.lite.set_import_progress" with 0, 10, ..., 100; LI_STAND_IN_EXTRA_MESSAGE may
 //      add "close_window" or "higher_version_exist" (the messages of those names) at the end;
+//      then it sleeps LI_STAND_IN_AFTER_MS milliseconds (default 0), a setup still finishing;
 //   4. unless LI_STAND_IN_WINDOW_MS is 0, starts a copy of itself (from the temporary folder)
 //      in "browser" mode that keeps a message-only window of class
 //      "ZorvinBrowser_MessageWindow" for that many milliseconds (default 1000), and waits until
@@ -303,6 +304,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
       json_array_append_new(messages, Post(window, L"zorvin.higher_version_exist", 0));
   }
   json_object_set_new(report.get(), "messages", messages);
+  const uint64_t after = EnvNumber(L"LI_STAND_IN_AFTER_MS", 0);
+  if (after) Sleep(static_cast<DWORD>(after));
 
   const uint64_t window_ms = EnvNumber(L"LI_STAND_IN_WINDOW_MS", 1000);
   if (window_ms) json_object_set_new(report.get(), "message_window", StartBrowser(window_ms));

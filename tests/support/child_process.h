@@ -22,7 +22,8 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   // Starts `command_line` (program first). With a non-empty `temp_dir` the program's TMP
-  // and TEMP point there, so GetTempPathW (and the installer's log) use that folder.
+  // and TEMP point there, so GetTempPathW (and the installer's log) use that folder; an
+  // empty log is made there when there is none.
   bool Start(const std::wstring& command_line, const std::wstring& temp_dir = std::wstring());
   // Waits up to `timeout_ms`; true with the full 32-bit exit code when the program ended.
   bool Wait(uint32_t timeout_ms, int32_t* exit_code);

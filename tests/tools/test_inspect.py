@@ -42,6 +42,8 @@ class InspectTest(unittest.TestCase):
             ("BIN", "BRAND_BROKEN", 1033, b"not a cabinet"),
             ("BIN", "BRAND_WRONG", 1033, cabinet("partner_config", "{}", d)),
             ("BIN", "BRAND_NUL", 1033, cabinet("brand_config", '{"brand_id": "a\\u0000"}', d)),
+            ("BIN", "BRAND_TWICE", 1033,
+             cabinet("brand_config", '{"brand_id": "a", "brand_id": "b"}', d)),
             ("BIN", 305, 1033, b"{}" * 10),
             ("BIN", 306, 1033, b"<vendor/>"),
             (6, 26, 1049, b"\0\0" * 16),
@@ -61,6 +63,10 @@ class InspectTest(unittest.TestCase):
         self.assertIn('no member "brand_config"', brand["BRAND_WRONG"]["error"])
         # What the installer's parser refuses is shown as refused, not as a document.
         self.assertIn("the installer would not read this document", brand["BRAND_NUL"]["error"])
+        # A key given twice is read, as the installer reads it: the last value wins.
+        self.assertEqual({"brand_id": "b"}, brand["BRAND_TWICE"]["document"])
+        self.assertEqual(['duplicate key "brand_id": the installer takes the last value'],
+                         brand["BRAND_TWICE"]["warnings"])
         self.assertEqual({"partner_id": "p-9"}, report["partner_package"]["document"])
         self.assertEqual({"master_preferences": 20, "clids.xml": 9}, report["vendor_documents"])
 
@@ -80,6 +86,8 @@ class InspectTest(unittest.TestCase):
         self.assertIn('    "brand_id": "zorvin"\n', text)
         self.assertIn("Brand package BRAND_UA_UK [", text)
         self.assertIn("Partner package (320) [", text)
+        self.assertIn('  warning: duplicate key "brand_id": the installer takes the last value\n',
+                      text)
         self.assertIn('    "partner_id": "p-9"\n', text)
         self.assertIn("String tables (2): 1049 1055\n", text)
         self.assertIn("Vendor documents: clids.xml [9B], master_preferences [20B]\n", text)

@@ -5,6 +5,7 @@ import os
 import subprocess
 import tempfile
 import unittest
+from unittest import mock
 
 import fixtures
 
@@ -82,17 +83,24 @@ class ValidateTest(unittest.TestCase):
             (b'{"partner_id": NaN}', "NaN"),
             (b'{"partner_id": -Infinity}', "Infinity"),
             (b'{"partner_id": 18446744073709551616}', "beyond 64 bits"),
-            (b'{"brand_id": "x", "brand_id": "y"}', "duplicate"),
             (b"\xef\xbb\xbf{}", "byte-order mark"),
             (b'{"brand_id": "' + b"x" * (16 << 20) + b'"}', "more than the installer reads"),
         ]
         for raw, message in cases:
             with self.subTest(raw=raw[:40]):
                 with self.assertRaisesRegex(ValueError, message):
-                    tool.parse_document(raw)
+                    tool.read_document(raw)
         # A surrogate pair is one character, and a valid one.
-        self.assertEqual({"brand_id": "\U0001F600"},
-                         tool.parse_document(b'{"brand_id": "\\ud83d\\ude00"}'))
+        self.assertEqual(({"brand_id": "\U0001F600"}, []),
+                         tool.read_document(b'{"brand_id": "\\ud83d\\ude00"}'))
+        # The parser takes the last of two values; the reader says which keys came twice.
+        self.assertEqual(({"brand_id": "y", "install": {"slide_url": "b"}},
+                          ["slide_url", "brand_id"]),
+                         tool.read_document(b'{"brand_id": "x", "install": {"slide_url": "a", '
+                                            b'"slide_url": "b"}, "brand_id": "y"}'))
+        # A Python whose reader stops short of the parser's depth says so, with no traceback.
+        with mock.patch.object(tool.json, "loads", side_effect=RecursionError):
+            self.assertRaisesRegex(ValueError, "nested deeper", tool.read_document, b"[]")
 
     def test_every_problem_is_reported(self):
         errors, _ = tool.validate({"a": 1, "b": 2, "brand_id": 3, "install": {"c": 4}})
@@ -157,15 +165,18 @@ class CommandLineTest(unittest.TestCase):
             "byte-order mark": ("\ufeff{}".encode("utf-8"), b"byte-order mark"),
             "not UTF-8": (b'{"brand_id": "\xe9"}', b"not UTF-8"),
             "top-level array": ("[]", b"must be a JSON object"),
+            # Only this one can be let through, as a warning; the package is written then.
+            "duplicate key allowed": ('{"brand_id": "a", "brand_id": "b"}',
+                                      b'warning: duplicate key "brand_id"', "--allow-duplicate-keys"),
         }
-        for name, (text, message) in cases.items():
+        for name, (text, message, *flags) in cases.items():
             with self.subTest(name):
                 document = self.write("bad.json", text)
                 cabinet = os.path.join(self.dir.name, "bad.cab")
-                result = fixtures.run_tool("make-brand-package", document, "-o", cabinet)
-                self.assertEqual(1, result.returncode)
+                result = fixtures.run_tool("make-brand-package", *flags, document, "-o", cabinet)
+                self.assertEqual(0 if flags else 1, result.returncode)
                 self.assertIn(message, result.stderr)
-                self.assertFalse(os.path.exists(cabinet))
+                self.assertEqual(bool(flags), os.path.exists(cabinet))
 
     def test_check_only(self):
         good = self.write("good.json", '{"brand_id": "tb", "languages": {"interface": "xx"}}')

@@ -1,6 +1,6 @@
 """make release (tools/release.sh): a signed and verified copy per tag line, over the
 release-profile build of the image checks, with the test PKI standing in for the publisher;
-and the configurations it refuses."""
+the configurations it refuses; and what a folder of packages builds in."""
 
 import hashlib
 import json
@@ -26,9 +26,10 @@ class ReleaseTest(unittest.TestCase):
 
     def test_every_tagged_copy_is_signed_stamped_and_listed(self):
         tags = os.path.join(self.dir.name, "tags.txt")
-        with open(tags, "w") as f:
-            f.write("# partners\nzorvin_tr.exe lang=tr&stat=1\n\nzorvin_uk.exe  banerid=7&lang=uk\n"
-                    "plain.exe\n")
+        # Saved on Windows in part: a byte-order mark, CR line ends and blanks at a line's end.
+        with open(tags, "wb") as f:
+            f.write(b"\xef\xbb\xbf# partners\r\nzorvin_tr.exe lang=tr&stat=1 \t\r\n\r\n"
+                    b"zorvin_uk.exe  banerid=7&lang=uk\nplain.exe\n")
         out = os.path.join(self.dir.name, "dist")
         env = dict(os.environ, BUILD=os.environ["LI_RELEASE_DIR"],
                    CA=os.path.join(self.pki, "root_ca.pem"))
@@ -77,6 +78,53 @@ class ReleaseTest(unittest.TestCase):
                 self.assertNotEqual(0, result.returncode)
                 # CMake wraps its messages: compare with the blanks collapsed.
                 self.assertIn(message, " ".join(result.stderr.decode(errors="replace").split()))
+
+
+class PackagesFolderTest(unittest.TestCase):
+    """A packages folder as a distributor keeps it (backup copies, the extension in capitals, a
+    key given twice), configured in a folder of its own; the generated resource script is
+    linked alone into a resource-only DLL and read back, with no build of the installer."""
+
+    def test_packages_are_taken_by_their_whole_names(self):
+        with tempfile.TemporaryDirectory() as folder:
+            packages = os.path.join(folder, "packages")
+            os.makedirs(packages)
+            for name, kind, text in [
+                    ("brand_default.cab", "brand", '{"brand_id": "default"}'),
+                    ("brand_default.old.cab", "brand", '{"brand_id": "old"}'),
+                    ("brand_ua_uk.Cab", "brand", '{"brand_id": "ua-ru", "brand_id": "ua-uk"}'),
+                    ("partner.CAB", "partner", '{"partner_id": "p-1"}'),
+                    ("partner.bak.cab", "partner", '{"partner_id": "p-0"}')]:
+                document = os.path.join(folder, name + ".json")
+                with open(document, "w") as f:
+                    f.write(text)
+                made = fixtures.run_tool("make-brand-package", "--allow-duplicate-keys", "-k",
+                                         kind, document, "-o", os.path.join(packages, name))
+                self.assertEqual(0, made.returncode, made.stderr)
+            source, build = os.environ["LI_SOURCE_DIR"], os.path.join(folder, "build")
+            configured = run("cmake", "-S", source, "-B", build, "-G", "Ninja",
+                             "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(
+                                 source, "cmake", "toolchain-mingw-i686.cmake"),
+                             "-DLI_PROFILE=release", "-DLI_BUILD_TESTS=OFF",
+                             "-DLI_TRUSTED_KEYS_FILE=" + os.environ["LI_TEST_KEYS"],
+                             "-DLI_PACKAGES_DIR=" + packages)
+            stderr = " ".join(configured.stderr.decode(errors="replace").split())
+            self.assertEqual(0, configured.returncode, stderr)
+            for skipped in ("brand_default.old.cab", "partner.bak.cab"):
+                self.assertIn("skipping " + skipped, stderr)
+            self.assertIn('duplicate key "brand_id"', stderr)
+            script, dll = os.path.join(folder, "packages_only.rc"), os.path.join(folder, "p.dll")
+            with open(script, "w") as f:
+                f.write('#include "resources/resource_ids.h"\n#include "packages.rc"\n')
+            subprocess.run(["i686-w64-mingw32-windres", "-O", "coff", "-I", source, "-I",
+                            os.path.join(build, "resources_generated"), "-i", script, "-o",
+                            script + ".o"], check=True)
+            subprocess.run(["i686-w64-mingw32-ld", "--dll", "-e", "0", "-o", dll, script + ".o"],
+                           check=True)
+            report = json.loads(run("python3", fixtures.tool("inspect"), "--json", dll).stdout)
+        self.assertEqual({"319": {"brand_id": "default"}, "BRAND_UA_UK": {"brand_id": "ua-uk"}},
+                         {k: v["document"] for k, v in report["brand_packages"].items()})
+        self.assertEqual({"partner_id": "p-1"}, report["partner_package"]["document"])
 
 
 if __name__ == "__main__":
