@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "download/internet_api.h"
 #include "download/open_url_guarded.h"
 #include "platform/sync.h"
 #include "startup/logging.h"
@@ -157,6 +158,30 @@ void AsyncHttpRequests::SendUrl(const std::wstring& url) {
       OpenUrlGuarded(internet.get(), url.c_str(), kAcceptAnyHeader, static_cast<DWORD>(-1),
                      INTERNET_FLAG_RELOAD, kRequestContext, &exception));
   DWORD error = GetLastError();
+  platform::ScopedInternetHandle connection;
+  if (!request && exception.exception_code == 0 && error == ERROR_INTERNET_SEC_CERT_REV_FAILED) {
+    // Behind a firewall that blocks the certificate authority's revocation servers every
+    // ping would be lost; a ping's answer is never read, so its request goes once more
+    // without that one check, as the downloads' do.
+    LOG(WARNING, "SendUrl") << "The revocation of the server's certificate could not be "
+                               "checked (12057); trying once more without that check: "
+                            << url;
+    HINTERNET relaxed = nullptr;
+    SendWithoutRevocationCheckGuarded(
+        InternetApi::Default(), internet.get(), url, kRequestContext,
+        [&](HINTERNET handle, bool is_request) {
+          if (is_request) {
+            relaxed = handle;
+          } else {
+            connection.reset(handle);
+          }
+          return true;
+        },
+        &exception);
+    error = GetLastError();
+    // The callback closed the request once it was sent; one it did not close is ours.
+    if (relaxed != nullptr && g_closed_after_send.Get() != relaxed) request.reset(relaxed);
+  }
   if (exception.exception_code != 0) {
     LOG(ERROR, "SendUrl") << "An attempt to open url " << url << " generated an exception "
                           << exception.exception_code;
@@ -169,6 +194,7 @@ void AsyncHttpRequests::SendUrl(const std::wstring& url) {
     LOG(ERROR, "SendUrl") << "Failed to open " << url;
   }
   request.reset();
+  connection.reset();
   // The callback must not outlive this call's handles.
   InternetSetStatusCallbackW(internet.get(), nullptr);
 }

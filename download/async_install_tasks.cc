@@ -83,6 +83,8 @@ AsyncInstallTasks::AsyncInstallTasks(const BrandInfo& brand, const DistribInfoPa
 
 AsyncInstallTasks::~AsyncInstallTasks() {
   stop_event_.Set();
+  // Short: the download in progress gives up on the stop event at once, or at most
+  // kCloseGraceMs later when WinINet keeps its call (http_downloader.h).
   if (thread_) WaitForSingleObject(thread_.get(), INFINITE);
   platform::DeletePath(variations_path_, false);
   platform::DeletePath(configs_path_, false);

@@ -3,9 +3,21 @@
 // `HttpDownloader` runs one download in three steps that the caller drives: `OpenDownload`
 // connects and sends the request (resuming at the sink's byte count when the sink already
 // holds bytes), `ReadChunk` moves one block of at most 32 KB into the sink, and
-// `FinalizeDownload` checks that the answer was a 200. Every failure is recorded once as an
-// error tag followed by the Windows error code ("internet_read-12002"); an error is sticky,
-// so later steps do nothing. Nothing throws and nothing runs asynchronously.
+// `FinalizeDownload` checks that the whole answer arrived. Every failure is recorded once as
+// an error tag followed by the Windows error code ("internet_read-12002"); an error is
+// sticky, so later steps do nothing. Nothing throws.
+//
+// No server can hold the caller: every blocking WinINet call runs on the downloader's own
+// request thread while the caller waits for it, for its cancel event and for the bounds of
+// `RequestBounds`. When the wait ends early the caller closes the request, which makes
+// WinINet give the call back; a call that WinINet still holds after kCloseGraceMs is left
+// behind with the state it uses, and the download has failed.
+//
+// A resumed request is accepted only as a 206 whose Content-Range starts at the offset and
+// whose total (the end of the range for "*") is the file's size of the attempt before. Any
+// other answer (a 200, another range, another size) empties the sink and fails the attempt,
+// so the next one fetches the file from its start without a seek. The file is complete only
+// when it holds exactly the total the answer announced.
 //
 // The free functions are the drivers the rest of the program uses: `Download` (plain loop
 // with a cancel event), `DownloadToFile`, `DownloadToString` and `DownloadWithProgress`
@@ -18,11 +30,14 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "download/download_sink.h"
 #include "download/internet_api.h"
 #include "download/open_url_guarded.h"
+#include "platform/scoped_handle.h"
+#include "platform/shared_state.h"
 
 namespace installer {
 
@@ -32,6 +47,28 @@ inline constexpr uint32_t kMaxStatusAnswerBytes = 4096;          // the body is 
 inline constexpr uint32_t kMaxVariationsSeedBytes = 8u << 20;
 inline constexpr uint32_t kMaxConfigArchiveBytes = 32u << 20;
 inline constexpr uint32_t kMaxAnswerBytes = 16u << 20;           // any other answer in memory
+
+// The longest the client waits on a server. A bound of 0 means none.
+struct RequestBounds {
+  uint32_t open_ms;   // connect, send the request (and any resend) and receive the headers
+  uint32_t read_ms;   // one block of 32 KB (one read, or the reads of this long together)
+  uint32_t total_ms;  // the whole request, from the open to the last block
+};
+// Files: a minute for the answer and for each block, so a link slower than about half a
+// kilobyte a second counts as a dead one; no bound on the whole (a slow link is no fault).
+inline constexpr RequestBounds kDownloadBounds = {60000, 60000, 0};
+// Status requests, whose answer nobody reads: a few seconds in all.
+inline constexpr RequestBounds kStatusRequestBounds = {4000, 4000, 4000};
+// How long a call is given to return once its request was closed before it is left behind.
+inline constexpr uint32_t kCloseGraceMs = 2000;
+// Stack reserved for a request thread (WinINet's calls, TLS included, need far less).
+inline constexpr unsigned kRequestThreadStackBytes = 256 * 1024;
+// Credential prompts shown for one request before the download gives up.
+inline constexpr int kMaxProxyPrompts = 3;
+
+// Parses a Content-Range value "bytes <first>-<last>/<total>" (total "*" is 0). False for
+// anything else, for last < first and for a known total not above last.
+bool ParseContentRange(std::string_view text, uint64_t* first, uint64_t* last, uint64_t* total);
 
 // Receives the progress of `DownloadWithProgress`. Called on the downloading thread.
 class DownloadObserver {
@@ -49,6 +86,12 @@ class DownloadObserver {
   // The download is expected to take two minutes or more in all.
   virtual void OnSlowDownload() = 0;
   virtual void SetRemainingTime(uint32_t seconds, int32_t kind) = 0;
+  // A proxy asked for credentials (407) on the open `request` of `api`: the user's answer
+  // to the system's prompt (see `ProgressListener::AskProxyCredentials`), or
+  // ERROR_NOT_SUPPORTED where nobody can be asked (the default).
+  virtual DWORD AskProxyCredentials(InternetApi* api, HINTERNET request, HANDLE cancel_event) {
+    return ERROR_NOT_SUPPORTED;
+  }
 };
 
 // Milliseconds clock of the progress loop (GetTickCount in production).
@@ -57,6 +100,9 @@ class TickSource {
   virtual ~TickSource() = default;
   virtual uint32_t Now() = 0;
 };
+
+// What the downloader shares with its request thread (defined in http_downloader.cc).
+struct DownloadCallState;
 
 class HttpDownloader {
  public:
@@ -73,17 +119,30 @@ class HttpDownloader {
   HttpDownloader(const HttpDownloader&) = delete;
   HttpDownloader& operator=(const HttpDownloader&) = delete;
 
+  // Bounds of the requests opened after this call (kDownloadBounds until then).
+  void SetBounds(const RequestBounds& bounds) { bounds_ = bounds; }
+  // An event (may be null; borrowed) that ends the request in progress at once.
+  void SetCancelEvent(HANDLE cancel_event) { cancel_event_ = cancel_event; }
+  // The size of the file the sink's bytes belong to (0: unknown), for the next resume.
+  void SetResumeTotal(uint32_t total) { resume_total_ = total; }
+  // Who asks the user for a proxy's credentials (407); null (the default), or an observer
+  // that cannot ask, means the request fails and `proxy_auth_required` says so. Borrowed.
+  void SetObserver(DownloadObserver* observer) { observer_ = observer; }
+
   // Starts a fresh download of `url` into `sink` (borrowed; must outlive the reads). False
-  // when WinINet cannot be loaded, the session or the request cannot be opened, or opening
-  // raised an exception (see `failure_info`). When the sink holds bytes the request is moved to that offset; when the
-  // server refuses, the error is recorded and the sink reset, the open still succeeds and
-  // the attempt then fails at the first read.
+  // when WinINet cannot be loaded, the session or the request cannot be opened in its
+  // bounds, or opening raised an exception (see `failure_info`). A certificate whose
+  // revocation cannot be checked (12057) is tried once more without that check, logged;
+  // every other certificate error stays fatal. When the sink holds bytes the request is
+  // moved to that offset; when the server refuses, the error is recorded and the sink reset,
+  // the open still succeeds and the attempt then fails at the first read.
   bool OpenDownload(const std::wstring& url, DownloadSink& sink);
   // Reads one block into the sink. Returns the bytes stored, 0 at the end of the body or on
-  // any error (a status other than 200 is left for `FinalizeDownload` to record). A body that
-  // ends before its announced Content-Length is a failed read ("internet_read-12030").
+  // any error (a status other than 200, or 206 for a resume, is left for `FinalizeDownload`
+  // to record). A body that ends with fewer bytes than the announced total is a failed read
+  // ("internet_read-12030"); a total past the sink's cap fails at once ("write_file-223").
   uint32_t ReadChunk();
-  // True only if no error was recorded and the HTTP status is 200.
+  // True only if no error was recorded and the answer was a 200 (or the 206 of a resume).
   bool FinalizeDownload();
   // One response header of the open request as raw bytes; empty when absent.
   std::string GetHeader(const std::string& name) const;
@@ -93,8 +152,14 @@ class HttpDownloader {
   const std::wstring& error() const { return error_; }
   // Target of the last redirect while the request was opened; empty without redirects.
   const std::wstring& final_url() const { return final_url_; }
-  // Content-Length of the answer; 0 until known.
+  // Size of the whole file the answer belongs to (for a resumed 206, the total of its
+  // Content-Range); 0 until known.
   uint32_t content_length() const { return content_length_; }
+  // The proxy asked for credentials (407) and none were given (no window, prompt cancelled
+  // or the proxy refused what was given).
+  bool proxy_auth_required() const { return proxy_auth_required_; }
+  // The answer is larger than the sink may hold.
+  bool too_large() const { return too_large_; }
   uint32_t exception_code() const { return exception_code_; }
   const std::string& exception_dll() const { return exception_dll_; }
   const std::string& exception_proc() const { return exception_proc_; }
@@ -105,11 +170,56 @@ class HttpDownloader {
   void DetachSink() { sink_ = nullptr; }
 
  private:
+  enum class CallEnd { kReturned, kCancelled, kTimedOut };
+
   void ResetState();
   void RecordError(const wchar_t* tag);
+  // Records `tag` with the code of a call that did not return in time (12002) or was
+  // cancelled (12017), and logs which bound passed.
+  void RecordEarlyEnd(const char* operation, const wchar_t* tag, CallEnd end);
   bool QueryNumber(DWORD info_level, DWORD* value) const;
+  // A response header's text; every value of a repeated header, joined by ", ".
+  std::string QueryText(DWORD info_level) const;
+  // Runs `call` on the request thread; waits for it, the cancel event and `bound_ms` (cut
+  // to what is left of the whole request's bound). `operation` names the caller in the log.
+  template <typename Call>
+  CallEnd RunCall(const char* operation, Call&& call, uint32_t bound_ms);
+  bool StartRequestThread();
+  // Tells the request thread to end once it is idle, and drops a call it has not taken.
+  void EndRequestThread();
+  // The open itself; `OpenDownload` closes what it left open when it fails.
+  bool OpenRequest(const std::wstring& url, DownloadSink& sink);
+  void CloseHandles();
+  HINTERNET request() const;
+  // After a 407: the credentials prompt and the request sent again, while the user gives
+  // credentials and the proxy refuses them. False with the error recorded.
+  bool AnswerProxyAuthentication();
+  // At the first block: works out what the answer holds (see the file comment). False with
+  // the error recorded.
+  bool AcceptAnswer();
+  // Empties the sink and fails the attempt ("resume_refused-" + `code`).
+  bool RefuseResume(DWORD code);
 
   InternetApi* api_;
+  RequestBounds bounds_ = kDownloadBounds;
+  HANDLE cancel_event_ = nullptr;
+  DownloadObserver* observer_ = nullptr;
+  // Shared with the request thread, which may outlive the downloader; replaced when a thread
+  // was left behind.
+  platform::SharedState<DownloadCallState>* calls_ = nullptr;
+  uint32_t effective_bound_ms_ = 0;  // the bound of the last call
+  platform::ScopedKernelHandle request_thread_;
+  bool thread_left_behind_ = false;
+  uint32_t request_start_ = 0;  // GetTickCount at the open, for the total bound
+  uint32_t window_start_ = 0;   // the bytes read since this tick must reach a block
+  uint32_t window_bytes_ = 0;
+  uint32_t resume_offset_ = 0;  // the offset WinINet accepted, 0 without a resume
+  uint32_t resume_total_ = 0;
+  bool answer_checked_ = false;
+  bool partial_answer_ = false;  // the answer is a 206
+  uint32_t expected_total_ = 0;  // bytes the file holds when complete; 0 unknown
+  bool proxy_auth_required_ = false;
+  bool too_large_ = false;
   std::wstring url_;
   std::wstring error_;
   uint32_t exception_code_ = 0;
@@ -118,13 +228,6 @@ class HttpDownloader {
   std::wstring final_url_;
   uint32_t content_length_ = 0;
   DownloadSink* sink_ = nullptr;
-  // Destruction frees the buffer, closes the request, then the session.
-  InternetApiHandle internet_handle_;
-  InternetApiHandle request_;
-  std::vector<uint8_t> buffer_storage_;
-  uint8_t* buffer_ = nullptr;  // 32-byte aligned, inside buffer_storage_
-  // Written by the status callback during the open (see http_downloader.cc).
-  wchar_t redirect_target_[kMaxRedirectChars] = {};
 };
 
 // Plain loop: opens `url` (widened with `platform::WidenUtf8`), reads until the body ends and
@@ -145,22 +248,32 @@ bool DownloadToFile(const std::string& url, const std::wstring& target, HANDLE c
 bool DownloadToString(const std::string& url, HANDLE cancel_event, std::string* out,
                       HttpDownloader* downloader = nullptr, uint32_t limit = kMaxAnswerBytes);
 
+// What `DownloadWithProgress` adds to a plain download.
+struct DownloadOptions {
+  InternetApi* api = nullptr;  // null: WinINet itself
+  RequestBounds bounds = kDownloadBounds;
+  uint32_t resume_total = 0;  // see `HttpDownloader::SetResumeTotal`
+};
+
 // One attempt with progress, time estimate and cancel, for the setup archive. Resumes when
 // `sink` holds bytes. `cancel_event` and `observer` may be null; every out parameter may be
-// null. error, final URL and content length are written on every path; `failure` only when
-// opening fails. A cancelled download returns false and records no error. `api` null means
-// WinINet itself.
+// null. error, final URL and content length are written on every path; `failure` when
+// opening fails (the exception fields), and after it when the proxy asked for credentials
+// that were not given or the answer is past the sink's cap. A download cancelled between
+// blocks returns false and records no error; one cancelled during a call records that call's
+// tag with 12017.
 bool DownloadWithProgress(const std::wstring& url, DownloadSink& sink, std::wstring* error,
                           std::wstring* final_url, uint32_t* content_length,
                           HANDLE cancel_event, DownloadObserver* observer,
-                          DownloadFailureInfo* failure, InternetApi* api = nullptr);
+                          DownloadFailureInfo* failure,
+                          const DownloadOptions& options = DownloadOptions());
 
-// The same loop over a replacement WinINet and clock.
-bool DownloadWithProgressForTesting(InternetApi* api, TickSource* ticks,
-                                    const std::wstring& url, DownloadSink& sink,
-                                    std::wstring* error, std::wstring* final_url,
-                                    uint32_t* content_length, HANDLE cancel_event,
-                                    DownloadObserver* observer, DownloadFailureInfo* failure);
+// The same loop over a replacement clock.
+bool DownloadWithProgressForTesting(TickSource* ticks, const std::wstring& url,
+                                    DownloadSink& sink, std::wstring* error,
+                                    std::wstring* final_url, uint32_t* content_length,
+                                    HANDLE cancel_event, DownloadObserver* observer,
+                                    DownloadFailureInfo* failure, const DownloadOptions& options);
 
 }  // namespace installer
 

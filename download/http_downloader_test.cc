@@ -12,6 +12,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "platform/scoped_handle.h"
 #include "platform/strings.h"
 #include "tests/support/fake_internet_api.h"
 #include "tests/support/test_log.h"
@@ -72,10 +73,12 @@ Outcome Attempt(FakeInternetApi& api, DownloadSink& sink, TickSource* ticks = nu
   ScriptedTicks no_time({0});
   Outcome outcome;
   outcome.failure.exception_code = 1;  // shows whether the record was written
-  outcome.ok = DownloadWithProgressForTesting(&api, ticks ? ticks : &no_time, kUrl, sink,
+  DownloadOptions options;
+  options.api = &api;
+  outcome.ok = DownloadWithProgressForTesting(ticks ? ticks : &no_time, kUrl, sink,
                                               &outcome.error, &outcome.final_url,
                                               &outcome.content_length, cancel, observer,
-                                              &outcome.failure);
+                                              &outcome.failure, options);
   return outcome;
 }
 
@@ -271,8 +274,9 @@ TEST(HttpDownloaderTest, ProgressFollowsTheSinkAndEstimatesComeOnceAMinute) {
       {"under a minute", 60000, 30000, -1, {0, 30000, 59999}, {"time 4294967295 0", "time 0 2"}},
       {"a minute between estimates", 120000, 30000, -1, {0, 60000, 90000, 119999, 120000},
        {"time 4294967295 0", "slow", "time 180 1", "time 0 1", "time 0 2"}},
+      // No complete file either: the end is not reported.
       {"more than announced", 90000, 30000, 30000, {0, 10000, 20000, 60000},
-       {"time 4294967295 0", "time 0 1", "time 0 2"}},
+       {"time 4294967295 0", "time 0 1"}},
       {"tick counter wraps", 60000, 30000, -1, {0xFFFFF000u, 0xFFFFF000u + 60000u, 0x10000u},
        {"time 4294967295 0", "time 60 1", "time 0 2"}},
   };
@@ -286,7 +290,7 @@ TEST(HttpDownloaderTest, ProgressFollowsTheSinkAndEstimatesComeOnceAMinute) {
     RecordingObserver observer;
     ScriptedTicks ticks(c.ticks);
     Outcome outcome = Attempt(api, sink, &ticks, nullptr, &observer);
-    EXPECT_TRUE(outcome.ok);
+    EXPECT_EQ(c.announced < 0, outcome.ok);
     EXPECT_EQ(c.estimates, EstimateCalls(observer));
     EXPECT_EQ(static_cast<int>(c.ticks.size()), ticks.calls());
   }
@@ -302,31 +306,50 @@ TEST(HttpDownloaderTest, ProgressFollowsTheSinkAndEstimatesComeOnceAMinute) {
                           "time 0 2"));
 }
 
+// A resumed answer completes the file only when the file ends at its total: the one of its
+// Content-Range, or the end of the range when the total is "*".
 TEST(HttpDownloaderTest, ResumesAtTheSinksByteCount) {
-  test_support::ScopedTempDir dir;
-  std::wstring path = dir.File(L"archive.tmp");
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, file);
-  {
-    FileSink sink(file);
+  struct Case {
+    const char* name;
+    test_support::ResumeAnswer answer;
+    int64_t announced;  // the file's size as announced; the body has 100000 bytes
+    const wchar_t* error;
+  } cases[] = {
+      {"whole rest", test_support::ResumeAnswer::kRange206, -1, L""},
+      {"whole rest, unknown total", test_support::ResumeAnswer::kUnknownTotal206, -1, L""},
+      {"ends early", test_support::ResumeAnswer::kRange206, 120000, L"internet_read-12030"},
+      {"ends early, unknown total", test_support::ResumeAnswer::kUnknownTotal206, 120000,
+       L"internet_read-12030"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test_support::ScopedTempDir dir;
+    std::wstring path = dir.File(L"archive.tmp");
+    platform::ScopedKernelHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(file);
+    FileSink sink(file.get());
     std::string head = PublisherPattern(0, 1000);
     ASSERT_TRUE(sink.Write(head.data(), 1000));
     FakeInternetApi api;
     FakeResponse response = Body(100000);
     response.seekable = true;
+    response.resume = c.answer;
+    response.announced_length = c.announced;
     api.SetResponse(kUrl, response);
     RecordingObserver observer;
     Outcome outcome = Attempt(api, sink, nullptr, nullptr, &observer);
-    EXPECT_TRUE(outcome.ok);
+    EXPECT_EQ(c.error, outcome.error);
+    EXPECT_EQ(outcome.error.empty(), outcome.ok);
     EXPECT_THAT(api.seeks, ElementsAre(1000));
     EXPECT_EQ(100000u, sink.bytes_written());
+    file.reset();
+    EXPECT_EQ(PublisherPattern(0, 100000), test_support::ReadFileBytes(path));
     // A resumed download reports no fresh start; its fraction counts the earlier bytes.
     ASSERT_FALSE(observer.calls.empty());
-    EXPECT_EQ("progress 0.3377", observer.calls[0]);  // (1000 + 32768) / 100000
+    EXPECT_EQ(c.announced < 0 ? "progress 0.3377" : "progress 0.2814",  // (1000 + 32768) / total
+              observer.calls[0]);
   }
-  CloseHandle(file);
-  EXPECT_EQ(PublisherPattern(0, 100000), test_support::ReadFileBytes(path));
 }
 
 TEST(HttpDownloaderTest, RefusedResumeEmptiesTheFileAndTheNextAttemptStartsOver) {
@@ -369,20 +392,24 @@ TEST(HttpDownloaderTest, CancelStopsBeforeTheNextChunkWithoutFinalizing) {
     const char* name;
     bool signalled_at_start;
     int reads;
-  } cases[] = {{"during the download", false, 1}, {"before the first chunk", true, 0}};
+    const wchar_t* error;  // a cancel between blocks records nothing; one during a call, 12017
+  } cases[] = {{"after the first block", false, 1, L""},
+               {"before the open", true, 0, L"internet_open_url-12017"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ScopedTestLog log;
     HANDLE cancel = CreateEventW(nullptr, TRUE, c.signalled_at_start, nullptr);
     FakeInternetApi api;
-    FakeResponse response = Body(200000, 32768);
-    response.on_read = [cancel](size_t) { SetEvent(cancel); };
-    api.SetResponse(kUrl, response);
+    api.SetResponse(kUrl, Body(200000, 32768));
     StringSink sink(kMaxArchiveBytes);
     RecordingObserver observer;
+    // The start's two reports, then the first block's progress.
+    observer.after_call = [&] {
+      if (observer.calls.size() == 3) SetEvent(cancel);
+    };
     Outcome outcome = Attempt(api, sink, nullptr, cancel, &observer);
     EXPECT_FALSE(outcome.ok);
-    EXPECT_EQ(L"", outcome.error);
+    EXPECT_EQ(c.error, outcome.error);
     EXPECT_EQ(c.reads, api.reads);
     for (const std::string& call : observer.calls) EXPECT_NE("time 0 2", call);
     EXPECT_FALSE(log.Contains(L"Unsuccessful download"));
@@ -410,6 +437,141 @@ TEST(HttpDownloaderTest, PlainDownloadThatIsCancelledIsNotASuccess) {
   EXPECT_TRUE(DownloadToString(kNarrowUrl, nullptr, &out, &downloader2));
   EXPECT_EQ(PublisherPattern(0, 200000), out);
   CloseHandle(cancel);
+}
+
+void CALLBACK SignalEvent(void* event, BOOLEAN) { SetEvent(static_cast<HANDLE>(event)); }
+
+TEST(HttpDownloaderTest, NoServerHoldsTheCallerBeyondItsBoundOrCancel) {
+  constexpr RequestBounds kShort = {300, 300, 0};
+  struct Case {
+    const char* name;
+    std::function<void(FakeResponse&)> setup;
+    RequestBounds bounds;
+    bool cancel;                // the cancel event is signalled 300 ms in instead
+    const wchar_t* error;
+    bool left_behind;           // WinINet keeps the call after the close
+  } cases[] = {
+      {"never answers", [](FakeResponse& r) { r.hang_open = true; }, kShort, false,
+       L"internet_open_url-12002", false},
+      {"stalls in the body", [](FakeResponse& r) { r.hang_read_at = 40000; }, kShort, false,
+       L"internet_read-12002", false},
+      {"trickles", [](FakeResponse& r) {
+         r.max_chunk = 100;
+         r.on_read = [](size_t) { Sleep(20); };
+       }, kShort, false, L"internet_read-12002", false},
+      {"whole request bound", [](FakeResponse& r) { r.hang_read_at = 40000; }, {0, 0, 300},
+       false, L"internet_read-12002", false},
+      {"cancelled while it hangs", [](FakeResponse& r) { r.hang_read_at = 40000; },
+       kDownloadBounds, true, L"internet_read-12017", false},
+      {"the close is not honoured", [](FakeResponse& r) {
+         r.hang_open = true;
+         r.hang_ignores_close = true;
+       }, kShort, false, L"internet_open_url-12002", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScopedTestLog log;
+    FakeInternetApi api;
+    FakeResponse response = Body(200000, 32768);
+    c.setup(response);
+    api.SetResponse(kUrl, response);
+    platform::ScopedKernelHandle cancel(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    HANDLE timer = nullptr;
+    if (c.cancel) {
+      CreateTimerQueueTimer(&timer, nullptr, &SignalEvent, cancel.get(), 300, 0,
+                            WT_EXECUTEONLYONCE);
+    }
+    StringSink sink(kMaxArchiveBytes);
+    std::wstring error;
+    DWORD start = GetTickCount();
+    DownloadOptions options;
+    options.api = &api;
+    options.bounds = c.bounds;
+    EXPECT_FALSE(DownloadWithProgress(kUrl, sink, &error, nullptr, nullptr, cancel.get(),
+                                      nullptr, nullptr, options));
+    DWORD elapsed = GetTickCount() - start;
+    EXPECT_EQ(c.error, error);
+    // The bound or the cancel, plus the grace a call has to come back when it is left behind.
+    EXPECT_LT(elapsed, (c.left_behind ? kCloseGraceMs : 0) + 4000u);
+    EXPECT_EQ(c.left_behind, log.Contains(L"it is left behind: https://fake.example/file"));
+    EXPECT_EQ(!c.cancel, log.Contains(L"ms; the request is closed: https://fake.example/file"))
+        << log.Text();
+    EXPECT_EQ(0, api.open_handles());
+    if (timer != nullptr) DeleteTimerQueueTimer(nullptr, timer, INVALID_HANDLE_VALUE);
+  }
+}
+
+// The relaxed check is set on the retried request itself, whether or not WinINet takes the
+// status callback; nothing else about the certificate is relaxed.
+TEST(HttpDownloaderTest, UnreachableRevocationServerIsRetriedOnceWithoutTheCheck) {
+  struct Case {
+    const char* name;
+    bool revocation_unreachable;
+    DWORD open_error;
+    bool reject_callback;
+    bool refuse_flags;
+    const wchar_t* error;  // empty: the download succeeds
+    size_t opens;
+  } cases[] = {
+      {"revocation server unreachable", true, 0, false, false, L"", 2},
+      {"the same, callback refused", true, 0, true, false, L"", 2},
+      {"the request refuses the relaxed check", true, 0, false, true,
+       L"internet_open_url-12057", 2},
+      {"unknown certificate authority", false, ERROR_INTERNET_INVALID_CA, false, false,
+       L"internet_open_url-12045", 1},
+      {"revoked", false, ERROR_INTERNET_SEC_CERT_REVOKED, false, false,
+       L"internet_open_url-12170", 1},
+      {"unreachable, then refused", true, ERROR_INTERNET_SEC_CERT_REV_FAILED, false, false,
+       L"internet_open_url-12057", 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScopedTestLog log;
+    FakeInternetApi api;
+    api.reject_callback = c.reject_callback;
+    api.refuse_security_flags = c.refuse_flags;
+    FakeResponse response = Body(5000);
+    response.revocation_unreachable = c.revocation_unreachable;
+    response.open_error = c.open_error;
+    api.SetResponse(kUrl, response);
+    StringSink sink(kMaxArchiveBytes);
+    Outcome outcome = Attempt(api, sink);
+    EXPECT_EQ(c.error, outcome.error);
+    EXPECT_EQ(outcome.error.empty(), outcome.ok);
+    ASSERT_EQ(c.opens, api.opens.size());
+    EXPECT_EQ(kUrl, api.opens.back().url);
+    EXPECT_EQ(outcome.ok ? 1 : 0, api.revocation_relaxed);
+    EXPECT_EQ(c.opens == 2, log.Contains(L"WARNING: OpenDownload (") &&
+                                log.Contains(L"could not be checked (12057); trying once more "
+                                             L"without that check: https://fake.example/file"));
+    EXPECT_EQ(c.refuse_flags, log.Contains(L"The request refused to relax the revocation check"));
+    EXPECT_EQ(0, api.open_handles());
+  }
+}
+
+TEST(HttpDownloaderTest, ContentRangeParsing) {
+  struct Case {
+    const char* text;
+    bool ok;
+    uint64_t first, last, total;
+  } cases[] = {
+      {"bytes 100-999/1000", true, 100, 999, 1000},
+      {"bytes 5-9/*", true, 5, 9, 0},
+      {"bytes 100-999/999", false}, {"bytes 9-5/10", false}, {"bytes 1-2/3 ", false},
+      {"bytes 99999999999999999999-1/2", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    uint64_t first = 7, last = 7, total = 7;
+    EXPECT_EQ(c.ok, ParseContentRange(c.text, &first, &last, &total));
+    if (c.ok) {
+      EXPECT_EQ(c.first, first);
+      EXPECT_EQ(c.last, last);
+      EXPECT_EQ(c.total, total);
+    } else {
+      EXPECT_TRUE(first == 7 && last == 7 && total == 7);  // untouched
+    }
+  }
 }
 
 using test_support::RaiseDelayLoadFailure;
@@ -567,8 +729,10 @@ TEST(HttpDownloaderTest, FailureRecordIsWrittenOnlyWhenOpeningFails) {
   EXPECT_EQ(0u, bad.failure.exception_code);
   // Null outputs are allowed everywhere.
   ScriptedTicks ticks({0});
-  EXPECT_TRUE(DownloadWithProgressForTesting(&api, &ticks, kUrl, sink2, nullptr, nullptr, nullptr,
-                                             nullptr, nullptr, nullptr));
+  DownloadOptions options;
+  options.api = &api;
+  EXPECT_TRUE(DownloadWithProgressForTesting(&ticks, kUrl, sink2, nullptr, nullptr, nullptr,
+                                             nullptr, nullptr, nullptr, options));
 }
 
 }  // namespace

@@ -51,6 +51,10 @@ class ProgressForwarder : public DownloadObserver {
     // 32-bit arithmetic on purpose: "no estimate" (all bits set) wraps like the seconds do.
     if (listener_) listener_->SetRemainingTime(seconds + kInstallTimeAllowanceSeconds, kind);
   }
+  DWORD AskProxyCredentials(InternetApi* api, HINTERNET request, HANDLE cancel_event) override {
+    return listener_ ? listener_->AskProxyCredentials(api, request, cancel_event)
+                     : ERROR_NOT_SUPPORTED;
+  }
 
  private:
   ProgressListener* listener_;
@@ -521,7 +525,7 @@ uint32_t Installer::GetModule(const std::wstring& path, std::unique_ptr<ArchiveL
   }
   if (r != 0) {
     LOG(ERROR, "GetModule") << "Module was not downloaded: " << path;
-    result_code_ = kResultModuleMissing;
+    result_code_ = r == kModuleProxyAuthRequired ? kResultProxyAuthRequired : kResultModuleMissing;
     return r;
   }
   LOG(INFO, "GetModule") << "Module downloaded: " << path;
@@ -572,14 +576,19 @@ uint32_t Installer::DownloadModule(HANDLE file) {
   ProgressForwarder forwarder(listener_);
 
   int attempt = 0;
+  uint32_t file_total = 0;  // the size of the file the sink's bytes belong to; 0 unknown
   for (;;) {
     if (IsSet(stop_event_.handle())) break;
     std::wstring error;
     std::wstring final_url;
     uint32_t content_length = 0;
     DownloadFailureInfo failure;
+    DownloadOptions options;
+    options.api = internet_api_;
+    options.bounds = download_bounds_;
+    options.resume_total = sink.bytes_written() > 0 ? file_total : 0;
     if (DownloadWithProgress(url, sink, &error, &final_url, &content_length, stop_event_.handle(),
-                             &forwarder, &failure, internet_api_)) {
+                             &forwarder, &failure, options)) {
       ++attempt;
       ReportStatus(true, url, attempt, sink.bytes_written(), error, final_url);
       return kModuleReady;
@@ -591,8 +600,15 @@ uint32_t Installer::DownloadModule(HANDLE file) {
     // A transient failure late in the download costs only the rest; an early one starts
     // over, since a short prefix is not worth a resume that the server may refuse.
     if (sink.bytes_written() < static_cast<uint64_t>(content_length) * 10 / 100) sink.Reset();
+    if (content_length != 0) file_total = content_length;
     ++attempt;
     ReportStatus(false, url, attempt, sink.bytes_written(), error, final_url);
+    // No further attempt can change these: the same answer again, or the same question to
+    // a user who just declined it. Without a window the proxy's question has its own result.
+    if (failure.answer_too_large) return kModuleDownloadFailed;
+    if (failure.proxy_auth_required) {
+      return listener_ ? kModuleDownloadFailed : kModuleProxyAuthRequired;
+    }
     if (attempt >= kMaxDownloadAttempts) break;
     WaitForSingleObject(stop_event_.handle(), attempt_pause_ms_);
   }
@@ -604,9 +620,10 @@ bool Installer::Download(const std::wstring& url, DownloadSink& sink, std::wstri
                          std::wstring* final_url) {
   LOG(INFO, "Download") << "Attempt to download module: " << url;
   sink.Reset();
-  // A stop ends the request at its next chunk instead of after the whole answer.
-  return DownloadWithProgress(url, sink, error, final_url, nullptr, stop_event_.handle(),
-                              nullptr, nullptr);
+  DownloadOptions options;
+  options.bounds = status_bounds_;
+  return DownloadWithProgress(url, sink, error, final_url, nullptr, nullptr, nullptr, nullptr,
+                              options);
 }
 
 bool Installer::WriteResourceToFile(uint32_t resource_id, const std::wstring& path) {

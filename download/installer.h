@@ -8,6 +8,7 @@
 //   400  nothing decided yet (also: stopped, lock or start failures)
 //   401  the archive could not be obtained
 //   402  the archive failed verification
+//   407  a proxy asked for credentials and the run had no window to ask the user for them
 //   any other value: the setup program's exit code.
 //
 // The steps are virtual so that tests (and the elevated child, which only runs the setup)
@@ -26,6 +27,7 @@
 
 #include "brand/vendor_files.h"
 #include "download/archive_lock.h"
+#include "download/http_downloader.h"
 #include "download/trusted_json.h"
 #include "platform/file_path.h"
 #include "platform/scoped_handle.h"
@@ -52,11 +54,13 @@ enum ModuleResult : uint32_t {
   kModuleCreateFailed = 1,     // the archive file could not be created
   kModuleDownloadFailed = 2,   // no URL, five failed attempts, stopped, or a WinINet exception
   kModuleCryptoProFailure = 3, // a delay-load failure inside an old crypto provider library
+  kModuleProxyAuthRequired = 4,  // a proxy asked for credentials and none could be given
 };
 
 inline constexpr int32_t kResultNotStarted = 400;
 inline constexpr int32_t kResultModuleMissing = 401;
 inline constexpr int32_t kResultVerificationFailed = 402;
+inline constexpr int32_t kResultProxyAuthRequired = 407;
 
 inline constexpr int kMaxDownloadAttempts = 5;
 inline constexpr uint32_t kAttemptPauseMs = 15000;
@@ -134,12 +138,15 @@ class Installer {
   virtual bool RunModule(const std::wstring& archive_path, const CommandLine& command_line);
   // Statistics identifiers and the two events.
   virtual void Prepare();
-  // One plain download of `url` into `sink` without progress or cancel.
+  // One plain download of `url` into `sink` without progress, within the few seconds of
+  // kStatusRequestBounds (the status requests; a stop does not cut them short, so the last
+  // report of a cancelled run still goes out).
   virtual bool Download(const std::wstring& url, DownloadSink& sink, std::wstring* error,
                         std::wstring* final_url);
   // Writes binary resource `resource_id` of the program to `path`.
   virtual bool WriteResourceToFile(uint32_t resource_id, const std::wstring& path);
-  // Up to five attempts with resume into the open archive file.
+  // Up to five attempts with resume into the open archive file; an answer past its cap or
+  // a proxy that wants credentials ends them at once.
   virtual uint32_t DownloadModule(HANDLE file);
   // Always false: this installer never carries the archive itself.
   virtual bool ExtractBrowserSetupResource(HANDLE file);
@@ -159,6 +166,11 @@ class Installer {
   void SetStopWaitForTesting(uint32_t wait_ms) { stop_wait_ms_ = wait_ms; }
   // The archive download over another WinINet (borrowed; null: WinINet itself).
   void SetInternetApiForTesting(InternetApi* api) { internet_api_ = api; }
+  // Bounds of the archive's requests and of the status requests.
+  void SetRequestBoundsForTesting(const RequestBounds& download, const RequestBounds& status) {
+    download_bounds_ = download;
+    status_bounds_ = status;
+  }
   AsyncHttpRequests& requests_for_testing() { return *requests_; }
 
  protected:
@@ -251,6 +263,8 @@ class Installer {
 
   uint32_t attempt_pause_ms_ = kAttemptPauseMs;
   InternetApi* internet_api_ = nullptr;
+  RequestBounds download_bounds_ = kDownloadBounds;
+  RequestBounds status_bounds_ = kStatusRequestBounds;
   uint32_t message_window_poll_ms_ = kMessageWindowPollMs;
   uint32_t stop_wait_ms_ = kStopWaitMs;
 };

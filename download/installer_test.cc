@@ -16,11 +16,13 @@
 #include "brand/registry_values.h"
 #include "build_config/endpoints.h"
 #include "download/progress_listener.h"
+#include "download/proxy_prompt.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
 #include "platform/windows_version.h"
 #include "tests/support/dialog_driver.h"
 #include "tests/support/fake_internet_api.h"
+#include "tests/support/proxied_internet_api.h"
 #include "tests/support/publisher_log.h"
 #include "tests/support/test_log.h"
 #include "tests/support/test_paths.h"
@@ -63,12 +65,20 @@ class RecordingListener : public ProgressListener {
   void ShowError(int32_t result_code) override {
     calls.push_back("error " + platform::ToString(result_code));
   }
-  HWND WindowHandle() override { return nullptr; }
+  HWND WindowHandle() override { return window; }
   void SetPercent(int32_t percent) override {
     calls.push_back("percent " + platform::ToString(percent));
   }
   void RemoveCancelButton() override { calls.push_back("remove cancel"); }
+  // The test's window lives on the thread that runs the flow: the prompt is shown at once.
+  DWORD AskProxyCredentials(InternetApi* api, HINTERNET request, HANDLE stop_event) override {
+    if (window == nullptr) return ERROR_NOT_SUPPORTED;
+    ProxyPrompt prompt(api, request);
+    prompt.Show(window);
+    return prompt.Wait(stop_event, [] {});
+  }
 
+  HWND window = nullptr;
   std::vector<float> fractions;
   std::vector<std::string> times;  // "<seconds> <kind>"
   int long_download_notices = 0;
@@ -286,9 +296,10 @@ TEST_F(InstallerTest, EarlyDropStartsOverAndLateDropKeepsTheBytes) {
     EXPECT_EQ(0u, status[1].query.find("status=success&attempt=2&"));
   }
 
-  // 50 %: the bytes are kept and the next attempt asks to resume. Wine's WinINet cannot move
-  // the file pointer of a request, so that attempt fails with the resume error, empties the
-  // file, and the third attempt downloads the whole archive again.
+  // 50 %: the bytes are kept and the next attempt asks to resume. Where WinINet cannot move
+  // the file pointer (Wine 8), or moves it over the whole file that came again (Wine 10), that
+  // attempt fails, empties the file, and the third downloads the whole archive again; a resume
+  // that is taken must make the archive whole (it is verified before it runs).
   marker_ = test_support::UniqueMarker();
   ScriptArchive({FileResponse(L"good", "\"drop_pct\":50"), FileResponse(L"good"),
                  FileResponse(L"good")});
@@ -301,7 +312,11 @@ TEST_F(InstallerTest, EarlyDropStartsOverAndLateDropKeepsTheBytes) {
   EXPECT_EQ(0u, status[0].query.find("status=failed&attempt=1&"));
   EXPECT_EQ(std::string::npos, status[0].query.find("&downloaded=0&"));
   if (status.size() == 3) {
-    EXPECT_NE(std::string::npos, status[1].query.find("error=internet_set_file_pointer-"));
+    EXPECT_EQ(0u, status[1].query.find("status=failed&attempt=2&downloaded=0&"))
+        << status[1].query;
+    EXPECT_TRUE(status[1].query.find("&error=internet_set_file_pointer-") != std::string::npos ||
+                status[1].query.find("&error=resume_refused-12152") != std::string::npos)
+        << status[1].query;
     EXPECT_EQ(0u, status[2].query.find("status=success&attempt=3&"));
   } else {
     EXPECT_EQ(0u, status[1].query.find("status=success&attempt=2&"));
@@ -452,6 +467,256 @@ TEST_F(InstallerTest, ADownloadThatRaisesEndsWithoutRetryOrStatus) {
     Sleep(200);
     EXPECT_TRUE(StatusRequests(0).empty());
   }
+}
+
+// Each answer of the archive's server ends in its result. A resume is taken only as the rest
+// of the same file; any other answer costs that attempt and the next one starts the file
+// over. An answer past its cap, or a proxy's question for credentials, ends the attempts at
+// once (the user is asked where there is a window). The archive is verified before it runs.
+TEST_F(InstallerTest, EveryAnswerOfTheArchiveServerEndsInItsResult) {
+  using test_support::FakeResponse;
+  using test_support::ResumeAnswer;
+  const std::string archive = test_support::ReadFileBytes(platform::Widen(StandInPath(L"good")));
+  ASSERT_GT(archive.size(), 100000u);
+  HWND window = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                nullptr, nullptr);
+  FakeResponse whole;
+  whole.body = archive;
+  FakeResponse cut = whole;
+  cut.fail_read_at = archive.size() / 2;
+  cut.read_error = ERROR_INTERNET_CONNECTION_ABORTED;
+  auto resumed = [&](ResumeAnswer answer, const std::string& body) {
+    FakeResponse response;
+    response.body = body;
+    response.seekable = true;
+    response.resume = answer;
+    return response;
+  };
+  FakeResponse oversized = whole;
+  oversized.announced_length = int64_t{2} << 30;
+  FakeResponse proxied = whole;
+  proxied.proxy_auth = true;
+  const std::string cut_report = "status=failed&attempt=1&downloaded=" +
+                                 platform::ToString(archive.size() / 2) + "&";
+  auto success = [&](int attempt) {
+    return "status=success&attempt=" + platform::ToString(attempt) +
+           "&downloaded=" + platform::ToString(archive.size()) + "&";
+  };
+  const std::string refused = "status=failed&attempt=2&downloaded=0&";
+  const std::string first_failed = "status=failed&attempt=1&downloaded=0&";
+  struct Case {
+    const char* name;
+    std::vector<FakeResponse> responses;  // of successive attempts
+    DWORD prompt;                         // the prompt's answer; 0: no window
+    int32_t result;
+    std::vector<std::string> reports;  // the start of each status request's query
+    std::string error;                 // in the last failed one; "": none failed
+  } cases[] = {
+      {"206 at the offset", {cut, resumed(ResumeAnswer::kRange206, archive)}, 0, 0,
+       {cut_report, success(2)}, "internet_read-12030"},
+      {"206, unknown total", {cut, resumed(ResumeAnswer::kUnknownTotal206, archive)}, 0, 0,
+       {cut_report, success(2)}, "internet_read-12030"},
+      {"200 from byte 0", {cut, resumed(ResumeAnswer::kRestart200, archive), whole}, 0, 0,
+       {cut_report, refused, success(3)}, "resume_refused-12152"},
+      {"200 from the offset", {cut, resumed(ResumeAnswer::kSkip200, archive), whole}, 0, 0,
+       {cut_report, refused, success(3)}, "resume_refused-12152"},
+      {"206 for another range", {cut, resumed(ResumeAnswer::kWrongRange206, archive), whole}, 0,
+       0, {cut_report, refused, success(3)}, "resume_refused-12153"},
+      {"the file changed", {cut, resumed(ResumeAnswer::kRange206, archive + "more"), whole}, 0,
+       0, {cut_report, refused, success(3)}, "resume_refused-12153"},
+      {"announces 2 GB", {oversized}, 0, 401, {first_failed}, "write_file-223"},
+      {"proxy, silent", {proxied}, 0, 407, {first_failed}, "proxy_auth-407-12014"},
+      {"proxy, prompt cancelled", {proxied}, ERROR_CANCELLED, 401, {first_failed},
+       "proxy_auth-407-1223"},
+      {"proxy, credentials given", {proxied}, ERROR_INTERNET_FORCE_RETRY, 0, {success(1)}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    marker_ = test_support::UniqueMarker();
+    const std::wstring url = L"https://fake.example/" + platform::Widen(marker_);
+    brand_.set_setup_url(platform::Narrow(url));
+    test_support::FakeInternetApi api;
+    api.error_dlg_answer = c.prompt;
+    api.SetResponses(url, c.responses);
+    RecordingListener listener;
+    listener.window = window;
+    Installer installer(c.prompt != 0 ? &listener : nullptr, &brand_, &params_, false);
+    installer.SetInternetApiForTesting(&api);
+    installer.SetAttemptPauseForTesting(0);
+    installer.SetMessageWindowPollForTesting(10);
+    installer.RunSync();
+    EXPECT_EQ(c.result, installer.result_code()) << platform::Narrow(log_.Text());
+    EXPECT_EQ(c.prompt != 0 ? 1 : 0, api.error_dlgs);
+    // Only the attempt after the cut resumes.
+    if (c.responses.size() > 1) {
+      EXPECT_EQ(std::vector<LONG>{static_cast<LONG>(archive.size() / 2)}, api.seeks);
+    }
+    StatusRequests(c.reports.size());
+    Sleep(200);  // and no more come
+    std::vector<PublisherRequest> status = StatusRequests(0);
+    ASSERT_EQ(c.reports.size(), status.size());
+    std::string last_failed;
+    for (size_t i = 0; i < status.size(); ++i) {
+      EXPECT_EQ(0u, status[i].query.find(c.reports[i])) << status[i].query;
+      if (status[i].query.find("status=failed") == 0) last_failed = status[i].query;
+    }
+    EXPECT_EQ(c.error.empty(), last_failed.empty());
+    if (!c.error.empty()) {
+      EXPECT_NE(std::string::npos, last_failed.find("&error=" + c.error)) << last_failed;
+    }
+    if (c.result == 407) {
+      EXPECT_TRUE(log_.Contains(L"The proxy answered 407 Proxy Authentication Required "
+                                L"(Proxy-Authenticate: Basic realm=\"fake proxy\") and no "
+                                L"credentials can be asked for without a window: " + url))
+          << platform::Narrow(log_.Text());
+    }
+  }
+  DestroyWindow(window);
+}
+
+// A stop ends a download whose server never answers within seconds, whether WinINet gives
+// the call back once its request is closed or keeps it: the minute of the stop is not needed.
+TEST_F(InstallerTest, StopEndsADownloadThatHangsWithinSeconds) {
+  for (bool close_honoured : {true, false}) {
+    SCOPED_TRACE(close_honoured ? "close honoured" : "close ignored");
+    marker_ = test_support::UniqueMarker();
+    const std::wstring url = L"https://fake.example/" + platform::Widen(marker_);
+    brand_.set_setup_url(platform::Narrow(url));
+    test_support::FakeResponse response;
+    response.hang_open = true;
+    response.hang_ignores_close = !close_honoured;
+    // Outlives the installer: a call left behind returns when the fake goes.
+    test_support::FakeInternetApi api;
+    api.SetResponse(url, response);
+    DWORD took = 0;
+    {
+      Installer installer(nullptr, &brand_, &params_, false);
+      installer.SetInternetApiForTesting(&api);
+      ASSERT_TRUE(installer.Start());
+      ASSERT_TRUE(test_support::WaitUntil(
+          [&] { return log_.Contains(L"Try to download module:"); }, 20000));
+      Sleep(500);
+      const DWORD start = GetTickCount();
+      installer.Stop();
+      took = GetTickCount() - start;
+      EXPECT_EQ(401, installer.result_code());
+    }
+    EXPECT_LT(took, kCloseGraceMs + 3000);
+    EXPECT_FALSE(log_.Contains(L"did not stop in time")) << platform::Narrow(log_.Text());
+    EXPECT_EQ(!close_honoured, log_.Contains(L"it is left behind: " + url));
+  }
+}
+
+// Servers that accept the connection and never answer: a silent install ends in bounded
+// time with its documented result, whichever server does it (the status server's case runs
+// the whole program: SilentInstallTest).
+TEST_F(InstallerTest, SilentInstallEndsInBoundedTimeWhateverTheServersDo) {
+  constexpr RequestBounds kArchiveBounds = {3000, 3000, 0};
+  struct Case {
+    const char* server;  // "seed", "configs" or "archive"
+    int32_t result;
+    DWORD limit_ms;  // a normal run takes a few seconds; five attempts of 3 s for the archive
+  } cases[] = {{"seed", 0, 15000}, {"configs", 0, 15000}, {"archive", 401, 35000}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.server);
+    marker_ = test_support::UniqueMarker();
+    brand_.set_brand_id(marker_);
+    params_.SetParamsForTesting({{"zorvinuid", marker_}, {"vup", "1"}, {"scup", "1"}});
+    const std::string server = c.server;
+    ServeArchive(L"good", server == "archive" ? "never_answer" : "");
+    brand_.set_variations_url(test_support::PublisherUrl(
+        (server == "seed" ? "/f/never_answer" : "") +
+        std::string("/content/get/experiments/browser.proto?m=") + marker_));
+    if (server == "configs") {
+      ASSERT_TRUE(test_support::AddPublisherScript(
+          "{\"path\":\"/configs/all_zip\",\"query_contains\":\"" + marker_ +
+          "\",\"responses\":[{\"never_answer\":true}],\"repeat_last\":true}"));
+    }
+    DeleteFileW(report_path_.c_str());
+    const DWORD start = GetTickCount();
+    int32_t result = 0;
+    {
+      Installer installer(nullptr, &brand_, &params_, true);
+      installer.SetAttemptPauseForTesting(0);
+      installer.SetRequestBoundsForTesting(kArchiveBounds, kStatusRequestBounds);
+      installer.RunSync();
+      result = installer.result_code();
+    }
+    EXPECT_LT(GetTickCount() - start, c.limit_ms);
+    EXPECT_EQ(c.result, result) << platform::Narrow(log_.Text());
+    EXPECT_EQ(c.result == 0, ReportExists());
+  }
+}
+
+BOOL CALLBACK CollectEdits(HWND child, LPARAM list) {
+  wchar_t name[16] = {};
+  GetClassNameW(child, name, 16);
+  if (_wcsicmp(name, L"Edit") == 0) reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
+  return TRUE;
+}
+
+// Behind a proxy that asks for Basic credentials (the fake publisher's, for this installer's
+// requests alone): a silent run ends with 407 and names the proxy's answer; with a window the
+// system's prompt takes the credentials, and the archive comes through the proxy.
+TEST_F(InstallerTest, AuthenticatingProxyIsAnsweredWithTheUsersCredentials) {
+  std::string host = endpoints::kDownloadHost;
+  const int port = std::stoi(host.substr(host.rfind(':') + 1));
+  test_support::ProxiedInternetApi proxied(L"localhost:" + platform::ToWString(port + 5));
+  HWND window = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                nullptr, nullptr);
+  struct Case {
+    const char* name;
+    bool with_window;
+  } cases[] = {{"silent", false}, {"with a window", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    marker_ = test_support::UniqueMarker();
+    const std::string path = "/f/" + EscapeSegment("file=" + StandInPath(L"good")) +
+                             "/browser/" + marker_ + "/browser-setup.arc";
+    brand_.set_setup_url("http://localhost:" + platform::ToString(port + 1) + path);
+    RecordingListener listener;
+    listener.window = window;
+    Installer installer(c.with_window ? &listener : nullptr, &brand_, &params_, false);
+    installer.SetInternetApiForTesting(&proxied);
+    installer.SetAttemptPauseForTesting(0);
+    installer.SetMessageWindowPollForTesting(10);
+    bool prompted = false;
+    test_support::DriveDialog(
+        [&] {
+          installer.RunSync();
+          return INT_PTR{0};
+        },
+        [&] {
+          return c.with_window ? test_support::FindVisibleDialog(GetCurrentProcessId())
+                               : nullptr;
+        },
+        [&](HWND dialog) {
+          std::vector<HWND> edits;
+          EnumChildWindows(dialog, &CollectEdits, reinterpret_cast<LPARAM>(&edits));
+          ASSERT_GE(edits.size(), 2u);
+          SetWindowTextW(edits[0], L"zorvin");
+          SetWindowTextW(edits[1], L"proxy-pass");
+          prompted = test_support::ClickButton(dialog, IDOK);
+        });
+    EXPECT_EQ(c.with_window, prompted);
+    EXPECT_EQ(c.with_window ? 0 : 407, installer.result_code()) << platform::Narrow(log_.Text());
+    EXPECT_EQ(c.with_window, ReportExists());
+    // What the proxy saw of it: the question, then (with credentials) the request relayed.
+    std::vector<PublisherRequest> seen =
+        test_support::PublisherRequestsWithPath(marker_, c.with_window ? 3 : 1);
+    int asked = 0, relayed = 0;
+    for (const PublisherRequest& request : seen) {
+      if (request.port == "proxy") ++(request.status == 407 ? asked : relayed);
+    }
+    EXPECT_GE(asked, 1);
+    EXPECT_EQ(c.with_window ? 1 : 0, relayed);
+    if (!c.with_window) {
+      EXPECT_TRUE(log_.Contains(L"The proxy answered 407 Proxy Authentication Required "
+                                L"(Proxy-Authenticate: Basic realm=\"fake proxy\")"))
+          << platform::Narrow(log_.Text());
+    }
+  }
+  DestroyWindow(window);
 }
 
 TEST_F(InstallerTest, FailureIsShownThroughTheListener) {

@@ -29,13 +29,38 @@ class WinInetApi : public InternetApi {
     return HttpQueryInfoA(request, info_level, buffer, length, index);
   }
   BOOL CloseHandle(HINTERNET handle) override { return InternetCloseHandle(handle); }
+  BOOL QueryOption(HINTERNET handle, DWORD option, void* buffer, DWORD* length) override {
+    return InternetQueryOptionW(handle, option, buffer, length);
+  }
+  BOOL SetOption(HINTERNET handle, DWORD option, void* buffer, DWORD length) override {
+    return InternetSetOptionW(handle, option, buffer, length);
+  }
+  HINTERNET Connect(HINTERNET internet, const wchar_t* host, INTERNET_PORT port,
+                    DWORD_PTR context) override {
+    return InternetConnectW(internet, host, port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0,
+                            context);
+  }
+  HINTERNET OpenRequest(HINTERNET connection, const wchar_t* object, DWORD flags,
+                        DWORD_PTR context) override {
+    const wchar_t* accept[] = {L"*/*", nullptr};
+    return HttpOpenRequestW(connection, L"GET", object, nullptr, nullptr, accept, flags,
+                            context);
+  }
+  BOOL SendRequest(HINTERNET request) override {
+    return HttpSendRequestW(request, nullptr, 0, nullptr, 0);
+  }
+  DWORD ErrorDlg(HWND window, HINTERNET request, DWORD error, DWORD flags) override {
+    return InternetErrorDlg(window, request, error, flags, nullptr);
+  }
 };
 
 }  // namespace
 
 InternetApi* InternetApi::Default() {
-  static WinInetApi api;
-  return &api;
+  // Never destroyed: at exit a request thread left behind (http_downloader.h) may still come
+  // back from WinINet and close its handles through it after static objects are gone.
+  static InternetApi* const api = new WinInetApi;
+  return api;
 }
 
 }  // namespace installer

@@ -2,7 +2,10 @@
 //
 // Production code uses `InternetApi::Default()`, which forwards to WinINet one to one. Tests
 // hand the client a fake that plays servers WinINet under Wine cannot play (one that accepts a
-// resume offset, one whose reads fail halfway, one that raises inside the open).
+// resume offset, one whose reads fail halfway, one that raises inside the open, one that
+// never gives a call back). The download client makes its blocking calls on a thread of its
+// own and may close a handle from another thread while a call on it is under way, as
+// WinINet allows: an implementation must take that.
 #ifndef DOWNLOAD_INTERNET_API_H_
 #define DOWNLOAD_INTERNET_API_H_
 
@@ -36,6 +39,15 @@ class InternetApi {
   virtual BOOL QueryInfo(HINTERNET request, DWORD info_level, void* buffer, DWORD* length,
                          DWORD* index) = 0;                                              // HttpQueryInfoA
   virtual BOOL CloseHandle(HINTERNET handle) = 0;                                        // InternetCloseHandle
+  virtual BOOL QueryOption(HINTERNET handle, DWORD option, void* buffer, DWORD* length) = 0;  // InternetQueryOptionW
+  virtual BOOL SetOption(HINTERNET handle, DWORD option, void* buffer, DWORD length) = 0;     // InternetSetOptionW
+  virtual HINTERNET Connect(HINTERNET internet, const wchar_t* host, INTERNET_PORT port,
+                            DWORD_PTR context) = 0;  // InternetConnectW, HTTP, no user name
+  // HttpOpenRequestW: GET `object` over HTTP/1.1, no referrer, accepting "*/*".
+  virtual HINTERNET OpenRequest(HINTERNET connection, const wchar_t* object, DWORD flags,
+                                DWORD_PTR context) = 0;
+  virtual BOOL SendRequest(HINTERNET request) = 0;  // HttpSendRequestW without headers or body
+  virtual DWORD ErrorDlg(HWND window, HINTERNET request, DWORD error, DWORD flags) = 0;  // InternetErrorDlg
 
   // The process-wide WinINet implementation.
   static InternetApi* Default();

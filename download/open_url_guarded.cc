@@ -2,6 +2,7 @@
 
 #include "build_config/wininet_imports.h"
 
+#include "download/internet_api.h"
 #include "download/seh_guard.h"
 #include "platform/strings.h"
 #include "platform/system_library.h"
@@ -79,6 +80,107 @@ HINTERNET OpenUrlGuarded(HINTERNET internet, const wchar_t* url, const wchar_t* 
   }
   SetLastError(open_error);
   return request;
+}
+
+namespace {
+
+// Runs `call`, a plain call into WinINet, in a guard; false, with `exception` (may be null)
+// filled, when it raised.
+template <typename Call>
+bool RunGuarded(Call& call, DownloadFailureInfo* exception) {
+  SehExceptionInfo raised;
+  if (CallGuarded(call, &raised)) return true;
+  if (exception != nullptr) {
+    exception->exception_code = raised.code;
+    exception->exception_dll = raised.dll;
+    exception->exception_proc = raised.proc;
+  }
+  return false;
+}
+
+}  // namespace
+
+RelaxedSend SendWithoutRevocationCheckGuarded(
+    InternetApi* api, HINTERNET internet, const std::wstring& url, DWORD_PTR context,
+    const std::function<bool(HINTERNET handle, bool is_request)>& keep,
+    DownloadFailureInfo* exception) {
+  if (exception != nullptr) *exception = DownloadFailureInfo();
+  // Each step keeps the last error of its call for the caller.
+  DWORD error = 0;
+  URL_COMPONENTSW parts = {};
+  parts.dwStructSize = sizeof(parts);
+  parts.dwHostNameLength = 1;  // non-zero: point into `url`
+  parts.dwUrlPathLength = 1;
+  parts.dwExtraInfoLength = 1;
+  BOOL cracked = FALSE;
+  auto crack = [&] {
+    cracked = InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts);
+    error = GetLastError();
+  };
+  if (!RunGuarded(crack, exception)) return RelaxedSend::kRaised;
+  const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+  if (!cracked || parts.dwHostNameLength == 0 ||
+      (!secure && parts.nScheme != INTERNET_SCHEME_HTTP)) {
+    SetLastError(cracked ? ERROR_INTERNET_UNRECOGNIZED_SCHEME : error);
+    return RelaxedSend::kFailed;
+  }
+  const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+  std::wstring object(parts.lpszUrlPath ? parts.lpszUrlPath : L"", parts.dwUrlPathLength);
+  if (parts.lpszExtraInfo != nullptr) object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+  if (object.empty()) object = L"/";
+
+  HINTERNET connection = nullptr;
+  auto connect = [&] {
+    connection = api->Connect(internet, host.c_str(), parts.nPort, context);
+    error = GetLastError();
+  };
+  if (!RunGuarded(connect, exception)) return RelaxedSend::kRaised;
+  if (connection == nullptr) {
+    SetLastError(error);
+    return RelaxedSend::kFailed;
+  }
+  if (!keep(connection, false)) {
+    SetLastError(ERROR_INTERNET_OPERATION_CANCELLED);
+    return RelaxedSend::kFailed;
+  }
+  HINTERNET request = nullptr;
+  auto open = [&] {
+    request = api->OpenRequest(connection, object.c_str(),
+                               INTERNET_FLAG_RELOAD | (secure ? INTERNET_FLAG_SECURE : 0),
+                               context);
+    error = GetLastError();
+  };
+  if (!RunGuarded(open, exception)) return RelaxedSend::kRaised;
+  if (request == nullptr) {
+    SetLastError(error);
+    return RelaxedSend::kFailed;
+  }
+  if (!keep(request, true)) {
+    SetLastError(ERROR_INTERNET_OPERATION_CANCELLED);
+    return RelaxedSend::kFailed;
+  }
+  BOOL relaxed = FALSE;
+  auto relax = [&] {
+    DWORD flags = 0;
+    DWORD length = sizeof(flags);
+    if (!api->QueryOption(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, &length)) flags = 0;
+    flags |= SECURITY_FLAG_IGNORE_REVOCATION;
+    relaxed = api->SetOption(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, sizeof(flags));
+    error = GetLastError();
+  };
+  if (!RunGuarded(relax, exception)) return RelaxedSend::kRaised;
+  if (!relaxed) {
+    SetLastError(error);
+    return RelaxedSend::kNotRelaxed;
+  }
+  BOOL sent = FALSE;
+  auto send = [&] {
+    sent = api->SendRequest(request);
+    error = GetLastError();
+  };
+  if (!RunGuarded(send, exception)) return RelaxedSend::kRaised;
+  SetLastError(error);
+  return sent ? RelaxedSend::kSent : RelaxedSend::kFailed;
 }
 
 std::string DescribeException(const DownloadFailureInfo& exception) {

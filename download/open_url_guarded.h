@@ -12,9 +12,12 @@
 #include <wininet.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace installer {
+
+class InternetApi;
 
 // The request headers every download and statistics request is opened with.
 inline constexpr wchar_t kAcceptAnyHeader[] = L"Accept: */*";
@@ -25,10 +28,13 @@ inline constexpr uint32_t kDelayLoadFailureCode = 0xC06D007E;
 // What a guard recorded when an exception was raised while a URL was opened. All fields
 // stay empty (0) when nothing was raised. The names are filled only for kDelayLoadFailureCode;
 // exception_proc stays empty when the import was by ordinal.
+// The download client adds two outcomes that no further attempt can change.
 struct DownloadFailureInfo {
   uint32_t exception_code = 0;
   std::string exception_dll;
   std::string exception_proc;
+  bool proxy_auth_required = false;  // the proxy asked for credentials and none were given
+  bool answer_too_large = false;     // the answer is past the cap of what it may hold
 };
 
 // Loads WinINet and binds every function the program imports from it, once per process,
@@ -44,6 +50,27 @@ bool LoadWinInetGuarded(DownloadFailureInfo* failure);
 HINTERNET OpenUrlGuarded(HINTERNET internet, const wchar_t* url, const wchar_t* headers,
                          DWORD headers_length, DWORD flags, DWORD_PTR context,
                          DownloadFailureInfo* exception);
+
+// How `SendWithoutRevocationCheckGuarded` ended.
+enum class RelaxedSend {
+  kSent,        // the request went out and the headers of its answer came back
+  kNotRelaxed,  // the request refused the relaxed check (the last error says why); not sent
+  kFailed,      // a step failed (the last error says why), or `keep` gave up (12017)
+  kRaised,      // a step raised; `exception` says what
+};
+
+// The second try of a request whose server certificate's revocation could not be checked
+// (12057): the GET that InternetOpenUrlW makes, built step by step (InternetConnectW,
+// HttpOpenRequestW, SECURITY_FLAG_IGNORE_REVOCATION added to the request's security flags,
+// HttpSendRequestW), so that this one check is relaxed on the request itself whatever the
+// status callback does; every other certificate check stays. Each WinINet call runs in a
+// guard. Each handle made goes to `keep` at once (`is_request` false for the connection),
+// which owns it from then on; when `keep` returns false nothing more is done. `context` is
+// the context of both handles. `exception` (may be null) is cleared first.
+RelaxedSend SendWithoutRevocationCheckGuarded(
+    InternetApi* api, HINTERNET internet, const std::wstring& url, DWORD_PTR context,
+    const std::function<bool(HINTERNET handle, bool is_request)>& keep,
+    DownloadFailureInfo* exception);
 
 // "Exception with code=<unsigned decimal>" + "dll_name=<dll>" when the library name is not
 // empty + "proc_name=<proc>" when the procedure name is not empty, with no separators.

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "download/internet_api.h"
 #include "platform/scoped_handle.h"
+#include "platform/strings.h"
+#include "tests/support/publisher_log.h"
 
 namespace installer {
 namespace {
@@ -81,6 +84,40 @@ TEST(OpenUrlGuardedTest, ACrashInsideWinInetBecomesARecordedException) {
   EXPECT_EQ(0xC0000005u, info.exception_code);
   EXPECT_EQ("", info.exception_dll);
   EXPECT_EQ("", info.exception_proc);
+}
+
+// The retry without the revocation check is made step by step; WinINet must take it as the
+// same GET that InternetOpenUrlW makes (path, query and port kept, the answer readable).
+TEST(SendWithoutRevocationCheckGuardedTest, SendsTheSameRequestOverWinInet) {
+  ASSERT_TRUE(LoadWinInetGuarded(nullptr));
+  const std::string marker = test_support::UniqueMarker();
+  platform::ScopedInternetHandle internet(
+      InternetOpenW(L"test", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+  ASSERT_TRUE(internet);
+  platform::ScopedInternetHandle connection;
+  platform::ScopedInternetHandle request;
+  DownloadFailureInfo exception;
+  RelaxedSend sent = SendWithoutRevocationCheckGuarded(
+      InternetApi::Default(), internet.get(),
+      platform::Widen(test_support::PublisherUrl("/gen/10?m=" + marker)), 1,
+      [&](HINTERNET handle, bool is_request) {
+        (is_request ? request : connection).reset(handle);
+        return true;
+      },
+      &exception);
+  ASSERT_EQ(RelaxedSend::kSent, sent) << GetLastError();
+  DWORD flags = 0;
+  DWORD length = sizeof(flags);
+  ASSERT_TRUE(InternetQueryOptionW(request.get(), INTERNET_OPTION_SECURITY_FLAGS, &flags, &length));
+  EXPECT_NE(0u, flags & SECURITY_FLAG_IGNORE_REVOCATION);
+  char body[64] = {};
+  DWORD read = 0;
+  ASSERT_TRUE(InternetReadFile(request.get(), body, sizeof(body), &read));
+  EXPECT_EQ(10u, read);
+  std::vector<test_support::PublisherRequest> seen = test_support::PublisherRequestsWith(marker, 1);
+  ASSERT_EQ(1u, seen.size());
+  EXPECT_EQ("/gen/10", seen[0].path);
+  EXPECT_EQ("*/*", seen[0].headers["Accept"]);
 }
 
 }  // namespace

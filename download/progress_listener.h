@@ -1,16 +1,20 @@
 // How the install flow reports to whoever shows its progress.
 //
 // The flow runs on a worker thread; implementations that own a window may only post
-// messages or hide child windows from these calls. The listener pointer handed to the flow
+// messages or hide child windows from these calls (the proxy's credentials prompt, too, is
+// handed to the window's thread, and the call waits for its answer). The listener pointer handed to the flow
 // may be null (silent runs): every call is skipped then.
 #ifndef DOWNLOAD_PROGRESS_LISTENER_H_
 #define DOWNLOAD_PROGRESS_LISTENER_H_
 
 #include <windows.h>
+#include <wininet.h>
 
 #include <cstdint>
 
 namespace installer {
+
+class InternetApi;
 
 class ProgressListener {
  public:
@@ -35,6 +39,15 @@ class ProgressListener {
   // Overall percent 0 .. 100.
   virtual void SetPercent(int32_t percent) = 0;
   virtual void RemoveCancelButton() = 0;
+  // A proxy asked for credentials (407) on the open `request` of `api`. Shows the system's
+  // credentials prompt owned by the window, on the window's thread (`ProxyPrompt`), and
+  // waits for it or for `stop_event`: ERROR_INTERNET_FORCE_RETRY when the user gave
+  // credentials (the request is to be sent again), ERROR_CANCELLED when the user declined
+  // or the stop came first (the prompt is then taken down), ERROR_NOT_SUPPORTED where there
+  // is no window to ask in (the default).
+  virtual DWORD AskProxyCredentials(InternetApi* api, HINTERNET request, HANDLE stop_event) {
+    return ERROR_NOT_SUPPORTED;
+  }
 };
 
 }  // namespace installer

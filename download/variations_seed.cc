@@ -1,11 +1,14 @@
 #include "download/variations_seed.h"
 
-#include <stdio.h>
+#include <windows.h>
+
+#include <stdlib.h>
 
 #include <jansson.h>
 
 #include "download/http_downloader.h"
 #include "platform/base64.h"
+#include "platform/file_util.h"
 #include "startup/logging.h"
 
 namespace installer {
@@ -48,18 +51,25 @@ void SaveVariations(const platform::FilePath& target, const VariationsSeed& seed
       return;
     }
   }
-  // Opened by its wide name: the temporary folder lies under the user's profile, whose
-  // name need not survive a conversion to the ANSI code page.
-  FILE* file = _wfopen(target.value().c_str(), L"w");
-  bool saved = false;
-  if (file != nullptr) {
-    saved = json_dumpf(object, file, 0) == 0;
-    saved = fclose(file) == 0 && saved;
-  }
+  // The setup may read the file at any moment: it is written whole under a temporary name
+  // in the same folder and then moved into place, so that it is either absent (or an earlier
+  // run's) or complete, never half written. Names stay wide: the temporary folder lies under
+  // the user's profile, whose name need not survive a conversion to the ANSI code page.
+  // The temporary name comes from the target's, so that it can never be the target itself
+  // (the target is a temporary name of the same folder).
+  char* text = json_dumps(object, 0);
+  const platform::FilePath temp(target.value() + L".part");
+  bool saved = text != nullptr && platform::WriteWholeFile(temp, text) &&
+               MoveFileExW(temp.value().c_str(), target.value().c_str(),
+                           MOVEFILE_REPLACE_EXISTING) != FALSE;
   if (!saved) {
+    DWORD error = GetLastError();
+    platform::DeletePath(temp, false);
+    SetLastError(error);
     LOG(ERROR, "SaveVariations") << "Failed to save downloaded variations update to "
                                  << target.value();
   }
+  free(text);
   json_decref(object);
 }
 

@@ -35,9 +35,11 @@ struct VariationsSeed {
 void FetchVariationsSeed(const std::string& url, const platform::FilePath& target,
                          platform::WaitableEvent* cancel);
 
-// Writes the seed file. A value that is not valid UTF-8 logs "Failed to serialize variations
-// value <key>: <value>" and nothing is written; a file that cannot be written logs "Failed to
-// save downloaded variations update to <path>".
+// Writes the seed file, whole or not at all: as the target's name with ".part" added, then
+// moved onto the target. A value that is not valid UTF-8 logs "Failed to serialize
+// variations value <key>: <value>" and nothing is written; a file that cannot be written or
+// moved logs "Failed to save downloaded variations update to <path>", and the temporary
+// file is removed (the target keeps what it held).
 void SaveVariations(const platform::FilePath& target, const VariationsSeed& seed);
 
 }  // namespace installer

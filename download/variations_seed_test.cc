@@ -1,10 +1,14 @@
 #include "download/variations_seed.h"
 
+#include <windows.h>
+
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "platform/base64.h"
+#include "platform/strings.h"
 #include "platform/file_path.h"
 #include "platform/sync.h"
 #include "platform/file_util.h"
@@ -89,6 +93,35 @@ TEST(VariationsSeedTest, UnwritableTargetIsLogged) {
                            target.value() + L" "));
 }
 
+// The setup may read the seed at any moment: a write that fails leaves no partial file at
+// the path, nor a temporary one beside it.
+TEST(VariationsSeedTest, FailedWriteLeavesNothingHalfWritten) {
+  test_support::ScopedTempDir dir;
+  test_support::ScopedTestLog log;
+  // A folder where the file should go: the whole file is written, and its move then fails.
+  platform::FilePath target(dir.File(L"vup5.tmp"));
+  ASSERT_TRUE(CreateDirectoryW(target.value().c_str(), nullptr));
+  SaveVariations(target, {"seed", "sig", "", ""});
+  EXPECT_TRUE(log.Contains(L"Failed to save downloaded variations update to " + target.value()));
+  EXPECT_TRUE(GetFileAttributesW(target.value().c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(dir.File(L"*").c_str(), &found);
+  ASSERT_NE(INVALID_HANDLE_VALUE, search);
+  std::vector<std::wstring> names;
+  do {
+    if (found.cFileName[0] != L'.') names.push_back(found.cFileName);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  EXPECT_EQ(std::vector<std::wstring>{L"vup5.tmp"}, names);
+  // An earlier file at the path is replaced whole.
+  platform::FilePath file(dir.File(L"vup6.tmp"));
+  SaveVariations(file, {"first", "sig", "", ""});
+  SaveVariations(file, {"second", "sig", "", ""});
+  EXPECT_EQ("{\"variations_seed_base64\": \"c2Vjb25k\", \"variations_seed_signature\": \"sig\", "
+            "\"variations_last_modified_time\": \"\", \"variations_country\": \"\"}",
+            test_support::ReadFileBytes(file.value()));
+}
+
 TEST(VariationsSeedTest, TargetUnderANonAsciiFolderName) {
   test_support::ScopedTempDir dir;
   platform::FilePath folder(dir.File(L"\x041f\x043e\x043b\x044c\x0437\x043e\x0432\x0430\x0442\x0435\x043b\x044c"));
@@ -149,7 +182,9 @@ TEST(VariationsSeedTest, FetchFromThePublisher) {
     if (c.cancelled) cancel.Set();
     FetchVariationsSeed(test_support::PublisherUrl(c.faults + kSeedPath + "?" + marker), target,
                         &cancel);
-    EXPECT_EQ(1u, test_support::PublisherRequestsWith(marker).size());
+    // A download stopped before it began sends nothing.
+    EXPECT_EQ(c.cancelled ? 0u : 1u,
+              test_support::PublisherRequestsWith(marker, c.cancelled ? 0 : 1).size());
     if (c.expected.empty()) {
       EXPECT_FALSE(platform::IsPresent(target));
     } else {

@@ -299,7 +299,10 @@ BOOL CALLBACK CollectProcessWindow(HWND window, LPARAM param) {
   auto* search = reinterpret_cast<WindowSearch*>(param);
   DWORD owner = 0;
   ::GetWindowThreadProcessId(window, &owner);
-  if (owner == search->process_id) search->windows.push_back(window);
+  // A window that never takes the foreground (the main window's drop shadow) would only be
+  // raised above the window it belongs under.
+  const bool activates = (::GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_NOACTIVATE) == 0;
+  if (owner == search->process_id && activates) search->windows.push_back(window);
   return TRUE;
 }
 

@@ -553,6 +553,25 @@ TEST_F(SilentInstallTest, SetupExitCodeBecomesTheProcessExitCode) {
   }
 }
 
+// A status server that accepts the request and never answers costs the run a few seconds:
+// the installation goes on, exits with 0, and every statistics event still goes out.
+TEST_F(SilentInstallTest, StatusServerThatNeverAnswersDoesNotHoldTheRun) {
+  ServeArchive(L"good");
+  // The download status request of a real-executable run carries the default archive URL.
+  ASSERT_TRUE(test_support::AddPublisherScript(
+      std::string("{\"path\":\"") + kStatusPath +
+      "\",\"query_contains\":\"%2Fflash%2Fbrowser-setup.arc\",\"responses\":[{\"never_answer\":"
+      "true}],\"repeat_last\":true}"));
+  const std::string marker = test_support::UniqueMarker();
+  const DWORD start = GetTickCount();
+  EXPECT_EQ(0, Run(L"--silent --distr-info-params=zorvinuid=" + platform::Widen(marker)));
+  EXPECT_LT(GetTickCount() - start, 60000u);
+  EXPECT_EQ(1, Count(L"Cannot report download status: internet_open_url-12002")) << LogText();
+  EXPECT_EQ(1, Count(L"INFO: wWinMain (257): Installer exit with code: 0")) << LogText();
+  EXPECT_TRUE(ReadSetupReport(report_path_).read);
+  EXPECT_EQ(5u, Statistics(marker, 5).size());
+}
+
 TEST_F(SilentInstallTest, RefusedArchiveIsNeverRunAndTheHandOverStays) {
   ServeArchive(L"unsigned");
   const std::string marker = test_support::UniqueMarker();

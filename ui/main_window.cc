@@ -5,6 +5,7 @@
 #include <shobjidl.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -311,6 +312,19 @@ void MainWindow::SetPercent(int32_t percent) {
 
 void MainWindow::RemoveCancelButton() { PostToWindow(kRemoveCancelMessage, 0); }
 
+DWORD MainWindow::AskProxyCredentials(installer::InternetApi* api, HINTERNET request,
+                                      HANDLE stop_event) {
+  installer::ProxyPrompt prompt(api, request);
+  {
+    platform::AutoLock lock(listener_lock_);
+    if (listener_window_ == nullptr) return ERROR_CANCELLED;  // the window is gone
+    pending_prompt_.reset();
+    pending_prompt_.emplace(prompt);
+    PostMessageW(listener_window_, kProxyPromptMessage, 0, 0);
+  }
+  return prompt.Wait(stop_event, [this] { PostToWindow(kEndProxyPromptMessage, 0); });
+}
+
 void MainWindow::PostToWindow(UINT message, WPARAM wparam) {
   platform::AutoLock lock(listener_lock_);
   // Before the window exists (or after it is gone) there is nobody to show anything to.
@@ -383,7 +397,11 @@ INT_PTR MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       return reinterpret_cast<INT_PTR>(GetStockObject(NULL_BRUSH));
     case WM_WINDOWPOSCHANGED:
       // Every show, hide (EndDialog's too), move and raise; the shadow first shows once the
-      // window has been painted.
+      // window has been painted. Every end hides the window: the resume question, if open,
+      // ends with it ("Resume"), rather than stand alone and keep the process from ending.
+      if (reinterpret_cast<const WINDOWPOS*>(lparam)->flags & SWP_HIDEWINDOW) {
+        resume_dialog_.EndDialog(kMessageFirstButton);
+      }
       if (first_paint_seen_) shadow_.Follow();
       return FALSE;
     case WM_DESTROY: {
@@ -408,6 +426,12 @@ INT_PTR MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       return TRUE;
     case kShowErrorMessage:
       OnShowError(static_cast<int32_t>(wparam));
+      return TRUE;
+    case kProxyPromptMessage:
+      OnProxyPrompt();
+      return TRUE;
+    case kEndProxyPromptMessage:
+      EndProxyPrompt();
       return TRUE;
     case kRemoveCancelMessage:
       // The setup has started: nothing may cancel the run any more. A resume-or-cancel
@@ -865,7 +889,59 @@ void MainWindow::ShowErrorAndEnd(int32_t code) {
   EndDialog(kResultDone);
 }
 
+void MainWindow::OnProxyPrompt() {
+  std::optional<installer::ProxyPrompt> prompt;
+  {
+    platform::AutoLock lock(listener_lock_);
+    if (!pending_prompt_) return;
+    prompt.emplace(*pending_prompt_);
+    pending_prompt_.reset();
+  }
+  prompt_shown_ = true;
+  prompt->Show(hwnd());
+  prompt_shown_ = false;
+  if (close_after_prompt_) {
+    close_after_prompt_ = false;
+    CloseForSetup();
+  }
+}
+
+namespace {
+
+struct PromptSearch {
+  HWND owner;
+  HWND except;
+};
+
+BOOL CALLBACK CancelOwnedDialog(HWND window, LPARAM parameter) {
+  const auto* search = reinterpret_cast<const PromptSearch*>(parameter);
+  wchar_t name[16] = {};
+  GetClassNameW(window, name, 16);
+  if (window != search->except && GetWindow(window, GW_OWNER) == search->owner &&
+      wcscmp(name, L"#32770") == 0) {
+    PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+void MainWindow::EndProxyPrompt() {
+  if (!prompt_shown_) return;
+  // The system's prompt is the dialog this window owns, other than the resume question.
+  PromptSearch search = {hwnd(), resume_dialog_.hwnd()};
+  EnumThreadWindows(GetCurrentThreadId(), &CancelOwnedDialog, reinterpret_cast<LPARAM>(&search));
+}
+
 void MainWindow::CloseForSetup() {
+  if (prompt_shown_) {
+    // The prompt's modal loop runs below this handler: it ends first, and the close follows
+    // once it has returned (stopping the install flow now would wait for an answer that
+    // cannot come while this thread waits).
+    close_after_prompt_ = true;
+    EndProxyPrompt();
+    return;
+  }
   HideForEnd();
   installer_->Stop();
   EndDialog(kResultDone);
@@ -873,11 +949,8 @@ void MainWindow::CloseForSetup() {
 }
 
 void MainWindow::HideForEnd() {
-  // The question is answered "Resume" (nothing to cancel any more) and its modal loop ends
-  // once this handler returns: left open, it would stand alone over the hidden window and
-  // keep the process from ending until someone answered it.
-  resume_dialog_.EndDialog(kResultDone);
-  // The shadow follows (WM_WINDOWPOSCHANGED).
+  // The resume question ("Resume": nothing to cancel any more) and the shadow follow the
+  // hide (WM_WINDOWPOSCHANGED); the question's modal loop ends once this handler returns.
   if (hwnd() != nullptr) ShowWindow(hwnd(), SW_HIDE);
 }
 

@@ -23,9 +23,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "download/progress_listener.h"
+#include "download/proxy_prompt.h"
 #include "platform/scoped_handle.h"
 #include "platform/sync.h"
 #include "ui/check_box.h"
@@ -165,6 +167,9 @@ class MainWindow : public DialogWindow, public installer::ProgressListener {
   HWND WindowHandle() override;
   void SetPercent(int32_t percent) override;
   void RemoveCancelButton() override;
+  // Hands the prompt to the window's thread and waits for it or for the stop.
+  DWORD AskProxyCredentials(installer::InternetApi* api, HINTERNET request,
+                            HANDLE stop_event) override;
 
   installer::Installer* installer() const { return installer_.get(); }
   // Signals the install flow to stop and waits for it to end (`Installer::StopAndWait`);
@@ -196,6 +201,9 @@ class MainWindow : public DialogWindow, public installer::ProgressListener {
   // Posted by the first paint: the start-up finishes (FinishStartUp) and the shadow comes
   // once the window itself is on the screen.
   static constexpr UINT kAfterFirstPaintMessage = WM_APP + 0x43;
+  // The proxy's credentials prompt is to be shown, or taken down (the install flow stopped).
+  static constexpr UINT kProxyPromptMessage = WM_APP + 0x44;
+  static constexpr UINT kEndProxyPromptMessage = WM_APP + 0x45;
 
   void PostToWindow(UINT message, WPARAM wparam);
   void AllowRegisteredMessages();
@@ -224,6 +232,8 @@ class MainWindow : public DialogWindow, public installer::ProgressListener {
   // What every end that stops the flow or shows another dialog first begins with: the
   // resume question, if open, is ended, and the window hidden with its shadow.
   void HideForEnd();
+  void OnProxyPrompt();
+  void EndProxyPrompt();
   void OnTimer();
   // Paints the whole client area (background or slide, and the logo) into `dc`.
   void PaintTo(HDC dc);
@@ -269,6 +279,10 @@ class MainWindow : public DialogWindow, public installer::ProgressListener {
   bool early_error_ = false;
   int32_t early_error_code_ = 0;
   bool early_finish_ = false;
+  std::optional<installer::ProxyPrompt> pending_prompt_;
+  // On the window's thread: the prompt's modal loop runs, and a close waits for it to end.
+  bool prompt_shown_ = false;
+  bool close_after_prompt_ = false;
 
   // Last: destroyed (stopped and joined) first, while everything it reports to still lives.
   std::unique_ptr<installer::Installer> installer_;

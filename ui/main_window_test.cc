@@ -26,6 +26,7 @@
 #include "startup/ui_environment.h"
 #include "tests/support/child_process.h"
 #include "tests/support/dialog_driver.h"
+#include "tests/support/fake_internet_api.h"
 #include "tests/support/publisher_log.h"
 #include "tests/support/test_log.h"
 #include "tests/support/test_paths.h"
@@ -1132,6 +1133,50 @@ TEST_F(MainWindowTest, CloseWindowAndHigherVersionMessagesEndTheDialog) {
     }
     // The flow was stopped: nothing was installed.
     EXPECT_TRUE(test_support::ReadFileBytes(report_path_).empty());
+  }
+}
+
+// The proxy's credentials prompt is the window's: shown on its thread, owned by it. A close
+// from the setup's message, or a stop of the install flow from elsewhere, takes it down,
+// and nothing waits for an answer that cannot come.
+TEST_F(MainWindowTest, ProxyPromptIsTheWindowsAndAStopTakesItDown) {
+  const UINT close_message = RegisterWindowMessageW(kCloseWindowMessageName);
+  for (bool by_close_message : {true, false}) {
+    SCOPED_TRACE(by_close_message ? "close message" : "stop");
+    const std::wstring url = L"https://fake.example/" + platform::Widen(marker_);
+    brand_.set_setup_url(platform::Narrow(url));
+    test_support::FakeInternetApi api;
+    test_support::FakeResponse response;
+    response.body = "archive";
+    response.proxy_auth = true;
+    api.SetResponse(url, response);
+    api.modal_error_dlg = true;
+    auto window = MakeWindow();
+    window->installer()->SetInternetApiForTesting(&api);
+    DWORD took = 0;
+    HWND prompt = nullptr;
+    INT_PTR result = Drive(window.get(), [&](HWND hwnd) {
+      prompt = test_support::WaitForVisibleDialog(GetCurrentProcessId(), 20000, hwnd);
+      ASSERT_NE(nullptr, prompt);
+      EXPECT_EQ(hwnd, GetWindow(prompt, GW_OWNER));
+      EXPECT_EQ(GetWindowThreadProcessId(hwnd, nullptr),
+                GetWindowThreadProcessId(prompt, nullptr));
+      const DWORD start = GetTickCount();
+      if (by_close_message) {
+        PostMessageW(hwnd, close_message, 0, 0);
+        EXPECT_TRUE(WaitForEnd(hwnd));
+      } else {
+        window->StopInstaller();
+      }
+      took = GetTickCount() - start;
+      EXPECT_TRUE(test_support::WaitUntil([&] { return !IsWindow(prompt); }, 5000));
+    });
+    if (by_close_message) EXPECT_EQ(kResultDone, result);
+    EXPECT_LT(took, 8000u);
+    EXPECT_EQ(1, api.error_dlgs);
+    EXPECT_FALSE(log_.Contains(L"did not stop in time")) << platform::Narrow(log_.Text());
+    window.reset();
+    marker_ = test_support::UniqueMarker();
   }
 }
 

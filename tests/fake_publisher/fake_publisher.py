@@ -6,6 +6,8 @@ One process serves four ports on 127.0.0.1 only:
   PORT + 1  plain HTTP, the same endpoints (for redirects from HTTP to HTTPS)
   PORT + 2  HTTPS with <pki>/tls_wrong_name.pem (a certificate for another name)
   PORT + 3  accepts connections and never answers, not even the TLS handshake
+  PORT + 5  an HTTP proxy that asks for Basic credentials (PROXY_USER:PROXY_PASSWORD): with
+            them, plain requests for any host go to PORT + 1 and CONNECT tunnels to PORT
 
 Faults are chosen per request, so that parallel tests never disturb each other:
   * in the URL path: /f/<fault>,<fault>,.../<endpoint path>, e.g. /f/drop_pct=50/gen/100000
@@ -34,6 +36,9 @@ PERIOD = 65521
 PATTERN = bytes(((k * 131) + (k >> 7)) & 0xFF for k in range(PERIOD))
 BLOCK = 256 * 1024
 PATTERN_RUN = PATTERN * (BLOCK // PERIOD + 2)
+
+PROXY_USER, PROXY_PASSWORD = "zorvin", "proxy-pass"
+PROXY_REALM = "fake proxy"
 
 SEED_BODY = b"zorvin-variations-seed\x00\x01\x02\xfe\xff"
 SEED_HEADERS = {
@@ -566,6 +571,8 @@ class Server(http.server.ThreadingHTTPServer):
     def finish_request(self, request, client_address):
         if self.kind == "silent":
             return self.hold_silently(request)
+        if self.kind == "proxy":
+            return self.proxy(request)
         # The TLS handshake runs on the connection's own thread, so a client that stalls in
         # it (or rejects the certificate) does not hold up the accept loop.
         if self.context is not None:
@@ -603,6 +610,104 @@ class Server(http.server.ThreadingHTTPServer):
         except OSError:
             pass
         request.close()
+
+    def proxy(self, client):
+        """One connection to the proxy: answers 407 until the request carries the right
+        Basic credentials, then relays it to the publisher (a CONNECT as a tunnel to the TLS
+        port, anything else to the plain port, whatever host it names)."""
+        client.settimeout(30)
+        expected = "Basic " + base64.b64encode(
+            ("%s:%s" % (PROXY_USER, PROXY_PASSWORD)).encode()).decode()
+        try:
+            while True:
+                head = b""
+                while b"\r\n\r\n" not in head:
+                    data = client.recv(4096)
+                    if not data:
+                        return
+                    head += data
+                    if len(head) > 65536:
+                        return
+                head, _, rest = head.partition(b"\r\n\r\n")
+                lines = head.decode("latin-1").split("\r\n")
+                method, target, _version = (lines[0].split(" ") + ["", ""])[:3]
+                headers = {}
+                for line in lines[1:]:
+                    name, _, value = line.partition(":")
+                    headers[name.strip().lower()] = value.strip()
+                entry = {"time": time.time(), "port": "proxy", "method": method, "path": target,
+                         "raw_path": target, "query": "", "faults": {}, "script": None,
+                         "headers": {k: v for k, v in headers.items()}, "bytes_sent": 0,
+                         "tls": ""}
+                self.publisher.touch()
+                if headers.get("proxy-authorization") != expected:
+                    body = b"proxy credentials required"
+                    client.sendall(("HTTP/1.1 407 Proxy Authentication Required\r\n"
+                                    "Proxy-Authenticate: Basic realm=\"%s\"\r\n"
+                                    "Content-Length: %d\r\nContent-Type: text/plain\r\n"
+                                    "Proxy-Connection: keep-alive\r\n\r\n"
+                                    % (PROXY_REALM, len(body))).encode() + body)
+                    entry.update(status=407, note="credentials asked for")
+                    self.publisher.record(entry)
+                    length = int(headers.get("content-length", "0") or 0)
+                    while len(rest) < length:
+                        data = client.recv(4096)
+                        if not data:
+                            return
+                        rest += data
+                    continue
+                entry.update(status=200, note="relayed")
+                self.publisher.record(entry)
+                port = self.siblings_port("tls" if method == "CONNECT" else "plain")
+                upstream = socket.create_connection(("127.0.0.1", port), timeout=30)
+                if method == "CONNECT":
+                    client.sendall(b"HTTP/1.1 200 Connection established\r\n\r\n")
+                    upstream.sendall(rest)
+                else:
+                    path = urllib.parse.urlsplit(target)
+                    path = (path.path or "/") + ("?" + path.query if path.query else "")
+                    out = ["%s %s HTTP/1.1" % (method, path)]
+                    out += ["%s: %s" % (line.split(":", 1)[0], line.split(":", 1)[1].strip())
+                            for line in lines[1:] if ":" in line and
+                            line.split(":", 1)[0].strip().lower() not in
+                            ("proxy-authorization", "proxy-connection", "connection")]
+                    out.append("Connection: close")
+                    upstream.sendall(("\r\n".join(out) + "\r\n\r\n").encode("latin-1") + rest)
+                self.relay(client, upstream)
+                return
+        except OSError:
+            pass
+        finally:
+            client.close()
+
+    def siblings_port(self, kind):
+        for server in self.siblings:
+            if server.kind == kind:
+                return server.server_address[1]
+        raise OSError("no %s port" % kind)
+
+    def relay(self, a, b):
+        """Copies both ways until either side closes."""
+        def pump(src, dst):
+            try:
+                while True:
+                    data = src.recv(65536)
+                    if not data:
+                        break
+                    dst.sendall(data)
+                    self.publisher.touch()
+            except OSError:
+                pass
+            for sock in (src, dst):
+                try:
+                    sock.shutdown(socket.SHUT_RDWR)
+                except OSError:
+                    pass
+        other = threading.Thread(target=pump, args=(b, a), daemon=True)
+        other.start()
+        pump(a, b)
+        other.join(60)
+        b.close()
 
     def handle_error(self, request, client_address):
         pass
@@ -654,7 +759,7 @@ def main():
                             os.path.join(args.pki, "tls_wrong_name.key"))
     for kind, port, ctx in (("tls", args.port, main_ctx), ("plain", args.port + 1, None),
                             ("wrong_name", args.port + 2, wrong_ctx),
-                            ("silent", args.port + 3, None)):
+                            ("silent", args.port + 3, None), ("proxy", args.port + 5, None)):
         servers.append(Server(("127.0.0.1", port), kind, publisher, ctx, servers))
     threads = [threading.Thread(target=s.serve_forever, kwargs={"poll_interval": 0.2}, daemon=True)
                for s in servers]
@@ -663,9 +768,9 @@ def main():
     if args.pidfile:
         with open(args.pidfile, "w") as f:
             f.write(str(os.getpid()))
-    print("fake publisher: pid %d, https://localhost:%d (plain %d, wrong name %d, silent %d), "
-          "log %s" % (os.getpid(), args.port, args.port + 1, args.port + 2, args.port + 3,
-                      args.log), flush=True)
+    print("fake publisher: pid %d, https://localhost:%d (plain %d, wrong name %d, silent %d, "
+          "proxy %d), log %s" % (os.getpid(), args.port, args.port + 1, args.port + 2,
+                                 args.port + 3, args.port + 5, args.log), flush=True)
     watchdog(publisher, servers, args.idle_timeout, args.parent_pid)
     for s in servers:
         s.server_close()

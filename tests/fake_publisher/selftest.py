@@ -4,6 +4,7 @@
   selftest.py <build dir> <port>
 """
 
+import base64
 import http.client
 import json
 import os
@@ -254,6 +255,24 @@ class Scripts(unittest.TestCase):
                           entry["faults"], entry["bytes_sent"], entry["port"]))
         with open(os.path.join(BUILD, "fake_publisher", "requests.jsonl"), encoding="utf-8") as f:
             self.assertTrue(any(marker in line for line in f))
+
+    def test_proxy_asks_for_credentials_then_relays(self):
+        marker = uuid.uuid4().hex
+        target = "http://proxied.test:%d/gen/100?m=%s" % (PORT + 1, marker)
+        credentials = "Basic " + base64.b64encode(b"zorvin:proxy-pass").decode()
+        connection = http.client.HTTPConnection("127.0.0.1", PORT + 5, timeout=30)
+        for headers, status in (({}, 407), ({"Proxy-Authorization": "Basic eDp5"}, 407),
+                                ({"Proxy-Authorization": credentials}, 200)):
+            connection.request("GET", target, headers=headers)
+            response = connection.getresponse()
+            body = response.read()
+            self.assertEqual(status, response.status)
+            if status == 407:
+                self.assertEqual('Basic realm="fake proxy"', response.getheader("Proxy-Authenticate"))
+        self.assertEqual(expected(0, 100), body)
+        connection.close()
+        seen = [(e["port"], e["status"]) for e in logged(marker, 4)]
+        self.assertEqual([("proxy", 407), ("proxy", 407), ("proxy", 200), ("plain", 200)], seen)
 
 
 if __name__ == "__main__":

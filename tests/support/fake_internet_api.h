@@ -5,12 +5,16 @@
 // Each URL gets a scripted response; unknown URLs fail to open with 12007 (name not
 // resolved). Handles are objects of the fake; the fake records the calls it saw and which
 // handles are still open, so tests can check that every handle is closed, in which order.
+// Calls may come from several threads (the client closes a request from the waiting side
+// while a call on it hangs); a closed handle stays valid memory until the fake goes, and
+// the fake's destructor releases every call still hanging and waits for it to leave.
 #ifndef TESTS_SUPPORT_FAKE_INTERNET_API_H_
 #define TESTS_SUPPORT_FAKE_INTERNET_API_H_
 
 #include <windows.h>
 #include <wininet.h>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -20,8 +24,18 @@
 
 #include "download/http_downloader.h"
 #include "download/internet_api.h"
+#include "platform/sync.h"
 
 namespace test_support {
+
+// What a request shows after InternetSetFilePointer moved it (`seekable`).
+enum class ResumeAnswer {
+  kRange206,         // 206, "bytes <offset>-<last>/<size>"
+  kUnknownTotal206,  // 206, "bytes <offset>-<last>/*"
+  kWrongRange206,    // 206 for another range (the body from byte 0)
+  kRestart200,       // 200, the body from byte 0
+  kSkip200,          // 200, the body from the offset (WinINet skipped the start itself)
+};
 
 struct FakeResponse {
   DWORD status = 200;
@@ -48,6 +62,18 @@ struct FakeResponse {
   std::function<void()> on_open;
   // Runs after every successful read with the read position.
   std::function<void(size_t position)> on_read;
+  ResumeAnswer resume = ResumeAnswer::kRange206;
+  // A server that never answers: InternetOpenUrlW, or the read at this offset, blocks until
+  // the request is closed (with 12017), or for good with `hang_ignores_close`.
+  bool hang_open = false;
+  size_t hang_read_at = SIZE_MAX;
+  bool hang_ignores_close = false;
+  // The certificate authority's revocation server cannot be reached: sending fails with
+  // 12057 unless SECURITY_FLAG_IGNORE_REVOCATION was set on the request before.
+  bool revocation_unreachable = false;
+  // A proxy that answers 407 until InternetErrorDlg took credentials and the request was
+  // sent again.
+  bool proxy_auth = false;
 };
 
 class FakeInternetApi : public installer::InternetApi {
@@ -64,10 +90,17 @@ class FakeInternetApi : public installer::InternetApi {
   ~FakeInternetApi() override;
 
   void SetResponse(const std::wstring& url, FakeResponse response);
+  // The answers of successive opens of `url`; the last one stays.
+  void SetResponses(const std::wstring& url, std::vector<FakeResponse> responses);
 
   // Knobs.
   DWORD session_error = 0;       // InternetOpenW fails with it when not 0
   bool reject_callback = false;  // InternetSetStatusCallbackW answers "invalid"
+  bool refuse_security_flags = false;  // InternetSetOptionW refuses SECURITY_FLAGS
+  DWORD error_dlg_answer = ERROR_CANCELLED;  // what InternetErrorDlg returns
+  // InternetErrorDlg shows a modal OK / Cancel box owned by its window instead (OK gives
+  // credentials).
+  bool modal_error_dlg = false;
 
   // What the fake saw.
   std::wstring agent;
@@ -80,8 +113,12 @@ class FakeInternetApi : public installer::InternetApi {
   int custom_queries = 0;
   // Every SetStatusCallback call: true when a callback was installed, false when removed.
   std::vector<bool> callback_calls;
-  // "session" / "request", in the order handles were closed.
+  // "session" / "connection" / "request", in the order handles were closed.
   std::vector<std::string> closed;
+  int error_dlgs = 0;          // InternetErrorDlg calls
+  std::vector<HWND> error_dlg_windows;
+  int sends = 0;               // HttpSendRequestW calls
+  int revocation_relaxed = 0;  // requests created with the revocation check relaxed
   int open_handles() const;
 
   // installer::InternetApi
@@ -96,13 +133,39 @@ class FakeInternetApi : public installer::InternetApi {
   BOOL QueryInfo(HINTERNET request, DWORD info_level, void* buffer, DWORD* length,
                  DWORD* index) override;
   BOOL CloseHandle(HINTERNET handle) override;
+  BOOL QueryOption(HINTERNET handle, DWORD option, void* buffer, DWORD* length) override;
+  BOOL SetOption(HINTERNET handle, DWORD option, void* buffer, DWORD length) override;
+  HINTERNET Connect(HINTERNET internet, const wchar_t* host, INTERNET_PORT port,
+                    DWORD_PTR context) override;
+  HINTERNET OpenRequest(HINTERNET connection, const wchar_t* object, DWORD flags,
+                        DWORD_PTR context) override;
+  BOOL SendRequest(HINTERNET request) override;
+  DWORD ErrorDlg(HWND window, HINTERNET request, DWORD error, DWORD flags) override;
 
  private:
+  enum class Kind { kSession, kConnection, kRequest };
   struct Handle;
-  Handle* Find(HINTERNET handle, bool request) const;
+  class CallScope;
+  Handle* Find(HINTERNET handle, Kind kind) const;
+  // Blocks the calling thread as a server that never answers does; false once `handle` or
+  // one it was made from was closed (with 12017 as the last error).
+  bool Hang(Handle* handle, bool ignore_close);
+  // A request for `url`, not sent yet, with the next answer scripted for it; listed among
+  // the open handles when `handed_out`.
+  Handle* NewRequest(Handle* parent, const std::wstring& url, DWORD_PTR context,
+                     bool handed_out);
+  // Sends `request` as a server would answer it; false with the last error. Under lock_.
+  bool Send(Handle* request);
+  DWORD StatusOf(const Handle& request) const;
 
-  std::map<std::wstring, FakeResponse> responses_;
+  mutable platform::CriticalLock lock_;
+  std::map<std::wstring, std::vector<std::unique_ptr<FakeResponse>>> responses_;
+  std::map<std::wstring, size_t> opened_count_;
   std::vector<std::unique_ptr<Handle>> handles_;
+  // Closed, or never handed out: kept, since calls may still hold them.
+  std::vector<std::unique_ptr<Handle>> closed_handles_;
+  std::atomic<bool> releasing_{false};
+  std::atomic<int> calls_{0};  // calls that may hang, in progress
 };
 
 // A clock that returns the given values one after the other (the last one again and again).

@@ -34,6 +34,7 @@ std::vector<PublisherRequest> ReadLog(const std::string& fragment, bool in_path)
     if (entry == nullptr) continue;
     PublisherRequest request;
     request.method = StringMember(entry, "method");
+    request.port = StringMember(entry, "port");
     request.path = StringMember(entry, "path");
     request.query = StringMember(entry, "query");
     request.status = static_cast<int>(json_integer_value(json_object_get(entry, "status")));

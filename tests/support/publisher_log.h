@@ -12,7 +12,8 @@ namespace test_support {
 
 struct PublisherRequest {
   std::string method;
-  std::string path;   // without the /f/<faults> prefix
+  std::string port;   // "tls", "plain", "wrong_name", "proxy"
+  std::string path;   // without the /f/<faults> prefix (for the proxy: the request target)
   std::string query;
   std::map<std::string, std::string> headers;
   int status = 0;
