@@ -43,6 +43,8 @@ set(LI_TRUSTED_KEYS_FILE "" CACHE STRING
     "Release profile: file with the ten Base64 public keys, or NONE for a build that trusts none")
 set(LI_PKI_DIR ${CMAKE_BINARY_DIR}/pki)
 if(LI_PROFILE STREQUAL "local")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+               ${CMAKE_SOURCE_DIR}/tests/pki/make_pki.sh)
   execute_process(COMMAND ${CMAKE_SOURCE_DIR}/tests/pki/make_pki.sh ${LI_PKI_DIR} ${LI_LOCAL_PORT}
                   RESULT_VARIABLE _pki_result)
   if(NOT _pki_result EQUAL 0)

@@ -1470,8 +1470,11 @@ TEST_F(MainWindowTest, TaglineAndCancelButtonPaintTheirBackground) {
     Sleep(300);
     tagline_again = ShownPixels(hwnd, IDC_TAGLINE);
     test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
-    RedrawWindow(GetDlgItem(hwnd, IDC_CANCEL_BUTTON), nullptr, nullptr,
-                 RDW_INVALIDATE | RDW_UPDATENOW);
+    // The progress screen painted whole (its slide included) before the button paints again.
+    HWND cancel_button = GetDlgItem(hwnd, IDC_CANCEL_BUTTON);
+    ASSERT_TRUE(test_support::WaitUntil([&] { return IsWindowVisible(cancel_button); }, 10000));
+    RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    RedrawWindow(cancel_button, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
     cancel = ShownPixels(hwnd, IDC_CANCEL_BUTTON);
     cancel_rect = test_support::ControlRect(hwnd, IDC_CANCEL_BUTTON);
     SendMessageW(hwnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(behind.dc()), PRF_CLIENT);

@@ -9,6 +9,9 @@
 #                                like a real one it names where its revocation list is, and
 #                                WinINet checks that list before it trusts the connection
 #   tls_wrong_name.{key,pem}     server certificate for another name
+#   tls_no_revocation.{key,pem}  server certificate for localhost whose revocation list lies
+#                                at an address where nothing answers (PORT+7), as behind a
+#                                firewall that blocks the authority's revocation servers
 #   sign_sha256.{key,pem}        code signing, certificate signed with sha256WithRSAEncryption
 #   sign_sha1.{key,pem}          code signing, certificate signed with sha1WithRSAEncryption
 #   sign_unlisted.{key,pem}      code signing by the same root, never on a trusted list
@@ -29,8 +32,6 @@ port=${2:-47443}
 mkdir -p "$out/keys"
 cd "$out"
 
-# The revocation address carries the port, so a PKI made for another port is made afresh.
-if [ "$(cat .complete 2>/dev/null)" = "port $port" ]; then exit 0; fi
 
 days=3650
 subj_prefix="/C=XX/O=Zorvin Test"
@@ -57,6 +58,14 @@ extendedKeyUsage = serverAuth
 subjectAltName = DNS:wrong-name.invalid
 authorityKeyIdentifier = keyid
 crlDistributionPoints = URI:$crl_url
+
+[li_tls_no_revocation]
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature, keyEncipherment
+extendedKeyUsage = serverAuth
+subjectAltName = DNS:localhost, IP:127.0.0.1
+authorityKeyIdentifier = keyid
+crlDistributionPoints = URI:http://localhost:$((port + 7))/crl/root_ca.crl
 
 [li_sign]
 basicConstraints = critical, CA:FALSE
@@ -90,10 +99,20 @@ leaf() {  # name, subject, issuer, extension section, digest
   rm -f "$1.csr"
 }
 
+# The revocation address carries the port, so a PKI made for another port is made afresh. A
+# PKI made before a certificate was added gets that certificate alone: the root stays the
+# one its Wine prefix already trusts.
+if [ "$(cat .complete 2>/dev/null)" = "port $port" ]; then
+  [ -f tls_no_revocation.pem ] ||
+    leaf tls_no_revocation "$subj_prefix/CN=localhost" root_ca tls_no_revocation sha256
+  exit 0
+fi
+
 root root_ca "$subj_prefix/CN=Zorvin Test Root CA"
 openssl x509 -in root_ca.pem -outform DER -out root_ca.der
 leaf tls "$subj_prefix/CN=localhost" root_ca tls sha256
 leaf tls_wrong_name "$subj_prefix/CN=wrong-name.invalid" root_ca tls_wrong sha256
+leaf tls_no_revocation "$subj_prefix/CN=localhost" root_ca tls_no_revocation sha256
 leaf sign_sha256 "$subj_prefix/CN=Zorvin Test Code Signing" root_ca sign sha256
 leaf sign_sha1 "$subj_prefix/CN=Zorvin Test Code Signing SHA1" root_ca sign sha1
 leaf sign_unlisted "$subj_prefix/CN=Zorvin Test Unlisted Signer" root_ca sign sha256
