@@ -219,8 +219,8 @@ TEST(HttpDownloaderPublisherTest, ResumeEitherContinuesTheFileOrEmptiesTheSink) 
 
 // Behind a firewall that blocks the certificate authority's revocation servers the check
 // cannot be made (12057): the download is tried once more without that check, once. The
-// fake publisher's port + 6 shows a certificate whose revocation list lies where nothing
-// answers.
+// fake publisher's port + 6 shows a certificate that names no revocation list, which a
+// checking WinINet cannot check either.
 TEST(HttpDownloaderPublisherTest, UncheckableRevocationIsTriedOnceMoreWithoutTheCheck) {
   ScopedTestLog log;
   StringSink sink(kMaxArchiveBytes);
@@ -228,7 +228,7 @@ TEST(HttpDownloaderPublisherTest, UncheckableRevocationIsTriedOnceMoreWithoutThe
   EXPECT_TRUE(outcome.ok) << platform::Narrow(outcome.error);
   EXPECT_EQ(PublisherPattern(0, 5000), sink.data());
   if (outcome.ok && !log.Contains(L"(12057)")) {
-    GTEST_SKIP() << "this Wine's WinINet took the certificate without its revocation list "
+    GTEST_SKIP() << "this Wine's WinINet took a certificate whose revocation it cannot check "
                     "(Wine 8 checks no revocation): there was no 12057 to try again after";
   }
   EXPECT_EQ(1, log.CountLines(L"checked (12057); trying once more without that check"));

@@ -276,7 +276,8 @@ TEST_F(InstallerTest, FiveFailedAttemptsEndWith401) {
     EXPECT_EQ(0u, status[i].query.find("status=failed&attempt=" + platform::ToString(i + 1) +
                                        "&downloaded=0&"))
         << status[i].query;
-    EXPECT_NE(std::string::npos, status[i].query.find("&error=final_query_info-500-"));
+    EXPECT_NE(std::string::npos, status[i].query.find("&error=final_query_info-500-"))
+        << status[i].query;
   }
   EXPECT_EQ(5u, StatisticsWith("stage=error", 5).size());
   EXPECT_FALSE(ReportExists());

@@ -9,9 +9,9 @@
 #                                like a real one it names where its revocation list is, and
 #                                WinINet checks that list before it trusts the connection
 #   tls_wrong_name.{key,pem}     server certificate for another name
-#   tls_no_revocation.{key,pem}  server certificate for localhost whose revocation list lies
-#                                at an address where nothing answers (PORT+7), as behind a
-#                                firewall that blocks the authority's revocation servers
+#   tls_no_revocation.{key,pem}  server certificate for localhost that names no revocation
+#                                list: its revocation cannot be checked, as behind a firewall
+#                                that blocks the authority's revocation servers
 #   sign_sha256.{key,pem}        code signing, certificate signed with sha256WithRSAEncryption
 #   sign_sha1.{key,pem}          code signing, certificate signed with sha1WithRSAEncryption
 #   sign_unlisted.{key,pem}      code signing by the same root, never on a trusted list
@@ -65,7 +65,6 @@ keyUsage = critical, digitalSignature, keyEncipherment
 extendedKeyUsage = serverAuth
 subjectAltName = DNS:localhost, IP:127.0.0.1
 authorityKeyIdentifier = keyid
-crlDistributionPoints = URI:http://localhost:$((port + 7))/crl/root_ca.crl
 
 [li_sign]
 basicConstraints = critical, CA:FALSE
