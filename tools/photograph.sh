@@ -24,8 +24,23 @@ x_window_at() {
 # photograph_window <x window> <picture.png>: writes the screen's picture of the window's
 # rectangle; fails, saying why on standard error, when it could not be taken or is not the
 # window's own picture (at most 1 % of the pixels may differ: a percentage that moved
-# between the two pictures).
+# between the two pictures). A window still painting on a slow machine gets two more tries,
+# a second apart.
 photograph_window() {
+  local attempt
+  for attempt in 1 2 3; do
+    if photograph_once "$@" 2>"$2.why"; then
+      rm -f "$2.why"
+      return 0
+    fi
+    [ $attempt = 3 ] || sleep 1
+  done
+  cat "$2.why" >&2
+  rm -f "$2.why"
+  return 1
+}
+
+photograph_once() {
   local - window=$1 picture=$2 own colours differing X Y WIDTH HEIGHT SCREEN
   set -o pipefail
   if ! eval "$(xdotool getwindowgeometry --shell "$window")"; then
@@ -43,6 +58,7 @@ photograph_window() {
   colours=$(convert "$picture" -format '%k' info:)
   # AE: the number of pixels that differ by more than the fuzz; "compare" exits 1 when any do.
   differing=$(compare -metric AE -fuzz 2% "$picture" "$own" null: 2>&1)
+  differing=${differing%% *}  # newer ImageMagick adds the share in brackets
   rm -f "$own"
   if [ "${colours:-0}" -le 1 ]; then
     echo "photograph: $(basename "$picture") is one colour: the window is not what the screen shows" >&2
