@@ -219,8 +219,8 @@ TEST(HttpDownloaderPublisherTest, ResumeEitherContinuesTheFileOrEmptiesTheSink) 
 
 // Behind a firewall that blocks the certificate authority's revocation servers the check
 // cannot be made (12057): the download is tried once more without that check, once. The
-// fake publisher's port + 6 shows a certificate that names no revocation list, which a
-// checking WinINet cannot check either.
+// fake publisher's port + 6 shows a certificate whose issuer's revocation list is nowhere
+// to be found.
 TEST(HttpDownloaderPublisherTest, UncheckableRevocationIsTriedOnceMoreWithoutTheCheck) {
   ScopedTestLog log;
   StringSink sink(kMaxArchiveBytes);

@@ -1076,10 +1076,18 @@ TEST_F(MainWindowTest, SetupMessagesMoveTheBarOnlyOnTheProgressScreen) {
     // emulated machine takes its time) before each picture.
     ASSERT_TRUE(test_support::WaitUntil(
         [&] { return test_support::ControlText(hwnd, IDC_PERCENT_TEXT) == L"99%"; }, 20000));
-    RedrawWindow(hwnd, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-    stepped = ShownPixels(hwnd, IDC_PERCENT_TEXT);
+    // Each picture once two in a row agree: what the screen shows after the painting.
+    auto settled_text = [&] {
+      std::vector<uint32_t> last = ShownPixels(hwnd, IDC_PERCENT_TEXT), now;
+      for (int i = 0; i < 30 && (now = (Sleep(100), ShownPixels(hwnd, IDC_PERCENT_TEXT))) != last;
+           ++i) {
+        last = now;
+      }
+      return now;
+    };
+    stepped = settled_text();
     RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    repainted = ShownPixels(hwnd, IDC_PERCENT_TEXT);
+    repainted = settled_text();
     bar = ShownPixels(hwnd, IDC_PROGRESS_BAR);
   });
   EXPECT_EQ(kResultSystemClose, result);

@@ -8,8 +8,8 @@ One process serves four ports on 127.0.0.1 only:
   PORT + 3  accepts connections and never answers, not even the TLS handshake
   PORT + 5  an HTTP proxy that asks for Basic credentials (PROXY_USER:PROXY_PASSWORD): with
             them, plain requests for any host go to PORT + 1 and CONNECT tunnels to PORT
-  PORT + 6  HTTPS with <pki>/tls_no_revocation.pem, which names no revocation list (its
-            revocation cannot be checked): every endpoint
+  PORT + 6  HTTPS with <pki>/tls_no_revocation.pem, whose revocation cannot be checked (an
+            intermediate's certificate naming no revocation list): every endpoint
 
 Faults are chosen per request, so that parallel tests never disturb each other:
   * in the URL path: /f/<fault>,<fault>,.../<endpoint path>, e.g. /f/drop_pct=50/gen/100000
