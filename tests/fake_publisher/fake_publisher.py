@@ -8,8 +8,8 @@ One process serves four ports on 127.0.0.1 only:
   PORT + 3  accepts connections and never answers, not even the TLS handshake
   PORT + 5  an HTTP proxy that asks for Basic credentials (PROXY_USER:PROXY_PASSWORD): with
             them, plain requests for any host go to PORT + 1 and CONNECT tunnels to PORT
-  PORT + 6  HTTPS with <pki>/tls_no_revocation.pem, whose revocation cannot be checked (an
-            intermediate's certificate naming no revocation list): every endpoint
+  PORT + 6  HTTPS with <pki>/tls_unknown_issuer.pem, without its issuer's certificate (a
+            chain the client cannot build): every endpoint
 
 Faults are chosen per request, so that parallel tests never disturb each other:
   * in the URL path: /f/<fault>,<fault>,.../<endpoint path>, e.g. /f/drop_pct=50/gen/100000
@@ -759,12 +759,12 @@ def main():
     main_ctx = tls_context(os.path.join(args.pki, "tls.pem"), os.path.join(args.pki, "tls.key"))
     wrong_ctx = tls_context(os.path.join(args.pki, "tls_wrong_name.pem"),
                             os.path.join(args.pki, "tls_wrong_name.key"))
-    no_revocation_ctx = tls_context(os.path.join(args.pki, "tls_no_revocation.pem"),
-                                    os.path.join(args.pki, "tls_no_revocation.key"))
+    unknown_issuer_ctx = tls_context(os.path.join(args.pki, "tls_unknown_issuer.pem"),
+                                     os.path.join(args.pki, "tls_unknown_issuer.key"))
     for kind, port, ctx in (("tls", args.port, main_ctx), ("plain", args.port + 1, None),
                             ("wrong_name", args.port + 2, wrong_ctx),
                             ("silent", args.port + 3, None), ("proxy", args.port + 5, None),
-                            ("no_revocation", args.port + 6, no_revocation_ctx)):
+                            ("unknown_issuer", args.port + 6, unknown_issuer_ctx)):
         servers.append(Server(("127.0.0.1", port), kind, publisher, ctx, servers))
     threads = [threading.Thread(target=s.serve_forever, kwargs={"poll_interval": 0.2}, daemon=True)
                for s in servers]

@@ -9,11 +9,9 @@
 #                                like a real one it names where its revocation list is, and
 #                                WinINet checks that list before it trusts the connection
 #   tls_wrong_name.{key,pem}     server certificate for another name
-#   tls_no_revocation.{key,pem}  server certificate for localhost, issued by the intermediate
-#                                tls_issuer.{key,pem} (whose own list is the root's), naming no
-#                                revocation list: no list of its issuer can be found, so its
-#                                revocation cannot be checked, as behind a firewall that blocks
-#                                the authority's revocation servers; the .pem holds the chain
+#   tls_unknown_issuer.{key,pem} server certificate for localhost issued by the intermediate
+#                                tls_issuer.{key,pem}, which the server does not send: the
+#                                client cannot build its chain to the root
 #   sign_sha256.{key,pem}        code signing, certificate signed with sha256WithRSAEncryption
 #   sign_sha1.{key,pem}          code signing, certificate signed with sha1WithRSAEncryption
 #   sign_unlisted.{key,pem}      code signing by the same root, never on a trusted list
@@ -61,7 +59,7 @@ subjectAltName = DNS:wrong-name.invalid
 authorityKeyIdentifier = keyid
 crlDistributionPoints = URI:$crl_url
 
-[li_tls_no_revocation]
+[li_tls_unknown_issuer]
 basicConstraints = critical, CA:FALSE
 keyUsage = critical, digitalSignature, keyEncipherment
 extendedKeyUsage = serverAuth
@@ -110,13 +108,12 @@ leaf() {  # name, subject, issuer, extension section, digest
 # The revocation address carries the port, so a PKI made for another port is made afresh. A
 # PKI made before a certificate was added gets that certificate alone: the root stays the
 # one its Wine prefix already trusts.
-no_revocation_chain() {
+unknown_issuer() {
   leaf tls_issuer "$subj_prefix/CN=Zorvin Test TLS Issuer" root_ca tls_issuer sha256
-  leaf tls_no_revocation "$subj_prefix/CN=localhost" tls_issuer tls_no_revocation sha256
-  cat tls_issuer.pem >>tls_no_revocation.pem
+  leaf tls_unknown_issuer "$subj_prefix/CN=localhost" tls_issuer tls_unknown_issuer sha256
 }
 if [ "$(cat .complete 2>/dev/null)" = "port $port" ]; then
-  grep -q "BEGIN CERTIFICATE" tls_issuer.pem 2>/dev/null || no_revocation_chain
+  [ -f tls_unknown_issuer.pem ] || unknown_issuer
   exit 0
 fi
 
@@ -124,7 +121,7 @@ root root_ca "$subj_prefix/CN=Zorvin Test Root CA"
 openssl x509 -in root_ca.pem -outform DER -out root_ca.der
 leaf tls "$subj_prefix/CN=localhost" root_ca tls sha256
 leaf tls_wrong_name "$subj_prefix/CN=wrong-name.invalid" root_ca tls_wrong sha256
-no_revocation_chain
+unknown_issuer
 leaf sign_sha256 "$subj_prefix/CN=Zorvin Test Code Signing" root_ca sign sha256
 leaf sign_sha1 "$subj_prefix/CN=Zorvin Test Code Signing SHA1" root_ca sign sha1
 leaf sign_unlisted "$subj_prefix/CN=Zorvin Test Unlisted Signer" root_ca sign sha256
