@@ -6,8 +6,9 @@
 #   root_ca.crl                  the root's revocation list (DER, nothing revoked), which the
 #                                fake publisher serves at http://localhost:PORT+1/crl/root_ca.crl
 #   tls.{key,pem}                server certificate for localhost / 127.0.0.1 (fake publisher);
-#                                like a real one it names where its revocation list is, and
-#                                WinINet checks that list before it trusts the connection
+#                                like a real one it names where its revocation list is, for a
+#                                client that checks revocation (Windows' WinINet does; Wine's,
+#                                as far as these tests see, does not)
 #   tls_wrong_name.{key,pem}     server certificate for another name
 #   tls_unknown_issuer.{key,pem} server certificate for localhost issued by the intermediate
 #                                tls_issuer.{key,pem}, which the server does not send: the
