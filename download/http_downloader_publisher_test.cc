@@ -228,7 +228,9 @@ TEST(HttpDownloaderPublisherTest, TheRevocationRetryKeepsEveryOtherCertificateCh
   EXPECT_FALSE(outcome.ok);
   EXPECT_THAT(outcome.error, StartsWith(L"internet_open_url-12045"));
   EXPECT_EQ("", sink.data());
-  EXPECT_LE(log.CountLines(L"checked (12057); trying once more without that check"), 1);
+  if (log.Contains(L"(12057)")) {
+    EXPECT_EQ(1, log.CountLines(L"checked (12057); trying once more without that check"));
+  }
 }
 
 TEST(HttpDownloaderPublisherTest, CancelDuringAStalledAnswerEndsAtTheNextChunk) {

@@ -301,8 +301,11 @@ BOOL CALLBACK CollectProcessWindow(HWND window, LPARAM param) {
   ::GetWindowThreadProcessId(window, &owner);
   // A window that never takes the foreground (the main window's drop shadow) would only be
   // raised above the window it belongs under.
+  // Hidden windows (the input method's) cannot be brought to the front either.
   const bool activates = (::GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_NOACTIVATE) == 0;
-  if (owner == search->process_id && activates) search->windows.push_back(window);
+  if (owner == search->process_id && activates && ::IsWindowVisible(window)) {
+    search->windows.push_back(window);
+  }
   return TRUE;
 }
 

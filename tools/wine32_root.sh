@@ -150,7 +150,12 @@ setup() {
   rm -rf --one-file-system "$root"
   mv "$partial" "$root"
   echo "$trapno_digest" >"$stamp"
-  check || { echo "wine32_root: the root is built but starts no 32-bit program" >&2; return 3; }
+  if ! check; then
+    # Not counted as built: the tests then fall back to x64 instead of failing in it.
+    rm -f "$stamp"
+    echo "wine32_root: the root is built but starts no 32-bit program" >&2
+    return 3
+  fi
 }
 
 install_trapno_fix() {

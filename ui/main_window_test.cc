@@ -1561,7 +1561,8 @@ TEST_F(MainWindowTest, EnterEscapeAndAltF4FromTheKeyboard) {
       progress_shown = test_support::ControlVisible(hwnd, IDC_PROGRESS_BAR);
       open_after_keys = IsWindowVisible(hwnd) != FALSE;
       test_support::PressKeys({VK_MENU, VK_F4});
-      closed_by_keys = test_support::WaitUntil([&] { return !IsWindow(hwnd); }, 5000);
+      // Key input under a loaded emulated Wine can take seconds to arrive.
+      closed_by_keys = test_support::WaitUntil([&] { return !IsWindow(hwnd); }, 20000);
     });
     EXPECT_EQ(kResultSystemClose, result);
     EXPECT_TRUE(open_after_keys);

@@ -45,7 +45,14 @@ static void FillTrapNumber(int signal, siginfo_t* info, void* context) {
   greg_t* regs = ((ucontext_t*)context)->uc_mcontext.gregs;
   if ((uint32_t)regs[REG_TRAPNO] > 31) regs[REG_TRAPNO] = TrapNumber(signal, info);
   Handler handler = wine_handlers[signal];
-  if (handler) handler(signal, info, context);
+  if (handler) {
+    handler(signal, info, context);
+  } else {
+    // No handler to hand the fault to: the default action, when the fault comes again.
+    struct sigaction default_action = {0};
+    default_action.sa_handler = SIG_DFL;
+    real_sigaction(signal, &default_action, NULL);
+  }
 }
 
 static int IsWrapped(int signal) {
