@@ -11,6 +11,19 @@ namespace installer {
 
 namespace {
 
+// Runs `call` in a guard; false, with `exception` (may be null) filled, when it raised.
+template <typename Call>
+bool RunGuarded(Call& call, DownloadFailureInfo* exception) {
+  SehExceptionInfo raised;
+  if (CallGuarded(call, &raised)) return true;
+  if (exception != nullptr) {
+    exception->exception_code = raised.code;
+    exception->exception_dll = raised.dll;
+    exception->exception_proc = raised.proc;
+  }
+  return false;
+}
+
 struct WinInetLoad {
   bool loaded = false;
   DownloadFailureInfo failure;
@@ -34,13 +47,7 @@ WinInetLoad LoadWinInetOnce() {
     }
     loaded = true;
   };
-  SehExceptionInfo raised;
-  if (!CallGuarded(load, &raised)) {
-    outcome.failure.exception_code = raised.code;
-    outcome.failure.exception_dll = raised.dll;
-    outcome.failure.exception_proc = raised.proc;
-    return outcome;
-  }
+  if (!RunGuarded(load, &outcome.failure)) return outcome;
   outcome.loaded = loaded;
   if (!loaded) {
     // Reported as the delay-load helper would have reported it on the first call.
@@ -69,36 +76,10 @@ HINTERNET OpenUrlGuarded(HINTERNET internet, const wchar_t* url, const wchar_t* 
     request = InternetOpenUrlW(internet, url, headers, headers_length, flags, context);
     open_error = GetLastError();
   };
-  SehExceptionInfo raised;
-  if (!CallGuarded(open, &raised)) {
-    if (exception != nullptr) {
-      exception->exception_code = raised.code;
-      exception->exception_dll = raised.dll;
-      exception->exception_proc = raised.proc;
-    }
-    return nullptr;
-  }
+  if (!RunGuarded(open, exception)) return nullptr;
   SetLastError(open_error);
   return request;
 }
-
-namespace {
-
-// Runs `call`, a plain call into WinINet, in a guard; false, with `exception` (may be null)
-// filled, when it raised.
-template <typename Call>
-bool RunGuarded(Call& call, DownloadFailureInfo* exception) {
-  SehExceptionInfo raised;
-  if (CallGuarded(call, &raised)) return true;
-  if (exception != nullptr) {
-    exception->exception_code = raised.code;
-    exception->exception_dll = raised.dll;
-    exception->exception_proc = raised.proc;
-  }
-  return false;
-}
-
-}  // namespace
 
 RelaxedSend SendWithoutRevocationCheckGuarded(
     InternetApi* api, HINTERNET internet, const std::wstring& url, DWORD_PTR context,
@@ -129,20 +110,25 @@ RelaxedSend SendWithoutRevocationCheckGuarded(
   if (parts.lpszExtraInfo != nullptr) object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
   if (object.empty()) object = L"/";
 
+  // A handle a step made is handed to `keep`; a step that made none failed with `error`.
+  auto take = [&](HINTERNET handle, bool is_request) {
+    if (handle == nullptr) {
+      SetLastError(error);
+      return false;
+    }
+    if (!keep(handle, is_request)) {
+      SetLastError(ERROR_INTERNET_OPERATION_CANCELLED);
+      return false;
+    }
+    return true;
+  };
   HINTERNET connection = nullptr;
   auto connect = [&] {
     connection = api->Connect(internet, host.c_str(), parts.nPort, context);
     error = GetLastError();
   };
   if (!RunGuarded(connect, exception)) return RelaxedSend::kRaised;
-  if (connection == nullptr) {
-    SetLastError(error);
-    return RelaxedSend::kFailed;
-  }
-  if (!keep(connection, false)) {
-    SetLastError(ERROR_INTERNET_OPERATION_CANCELLED);
-    return RelaxedSend::kFailed;
-  }
+  if (!take(connection, false)) return RelaxedSend::kFailed;
   HINTERNET request = nullptr;
   auto open = [&] {
     request = api->OpenRequest(connection, object.c_str(),
@@ -151,14 +137,7 @@ RelaxedSend SendWithoutRevocationCheckGuarded(
     error = GetLastError();
   };
   if (!RunGuarded(open, exception)) return RelaxedSend::kRaised;
-  if (request == nullptr) {
-    SetLastError(error);
-    return RelaxedSend::kFailed;
-  }
-  if (!keep(request, true)) {
-    SetLastError(ERROR_INTERNET_OPERATION_CANCELLED);
-    return RelaxedSend::kFailed;
-  }
+  if (!take(request, true)) return RelaxedSend::kFailed;
   BOOL relaxed = FALSE;
   auto relax = [&] {
     DWORD flags = 0;

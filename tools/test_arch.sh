@@ -47,19 +47,21 @@ host_wine32() {
 # The root counts once built: setup has checked that it starts a 32-bit program, and a root
 # that stopped doing so fails the tests loudly rather than turning them into x64 ones.
 wine_root() {
-  if ! { has_32bit_mode && host_wine32; } && "$here/wine32_root.sh" built; then
+  if "$here/wine32_root.sh" built; then
     "$here/wine32_root.sh" path
   fi
 }
 
 arch_and_root() {
-  local root
+  local root="" native=0
+  host_wine32 && has_32bit_mode && native=1
+  [ $native = 1 ] || root=$(wine_root)
   if [ -n "${LI_TEST_ARCH:-}" ]; then
-    [ "$LI_TEST_ARCH" != i686 ] || root=$(wine_root)
-    echo "$LI_TEST_ARCH" ${root:-}
-  elif host_wine32 && has_32bit_mode; then
+    [ "$LI_TEST_ARCH" = i686 ] || root=""
+    echo "$LI_TEST_ARCH" $root
+  elif [ $native = 1 ]; then
     echo i686
-  elif root=$(wine_root) && [ -n "$root" ]; then
+  elif [ -n "$root" ]; then
     echo i686 "$root"
   elif host_wine32; then
     echo i686
