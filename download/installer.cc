@@ -716,6 +716,8 @@ bool Installer::RunModuleAndWait(const wchar_t* program, const std::wstring& com
 
 bool Installer::ExecuteAsAdmin() {
   prompt_start_ = platform::MonotonicMicroseconds();
+  // The child writes its lines through this process's log handle (startup/logging.h).
+  logging::ShareLogWithElevatedChild();
 
   CommandLine child(ProcessCommandLine());
   child.Put(switches::kRunAsAdmin);
@@ -772,7 +774,7 @@ bool Installer::RunModuleInElevatedProcess() {
       << "Started waiting the elevated installer has finished its work.";
   // Like a setup run here, the copy's run is never abandoned: a stop waits for it.
   setup_running_ = true;
-  bool success = elevated_process_ && elevated_process_->RunModule();
+  bool success = elevated_process_ && elevated_process_->RunModule(stop_event());
   setup_running_ = false;
   LOG_AT(INFO, "RunModuleInElevatedProcess", 807)
       << "The elevated installer has finished, success=" << success;

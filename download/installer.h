@@ -130,8 +130,9 @@ class Installer {
   HANDLE stop_event() const { return stop_event_.handle(); }
 
   // --- Steps (virtual so that each can be replaced as a whole) --------------------------
-  // Releases the elevated child and waits for its end (a stop does not end the wait); true
-  // when the child ran the setup to its end, whose exit code it then reported.
+  // Releases the elevated child and waits for its end (a stop ends the wait only until the
+  // child confirmed its go); true when the child ran the setup to its end, whose exit code
+  // it then reported.
   virtual bool RunModuleInElevatedProcess();
   // Runs the setup program at `archive_path` with `command_line` (plus "source"="lite") and
   // waits for it; true when it ran to its end and its exit code was read.

@@ -1,7 +1,9 @@
 #include "platform/file_util.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/random.h"
 #include "platform/strings.h"
@@ -240,6 +242,89 @@ bool DeletePathAtReboot(const FilePath& path) {
   return ::MoveFileExW(path.value().c_str(), nullptr,
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
 }
+
+namespace {
+
+using SetFileInformationByHandleFunction = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS,
+                                                         void*, DWORD);
+
+FinalPathQuery g_final_path_query_for_testing = nullptr;
+
+FARPROC Kernel32Function(const char* name) {
+  HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
+  return kernel32 == nullptr ? nullptr : ::GetProcAddress(kernel32, name);
+}
+
+FinalPathQuery SystemFinalPathQuery() {
+  static const auto query =
+      reinterpret_cast<FinalPathQuery>(Kernel32Function("GetFinalPathNameByHandleW"));
+  return query;
+}
+
+FinalPathQuery CurrentFinalPathQuery() {
+  return g_final_path_query_for_testing ? g_final_path_query_for_testing : SystemFinalPathQuery();
+}
+
+SetFileInformationByHandleFunction SystemSetFileInformation() {
+  static const auto set = reinterpret_cast<SetFileInformationByHandleFunction>(
+      Kernel32Function("SetFileInformationByHandle"));
+  return set;
+}
+
+bool SetInformation(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, void* data, DWORD size) {
+  SetFileInformationByHandleFunction set = SystemSetFileInformation();
+  if (set == nullptr) {
+    ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return false;
+  }
+  return set(file, kind, data, size) != FALSE;
+}
+
+}  // namespace
+
+bool HandleOperationsAvailable() {
+  return CurrentFinalPathQuery() != nullptr && SystemSetFileInformation() != nullptr;
+}
+
+std::wstring FinalPathOf(HANDLE file) {
+  FinalPathQuery query = CurrentFinalPathQuery();
+  if (query == nullptr) {
+    ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return std::wstring();
+  }
+  // FILE_NAME_NORMALIZED | VOLUME_NAME_DOS.
+  std::vector<wchar_t> buffer(FilePath::kMaxPath + 8);
+  DWORD length = query(file, buffer.data(), static_cast<DWORD>(buffer.size()), 0);
+  if (length >= buffer.size()) {
+    buffer.resize(length + 1);
+    length = query(file, buffer.data(), static_cast<DWORD>(buffer.size()), 0);
+  }
+  if (length == 0 || length >= buffer.size()) return std::wstring();
+  std::wstring path(buffer.data(), length);
+  if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0) return L"\\\\" + path.substr(8);
+  if (path.compare(0, 4, L"\\\\?\\") == 0) return path.substr(4);
+  return path;
+}
+
+bool RenameThroughHandle(HANDLE file, const std::wstring& new_path) {
+  // The structure ends in the name's first character; the name follows it in one block.
+  const size_t bytes = sizeof(FILE_RENAME_INFO) + new_path.size() * sizeof(wchar_t);
+  std::vector<uint8_t> block(bytes, 0);
+  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(block.data());
+  info->ReplaceIfExists = TRUE;
+  info->RootDirectory = nullptr;
+  info->FileNameLength = static_cast<DWORD>(new_path.size() * sizeof(wchar_t));
+  memcpy(info->FileName, new_path.data(), info->FileNameLength);
+  return SetInformation(file, FileRenameInfo, info, static_cast<DWORD>(bytes));
+}
+
+bool DeleteThroughHandle(HANDLE file) {
+  FILE_DISPOSITION_INFO info = {};
+  info.DeleteFile = TRUE;
+  return SetInformation(file, FileDispositionInfo, &info, sizeof(info));
+}
+
+void SetFinalPathQueryForTesting(FinalPathQuery query) { g_final_path_query_for_testing = query; }
 
 FolderWalker::FolderWalker(const FilePath& root, bool recursive, int file_types,
                            std::wstring_view pattern)

@@ -91,6 +91,27 @@ bool DeletePath(const FilePath& path, bool recursive);
 // the pending-rename list; fails for paths of 260 characters or more.
 bool DeletePathAtReboot(const FilePath& path);
 
+// Operations on an open handle, for code that must act on the very file it checked (a path
+// may point elsewhere by the time it is used again). GetFinalPathNameByHandleW and
+// SetFileInformationByHandle came with Vista: they are looked up in kernel32 at run time, and
+// on XP these report failure with ERROR_CALL_NOT_IMPLEMENTED.
+//
+// Whether this system has both handle operations below.
+bool HandleOperationsAvailable();
+// The path the file behind `file` has now, as GetFinalPathNameByHandleW gives it with DOS
+// drive letters, without its "\\?\" prefix ("\\?\UNC\" becomes "\\"). Empty on failure.
+std::wstring FinalPathOf(HANDLE file);
+// Renames the file behind `file` (opened with DELETE access) to `new_path`, replacing a file
+// of that name (FILE_RENAME_INFO).
+bool RenameThroughHandle(HANDLE file, const std::wstring& new_path);
+// Marks the file or empty folder behind `file` (opened with DELETE access) for deletion when
+// its last handle closes (FILE_DISPOSITION_INFO). A folder that is not empty fails.
+bool DeleteThroughHandle(HANDLE file);
+
+// Tests: the final-path query the functions above use; null restores the system's.
+using FinalPathQuery = DWORD(WINAPI*)(HANDLE file, wchar_t* path, DWORD size, DWORD flags);
+void SetFinalPathQueryForTesting(FinalPathQuery query);
+
 // Lists the entries of a folder that match a pattern, one at a time.
 //
 // Searches `root`\`pattern` ("*" when the pattern is empty). Before Windows 7 it uses

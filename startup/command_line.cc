@@ -202,19 +202,35 @@ std::wstring CommandLine::Print() const {
   return text;
 }
 
+namespace {
+
+// 0: not built, 1: being built, 2: ready. The release runtime has no std::call_once, and
+// the object must never be destroyed (threads may still read it while the process ends).
+std::atomic<int> g_process_command_line_state{0};
+std::atomic<DWORD> g_process_command_line_builder{0};
+CommandLine* g_process_command_line = nullptr;
+
+}  // namespace
+
 const CommandLine& ProcessCommandLine() {
-  // 0: not built, 1: being built, 2: ready. The release runtime has no std::call_once, and
-  // the object must never be destroyed (threads may still read it while the process ends).
-  static std::atomic<int> state{0};
-  static CommandLine* instance = nullptr;
   int expected = 0;
-  if (state.compare_exchange_strong(expected, 1, std::memory_order_acquire)) {
-    instance = new CommandLine(GetCommandLineW());
-    state.store(2, std::memory_order_release);
+  if (g_process_command_line_state.compare_exchange_strong(expected, 1,
+                                                           std::memory_order_acquire)) {
+    g_process_command_line_builder.store(GetCurrentThreadId());
+    g_process_command_line = new CommandLine(GetCommandLineW());
+    g_process_command_line_state.store(2, std::memory_order_release);
   } else {
-    while (state.load(std::memory_order_acquire) != 2) Sleep(0);
+    while (g_process_command_line_state.load(std::memory_order_acquire) != 2) Sleep(0);
   }
-  return *instance;
+  return *g_process_command_line;
+}
+
+const CommandLine* ProcessCommandLineUnlessBuilding() {
+  if (g_process_command_line_state.load(std::memory_order_acquire) == 1 &&
+      g_process_command_line_builder.load() == GetCurrentThreadId()) {
+    return nullptr;
+  }
+  return &ProcessCommandLine();
 }
 
 }  // namespace installer

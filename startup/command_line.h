@@ -78,6 +78,9 @@ class CommandLine {
 // builds it while concurrent callers wait; it is never freed, so the reference stays valid
 // until the process ends.
 const CommandLine& ProcessCommandLine();
+// The same, except on the thread that is building it right now (a fatal stop inside the
+// build): null there, where waiting for the build would wait for ever.
+const CommandLine* ProcessCommandLineUnlessBuilding();
 
 // Unicode white space as the parser trims it: U+0009..U+000D, U+0020, U+0085, U+00A0,
 // U+1680, U+180E, U+2000..U+200A, U+200C, U+2028, U+2029, U+202F, U+205F and U+3000.

@@ -37,11 +37,13 @@ void DestroyOwnerWindow(HWND window) {
 }  // namespace
 
 ElevatedProcess::ElevatedProcess()
-    : ElevatedProcess(kElevatedGoEventName, kElevatedStopEventName) {}
+    : ElevatedProcess(kElevatedGoEventName, kElevatedStopEventName, kElevatedGoTakenEventName) {}
 
-ElevatedProcess::ElevatedProcess(std::string go_event_name, std::string stop_event_name)
+ElevatedProcess::ElevatedProcess(std::string go_event_name, std::string stop_event_name,
+                                 std::string taken_event_name)
     : go_event_(CreateNamedEvent(go_event_name)),
-      stop_event_(CreateNamedEvent(stop_event_name)) {}
+      stop_event_(CreateNamedEvent(stop_event_name)),
+      taken_event_(CreateNamedEvent(taken_event_name)) {}
 
 void ElevatedProcess::Attach(HANDLE process, HWND owner_window) {
   process_.reset(process);
@@ -60,7 +62,7 @@ ElevatedProcess::~ElevatedProcess() {
   DestroyOwnerWindow(owner_window_);
 }
 
-bool ElevatedProcess::RunModule() {
+bool ElevatedProcess::RunModule(HANDLE stop_event) {
   if (!process_) {
     // A go now would release whichever child opens the events next.
     LOG(ERROR, "RunModule") << "There is no elevated installer to release.";
@@ -68,13 +70,30 @@ bool ElevatedProcess::RunModule() {
   }
   const DWORD child_id = GetProcessId(process_.get());
   ClearElevatedRunReport(child_id);
-  if (!go_event_ || !SetEvent(go_event_.get())) {
+  if (!go_event_ || !taken_event_ || !SetEvent(go_event_.get())) {
     // Without the go the child never starts; waiting for it would wait for ever. Not
     // started: the destructor sends it home.
     LOG(ERROR, "RunModule") << "Cannot release the elevated installer.";
     return false;
   }
-  started_ = true;
+  // The child's end before its confirmation is read below like any other end: it ran no
+  // setup, and the report says so.
+  HANDLE handles[] = {taken_event_.get(), process_.get(), stop_event};
+  const DWORD count = stop_event != nullptr ? 3 : 2;
+  switch (WaitForMultipleObjects(count, handles, FALSE, go_taken_timeout_ms_)) {
+    case WAIT_OBJECT_0:
+      started_ = true;
+      break;
+    case WAIT_OBJECT_0 + 1:
+      break;
+    case WAIT_OBJECT_0 + 2:
+      LOG_AT(ERROR, "RunModule", 1406) << "The elevated installer was terminated due to stop event.";
+      return false;
+    default:
+      // Another process took the go, or the child hangs: the destructor sends it home.
+      LOG(ERROR, "RunModule") << "The elevated installer did not confirm its go.";
+      return false;
+  }
   if (WaitForSingleObject(process_.get(), INFINITE) != WAIT_OBJECT_0) {
     LOG(ERROR, "RunModule") << "Cannot wait for the elevated installer.";
     return false;
@@ -85,7 +104,13 @@ bool ElevatedProcess::RunModule() {
     return false;
   }
   exit_code_ = code;
-  if (!ReportShowsSetupRan(ReadElevatedRunReport(), child_id, code)) {
+  const ElevatedRunReport report = ReadElevatedRunReport();
+  if (report.child_process_id == child_id && report.dropped_log_lines != 0) {
+    LOG(WARNING, "RunModule") << "The elevated installer could not log "
+                              << static_cast<unsigned long>(report.dropped_log_lines)
+                              << " lines.";
+  }
+  if (!ReportShowsSetupRan(report, child_id, code)) {
     LOG(ERROR, "RunModule") << "The elevated installer ran no setup to its end; it exited with "
                             << static_cast<int>(code) << ".";
     return false;

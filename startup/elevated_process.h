@@ -1,9 +1,13 @@
 // The master's record of its elevated child.
 //
 // When the browser setup needs administrator rights the master restarts itself through the
-// shell's "runas" verb. The child waits (with the master's process handle) for one of two
-// named auto-reset events that this record creates: "go" releases it to run the setup with
-// the paths of the delayed parameter block, "stop" sends it home with exit code -1.
+// shell's "runas" verb. The child (startup/elevated_child.h) waits (with the master's process
+// handle) for one of two named auto-reset events that this record creates: "go" releases it
+// to run the setup with the paths of the delayed parameter block, "stop" sends it home with
+// exit code -1. Any process of the user can open the go event and take the go, so the child
+// confirms through a third event ("taken") that it was the one released; until then the
+// master's wait stays bounded (`kElevatedGoTakenTimeoutMs`) and ends on the install flow's
+// stop, and a child that was not released is sent home when the record goes.
 //
 // What the child reports: it ends with its setup's exit code, or with -1 when it ran no
 // setup to its end (sent home, a refused or unverifiable archive, a setup that did not
@@ -38,17 +42,22 @@ namespace installer {
 // but with another token).
 inline constexpr char kElevatedGoEventName[] = "0c0f0f0d-6434-4cfd-a5e9-23e9ca4d94b6";
 inline constexpr char kElevatedStopEventName[] = "fef32d6d-67e9-4654-b314-6c72098ff5d1";
+inline constexpr char kElevatedGoTakenEventName[] = "0c0f0f0d-6434-4cfd-a5e9-23e9ca4d94b6-taken";
+
+// How long the master waits for the child to confirm its go.
+inline constexpr uint32_t kElevatedGoTakenTimeoutMs = 60000;
 
 // How long the destructor waits for the child before it terminates it.
 inline constexpr uint32_t kElevatedProcessFinishTimeoutMs = 30000;
 
 class ElevatedProcess {
  public:
-  // Creates both events under the standard names, unsignalled (also when they still exist:
-  // a signal left for an earlier child is cleared).
+  // Creates the three events under the standard names, unsignalled (also when they still
+  // exist: a signal left for an earlier child is cleared).
   ElevatedProcess();
   // The same under other names (tests run several records at once).
-  ElevatedProcess(std::string go_event_name, std::string stop_event_name);
+  ElevatedProcess(std::string go_event_name, std::string stop_event_name,
+                  std::string taken_event_name);
   ElevatedProcess(const ElevatedProcess&) = delete;
   ElevatedProcess& operator=(const ElevatedProcess&) = delete;
 
@@ -58,13 +67,15 @@ class ElevatedProcess {
   // With a child attached: a child never released is told to stop, then
   // `EnsureProcessFinished`. Closes every handle and destroys the owner window.
   virtual ~ElevatedProcess();
-  // Clears the run report, releases the child (go event) and waits without time-out for its
-  // end: nothing stops a released child half-way, so no stop of the master ends this wait.
-  // True when the child ran its setup to its end (see above); `exit_code` is then the
-  // setup's. False, with an ERROR line, when there is no child or it could not be released
-  // (`started` stays false then), the wait failed, its exit code is unreadable or it ran no
-  // setup.
-  virtual bool RunModule();
+  // Clears the run report, signals the go and waits for the child to confirm it, for
+  // `stop_event` (may be null) or the child's end, at most `kElevatedGoTakenTimeoutMs`. Once
+  // the child confirmed, it waits without time-out for its end: nothing stops a released
+  // child half-way, so no stop ends that wait. True when the child ran its setup to its end
+  // (see above); `exit_code` is then the setup's. False, with an ERROR line, when there is
+  // no child, the go could not be given or was not confirmed (`started` stays false then),
+  // the wait failed, its exit code is unreadable or it ran no setup. Logs a WARNING when the
+  // child reports lines it could not log.
+  virtual bool RunModule(HANDLE stop_event);
   // Waits up to the finish time-out for the child; if it is still running, logs an ERROR
   // and terminates it (exit code 0). Nothing to do without a child.
   virtual void EnsureProcessFinished();
@@ -77,16 +88,19 @@ class ElevatedProcess {
   HANDLE stop_event() const { return stop_event_.get(); }
 
   void SetFinishTimeoutForTesting(uint32_t timeout_ms) { finish_timeout_ms_ = timeout_ms; }
+  void SetGoTakenTimeoutForTesting(uint32_t timeout_ms) { go_taken_timeout_ms_ = timeout_ms; }
 
  private:
   platform::ScopedKernelHandle process_;
   HWND owner_window_ = nullptr;
   platform::ScopedKernelHandle go_event_;
   platform::ScopedKernelHandle stop_event_;
+  platform::ScopedKernelHandle taken_event_;
   bool started_ = false;
   bool forcibly_terminated_ = false;
   uint32_t exit_code_ = 0xFFFFFFFF;
   uint32_t finish_timeout_ms_ = kElevatedProcessFinishTimeoutMs;
+  uint32_t go_taken_timeout_ms_ = kElevatedGoTakenTimeoutMs;
 };
 
 }  // namespace installer

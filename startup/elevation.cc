@@ -34,10 +34,18 @@ constexpr wchar_t kUacPolicyKey[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
 constexpr wchar_t kConsentPromptValue[] = L"ConsentPromptBehaviorAdmin";
 
+// Only a search that found nothing clears the folder: one that failed for any other reason
+// (a folder that cannot be read, a name too long) counts as a DLL found, and the process
+// refuses to run there (-200).
 bool HasDllNextTo(const platform::FilePath& executable) {
-  platform::FolderWalker walker(executable.DirName(), false, platform::FolderWalker::kFiles,
-                                L"*.dll");
-  return !walker.Next().empty();
+  const std::wstring query = executable.DirName().Append(L"*.dll").value();
+  WIN32_FIND_DATAW data;
+  platform::ScopedFindHandle find(FindFirstFileW(query.c_str(), &data));
+  if (!find.is_valid()) return GetLastError() != ERROR_FILE_NOT_FOUND;
+  do {
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
+  } while (FindNextFileW(find.get(), &data));
+  return GetLastError() != ERROR_NO_MORE_FILES;
 }
 
 // Copies the executable into a fresh folder of the temporary folder, runs the copy with
@@ -171,16 +179,6 @@ bool IsUserAnAdminGroup(HANDLE process) {
 bool AdminStatus::IsInAdminGroup() { return IsUserAnAdminGroup(GetCurrentProcess()); }
 
 bool AdminStatus::IsElevated() { return IsUserAnAdmin() != FALSE; }
-
-bool RunsElevatedThroughUac() {
-  // Asked before the log is open: nothing to log.
-  platform::ScopedKernelHandle token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.receive())) return false;
-  TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
-  DWORD size = 0;
-  return GetTokenInformation(token.get(), TokenElevationType, &type, sizeof(type), &size) &&
-         type == TokenElevationTypeFull;
-}
 
 bool NeedStartThisProcessAsAdmin() {
   AdminStatus status;

@@ -252,6 +252,11 @@ TEST(CheckSecureEnvironmentTest, ElevatedChildAndCopyLookForDllsNextToThemselves
     EXPECT_EQ(c.outcome, CheckSecureEnvironment(&system, &exit_code)) << c.switch_text;
     EXPECT_EQ(0, exit_code);
   }
+  // A folder that cannot be searched (here: one that is gone) counts as one holding a DLL.
+  test_support::ScopedTempDir dir;
+  LegacySystem gone(dir.File(L"missing\\lite_installer.exe"), L"lite_installer.exe --run-as-admin");
+  int exit_code = 77;
+  EXPECT_EQ(kEnvironmentDllsFound, CheckSecureEnvironment(&gone, &exit_code));
 }
 
 TEST(CheckSecureEnvironmentTest, SafeSearchOrderNeedsNothingElse) {

@@ -9,7 +9,6 @@
 #include "brand/brand_info.h"
 #include "brand/distrib_info_params.h"
 #include "brand/localized_strings.h"
-#include "download/archive_lock.h"
 #include "download/installer.h"
 #include "download/preinstall_checks.h"
 #include "download/win10_default_browser.h"
@@ -22,8 +21,7 @@
 #include "platform/windows_version.h"
 #include "resources/resource_ids.h"
 #include "startup/command_line.h"
-#include "startup/elevated_archive.h"
-#include "startup/elevated_process.h"
+#include "startup/elevated_child.h"
 #include "startup/elevation.h"
 #include "startup/logging.h"
 #include "startup/shared_sections.h"
@@ -36,7 +34,8 @@ namespace installer {
 
 namespace {
 
-// Log tag of the master's path (the elevated child's is kElevatedChildTag).
+// Log tag of the master's path (the elevated child's is kElevatedChildTag,
+// startup/elevated_child.h).
 constexpr char kMasterTag[] = "wWinMain";
 
 constexpr wchar_t kLogFileName[] = L"\\lite_installer.log";
@@ -54,13 +53,20 @@ struct MasterSwitches {
 
 // S2. The log lives in the temporary folder. Without one the name is "\lite_installer.log",
 // in the root of the current drive, where writing usually fails: the log never fails its
-// callers, so the run goes on without it. An elevated process (the elevated child, or a
-// master the user ran as administrator) only appends to a log that exists: the folder is
-// the user's, and so would be any link in it.
+// callers, so the run goes on without it. The elevated child opens no log by path: it
+// writes through its master's handle (startup/logging.h). A fatal stop inside the first
+// build of the process command line opens no log at all: that build cannot be waited for
+// from inside itself.
 void OpenLog() {
-  const bool elevated = ProcessCommandLine().Has(switches::kRunAsAdmin) || RunsElevatedThroughUac();
-  logging::InitLogging(TemporaryDirectory() + kLogFileName,
-                       elevated ? logging::LogAccess::kAppendOnly : logging::LogAccess::kOwner);
+  const CommandLine* command_line = ProcessCommandLineUnlessBuilding();
+  if (command_line == nullptr) return;
+  const std::wstring path = TemporaryDirectory() + kLogFileName;
+  if (command_line->Has(switches::kRunAsAdmin)) {
+    bool well_formed = false;
+    logging::InitBorrowedLogging(path, ParentProcessIdFrom(*command_line, &well_formed));
+  } else {
+    logging::InitLogging(path);
+  }
 }
 
 // S3a. The interface-check child answers before anything else happens.
@@ -200,115 +206,6 @@ int RunMasterInstaller(const CommandLine& command_line) {
   return exit_code;
 }
 
-// ---------------------------------------------------------------------------------------
-// Elevated-child path.
-
-// E1. A malformed id is logged and used as converted: the wait then fails at once.
-DWORD ReadParentProcessId(const CommandLine& command_line) {
-  std::string text = command_line.NarrowValue(switches::kParentInstallerProcessId);
-  uint64_t value = 0;
-  if (!platform::StringToUint64(text, &value)) {
-    LOG_AT(ERROR, kElevatedChildTag, 68) << "Suspicious process id=" << text;
-  }
-  return static_cast<DWORD>(value);
-}
-
-// E3. WAIT_OBJECT_0 is the master's go; anything else (stop, the master gone, an event
-// missing) means there is nothing to run.
-DWORD WaitForMasterRelease(HANDLE parent) {
-  platform::ScopedKernelHandle go(OpenEventA(SYNCHRONIZE, FALSE, kElevatedGoEventName));
-  platform::ScopedKernelHandle stop(OpenEventA(SYNCHRONIZE, FALSE, kElevatedStopEventName));
-  HANDLE handles[] = {go.get(), stop.get(), parent};
-  return WaitForMultipleObjects(3, handles, FALSE, INFINITE);
-}
-
-
-// The archive (the program) and every file switch of the setup command line must be local
-// regular files; the first that is not is logged and refuses the run.
-bool HandedOverFilesAreLocal(const CommandLine& setup_command_line) {
-  const char* const kFileSwitches[] = {
-      switches::kInstallerData, switches::kClidsFile,      switches::kClidsSearchbandFile,
-      switches::kBrandPackage,  switches::kPartnerPackage, switches::kOverridePartnerPackage};
-  if (const char* problem = LocalFileProblem(setup_command_line.ProgramPath())) {
-    LOG(ERROR, kElevatedChildTag) << "Refusing the archive " << setup_command_line.ProgramPath()
-                                  << ": " << problem;
-    return false;
-  }
-  for (const char* name : kFileSwitches) {
-    if (!setup_command_line.Has(name)) continue;
-    const std::wstring path = setup_command_line.Value(name);
-    if (const char* problem = LocalFileProblem(path)) {
-      LOG(ERROR, kElevatedChildTag) << "Refusing " << name << " " << path << ": " << problem;
-      return false;
-    }
-  }
-  return true;
-}
-
-// E6. The handle the master passed with the setup command line; 0 without a window.
-HWND ProgressWindowFrom(const CommandLine& setup_command_line) {
-  uint64_t value = 0;
-  if (!platform::StringToUint64(setup_command_line.Value(switches::kProgressWindow), &value)) {
-    return nullptr;
-  }
-  return reinterpret_cast<HWND>(static_cast<uintptr_t>(value));
-}
-
-
-int RunElevatedChild(const CommandLine& command_line) {
-  std::wstring setup_command_text = command_line.Value(switches::kSetupCmdLine);
-  DWORD parent_id = ReadParentProcessId(command_line);
-
-  // E2.
-  platform::ScopedKernelHandle parent(OpenProcess(SYNCHRONIZE, TRUE, parent_id));
-  LOG_AT(INFO, kElevatedChildTag, 74) << "Start installer as admin";
-
-  // E3.
-  CommandLine setup_command_line(setup_command_text);
-  DWORD wait_result = WaitForMasterRelease(parent.get());
-  if (wait_result != WAIT_OBJECT_0) {
-    LOG_AT(ERROR, kElevatedChildTag, 93)
-        << "Installer started as admin has been unexpectedly synced, wr="
-        << static_cast<unsigned long>(wait_result);
-    return kExitElevatedFailure;
-  }
-
-  // E4.
-  ApplyDelayedParams(ReadDelayedParams(), &setup_command_line);
-  std::wstring archive_path = setup_command_line.ProgramPath();
-
-  // E5.
-  if (GetFileAttributesW(archive_path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    LOG_AT(ERROR, kElevatedChildTag, 103)
-        << "Browser archive " << archive_path << " does not exist";
-    return kExitElevatedFailure;
-  }
-
-  // Nothing the child runs or hands on may be a network path or lie behind a reparse point,
-  // and it runs only its own copy of the archive (startup/elevated_archive.h).
-  if (!HandedOverFilesAreLocal(setup_command_line)) return kExitElevatedFailure;
-  PrivateArchiveCopy copy;
-  if (!copy.Create(archive_path)) return kExitElevatedFailure;
-
-  // E6.
-  WindowProgressProxy proxy(ProgressWindowFrom(setup_command_line));
-  Installer installer(&proxy, nullptr, nullptr, false);
-  platform::ScopedKernelHandle archive_lock;
-  if (!VerifyArchiveForElevatedRun(&installer, copy.path(), &archive_lock)) {
-    return kExitElevatedFailure;
-  }
-  bool success = installer.RunModule(copy.path(), setup_command_line);
-  archive_lock.reset();
-
-  // E7. The exit code is the setup's own, so that the master reports what a direct run
-  // would; -1 when no setup ran to its end. The report tells the master which of the two it
-  // is (startup/elevated_process.h), since a setup may end with -1 as well.
-  LOG_AT(INFO, kElevatedChildTag, 118) << "RunModule results: success=" << success;
-  if (!success) return kExitElevatedFailure;
-  WriteElevatedRunReport(static_cast<uint32_t>(installer.result_code()));
-  return installer.result_code();
-}
-
 }  // namespace
 
 std::wstring TemporaryDirectory() {
@@ -354,24 +251,6 @@ int ExitCodeOfInstallerWindow(INT_PTR dialog_result, int32_t result_code) {
   return kExitUserCancelled;
 }
 
-bool VerifyArchiveForElevatedRun(Installer* installer, const std::wstring& archive_path,
-                                 platform::ScopedKernelHandle* lock) {
-  // The delayed block can be written by any process that runs this executable and the go
-  // event set by any process of the user, so the archive is proven to be the publisher's
-  // here, with administrator rights, and nobody may change it until the setup has run.
-  platform::ScopedKernelHandle handle = LockArchiveForExecution(archive_path);
-  if (!handle) {
-    LOG(ERROR, kElevatedChildTag) << "Cannot lock file: " << archive_path;
-    return false;
-  }
-  if (!installer->VerifyModuleSignature(archive_path)) {
-    LOG(ERROR, kElevatedChildTag) << "Module verification failed: " << archive_path;
-    return false;
-  }
-  *lock = std::move(handle);
-  return true;
-}
-
 SilentInstallOptions GetSilentInstallOptions(const CommandLine& command_line,
                                              const BrandInfo& brand) {
   SilentInstallOptions options;
@@ -395,22 +274,6 @@ bool SingleInstanceMutex::Acquire() {
   if (!mutex_) return false;
   owned_ = WaitForSingleObject(mutex_.get(), 0) == WAIT_OBJECT_0;
   return owned_;
-}
-
-void WindowProgressProxy::SetRemainingTime(uint32_t seconds, int32_t kind) {
-  PostMessageW(window_, kRemainingTimeMessage, static_cast<WPARAM>(seconds),
-               static_cast<LPARAM>(kind));
-}
-
-void WindowProgressProxy::SetPercent(int32_t percent) {
-  PostMessageW(window_, kSetPercentMessage, static_cast<WPARAM>(percent), 0);
-}
-
-void WindowProgressProxy::RemoveCancelButton() {
-  // Asynchronous: the master's window thread may be busy for a minute (stopping its install
-  // flow), and the setup must not wait for it.
-  HWND button = GetDlgItem(window_, kCancelButtonId);
-  if (button != nullptr) ShowWindowAsync(button, SW_HIDE);
 }
 
 int RunLiteInstaller() {

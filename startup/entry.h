@@ -6,8 +6,8 @@
 // - the master (no "run-as-admin") takes the session's single-instance mutex, loads the
 //   brand and distribution configuration, checks the processor and the free disk space, and
 //   runs the installation silently or in the installer window;
-// - the elevated child ("run-as-admin") waits for the master's go event, takes the paths of
-//   the delayed parameter block and runs the browser setup on the master's behalf;
+// - the elevated child ("run-as-admin") runs the browser setup on the master's behalf
+//   (startup/elevated_child.h);
 // - the private-folder copy is a master started by `CheckSecureEnvironment` on systems
 //   without a safe DLL search order.
 // Everything ends in one exit code (the constants below, or the install flow's result).
@@ -19,14 +19,12 @@
 #include <cstdint>
 #include <string>
 
-#include "download/progress_listener.h"
 #include "platform/scoped_handle.h"
 
 namespace installer {
 
 class BrandInfo;
 class CommandLine;
-class Installer;
 
 // Exit codes of the entry itself.
 // The elevated child ends with its setup's exit code, or this when it ran none.
@@ -74,13 +72,6 @@ bool ExitForSecureEnvironment(int outcome, int copy_exit_code, int* exit_code);
 // "User cancelled installation.").
 int ExitCodeOfInstallerWindow(INT_PTR dialog_result, int32_t result_code);
 
-// The elevated child's own check of the archive named by the delayed parameter block, which
-// any process of the same image can write: locks the file against writers (the lock goes to
-// `*lock` and must be held until the setup has run) and verifies its signatures with
-// `installer`'s verification. False, with an ERROR line, when either fails.
-bool VerifyArchiveForElevatedRun(Installer* installer, const std::wstring& archive_path,
-                                 platform::ScopedKernelHandle* lock);
-
 // Settings of a silent installation taken from the command line and the brand.
 struct SilentInstallOptions {
   // "make-browser-default-after-import"; always false on Windows 8 and 8.1, where the
@@ -108,31 +99,6 @@ class SingleInstanceMutex {
  private:
   platform::ScopedKernelHandle mutex_;
   bool owned_ = false;
-};
-
-// The elevated child's stand-in for the master's window: progress goes to the window whose
-// handle the master passed in "progress-window", by posted messages only.
-class WindowProgressProxy : public ProgressListener {
- public:
-  static constexpr UINT kRemainingTimeMessage = WM_APP + 3;  // wParam seconds, lParam kind
-  static constexpr UINT kSetPercentMessage = WM_APP + 2;     // wParam percent, lParam 0
-  static constexpr int kCancelButtonId = 1009;
-
-  explicit WindowProgressProxy(HWND window) : window_(window) {}
-
-  void SetDownloadFraction(float fraction) override {}
-  void OnLongDownload() override {}
-  void SetRemainingTime(uint32_t seconds, int32_t kind) override;
-  void Finish() override {}
-  void ShowError(int32_t result_code) override {}
-  HWND WindowHandle() override { return window_; }
-  void SetPercent(int32_t percent) override;
-  // Hides the master's cancel button without waiting for the master's window thread (never
-  // destroys a window of another process).
-  void RemoveCancelButton() override;
-
- private:
-  HWND window_;
 };
 
 }  // namespace installer

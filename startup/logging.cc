@@ -5,8 +5,10 @@
 #include <atomic>
 #include <cwchar>
 
+#include "platform/file_util.h"
 #include "platform/scoped_handle.h"
 #include "platform/strings.h"
+#include "startup/shared_sections.h"
 
 namespace logging {
 namespace {
@@ -22,12 +24,20 @@ HANDLE OpenLogMutex() {
 }
 
 // Process-wide state. Built during static initialisation and never destroyed: lines may
-// still be logged by other static destructors, and Windows closes the mutex at exit.
+// still be logged by other static destructors, and Windows closes the handles at exit.
 struct LoggerState {
   std::atomic<int> initialised{0};
   std::wstring path;
-  LogAccess access = LogAccess::kOwner;
+  // What the final path of the log must be: the path with its folder in long form.
+  std::wstring expected_final_path;
   HANDLE mutex = OpenLogMutex();
+  // The elevated child's master (opened with PROCESS_DUP_HANDLE), and its id.
+  HANDLE master = nullptr;
+  uint32_t master_process_id = 0;
+  // An owner that shares its log: the handle of its last line, kept open for the child.
+  bool share = false;
+  HANDLE held = nullptr;
+  std::atomic<uint32_t> dropped{0};
 };
 
 LoggerState& State() {
@@ -83,86 +93,200 @@ bool LookUpMessage(DWORD flags, HMODULE module, uint32_t code, std::wstring* tex
 // A path the user chose (TEMP) may name a named pipe: its server never gets to act as the
 // writer (anonymous impersonation only).
 constexpr DWORD kNoImpersonation = SECURITY_SQOS_PRESENT | SECURITY_ANONYMOUS;
+// Every process shares the log for reading, writing and renaming: the master keeps a handle
+// open for its elevated child while the others append and rotate.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// Opens the log for appending, creating it when missing.
-HANDLE OpenLogFile(const std::wstring& path) {
-  return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                     FILE_ATTRIBUTE_NORMAL | kNoImpersonation, nullptr);
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+  return a.size() == b.size() &&
+         CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
-// Opens the log for appending under `LogAccess::kAppendOnly`; empty when it is missing or
-// not an ordinary file. The checks are made on the open handle, so a link put in place
-// after them changes nothing.
-platform::ScopedKernelHandle OpenExistingOrdinaryFile(const std::wstring& path) {
-  platform::ScopedKernelHandle file(
-      CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                  FILE_FLAG_OPEN_REPARSE_POINT | kNoImpersonation, nullptr));
+// The log's path with its folder in long form, as the final-path query names it.
+std::wstring ExpectedFinalPath(const std::wstring& path) {
+  const size_t slash = path.find_last_of(L'\\');
+  if (slash == std::wstring::npos) return path;
+  const std::wstring folder = path.substr(0, slash);
+  wchar_t buffer[MAX_PATH];
+  DWORD length = GetLongPathNameW(folder.c_str(), buffer, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return path;
+  std::wstring result(buffer, length);
+  while (!result.empty() && result.back() == L'\\') result.pop_back();
+  return result + path.substr(slash);
+}
+
+// Whether the open `file` is the log: a disk file, no folder or link, one name, and found at
+// the expected path however the open got there.
+bool IsTheLog(HANDLE file, const std::wstring& expected_final_path) {
   BY_HANDLE_FILE_INFORMATION information = {};
-  if (!file || GetFileType(file.get()) != FILE_TYPE_DISK ||
-      !GetFileInformationByHandle(file.get(), &information) ||
-      !IsOrdinaryLogFile(information.dwFileAttributes, information.nNumberOfLinks)) {
-    return platform::ScopedKernelHandle();
+  return GetFileType(file) == FILE_TYPE_DISK &&
+         GetFileInformationByHandle(file, &information) &&
+         IsOrdinaryLogFile(information.dwFileAttributes, information.nNumberOfLinks) &&
+         SamePath(platform::FinalPathOf(file), expected_final_path);
+}
+
+// Opens the log for one line, creating it when missing. With the handle operations the
+// checks of `IsTheLog` decide; a file that fails them stays as it was. Without them (XP)
+// the path is opened as it stands.
+platform::ScopedKernelHandle OpenLogFile(const std::wstring& path, bool* can_rename) {
+  *can_rename = false;
+  if (!platform::HandleOperationsAvailable()) {
+    return platform::ScopedKernelHandle(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                                    nullptr, OPEN_ALWAYS,
+                                                    FILE_ATTRIBUTE_NORMAL | kNoImpersonation,
+                                                    nullptr));
   }
+  constexpr DWORD kFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | kNoImpersonation;
+  platform::ScopedKernelHandle file(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, kShareAll,
+                                                nullptr, OPEN_ALWAYS, kFlags, nullptr));
+  if (file) {
+    *can_rename = true;
+  } else if (GetLastError() == ERROR_SHARING_VIOLATION) {
+    // Another program holds the log without delete sharing: the line still goes in, but
+    // this open cannot rotate it.
+    file.reset(CreateFileW(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS, kFlags,
+                           nullptr));
+  }
+  if (file && !IsTheLog(file.get(), State().expected_final_path)) file.reset();
   return file;
 }
 
-// "X:\..." on a fixed, removable or RAM disk: no network share (where the open would sign in
-// with the user's credentials), device or pipe.
-bool OnLocalDrive(const std::wstring& path) {
-  const wchar_t drive = path.empty() ? L'\0' : static_cast<wchar_t>(path[0] | 0x20);
-  if (path.size() < 4 || drive < L'a' || drive > L'z' || path[1] != L':' || path[2] != L'\\') {
-    return false;
+bool RenameLog(HANDLE file, const std::wstring& path, bool can_rename) {
+  const std::wstring old_path = path + L".old";
+  if (!platform::HandleOperationsAvailable()) {
+    DeleteFileW(old_path.c_str());
+    return MoveFileW(path.c_str(), old_path.c_str()) != FALSE;
   }
-  const UINT type = GetDriveTypeW(path.substr(0, 3).c_str());
-  return type == DRIVE_FIXED || type == DRIVE_REMOVABLE || type == DRIVE_RAMDISK;
+  return can_rename && platform::RenameThroughHandle(file, old_path);
 }
 
-void AppendToFile(const std::wstring& path, LogAccess access, std::wstring line) {
-  const bool owner = access == LogAccess::kOwner;
-  platform::ScopedKernelHandle file(owner ? platform::ScopedKernelHandle(OpenLogFile(path))
-                                          : OpenExistingOrdinaryFile(path));
-  if (!file) return;
-  // A full log is rotated once per line. When the rename to ".old" fails (another program
-  // holds the log without delete sharing) the line goes to the large file instead, so a
-  // stuck rotation never repeats and never loses the line.
-  bool rotated = false;
-  for (;;) {
-    LARGE_INTEGER size;
-    LARGE_INTEGER zero{};
-    if (!SetFilePointerEx(file.get(), zero, &size, FILE_END)) return;
-    if (size.QuadPart == 0) {
-      line.insert(line.begin(), L'\xFEFF');
-      break;
-    }
-    if (static_cast<uint64_t>(size.QuadPart) < kMaxLogSize || rotated || !owner) break;
-    rotated = true;
-    file.reset();
-    std::wstring old_path = path + L".old";
-    DeleteFileW(old_path.c_str());
-    MoveFileW(path.c_str(), old_path.c_str());
-    file.reset(OpenLogFile(path));
-    if (!file) return;
-  }
+// Moves to the end of `file`; `size` is the file's size.
+bool SeekToEnd(HANDLE file, uint64_t* size) {
+  LARGE_INTEGER end;
+  LARGE_INTEGER zero{};
+  if (!SetFilePointerEx(file, zero, &end, FILE_END)) return false;
+  *size = static_cast<uint64_t>(end.QuadPart);
+  return true;
+}
+
+// Writes `line` there, with the byte-order mark in front in an empty file.
+void Write(HANDLE file, std::wstring line, uint64_t size) {
+  if (size == 0) line.insert(line.begin(), L'\xFEFF');
   DWORD written = 0;
-  WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size() * sizeof(wchar_t)), &written,
+  WriteFile(file, line.data(), static_cast<DWORD>(line.size() * sizeof(wchar_t)), &written,
             nullptr);
+}
+
+// The line of a process that opens the log itself. A full log is rotated once per line;
+// when the rename fails (another program holds the log without delete sharing) the line
+// goes to the large file, so a stuck rotation never repeats and never loses the line.
+void AppendAsOwner(LoggerState& state, std::wstring line) {
+  bool can_rename = false;
+  platform::ScopedKernelHandle file = OpenLogFile(state.path, &can_rename);
+  if (!file) return;
+  uint64_t size = 0;
+  if (!SeekToEnd(file.get(), &size)) return;
+  if (size >= kMaxLogSize) {
+    bool reopen = true;
+    if (!platform::HandleOperationsAvailable()) {
+      // By the path: the file is closed first, so that the move can take it.
+      file.reset();
+      RenameLog(nullptr, state.path, false);
+    } else {
+      reopen = RenameLog(file.get(), state.path, can_rename);
+    }
+    if (reopen) {
+      file = OpenLogFile(state.path, &can_rename);
+      if (!file || !SeekToEnd(file.get(), &size)) return;
+    }
+  }
+  Write(file.get(), std::move(line), size);
+  if (state.share) {
+    // The child duplicates this handle while it holds the mutex, as this process does now.
+    if (state.held) CloseHandle(state.held);
+    state.held = file.release();
+    installer::PublishLogHandle(GetCurrentProcessId(),
+                                static_cast<uint32_t>(reinterpret_cast<uintptr_t>(state.held)));
+  }
+}
+
+// The elevated child's line, through a duplicate of the master's handle.
+void AppendAsBorrower(LoggerState& state, std::wstring line) {
+  const installer::PublishedLogHandle published = installer::ReadPublishedLogHandle();
+  HANDLE duplicate = nullptr;
+  if (state.master == nullptr || published.process_id != state.master_process_id ||
+      !DuplicateHandle(state.master,
+                       reinterpret_cast<HANDLE>(static_cast<uintptr_t>(published.handle_value)),
+                       GetCurrentProcess(), &duplicate, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+    state.dropped.fetch_add(1);
+    return;
+  }
+  platform::ScopedKernelHandle file(duplicate);
+  uint64_t size = 0;
+  if (!IsTheLog(file.get(), state.expected_final_path) ||
+      !SeekToEnd(file.get(), &size)) {
+    state.dropped.fetch_add(1);
+    return;
+  }
+  Write(file.get(), std::move(line), size);
+}
+
+// Takes the mutex (at most a second; an abandoned one counts as taken), runs `append`.
+template <typename Append>
+bool UnderMutex(LoggerState& state, Append append) {
+  if (!state.mutex) return false;
+  DWORD wait = WaitForSingleObject(state.mutex, kMutexWaitMs);
+  if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) return false;
+  append();
+  ReleaseMutex(state.mutex);
+  return true;
+}
+
+bool StartInitialising(LoggerState& state) {
+  int expected = 0;
+  // The winner of the exchange writes the state; the installer initialises once on its
+  // main thread before any other thread exists.
+  return state.initialised.compare_exchange_strong(expected, 2);
 }
 
 }  // namespace
 
-void InitLogging(const std::wstring& path, LogAccess access) {
+void InitLogging(const std::wstring& path) {
   LoggerState& state = State();
-  int expected = 0;
-  // The path is written by the one caller that wins the exchange; the installer calls this
-  // once on its main thread before any other thread exists.
-  if (state.initialised.compare_exchange_strong(expected, 2)) {
-    // An append-only process never writes off the local disks: without a path it logs
-    // nothing.
-    state.path = access == LogAccess::kAppendOnly && !OnLocalDrive(path) ? std::wstring() : path;
-    state.access = access;
-    state.initialised.store(1);
-  }
+  if (!StartInitialising(state)) return;
+  state.path = path;
+  state.expected_final_path = ExpectedFinalPath(path);
+  state.initialised.store(1);
 }
+
+void InitBorrowedLogging(const std::wstring& expected_path, uint32_t master_process_id) {
+  LoggerState& state = State();
+  if (!StartInitialising(state)) return;
+  // The process handle stays open: a process id that another process takes once the master
+  // has gone never lends this one its handles.
+  state.master = OpenProcess(PROCESS_DUP_HANDLE, FALSE, master_process_id);
+  state.master_process_id = master_process_id;
+  state.expected_final_path = ExpectedFinalPath(expected_path);
+  state.initialised.store(1);
+}
+
+void ShareLogWithElevatedChild() {
+  LoggerState& state = State();
+  if (state.initialised.load() != 1 || state.master != nullptr) return;
+  UnderMutex(state, [&] {
+    state.share = true;
+    bool can_rename = false;
+    platform::ScopedKernelHandle file = OpenLogFile(state.path, &can_rename);
+    if (!file) return;
+    if (state.held) CloseHandle(state.held);
+    state.held = file.release();
+    installer::PublishLogHandle(GetCurrentProcessId(),
+                                static_cast<uint32_t>(reinterpret_cast<uintptr_t>(state.held)));
+  });
+}
+
+uint32_t DroppedLineCount() { return State().dropped.load(); }
 
 bool IsOrdinaryLogFile(uint32_t attributes, uint32_t links) {
   return !(attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) && links == 1;
@@ -217,11 +341,15 @@ void LogMessage(Severity severity, const char* function, int line, std::wstring_
     text += L'\n';
   }
 
-  if (!state.mutex) return;
-  DWORD wait = WaitForSingleObject(state.mutex, kMutexWaitMs);
-  if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) return;
-  AppendToFile(state.path, state.access, std::move(text));
-  ReleaseMutex(state.mutex);
+  const bool borrower = state.master_process_id != 0;
+  const bool written = UnderMutex(state, [&] {
+    if (borrower) {
+      AppendAsBorrower(state, std::move(text));
+    } else {
+      AppendAsOwner(state, std::move(text));
+    }
+  });
+  if (!written && borrower) state.dropped.fetch_add(1);
 }
 
 std::wstring FormatSetupExitCode(uint32_t exit_code) {
@@ -279,7 +407,14 @@ void ResetLoggingForTesting() {
   LoggerState& state = State();
   state.initialised.store(0);
   state.path.clear();
-  state.access = LogAccess::kOwner;
+  state.expected_final_path.clear();
+  if (state.master) CloseHandle(state.master);
+  state.master = nullptr;
+  state.master_process_id = 0;
+  state.share = false;
+  if (state.held) CloseHandle(state.held);
+  state.held = nullptr;
+  state.dropped.store(0);
 }
 
 }  // namespace logging

@@ -1,17 +1,33 @@
 // The shared installer log.
 //
-// Every installer process (master, private-folder copy, elevated child, interface-check
-// child) appends UTF-16LE lines to one file in the user's temporary folder. Each line is
-// written under a global named mutex, with the file opened and closed around it, so lines
-// from several processes never interleave and every line is on disk as soon as it returns.
-// The file starts with a byte-order mark and is rotated to "<path>.old" at 1 MiB by the
-// processes that run with the rights of the user whose folder holds it. An elevated process
-// (the elevated child, or a master the user ran as administrator) works with administrator
-// rights in that same folder, where the user's other processes may have put links: it only
-// appends to the log (see `LogAccess::kAppendOnly`).
+// Every installer process appends UTF-16LE lines to one file in the user's temporary folder,
+// each line under a global named mutex, so lines from several processes never interleave
+// and every line is on disk as soon as it returns. The file starts with a byte-order mark
+// and is moved to "<path>.old" at 1 MiB.
 //
-// Logging never fails its caller: before `InitLogging`, without the mutex, when the mutex
-// stays busy for a second, or when the file cannot be opened, the line is dropped.
+// Processes that run a master's path (the master, elevated or not, the private-folder copy,
+// a second master, the interface-check child) open the log by its path for each line. That
+// folder is the user's, and a process may run there with administrator rights (a master
+// started elevated, or by a deployment tool as SYSTEM, whose TEMP any user can create names
+// in), so on every system with UAC the open follows no reparse point on the last name, and
+// the file is used only when the open handle shows a disk file with one name whose final
+// path is the log's path: a mount point higher up, an object-manager link or a hard link
+// makes a refused log, never a write elsewhere. The rotation renames the checked handle.
+// XP has neither the final-path query nor rename by handle (nor UAC): there the log is
+// opened and rotated by its path.
+//
+// The elevated child opens no log by path at all (`InitBorrowedLogging`): its master keeps
+// the handle of its last line open and publishes the handle's value in the shared section
+// (`ShareLogWithElevatedChild`); for each line the child duplicates that handle out of the
+// master process and writes through it, after the same checks on the duplicate. Whatever
+// value it finds there, it can reach only a file its master process already had open for
+// writing with the user's rights. Only owners rotate; a child line written while another
+// process has just rotated the log goes to the ".old" file. A child that cannot get the
+// handle drops the line and counts it (`DroppedLineCount`).
+//
+// Logging never fails its caller: before initialisation, without the mutex, when the mutex
+// stays busy for a second, or when the file cannot be opened or is refused, the line is
+// dropped.
 //
 // Use the stream macros:
 //   LOG(INFO, "GetInfo") << "Brand package path: " << path;       // source line number
@@ -37,25 +53,21 @@ inline constexpr Severity kWARNING = Severity::kWarning;
 // Size at which the log is moved to "<path>.old" before the next line.
 inline constexpr uint64_t kMaxLogSize = 1048576;
 
-// What a process may do to the log file.
-enum class LogAccess {
-  // Create it when missing and rotate it at kMaxLogSize.
-  kOwner,
-  // Append to it only while it is an ordinary file on a local disk: never create, rotate
-  // (delete or move) or truncate it; open it without following a reparse point and without
-  // letting a named pipe's server act as this process; drop the line when the path is not
-  // a drive-letter path of a local drive, or the file is no disk file, a folder, a reparse
-  // point (a link of any kind) or has more than one name (a hard link). A junction further
-  // up the path can then lead the line only into another existing, ordinary file of the
-  // log's name. A missing log stays missing: such a process logs nothing.
-  kAppendOnly,
-};
+// Sets the log path of a process that opens the log itself; only the first initialisation
+// has an effect.
+void InitLogging(const std::wstring& path);
+// The elevated child: lines go through the log handle that the process `master_process_id`
+// publishes, and only while the duplicate is a disk file with one name whose final path is
+// `expected_path`. Only the first initialisation has an effect.
+void InitBorrowedLogging(const std::wstring& expected_path, uint32_t master_process_id);
+// The master, before it starts an elevated child: from now on it keeps the log handle of its
+// last line open and publishes it for the child (at once, with a first open of the log).
+void ShareLogWithElevatedChild();
+// Lines a borrowing process could not write.
+uint32_t DroppedLineCount();
 
-// Sets the log path and the access; only the first call has an effect.
-void InitLogging(const std::wstring& path, LogAccess access = LogAccess::kOwner);
-
-// Whether `kAppendOnly` may write to a file with these attributes (GetFileAttributesW's)
-// and this number of names.
+// Whether a log with these attributes (GetFileAttributesW's) and this number of names may be
+// written: no folder, no reparse point (a link of any kind), no second name (a hard link).
 bool IsOrdinaryLogFile(uint32_t attributes, uint32_t links);
 // The path set by `InitLogging`, empty before.
 std::wstring LogPath();

@@ -11,7 +11,9 @@
 //   archive and the vendor file paths to the elevated child. The master writes it
 //   completely before it signals the child's go event; the child copies it after the
 //   signal. There is no lock. After the block the same section holds the child's answer,
-//   the `ElevatedRunReport` (startup/elevated_process.h says how it is used).
+//   the `ElevatedRunReport` (startup/elevated_process.h says how it is used), and the
+//   master's log handle that the child writes through (`PublishedLogHandle`,
+//   startup/logging.h).
 //
 // Anything in these sections can be written by any process running the same file, the
 // unprivileged ones included: the elevated child must treat what it reads as untrusted.
@@ -66,13 +68,23 @@ static_assert(sizeof(DelayedParamBlock) == 3656);
 // overwrite each other's report: the master then reports "not started" (400).
 struct ElevatedRunReport {
   uint32_t setup_exit_code;
-  uint32_t setup_ran;         // 1 when setup_exit_code holds the exit code of a setup that ran
-  uint32_t child_process_id;  // the elevated child that wrote it
+  uint32_t setup_ran;          // 1 when setup_exit_code holds the exit code of a setup that ran
+  uint32_t child_process_id;   // the elevated child that wrote it
+  uint32_t dropped_log_lines;  // lines the child could not write to the master's log
 };
 static_assert(offsetof(ElevatedRunReport, setup_exit_code) == 0);
 static_assert(offsetof(ElevatedRunReport, setup_ran) == 4);
 static_assert(offsetof(ElevatedRunReport, child_process_id) == 8);
-static_assert(sizeof(ElevatedRunReport) == 12 && alignof(ElevatedRunReport) == 4);
+static_assert(offsetof(ElevatedRunReport, dropped_log_lines) == 12);
+static_assert(sizeof(ElevatedRunReport) == 16 && alignof(ElevatedRunReport) == 4);
+
+// After the report (at 3672): the log handle a master keeps open for its elevated child, as
+// a value in that master's handle table. Written and read only under the log's mutex.
+struct PublishedLogHandle {
+  uint32_t process_id;
+  uint32_t handle_value;
+};
+static_assert(sizeof(PublishedLogHandle) == 8);
 
 // The block's contents as values.
 struct DelayedParams {
@@ -100,15 +112,19 @@ bool WriteDelayedParams(const DelayedParams& params);
 DelayedParams ReadDelayedParams();
 
 // The elevated run report in the shared section. The child writes it with its own process
-// id; the master forgets one that names `child_process_id` (an earlier child of that id left
-// it) and leaves any other child's alone.
-void WriteElevatedRunReport(uint32_t setup_exit_code);
+// id (`setup_ran` false: it ran no setup to its end); the master forgets one that names
+// `child_process_id` (an earlier child of that id left it) and leaves any other child's alone.
+void WriteElevatedRunReport(bool setup_ran, uint32_t setup_exit_code, uint32_t dropped_log_lines);
 void ClearElevatedRunReport(uint32_t child_process_id);
 ElevatedRunReport ReadElevatedRunReport();
 // Whether `report` says that child `child_process_id`, which ended with `exit_code`, ran its
 // setup to its end (a report of another child, or with another code, does not).
 bool ReportShowsSetupRan(const ElevatedRunReport& report, uint32_t child_process_id,
                          uint32_t exit_code);
+
+// The master's log handle for its elevated child.
+void PublishLogHandle(uint32_t process_id, uint32_t handle_value);
+PublishedLogHandle ReadPublishedLogHandle();
 
 // The same two operations on any block (tests use a private one).
 bool WriteDelayedParamsTo(const DelayedParams& params, DelayedParamBlock* block);

@@ -3,7 +3,7 @@
 // loader, which every process of the image then shares. The assembler cannot mark a section
 // both shared and uninitialised; the build sets these sections' flags with objcopy
 // (CMakeLists.txt). The sizes are those of the variables: 4 bytes, then
-// sizeof(DelayedParamBlock) and sizeof(ElevatedRunReport).
+// sizeof(DelayedParamBlock), sizeof(ElevatedRunReport) and sizeof(PublishedLogHandle).
 #include "platform/asm_symbol.h"
 
         .section .master,"b"
@@ -20,4 +20,7 @@ LI_ASM_LABEL(li_delayed_params):
         .balign 4
         .globl LI_ASM_LABEL(li_elevated_run_report)
 LI_ASM_LABEL(li_elevated_run_report):
-        .space 12
+        .space 16
+        .globl LI_ASM_LABEL(li_published_log_handle)
+LI_ASM_LABEL(li_published_log_handle):
+        .space 8

@@ -216,7 +216,7 @@ SectionInfo FindSection(const std::string& image, const std::string& name) {
 TEST(ElevatedRunReportTest, FollowsTheBlockAndNamesItsChild) {
   EXPECT_EQ(3656, reinterpret_cast<char*>(&g_elevated_run_report) -
                       reinterpret_cast<char*>(&g_delayed_params));
-  WriteElevatedRunReport(7);
+  WriteElevatedRunReport(true, 7, 0);
   const uint32_t self = GetCurrentProcessId();
   const ElevatedRunReport report = ReadElevatedRunReport();
   EXPECT_TRUE(ReportShowsSetupRan(report, self, 7));
@@ -227,6 +227,10 @@ TEST(ElevatedRunReportTest, FollowsTheBlockAndNamesItsChild) {
   EXPECT_TRUE(ReportShowsSetupRan(ReadElevatedRunReport(), self, 7));
   ClearElevatedRunReport(self);
   EXPECT_FALSE(ReportShowsSetupRan(ReadElevatedRunReport(), self, 7));
+  // A child that ran no setup reports only what it could not log.
+  WriteElevatedRunReport(false, 7, 3);
+  EXPECT_FALSE(ReportShowsSetupRan(ReadElevatedRunReport(), self, 7));
+  EXPECT_EQ(3u, ReadElevatedRunReport().dropped_log_lines);
 }
 
 TEST(SharedSectionsTest, ExecutableDeclaresBothSectionsShared) {
@@ -235,7 +239,7 @@ TEST(SharedSectionsTest, ExecutableDeclaresBothSectionsShared) {
   const struct {
     const char* name;
     uint32_t size;
-  } sections[] = {{kDelayedParamsSectionName, 3656 + 12}, {kMasterProcessIdSectionName, 4}};
+  } sections[] = {{kDelayedParamsSectionName, 3656 + 16 + 8}, {kMasterProcessIdSectionName, 4}};
   for (const auto& expected : sections) {
     SCOPED_TRACE(expected.name);
     SectionInfo info = FindSection(image, expected.name);
