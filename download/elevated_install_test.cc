@@ -13,6 +13,7 @@
 // neither be seen nor declined here; the decline is played through the `StartElevated` seam.
 #include <windows.h>
 #include <shellapi.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 #include <jansson.h>
@@ -21,6 +22,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "brand/brand_info.h"
@@ -31,7 +33,7 @@
 #include "platform/scoped_handle.h"
 #include "platform/strings.h"
 #include "startup/command_line.h"
-#include "startup/elevated_archive.h"
+#include "startup/elevated_process.h"
 #include "startup/shared_sections.h"
 #include "tests/support/child_process.h"
 #include "tests/support/publisher_log.h"
@@ -341,31 +343,36 @@ TEST_F(ElevatedInstallTest, ChildRunsTheSetupWithTheMastersCommandLineAndTheBloc
   const std::string archive = Fact("archive_path");
   SetupReport report = Report();
   ASSERT_TRUE(report.present) << LogText();
-  // The child ran its own copy of the archive, under a fixed name, from a folder that it
-  // made for it in the persistent parent in the Windows folder's Temp and removed afterwards.
+  // The child ran its own copies, the archive's and the vendor files', under names of its
+  // own, from a fresh folder that it made in the Windows folder's Temp and removed afterwards.
   wchar_t windows[MAX_PATH];
   ASSERT_NE(0u, GetSystemWindowsDirectoryW(windows, MAX_PATH));
-  const std::wstring private_temp =
-      std::wstring(windows) + L"\\Temp\\" + kPrivateParentName + L"\\li_";
+  const std::wstring private_temp = std::wstring(windows) + L"\\Temp\\li_";
   EXPECT_EQ(0, _wcsnicmp(private_temp.c_str(), report.program.c_str(), private_temp.size()))
       << platform::Narrow(report.program);
   const size_t name_at = report.program.rfind(L'\\');
   ASSERT_NE(std::wstring::npos, name_at);
-  EXPECT_EQ(std::wstring(L"\\") + kPrivateCopyName, report.program.substr(name_at));
+  const std::wstring folder = report.program.substr(0, name_at);
+  EXPECT_EQ(private_temp.size() + 16, folder.size()) << platform::Narrow(folder);
+  EXPECT_EQ(L"\\setup.arc", report.program.substr(name_at));
   EXPECT_EQ(1, Count(L"): Archive copied to " + report.program)) << LogText();
-  EXPECT_EQ(INVALID_FILE_ATTRIBUTES,
-            GetFileAttributesW(report.program.substr(0, name_at).c_str()));
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(folder.c_str()));
   std::map<std::string, std::string>& switches = report.switches;
-  // The delayed block's files and flags.
-  EXPECT_EQ(platform::Narrow(work + L"master_preferences"), switches["installerdata"]);
-  EXPECT_EQ(platform::Narrow(work + L"clids.xml"), switches["clids-file"]);
-  EXPECT_EQ(platform::Narrow(work + L"clids_searchband.xml"), switches["clids-searchband-file"]);
-  EXPECT_EQ(platform::Narrow(work + L"BrandFile"), switches["brand-package"]);
-  EXPECT_EQ(platform::Narrow(work + L"PartnerFile"), switches["partner-package"]);
+  const std::string copies = platform::Narrow(folder + L"\\");
+  EXPECT_EQ(copies + "master_preferences", switches["installerdata"]);
+  EXPECT_EQ(copies + "clids.xml", switches["clids-file"]);
+  EXPECT_EQ(copies + "clids_searchband.xml", switches["clids-searchband-file"]);
+  EXPECT_EQ(copies + "BrandFile", switches["brand-package"]);
+  EXPECT_EQ(copies + "PartnerFile", switches["partner-package"]);
   EXPECT_EQ(0u, switches.count("override-partner-package"));
   for (const char* file : {"installerdata", "clids-file", "clids-searchband-file",
                            "brand-package", "partner-package"}) {
     EXPECT_TRUE(report.file_exists[file]) << file;
+  }
+  // The originals the master made stay its own.
+  for (const wchar_t* name : {L"master_preferences", L"clids.xml", L"clids_searchband.xml"}) {
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((work + name).c_str()))
+        << platform::Narrow(name);
   }
   EXPECT_EQ(1u, switches.count("send-statistics"));
   EXPECT_EQ(0u, switches.count("make-browser-default-after-import"));
@@ -527,6 +534,114 @@ TEST_F(ElevatedInstallTest, KilledMasterSendsTheWaitingChildHome) {
   ASSERT_TRUE(GetExitCodeProcess(child.get(), &code));
   EXPECT_EQ(-1, static_cast<int32_t>(code));
   ExpectChildSentHome(2);
+}
+
+// Planted folders as a user could make them first in the machine-wide folders: of the name
+// the child used to use, and of the child's own pattern. Removed again at destruction.
+class PlantedFolders {
+ public:
+  PlantedFolders() {
+    wchar_t windows[MAX_PATH];
+    wchar_t common[MAX_PATH];
+    GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common);
+    for (const std::wstring& root : {std::wstring(windows) + L"\\Temp", std::wstring(common)}) {
+      for (const wchar_t* name : {L"lite_installer_elevated", L"li_0000000000000000"}) {
+        const std::wstring folder = root + L"\\" + name;
+        CreateDirectoryW(folder.c_str(), nullptr);
+        for (const wchar_t* file : {L"\\a.txt", L"\\setup.arc"}) {
+          test_support::WriteFileBytes(folder + file, "planted");
+          files.push_back(folder + file);
+        }
+        folders.push_back(folder);
+      }
+    }
+  }
+  ~PlantedFolders() {
+    for (const std::wstring& file : files) DeleteFileW(file.c_str());
+    for (const std::wstring& folder : folders) RemoveDirectoryW(folder.c_str());
+  }
+  std::vector<std::wstring> folders;
+  std::vector<std::wstring> files;
+};
+
+// What nothing planted can steer, read from the child's own account of its file operations:
+// it made one folder, and every create, open for writing and delete lay in it (under the
+// names it gave: there is no directory listing at all), while the sources were only read.
+// Folders planted beforehand in both machine-wide folders, of the old fixed name and of the
+// child's pattern, are untouched; the clean run leaves nothing for the next reboot and no
+// folder of its own behind.
+TEST_F(ElevatedInstallTest, ChildWritesOnlyInTheFolderItMadeAndLeavesPlantedFoldersAlone) {
+  PlantedFolders planted;
+  EXPECT_EQ(0, RunMaster(L"good", L"--flow=sync --record-child-files")) << LogText();
+  std::vector<std::wstring> folders;
+  std::vector<std::wstring> outside;
+  for (const std::string& fact : Facts("child_file")) {
+    const std::wstring operation = platform::Widen(fact);
+    const size_t space = operation.find(L' ');
+    const std::wstring kind = operation.substr(0, space);
+    const std::wstring path = operation.substr(space + 1);
+    if (kind == L"folder") {
+      folders.push_back(path);
+    } else if (folders.size() != 1 ||
+               (path != folders[0] && path.compare(0, folders[0].size() + 1, folders[0] + L"\\"))) {
+      outside.push_back(operation);
+    } else {
+      // Directly in the folder: the child made nothing deeper.
+      EXPECT_EQ(std::wstring::npos, path.find(L'\\', folders[0].size() + 1))
+          << platform::Narrow(operation);
+    }
+  }
+  ASSERT_EQ(1u, folders.size()) << LogText();
+  const std::wstring work = temp_.path() + L"\\";
+  for (const std::wstring& operation : outside) {
+    EXPECT_EQ(0u, operation.find(L"read " + work)) << platform::Narrow(operation);
+  }
+  // Each source once: the archive among them.
+  const std::wstring archive_read = L"read " + platform::Widen(Fact("archive_path"));
+  EXPECT_EQ(1, std::count(outside.begin(), outside.end(), archive_read)) << LogText();
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(folders[0].c_str()));
+  for (const std::wstring& file : planted.files) {
+    EXPECT_EQ("planted", test_support::ReadFileBytes(file)) << platform::Narrow(file);
+  }
+  HKEY key = nullptr;
+  std::wstring pending;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
+                    KEY_READ, &key) == ERROR_SUCCESS) {
+    wchar_t data[32768] = {};
+    DWORD size = sizeof(data) - sizeof(wchar_t);
+    if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr,
+                         reinterpret_cast<BYTE*>(data), &size) == ERROR_SUCCESS) {
+      pending.assign(data, size / sizeof(wchar_t));
+    }
+    RegCloseKey(key);
+  }
+  EXPECT_EQ(std::wstring::npos, pending.find(folders[0])) << platform::Narrow(pending);
+}
+
+// Another process of the user takes the go before the child: the child never confirms, the
+// master's wait ends on the stop of a closing window as before the go, and the child is sent
+// home. (Wine wakes the waiters of an event in the order they began to wait, and this one
+// waits before the child exists.)
+TEST_F(ElevatedInstallTest, ALostGoEndsOnTheStop) {
+  platform::ScopedKernelHandle go(CreateEventA(nullptr, FALSE, FALSE, kElevatedGoEventName));
+  ASSERT_TRUE(go);
+  DWORD taken = WAIT_FAILED;
+  std::thread thief([&] { taken = WaitForSingleObject(go.get(), 240000); });
+  RunMaster(L"good", L"--flow=thread --window --stop-at=released");
+  thief.join();
+  EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), taken);
+  EXPECT_EQ("400", Fact("result_code"));
+  int32_t stop_ms = 0;
+  ASSERT_TRUE(platform::StringToInt32(Fact("stop_ms"), &stop_ms)) << LogText();
+  EXPECT_LT(stop_ms, 60000);
+  EXPECT_EQ(1, Count(L"ERROR: RunModule (1406): The elevated installer was terminated due to "
+                     L"stop event."))
+      << LogText();
+  EXPECT_EQ("-1", Fact("child_exit_code"));
+  EXPECT_EQ(1, Count(L"): Installer started as admin has been unexpectedly synced, wr=1"))
+      << LogText();
+  EXPECT_FALSE(Report().present);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -1,16 +1,15 @@
-#include "startup/elevated_archive.h"
+#include "startup/elevated_child.h"
 
 #include <windows.h>
 #include <sddl.h>
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <map>
+#include <algorithm>
 #include <string>
 #include <vector>
 
-#include "download/download_sink.h"
+#include "download/installer.h"
 #include "platform/scoped_handle.h"
 #include "platform/strings.h"
 #include "tests/support/test_log.h"
@@ -18,76 +17,6 @@
 
 namespace installer {
 namespace {
-
-struct CaseInsensitiveLess {
-  bool operator()(const std::wstring& a, const std::wstring& b) const {
-    return _wcsicmp(a.c_str(), b.c_str()) < 0;
-  }
-};
-
-// A file system of a few entries; every other path is missing.
-class FakeFileSystem : public FileSystemView {
- public:
-  std::map<std::wstring, DWORD, CaseInsensitiveLess> entries = {
-      {L"C:\\Users", FILE_ATTRIBUTE_DIRECTORY},
-      {L"C:\\Users\\me", FILE_ATTRIBUTE_DIRECTORY},
-      {L"C:\\Users\\me\\setup.arc", FILE_ATTRIBUTE_ARCHIVE},
-      {L"C:\\Users\\me\\folder", FILE_ATTRIBUTE_DIRECTORY},
-      {L"C:\\Users\\link", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT},
-      {L"C:\\Users\\link\\setup.arc", FILE_ATTRIBUTE_ARCHIVE},
-      {L"C:\\Users\\me\\symlink.arc", FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT},
-      {L"Z:\\setup.arc", FILE_ATTRIBUTE_ARCHIVE},
-  };
-  DWORD Attributes(const std::wstring& path) override {
-    auto found = entries.find(path);
-    return found == entries.end() ? INVALID_FILE_ATTRIBUTES : found->second;
-  }
-  UINT DriveType(const std::wstring& root) override {
-    return root == L"Z:\\" ? DRIVE_REMOTE : DRIVE_FIXED;
-  }
-};
-
-TEST(LocalFileProblemTest, OnlyLocalRegularFilesWithoutReparsePoints) {
-  struct Case {
-    const wchar_t* path;
-    const char* problem;  // null: accepted
-  };
-  const Case kCases[] = {
-      {L"C:\\Users\\me\\setup.arc", nullptr},
-      {L"c:\\Users\\me\\setup.arc", nullptr},
-      {L"\\\\server\\share\\setup.arc", "not a local absolute path"},
-      {L"\\\\?\\C:\\Users\\me\\setup.arc", "not a local absolute path"},
-      {L"\\\\.\\C:\\Users\\me\\setup.arc", "not a local absolute path"},
-      {L"\\??\\C:\\Users\\me\\setup.arc", "not a local absolute path"},
-      {L"setup.arc", "not a local absolute path"},
-      {L"C:setup.arc", "not a local absolute path"},
-      {L"", "not a local absolute path"},
-      {L"C:\\Users\\me\\setup.arc:stream", "not a plain path"},
-      {L"C:/Users/me/setup.arc", "not a local absolute path"},
-      {L"C:\\Users/me\\setup.arc", "not a plain path"},
-      {L"C:\\Users\\me\\..\\me\\setup.arc", "not a plain path"},
-      {L"C:\\Users\\me\\.. \\me\\setup.arc", "not a plain path"},
-      {L"C:\\Users\\\\me\\setup.arc", "not a plain path"},
-      {L"Z:\\setup.arc", "not on a local drive"},
-      {L"C:\\Users\\link\\setup.arc", "a reparse point on the way"},
-      {L"C:\\Users\\me\\symlink.arc", "a reparse point on the way"},
-      {L"C:\\Users\\me\\folder", "not a regular file"},
-      {L"C:\\Users\\me\\setup.arc\\x", "a file on the way"},
-      {L"C:\\Users\\me\\missing.arc", "missing"},
-  };
-  FakeFileSystem file_system;
-  for (const Case& c : kCases) {
-    const char* problem = LocalFileProblem(c.path, &file_system);
-    if (c.problem == nullptr) {
-      EXPECT_EQ(nullptr, problem) << platform::Narrow(c.path) << ": " << problem;
-    } else {
-      ASSERT_NE(nullptr, problem) << platform::Narrow(c.path);
-      EXPECT_STREQ(c.problem, problem) << platform::Narrow(c.path);
-    }
-  }
-  // A path that is too long never reaches the file system.
-  EXPECT_STREQ("too long", LocalFileProblem(L"C:\\" + std::wstring(300, L'a'), &file_system));
-}
 
 // The files Windows renames or deletes at the next reboot, as MoveFileExW lists them ("\\??\\"
 // source, then target, empty for a deletion, each ending in a zero).
@@ -115,66 +44,146 @@ void ForgetPendingDeletionsUnder(const std::wstring& folder) {
                   REG_MULTI_SZ, list.data(), static_cast<DWORD>(list.size() * sizeof(wchar_t)));
 }
 
-// The private copy is the archive as it was read through one handle, in a fresh folder of the
-// persistent parent, which nobody else could have written.
-TEST(PrivateArchiveCopyTest, CopiesThroughOneHandleAndGoesWithTheCopy) {
-  test_support::ScopedTempDir source_dir;
+// The system's file operations, each one written down as "<kind> <path>"; the first
+// `collisions` folders it is asked for in `collision_root` are reported as made by somebody
+// else.
+class RecordingFileSystem : public ChildFileSystem {
+ public:
+  bool CreateFolder(const std::wstring& path, SECURITY_ATTRIBUTES* attributes) override {
+    if (collisions > 0 && path.compare(0, collision_root.size(), collision_root) == 0) {
+      --collisions;
+      operations.push_back(L"taken " + path);
+      SetLastError(ERROR_ALREADY_EXISTS);
+      return false;
+    }
+    operations.push_back(L"folder " + path);
+    return ChildFileSystem::CreateFolder(path, attributes);
+  }
+  HANDLE Open(const std::wstring& path, DWORD access, DWORD share, DWORD disposition,
+              DWORD flags) override {
+    const bool writes = access & (GENERIC_WRITE | FILE_WRITE_DATA | DELETE);
+    operations.push_back((writes ? L"write " : L"read ") + path);
+    return ChildFileSystem::Open(path, access, share, disposition, flags);
+  }
+  bool DeleteThrough(HANDLE file, const std::wstring& path) override {
+    operations.push_back(L"delete " + path);
+    return ChildFileSystem::DeleteThrough(file, path);
+  }
+  bool DeleteAtReboot(const std::wstring& path) override {
+    operations.push_back(L"reboot " + path);
+    return ChildFileSystem::DeleteAtReboot(path);
+  }
+  // Every operation but reads of `sources`, each with its path relative to `folder`
+  // ("." for the folder itself), or the whole path when it lies elsewhere.
+  std::vector<std::wstring> Relative(const std::wstring& folder,
+                                     const std::vector<std::wstring>& sources) const {
+    std::vector<std::wstring> result;
+    for (const std::wstring& operation : operations) {
+      const size_t space = operation.find(L' ');
+      const std::wstring path = operation.substr(space + 1);
+      bool source = false;
+      for (const std::wstring& s : sources) source = source || path == s;
+      if (source && operation.compare(0, 5, L"read ") == 0) continue;
+      std::wstring shown = path;
+      if (path == folder) shown = L".";
+      if (path.compare(0, folder.size() + 1, folder + L"\\") == 0) {
+        shown = path.substr(folder.size() + 1);
+      }
+      result.push_back(operation.substr(0, space + 1) + shown);
+    }
+    return result;
+  }
+
+  int collisions = 0;
+  std::wstring collision_root;
+  std::vector<std::wstring> operations;
+};
+
+// The folder is a fresh one with a random name (a name somebody made first is passed over,
+// never opened), the copies are what one handle read, and the clean-up removes exactly what
+// was made, by the names given, with nothing left for the next reboot.
+TEST(PrivateFolderTest, FreshFolderCopiesThroughOneHandleAndRemovesOnlyWhatItMade) {
+  test_support::ScopedTempDir sources;
   test_support::ScopedTempDir root;
-  const std::wstring source = source_dir.File(L"setup.arc");
+  const std::wstring archive = sources.File(L"setup.arc");
+  const std::wstring clids = sources.File(L"clids.xml");
   const std::string original(200000, 'a');
-  ASSERT_TRUE(test_support::WriteFileBytes(source, original));
-  // A parent the user made: it holds what the user put there, so it is made anew.
-  const std::wstring parent = root.File(kPrivateParentName);
-  ASSERT_TRUE(CreateDirectoryW(parent.c_str(), nullptr));
-  ASSERT_TRUE(test_support::WriteFileBytes(parent + L"\\planted", "x"));
+  ASSERT_TRUE(test_support::WriteFileBytes(archive, original));
+  ASSERT_TRUE(test_support::WriteFileBytes(clids, "<clids/>"));
+  RecordingFileSystem files;
+  files.collisions = 2;
+  files.collision_root = root.path();
+  const std::wstring missing = sources.File(L"missing");
   std::wstring folder;
   {
     test_support::ScopedTestLog log;
-    PrivateArchiveCopy copy;
-    // A root that is missing (or refuses the folder) gives way to the next one.
-    const std::wstring missing = source_dir.File(L"missing");
-    ASSERT_TRUE(copy.Create(source, {missing, root.path()})) << log.Text();
+    PrivateFolder made(&files);
+    // A root that refuses the folder gives way to the next one.
+    ASSERT_TRUE(made.Create({missing, root.path()})) << log.Text();
     EXPECT_EQ(1, log.CountLines(L"): Cannot create a private folder in " + missing)) << log.Text();
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((parent + L"\\planted").c_str()));
-    folder = copy.folder();
-    EXPECT_EQ(parent + L"\\li_", folder.substr(0, parent.size() + 4));
-    EXPECT_EQ(folder + L"\\" + kPrivateCopyName, copy.path());
-    EXPECT_EQ(original, test_support::ReadFileBytes(copy.path()));
-    // Should the child never get to remove them, the next reboot does: the copy, then its
-    // folder (Windows deletes in the order of the list).
-    const std::wstring pending = PendingOperations();
-    const size_t copy_at = pending.find(L"\\??\\" + copy.path() + L'\0');
-    EXPECT_NE(std::wstring::npos, copy_at);
-    EXPECT_NE(std::wstring::npos, pending.find(L"\\??\\" + folder + L'\0', copy_at));
-    ForgetPendingDeletionsUnder(root.path());
-    EXPECT_EQ(std::wstring::npos, PendingOperations().find(root.path()));
-    // Changing or replacing the original afterwards does not reach the copy.
-    ASSERT_TRUE(test_support::WriteFileBytes(source, "swapped"));
-    EXPECT_EQ(original, test_support::ReadFileBytes(copy.path()));
+    folder = made.path();
+    ASSERT_EQ(root.path().size() + 20, folder.size()) << platform::Narrow(folder);
+    EXPECT_EQ(root.File(L"li_"), folder.substr(0, root.path().size() + 4));
+    const std::wstring archive_copy = made.CopyIn(archive, L"setup.arc", 1u << 20);
+    EXPECT_EQ(folder + L"\\setup.arc", archive_copy);
+    EXPECT_EQ(original, test_support::ReadFileBytes(archive_copy));
+    // Over the cap, a folder, a missing file: nothing is copied, nothing is left of them.
+    EXPECT_TRUE(made.CopyIn(clids, L"clids.xml", 4).empty());
+    EXPECT_EQ(folder + L"\\clids.xml", made.CopyIn(clids, L"clids.xml", 1024));
+    EXPECT_TRUE(made.CopyIn(sources.path(), L"folder", 1024).empty());
+    EXPECT_TRUE(made.CopyIn(sources.File(L"none"), L"none", 1024).empty());
+    EXPECT_EQ(4, log.CountLines(L"ERROR: ExecuteAsAdmin (")) << log.Text();
+    // Changing the original afterwards does not reach the copy.
+    ASSERT_TRUE(test_support::WriteFileBytes(archive, "swapped"));
+    EXPECT_EQ(original, test_support::ReadFileBytes(archive_copy));
   }
-  // Gone with the copy; the parent stays.
   EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(folder.c_str()));
-  EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(parent.c_str()));
-
-// A folder, nothing at all, or more than a download may hold (a sparse file here) is
-  // never copied, and nothing is made for it.
-  const std::wstring big = source_dir.File(L"big.arc");
-  platform::ScopedKernelHandle file(CreateFileW(big.c_str(), GENERIC_WRITE, 0, nullptr,
-                                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-  LARGE_INTEGER size;
-  size.QuadPart = static_cast<LONGLONG>(kMaxArchiveBytes) + 1;
-  ASSERT_TRUE(SetFilePointerEx(file.get(), size, nullptr, FILE_BEGIN) && SetEndOfFile(file.get()));
-  file.reset();
-  for (const std::wstring& bad : {source_dir.path(), source_dir.File(L"missing.arc"), big}) {
-    test_support::ScopedTestLog log;
-    PrivateArchiveCopy copy;
-    EXPECT_FALSE(copy.Create(bad, {root.path()})) << platform::Narrow(bad);
-    EXPECT_TRUE(copy.path().empty());
-    EXPECT_EQ(1, log.CountLines(L"ERROR: ExecuteAsAdmin (")) << log.Text();
-    WIN32_FIND_DATAW found;
-    platform::ScopedFindHandle find(FindFirstFileW((parent + L"\\li_*").c_str(), &found));
-    EXPECT_FALSE(find);
+  EXPECT_EQ(std::wstring::npos, PendingOperations().find(root.path()));
+  // The failed root, two names somebody had made (passed over, never opened), then all that
+  // happened in the folder, in order: its creation, the copies, the deletions by handle.
+  const std::vector<std::wstring> seen = files.Relative(folder, {archive, clids});
+  ASSERT_LE(3u, seen.size());
+  EXPECT_EQ(0u, seen[0].find(L"folder " + missing + L"\\li_"));
+  for (size_t i : {1, 2}) {
+    EXPECT_EQ(0u, seen[i].find(L"taken " + root.File(L"li_"))) << platform::Narrow(seen[i]);
+    EXPECT_NE(L"taken " + folder, seen[i]);
   }
+  const std::vector<std::wstring> kInside = {
+      L"folder .",          L"read .",           L"write setup.arc",
+      L"write clids.xml",   L"read " + sources.path(),   L"read " + sources.File(L"none"),
+      L"write clids.xml",   L"delete clids.xml",  L"write setup.arc",
+      L"delete setup.arc",  L"write .",           L"delete .",
+  };
+  EXPECT_EQ(kInside, std::vector<std::wstring>(seen.begin() + 3, seen.end()));
+}
+
+// A copy that is still in use when the run ends (a setup that left a process behind) is
+// marked for deletion at the next reboot, and its folder after it; nothing else is.
+TEST(PrivateFolderTest, WhatIsStillInUseIsLeftForTheNextReboot) {
+  test_support::ScopedTempDir sources;
+  test_support::ScopedTempDir root;
+  ASSERT_TRUE(test_support::WriteFileBytes(sources.File(L"a"), "a"));
+  RecordingFileSystem files;
+  std::wstring folder;
+  platform::ScopedKernelHandle holder;
+  {
+    test_support::ScopedTestLog log;
+    PrivateFolder made(&files);
+    ASSERT_TRUE(made.Create({root.path()}));
+    folder = made.path();
+    const std::wstring copy = made.CopyIn(sources.File(L"a"), L"a", 16);
+    holder.reset(CreateFileW(copy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             0, nullptr));
+    ASSERT_TRUE(holder);
+  }
+  const std::wstring pending = PendingOperations();
+  const size_t copy_at = pending.find(L"\\??\\" + folder + L"\\a" + L'\0');
+  EXPECT_NE(std::wstring::npos, copy_at);
+  EXPECT_NE(std::wstring::npos, pending.find(L"\\??\\" + folder + L'\0', copy_at));
+  ForgetPendingDeletionsUnder(root.path());
+  EXPECT_EQ(std::wstring::npos, PendingOperations().find(root.path()));
+  EXPECT_EQ(2, std::count_if(files.operations.begin(), files.operations.end(),
+                             [](const std::wstring& op) { return op.compare(0, 7, L"reboot ") == 0; }));
 }
 
 // The folder's DACL lets only Administrators and SYSTEM in, and only what it says: nothing is
@@ -206,57 +215,98 @@ TEST(PrivateFolderDescriptorTest, ProtectedFullAccessForAdministratorsAndSystemO
   }
 }
 
-// Who may write the persistent parent, from its owner and DACL (Wine keeps no descriptor, so
-// the real folder cannot show these).
-TEST(OnlyAdministratorsCanWriteTest, OwnerAndEveryEntryThatLetsSomebodyWrite) {
-  const struct {
-    const wchar_t* sddl;
-    bool only_administrators;
-  } kCases[] = {
-      {L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", true},
-      {L"O:SYD:(A;;FA;;;SY)(A;;FR;;;BU)(D;;FA;;;WD)(A;OICIIO;FA;;;CO)", true},
-      {L"O:BAD:", true},                                       // nobody but the owner
-      {L"O:S-1-5-21-1-2-3-1000D:P(A;OICI;FA;;;BA)", false},  // a user's own folder
-      {L"O:BAD:(A;;0x4;;;BU)", false},                         // users add folders
-      {L"O:BAD:(A;;SD;;;S-1-5-21-1-2-3-1000)", false},         // a user deletes it
-      {L"O:BAD:(A;;WD;;;AU)", false},                          // rewrites its DACL
-      {L"O:BAD:(A;;GW;;;WD)", false},
-  };
-  for (const auto& c : kCases) {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(c.sddl, SDDL_REVISION_1,
-                                                                     &descriptor, nullptr));
-    PSID owner = nullptr;
-    PACL dacl = nullptr;
-    BOOL present = FALSE, defaulted = FALSE;
-    GetSecurityDescriptorOwner(descriptor, &owner, &defaulted);
-    GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
-    EXPECT_EQ(c.only_administrators, OnlyAdministratorsCanWrite(owner, present ? dacl : nullptr))
-        << platform::Narrow(c.sddl);
-    LocalFree(descriptor);
+TEST(WindowProgressProxyTest, PostsPercentAndRemainingTimeAndHidesCancel) {
+  HWND window = CreateWindowExW(0, L"STATIC", L"master", WS_POPUP, 0, 0, 100, 100, nullptr,
+                                nullptr, nullptr, nullptr);
+  ASSERT_NE(nullptr, window);
+  HWND cancel = CreateWindowExW(0, L"BUTTON", L"Cancel", WS_CHILD | WS_VISIBLE, 0, 0, 50, 20,
+                                window, reinterpret_cast<HMENU>(1009), nullptr, nullptr);
+  ASSERT_NE(nullptr, cancel);
+  MSG message;
+  while (PeekMessageW(&message, window, WM_APP, WM_APP + 10, PM_REMOVE)) {
   }
-  // No DACL at all lets everybody in.
-  BYTE administrators[SECURITY_MAX_SID_SIZE];
-  DWORD size = sizeof(administrators);
-  ASSERT_TRUE(CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size));
-  EXPECT_FALSE(OnlyAdministratorsCanWrite(administrators, nullptr));
+
+  WindowProgressProxy proxy(window);
+  EXPECT_EQ(window, proxy.WindowHandle());
+  proxy.SetDownloadFraction(0.5f);
+  proxy.OnLongDownload();
+  proxy.Finish();
+  proxy.ShowError(402);
+  proxy.SetPercent(40);
+  proxy.SetRemainingTime(0xFFFFFFFF, ProgressListener::kTimeStart);
+  proxy.SetRemainingTime(300, ProgressListener::kTimeEstimate);
+  proxy.RemoveCancelButton();
+
+  struct Posted {
+    UINT message;
+    WPARAM wparam;
+    LPARAM lparam;
+  };
+  std::vector<Posted> posted;
+  while (PeekMessageW(&message, window, WM_APP, WM_APP + 10, PM_REMOVE)) {
+    posted.push_back({message.message, message.wParam, message.lParam});
+  }
+  ASSERT_EQ(3u, posted.size());
+  EXPECT_EQ(0x8002u, posted[0].message);
+  EXPECT_EQ(40u, posted[0].wparam);
+  EXPECT_EQ(0, posted[0].lparam);
+  EXPECT_EQ(0x8003u, posted[1].message);
+  EXPECT_EQ(0xFFFFFFFFu, posted[1].wparam);
+  EXPECT_EQ(0, posted[1].lparam);
+  EXPECT_EQ(0x8003u, posted[2].message);
+  EXPECT_EQ(300u, posted[2].wparam);
+  EXPECT_EQ(1, posted[2].lparam);
+  // Hidden, not destroyed: the window belongs to another process.
+  EXPECT_TRUE(IsWindow(cancel));
+  EXPECT_FALSE(GetWindowLongW(cancel, GWL_STYLE) & WS_VISIBLE);
+  DestroyWindow(window);
+
+  // Without a window nothing happens at all.
+  WindowProgressProxy nobody(nullptr);
+  nobody.SetPercent(100);
+  nobody.RemoveCancelButton();
+  EXPECT_EQ(nullptr, nobody.WindowHandle());
 }
 
-// Private folders of children that were killed go; those of running processes, and anything
-// else, stay.
-TEST(RemoveStalePrivateFoldersTest, OnlyFoldersOfEndedProcesses) {
-  test_support::ScopedTempDir parent;
-  const std::wstring own = L"li_" + platform::ToWString(GetCurrentProcessId()) + L"_1";
-  for (const std::wstring& name : {std::wstring(L"li_4294967295_2"), own, std::wstring(L"li_x_3"),
-                                   std::wstring(L"other_4294967295_4")}) {
-    ASSERT_TRUE(CreateDirectoryW(parent.File(name).c_str(), nullptr));
-    ASSERT_TRUE(test_support::WriteFileBytes(parent.File(name) + L"\\" + kPrivateCopyName, "a"));
-  }
-  RemoveStalePrivateFolders(parent.path());
-  for (const std::wstring& name : {std::wstring(L"li_4294967295_2"), own, std::wstring(L"li_x_3"),
-                                   std::wstring(L"other_4294967295_4")}) {
-    EXPECT_EQ(name != L"li_4294967295_2",
-              GetFileAttributesW(parent.File(name).c_str()) != INVALID_FILE_ATTRIBUTES);
+struct ArchiveCase {
+  const wchar_t* file;  // in the build's stand-in folder
+  bool verified;
+  const wchar_t* error;  // the entry's own ERROR message, before the path, when it fails
+};
+
+TEST(VerifyArchiveForElevatedRunTest, OnlyThePublishersArchiveIsRunAndItStaysLocked) {
+  const ArchiveCase cases[] = {
+      {L"good.exe", true, nullptr},
+      {L"unsigned.exe", false, L"Module verification failed: "},
+      {L"tampered.exe", false, L"Module verification failed: "},
+      {L"no_trusted_json.exe", false, L"Module verification failed: "},
+      {L"missing.exe", false, L"Cannot lock file: "},
+  };
+  for (const ArchiveCase& c : cases) {
+    SCOPED_TRACE(c.file);
+    test_support::ScopedTempDir dir;
+    std::wstring archive = dir.File(L"archive.tmp");
+    std::wstring source = test_support::BuildFile(std::wstring(L"stand_in\\") + c.file);
+    if (std::wstring(c.file) != L"missing.exe") {
+      ASSERT_TRUE(CopyFileW(source.c_str(), archive.c_str(), FALSE));
+    }
+    test_support::ScopedTestLog log;
+    Installer installer(nullptr, nullptr, nullptr, false);
+    platform::ScopedKernelHandle lock;
+    EXPECT_EQ(c.verified, VerifyArchiveForElevatedRun(&installer, archive, &lock));
+    EXPECT_EQ(c.verified, lock.is_valid());
+    if (c.verified) {
+      // Nobody can change the archive between the check and the setup run; reading is fine.
+      HANDLE writer = CreateFileW(archive.c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                  nullptr);
+      EXPECT_EQ(INVALID_HANDLE_VALUE, writer);
+      if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+      EXPECT_FALSE(test_support::ReadFileBytes(archive).empty());
+    } else {
+      EXPECT_EQ(1, log.CountLines(L"ERROR: ExecuteAsAdmin (")) << log.Text();
+      EXPECT_EQ(1, log.CountLines(c.error + archive + L" Last error: ")) << log.Text();
+    }
   }
 }
 

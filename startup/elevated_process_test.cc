@@ -25,12 +25,13 @@ std::string UniqueName(const char* kind) {
 
 class ElevatedProcessTest : public testing::Test {
  protected:
-  ElevatedProcessTest() : go_name_(UniqueName("go")), stop_name_(UniqueName("stop")) {}
+  ElevatedProcessTest()
+      : go_name_(UniqueName("go")), stop_name_(UniqueName("stop")), taken_name_(UniqueName("taken")) {}
 
   // A child that hangs is waited for `finish_timeout_ms`; the default leaves a slow start
   // under Wine time to open its events.
   std::unique_ptr<ElevatedProcess> MakeRecord(uint32_t finish_timeout_ms = 30000) {
-    auto record = std::make_unique<ElevatedProcess>(go_name_, stop_name_);
+    auto record = std::make_unique<ElevatedProcess>(go_name_, stop_name_, taken_name_);
     record->SetFinishTimeoutForTesting(finish_timeout_ms);
     return record;
   }
@@ -40,7 +41,8 @@ class ElevatedProcessTest : public testing::Test {
   void StartChild(ElevatedProcess* record, const char* mode) {
     std::wstring command_line = L"\"" + test_support::TestProgram(L"fake_elevated_child.exe") +
                                 L"\" --go=" + platform::Widen(go_name_) +
-                                L" --stop=" + platform::Widen(stop_name_) + L" --mode=" +
+                                L" --stop=" + platform::Widen(stop_name_) + L" --taken=" +
+                                platform::Widen(taken_name_) + L" --mode=" +
                                 platform::Widen(mode);
     ASSERT_TRUE(child_.Start(command_line));
     HANDLE duplicate = nullptr;
@@ -58,6 +60,7 @@ class ElevatedProcessTest : public testing::Test {
   test_support::ScopedTestLog log_;
   std::string go_name_;
   std::string stop_name_;
+  std::string taken_name_;
   test_support::ChildProcess child_;
 };
 
@@ -88,13 +91,34 @@ TEST_F(ElevatedProcessTest, EventsExistWhileTheRecordLives) {
 TEST_F(ElevatedProcessTest, RunModuleWaitsForTheChildAndNeedsItsReport) {
   auto record = MakeRecord();
   StartChild(record.get(), "exit0");
-  EXPECT_FALSE(record->RunModule());
+  EXPECT_FALSE(record->RunModule(nullptr));
   EXPECT_TRUE(record->started());
   EXPECT_EQ(0u, record->exit_code());
   record.reset();
   EXPECT_FALSE(log_.Contains(L"EnsureProcessFinished")) << log_.Text();
   EXPECT_EQ(1, log_.CountLines(L"ERROR: RunModule (")) << log_.Text();
   EXPECT_EQ(1, log_.CountLines(L"ran no setup to its end; it exited with 0.")) << log_.Text();
+}
+
+// Any process of the user can take the go. Until the child confirms it, the wait ends on the
+// flow's stop and, without one, after its bound; the child counts as never released, so the
+// record tells it to stop (this one ignores that and is terminated).
+TEST_F(ElevatedProcessTest, GoNobodyConfirmsEndsOnTheStopOrTheBound) {
+  for (bool stop : {true, false}) {
+    SCOPED_TRACE(stop);
+    auto record = MakeRecord(1000);
+    record->SetGoTakenTimeoutForTesting(stop ? kElevatedGoTakenTimeoutMs : 500);
+    StartChild(record.get(), "mute");
+    platform::ScopedKernelHandle stop_event(CreateEventW(nullptr, TRUE, stop, nullptr));
+    EXPECT_FALSE(record->RunModule(stop_event.get()));
+    EXPECT_FALSE(record->started());
+    record.reset();
+    EXPECT_EQ(0, ChildExitCode());
+  }
+  EXPECT_EQ(1, log_.CountLines(L"ERROR: RunModule (1406): The elevated installer was terminated "
+                               L"due to stop event."))
+      << log_.Text();
+  EXPECT_EQ(1, log_.CountLines(L"): The elevated installer did not confirm its go.")) << log_.Text();
 }
 
 TEST_F(ElevatedProcessTest, ChildNeverReleasedIsToldToStop) {
@@ -118,7 +142,7 @@ TEST_F(ElevatedProcessTest, ChildThatIgnoresStopIsTerminatedAfterTheTimeOut) {
 TEST_F(ElevatedProcessTest, RecordWithoutChild) {
   auto record = MakeRecord();
   // Nothing to wait for: the wait on a missing handle fails at once.
-  EXPECT_FALSE(record->RunModule());
+  EXPECT_FALSE(record->RunModule(nullptr));
   record->EnsureProcessFinished();
   EXPECT_FALSE(record->forcibly_terminated());
   record.reset();

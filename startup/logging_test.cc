@@ -4,6 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
+#include <string>
+
+#include "platform/file_util.h"
+#include "platform/scoped_handle.h"
+#include "startup/shared_sections.h"
 #include "tests/support/test_paths.h"
 
 namespace logging {
@@ -68,11 +74,12 @@ TEST_F(LoggingTest, ErrorLinesCarryTheSystemTextOfTheLastError) {
 }
 
 TEST_F(LoggingTest, FullLogIsRotatedToOldBeforeTheNextLine) {
-  // A log of exactly 1 MiB.
+  // A log of exactly 1 MiB; the backup it replaces is gone.
   std::string big(kMaxLogSize, 'x');
   big[0] = '\xFF';
   big[1] = '\xFE';
   ASSERT_TRUE(test_support::WriteFileBytes(path_, big));
+  ASSERT_TRUE(test_support::WriteFileBytes(path_ + L".old", "older"));
   LOG_AT(INFO, "Test", 3) << "after rotation";
   EXPECT_EQ(kMaxLogSize, test_support::ReadFileBytes(path_ + L".old").size());
   std::wstring log = ReadLog(path_);
@@ -97,71 +104,96 @@ TEST_F(LoggingTest, RotationThatCannotRenameAppendsInsteadOfLooping) {
   EXPECT_NE(std::wstring::npos, tail.find(L"INFO: Test (4): kept\n"));
 }
 
-// The elevated child's log: only an existing ordinary file, only appended to. Wine 8.0 makes
-// no junction or symbolic link (FSCTL_SET_REPARSE_POINT fails with ERROR_NOT_SUPPORTED,
-// CreateSymbolicLinkW makes nothing), so links are played by hard links here.
-TEST(LoggingAppendOnlyTest, NeverCreatesRotatesOrWritesThroughALink) {
-  const std::string kBig = std::string("\xFF\xFE") + std::string(kMaxLogSize, 'z');
+// A log in a folder where others can create names: a hard link to another file, or a file
+// that the open found somewhere else than at the log's path (a mount point or an
+// object-manager link on the way, played by a fake of the final-path query: Wine 8.0 makes
+// no junction or symbolic link), is refused as it stands; a missing log is made, also by an
+// elevated process (every process under Wine is one).
+DWORD WINAPI FinalPathElsewhere(HANDLE, wchar_t* path, DWORD size, DWORD) {
+  const wchar_t kElsewhere[] = L"\\\\?\\C:\\windows\\system32\\lite_installer.log";
+  if (size <= wcslen(kElsewhere)) return static_cast<DWORD>(wcslen(kElsewhere) + 1);
+  wcscpy(path, kElsewhere);
+  return static_cast<DWORD>(wcslen(kElsewhere));
+}
+
+TEST(LoggingOwnerTest, RefusesAHardLinkAndALogFoundElsewhereAndMakesAMissingOne) {
   const struct {
     const char* name;
     bool exists;
-    const std::string* content;
-    bool hard_link;  // the log is a second name of "other.txt", which holds the content
+    bool hard_link;  // the log is a second name of "other.txt"
+    bool elsewhere;  // the final path names another file
     bool written;
   } kCases[] = {
-      {"ordinary", true, nullptr, false, true},  {"missing", false, nullptr, false, false},
-      {"full", true, &kBig, false, true},        {"hard link", true, nullptr, true, false},
-      {"full hard link", true, &kBig, true, false},
+      {"ordinary", true, false, false, true},    {"missing", false, false, false, true},
+      {"hard link", true, true, false, false},   {"elsewhere", true, false, true, false},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
     test_support::ScopedTempDir dir;
     const std::wstring path = dir.File(L"lite_installer.log");
-    const std::string before = c.content ? *c.content : std::string("\xFF\xFE", 2);
+    const std::string before("\xFF\xFE", 2);
     const std::wstring file = c.hard_link ? dir.File(L"other.txt") : path;
-    ASSERT_TRUE(test_support::WriteFileBytes(dir.File(L"lite_installer.log.old"), "old"));
-    if (c.exists) ASSERT_TRUE(test_support::WriteFileBytes(file, before));
-    if (c.hard_link) ASSERT_TRUE(CreateHardLinkW(path.c_str(), file.c_str(), nullptr));
+    if (c.exists) {
+      ASSERT_TRUE(test_support::WriteFileBytes(file, before));
+    }
+    if (c.hard_link) {
+      ASSERT_TRUE(CreateHardLinkW(path.c_str(), file.c_str(), nullptr));
+    }
     ResetLoggingForTesting();
-    InitLogging(path, LogAccess::kAppendOnly);
-    LOG_AT(INFO, "ExecuteAsAdmin", 74) << "Start installer as admin";
+    platform::SetFinalPathQueryForTesting(c.elsewhere ? FinalPathElsewhere : nullptr);
+    InitLogging(path);
+    LOG_AT(INFO, "wWinMain", 131) << "Start install.";
+    platform::SetFinalPathQueryForTesting(nullptr);
     ResetLoggingForTesting();
-
-    EXPECT_EQ("old", test_support::ReadFileBytes(dir.File(L"lite_installer.log.old")));
-    EXPECT_EQ(c.exists, GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES);
-    const std::string after = test_support::ReadFileBytes(file);
-    EXPECT_EQ(0u, after.compare(0, before.size(), c.exists ? before : std::string()));
-    EXPECT_EQ(c.written, ReadLog(file).find(L"INFO: ExecuteAsAdmin (74): Start installer as "
-                                            L"admin\n") != std::wstring::npos);
-    if (!c.written) EXPECT_EQ(c.exists ? before.size() : 0u, after.size());
+    const std::wstring log = ReadLog(file);
+    EXPECT_EQ(c.written, log.find(L"INFO: wWinMain (131): Start install.\n") != std::wstring::npos);
+    if (c.written) {
+      EXPECT_EQ(L'\xFEFF', log[0]);
+    } else {
+      EXPECT_EQ(before, test_support::ReadFileBytes(file));
+    }
   }
 }
 
-// What no link test under Wine can show: the refusal by attributes and names, and the paths
-// an append-only process never writes to at all.
-TEST(LoggingAppendOnlyTest, OnlyOrdinaryFilesOnLocalDrives) {
-  const struct {
-    uint32_t attributes, links;
-    bool ordinary;
-  } kFiles[] = {
-      {FILE_ATTRIBUTE_ARCHIVE, 1, true}, {FILE_ATTRIBUTE_NORMAL, 1, true},
-      {FILE_ATTRIBUTE_DIRECTORY, 1, false},
-      {FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT, 1, false},    // a symbolic link
-      {FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, 1, false},  // a junction
-      {FILE_ATTRIBUTE_ARCHIVE, 2, false},                                   // a hard link
+// The elevated child writes only through the handle its master published, and only when the
+// duplicate is the log: a forged value (another file of the master's, no file at all) or a
+// slot of another master drops the line and counts it. The master here is this process.
+TEST(LoggingBorrowedTest, WritesOnlyThroughTheMastersHandleToTheLog) {
+  test_support::ScopedTempDir dir;
+  const std::wstring path = dir.File(L"lite_installer.log");
+  const std::wstring other = dir.File(L"other.txt");
+  ASSERT_TRUE(test_support::WriteFileBytes(other, "x"));
+  auto open = [](const std::wstring& name) {
+    return CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_ALWAYS, 0, nullptr);
   };
-  for (const auto& c : kFiles) {
-    EXPECT_EQ(c.ordinary, IsOrdinaryLogFile(c.attributes, c.links)) << c.attributes << " " << c.links;
-  }
-  const std::wstring local = L"C:\\Users\\me\\Temp\\lite_installer.log";
-  for (const std::wstring& path : {std::wstring(L"\\\\server\\share\\lite_installer.log"),
-                                   std::wstring(L"\\\\.\\pipe\\log"), L"\\\\?\\" + local,
-                                   std::wstring(L"lite_installer.log"), local}) {
+  platform::ScopedKernelHandle log(open(path));
+  platform::ScopedKernelHandle forged(open(other));
+  platform::ScopedKernelHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  const uint32_t self = GetCurrentProcessId();
+  const struct {
+    HANDLE published;
+    uint32_t process_id;
+    bool written;
+  } kCases[] = {
+      {log.get(), self, true},      {forged.get(), self, false},
+      {event.get(), self, false},   {log.get(), self + 4, false},
+  };
+  int line = 0;
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(line);
     ResetLoggingForTesting();
-    InitLogging(path, LogAccess::kAppendOnly);
-    EXPECT_EQ(path == local ? path : std::wstring(), LogPath());
+    installer::PublishLogHandle(c.process_id,
+                                static_cast<uint32_t>(reinterpret_cast<uintptr_t>(c.published)));
+    InitBorrowedLogging(path, self);
+    LOG_AT(INFO, "ExecuteAsAdmin", ++line) << "borrowed";
+    EXPECT_EQ(c.written ? 0u : 1u, DroppedLineCount());
+    EXPECT_EQ(c.written, ReadLog(path).find(L"ExecuteAsAdmin (" + std::to_wstring(line) +
+                                            L"): borrowed\n") != std::wstring::npos);
   }
   ResetLoggingForTesting();
+  installer::PublishLogHandle(0, 0);
+  EXPECT_EQ("x", test_support::ReadFileBytes(other));
 }
 
 // All installer processes share the log under one named mutex: a line that cannot have it

@@ -31,6 +31,9 @@
 //                           it received are reported, and "zorvin.lite.close_window" stops
 //                           the flow as the installer window does
 //   --result=PATH           where the facts go (below)
+//   --record-child-files    the elevated child reports each of its file operations
+//                           ("child_file=<kind> <path>", kind: folder, read, write, delete,
+//                           reboot)
 //
 // Facts are appended to the result file as UTF-8 "key=value" lines: execute_as_admin,
 // shell_error (GetLastError after a failed start), inst_app, child_pid, stop_ms (how long
@@ -55,6 +58,7 @@
 #include "download/progress_listener.h"
 #include "platform/strings.h"
 #include "startup/command_line.h"
+#include "startup/elevated_child.h"
 #include "startup/elevated_process.h"
 #include "startup/elevation.h"
 #include "startup/entry.h"
@@ -98,6 +102,29 @@ void TokenFacts(const std::string& side) {
   }
   CloseHandle(token);
 }
+
+// The elevated child's file operations, reported as they happen.
+class ReportingFileSystem : public installer::ChildFileSystem {
+ public:
+  bool CreateFolder(const std::wstring& path, SECURITY_ATTRIBUTES* attributes) override {
+    Fact("child_file", L"folder " + path);
+    return ChildFileSystem::CreateFolder(path, attributes);
+  }
+  HANDLE Open(const std::wstring& path, DWORD access, DWORD share, DWORD disposition,
+              DWORD flags) override {
+    const bool writes = access & (GENERIC_WRITE | FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE);
+    Fact("child_file", (writes ? L"write " : L"read ") + path);
+    return ChildFileSystem::Open(path, access, share, disposition, flags);
+  }
+  bool DeleteThrough(HANDLE file, const std::wstring& path) override {
+    Fact("child_file", L"delete " + path);
+    return ChildFileSystem::DeleteThrough(file, path);
+  }
+  bool DeleteAtReboot(const std::wstring& path) override {
+    Fact("child_file", L"reboot " + path);
+    return ChildFileSystem::DeleteAtReboot(path);
+  }
+};
 
 // Packages from files, for a BrandInfo that loads a brand and a partner package the way the
 // installer's own resources would give them.
@@ -375,6 +402,8 @@ int wmain() {
   g_result_path = command_line.Value("result");
   if (command_line.Has("run-as-admin")) {
     TokenFacts("elevated");
+    ReportingFileSystem files;
+    if (command_line.Has("record-child-files")) installer::SetChildFileSystemForTesting(&files);
     return installer::RunLiteInstaller();
   }
   return RunMaster(command_line);

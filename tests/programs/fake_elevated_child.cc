@@ -1,9 +1,11 @@
 // Plays the elevated child for the tests of the master's record of it.
-//   fake_elevated_child.exe --go=<event> --stop=<event> --mode=<mode>
-// Opens both named events and waits for go or stop; stop ends it with -1. After go:
+//   fake_elevated_child.exe --go=<event> --stop=<event> --taken=<event> --mode=<mode>
+// Opens the named events and waits for go or stop; stop ends it with -1. After go it
+// confirms through "taken", then:
 //   exit0   ends with 0          exit7   ends with 7          hang   never ends
-// With --mode=deaf it waits for go only and then never ends (a child that ignores stop).
-// Ends with 3 when an event cannot be opened.
+// With --mode=deaf it waits for go only and then never ends (a child that ignores stop);
+// with --mode=mute it takes the go without confirming and never ends (as another process
+// that took the go would). Ends with 3 when an event cannot be opened.
 #include <windows.h>
 
 #include <string>
@@ -15,14 +17,17 @@ int wmain() {
   std::string mode = command_line.NarrowValue("mode");
   HANDLE go = OpenEventA(SYNCHRONIZE, FALSE, command_line.NarrowValue("go").c_str());
   HANDLE stop = OpenEventA(SYNCHRONIZE, FALSE, command_line.NarrowValue("stop").c_str());
-  if (go == nullptr || stop == nullptr) return 3;
-  if (mode == "deaf") {
+  HANDLE taken = OpenEventA(EVENT_MODIFY_STATE, FALSE, command_line.NarrowValue("taken").c_str());
+  if (go == nullptr || stop == nullptr || taken == nullptr) return 3;
+  if (mode == "deaf" || mode == "mute") {
     WaitForSingleObject(go, INFINITE);
+    if (mode == "deaf") SetEvent(taken);
     Sleep(INFINITE);
   }
   HANDLE handles[] = {go, stop};
   DWORD result = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
   if (result != WAIT_OBJECT_0) return -1;
+  SetEvent(taken);
   if (mode == "exit0") return 0;
   if (mode == "exit7") return 7;
   Sleep(INFINITE);

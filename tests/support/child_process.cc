@@ -66,10 +66,6 @@ bool ChildProcess::Start(const std::wstring& command_line, const std::wstring& t
   std::wstring environment;
   if (!temp_dir.empty()) {
     environment = EnvironmentWithTemp(temp_dir);
-    // Wine gives every process the elevated half of a split administrator token, and an
-    // elevated installer never creates its log: the log stands here as an earlier run left it.
-    CloseHandle(CreateFileW((temp_dir + L"\\lite_installer.log").c_str(), GENERIC_WRITE, 0,
-                            nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   }
   std::wstring mutable_line = command_line;
   STARTUPINFOW startup = {};
