@@ -772,7 +772,8 @@ bool Installer::StartElevated(SHELLEXECUTEINFOW* info) { return ShellExecuteExW(
 bool Installer::RunModuleInElevatedProcess() {
   LOG_AT(INFO, "RunModuleInElevatedProcess", 805)
       << "Started waiting the elevated installer has finished its work.";
-  // Like a setup run here, the copy's run is never abandoned: a stop waits for it.
+  // Like a setup run here, the copy's run is never abandoned once it confirmed its go: a
+  // stop waits for it.
   setup_running_ = true;
   bool success = elevated_process_ && elevated_process_->RunModule(stop_event());
   setup_running_ = false;

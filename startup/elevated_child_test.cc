@@ -102,7 +102,7 @@ class RecordingFileSystem : public ChildFileSystem {
 // The folder is a fresh one with a random name (a name somebody made first is passed over,
 // never opened), the copies are what one handle read, and the clean-up removes exactly what
 // was made, by the names given, with nothing left for the next reboot.
-TEST(PrivateFolderTest, FreshFolderCopiesThroughOneHandleAndRemovesOnlyWhatItMade) {
+TEST(ElevatedChildFolderTest, FreshFolderCopiesThroughOneHandleAndRemovesOnlyWhatItMade) {
   test_support::ScopedTempDir sources;
   test_support::ScopedTempDir root;
   const std::wstring archive = sources.File(L"setup.arc");
@@ -159,7 +159,7 @@ TEST(PrivateFolderTest, FreshFolderCopiesThroughOneHandleAndRemovesOnlyWhatItMad
 
 // A copy that is still in use when the run ends (a setup that left a process behind) is
 // marked for deletion at the next reboot, and its folder after it; nothing else is.
-TEST(PrivateFolderTest, WhatIsStillInUseIsLeftForTheNextReboot) {
+TEST(ElevatedChildFolderTest, WhatIsStillInUseIsLeftForTheNextReboot) {
   test_support::ScopedTempDir sources;
   test_support::ScopedTempDir root;
   ASSERT_TRUE(test_support::WriteFileBytes(sources.File(L"a"), "a"));
