@@ -344,7 +344,11 @@ bool FolderWalker::StartSearch(const FilePath& folder) {
     find_.reset(::FindFirstFileExW(query.c_str(), FindExInfoBasic, &data_,
                                    FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
   }
-  if (!find_.is_valid()) return false;
+  if (!find_.is_valid()) {
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error_ == ERROR_SUCCESS) error_ = error;
+    return false;
+  }
   current_folder_ = folder;
   has_data_ = true;
   return true;
@@ -358,6 +362,8 @@ FilePath FolderWalker::Next() {
       if (!StartSearch(folder)) continue;
     } else if (!has_data_) {
       if (!::FindNextFileW(find_.get(), &data_)) {
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_NO_MORE_FILES && error_ == ERROR_SUCCESS) error_ = error;
         find_.reset();
         continue;
       }

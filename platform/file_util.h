@@ -131,6 +131,10 @@ class FolderWalker {
   // The full path of the next match, or an empty path when there is none (also when the
   // root cannot be searched).
   FilePath Next();
+  // Whether a search failed for another reason than finding nothing (a folder that is gone
+  // or cannot be read): the walk then missed entries. The error is the first such one.
+  bool failed() const { return error_ != ERROR_SUCCESS; }
+  DWORD error() const { return error_; }
 
  private:
   bool StartSearch(const FilePath& folder);
@@ -145,6 +149,7 @@ class FolderWalker {
   ScopedFindHandle find_;
   WIN32_FIND_DATAW data_{};
   bool has_data_ = false;
+  DWORD error_ = ERROR_SUCCESS;
 };
 
 }  // namespace platform

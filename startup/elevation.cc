@@ -34,18 +34,13 @@ constexpr wchar_t kUacPolicyKey[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
 constexpr wchar_t kConsentPromptValue[] = L"ConsentPromptBehaviorAdmin";
 
-// Only a search that found nothing clears the folder: one that failed for any other reason
+// Only a search that found nothing clears the folder: one that failed for another reason
 // (a folder that cannot be read, a name too long) counts as a DLL found, and the process
 // refuses to run there (-200).
 bool HasDllNextTo(const platform::FilePath& executable) {
-  const std::wstring query = executable.DirName().Append(L"*.dll").value();
-  WIN32_FIND_DATAW data;
-  platform::ScopedFindHandle find(FindFirstFileW(query.c_str(), &data));
-  if (!find.is_valid()) return GetLastError() != ERROR_FILE_NOT_FOUND;
-  do {
-    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
-  } while (FindNextFileW(find.get(), &data));
-  return GetLastError() != ERROR_NO_MORE_FILES;
+  platform::FolderWalker walker(executable.DirName(), false, platform::FolderWalker::kFiles,
+                                L"*.dll");
+  return !walker.Next().empty() || walker.failed();
 }
 
 // Copies the executable into a fresh folder of the temporary folder, runs the copy with
@@ -59,10 +54,6 @@ int RelaunchFromPrivateFolder(const platform::FilePath& executable,
   int outcome = kEnvironmentNotSecured;
   platform::FilePath copy = folder.Append(executable.BaseName());
   if (platform::CopyFileTo(executable, copy)) {
-    // Nobody may be left with the folder if this process dies before it cleans up; these
-    // need rights that a user rarely has, so their failure is no reason to stop.
-    platform::DeletePathAtReboot(copy);
-    platform::DeletePathAtReboot(folder);
     CommandLine copy_command_line(command_line);
     copy_command_line.SetProgramPath(copy.value());
     copy_command_line.Put(switches::kSpawnedInProtectedDir);
@@ -83,7 +74,12 @@ int RelaunchFromPrivateFolder(const platform::FilePath& executable,
       process.Close();
     }
   }
-  platform::DeletePath(folder, true);
+  // Only what cannot go now waits for the next reboot (which needs rights a user rarely
+  // has; the folder is the user's own either way).
+  if (!platform::DeletePath(folder, true)) {
+    platform::DeletePathAtReboot(copy);
+    platform::DeletePathAtReboot(folder);
+  }
   return outcome;
 }
 

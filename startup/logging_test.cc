@@ -155,6 +155,23 @@ TEST(LoggingOwnerTest, RefusesAHardLinkAndALogFoundElsewhereAndMakesAMissingOne)
   }
 }
 
+// What no link test under Wine can show: the refusal by attributes and names.
+TEST(LoggingOwnerTest, OnlyOrdinaryFilesWithOneName) {
+  const struct {
+    uint32_t attributes, links;
+    bool ordinary;
+  } kFiles[] = {
+      {FILE_ATTRIBUTE_ARCHIVE, 1, true}, {FILE_ATTRIBUTE_NORMAL, 1, true},
+      {FILE_ATTRIBUTE_DIRECTORY, 1, false},
+      {FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT, 1, false},    // a symbolic link
+      {FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, 1, false},  // a junction
+      {FILE_ATTRIBUTE_ARCHIVE, 2, false},                                   // a hard link
+  };
+  for (const auto& c : kFiles) {
+    EXPECT_EQ(c.ordinary, IsOrdinaryLogFile(c.attributes, c.links)) << c.attributes << " " << c.links;
+  }
+}
+
 // The elevated child writes only through the handle its master published, and only when the
 // duplicate is the log: a forged value (another file of the master's, no file at all) or a
 // slot of another master drops the line and counts it. The master here is this process.
