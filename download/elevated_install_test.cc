@@ -607,19 +607,15 @@ TEST_F(ElevatedInstallTest, ChildWritesOnlyInTheFolderItMadeAndLeavesPlantedFold
   for (const std::wstring& file : planted.files) {
     EXPECT_EQ("planted", test_support::ReadFileBytes(file)) << platform::Narrow(file);
   }
-  HKEY key = nullptr;
-  std::wstring pending;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
-                    KEY_READ, &key) == ERROR_SUCCESS) {
-    wchar_t data[32768] = {};
-    DWORD size = sizeof(data) - sizeof(wchar_t);
-    if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr,
-                         reinterpret_cast<BYTE*>(data), &size) == ERROR_SUCCESS) {
-      pending.assign(data, size / sizeof(wchar_t));
-    }
-    RegCloseKey(key);
+  std::vector<wchar_t> pending(32768, L'\0');
+  DWORD size = static_cast<DWORD>((pending.size() - 1) * sizeof(wchar_t));
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                   L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, pending.data(),
+                   &size) != ERROR_SUCCESS) {
+    size = 0;
   }
-  EXPECT_EQ(std::wstring::npos, pending.find(folders[0])) << platform::Narrow(pending);
+  const std::wstring listed(pending.data(), size / sizeof(wchar_t));
+  EXPECT_EQ(std::wstring::npos, listed.find(folders[0])) << platform::Narrow(listed);
 }
 
 // Another process of the user takes the go before the child: the child never confirms, the

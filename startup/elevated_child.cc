@@ -73,7 +73,7 @@ std::wstring RandomFolderName() {
   return name;
 }
 
-// Copies the whole file behind `source` (`size` bytes) into `target`.
+// Copies the whole file behind `source` into `target`.
 bool CopyFromHandle(HANDLE source, HANDLE target) {
   std::vector<char> buffer(kCopyBufferBytes);
   for (;;) {
