@@ -54,8 +54,8 @@ bool MakeTempFolderIn(const FilePath& base, std::wstring_view prefix, FilePath* 
 // `MakeTempFolderIn` in `TempFolder`.
 bool MakeTempFolder(std::wstring_view prefix, FilePath* folder);
 
-// How `MakeTempFolderIn` creates its candidates: with a security descriptor of the caller's,
-// or a stand-in in tests.
+// How `MakeTempFolderIn` creates its candidates: CreateDirectoryW without a descriptor, or a
+// stand-in in tests.
 class FolderCreator {
  public:
   virtual ~FolderCreator() = default;
