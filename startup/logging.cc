@@ -140,6 +140,7 @@ platform::ScopedKernelHandle OpenLogFile(const std::wstring& path, bool* can_ren
   constexpr DWORD kFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | kNoImpersonation;
   platform::ScopedKernelHandle file(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, kShareAll,
                                                 nullptr, OPEN_ALWAYS, kFlags, nullptr));
+  const bool created = file && GetLastError() != ERROR_ALREADY_EXISTS;
   if (file) {
     *can_rename = true;
   } else if (GetLastError() == ERROR_SHARING_VIOLATION) {
@@ -148,7 +149,11 @@ platform::ScopedKernelHandle OpenLogFile(const std::wstring& path, bool* can_ren
     file.reset(CreateFileW(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS, kFlags,
                            nullptr));
   }
-  if (file && !IsTheLog(file.get(), State().expected_final_path)) file.reset();
+  if (file && !IsTheLog(file.get(), State().expected_final_path)) {
+    // A file this open made where the path led is taken back; one that was there stays.
+    if (created) platform::DeleteThroughHandle(file.get());
+    file.reset();
+  }
   return file;
 }
 
