@@ -30,18 +30,25 @@ constexpr wchar_t kArchiveCopyName[] = L"setup.arc";
 
 ChildFileSystem* g_file_system_for_testing = nullptr;
 
-// The vendor files the master hands over, and the names of their copies.
+// The files the master hands over, and the names of their copies. The vendor files are
+// needed; the others (the distribution info, the variations seed and the configuration
+// bundle, which the master may not have fetched) the setup does without: one that cannot
+// be copied is not passed on.
 struct HandedOverFile {
   const char* switch_name;
   const wchar_t* copy_name;
+  bool needed;
 };
 constexpr HandedOverFile kHandedOverFiles[] = {
-    {switches::kInstallerData, L"master_preferences"},
-    {switches::kClidsFile, L"clids.xml"},
-    {switches::kClidsSearchbandFile, L"clids_searchband.xml"},
-    {switches::kBrandPackage, L"BrandFile"},
-    {switches::kPartnerPackage, L"PartnerFile"},
-    {switches::kOverridePartnerPackage, L"PartnerOverrideFile"},
+    {switches::kInstallerData, L"master_preferences", true},
+    {switches::kClidsFile, L"clids.xml", true},
+    {switches::kClidsSearchbandFile, L"clids_searchband.xml", true},
+    {switches::kBrandPackage, L"BrandFile", true},
+    {switches::kPartnerPackage, L"PartnerFile", true},
+    {switches::kOverridePartnerPackage, L"PartnerOverrideFile", true},
+    {switches::kDistrInfoFile, L"distrib_info", false},
+    {switches::kVariationsUpdatePath, L"variations_seed", false},
+    {switches::kServerConfigBundlePath, L"server_config_bundle", false},
 };
 
 // The machine-wide folders a private folder may be made in, in this order: the system
@@ -149,8 +156,13 @@ bool RunSetupFromPrivateCopies(CommandLine* setup_command_line, PrivateFolder* f
     if (!setup_command_line->Has(file.switch_name)) continue;
     const std::wstring copy = folder->CopyIn(setup_command_line->Value(file.switch_name),
                                              file.copy_name, kMaxHandedOverFileBytes);
-    if (copy.empty()) return false;
-    setup_command_line->Put(file.switch_name, copy);
+    if (copy.empty() && file.needed) return false;
+    if (copy.empty()) {
+      LOG(WARNING, kElevatedChildTag) << "The setup runs without " << file.switch_name << ".";
+      setup_command_line->PutFlag(file.switch_name, false);
+    } else {
+      setup_command_line->Put(file.switch_name, copy);
+    }
   }
 
   // E6.

@@ -19,9 +19,9 @@
 //   a predictable name in a shared place.
 // - Every create, open for writing and delete of the child lies in that folder, under names
 //   the child gave (nothing is ever taken from a directory listing; there is none).
-// - Each source (the archive, the vendor files) is opened once for reading, without
-//   following a reparse point on its last name, must be a disk file below a size cap, and is
-//   copied from that handle: what the setup gets is what this handle read.
+// - Each source (the archive, every file of the setup command line) is opened once for
+//   reading, without following a reparse point on its last name, must be a disk file below a
+//   size cap, and is copied from that handle: what the setup gets is what this handle read.
 // - Clean-up opens each copy, then the folder, by the name the child gave it, without
 //   following a reparse point, checks on the handle that it is the very object the child
 //   made (volume and file index, one name, no reparse point) and deletes it through that
@@ -50,7 +50,7 @@ inline constexpr char kElevatedChildTag[] = "ExecuteAsAdmin";
 
 // Names drawn for a private folder before the child gives up.
 inline constexpr int kPrivateFolderAttempts = 16;
-// The largest vendor file (installer data, clids, packages) the child copies.
+// The largest handed-over file (installer data, clids, packages, seed) the child copies.
 inline constexpr uint64_t kMaxHandedOverFileBytes = 16u << 20;
 
 // The file operations of the child, one Windows call each; tests record them.
