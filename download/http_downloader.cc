@@ -801,7 +801,9 @@ uint32_t HttpDownloader::ReadChunk() {
             break;
           }
           got += one;
-          if (one == 0 || GetTickCount() - begin >= kReadSliceMs) break;
+          // A short read handed over what had arrived: the next one would wait for the
+          // server, and the bytes held here would wait with it.
+          if (one < kBufferSize || GetTickCount() - begin >= kReadSliceMs) break;
         }
         platform::AutoLock lock(state->lock);
         if (state->closed) return;

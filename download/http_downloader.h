@@ -125,9 +125,10 @@ class HttpDownloader {
  public:
   // Size of one read.
   static constexpr uint32_t kBufferSize = 32768;
-  // Reads the request thread makes for one `ReadChunk` while the bytes come at once: each
+  // Reads the request thread makes for one `ReadChunk` while each comes back full: each
   // hand-over between the threads costs more than the read itself. A read is not started
-  // once kReadSliceMs have passed since the first, so no read has less of its bound.
+  // after a short one or once kReadSliceMs have passed since the first, so no read has
+  // less of its bound and no byte waits for the next.
   static constexpr uint32_t kReadsPerCall = 8;
   static constexpr uint32_t kReadSliceMs = 20;
   // Longest redirect target kept, with its terminator (INTERNET_MAX_URL_LENGTH).

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <shobjidl.h>
+#include <tlhelp32.h>
 
 #include <cstdint>
 #include <map>
@@ -152,9 +153,6 @@ TEST(InterfaceSafeCheckTest, ExitCodesOfTheCopy) {
 // before it would have ended by itself (30 s).
 TEST(InterfaceSafeCheckTest, HangingCopyIsTerminatedAfterThreeSeconds) {
   test_support::ScopedTestLog log;
-  test_support::ScopedTempDir dir;
-  const std::wstring pid_file = dir.File(L"pid");
-  SetEnvironmentVariableW(L"LI_INTERFACE_CHECK_PID_FILE", pid_file.c_str());
   ScopedCheckProgramForTesting program(ChildProgram());
   ScopedChildMode mode(L"hang");
   uint32_t code = MakeAvailabilityCode(16299, 15, 0);
@@ -165,24 +163,30 @@ TEST(InterfaceSafeCheckTest, HangingCopyIsTerminatedAfterThreeSeconds) {
     available = IsInternalInterfaceAvailableSafeCheck(&code);
     elapsed = GetTickCount() - start;
   });
-  // The copy is watched from while it still runs, so its end can be seen.
+  // The copy is watched from while it still runs (it is this process's only child), so
+  // that its end and its exit code can be seen.
   platform::ScopedKernelHandle copy;
   test_support::WaitUntil([&] {
-    const std::string pid = test_support::ReadFileBytes(pid_file);
-    if (!pid.empty()) {
-      copy.reset(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, std::stoul(pid)));
+    platform::ScopedKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = snapshot && Process32FirstW(snapshot.get(), &entry); more && !copy;
+         more = Process32NextW(snapshot.get(), &entry)) {
+      if (entry.th32ParentProcessID == GetCurrentProcessId()) {
+        copy.reset(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE,
+                               entry.th32ProcessID));
+      }
     }
     return copy.is_valid();
   }, 20000);
   check.join();
-  SetEnvironmentVariableW(L"LI_INTERFACE_CHECK_PID_FILE", nullptr);
   ASSERT_TRUE(copy.is_valid());
   ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(copy.get(), 5000));
   DWORD exit_code = 0;
   ASSERT_TRUE(GetExitCodeProcess(copy.get(), &exit_code));
   EXPECT_EQ(kExitTerminatedByTimeout, exit_code);
   EXPECT_GE(elapsed, 3000u - 16u);  // GetTickCount's step
-  EXPECT_LT(elapsed, 25000u);
+  EXPECT_LT(elapsed, 25000u);       // the copy would have ended by itself after 30 s
   EXPECT_FALSE(available);
   EXPECT_EQ(3162990015u, code);
   EXPECT_TRUE(log.Contains(std::wstring(kErrorLine)));

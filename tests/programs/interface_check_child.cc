@@ -39,19 +39,6 @@ int wmain() {
     return 1;
   }
   if (mode == L"hang") {
-    // Tells a test which process to watch for the parent's kill.
-    wchar_t pid_file[MAX_PATH] = {};
-    if (GetEnvironmentVariableW(L"LI_INTERFACE_CHECK_PID_FILE", pid_file, MAX_PATH) - 1 <
-        MAX_PATH - 1) {
-      HANDLE file = CreateFileW(pid_file, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-      const std::string pid = std::to_string(GetCurrentProcessId());
-      DWORD written = 0;
-      if (file != INVALID_HANDLE_VALUE) {
-        WriteFile(file, pid.data(), static_cast<DWORD>(pid.size()), &written, nullptr);
-        CloseHandle(file);
-      }
-    }
     Sleep(kHangMs);
     return 0;
   }
