@@ -2,6 +2,7 @@
 
 #include <process.h>
 
+#include <algorithm>
 #include <functional>
 #include <optional>
 #include <utility>
@@ -39,6 +40,9 @@ struct DownloadCallState {
   HINTERNET connection = nullptr;  // under lock; only for a request made step by step
   HINTERNET request = nullptr;     // under lock
   bool closed = false;             // under lock: the waiting side closed the handles
+  // Under lock: bytes at the buffer's start that reads of the call in progress completed;
+  // a read still under way only writes after them.
+  uint32_t batch_bytes = 0;
   std::vector<uint8_t> buffer_storage;
   // 32-byte aligned, kReadsPerCall reads of HttpDownloader::kBufferSize bytes.
   uint8_t* buffer = nullptr;
@@ -370,6 +374,8 @@ void HttpDownloader::ResetState() {
   validator_.clear();
   resume_report_.clear();
   ended_at_limit_ = false;
+  pending_read_error_ = 0;
+  answer_ok_ = false;
   answer_checked_ = false;
   partial_answer_ = false;
   expected_total_ = 0;
@@ -751,6 +757,7 @@ bool HttpDownloader::AcceptAnswer() {
   // A sink that keeps only its first bytes never holds the whole of a longer answer.
   expected_total_ = total > sink_->limit() ? 0 : static_cast<uint32_t>(total);
   content_length_ = expected_total_;
+  answer_ok_ = true;
   validator_ = PickValidator(QueryText(HTTP_QUERY_ETAG), QueryText(HTTP_QUERY_LAST_MODIFIED));
   if (observer_ != nullptr) observer_->OnAnswerAccepted(validator_, expected_total_);
   return true;
@@ -776,6 +783,14 @@ bool HttpDownloader::RefuseResume(DWORD code) {
 
 uint32_t HttpDownloader::ReadChunk() {
   if (!error_.empty() || request() == nullptr || sink_ == nullptr || ended_at_limit_) return 0;
+  if (pending_read_error_ != 0) {
+    SetLastError(pending_read_error_);
+    RecordError(L"internet_read-");
+    LOG(ERROR, "ReadChunk") << "Download chunk error.";
+    return 0;
+  }
+  // The headers are there once the request was opened: the answer is known before its body.
+  if (!answer_checked_ && !AcceptAnswer()) return 0;
   SharedCalls state = *calls_;
   DWORD read = 0;
   BOOL ok = FALSE;
@@ -786,9 +801,9 @@ uint32_t HttpDownloader::ReadChunk() {
         {
           platform::AutoLock lock(state->lock);
           handle = state->request;
+          state->batch_bytes = 0;
         }
-        // Bytes read before a read failed or found the end are handed over first; the
-        // next call meets the failure or the end again.
+        // Bytes read before a read failed are handed over first, the failure after them.
         DWORD got = 0;
         BOOL result = handle != nullptr;
         DWORD error = handle ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
@@ -801,6 +816,11 @@ uint32_t HttpDownloader::ReadChunk() {
             break;
           }
           got += one;
+          {
+            platform::AutoLock lock(state->lock);
+            if (state->closed) return;
+            state->batch_bytes = got;
+          }
           // A short read handed over what had arrived: the next one would wait for the
           // server, and the bytes held here would wait with it.
           if (one < kBufferSize || GetTickCount() - begin >= kReadSliceMs) break;
@@ -813,6 +833,15 @@ uint32_t HttpDownloader::ReadChunk() {
       },
       bounds_.read_ms);
   if (end != CallEnd::kReturned) {
+    // Blocks that came before the read that stalled are kept: a resume starts after them.
+    uint32_t completed;
+    {
+      platform::AutoLock lock(state->lock);
+      completed = state->batch_bytes;
+    }
+    if (answer_ok_ && completed > 0) {
+      sink_->Write(state->buffer, std::min(completed, sink_->limit() - sink_->bytes_written()));
+    }
     RecordEarlyEnd("ReadChunk", L"internet_read-", end);
     LOG(ERROR, "ReadChunk") << "Download chunk error.";
     return 0;
@@ -823,7 +852,7 @@ uint32_t HttpDownloader::ReadChunk() {
     LOG(ERROR, "ReadChunk") << "Download chunk error.";
     return 0;
   }
-  if (!answer_checked_ && !AcceptAnswer()) return 0;
+  if (read_error != ERROR_SUCCESS) pending_read_error_ = read_error;
   // WinINet may hand over whatever arrived instead of waiting for a whole block: a server
   // that trickles bytes must still make a block's worth of progress in each read bound.
   window_bytes_ += read;

@@ -257,6 +257,8 @@ class HttpDownloader {
   std::string validator_;
   std::wstring resume_report_;
   bool ended_at_limit_ = false;  // the sink keeps no more: the body ends here
+  bool answer_ok_ = false;         // a 200, or the 206 of a resume that was taken
+  DWORD pending_read_error_ = 0;   // a read failed after the bytes last handed over
   bool answer_checked_ = false;
   bool partial_answer_ = false;  // the answer is a 206
   uint32_t expected_total_ = 0;  // bytes the file holds when complete; 0 unknown

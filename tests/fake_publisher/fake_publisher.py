@@ -241,6 +241,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
         finally:
             if not path.startswith("/__control/"):
+                try:
+                    tls = self.connection.cipher()[0] if isinstance(
+                        self.connection, ssl.SSLSocket) and self.connection.fileno() != -1 else ""
+                except (ssl.SSLError, OSError, TypeError):
+                    tls = ""  # a connection shut down under its TLS layer ("fin")
                 self.publisher.record({
                     "time": time.time(),
                     "port": self.server.kind,
@@ -254,8 +259,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     "status": self.sent_status,
                     "bytes_sent": self.bytes_sent,
                     "note": self.note,
-                    "tls": self.connection.cipher()[0] if isinstance(self.connection, ssl.SSLSocket)
-                    and self.connection.fileno() != -1 else "",
+                    "tls": tls,
                 })
             self.publisher.touch()
 
