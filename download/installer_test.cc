@@ -358,6 +358,45 @@ TEST_F(InstallerTest, ACutCostsOnlyTheBytesAfterIt) {
   }
 }
 
+// An archive that fails verification although it may be the download's fault (put together
+// from two answers, or a body without a length that may have been cut) is fetched whole once
+// more before the run ends with 402; any other is refused at once.
+TEST_F(InstallerTest, AnArchiveTheDownloadMayHaveSpoiledIsFetchedOnceMore) {
+  const std::string same_tag = "\"etag\":\"\\\"same\\\"\"";
+  struct Case {
+    const char* name;
+    std::vector<std::string> responses;
+    int32_t result;
+    size_t requests;
+  } cases[] = {
+      {"spliced",
+       {FileResponse(L"good", "\"drop_pct\":5,\"drop_mode\":\"fin\"," + same_tag),
+        FileResponse(L"tampered", same_tag), FileResponse(L"good")},
+       0, 3},
+      {"no length", {FileResponse(L"tampered", "\"no_length\":true"), FileResponse(L"good")}, 0, 2},
+      {"no length, twice",
+       {FileResponse(L"tampered", "\"no_length\":true"), FileResponse(L"tampered", "\"no_length\":true")},
+       402, 2},
+      {"whole and announced", {FileResponse(L"tampered"), FileResponse(L"good")}, 402, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    marker_ = test_support::UniqueMarker();
+    ScriptArchive(c.responses);
+    Installer installer(nullptr, &brand_, &params_, false);
+    installer.SetAttemptPauseForTesting(0);
+    installer.RunSync();
+    EXPECT_EQ(c.result, installer.result_code());
+    EXPECT_EQ(c.result == 0, ReportExists());
+    Sleep(200);  // no request comes late
+    std::vector<PublisherRequest> fetched = test_support::PublisherRequestsWithPath(archive_path_, 0);
+    ASSERT_EQ(c.requests, fetched.size());
+    EXPECT_EQ(0u, fetched.back().headers.count("Range"));  // the last one is a whole download
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(installer.archive_path().c_str()));
+    DeleteFileW(report_path_.c_str());
+  }
+}
+
 TEST_F(InstallerTest, StopDuringThePauseEndsWithoutAnotherAttempt) {
   ServeArchive(L"good", "status=404");
   Installer installer(nullptr, &brand_, &params_, false);
