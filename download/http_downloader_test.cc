@@ -381,25 +381,15 @@ TEST(HttpDownloaderTest, ASinkHoldingBytesAsksForTheRestAndTakesOnlyTheRest) {
   }
 }
 
-// What a resume may name in If-Range: only what a header can carry, and an ETag only in its
-// strong form.
+// If-Range names only what a header can carry, and an ETag only in its strong form.
 TEST(HttpDownloaderTest, ValidatorIsAStrongETagElseLastModified) {
-  const std::string long_tag = "\"" + std::string(kMaxValidatorChars, 'a') + "\"";
-  struct Case {
-    std::string etag, last_modified, expected;
-  } cases[] = {
-      {"\"abc\"", "Tue, 01 Dec 2026 10:00:00 GMT", "\"abc\""},
-      {"W/\"abc\"", "Tue, 01 Dec 2026 10:00:00 GMT", "Tue, 01 Dec 2026 10:00:00 GMT"},
-      {"abc", "", ""},  // not quoted
-      {"", "", ""},
-      {"\"a\r\nX: y\"", "", ""},
-      {long_tag, "Tue, 01 Dec 2026 10:00:00 GMT", "Tue, 01 Dec 2026 10:00:00 GMT"},
-      {"", "Tue\x01", ""},
-      {"", "W/x", ""},
+  const std::string date = "Tue, 01 Dec 2026 10:00:00 GMT";
+  const std::string cases[][3] = {
+      {"\"abc\"", date, "\"abc\""}, {"W/\"abc\"", date, date}, {"abc", "", ""},
+      {"\"a\r\nX: y\"", "", ""}, {"\"" + std::string(kMaxValidatorChars, 'a') + "\"", date, date},
+      {"", "Tue\x01", ""},       {"", "W/x", ""},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(c.expected, PickValidator(c.etag, c.last_modified)) << c.etag << c.last_modified;
-  }
+  for (const auto& c : cases) EXPECT_EQ(c[2], PickValidator(c[0], c[1])) << c[0] << c[1];
 }
 
 TEST(HttpDownloaderTest, CancelStopsBeforeTheNextChunkWithoutFinalizing) {

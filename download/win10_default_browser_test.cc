@@ -163,19 +163,15 @@ TEST(InterfaceSafeCheckTest, HangingCopyIsTerminatedAfterThreeSeconds) {
     available = IsInternalInterfaceAvailableSafeCheck(&code);
     elapsed = GetTickCount() - start;
   });
-  // The copy is watched from while it still runs (it is this process's only child), so
-  // that its end and its exit code can be seen.
+  // The copy (this process's only child) is watched from while it runs, to see its end.
   platform::ScopedKernelHandle copy;
   test_support::WaitUntil([&] {
     platform::ScopedKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    PROCESSENTRY32W entry = {};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = snapshot && Process32FirstW(snapshot.get(), &entry); more && !copy;
+    PROCESSENTRY32W entry = {sizeof(entry)};
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more && !copy;
          more = Process32NextW(snapshot.get(), &entry)) {
-      if (entry.th32ParentProcessID == GetCurrentProcessId()) {
-        copy.reset(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE,
-                               entry.th32ProcessID));
-      }
+      if (entry.th32ParentProcessID != GetCurrentProcessId()) continue;
+      copy.reset(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, entry.th32ProcessID));
     }
     return copy.is_valid();
   }, 20000);
