@@ -25,7 +25,7 @@ set(LI_DELAY_LOADED_DLLS wininet comctl32 shell32 ole32 shlwapi version userenv 
 
 set(LI_DELAY_wininet
   InternetOpenW InternetCloseHandle InternetSetStatusCallbackW InternetOpenUrlW
-  InternetReadFile InternetSetFilePointer InternetSetOptionW InternetQueryOptionW HttpQueryInfoA
+  InternetReadFile InternetSetOptionW InternetQueryOptionW HttpQueryInfoA
   InternetConnectW HttpOpenRequestW HttpSendRequestW InternetErrorDlg InternetCanonicalizeUrlW
   InternetCrackUrlW)
 set(LI_DELAY_comctl32 InitCommonControlsEx SetWindowSubclass RemoveWindowSubclass DefSubclassProc)

@@ -55,10 +55,11 @@ HANDLE Reopen(HANDLE current, const std::wstring& path, DWORD share) {
 
 void SetReOpenFileMissingForTesting(bool missing) { g_reopen_missing_for_testing = missing; }
 
-ArchiveLock::ArchiveLock(const std::wstring& path)
+ArchiveLock::ArchiveLock(const std::wstring& path, bool keep_contents)
     : path_(path),
-      handle_(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                          FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+      handle_(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                          keep_contents ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                          nullptr)) {}
 
 bool ArchiveLock::ConvertToReadExecute() {
   if (!handle_) return false;

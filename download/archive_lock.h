@@ -18,8 +18,9 @@ namespace installer {
 
 class ArchiveLock {
  public:
-  // Creates (or truncates) the archive for writing, sharing read access only.
-  explicit ArchiveLock(const std::wstring& path);
+  // Creates (or truncates, unless `keep_contents`) the archive for writing, sharing read
+  // access only.
+  explicit ArchiveLock(const std::wstring& path, bool keep_contents = false);
   ArchiveLock(const ArchiveLock&) = delete;
   ArchiveLock& operator=(const ArchiveLock&) = delete;
 

@@ -146,6 +146,9 @@ void AsyncHttpRequests::SendUrl(const std::wstring& url) {
   if (!InternetSetOptionW(internet.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &timeout,
                           sizeof(timeout)) ||
       !InternetSetOptionW(internet.get(), INTERNET_OPTION_SEND_TIMEOUT, &timeout,
+                          sizeof(timeout)) ||
+      // Also the TLS handshake's: a server that stalls it would hold every later ping.
+      !InternetSetOptionW(internet.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout,
                           sizeof(timeout))) {
     LOG(ERROR, "SendUrl") << "Failed to set internet options for " << url;
     return;
@@ -168,7 +171,7 @@ void AsyncHttpRequests::SendUrl(const std::wstring& url) {
                             << url;
     HINTERNET relaxed = nullptr;
     SendWithoutRevocationCheckGuarded(
-        InternetApi::Default(), internet.get(), url, kRequestContext,
+        InternetApi::Default(), internet.get(), url, kAcceptAnyHeader, kRequestContext,
         [&](HINTERNET handle, bool is_request) {
           if (is_request) {
             relaxed = handle;

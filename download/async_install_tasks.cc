@@ -44,7 +44,10 @@ std::string ConfigsUrl(std::string_view brand_id, std::string_view partner_id) {
 
 void FetchConfigs(const std::string& brand_id, const std::string& partner_id,
                   const platform::FilePath& target, platform::WaitableEvent* cancel) {
-  DownloadToFile(ConfigsUrl(brand_id, partner_id), target.value(), cancel->handle());
+  // The bundle reaches the setup with TLS as its only protection: no retry without the
+  // revocation check (the setup runs without the bundle when it fails).
+  DownloadToFile(ConfigsUrl(brand_id, partner_id), target.value(), cancel->handle(),
+                 kMaxConfigArchiveBytes, /*strict_revocation=*/true);
 }
 
 InstallTaskOperations InstallTaskOperations::Default() {

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "download/seh_guard.h"
+#include "startup/logging.h"
 
 namespace installer {
 namespace {
@@ -267,6 +268,16 @@ bool CheckAuthenticode(const TrustedCertificateIds& ids, const std::wstring& pat
   for (uint64_t index = 0; index <= verifier.secondary_signature_count(); ++index) {
     SignatureRecord record;
     if (verifier.Verify(static_cast<DWORD>(index)) == 0) verifier.ReadSigner(&record);
+    // The count is the file's claim, and each step is a trust check with revocation and no
+    // time limit of its own: a file that claims more than any real archive has is refused.
+    if (verifier.secondary_signature_count() > kMaxNestedSignatures) {
+      LOG(ERROR, "CheckAuthenticode") << "The archive claims "
+                                      << verifier.secondary_signature_count()
+                                      << " nested signatures; at most " << kMaxNestedSignatures
+                                      << " are checked, so it is refused.";
+      verifier.Close();
+      return false;
+    }
     if (selection.Consider(record)) {
       verifier.Close();
       return true;

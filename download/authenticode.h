@@ -74,6 +74,8 @@ bool SelectTrustedSignature(const TrustedCertificateIds& ids,
 
 // Object identifier of sha256WithRSAEncryption.
 inline constexpr char kSha256RsaOid[] = "1.2.840.113549.1.1.11";
+// Nested signatures beyond the first that are checked; an archive claiming more fails.
+inline constexpr uint64_t kMaxNestedSignatures = 32;
 
 // Windows 8 added signature settings to WINTRUST_DATA (a pointer after dwUIContext, used to
 // verify one signature of several and to count the nested ones); MinGW's wintrust.h still

@@ -596,6 +596,8 @@ TEST(CheckAuthenticodeTest, WalksTheSignaturesTheProviderReports) {
        {Signature(kSerialB), Signature(kSerialA)}, 0, {kDefaultId}, false, {0}},
       {"every reported index is tried, even past the known ones", {Signature(kSerialB)}, 2,
        {kDefaultId}, false, {0, 1, 2}},
+      {"a claim of more than 32 nested signatures fails closed", {Signature(kSerialA)}, 33,
+       {kDefaultId}, false, {0}},
   };
   for (const CheckCase& c : kCases) {
     FakeWinTrust fake;

@@ -1,8 +1,8 @@
 // Where the bytes of a download go.
 //
-// A sink counts the bytes it holds (`bytes_written`). The download client resumes a request
-// at that offset when a sink that already holds bytes is handed to it, and calls `Reset`
-// when the server cannot resume, so the next attempt starts again from byte 0.
+// A sink counts the bytes it holds (`bytes_written`). The download client asks for the rest
+// from that offset when a sink that already holds bytes is handed to it, and calls `Reset`
+// when the server sends the whole file again or cannot resume.
 //
 // Every sink has a size cap: a server cannot make the installer hold more than the caller
 // expects of the answer. A write past the cap is refused (ERROR_FILE_TOO_LARGE), logged once,
@@ -35,6 +35,10 @@ class DownloadSink {
 
   uint32_t bytes_written() const { return bytes_written_; }
   uint32_t limit() const { return limit_; }
+  // A sink that wants only the first `limit` bytes of an answer (one whose body nobody
+  // needs whole): the download ends at the cap instead of failing.
+  void set_stops_at_limit(bool stops) { stops_at_limit_ = stops; }
+  bool stops_at_limit() const { return stops_at_limit_; }
 
  protected:
   // Stores `size` bytes after the ones held; the cap has been checked.
@@ -44,15 +48,18 @@ class DownloadSink {
 
  private:
   uint32_t limit_;
+  bool stops_at_limit_ = false;
 };
 
 // Writes to a file handle that the caller opened for writing and keeps owning (the sink
-// never closes it). The file is expected to be empty, or to hold exactly bytes_written bytes
-// from an earlier attempt with the same sink.
+// never closes it). The file holds exactly bytes_written bytes, with its pointer at their
+// end: none at first, or `held` bytes kept from an earlier run (at most `limit`).
 class FileSink : public DownloadSink {
  public:
-  explicit FileSink(HANDLE file, uint32_t limit = kMaxArchiveBytes)
-      : DownloadSink(limit), file_(file) {}
+  explicit FileSink(HANDLE file, uint32_t limit = kMaxArchiveBytes, uint32_t held = 0)
+      : DownloadSink(limit), file_(file) {
+    bytes_written_ = held <= limit ? held : 0;
+  }
 
   // Moves the file pointer to 0 and truncates the file there; returns the truncation's result.
   // bytes_written becomes 0 in every case.

@@ -834,6 +834,7 @@ TEST_F(ElevationSeamTest, TooLongArchivePathIsNeverHandedToTheChild) {
   ShellStubInstaller installer(&listener, &brand_, &params_, false);
   installer.SetMessageWindowPollForTesting(10);
   installer.module_path = path;
+  installer.set_kept_archive_folder(L"");  // a download of its own, to that path
   installer.succeed = true;
   installer.accept_any_archive = true;
   installer.inst_app = 42;

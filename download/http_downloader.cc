@@ -2,6 +2,7 @@
 
 #include <process.h>
 
+#include <algorithm>
 #include <functional>
 #include <optional>
 #include <utility>
@@ -24,7 +25,7 @@ struct DownloadCallState {
               platform::WaitableEvent::InitialState::kNotSignaled),
         done(platform::WaitableEvent::ResetPolicy::kAutomatic,
              platform::WaitableEvent::InitialState::kNotSignaled),
-        buffer_storage(HttpDownloader::kBufferSize + 31, 0) {
+        buffer_storage(HttpDownloader::kBufferSize * HttpDownloader::kReadsPerCall + 31, 0) {
     uintptr_t address = reinterpret_cast<uintptr_t>(buffer_storage.data());
     buffer = reinterpret_cast<uint8_t*>((address + 31) & ~static_cast<uintptr_t>(31));
   }
@@ -39,8 +40,12 @@ struct DownloadCallState {
   HINTERNET connection = nullptr;  // under lock; only for a request made step by step
   HINTERNET request = nullptr;     // under lock
   bool closed = false;             // under lock: the waiting side closed the handles
+  // Under lock: bytes at the buffer's start that reads of the call in progress completed;
+  // a read still under way only writes after them.
+  uint32_t batch_bytes = 0;
   std::vector<uint8_t> buffer_storage;
-  uint8_t* buffer = nullptr;  // 32-byte aligned, HttpDownloader::kBufferSize bytes
+  // 32-byte aligned, kReadsPerCall reads of HttpDownloader::kBufferSize bytes.
+  uint8_t* buffer = nullptr;
   // Written by the status callback during the open.
   wchar_t redirect_target[HttpDownloader::kMaxRedirectChars] = {};
 };
@@ -153,7 +158,8 @@ bool RunDownloadWithProgress(TickSource* ticks, const std::wstring& url, Downloa
   HttpDownloader downloader(options.api ? options.api : InternetApi::Default());
   downloader.SetBounds(options.bounds);
   downloader.SetCancelEvent(cancel_event);
-  downloader.SetResumeTotal(options.resume_total);
+  downloader.SetResume(options.resume_total, options.resume_validator);
+  downloader.SetStrictRevocation(options.strict_revocation);
   downloader.SetObserver(observer);
   bool result = false;
   if (!downloader.OpenDownload(url, sink)) {
@@ -188,12 +194,32 @@ bool RunDownloadWithProgress(TickSource* ticks, const std::wstring& url, Downloa
     }
   }
   if (error != nullptr) *error = downloader.error();
+  if (options.resume_report != nullptr) *options.resume_report = downloader.resume_report();
   if (final_url != nullptr) *final_url = downloader.final_url();
   if (content_length != nullptr) *content_length = downloader.content_length();
   return result;
 }
 
 }  // namespace
+
+bool IsUsableValidator(std::string_view validator) {
+  if (validator.empty() || validator.size() > kMaxValidatorChars) return false;
+  for (char c : validator) {
+    if (c < 0x20 || c > 0x7E) return false;
+  }
+  // A weak ETag cannot name the bytes of a range (RFC 9110, 13.1.5).
+  return validator.substr(0, 2) != "W/";
+}
+
+std::string PickValidator(std::string_view etag, std::string_view last_modified) {
+  if (etag.size() >= 2 && etag.front() == '"' && etag.back() == '"' && IsUsableValidator(etag)) {
+    return std::string(etag);
+  }
+  if (IsUsableValidator(last_modified) && last_modified.front() != '"') {
+    return std::string(last_modified);
+  }
+  return std::string();
+}
 
 bool ParseContentRange(std::string_view text, uint64_t* first, uint64_t* last, uint64_t* total) {
   constexpr std::string_view kUnit = "bytes ";
@@ -345,6 +371,11 @@ void HttpDownloader::ResetState() {
   content_length_ = 0;
   sink_ = nullptr;
   resume_offset_ = 0;
+  validator_.clear();
+  resume_report_.clear();
+  ended_at_limit_ = false;
+  pending_read_error_ = 0;
+  answer_ok_ = false;
   answer_checked_ = false;
   partial_answer_ = false;
   expected_total_ = 0;
@@ -454,6 +485,16 @@ bool HttpDownloader::OpenRequest(const std::wstring& url, DownloadSink& sink) {
     }
   }
 
+  // A sink that holds bytes asks for the rest; If-Range makes a server whose file changed
+  // since answer with the whole new one instead of its rest.
+  const uint32_t offset = sink.bytes_written();
+  std::wstring headers = kAcceptAnyHeader;
+  if (offset > 0) {
+    headers += L"\r\nRange: bytes=" + platform::ToWString(offset) + L"-";
+    if (!resume_validator_.empty()) headers += L"\r\nIf-Range: " + platform::Widen(resume_validator_);
+    resume_offset_ = offset;
+  }
+
   // Opens the URL on the request thread; what it makes is kept in the state, where the
   // waiting side's close finds it (or, if that close came first, closed at once).
   const DWORD_PTR context = reinterpret_cast<DWORD_PTR>(&*state);
@@ -475,7 +516,7 @@ bool HttpDownloader::OpenRequest(const std::wstring& url, DownloadSink& sink) {
     state->redirect_target[0] = L'\0';
     CallEnd end = RunCall(
         "OpenDownload",
-        [state, url, round, context, keep, &opened, &open_error, &relaxed, &exception] {
+        [state, url, headers, round, context, keep, &opened, &open_error, &relaxed, &exception] {
           HINTERNET session;
           {
             platform::AutoLock lock(state->lock);
@@ -488,7 +529,7 @@ bool HttpDownloader::OpenRequest(const std::wstring& url, DownloadSink& sink) {
             HINTERNET handle = nullptr;
             DWORD handle_error = 0;
             auto open = [&] {
-              handle = state->api->OpenUrl(session, url.c_str(), kAcceptAnyHeader,
+              handle = state->api->OpenUrl(session, url.c_str(), headers.c_str(),
                                            static_cast<DWORD>(-1), INTERNET_FLAG_RELOAD,
                                            context);
               handle_error = GetLastError();
@@ -504,8 +545,8 @@ bool HttpDownloader::OpenRequest(const std::wstring& url, DownloadSink& sink) {
             }
             SetLastError(handle_error);
           } else if (session != nullptr) {
-            result = SendWithoutRevocationCheckGuarded(state->api, session, url, context, keep,
-                                                       &what);
+            result = SendWithoutRevocationCheckGuarded(state->api, session, url, headers,
+                                                       context, keep, &what);
           }
           const DWORD error = GetLastError();
           platform::AutoLock lock(state->lock);
@@ -530,13 +571,16 @@ bool HttpDownloader::OpenRequest(const std::wstring& url, DownloadSink& sink) {
                                  << " generated an exception " << exception_code_;
       return false;
     }
-    if (opened || open_error != ERROR_INTERNET_SEC_CERT_REV_FAILED || round > 0) break;
+    if (opened || open_error != ERROR_INTERNET_SEC_CERT_REV_FAILED || round > 0 ||
+        strict_revocation_) {
+      break;
+    }
     // Offices that block the certificate authority's revocation servers fail here. The
     // request is tried once more without that one check; every other certificate check
     // (a chain to a trusted root, the name, the dates) stays. The archive and the seed
     // carry signatures that are checked before they are used, and the answers to status
-    // requests are not read; the configuration bundle goes to the setup as the server sent
-    // it, with those other checks only.
+    // requests are not read; a download that only TLS vouches for asks for the strict
+    // check (`SetStrictRevocation`) and fails here.
     LOG(WARNING, "OpenDownload") << "The revocation of the server's certificate could not be "
                                     "checked (12057); trying once more without that check: "
                                  << url;
@@ -557,40 +601,6 @@ bool HttpDownloader::OpenRequest(const std::wstring& url, DownloadSink& sink) {
   if (QueryNumber(HTTP_QUERY_STATUS_CODE, &status) && status == HTTP_STATUS_PROXY_AUTH_REQ &&
       !AnswerProxyAuthentication()) {
     return false;
-  }
-
-  uint32_t offset = sink.bytes_written();
-  if (offset > 0) {
-    DWORD position = INVALID_SET_FILE_POINTER;
-    DWORD seek_error = 0;
-    CallEnd end = RunCall("OpenDownload",
-        [state, offset, &position, &seek_error] {
-          HINTERNET handle;
-          {
-            platform::AutoLock lock(state->lock);
-            handle = state->request;
-          }
-          DWORD moved = handle ? state->api->SetFilePointer(handle, static_cast<LONG>(offset),
-                                                            FILE_BEGIN)
-                               : INVALID_SET_FILE_POINTER;
-          DWORD error = handle ? GetLastError() : ERROR_INVALID_HANDLE;
-          platform::AutoLock lock(state->lock);
-          if (state->closed) return;
-          position = moved;
-          seek_error = error;
-        },
-        bounds_.open_ms);
-    if (end != CallEnd::kReturned) {
-      RecordEarlyEnd("OpenDownload", L"internet_set_file_pointer-", end);
-      return false;
-    }
-    if (position != offset) {
-      SetLastError(seek_error);
-      RecordError(L"internet_set_file_pointer-");
-      sink.Reset();
-    } else {
-      resume_offset_ = offset;
-    }
   }
 
   sink_ = &sink;
@@ -670,7 +680,7 @@ bool HttpDownloader::AnswerProxyAuthentication() {
             platform::AutoLock lock(state->lock);
             handle = state->request;
           }
-          BOOL result = handle && state->api->SendRequest(handle);
+          BOOL result = handle && state->api->SendRequest(handle, nullptr);
           DWORD error = handle ? GetLastError() : ERROR_INVALID_HANDLE;
           platform::AutoLock lock(state->lock);
           if (state->closed) return;
@@ -693,41 +703,50 @@ bool HttpDownloader::AnswerProxyAuthentication() {
 bool HttpDownloader::AcceptAnswer() {
   answer_checked_ = true;
   DWORD status = 0;
-  // Any other answer is left to the status check and `FinalizeDownload`.
-  if (!QueryNumber(HTTP_QUERY_STATUS_CODE, &status) ||
-      (status != HTTP_STATUS_OK &&
-       !(resume_offset_ > 0 && status == HTTP_STATUS_PARTIAL_CONTENT))) {
-    return true;
+  const bool has_status = QueryNumber(HTTP_QUERY_STATUS_CODE, &status);
+  if (resume_offset_ > 0 && !(has_status && (status == HTTP_STATUS_OK ||
+                                             status == HTTP_STATUS_PARTIAL_CONTENT))) {
+    // Neither the rest nor the whole: the bytes held cannot be trusted to fit what the
+    // server now has. The status check and `FinalizeDownload` record the failure.
+    LogResume(status, "the file starts over at the next attempt");
+    if (!sink_->Reset()) RecordError(L"write_file-");
+    return error_.empty();
   }
-  if (resume_offset_ > 0 && status == HTTP_STATUS_OK) {
-    // The whole file instead of its rest: from byte 0, or from the offset where WinINet
-    // skipped to on its own, which nothing here can tell apart. The file starts over.
-    LOG(ERROR, "ReadChunk") << "The server answered the resume at " << resume_offset_
-                            << " with the whole file (200); the next attempt starts it over.";
-    return RefuseResume(ERROR_HTTP_INVALID_SERVER_RESPONSE);
+  // Any other answer is left to the status check and `FinalizeDownload`.
+  if (!has_status || (status != HTTP_STATUS_OK && status != HTTP_STATUS_PARTIAL_CONTENT) ||
+      (status == HTTP_STATUS_PARTIAL_CONTENT && resume_offset_ == 0)) {
+    return true;
   }
   DWORD length = 0;
   const bool has_length = QueryNumber(HTTP_QUERY_CONTENT_LENGTH, &length);
   uint64_t total = has_length ? length : 0;
-  if (resume_offset_ > 0) {
+  if (resume_offset_ > 0 && status == HTTP_STATUS_OK) {
+    // The whole file instead of its rest: it changed (If-Range), or the server ignores
+    // ranges. Its bytes start the file again, in this same attempt.
+    LogResume(status, "the whole file came and starts it over");
+    if (!sink_->Reset()) {
+      RecordError(L"write_file-");
+      return false;
+    }
+    resume_offset_ = 0;
+  } else if (resume_offset_ > 0) {
     const std::string range = QueryText(HTTP_QUERY_CONTENT_RANGE);
     uint64_t first = 0, last = 0;
     if (!ParseContentRange(range, &first, &last, &total) || first != resume_offset_) {
-      LOG(ERROR, "ReadChunk") << "The server resumed elsewhere than at " << resume_offset_
-                              << " (Content-Range: " << range
-                              << "); the next attempt starts the file over.";
+      LogResume(status, "Content-Range " + range + " is not the rest; the file starts over");
       return RefuseResume(ERROR_HTTP_INVALID_HEADER);
     }
     // "bytes first-last/*": the rest that was asked for ends the file.
     if (total == 0) total = last + 1;
     if (resume_total_ != 0 && total != resume_total_) {
-      LOG(ERROR, "ReadChunk") << "The file is " << total << " bytes now, " << resume_total_
-                              << " before; the next attempt starts it over.";
+      LogResume(status, "the file is " + platform::ToString(total) + " bytes now, " +
+                            platform::ToString(resume_total_) + " before; it starts over");
       return RefuseResume(ERROR_HTTP_INVALID_HEADER);
     }
+    LogResume(status, "the rest comes");
     partial_answer_ = true;
   }
-  if (total > sink_->limit()) {
+  if (total > sink_->limit() && !sink_->stops_at_limit()) {
     too_large_ = true;
     LOG(ERROR, "ReadChunk") << "The answer announces " << total << " bytes, more than the "
                             << sink_->limit() << " expected of it; the download is refused.";
@@ -735,9 +754,21 @@ bool HttpDownloader::AcceptAnswer() {
     RecordError(L"write_file-");
     return false;
   }
-  expected_total_ = static_cast<uint32_t>(total);
+  // A sink that keeps only its first bytes never holds the whole of a longer answer.
+  expected_total_ = total > sink_->limit() ? 0 : static_cast<uint32_t>(total);
   content_length_ = expected_total_;
+  answer_ok_ = true;
+  validator_ = PickValidator(QueryText(HTTP_QUERY_ETAG), QueryText(HTTP_QUERY_LAST_MODIFIED));
+  if (observer_ != nullptr) observer_->OnAnswerAccepted(validator_, expected_total_);
   return true;
+}
+
+void HttpDownloader::LogResume(DWORD status, const std::string& outcome) {
+  resume_report_ = L"resume-" + platform::ToWString(status) + L"-" +
+                   platform::ToWString(resume_offset_);
+  LOG(INFO, "ReadChunk") << "Resume at " << resume_offset_ << " of " << resume_total_
+                         << " bytes: the server answered " << status << ", " << outcome << ": "
+                         << url_;
 }
 
 bool HttpDownloader::RefuseResume(DWORD code) {
@@ -751,7 +782,15 @@ bool HttpDownloader::RefuseResume(DWORD code) {
 }
 
 uint32_t HttpDownloader::ReadChunk() {
-  if (!error_.empty() || request() == nullptr || sink_ == nullptr) return 0;
+  if (!error_.empty() || request() == nullptr || sink_ == nullptr || ended_at_limit_) return 0;
+  if (pending_read_error_ != 0) {
+    SetLastError(pending_read_error_);
+    RecordError(L"internet_read-");
+    LOG(ERROR, "ReadChunk") << "Download chunk error.";
+    return 0;
+  }
+  // The headers are there once the request was opened: the answer is known before its body.
+  if (!answer_checked_ && !AcceptAnswer()) return 0;
   SharedCalls state = *calls_;
   DWORD read = 0;
   BOOL ok = FALSE;
@@ -762,10 +801,30 @@ uint32_t HttpDownloader::ReadChunk() {
         {
           platform::AutoLock lock(state->lock);
           handle = state->request;
+          state->batch_bytes = 0;
         }
+        // Bytes read before a read failed are handed over first, the failure after them.
         DWORD got = 0;
-        BOOL result = handle && state->api->ReadFile(handle, state->buffer, kBufferSize, &got);
-        DWORD error = handle ? GetLastError() : ERROR_INVALID_HANDLE;
+        BOOL result = handle != nullptr;
+        DWORD error = handle ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+        const DWORD begin = GetTickCount();
+        for (uint32_t i = 0; result && i < kReadsPerCall; ++i) {
+          DWORD one = 0;
+          if (!state->api->ReadFile(handle, state->buffer + got, kBufferSize, &one)) {
+            error = GetLastError();
+            result = got > 0;
+            break;
+          }
+          got += one;
+          {
+            platform::AutoLock lock(state->lock);
+            if (state->closed) return;
+            state->batch_bytes = got;
+          }
+          // A short read handed over what had arrived: the next one would wait for the
+          // server, and the bytes held here would wait with it.
+          if (one < kBufferSize || GetTickCount() - begin >= kReadSliceMs) break;
+        }
         platform::AutoLock lock(state->lock);
         if (state->closed) return;
         read = got;
@@ -774,6 +833,15 @@ uint32_t HttpDownloader::ReadChunk() {
       },
       bounds_.read_ms);
   if (end != CallEnd::kReturned) {
+    // Blocks that came before the read that stalled are kept: a resume starts after them.
+    uint32_t completed;
+    {
+      platform::AutoLock lock(state->lock);
+      completed = state->batch_bytes;
+    }
+    if (answer_ok_ && completed > 0) {
+      sink_->Write(state->buffer, std::min(completed, sink_->limit() - sink_->bytes_written()));
+    }
     RecordEarlyEnd("ReadChunk", L"internet_read-", end);
     LOG(ERROR, "ReadChunk") << "Download chunk error.";
     return 0;
@@ -784,7 +852,7 @@ uint32_t HttpDownloader::ReadChunk() {
     LOG(ERROR, "ReadChunk") << "Download chunk error.";
     return 0;
   }
-  if (!answer_checked_ && !AcceptAnswer()) return 0;
+  if (read_error != ERROR_SUCCESS) pending_read_error_ = read_error;
   // WinINet may hand over whatever arrived instead of waiting for a whole block: a server
   // that trickles bytes must still make a block's worth of progress in each read bound.
   window_bytes_ += read;
@@ -803,6 +871,11 @@ uint32_t HttpDownloader::ReadChunk() {
       !(partial_answer_ && status == HTTP_STATUS_PARTIAL_CONTENT)) {
     LOG(ERROR, "ReadChunk") << "HTTP request status isn't OK";
     return 0;
+  }
+  if (sink_->stops_at_limit() && read > sink_->limit() - sink_->bytes_written()) {
+    // Only the first bytes are wanted: the body ends at the cap, and the answer counts.
+    read = sink_->limit() - sink_->bytes_written();
+    ended_at_limit_ = true;
   }
   if (read > 0 && !sink_->Write(state->buffer, read)) {
     too_large_ = GetLastError() == ERROR_FILE_TOO_LARGE;
@@ -873,7 +946,7 @@ bool Download(const std::string& url, HANDLE cancel_event, DownloadSink& sink,
 }
 
 bool DownloadToFile(const std::string& url, const std::wstring& target, HANDLE cancel_event,
-                    uint32_t limit) {
+                    uint32_t limit, bool strict_revocation) {
   wchar_t folder[MAX_PATH + 1];
   DWORD folder_length = GetTempPathW(MAX_PATH + 1, folder);
   if (folder_length == 0 || folder_length > MAX_PATH) return false;
@@ -896,7 +969,9 @@ bool DownloadToFile(const std::string& url, const std::wstring& target, HANDLE c
   bool ok;
   {
     FileSink sink(file.get(), limit);
-    ok = Download(url, cancel_event, sink);
+    HttpDownloader downloader;
+    downloader.SetStrictRevocation(strict_revocation);
+    ok = Download(url, cancel_event, sink, &downloader);
   }
   file.reset();
   if (ok) {

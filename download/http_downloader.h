@@ -1,8 +1,8 @@
 // The HTTP(S) download client: one request at a time, over WinINet, on the calling thread.
 //
 // `HttpDownloader` runs one download in three steps that the caller drives: `OpenDownload`
-// connects and sends the request (resuming at the sink's byte count when the sink already
-// holds bytes), `ReadChunk` moves one block of at most 32 KB into the sink, and
+// connects and sends the request (asking for the rest when the sink already holds bytes),
+// `ReadChunk` moves the blocks that arrived (up to kReadsPerCall reads of 32 KB) into the sink, and
 // `FinalizeDownload` checks that the whole answer arrived. Every failure is recorded once as
 // an error tag followed by the Windows error code ("internet_read-12002"); an error is
 // sticky, so later steps do nothing. Nothing throws.
@@ -13,11 +13,16 @@
 // WinINet give the call back; a call that WinINet still holds after kCloseGraceMs is left
 // behind with the state it uses, and the download has failed.
 //
-// A resumed request is accepted only as a 206 whose Content-Range starts at the offset and
-// whose total (the end of the range for "*") is the file's size of the attempt before. Any
-// other answer (a 200, another range, another size) empties the sink and fails the attempt,
-// so the next one fetches the file from its start without a seek. The file is complete only
-// when it holds exactly the total the answer announced.
+// A sink that holds N bytes makes the request itself ask for the rest: "Range: bytes=N-",
+// with "If-Range" carrying the validator of the answer those bytes came from (a strong
+// ETag, else Last-Modified; without one the range is asked for alone: the total must still
+// match, and only the archive's verification decides what runs). A 206 whose Content-Range
+// starts at N and whose total (the end of the range for "*") is the file's size before
+// continues the file; a 200 is the whole file again (changed, or a server without ranges)
+// and restarts the sink at byte 0 within the same attempt; any other answer empties the
+// sink and fails the attempt. Each resume is logged in one line and named by
+// `resume_report`. The file is complete only when it holds exactly the total the answer
+// announced.
 //
 // The free functions are the drivers the rest of the program uses: `Download` (plain loop
 // with a cancel event), `DownloadToFile`, `DownloadToString` and `DownloadWithProgress`
@@ -66,6 +71,14 @@ inline constexpr unsigned kRequestThreadStackBytes = 256 * 1024;
 // Credential prompts shown for one request before the download gives up.
 inline constexpr int kMaxProxyPrompts = 3;
 
+// The validator a resume may name in If-Range: `etag` when it is a strong one (quoted, not
+// "W/"), else `last_modified`; empty when neither is usable (see `IsUsableValidator`).
+std::string PickValidator(std::string_view etag, std::string_view last_modified);
+// A validator that may go into a request header: 1 to kMaxValidatorChars printable ASCII
+// characters (no CR, LF or other control), and an ETag only in its strong form.
+bool IsUsableValidator(std::string_view validator);
+inline constexpr size_t kMaxValidatorChars = 200;
+
 // Parses a Content-Range value "bytes <first>-<last>/<total>" (total "*" is 0). False for
 // anything else, for last < first and for a known total not above last.
 bool ParseContentRange(std::string_view text, uint64_t* first, uint64_t* last, uint64_t* total);
@@ -86,6 +99,10 @@ class DownloadObserver {
   // The download is expected to take two minutes or more in all.
   virtual void OnSlowDownload() = 0;
   virtual void SetRemainingTime(uint32_t seconds, int32_t kind) = 0;
+  // The answer was taken: its bytes go into the sink (from byte 0, or after the bytes held
+  // for a resume), they belong to a file of `total` bytes (0: unknown) and `validator`
+  // (may be empty) names its version for a later resume.
+  virtual void OnAnswerAccepted(const std::string& validator, uint32_t total) {}
   // A proxy asked for credentials (407) on the open `request` of `api`: the user's answer
   // to the system's prompt (see `ProgressListener::AskProxyCredentials`), or
   // ERROR_NOT_SUPPORTED where nobody can be asked (the default).
@@ -106,8 +123,14 @@ struct DownloadCallState;
 
 class HttpDownloader {
  public:
-  // Size of the one read buffer.
+  // Size of one read.
   static constexpr uint32_t kBufferSize = 32768;
+  // Reads the request thread makes for one `ReadChunk` while each comes back full: each
+  // hand-over between the threads costs more than the read itself. A read is not started
+  // after a short one or once kReadSliceMs have passed since the first, so no read has
+  // less of its bound and no byte waits for the next.
+  static constexpr uint32_t kReadsPerCall = 8;
+  static constexpr uint32_t kReadSliceMs = 20;
   // Longest redirect target kept, with its terminator (INTERNET_MAX_URL_LENGTH).
   static constexpr size_t kMaxRedirectChars = 2084;
 
@@ -123,8 +146,15 @@ class HttpDownloader {
   void SetBounds(const RequestBounds& bounds) { bounds_ = bounds; }
   // An event (may be null; borrowed) that ends the request in progress at once.
   void SetCancelEvent(HANDLE cancel_event) { cancel_event_ = cancel_event; }
-  // The size of the file the sink's bytes belong to (0: unknown), for the next resume.
-  void SetResumeTotal(uint32_t total) { resume_total_ = total; }
+  // What the sink's bytes belong to, for the next resume: the file's size (0: unknown) and
+  // the validator of the answer they came from (empty: none; see `IsUsableValidator`).
+  void SetResume(uint32_t total, const std::string& validator) {
+    resume_total_ = total;
+    resume_validator_ = IsUsableValidator(validator) ? validator : std::string();
+  }
+  // No second try without the revocation check (12057) for the requests opened after this
+  // call: for a download that nothing but TLS vouches for.
+  void SetStrictRevocation(bool strict) { strict_revocation_ = strict; }
   // Who asks the user for a proxy's credentials (407); null (the default), or an observer
   // that cannot ask, means the request fails and `proxy_auth_required` says so. Borrowed.
   void SetObserver(DownloadObserver* observer) { observer_ = observer; }
@@ -133,14 +163,15 @@ class HttpDownloader {
   // when WinINet cannot be loaded, the session or the request cannot be opened in its
   // bounds, or opening raised an exception (see `failure_info`). A certificate whose
   // revocation cannot be checked (12057) is tried once more without that check, logged;
-  // every other certificate error stays fatal. When the sink holds bytes the request is
-  // moved to that offset; when the server refuses, the error is recorded and the sink reset,
-  // the open still succeeds and the attempt then fails at the first read.
+  // every other certificate error stays fatal (unless `SetStrictRevocation`). When the sink
+  // holds bytes the request asks for the rest (see the file comment).
   bool OpenDownload(const std::wstring& url, DownloadSink& sink);
-  // Reads one block into the sink. Returns the bytes stored, 0 at the end of the body or on
+  // Reads what arrived into the sink. Returns the bytes stored, 0 at the end of the body or on
   // any error (a status other than 200, or 206 for a resume, is left for `FinalizeDownload`
   // to record). A body that ends with fewer bytes than the announced total is a failed read
-  // ("internet_read-12030"); a total past the sink's cap fails at once ("write_file-223").
+  // ("internet_read-12030"); a total past the sink's cap fails at once ("write_file-223"),
+  // unless the sink keeps only its first bytes (`DownloadSink::stops_at_limit`): its body
+  // then ends at the cap.
   uint32_t ReadChunk();
   // True only if no error was recorded and the answer was a 200 (or the 206 of a resume).
   bool FinalizeDownload();
@@ -160,6 +191,10 @@ class HttpDownloader {
   bool proxy_auth_required() const { return proxy_auth_required_; }
   // The answer is larger than the sink may hold.
   bool too_large() const { return too_large_; }
+  // The validator of the answer taken (see `PickValidator`); empty until then.
+  const std::string& validator() const { return validator_; }
+  // How the server answered a resume: "resume-" + status + "-" + offset; empty without one.
+  const std::wstring& resume_report() const { return resume_report_; }
   uint32_t exception_code() const { return exception_code_; }
   const std::string& exception_dll() const { return exception_dll_; }
   const std::string& exception_proc() const { return exception_proc_; }
@@ -199,6 +234,8 @@ class HttpDownloader {
   bool AcceptAnswer();
   // Empties the sink and fails the attempt ("resume_refused-" + `code`).
   bool RefuseResume(DWORD code);
+  // The one log line of a resume and its report.
+  void LogResume(DWORD status, const std::string& outcome);
 
   InternetApi* api_;
   RequestBounds bounds_ = kDownloadBounds;
@@ -213,8 +250,15 @@ class HttpDownloader {
   uint32_t request_start_ = 0;  // GetTickCount at the open, for the total bound
   uint32_t window_start_ = 0;   // the bytes read since this tick must reach a block
   uint32_t window_bytes_ = 0;
-  uint32_t resume_offset_ = 0;  // the offset WinINet accepted, 0 without a resume
+  uint32_t resume_offset_ = 0;  // the offset the request asked for, 0 without a resume
   uint32_t resume_total_ = 0;
+  std::string resume_validator_;
+  bool strict_revocation_ = false;
+  std::string validator_;
+  std::wstring resume_report_;
+  bool ended_at_limit_ = false;  // the sink keeps no more: the body ends here
+  bool answer_ok_ = false;         // a 200, or the 206 of a resume that was taken
+  DWORD pending_read_error_ = 0;   // a read failed after the bytes last handed over
   bool answer_checked_ = false;
   bool partial_answer_ = false;  // the answer is a 206
   uint32_t expected_total_ = 0;  // bytes the file holds when complete; 0 unknown
@@ -239,9 +283,10 @@ bool Download(const std::string& url, HANDLE cancel_event, DownloadSink& sink,
 
 // Downloads at most `limit` bytes into a fresh temporary file ("jx" prefix, temp folder) and
 // moves it onto `target` (replacing it, copying across volumes). The temporary file is always
-// deleted; `target` is untouched on failure.
+// deleted; `target` is untouched on failure. With `strict_revocation` a server certificate
+// whose revocation cannot be checked fails the download (see `SetStrictRevocation`).
 bool DownloadToFile(const std::string& url, const std::wstring& target, HANDLE cancel_event,
-                    uint32_t limit = kMaxConfigArchiveBytes);
+                    uint32_t limit = kMaxConfigArchiveBytes, bool strict_revocation = false);
 
 // Downloads at most `limit` bytes into memory; on success, and only then, the bytes are
 // swapped into `*out`.
@@ -252,7 +297,10 @@ bool DownloadToString(const std::string& url, HANDLE cancel_event, std::string* 
 struct DownloadOptions {
   InternetApi* api = nullptr;  // null: WinINet itself
   RequestBounds bounds = kDownloadBounds;
-  uint32_t resume_total = 0;  // see `HttpDownloader::SetResumeTotal`
+  uint32_t resume_total = 0;  // see `HttpDownloader::SetResume`
+  std::string resume_validator;
+  bool strict_revocation = false;  // see `HttpDownloader::SetStrictRevocation`
+  std::wstring* resume_report = nullptr;  // out (may be null): `resume_report` of the attempt
 };
 
 // One attempt with progress, time estimate and cancel, for the setup archive. Resumes when

@@ -69,12 +69,14 @@ struct Outcome {
 };
 
 Outcome Attempt(FakeInternetApi& api, DownloadSink& sink, TickSource* ticks = nullptr,
-            HANDLE cancel = nullptr, DownloadObserver* observer = nullptr) {
+            HANDLE cancel = nullptr, DownloadObserver* observer = nullptr,
+            bool strict_revocation = false) {
   ScriptedTicks no_time({0});
   Outcome outcome;
   outcome.failure.exception_code = 1;  // shows whether the record was written
   DownloadOptions options;
   options.api = &api;
+  options.strict_revocation = strict_revocation;
   outcome.ok = DownloadWithProgressForTesting(ticks ? ticks : &no_time, kUrl, sink,
                                               &outcome.error, &outcome.final_url,
                                               &outcome.content_length, cancel, observer,
@@ -124,11 +126,13 @@ TEST(HttpDownloaderTest, OpensTheRequestAsTheServersExpectIt) {
     EXPECT_TRUE(downloader.FinalizeDownload());
     EXPECT_EQ(PublisherPattern(0, 100000), sink.data());
     EXPECT_EQ(100000u, downloader.content_length());
-    // One 32 KB buffer, 32-byte aligned, allocated once for every read.
+    // Reads of 32 KB into one buffer, 32-byte aligned, allocated once for every read.
     ASSERT_GE(api.reads, 4);
+    const auto* base = static_cast<const uint8_t*>(api.read_buffers[0]);
     for (int i = 0; i < api.reads; ++i) {
       EXPECT_EQ(32768u, api.read_sizes[i]);
-      EXPECT_EQ(api.read_buffers[0], api.read_buffers[i]);
+      const size_t at = static_cast<const uint8_t*>(api.read_buffers[i]) - base;
+      EXPECT_TRUE(at % 32768 == 0 && at < 32768 * HttpDownloader::kReadsPerCall) << at;
     }
     EXPECT_EQ(0u, reinterpret_cast<uintptr_t>(api.read_buffers[0]) % 32);
   }
@@ -306,23 +310,40 @@ TEST(HttpDownloaderTest, ProgressFollowsTheSinkAndEstimatesComeOnceAMinute) {
                           "time 0 2"));
 }
 
-// A resumed answer completes the file only when the file ends at its total: the one of its
-// Content-Range, or the end of the range when the total is "*".
-TEST(HttpDownloaderTest, ResumesAtTheSinksByteCount) {
+// A sink holding 1000 bytes asks for the rest, naming the version its bytes came from. The
+// rest completes the file only when the file ends at its total (of its Content-Range, or the
+// end of the range for "*"); the whole file instead starts it over in the same attempt; any
+// other answer empties it and fails the attempt.
+TEST(HttpDownloaderTest, ASinkHoldingBytesAsksForTheRestAndTakesOnlyTheRest) {
+  using test_support::ResumeAnswer;
   struct Case {
     const char* name;
-    test_support::ResumeAnswer answer;
+    bool ranges;
+    ResumeAnswer answer;
     int64_t announced;  // the file's size as announced; the body has 100000 bytes
+    DWORD status;
     const wchar_t* error;
+    const wchar_t* report;
+    uint32_t held;  // bytes the sink holds afterwards
   } cases[] = {
-      {"whole rest", test_support::ResumeAnswer::kRange206, -1, L""},
-      {"whole rest, unknown total", test_support::ResumeAnswer::kUnknownTotal206, -1, L""},
-      {"ends early", test_support::ResumeAnswer::kRange206, 120000, L"internet_read-12030"},
-      {"ends early, unknown total", test_support::ResumeAnswer::kUnknownTotal206, 120000,
-       L"internet_read-12030"},
+      {"whole rest", true, ResumeAnswer::kRange206, -1, 200, L"", L"resume-206-1000", 100000},
+      {"unknown total", true, ResumeAnswer::kUnknownTotal206, -1, 200, L"", L"resume-206-1000",
+       100000},
+      {"ends early", true, ResumeAnswer::kRange206, 120000, 200, L"internet_read-12030",
+       L"resume-206-1000", 100000},
+      {"changed: the whole file", true, ResumeAnswer::kRestart200, -1, 200, L"",
+       L"resume-200-1000", 100000},
+      {"no ranges", false, ResumeAnswer::kRange206, -1, 200, L"", L"resume-200-1000", 100000},
+      {"another range", true, ResumeAnswer::kWrongRange206, -1, 200, L"resume_refused-12153",
+       L"resume-206-1000", 0},
+      {"another total", true, ResumeAnswer::kRange206, 99999, 200, L"resume_refused-12153",
+       L"resume-206-1000", 0},
+      {"an error", false, ResumeAnswer::kRange206, -1, 503, L"final_query_info-503-",
+       L"resume-503-1000", 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    ScopedTestLog log;
     test_support::ScopedTempDir dir;
     std::wstring path = dir.File(L"archive.tmp");
     platform::ScopedKernelHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
@@ -333,58 +354,42 @@ TEST(HttpDownloaderTest, ResumesAtTheSinksByteCount) {
     ASSERT_TRUE(sink.Write(head.data(), 1000));
     FakeInternetApi api;
     FakeResponse response = Body(100000);
-    response.seekable = true;
+    response.seekable = c.ranges;
     response.resume = c.answer;
     response.announced_length = c.announced;
+    response.status = c.status;
     api.SetResponse(kUrl, response);
-    RecordingObserver observer;
-    Outcome outcome = Attempt(api, sink, nullptr, nullptr, &observer);
-    EXPECT_EQ(c.error, outcome.error);
-    EXPECT_EQ(outcome.error.empty(), outcome.ok);
-    EXPECT_THAT(api.seeks, ElementsAre(1000));
-    EXPECT_EQ(100000u, sink.bytes_written());
+    ScriptedTicks no_time({0});
+    DownloadOptions options;
+    options.api = &api;
+    options.resume_total = c.announced == 99999 ? 100000 : 0;
+    options.resume_validator = "\"v1\"";
+    std::wstring error, report;
+    options.resume_report = &report;
+    const bool ok = DownloadWithProgressForTesting(&no_time, kUrl, sink, &error, nullptr, nullptr,
+                                                   nullptr, nullptr, nullptr, options);
+    EXPECT_EQ(c.error, error.substr(0, wcslen(c.error))) << error;
+    EXPECT_EQ(error.empty(), *c.error == L'\0');
+    EXPECT_EQ(error.empty(), ok);
+    EXPECT_EQ(c.report, report);
+    ASSERT_EQ(1u, api.opens.size());
+    EXPECT_EQ(L"Accept: */*\r\nRange: bytes=1000-\r\nIf-Range: \"v1\"", api.opens[0].headers);
+    EXPECT_EQ(c.held, sink.bytes_written());
+    EXPECT_EQ(1, log.CountLines(L"Resume at 1000 of "));
     file.reset();
-    EXPECT_EQ(PublisherPattern(0, 100000), test_support::ReadFileBytes(path));
-    // A resumed download reports no fresh start; its fraction counts the earlier bytes.
-    ASSERT_FALSE(observer.calls.empty());
-    EXPECT_EQ(c.announced < 0 ? "progress 0.3377" : "progress 0.2814",  // (1000 + 32768) / total
-              observer.calls[0]);
+    EXPECT_EQ(PublisherPattern(0, c.held), test_support::ReadFileBytes(path));
   }
 }
 
-TEST(HttpDownloaderTest, RefusedResumeEmptiesTheFileAndTheNextAttemptStartsOver) {
-  ScopedTestLog log;
-  test_support::ScopedTempDir dir;
-  std::wstring path = dir.File(L"archive.tmp");
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, file);
-  FakeInternetApi api;
-  api.SetResponse(kUrl, Body(50000));
-  {
-    FileSink sink(file);
-    std::string head = PublisherPattern(0, 1000);
-    ASSERT_TRUE(sink.Write(head.data(), 1000));
-
-    Outcome first = Attempt(api, sink);
-    EXPECT_FALSE(first.ok);
-    EXPECT_EQ(L"internet_set_file_pointer-12016", first.error);
-    EXPECT_THAT(api.seeks, ElementsAre(1000));
-    EXPECT_EQ(0u, sink.bytes_written());
-    EXPECT_EQ(0, api.reads);
-    LARGE_INTEGER size = {};
-    ASSERT_TRUE(GetFileSizeEx(file, &size));
-    EXPECT_EQ(0, size.QuadPart);
-    EXPECT_FALSE(log.Contains(L"Unsuccessful download"));
-    EXPECT_TRUE(log.Contains(L"Connection established: "));
-
-    Outcome second = Attempt(api, sink);
-    EXPECT_TRUE(second.ok);
-    EXPECT_EQ(1u, api.seeks.size());  // an empty sink asks for no offset
-    EXPECT_EQ(50000u, sink.bytes_written());
-  }
-  CloseHandle(file);
-  EXPECT_EQ(PublisherPattern(0, 50000), test_support::ReadFileBytes(path));
+// If-Range names only what a header can carry, and an ETag only in its strong form.
+TEST(HttpDownloaderTest, ValidatorIsAStrongETagElseLastModified) {
+  const std::string date = "Tue, 01 Dec 2026 10:00:00 GMT";
+  const std::string cases[][3] = {
+      {"\"abc\"", date, "\"abc\""}, {"W/\"abc\"", date, date}, {"abc", "", ""},
+      {"\"a\r\nX: y\"", "", ""}, {"\"" + std::string(kMaxValidatorChars, 'a') + "\"", date, date},
+      {"", "Tue\x01", ""},       {"", "W/x", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c[2], PickValidator(c[0], c[1])) << c[0] << c[1];
 }
 
 TEST(HttpDownloaderTest, CancelStopsBeforeTheNextChunkWithoutFinalizing) {
@@ -400,7 +405,8 @@ TEST(HttpDownloaderTest, CancelStopsBeforeTheNextChunkWithoutFinalizing) {
     ScopedTestLog log;
     HANDLE cancel = CreateEventW(nullptr, TRUE, c.signalled_at_start, nullptr);
     FakeInternetApi api;
-    api.SetResponse(kUrl, Body(200000, 32768));
+    // Blocks that come one at a time (shorter than a read asks for).
+    api.SetResponse(kUrl, Body(200000, 30000));
     StringSink sink(kMaxArchiveBytes);
     RecordingObserver observer;
     // The start's two reports, then the first block's progress.
@@ -421,7 +427,7 @@ TEST(HttpDownloaderTest, CancelStopsBeforeTheNextChunkWithoutFinalizing) {
 TEST(HttpDownloaderTest, PlainDownloadThatIsCancelledIsNotASuccess) {
   HANDLE cancel = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   FakeInternetApi api;
-  FakeResponse response = Body(200000, 32768);
+  FakeResponse response = Body(200000, 30000);
   response.on_read = [cancel](size_t) { SetEvent(cancel); };
   api.SetResponse(kUrl, response);
   HttpDownloader downloader(&api);
@@ -512,6 +518,7 @@ TEST(HttpDownloaderTest, UnreachableRevocationServerIsRetriedOnceWithoutTheCheck
     bool refuse_flags;
     const wchar_t* error;  // empty: the download succeeds
     size_t opens;
+    bool strict = false;  // a download that only TLS vouches for
   } cases[] = {
       {"revocation server unreachable", true, 0, false, false, L"", 2},
       {"the same, callback refused", true, 0, true, false, L"", 2},
@@ -523,6 +530,7 @@ TEST(HttpDownloaderTest, UnreachableRevocationServerIsRetriedOnceWithoutTheCheck
        L"internet_open_url-12170", 1},
       {"unreachable, then refused", true, ERROR_INTERNET_SEC_CERT_REV_FAILED, false, false,
        L"internet_open_url-12057", 2},
+      {"unreachable, strict", true, 0, false, false, L"internet_open_url-12057", 1, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -535,7 +543,7 @@ TEST(HttpDownloaderTest, UnreachableRevocationServerIsRetriedOnceWithoutTheCheck
     response.open_error = c.open_error;
     api.SetResponse(kUrl, response);
     StringSink sink(kMaxArchiveBytes);
-    Outcome outcome = Attempt(api, sink);
+    Outcome outcome = Attempt(api, sink, nullptr, nullptr, nullptr, c.strict);
     EXPECT_EQ(c.error, outcome.error);
     EXPECT_EQ(outcome.error.empty(), outcome.ok);
     ASSERT_EQ(c.opens, api.opens.size());
@@ -546,6 +554,21 @@ TEST(HttpDownloaderTest, UnreachableRevocationServerIsRetriedOnceWithoutTheCheck
                                              L"without that check: https://fake.example/file"));
     EXPECT_EQ(c.refuse_flags, log.Contains(L"The request refused to relax the revocation check"));
     EXPECT_EQ(0, api.open_handles());
+  }
+}
+
+// An answer nobody reads whole (a status request's) ends at the sink's cap and counts.
+TEST(HttpDownloaderTest, ASinkForTheFirstBytesOnlyEndsTheAnswerAtItsCap) {
+  for (bool send_length : {true, false}) {
+    FakeInternetApi api;
+    FakeResponse response = Body(10000);
+    response.send_length = send_length;
+    api.SetResponse(kUrl, response);
+    StringSink sink(4096);
+    sink.set_stops_at_limit(true);
+    Outcome outcome = Attempt(api, sink);
+    EXPECT_TRUE(outcome.ok) << platform::Narrow(outcome.error);
+    EXPECT_EQ(PublisherPattern(0, 4096), sink.data());
   }
 }
 

@@ -3,6 +3,8 @@
 #include <objbase.h>
 #include <shellapi.h>
 
+#include <functional>
+
 #include "brand/brand_info.h"
 #include "brand/distrib_info_params.h"
 #include "brand/file_version.h"
@@ -55,21 +57,35 @@ class ProgressForwarder : public DownloadObserver {
     return listener_ ? listener_->AskProxyCredentials(api, request, cancel_event)
                      : ERROR_NOT_SUPPORTED;
   }
+  void OnAnswerAccepted(const std::string& validator, uint32_t total) override {
+    if (on_answer) on_answer(validator, total);
+  }
+
+  std::function<void(const std::string& validator, uint32_t total)> on_answer;
 
  private:
   ProgressListener* listener_;
 };
 
-// Deletes the archive file when the install step returns, after its handles are closed.
+// Deletes the archive file (and the record of a kept one) when the install step returns,
+// after its handles are closed, unless its bytes are kept for the next run.
 class ArchiveFileRemover {
  public:
-  explicit ArchiveFileRemover(const std::wstring& path) : path_(path) {}
-  ~ArchiveFileRemover() { platform::DeletePath(platform::FilePath(path_), false); }
+  ArchiveFileRemover(const std::wstring& path, const KeptArchive* kept)
+      : path_(path), kept_(kept) {}
+  ~ArchiveFileRemover() {
+    if (keep_) return;
+    platform::DeletePath(platform::FilePath(path_), false);
+    if (kept_ != nullptr) kept_->RemoveRecord();
+  }
   ArchiveFileRemover(const ArchiveFileRemover&) = delete;
   ArchiveFileRemover& operator=(const ArchiveFileRemover&) = delete;
+  void Keep() { keep_ = true; }
 
  private:
   std::wstring path_;
+  const KeptArchive* kept_;
+  bool keep_ = false;
 };
 
 bool IsSet(HANDLE event) { return WaitForSingleObject(event, 0) != WAIT_TIMEOUT; }
@@ -216,7 +232,7 @@ StatusData Installer::CurrentStatusData() const {
 
 void Installer::ReportStatus(bool success, const std::wstring& url, int32_t attempt,
                              uint32_t downloaded, const std::wstring& error,
-                             const std::wstring& final_url) {
+                             const std::wstring& final_url, const std::wstring& resume) {
   StatusData data = CurrentStatusData();
   if (data.cancel_count > 0) return;
   DownloadAttempt report;
@@ -226,8 +242,10 @@ void Installer::ReportStatus(bool success, const std::wstring& url, int32_t atte
   report.downloaded = downloaded;
   report.error = error;
   report.final_url = final_url;
+  report.resume = resume;
 
   StringSink sink(kMaxStatusAnswerBytes);
+  sink.set_stops_at_limit(true);
   std::wstring report_error;
   std::wstring report_final_url;
   if (!Download(DownloadStatusUrl(data, report), sink, &report_error, &report_final_url)) {
@@ -239,6 +257,7 @@ void Installer::ReportStatus(bool success, const std::wstring& url, int32_t atte
 
 void Installer::ReportInstallationFinished(bool success) {
   StringSink sink(kMaxStatusAnswerBytes);
+  sink.set_stops_at_limit(true);
   std::wstring error;
   std::wstring final_url;
   if (!Download(InstallationFinishedUrl(CurrentStatusData(), success), sink, &error, &final_url)) {
@@ -332,7 +351,11 @@ void Installer::WaitForBrowserMessageWindow() {
 
 uint32_t Installer::InstallBrowser() {
   LOG(INFO, "InstallBrowser") << "Install Browser.";
-  archive_path_ = GetModulePath().value();
+  // A run that may keep its bytes downloads into the one kept archive, resuming what an
+  // earlier run left there.
+  const KeptArchive kept(kept_folder_);
+  keeping_ = kept.enabled() && !ModuleUrl(brand_info_).empty() && kept.Prepare();
+  archive_path_ = keeping_ ? kept.archive_path() : GetModulePath().value();
   if (archive_path_.empty()) return 1;
 
   std::string lock_value;
@@ -341,14 +364,18 @@ uint32_t Installer::InstallBrowser() {
 
   LOG(INFO, "InstallBrowser") << "Executable path: " << archive_path_;
   // GetModulePath left an empty placeholder; from here on the archive is removed again
-  // whenever this function returns (the remover is destroyed after every handle below).
-  platform::DeletePath(platform::FilePath(archive_path_), false);
-  ArchiveFileRemover remover(archive_path_);
+  // whenever this function returns (the remover is destroyed after every handle below),
+  // unless a download that did not end keeps its bytes.
+  if (!keeping_) platform::DeletePath(platform::FilePath(archive_path_), false);
+  ArchiveFileRemover remover(archive_path_, keeping_ ? &kept : nullptr);
 
   const int64_t obtain_start = platform::MonotonicMicroseconds();
   std::unique_ptr<ArchiveLock> archive_lock;
   uint32_t r = GetModule(archive_path_, permanent_lock ? &archive_lock : nullptr);
-  if (r != 0) return r;
+  if (r != 0) {
+    if (kept_bytes_) remover.Keep();
+    return r;
+  }
   const int64_t obtain_end = platform::MonotonicMicroseconds();
 
   HANDLE waits[] = {stop_event_.handle(), install_allowed_event_.handle()};
@@ -361,25 +388,43 @@ uint32_t Installer::InstallBrowser() {
   }
 
   platform::ScopedKernelHandle execution_lock;
-  if (permanent_lock) {
-    if (!archive_lock || !archive_lock->ConvertToReadExecute()) {
-      Emit(SetupArcLockErrorEvent());
-      LOG(ERROR, "InstallBrowser") << "Cannot lock file: " << archive_path_;
+  for (bool downloaded_again = false;; downloaded_again = true) {
+    if (permanent_lock) {
+      if (!archive_lock || !archive_lock->ConvertToReadExecute()) {
+        Emit(SetupArcLockErrorEvent());
+        LOG(ERROR, "InstallBrowser") << "Cannot lock file: " << archive_path_;
+        return 1;
+      }
+    } else {
+      execution_lock = LockArchiveForExecution(archive_path_);
+      if (!execution_lock) {
+        LOG(ERROR, "InstallBrowser") << "Cannot lock file: " << archive_path_;
+        return 1;
+      }
+    }
+    if (VerifyModuleSignature(archive_path_)) break;
+    // Bytes from two answers (a resume, maybe of another run's download) or a body whose
+    // end nobody could check may be what failed, not the publisher's archive: it is
+    // fetched whole once more before the run gives up.
+    if (downloaded_again || !(archive_spliced_ || archive_length_unknown_)) {
+      LOG(ERROR, "InstallBrowser") << "Module verification failed: " << archive_path_;
+      result_code_ = kResultVerificationFailed;
+      Emit(VerificationErrorEvent());
       return 1;
     }
-  } else {
-    execution_lock = LockArchiveForExecution(archive_path_);
-    if (!execution_lock) {
-      LOG(ERROR, "InstallBrowser") << "Cannot lock file: " << archive_path_;
-      return 1;
+    LOG(ERROR, "InstallBrowser") << "The archive "
+                                 << (archive_spliced_ ? "put together by a resume"
+                                                      : "that came without a length")
+                                 << " failed verification; it is downloaded once more from "
+                                    "byte 0: " << archive_path_;
+    archive_lock.reset();
+    execution_lock.reset();
+    if (keeping_) kept.RemoveRecord();
+    r = GetModule(archive_path_, permanent_lock ? &archive_lock : nullptr);
+    if (r != 0) {
+      if (kept_bytes_) remover.Keep();
+      return r;
     }
-  }
-
-  if (!VerifyModuleSignature(archive_path_)) {
-    LOG(ERROR, "InstallBrowser") << "Module verification failed: " << archive_path_;
-    result_code_ = kResultVerificationFailed;
-    Emit(VerificationErrorEvent());
-    return 1;
   }
 
   LOG(INFO, "InstallBrowser") << "Verification succeeded: " << archive_path_;
@@ -541,17 +586,42 @@ uint32_t Installer::DownloadOrExtractModule(const std::wstring& path, bool* down
                                             std::unique_ptr<ArchiveLock>* lock) {
   platform::ScopedKernelHandle own_file;
   HANDLE file = nullptr;
+  // The kept archive is opened as it is; whoever holds it open owns it (and its record).
   if (lock) {
-    *lock = std::make_unique<ArchiveLock>(path);
+    *lock = std::make_unique<ArchiveLock>(path, keeping_);
     file = (*lock)->IsValid() ? (*lock)->handle() : nullptr;
   } else {
-    own_file.reset(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    own_file.reset(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
+                               keeping_ ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                               nullptr));
     file = own_file.get();
   }
   if (!file || file == INVALID_HANDLE_VALUE) {
     LOG(ERROR, "DownloadOrExtractModule") << "Cannot create file:" << path;
     return kModuleCreateFailed;
+  }
+  kept_held_ = 0;
+  kept_record_ = KeptArchiveRecord();
+  kept_bytes_ = false;
+  if (keeping_) {
+    LARGE_INTEGER size = {};
+    const KeptArchive kept(kept_folder_);
+    if (GetFileSizeEx(file, &size) && size.QuadPart > 0 && size.QuadPart <= kMaxArchiveBytes &&
+        kept.Reuse(platform::Narrow(ModuleUrl(brand_info_)), static_cast<uint64_t>(size.QuadPart),
+                   &kept_record_)) {
+      const LARGE_INTEGER zero = {};
+      if (SetFilePointerEx(file, zero, nullptr, FILE_END)) {
+        kept_held_ = static_cast<uint32_t>(size.QuadPart);
+      }
+    }
+    if (kept_held_ == 0) {
+      // Nothing worth resuming: the file starts empty, as a new one would.
+      const LARGE_INTEGER zero = {};
+      if (!SetFilePointerEx(file, zero, nullptr, FILE_BEGIN) || !SetEndOfFile(file)) {
+        LOG(ERROR, "DownloadOrExtractModule") << "Cannot create file:" << path;
+        return kModuleCreateFailed;
+      }
+    }
   }
   if (ExtractBrowserSetupResource(file)) {
     *downloaded = false;
@@ -566,7 +636,7 @@ uint32_t Installer::DownloadOrExtractModule(const std::wstring& path, bool* down
 bool Installer::ExtractBrowserSetupResource(HANDLE file) { return false; }
 
 uint32_t Installer::DownloadModule(HANDLE file) {
-  FileSink sink(file);
+  FileSink sink(file, kMaxArchiveBytes, kept_held_);
   const std::wstring url = ModuleUrl(brand_info_);
   if (url.empty()) {
     LOG(ERROR, "DownloadModule") << "Setup url is empty.";
@@ -574,35 +644,58 @@ uint32_t Installer::DownloadModule(HANDLE file) {
   }
   Emit(DownloadStartedEvent());
   ProgressForwarder forwarder(listener_);
+  // What the sink's bytes belong to: the file's size (0 unknown) and its validator. The
+  // record of a kept download is written as soon as an answer is taken, so that even a
+  // machine that goes down mid-transfer leaves bytes a later run can use.
+  KeptArchiveRecord held = kept_record_;
+  held.url = platform::Narrow(url);
+  const KeptArchive kept(keeping_ ? kept_folder_ : std::wstring());
+  forwarder.on_answer = [&](const std::string& validator, uint32_t total) {
+    held.validator = validator;
+    held.total = total;
+    held.time_us = platform::WallTimeMicroseconds();
+    if (!kept.enabled()) return;
+    if (total == 0 || !kept.Save(held)) kept.RemoveRecord();
+  };
+  archive_spliced_ = kept_held_ > 0;
+  archive_length_unknown_ = false;
 
   int attempt = 0;
-  uint32_t file_total = 0;  // the size of the file the sink's bytes belong to; 0 unknown
   for (;;) {
     if (IsSet(stop_event_.handle())) break;
     std::wstring error;
     std::wstring final_url;
+    std::wstring resume_report;
     uint32_t content_length = 0;
     DownloadFailureInfo failure;
     DownloadOptions options;
     options.api = internet_api_;
     options.bounds = download_bounds_;
-    options.resume_total = sink.bytes_written() > 0 ? file_total : 0;
-    if (DownloadWithProgress(url, sink, &error, &final_url, &content_length, stop_event_.handle(),
-                             &forwarder, &failure, options)) {
+    options.resume_total = sink.bytes_written() > 0 ? held.total : 0;
+    options.resume_validator = sink.bytes_written() > 0 ? held.validator : std::string();
+    options.resume_report = &resume_report;
+    const bool ok = DownloadWithProgress(url, sink, &error, &final_url, &content_length,
+                                         stop_event_.handle(), &forwarder, &failure, options);
+    // Only a 206 puts two answers together; a 200 (or an emptied sink) starts a file anew.
+    if (resume_report.rfind(L"resume-206-", 0) == 0 && sink.bytes_written() > 0) {
+      archive_spliced_ = true;
+    } else if (!resume_report.empty() || sink.bytes_written() == 0) {
+      archive_spliced_ = false;
+    }
+    if (ok) {
       ++attempt;
-      ReportStatus(true, url, attempt, sink.bytes_written(), error, final_url);
+      archive_length_unknown_ = content_length == 0;
+      ReportStatus(true, url, attempt, sink.bytes_written(), error, final_url, resume_report);
       return kModuleReady;
     }
     if (failure.exception_code != 0) {
       LOG(ERROR, "DownloadModule") << DescribeException(failure);
+      KeepBytes(kept, sink, &held);
       return IsCryptoProFailure(failure) ? kModuleCryptoProFailure : kModuleDownloadFailed;
     }
-    // A transient failure late in the download costs only the rest; an early one starts
-    // over, since a short prefix is not worth a resume that the server may refuse.
-    if (sink.bytes_written() < static_cast<uint64_t>(content_length) * 10 / 100) sink.Reset();
-    if (content_length != 0) file_total = content_length;
+    // The bytes stay whatever their share of the file: the next attempt asks for the rest.
     ++attempt;
-    ReportStatus(false, url, attempt, sink.bytes_written(), error, final_url);
+    ReportStatus(false, url, attempt, sink.bytes_written(), error, final_url, resume_report);
     // No further attempt can change these: the same answer again, or the same question to
     // a user who just declined it. Without a window the proxy's question has its own result.
     if (failure.answer_too_large) return kModuleDownloadFailed;
@@ -612,8 +705,20 @@ uint32_t Installer::DownloadModule(HANDLE file) {
     if (attempt >= kMaxDownloadAttempts) break;
     WaitForSingleObject(stop_event_.handle(), attempt_pause_ms_);
   }
+  KeepBytes(kept, sink, &held);
   LOG(ERROR, "DownloadModule") << "Max download attempts failed (" << kMaxDownloadAttempts << ")";
   return kModuleDownloadFailed;
+}
+
+void Installer::KeepBytes(const KeptArchive& kept, const FileSink& sink, KeptArchiveRecord* held) {
+  if (!kept.enabled()) return;
+  held->time_us = platform::WallTimeMicroseconds();
+  kept_bytes_ = sink.bytes_written() > 0 && held->total > sink.bytes_written() && kept.Save(*held);
+  if (!kept_bytes_) kept.RemoveRecord();
+  if (kept_bytes_) {
+    LOG(INFO, "DownloadModule") << "The download's " << sink.bytes_written() << " of "
+                                << held->total << " bytes are kept for the next run.";
+  }
 }
 
 bool Installer::Download(const std::wstring& url, DownloadSink& sink, std::wstring* error,

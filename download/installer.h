@@ -28,6 +28,7 @@
 #include "brand/vendor_files.h"
 #include "download/archive_lock.h"
 #include "download/http_downloader.h"
+#include "download/kept_archive.h"
 #include "download/trusted_json.h"
 #include "platform/file_path.h"
 #include "platform/scoped_handle.h"
@@ -44,6 +45,7 @@ class BrandInfo;
 class CommandLine;
 class DistribInfoParams;
 class DownloadSink;
+class FileSink;
 class ElevatedProcess;
 class InternetApi;
 class ProgressListener;
@@ -116,6 +118,11 @@ class Installer {
   void ReportCheckbox(const std::wstring& value);
   void EmitInstallButtonClicked();
 
+  // --- The kept download ---------------------------------------------------------------
+  // The folder where a partly downloaded archive waits for the next run (see
+  // download/kept_archive.h); `KeptArchiveFolderForThisProcess` until set, empty: none.
+  void set_kept_archive_folder(const std::wstring& folder) { kept_folder_ = folder; }
+
   // --- Elevation ------------------------------------------------------------------------
   // Restarts the installer elevated through the shell's "runas" verb and keeps the child
   // waiting for the archive; false when the restart was not made (then the setup command
@@ -146,8 +153,9 @@ class Installer {
                         std::wstring* final_url);
   // Writes binary resource `resource_id` of the program to `path`.
   virtual bool WriteResourceToFile(uint32_t resource_id, const std::wstring& path);
-  // Up to five attempts with resume into the open archive file; an answer past its cap or
-  // a proxy that wants credentials ends them at once.
+  // Up to five attempts with resume into the open archive file (which may hold the bytes of
+  // an earlier run, see `set_kept_archive_folder`); an answer past its cap or a proxy that
+  // wants credentials ends them at once.
   virtual uint32_t DownloadModule(HANDLE file);
   // Always false: this installer never carries the archive itself.
   virtual bool ExtractBrowserSetupResource(HANDLE file);
@@ -193,7 +201,8 @@ class Installer {
   // Statistics.
   void Emit(const InstallEvent& event);
   void ReportStatus(bool success, const std::wstring& url, int32_t attempt, uint32_t downloaded,
-                    const std::wstring& error, const std::wstring& final_url);
+                    const std::wstring& error, const std::wstring& final_url,
+                    const std::wstring& resume = std::wstring());
   void ReportInstallationFinished(bool success);
   StatusData CurrentStatusData() const;
 
@@ -204,6 +213,9 @@ class Installer {
   void MakeRunId();
   void WriteFilesForSetup();
   void CleanUpAfterSuccess();
+  // After a download that did not end: whether the sink's bytes stay for the next run (a
+  // kept archive with a total they fall short of), with their record brought up to date.
+  void KeepBytes(const KeptArchive& kept, const FileSink& sink, KeptArchiveRecord* held);
   void WaitForBrowserMessageWindow();
   // The Windows 10 interface availability, checked once per run (any thread).
   uint32_t InterfaceAvailabilityCode();
@@ -261,6 +273,19 @@ class Installer {
   platform::CriticalLock interface_availability_lock_;
   bool interface_availability_checked_ = false;
   uint32_t interface_availability_ = 0;
+
+  // The kept download: its folder; whether this run keeps its bytes there; what the file
+  // held when it was opened and what those bytes belong to; whether the bytes are to stay
+  // after this run.
+  std::wstring kept_folder_ = KeptArchiveFolderForThisProcess();
+  bool keeping_ = false;
+  uint32_t kept_held_ = 0;
+  KeptArchiveRecord kept_record_;
+  bool kept_bytes_ = false;
+  // The complete archive was put together from more than one answer, or came without a
+  // length: a failed verification may then be the download's fault.
+  bool archive_spliced_ = false;
+  bool archive_length_unknown_ = false;
 
   uint32_t attempt_pause_ms_ = kAttemptPauseMs;
   InternetApi* internet_api_ = nullptr;

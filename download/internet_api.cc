@@ -18,9 +18,6 @@ class WinInetApi : public InternetApi {
                     DWORD headers_length, DWORD flags, DWORD_PTR context) override {
     return InternetOpenUrlW(internet, url, headers, headers_length, flags, context);
   }
-  DWORD SetFilePointer(HINTERNET request, LONG distance, DWORD move_method) override {
-    return InternetSetFilePointer(request, distance, nullptr, move_method, 0);
-  }
   BOOL ReadFile(HINTERNET request, void* buffer, DWORD size, DWORD* read) override {
     return InternetReadFile(request, buffer, size, read);
   }
@@ -46,8 +43,8 @@ class WinInetApi : public InternetApi {
     return HttpOpenRequestW(connection, L"GET", object, nullptr, nullptr, accept, flags,
                             context);
   }
-  BOOL SendRequest(HINTERNET request) override {
-    return HttpSendRequestW(request, nullptr, 0, nullptr, 0);
+  BOOL SendRequest(HINTERNET request, const wchar_t* headers) override {
+    return HttpSendRequestW(request, headers, headers ? static_cast<DWORD>(-1) : 0, nullptr, 0);
   }
   DWORD ErrorDlg(HWND window, HINTERNET request, DWORD error, DWORD flags) override {
     return InternetErrorDlg(window, request, error, flags, nullptr);

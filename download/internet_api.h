@@ -1,8 +1,8 @@
 // The WinINet calls of the download client, behind an interface.
 //
 // Production code uses `InternetApi::Default()`, which forwards to WinINet one to one. Tests
-// hand the client a fake that plays servers WinINet under Wine cannot play (one that accepts a
-// resume offset, one whose reads fail halfway, one that raises inside the open, one that
+// hand the client a fake that plays servers WinINet under Wine cannot play (one whose reads
+// fail halfway, one that raises inside the open, one that
 // never gives a call back). The download client makes its blocking calls on a thread of its
 // own and may close a handle from another thread while a call on it is under way, as
 // WinINet allows: an implementation must take that.
@@ -34,7 +34,6 @@ class InternetApi {
                                                      INTERNET_STATUS_CALLBACK callback) = 0;
   virtual HINTERNET OpenUrl(HINTERNET internet, const wchar_t* url, const wchar_t* headers,
                             DWORD headers_length, DWORD flags, DWORD_PTR context) = 0;  // InternetOpenUrlW
-  virtual DWORD SetFilePointer(HINTERNET request, LONG distance, DWORD move_method) = 0;
   virtual BOOL ReadFile(HINTERNET request, void* buffer, DWORD size, DWORD* read) = 0;
   virtual BOOL QueryInfo(HINTERNET request, DWORD info_level, void* buffer, DWORD* length,
                          DWORD* index) = 0;                                              // HttpQueryInfoA
@@ -46,7 +45,9 @@ class InternetApi {
   // HttpOpenRequestW: GET `object` over HTTP/1.1, no referrer, accepting "*/*".
   virtual HINTERNET OpenRequest(HINTERNET connection, const wchar_t* object, DWORD flags,
                                 DWORD_PTR context) = 0;
-  virtual BOOL SendRequest(HINTERNET request) = 0;  // HttpSendRequestW without headers or body
+  // HttpSendRequestW without a body; `headers` (zero-terminated, may be null) are added to
+  // the request and stay on it when it is sent again.
+  virtual BOOL SendRequest(HINTERNET request, const wchar_t* headers) = 0;
   virtual DWORD ErrorDlg(HWND window, HINTERNET request, DWORD error, DWORD flags) = 0;  // InternetErrorDlg
 
   // The process-wide WinINet implementation.

@@ -54,6 +54,11 @@ std::string GetTrustJson(const std::wstring& path, const char* const* keys, size
   }
   platform::ScopedModule module(LoadLibraryExW(
       path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+  if (!module && GetLastError() == ERROR_INVALID_PARAMETER) {
+    // XP knows no LOAD_LIBRARY_AS_IMAGE_RESOURCE and may refuse the call for it; a data
+    // file is all that reading two resources needs.
+    module.reset(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+  }
   if (!module) {
     LOG(ERROR, kTag) << "Failed to load module for GetTrustJsonFromModule: " << path;
     return std::string();

@@ -82,7 +82,8 @@ HINTERNET OpenUrlGuarded(HINTERNET internet, const wchar_t* url, const wchar_t* 
 }
 
 RelaxedSend SendWithoutRevocationCheckGuarded(
-    InternetApi* api, HINTERNET internet, const std::wstring& url, DWORD_PTR context,
+    InternetApi* api, HINTERNET internet, const std::wstring& url, const std::wstring& headers,
+    DWORD_PTR context,
     const std::function<bool(HINTERNET handle, bool is_request)>& keep,
     DownloadFailureInfo* exception) {
   if (exception != nullptr) *exception = DownloadFailureInfo();
@@ -154,7 +155,10 @@ RelaxedSend SendWithoutRevocationCheckGuarded(
   }
   BOOL sent = FALSE;
   auto send = [&] {
-    sent = api->SendRequest(request);
+    // The Accept header is the request's already; the rest (a range) goes with the send.
+    const std::wstring::size_type rest = headers.find(L"\r\n");
+    sent = api->SendRequest(request,
+                            rest == std::wstring::npos ? nullptr : headers.c_str() + rest + 2);
     error = GetLastError();
   };
   if (!RunGuarded(send, exception)) return RelaxedSend::kRaised;

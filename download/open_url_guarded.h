@@ -62,13 +62,14 @@ enum class RelaxedSend {
 // The second try of a request whose server certificate's revocation could not be checked
 // (12057): the GET that InternetOpenUrlW makes, built step by step (InternetConnectW,
 // HttpOpenRequestW, SECURITY_FLAG_IGNORE_REVOCATION added to the request's security flags,
-// HttpSendRequestW), so that this one check is relaxed on the request itself whatever the
+// HttpSendRequestW with `headers` after the Accept header HttpOpenRequestW gave), so that this one check is relaxed on the request itself whatever the
 // status callback does; every other certificate check stays. Each WinINet call runs in a
 // guard. Each handle made goes to `keep` at once (`is_request` false for the connection),
 // which owns it from then on; when `keep` returns false nothing more is done. `context` is
 // the context of both handles. `exception` (may be null) is cleared first.
 RelaxedSend SendWithoutRevocationCheckGuarded(
-    InternetApi* api, HINTERNET internet, const std::wstring& url, DWORD_PTR context,
+    InternetApi* api, HINTERNET internet, const std::wstring& url, const std::wstring& headers,
+    DWORD_PTR context,
     const std::function<bool(HINTERNET handle, bool is_request)>& keep,
     DownloadFailureInfo* exception);
 

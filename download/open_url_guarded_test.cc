@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include "download/internet_api.h"
 #include "platform/scoped_handle.h"
 #include "platform/strings.h"
@@ -72,18 +74,34 @@ TEST(OpenUrlGuardedTest, AFailingOpenKeepsItsErrorAndRecordsNoException) {
   EXPECT_EQ("", info.exception_proc);
 }
 
+// A module hooked into WinINet that faults while a URL is opened: here the status callback,
+// which WinINet calls on the opening thread as the request goes out.
+std::atomic<int> g_faulting_callbacks{0};
+void CALLBACK FaultingCallback(HINTERNET, DWORD_PTR, DWORD, void*, DWORD) {
+  ++g_faulting_callbacks;
+  RaiseException(EXCEPTION_ACCESS_VIOLATION, 0, 0, nullptr);
+}
+
 TEST(OpenUrlGuardedTest, ACrashInsideWinInetBecomesARecordedException) {
+  ASSERT_TRUE(LoadWinInetGuarded(nullptr));
   platform::ScopedInternetHandle internet(
       InternetOpenW(L"test", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   ASSERT_TRUE(internet);
-  DownloadFailureInfo info;
-  // WinINet reads the URL it is given; an address nothing is mapped at makes it fault.
-  HINTERNET request = OpenUrlGuarded(internet.get(), reinterpret_cast<const wchar_t*>(0x10),
-                                     nullptr, 0, INTERNET_FLAG_RELOAD, 1, &info);
+  ASSERT_NE(INTERNET_INVALID_STATUS_CALLBACK,
+            InternetSetStatusCallbackW(internet.get(), &FaultingCallback));
+  DownloadFailureInfo info = Info(9, "stale", "stale");
+  HINTERNET request = OpenUrlGuarded(
+      internet.get(),
+      platform::Widen(test_support::PublisherUrl("/gen/10?m=" + test_support::UniqueMarker()))
+          .c_str(),
+      nullptr, 0, INTERNET_FLAG_RELOAD, 1, &info);
   EXPECT_EQ(nullptr, request);
+  EXPECT_EQ(1, g_faulting_callbacks.load());
   EXPECT_EQ(0xC0000005u, info.exception_code);
   EXPECT_EQ("", info.exception_dll);
   EXPECT_EQ("", info.exception_proc);
+  // WinINet's frames were left where the fault came; a lock they held would stay taken.
+  (void)internet.release();
 }
 
 // The retry without the revocation check is made step by step; WinINet must take it as the
@@ -99,7 +117,7 @@ TEST(SendWithoutRevocationCheckGuardedTest, SendsTheSameRequestOverWinInet) {
   DownloadFailureInfo exception;
   RelaxedSend sent = SendWithoutRevocationCheckGuarded(
       InternetApi::Default(), internet.get(),
-      platform::Widen(test_support::PublisherUrl("/gen/10?m=" + marker)), 1,
+      platform::Widen(test_support::PublisherUrl("/gen/10?m=" + marker)), kAcceptAnyHeader, 1,
       [&](HINTERNET handle, bool is_request) {
         (is_request ? request : connection).reset(handle);
         return true;

@@ -2,16 +2,20 @@
 
 #include <windows.h>
 #include <shobjidl.h>
+#include <tlhelp32.h>
 
 #include <cstdint>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "platform/process.h"
+#include "platform/scoped_handle.h"
 #include "platform/windows_version.h"
+#include "tests/support/dialog_driver.h"
 #include "tests/support/test_log.h"
 #include "tests/support/test_paths.h"
 
@@ -145,12 +149,41 @@ TEST(InterfaceSafeCheckTest, ExitCodesOfTheCopy) {
   }
 }
 
+// The copy that never answers is killed once its 3 seconds are up: not sooner, and well
+// before it would have ended by itself (30 s).
 TEST(InterfaceSafeCheckTest, HangingCopyIsTerminatedAfterThreeSeconds) {
   test_support::ScopedTestLog log;
   ScopedCheckProgramForTesting program(ChildProgram());
   ScopedChildMode mode(L"hang");
   uint32_t code = MakeAvailabilityCode(16299, 15, 0);
-  EXPECT_FALSE(IsInternalInterfaceAvailableSafeCheck(&code));
+  bool available = true;
+  const DWORD start = GetTickCount();
+  DWORD elapsed = 0;
+  std::thread check([&] {
+    available = IsInternalInterfaceAvailableSafeCheck(&code);
+    elapsed = GetTickCount() - start;
+  });
+  // The copy (this process's only child) is watched from while it runs, to see its end.
+  platform::ScopedKernelHandle copy;
+  test_support::WaitUntil([&] {
+    platform::ScopedKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry = {sizeof(entry)};
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more && !copy;
+         more = Process32NextW(snapshot.get(), &entry)) {
+      if (entry.th32ParentProcessID != GetCurrentProcessId()) continue;
+      copy.reset(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, entry.th32ProcessID));
+    }
+    return copy.is_valid();
+  }, 20000);
+  check.join();
+  ASSERT_TRUE(copy.is_valid());
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(copy.get(), 5000));
+  DWORD exit_code = 0;
+  ASSERT_TRUE(GetExitCodeProcess(copy.get(), &exit_code));
+  EXPECT_EQ(kExitTerminatedByTimeout, exit_code);
+  EXPECT_GE(elapsed, 3000u - 16u);  // GetTickCount's step
+  EXPECT_LT(elapsed, 25000u);       // the copy would have ended by itself after 30 s
+  EXPECT_FALSE(available);
   EXPECT_EQ(3162990015u, code);
   EXPECT_TRUE(log.Contains(std::wstring(kErrorLine)));
   EXPECT_TRUE(log.Contains(

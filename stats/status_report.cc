@@ -49,6 +49,7 @@ std::wstring DownloadStatusUrl(const StatusData& data, const DownloadAttempt& at
     AppendEscaped(&url, L"&redirect=", platform::ExtractUrlHost(attempt.final_url));
   }
   AppendEscaped(&url, L"&error=", attempt.error);
+  AppendEscaped(&url, L"&resume=", attempt.resume);
   return url;
 }
 

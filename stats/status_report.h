@@ -46,6 +46,7 @@ struct DownloadAttempt {
   uint32_t downloaded = 0; // bytes held by the sink after the attempt
   std::wstring error;      // the attempt's error text, empty on success
   std::wstring final_url;  // where redirects ended, empty when unknown
+  std::wstring resume;     // how the server answered a resume ("resume-206-<offset>"), or empty
 };
 
 // "https://" + status host + "/get/browser/install".

@@ -4,7 +4,9 @@
 #     loopback (no link limit: what each TLS stack can do on this machine);
 #  2. with a bare WinINet loop under Wine (1 MB reads, nothing else), the ceiling WinINet and
 #     Wine's TLS set, to show what the download client itself costs;
-#  3. both clients again over a link paced at LINK_RATE bytes per second (default 50 MB/s).
+#  3. both clients again over a link paced at LINK_RATE bytes per second (default 50 MB/s);
+#  4. what a resume costs: the file cut at 50 %, then resumed, and the bytes fetched in all
+#     against the file's size.
 # Prints each run, the best of each, the ratios, and the download client's memory figures.
 # Usage: bench_download.sh [build dir] [runs]
 # With BENCH_SUMMARY set, appends its figures there (tab-separated) for the summary table.
@@ -50,10 +52,16 @@ ours_paced_out=$(wine_run "$paced"); echo "$ours_paced_out"; ours_paced=$(echo "
 echo "== 3. link of $link_rate bytes/s: curl on the host"
 curl_paced_out=$(curl_run "$paced"); echo "$curl_paced_out"; theirs_paced=$(echo "$curl_paced_out" | best)
 
+echo "== 4. a cut at 50 %, then the resume: bytes fetched in all"
+cut_url="https://localhost:$port/f/drop_pct=50,drop_mode=fin/gen/$size"
+resume_out=$(wine_run "$url" "resume $cut_url"); echo "$resume_out"
+fetched=$(echo "$resume_out" | sed -n 's/.* \([0-9.]*\) of its size.*/\1/p' | sort -g | tail -1)
+
 echo "== summary (best runs)"
 echo "loopback:   download client $ours MB/s, curl $theirs MB/s, ratio $(ratio "$ours" "$theirs")"
-echo "            bare WinINet $raw MB/s; download client / bare WinINet $(ratio "$ours" "$raw")"
+echo "            bare WinINet $raw MB/s; download client / bare WinINet $(ratio "$ours" "$raw") (goal >= 0.95)"
 echo "paced link: download client $ours_paced MB/s, curl $theirs_paced MB/s, ratio $(ratio "$ours_paced" "$theirs_paced") (goal >= 0.90)"
+echo "resume:     bytes fetched in all / file size after a cut at 50 %: $fetched (worst run)"
 echo "$ours_out" | grep '^memory'
 
 if [ -n "${BENCH_SUMMARY:-}" ]; then
@@ -63,5 +71,6 @@ if [ -n "${BENCH_SUMMARY:-}" ]; then
     printf 'download 200 MB, loopback\tbare WinINet loop\t%s MB/s\n' "$raw"
     printf 'download 200 MB, %s B/s link\tDownloadWithProgress\t%s MB/s\n' "$link_rate" "$ours_paced"
     printf 'download 200 MB, %s B/s link\tcurl on the host\t%s MB/s (ratio %s, goal >= 0.90)\n' "$link_rate" "$theirs_paced" "$(ratio "$ours_paced" "$theirs_paced")"
+    printf 'download 200 MB, cut at 50 %%\tbytes fetched in all / file size\t%s\n' "$fetched"
   } >>"$BENCH_SUMMARY"
 fi

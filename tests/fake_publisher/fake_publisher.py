@@ -241,6 +241,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
         finally:
             if not path.startswith("/__control/"):
+                try:
+                    tls = self.connection.cipher()[0] if isinstance(
+                        self.connection, ssl.SSLSocket) and self.connection.fileno() != -1 else ""
+                except (ssl.SSLError, OSError, TypeError):
+                    tls = ""  # a connection shut down under its TLS layer ("fin")
                 self.publisher.record({
                     "time": time.time(),
                     "port": self.server.kind,
@@ -254,8 +259,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     "status": self.sent_status,
                     "bytes_sent": self.bytes_sent,
                     "note": self.note,
-                    "tls": self.connection.cipher()[0] if isinstance(self.connection, ssl.SSLSocket)
-                    and self.connection.fileno() != -1 else "",
+                    "tls": tls,
                 })
             self.publisher.touch()
 
@@ -384,8 +388,19 @@ class Handler(http.server.BaseHTTPRequestHandler):
         for key, value in (plan.get("headers_b64") or {}).items():
             headers[key] = base64.b64decode(value).decode("latin-1")
 
+        if "file" in plan:
+            stat = os.stat(host_path(plan["file"]))
+            headers["ETag"] = '"%x-%x"' % (stat.st_size, stat.st_mtime_ns)
+        if "etag" in plan:
+            headers["ETag"] = plan["etag"]
+        if not headers.get("ETag"):
+            headers.pop("ETag", None)
+
         start, end, total = 0, body.size, body.size
         range_header = self.headers.get("Range")
+        if_range = self.headers.get("If-Range")
+        if if_range and if_range not in (headers.get("ETag"), headers.get("Last-Modified")):
+            range_header = None  # another version than the client's bytes: the whole of it
         if range_header and status == 200 and not plan.get("no_range"):
             parsed = self.parse_range(range_header, total)
             if parsed is None:

@@ -23,8 +23,9 @@ struct FakeInternetApi::Handle {
   size_t position = 0;
   std::atomic<bool> closed{false};
   DWORD security_flags = 0;
-  bool moved = false;  // InternetSetFilePointer succeeded
+  bool moved = false;  // the request's Range was answered
   size_t offset = 0;   // where to
+  std::wstring headers;  // what the request was sent with
   bool resent = false;  // sent again with the credentials of the prompt
   bool credentials = false;
 };
@@ -104,6 +105,25 @@ FakeInternetApi::Handle* FakeInternetApi::NewRequest(Handle* parent, const std::
   auto& list = handed_out ? handles_ : closed_handles_;
   list.push_back(std::move(request));
   return list.back().get();
+}
+
+void FakeInternetApi::TakeHeaders(Handle* request, const wchar_t* headers) {
+  if (headers == nullptr) return;
+  const std::wstring text = headers;
+  request->headers += text;
+  constexpr wchar_t kRange[] = L"Range: bytes=";
+  const size_t at = text.find(kRange);
+  if (at == std::wstring::npos) return;
+  const size_t offset = wcstoul(text.c_str() + at + wcslen(kRange), nullptr, 10);
+  ranges.push_back(static_cast<LONG>(offset));
+  const FakeResponse* response = request->response;
+  if (response == nullptr || !response->seekable || offset > response->body.size()) return;
+  request->moved = true;
+  request->offset = offset;
+  const ResumeAnswer resume = response->resume;
+  const bool from_zero =
+      resume == ResumeAnswer::kRestart200 || resume == ResumeAnswer::kWrongRange206;
+  request->position = from_zero ? 0 : offset;
 }
 
 bool FakeInternetApi::Send(Handle* request) {
@@ -206,6 +226,7 @@ HINTERNET FakeInternetApi::OpenUrl(HINTERNET internet, const wchar_t* url, const
   }
   // Listed as open only once it is handed out: an open that hangs or raises leaves none.
   Handle* request = NewRequest(session, url, context, false);
+  TakeHeaders(request, headers);
   if (!Send(request)) return nullptr;
   for (auto it = closed_handles_.begin(); it != closed_handles_.end(); ++it) {
     if (it->get() == request) {
@@ -215,24 +236,6 @@ HINTERNET FakeInternetApi::OpenUrl(HINTERNET internet, const wchar_t* url, const
     }
   }
   return request;
-}
-
-DWORD FakeInternetApi::SetFilePointer(HINTERNET handle, LONG distance, DWORD move_method) {
-  platform::AutoLock lock(lock_);
-  seeks.push_back(distance);
-  Handle* request = Find(handle, Kind::kRequest);
-  if (request == nullptr || !request->response->seekable || move_method != FILE_BEGIN ||
-      distance < 0 || static_cast<size_t>(distance) > request->response->body.size()) {
-    SetLastError(request == nullptr ? ERROR_INVALID_HANDLE : request->response->seek_error);
-    return INVALID_SET_FILE_POINTER;
-  }
-  request->moved = true;
-  request->offset = static_cast<size_t>(distance);
-  const ResumeAnswer resume = request->response->resume;
-  const bool from_zero =
-      resume == ResumeAnswer::kRestart200 || resume == ResumeAnswer::kWrongRange206;
-  request->position = from_zero ? 0 : request->offset;
-  return static_cast<DWORD>(distance);
 }
 
 BOOL FakeInternetApi::ReadFile(HINTERNET handle, void* buffer, DWORD size, DWORD* read) {
@@ -431,7 +434,7 @@ HINTERNET FakeInternetApi::OpenRequest(HINTERNET handle, const wchar_t* object, 
   return NewRequest(connection, url, context, true);
 }
 
-BOOL FakeInternetApi::SendRequest(HINTERNET handle) {
+BOOL FakeInternetApi::SendRequest(HINTERNET handle, const wchar_t* headers) {
   CallScope call(calls_);
   platform::AutoLock lock(lock_);
   ++sends;
@@ -440,10 +443,14 @@ BOOL FakeInternetApi::SendRequest(HINTERNET handle) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  if (!request->sent) return Send(request) ? TRUE : FALSE;
-  // Sent again, after the credentials prompt.
+  if (!request->sent) {
+    TakeHeaders(request, headers);
+    if (!opens.empty() && opens.back().url == request->url) opens.back().headers = request->headers;
+    return Send(request) ? TRUE : FALSE;
+  }
+  // Sent again, after the credentials prompt, with the headers it had.
   if (request->credentials) request->resent = true;
-  request->position = 0;
+  request->position = request->moved ? request->offset : 0;
   return TRUE;
 }
 

@@ -28,7 +28,7 @@
 
 namespace test_support {
 
-// What a request shows after InternetSetFilePointer moved it (`seekable`).
+// How a `seekable` response answers a request that asks for a range ("Range: bytes=N-").
 enum class ResumeAnswer {
   kRange206,         // 206, "bytes <offset>-<last>/<size>"
   kUnknownTotal206,  // 206, "bytes <offset>-<last>/*"
@@ -46,9 +46,8 @@ struct FakeResponse {
   int64_t announced_length = -1;
   // Redirect targets reported through the status callback while the URL is opened.
   std::vector<std::wstring> redirects;
-  // InternetSetFilePointer: moves the read position when seekable, fails otherwise.
+  // Answers a Range header as `resume` says; otherwise the header is ignored (a 200).
   bool seekable = false;
-  DWORD seek_error = ERROR_INTERNET_INVALID_OPERATION;
   // InternetOpenUrlW fails with this error when not 0.
   DWORD open_error = 0;
   // InternetReadFile fails with `read_error` once the read position reaches this offset.
@@ -106,7 +105,7 @@ class FakeInternetApi : public installer::InternetApi {
   std::wstring agent;
   DWORD access_type = 0xFFFFFFFF;
   std::vector<OpenCall> opens;
-  std::vector<LONG> seeks;
+  std::vector<LONG> ranges;  // the offsets of the Range headers requests were sent with
   int reads = 0;
   std::vector<DWORD> read_sizes;
   std::vector<const void*> read_buffers;
@@ -128,7 +127,6 @@ class FakeInternetApi : public installer::InternetApi {
                                              INTERNET_STATUS_CALLBACK callback) override;
   HINTERNET OpenUrl(HINTERNET internet, const wchar_t* url, const wchar_t* headers,
                     DWORD headers_length, DWORD flags, DWORD_PTR context) override;
-  DWORD SetFilePointer(HINTERNET request, LONG distance, DWORD move_method) override;
   BOOL ReadFile(HINTERNET request, void* buffer, DWORD size, DWORD* read) override;
   BOOL QueryInfo(HINTERNET request, DWORD info_level, void* buffer, DWORD* length,
                  DWORD* index) override;
@@ -139,7 +137,7 @@ class FakeInternetApi : public installer::InternetApi {
                     DWORD_PTR context) override;
   HINTERNET OpenRequest(HINTERNET connection, const wchar_t* object, DWORD flags,
                         DWORD_PTR context) override;
-  BOOL SendRequest(HINTERNET request) override;
+  BOOL SendRequest(HINTERNET request, const wchar_t* headers) override;
   DWORD ErrorDlg(HWND window, HINTERNET request, DWORD error, DWORD flags) override;
 
  private:
@@ -147,6 +145,8 @@ class FakeInternetApi : public installer::InternetApi {
   struct Handle;
   class CallScope;
   Handle* Find(HINTERNET handle, Kind kind) const;
+  // Takes the headers a request is sent with; a Range moves a `seekable` answer.
+  void TakeHeaders(Handle* request, const wchar_t* headers);
   // Blocks the calling thread as a server that never answers does; false once `handle` or
   // one it was made from was closed (with 12017 as the last error).
   bool Hang(Handle* handle, bool ignore_close);

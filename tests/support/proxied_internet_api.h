@@ -31,9 +31,6 @@ class ProxiedInternetApi : public installer::InternetApi {
                     DWORD headers_length, DWORD flags, DWORD_PTR context) override {
     return real()->OpenUrl(internet, url, headers, headers_length, flags, context);
   }
-  DWORD SetFilePointer(HINTERNET request, LONG distance, DWORD move_method) override {
-    return real()->SetFilePointer(request, distance, move_method);
-  }
   BOOL ReadFile(HINTERNET request, void* buffer, DWORD size, DWORD* read) override {
     return real()->ReadFile(request, buffer, size, read);
   }
@@ -56,7 +53,9 @@ class ProxiedInternetApi : public installer::InternetApi {
                         DWORD_PTR context) override {
     return real()->OpenRequest(connection, object, flags, context);
   }
-  BOOL SendRequest(HINTERNET request) override { return real()->SendRequest(request); }
+  BOOL SendRequest(HINTERNET request, const wchar_t* headers) override {
+    return real()->SendRequest(request, headers);
+  }
   DWORD ErrorDlg(HWND window, HINTERNET request, DWORD error, DWORD flags) override {
     return real()->ErrorDlg(window, request, error, flags);
   }

@@ -38,6 +38,7 @@ std::vector<PublisherRequest> ReadLog(const std::string& fragment, bool in_path)
     request.path = StringMember(entry, "path");
     request.query = StringMember(entry, "query");
     request.status = static_cast<int>(json_integer_value(json_object_get(entry, "status")));
+    request.bytes_sent = json_integer_value(json_object_get(entry, "bytes_sent"));
     const char* name;
     json_t* value;
     json_object_foreach(json_object_get(entry, "headers"), name, value) {

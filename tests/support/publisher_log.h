@@ -17,6 +17,7 @@ struct PublisherRequest {
   std::string query;
   std::map<std::string, std::string> headers;
   int status = 0;
+  int64_t bytes_sent = 0;  // body bytes
 };
 
 // "https://" + the local-profile host of every endpoint + `path_and_query`.
