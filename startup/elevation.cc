@@ -176,6 +176,15 @@ bool AdminStatus::IsInAdminGroup() { return IsUserAnAdminGroup(GetCurrentProcess
 
 bool AdminStatus::IsElevated() { return IsUserAnAdmin() != FALSE; }
 
+bool RunsElevatedThroughUac() {
+  platform::ScopedKernelHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.receive())) return false;
+  TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+  DWORD size = 0;
+  return GetTokenInformation(token.get(), TokenElevationType, &type, sizeof(type), &size) &&
+         type == TokenElevationTypeFull;
+}
+
 bool NeedStartThisProcessAsAdmin() {
   AdminStatus status;
   return NeedStartThisProcessAsAdmin(ProcessCommandLine(), &status);

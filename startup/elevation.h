@@ -64,6 +64,12 @@ int CheckSecureEnvironment(SecureEnvironmentSystem* system, int* exit_code);
 // ERROR and gives false when the token or the group cannot be read.
 bool IsUserAnAdminGroup(HANDLE process);
 
+// Whether this process runs with the elevated half of a split administrator token (UAC's
+// "full" type): the user's other processes run with fewer rights, so nothing they could have
+// prepared in the user's folders may steer what this one does there. False without UAC, with
+// UAC off (no process of the user has fewer rights) and when the token cannot be read.
+bool RunsElevatedThroughUac();
+
 // Facts about the current user that the restart decision needs; tests substitute them.
 class AdminStatus {
  public:
