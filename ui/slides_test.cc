@@ -4,12 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "brand/distrib_info_params.h"
 #include "platform/scoped_handle.h"
 #include "platform/strings.h"
+#include "tests/support/dialog_driver.h"
 #include "tests/support/log_lines.h"
 #include "tests/support/publisher_log.h"
 #include "tests/support/test_log.h"
@@ -342,6 +345,35 @@ TEST(SlideDownloaderTest, StopLeavesBehindAThreadThatAServerNeverAnswers) {
     EXPECT_FALSE(downloader.downloading());
     EXPECT_EQ(1, log.CountLines(L"The slide download does not end; it is left behind."));
   }
+}
+
+// A thread left behind while it decodes a slide holds the stop until its picture is freed:
+// it uses nothing of GDI+ (shut down after the stop) once the stop has returned.
+TEST(SlideDownloaderTest, StopWaitsForASlideBeingDecoded) {
+  test_support::UiTestEnvironment environment;
+  test_support::ScopedTestLog log;
+  platform::ScopedKernelHandle in_decode(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  platform::ScopedKernelHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  SlideDownloader downloader;
+  downloader.SetBeforeDecodeForTesting([&] {
+    SetEvent(in_decode.get());
+    WaitForSingleObject(release.get(), 60000);
+  });
+  ASSERT_TRUE(
+      downloader.Start(ResourceBitmap(), SlideBase("decoding" + test_support::UniqueMarker())));
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(in_decode.get(), 60000));
+  std::atomic<bool> stopped{false};
+  std::thread stopper([&] {
+    downloader.Stop();
+    stopped = true;
+  });
+  EXPECT_TRUE(test_support::WaitUntil(
+      [&] { return log.Contains(L"The slide download does not end; it is left behind."); },
+      20000));
+  EXPECT_FALSE(test_support::WaitUntil([&] { return stopped.load(); }, 1000));
+  SetEvent(release.get());
+  stopper.join();
+  EXPECT_EQ(downloader.slide_count(), 0u);
 }
 
 TEST(SlideDownloaderTest, ADownloadLongerThanFiveSecondsFails) {
