@@ -397,10 +397,12 @@ INT_PTR MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       return reinterpret_cast<INT_PTR>(GetStockObject(NULL_BRUSH));
     case WM_WINDOWPOSCHANGED:
       // Every show, hide (EndDialog's too), move and raise; the shadow first shows once the
-      // window has been painted. Every end hides the window: the resume question, if open,
-      // ends with it ("Resume"), rather than stand alone and keep the process from ending.
+      // window has been painted. Every end hides the window: every modal it owns ends with
+      // it, the resume question ("Resume") and the proxy's credentials prompt (cancelled),
+      // rather than stand alone with nothing behind them and keep the process from ending.
       if (reinterpret_cast<const WINDOWPOS*>(lparam)->flags & SWP_HIDEWINDOW) {
         resume_dialog_.EndDialog(kMessageFirstButton);
+        EndProxyPrompt();
       }
       if (first_paint_seen_) shadow_.Follow();
       return FALSE;
