@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <iterator>
 #include <string>
 
@@ -91,14 +92,11 @@ TEST_F(LoggingTest, OutsideTextStaysOnItsLineAndKeepsItsCharacters) {
   SetLastError(ERROR_FILE_NOT_FOUND);
   LOG_AT(ERROR, "Test", 4) << "x\n";
   std::wstring log = ReadLog(path_);
-  size_t lines = 0;
   for (const auto& c : cases) {
-    EXPECT_NE(std::wstring::npos, log.find(L"INFO: Test (3): " + c.logged + L"\n"))
-        << c.narrow;
+    EXPECT_NE(std::wstring::npos, log.find(L"INFO: Test (3): " + c.logged + L"\n")) << c.narrow;
   }
-  for (wchar_t ch : log) lines += ch == L'\n';
   // One line each; the error line ends with the system text's own line end.
-  EXPECT_EQ(std::size(cases) + 1, lines);
+  EXPECT_EQ(std::size(cases) + 1, static_cast<size_t>(std::count(log.begin(), log.end(), L'\n')));
   EXPECT_NE(std::wstring::npos, log.find(L"ERROR: Test (4): x\\x0A Last error: "));
 }
 
