@@ -34,19 +34,6 @@ std::wstring Text(uint32_t id, uint32_t language_id) {
   return id == 0 ? std::wstring() : installer::LoadLocalizedString(id, language_id);
 }
 
-// The height `text` needs at `width` in `font`, word-wrapped.
-int WrappedTextHeight(const std::wstring& text, HFONT font, int width) {
-  if (text.empty()) return 0;
-  HDC dc = GetDC(nullptr);
-  HGDIOBJ old_font = SelectObject(dc, font);
-  RECT rect = {0, 0, width, 0};
-  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rect,
-            DT_CALCRECT | DT_WORDBREAK | DT_CENTER | DT_NOPREFIX);
-  SelectObject(dc, old_font);
-  ReleaseDC(nullptr, dc);
-  return rect.bottom - rect.top;
-}
-
 }  // namespace
 
 MessageDialogTexts MessageDialogTextsFor(MessageKind kind) {
@@ -203,7 +190,7 @@ void MessageDialog::Layout() {
 
   int top = installer::ScaleLength(kTitleTop);
   std::wstring title = Text(texts_.title, language_id_);
-  int title_height = WrappedTextHeight(title, title_font_.get(), text_width);
+  int title_height = installer::MeasureWrappedText(title, title_font_.get(), text_width).cy;
   MoveWindow(GetDlgItem(hwnd(), IDC_MESSAGE_TITLE), margin, top, text_width, title_height, FALSE);
   top += title_height + installer::ScaleLength(kTextGap);
 
