@@ -265,17 +265,18 @@ TEST(SlideDownloaderTest, DownloadsUntilTenFailuresInARow) {
   ASSERT_TRUE(downloader.Start(first, SlideBase(marker)));
   ASSERT_TRUE(WaitUntilIdle(downloader, 60000));
   EXPECT_EQ(downloader.slide_count(), 5u);
-  // Slides 02..05 in order, then 06 ten times, and nothing after.
-  const auto requests = test_support::PublisherRequestsWithPath(marker, 14);
-  ASSERT_EQ(requests.size(), 14u);
-  const char* expected[] = {"x2/02.jpg", "x2/03.jpg", "x2/04.jpg", "x2/05.jpg"};
-  for (int i = 0; i < 4; ++i) {
-    EXPECT_NE(requests[i].path.find(expected[i]), std::string::npos) << requests[i].path;
-    EXPECT_EQ(requests[i].status, 200);
-  }
-  EXPECT_EQ(CountPath(requests, "/x2/06.jpg"), 10);
+  // Slides 02..05 in order, then 06 ten times, and nothing after. (A loaded machine may let a
+  // slide run past its time limit: that slide is asked for again at once.)
+  test_support::PublisherRequestsWithPath(marker, 14);
   Sleep(300);
-  EXPECT_EQ(test_support::PublisherRequestsWithPath(marker, 14, 0).size(), 14u);
+  std::vector<std::string> asked;
+  for (const auto& request : test_support::PublisherRequestsWithPath(marker, 14, 0)) {
+    const std::string file = request.path.substr(request.path.size() - 6);
+    if (file == "06.jpg" || asked.empty() || asked.back() != file) asked.push_back(file);
+  }
+  std::vector<std::string> expected = {"02.jpg", "03.jpg", "04.jpg", "05.jpg"};
+  expected.insert(expected.end(), 10, "06.jpg");
+  EXPECT_EQ(asked, expected);
 
   // Slide 0 is the first slide; the downloaded ones are 2x assets at half size.
   EXPECT_EQ(downloader.GetSlide(0).width(), first.width());
