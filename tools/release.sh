@@ -93,8 +93,8 @@ printf '%s\t%s\t%s\t%s\n' name bytes sha256 tag >"$table"
 for i in "${!names[@]}"; do
   name=${names[$i]}; text=${texts[$i]}
   copy="$out/$name"
-  # "--": a tag text may start with "-".
-  python3 "$here/stamp-tag" "$signed" -o "$copy" -- "$text"
+  # "--" before the file and the text: a tag text may start with "-".
+  python3 "$here/stamp-tag" -o "$copy" -- "$signed" "$text"
   if ! osslsigncode verify "${verify_args[@]}" -in "$copy" >/dev/null 2>&1; then
     echo "release: the signature of $name does not verify" >&2
     exit 1

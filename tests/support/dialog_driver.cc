@@ -128,9 +128,6 @@ INT_PTR DriveDialog(const std::function<INT_PTR()>& run_dialog,
                    30000)) {
       return;
     }
-    // The script starts on a window that has painted and handled its start (a thread that
-    // never gets idle fails the script's own checks).
-    WaitForIdle(window);
     script(window);
     // Nothing may be left waiting for a user: close what the script left open.
     if (IsWindow(window)) PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);

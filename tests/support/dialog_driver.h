@@ -36,7 +36,7 @@ void SendCommand(HWND dialog, int id);
 // Waits up to `timeout_ms` until the thread that owns `window` has handled everything queued
 // for it so far (posted messages, input, painting): a timer of that thread has fired, which
 // Windows delivers only once nothing else is waiting. False when the thread does not get there
-// (it ended its dialog and waits elsewhere, say).
+// (it ended its dialog and waits elsewhere, or a download keeps posting its progress).
 bool WaitForIdle(HWND window, uint32_t timeout_ms = 20000);
 // Brings `window` to the front and waits up to `timeout_ms` until it is the foreground window
 // (where real keyboard input goes), `focus` (unless null) has its thread's keyboard focus, and
@@ -54,7 +54,8 @@ HWND FocusedControl(HWND dialog);
 std::wstring AccessibleName(HWND dialog, int id);
 
 // Runs `run_dialog` on this thread and `script` on a second thread that gets the dialog's
-// window once `window_of` reports one, it is visible and its thread idle (painted). A dialog still open when the script
+// window once `window_of` reports one and it is visible (a script that needs it painted
+// waits for that itself: WaitForIdle). A dialog still open when the script
 // returns is closed with the system close command. Returns what `run_dialog` returned.
 INT_PTR DriveDialog(const std::function<INT_PTR()>& run_dialog,
                     const std::function<HWND()>& window_of,
