@@ -70,10 +70,11 @@ screenshots: build-local
 # A release: the release profile built with the publisher's keys (and the packages of
 # PACKAGES), signed with SHA-256, one stamped and verified copy per line of TAGS, in OUT.
 #   make release KEYS=keys.txt CERT=cert.pem KEY=key.pem TAGS=tags.txt [PACKAGES=dir]
-#                [CA=root.pem] [OUT=build/dist]
+#                [CA=root.pem] [TIMESTAMP_URL=http://...] [OUT=build/dist]
 OUT ?= build/dist
 release: setup
-	@PACKAGES="$(PACKAGES)" CA="$(CA)" ./tools/release.sh "$(KEYS)" "$(CERT)" "$(KEY)" \
+	@PACKAGES="$(PACKAGES)" CA="$(CA)" TIMESTAMP_URL="$(TIMESTAMP_URL)" \
+	  ./tools/release.sh "$(KEYS)" "$(CERT)" "$(KEY)" \
 	  "$(TAGS)" "$(OUT)"
 
 # Long damage runs over every parser of outside input under Wine's heap checking (not part

@@ -1,8 +1,9 @@
 // Localized texts of the installer window, from the string tables in the installer's own
 // resources (ids 400 to 441, one table per interface language).
 //
-// The lookup asks for one exact language: there is no fallback to English or to the
-// user's language, so a language without a table (Kazakh, 1087) gives empty texts.
+// The lookup asks for one exact language. A language the module has no table for at all
+// (Kazakh, 1087) reads the English table instead; a table that lacks a block or an entry
+// keeps its gap (empty text), and the user's own language is never consulted.
 #ifndef BRAND_LOCALIZED_STRINGS_H_
 #define BRAND_LOCALIZED_STRINGS_H_
 

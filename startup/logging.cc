@@ -308,11 +308,25 @@ std::wstring FormatLogPrefix(std::wstring_view date_time, uint32_t thread_id, Se
   text += platform::ToWString(thread_id);
   text += L"> ";
   text += SeverityTag(severity);
-  text += platform::Widen(function);
+  text += platform::WidenUtf8(function);
   text += L" (";
   text += platform::ToWString(line);
   text += L"): ";
-  text.append(message);
+  // Messages carry outside text (the tag, documents, server answers): a line break in it
+  // must not start a line of its own that reads as the installer's, nor any other control
+  // character reach the reader's screen. Each becomes "\xHH" ("\uHHHH" for the Unicode
+  // line and paragraph separators).
+  static const wchar_t kHex[] = L"0123456789ABCDEF";
+  for (const wchar_t c : message) {
+    const bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F);
+    if (!control && c != 0x2028 && c != 0x2029) {
+      text += c;
+      continue;
+    }
+    text += control ? L"\\x" : L"\\u20";
+    text += kHex[(c >> 4) & 0xF];
+    text += kHex[c & 0xF];
+  }
   return text;
 }
 
@@ -394,7 +408,7 @@ std::wstring FormatSetupExitCode(uint32_t exit_code) {
 }
 
 LogLine& LogLine::operator<<(std::string_view text) {
-  message_ += platform::Widen(text);
+  message_ += platform::WidenUtf8(text);
   return *this;
 }
 

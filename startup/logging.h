@@ -33,7 +33,9 @@
 //   LOG(INFO, "GetInfo") << "Brand package path: " << path;       // source line number
 //   LOG_AT(INFO, "wWinMain", 131) << "...";                        // a fixed line number
 // Severities: INFO (0), ERROR (1, adds the text of the thread's last Windows error),
-// WARNING (2). Narrow text is widened byte by byte.
+// WARNING (2). Narrow text is widened as outside text is (`platform::WidenUtf8`: UTF-8 when it
+// is valid UTF-8, else byte by byte). Control characters in a message are written escaped
+// ("\x0D"), so no message can break its line or forge another.
 #ifndef STARTUP_LOGGING_H_
 #define STARTUP_LOGGING_H_
 
@@ -76,7 +78,8 @@ std::wstring LogPath();
 // is built (so the caller's own calls do not disturb it) and its system text appended.
 void LogMessage(Severity severity, const char* function, int line, std::wstring_view message);
 
-// The text of one line without the error suffix: "<date time> <<tid>> <SEV>: <tag> (<line>): <msg>".
+// The text of one line without the error suffix: "<date time> <<tid>> <SEV>: <tag> (<line>): <msg>",
+// with the message's control characters escaped.
 std::wstring FormatLogPrefix(std::wstring_view date_time, uint32_t thread_id, Severity severity,
                              std::string_view function, int line, std::wstring_view message);
 

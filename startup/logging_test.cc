@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cwchar>
+#include <iterator>
 #include <string>
 
 #include "platform/file_util.h"
@@ -71,6 +73,35 @@ TEST_F(LoggingTest, ErrorLinesCarryTheSystemTextOfTheLastError) {
                                          std::wstring(system_text, length)));
   EXPECT_NE(std::wstring::npos,
             log.find(L"ERROR: Test (2): second Last error: unknown error 0x2badf00d\n"));
+}
+
+// Outside text reaches a line as one line: narrow text widened as UTF-8 where it is UTF-8,
+// every control character escaped, the system's error text (its CR LF) left as it is.
+TEST_F(LoggingTest, OutsideTextStaysOnItsLineAndKeepsItsCharacters) {
+  using namespace std::string_literals;
+  const struct {
+    std::string narrow;
+    std::wstring wide;
+    std::wstring logged;
+  } cases[] = {
+      {"v\r\nINFO: wWinMain (257): Installer exit with code: 0", L"",
+       L"v\\x0D\\x0AINFO: wWinMain (257): Installer exit with code: 0"},
+      {"Zorvin \xD0\x91\xD1\x80\xC3\xA9", L"", L"Zorvin \x0411\x0440\xE9"},
+      {"bytes \xE9\xFF", L"", L"bytes \xE9\xFF"},  // no UTF-8: byte by byte
+      {"", L"tab\t del\x7F nel\x85 ls\x2028 ps\x2029 nul\0"s,
+       L"tab\\x09 del\\x7F nel\\x85 ls\\u2028 ps\\u2029 nul\\x00"},
+      {"C:\\Temp\\a b", L"", L"C:\\Temp\\a b"},
+  };
+  for (const auto& c : cases) LOG_AT(INFO, "Test", 3) << c.narrow << c.wide;
+  SetLastError(ERROR_FILE_NOT_FOUND);
+  LOG_AT(ERROR, "Test", 4) << "x\n";
+  std::wstring log = ReadLog(path_);
+  for (const auto& c : cases) {
+    EXPECT_NE(std::wstring::npos, log.find(L"INFO: Test (3): " + c.logged + L"\n")) << c.narrow;
+  }
+  // One line each; the error line ends with the system text's own line end.
+  EXPECT_EQ(std::size(cases) + 1, static_cast<size_t>(std::count(log.begin(), log.end(), L'\n')));
+  EXPECT_NE(std::wstring::npos, log.find(L"ERROR: Test (4): x\\x0A Last error: "));
 }
 
 TEST_F(LoggingTest, FullLogIsRotatedToOldBeforeTheNextLine) {

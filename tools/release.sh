@@ -10,15 +10,17 @@
 #   CERT   the code-signing certificate (PEM; the chain after it, if any)
 #   KEY    its private key (PEM)
 #   TAGS   lines "<name>.exe <tag text>"; empty lines and lines starting with # are skipped,
-#          white space at the end of a line (a CR included) and a byte-order mark are dropped
+#          white space at the end of a line (a CR included) and a byte-order mark are dropped;
+#          each name once (in any case: Windows sees one file)
 #   OUT    where the copies go (default build/dist)
 # Environment: PACKAGES (folder of brand and partner packages to build in), BUILD (the build
 # folder, default build/release-dist), CA (the root to verify the signatures against; default
-# the system's), SIGN_NAME (the signature's description, default "Zorvin Browser"), JOBS (build
-# jobs, default the build tool's).
+# the system's), SIGN_NAME (the signature's description, default "Zorvin Browser"),
+# TIMESTAMP_URL (an RFC 3161 time-stamp server: its time-stamp keeps the signatures valid
+# after the certificate expires; none by default), JOBS (build jobs, default the build tool's).
 set -euo pipefail
 if [ $# -lt 4 ]; then
-  sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//' >&2
+  sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//' >&2
   exit 2
 fi
 here=$(cd "$(dirname "$0")" && pwd)
@@ -38,24 +40,9 @@ if ! printf '2.9\n%s\n' "$ossl_version" | sort -C -V; then
   exit 2
 fi
 
-echo "release: building the release profile in $build"
-cmake -S "$source_dir" -B "$build" -G Ninja \
-  -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/toolchain-mingw-i686.cmake" \
-  -DLI_PROFILE=release -DLI_THREAD_MODEL=win32 -DLI_BUILD_TESTS=OFF \
-  -DLI_TRUSTED_KEYS_FILE="$keys" -DLI_PACKAGES_DIR="$packages" >/dev/null
-cmake --build "$build" --target lite_installer ${JOBS:+-j "$JOBS"} >/dev/null
-
-mkdir -p "$out"
-signed="$out/lite_installer.exe"
-rm -f "$signed"
-osslsigncode sign -h sha256 -certs "$cert" -key "$key" -n "$sign_name" \
-  -in "$build/lite_installer.exe" -out "$signed" >/dev/null
-
-verify_args=()
-[ -n "${CA:-}" ] && verify_args=(-CAfile "$(realpath "$CA")")
-table=$(mktemp)
-trap 'rm -f "$table"' EXIT
-printf '%s\t%s\t%s\t%s\n' name bytes sha256 tag >"$table"
+# The copies, read before anything is built: a name given twice would overwrite its first copy.
+names=(); texts=()
+declare -A seen=()
 first_line=1
 while IFS= read -r line || [ -n "$line" ]; do
   # A tags file saved on Windows may start with a byte-order mark and ends its lines in CR, and
@@ -71,8 +58,43 @@ while IFS= read -r line || [ -n "$line" ]; do
     echo "release: \"$name\" is no name for a copy (letters, digits, . _ -, ending .exe)" >&2
     exit 1
   fi
+  lower=${name,,}
+  if [ -n "${seen[$lower]:-}" ]; then
+    echo "release: the copy $name is given twice in $tags (${seen[$lower]} and $name)" >&2
+    exit 1
+  fi
+  seen[$lower]=$name
+  names+=("$name"); texts+=("$text")
+done <"$tags"
+
+echo "release: building the release profile in $build"
+cmake -S "$source_dir" -B "$build" -G Ninja \
+  -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/toolchain-mingw-i686.cmake" \
+  -DLI_PROFILE=release -DLI_THREAD_MODEL=win32 -DLI_BUILD_TESTS=OFF \
+  -DLI_TRUSTED_KEYS_FILE="$keys" -DLI_PACKAGES_DIR="$packages" >/dev/null
+cmake --build "$build" --target lite_installer ${JOBS:+-j "$JOBS"} >/dev/null
+
+mkdir -p "$out"
+signed="$out/lite_installer.exe"
+rm -f "$signed"
+timestamp=()
+[ -n "${TIMESTAMP_URL:-}" ] && timestamp=(-ts "$TIMESTAMP_URL")
+if ! osslsigncode sign -h sha256 -certs "$cert" -key "$key" -n "$sign_name" "${timestamp[@]}" \
+     -in "$build/lite_installer.exe" -out "$signed" >/dev/null; then
+  echo "release: signing failed${TIMESTAMP_URL:+ (time-stamp server $TIMESTAMP_URL)}" >&2
+  exit 1
+fi
+
+verify_args=()
+[ -n "${CA:-}" ] && verify_args=(-CAfile "$(realpath "$CA")")
+table=$(mktemp)
+trap 'rm -f "$table"' EXIT
+printf '%s\t%s\t%s\t%s\n' name bytes sha256 tag >"$table"
+for i in "${!names[@]}"; do
+  name=${names[$i]}; text=${texts[$i]}
   copy="$out/$name"
-  python3 "$here/stamp-tag" "$signed" "$text" -o "$copy"
+  # "--" before the file and the text: a tag text may start with "-".
+  python3 "$here/stamp-tag" -o "$copy" -- "$signed" "$text"
   if ! osslsigncode verify "${verify_args[@]}" -in "$copy" >/dev/null 2>&1; then
     echo "release: the signature of $name does not verify" >&2
     exit 1
@@ -93,7 +115,7 @@ for title, package in packages:
   fi
   printf '%s\t%s\t%s\t%s\n' "$name" "$(stat -c %s "$copy")" \
     "$(sha256sum "$copy" | cut -d' ' -f1)" "$text" >>"$table"
-done <"$tags"
+done
 python3 -c '
 import sys
 rows = [line.rstrip("\n").split("\t") for line in open(sys.argv[1], encoding="utf-8")]

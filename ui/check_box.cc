@@ -3,6 +3,7 @@
 #include "resources/image_ids.h"
 #include "ui/offscreen_buffer.h"
 #include "ui/scale.h"
+#include "ui/text_label.h"
 
 namespace lite_installer {
 namespace {
@@ -15,26 +16,6 @@ constexpr LRESULT BST_HOT = 0x0200;
 
 UINT TextFormat(bool multi_line) {
   return multi_line ? DT_WORDBREAK | DT_LEFT | DT_TOP : DT_SINGLELINE | DT_LEFT | DT_VCENTER;
-}
-
-int FontLineHeight(HFONT font) {
-  HDC screen = GetDC(nullptr);
-  if (screen == nullptr) return 0;
-  HGDIOBJ old_font = font != nullptr ? SelectObject(screen, font) : nullptr;
-  TEXTMETRICW metrics = {};
-  const int height = GetTextMetricsW(screen, &metrics) ? metrics.tmHeight : 0;
-  if (old_font != nullptr) SelectObject(screen, old_font);
-  ReleaseDC(nullptr, screen);
-  return height;
-}
-
-std::wstring WindowText(HWND control) {
-  const int length = static_cast<int>(DefWindowProcW(control, WM_GETTEXTLENGTH, 0, 0));
-  std::wstring text(length + 1, L'\0');
-  const int copied = static_cast<int>(DefWindowProcW(control, WM_GETTEXT, text.size(),
-                                                     reinterpret_cast<LPARAM>(text.data())));
-  text.resize(copied > 0 ? copied : 0);
-  return text;
 }
 
 }  // namespace
@@ -80,13 +61,13 @@ RECT CheckBox::TextRect(const RECT& client) const {
 
 int CheckBox::HeightForWidth(int width) const {
   const int glyph = glyphs_.height();
-  int text_height = FontLineHeight(font_);
+  int text_height = installer::FontLineHeight(font_);
   if (multi_line_ && hwnd() != nullptr) {
     RECT rect = {0, 0, width - text_offset(), 0};
     HDC screen = GetDC(nullptr);
     if (screen != nullptr) {
       HGDIOBJ old_font = font_ != nullptr ? SelectObject(screen, font_) : nullptr;
-      const std::wstring text = WindowText(hwnd());
+      const std::wstring text = installer::WindowText(hwnd());
       DrawTextW(screen, text.c_str(), static_cast<int>(text.size()), &rect,
                 DT_CALCRECT | DT_WORDBREAK);
       if (old_font != nullptr) SelectObject(screen, old_font);
@@ -107,14 +88,14 @@ void CheckBox::Paint(HDC dc) const {
 
   // Square cells as tall as the picture; the glyph sits level with the first text line.
   const int cell = glyphs_.height();
-  const int line_height = FontLineHeight(font_);
+  const int line_height = installer::FontLineHeight(font_);
   int glyph_top = multi_line_ ? (line_height - cell) / 2 : (client.bottom - cell) / 2;
   if (glyph_top < 0) glyph_top = 0;
   const int index = SelectCheckBoxCell(checked_, hot_, pressed_);
   glyphs_.Draw(target, RECT{index * cell, 0, (index + 1) * cell, cell},
                RECT{0, glyph_top, cell, glyph_top + cell});
 
-  const std::wstring text = WindowText(hwnd());
+  const std::wstring text = installer::WindowText(hwnd());
   RECT text_rect = TextRect(client);
   HGDIOBJ old_font = font_ != nullptr ? SelectObject(target, font_) : nullptr;
   SetBkMode(target, TRANSPARENT);

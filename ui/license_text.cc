@@ -100,16 +100,6 @@ std::vector<std::wstring> LicenseRunLines(const std::vector<LicenseRun>& runs) {
 namespace lite_installer {
 namespace {
 
-int LineHeight(HFONT font) {
-  HDC screen = GetDC(nullptr);
-  if (screen == nullptr) return 0;
-  HGDIOBJ old_font = font != nullptr ? SelectObject(screen, font) : nullptr;
-  TEXTMETRICW metrics = {};
-  const int height = GetTextMetricsW(screen, &metrics) ? metrics.tmHeight : 0;
-  if (old_font != nullptr) SelectObject(screen, old_font);
-  ReleaseDC(nullptr, screen);
-  return height;
-}
 
 }  // namespace
 
@@ -125,7 +115,7 @@ int LicenseSentence::Create(HWND parent, std::wstring_view marked_up, const RECT
   }
   const std::vector<installer::LicenseRun> runs =
       installer::LayoutLicenseRuns(tokens, widths, box.right - box.left);
-  const int line_height = LineHeight(style.text_font);
+  const int line_height = installer::FontLineHeight(style.text_font);
   int made = 0;
   for (const installer::LicenseRun& run : runs) {
     const std::wstring text(installer::TrimTrailingLineBreaks(run.text));

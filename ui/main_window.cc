@@ -87,33 +87,6 @@ void DestroyControls(HWND parent, int id) {
   }
 }
 
-// The height `text` needs in `font` at `width`, word-wrapped.
-// The size `text` takes in `font` when broken into lines of at most `width` pixels.
-SIZE TextSize(const std::wstring& text, HFONT font, int width) {
-  HDC dc = GetDC(nullptr);
-  HGDIOBJ old_font = SelectObject(dc, font);
-  RECT rect = {0, 0, width, 0};
-  // An empty text still takes one line.
-  const std::wstring measured = text.empty() ? std::wstring(L" ") : text;
-  DrawTextW(dc, measured.c_str(), static_cast<int>(measured.size()), &rect,
-            DT_CALCRECT | DT_WORDBREAK | DT_CENTER | DT_NOPREFIX);
-  SelectObject(dc, old_font);
-  ReleaseDC(nullptr, dc);
-  return SIZE{rect.right - rect.left, rect.bottom - rect.top};
-}
-
-int TextHeight(const std::wstring& text, HFONT font, int width) {
-  return TextSize(text, font, width).cy;
-}
-
-std::wstring WindowText(HWND window) {
-  int length = GetWindowTextLengthW(window);
-  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-  int copied = GetWindowTextW(window, text.data(), length + 1);
-  text.resize(static_cast<size_t>(std::max(copied, 0)));
-  return text;
-}
-
 // The message filter functions are looked up at run time: ChangeWindowMessageFilterEx
 // exists from Windows 7, ChangeWindowMessageFilter from Vista, and XP has neither (nor the
 // filter).
@@ -280,25 +253,12 @@ void MainWindow::SetDownloadFraction(float fraction) {
   SetPercent(PercentForDownloadFraction(fraction));
 }
 
-void MainWindow::Finish() {
-  platform::AutoLock lock(listener_lock_);
-  if (listener_window_ == nullptr) {
-    early_finish_ = true;
-    return;
-  }
-  PostMessageW(listener_window_, kFinishMessage, 0, 0);
-}
+// The install flow starts once the window exists (FinishStartUp, or the consent, or its
+// destruction): nothing reaches the listener before there is a window to post to.
+void MainWindow::Finish() { PostToWindow(kFinishMessage, 0); }
 
 void MainWindow::ShowError(int32_t result_code) {
-  platform::AutoLock lock(listener_lock_);
-  if (listener_window_ == nullptr) {
-    // The flow can fail before the dialog exists (no setup URL at all); the window picks the
-    // error up when it initialises.
-    early_error_ = true;
-    early_error_code_ = result_code;
-    return;
-  }
-  PostMessageW(listener_window_, kShowErrorMessage, static_cast<WPARAM>(result_code), 0);
+  PostToWindow(kShowErrorMessage, static_cast<WPARAM>(result_code));
 }
 
 HWND MainWindow::WindowHandle() {
@@ -397,10 +357,12 @@ INT_PTR MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       return reinterpret_cast<INT_PTR>(GetStockObject(NULL_BRUSH));
     case WM_WINDOWPOSCHANGED:
       // Every show, hide (EndDialog's too), move and raise; the shadow first shows once the
-      // window has been painted. Every end hides the window: the resume question, if open,
-      // ends with it ("Resume"), rather than stand alone and keep the process from ending.
+      // window has been painted. Every end hides the window: every modal it owns ends with
+      // it, the resume question ("Resume") and the proxy's credentials prompt (cancelled),
+      // rather than stand alone with nothing behind them and keep the process from ending.
       if (reinterpret_cast<const WINDOWPOS*>(lparam)->flags & SWP_HIDEWINDOW) {
         resume_dialog_.EndDialog(kMessageFirstButton);
+        EndProxyPrompt();
       }
       if (first_paint_seen_) shadow_.Follow();
       return FALSE;
@@ -532,15 +494,6 @@ void MainWindow::OnInitDialog() {
     // Install has the focus, as the default button, though the links come first in Tab order.
     SetFocus(install_button_->hwnd());
   }
-
-  // What the install flow reported before the window existed, in the order it happened.
-  platform::AutoLock lock(listener_lock_);
-  if (listener_window_ != nullptr) {
-    if (early_error_) {
-      PostMessageW(hwnd(), kShowErrorMessage, static_cast<WPARAM>(early_error_code_), 0);
-    }
-    if (early_finish_) PostMessageW(hwnd(), kFinishMessage, 0, 0);
-  }
 }
 
 void MainWindow::CreateFonts() {
@@ -590,7 +543,9 @@ void MainWindow::LayoutOfferScreen() {
   HWND tagline = GetDlgItem(hwnd(), IDC_TAGLINE);
   int tagline_width = tagline_box.right - tagline_box.left;
   MoveWindow(tagline, tagline_box.left, tagline_box.top, tagline_width,
-             std::min<int>(TextHeight(WindowText(tagline), font(1), tagline_width),
+             std::min<int>(installer::MeasureWrappedText(installer::WindowText(tagline), font(1),
+                                                         tagline_width)
+                               .cy,
                            tagline_box.bottom - tagline_box.top),
              FALSE);
   install_button_->PlaceAt(installer::ScaleLength(kInstallButtonAt.x),
@@ -718,7 +673,8 @@ void MainWindow::LayoutProgressDialog() {
   // value: the label paints what lies behind it before each value, and a control as wide as
   // the box would paint over the bar beside the text.
   RECT percent_box = installer::ScaleRect(kPercentBox);
-  SIZE widest = TextSize(L"100%", font(3), percent_box.right - percent_box.left);
+  SIZE widest =
+      installer::MeasureWrappedText(L"100%", font(3), percent_box.right - percent_box.left);
   HWND percent = GetDlgItem(hwnd(), IDC_PERCENT_TEXT);
   MoveWindow(percent, (percent_box.left + percent_box.right - widest.cx) / 2, percent_box.top,
              widest.cx, widest.cy, FALSE);

@@ -273,12 +273,9 @@ class MainWindow : public DialogWindow, public installer::ProgressListener {
   InstallConsentFlow flow_;
   MessageDialog resume_dialog_;
 
-  // The window as the install thread sees it, and what it reported before there was one.
+  // The window as the install thread sees it (null before the dialog and after it).
   platform::CriticalLock listener_lock_;
   HWND listener_window_ = nullptr;
-  bool early_error_ = false;
-  int32_t early_error_code_ = 0;
-  bool early_finish_ = false;
   std::optional<installer::ProxyPrompt> pending_prompt_;
   // On the window's thread: the prompt's modal loop runs, and a close waits for it to end.
   bool prompt_shown_ = false;

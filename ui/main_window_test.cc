@@ -476,6 +476,10 @@ class MainWindowTest : public testing::Test {
   std::wstring report_path_;
 };
 
+// The tests that need the display to themselves, real input and photographs of the screen:
+// CTest runs them alone (no window of another test takes the foreground or covers them).
+class MainWindowOnScreenTest : public MainWindowTest {};
+
 TEST_F(MainWindowTest, OfferScreenLayout) {
   auto window = MakeWindow();
   RECT window_rect = {};
@@ -588,7 +592,7 @@ TEST_F(MainWindowTest, BothScreensFitAtOneAndAHalfInTheLongestLanguage) {
     offer = SurveyScreen(hwnd);
     test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
     PostMessageW(hwnd, kSetPercentMessage, 100, 0);
-    Sleep(500);
+    test_support::WaitForIdle(hwnd);
     progress = SurveyScreen(hwnd);
   });
   installer::SetDeviceScaleFactorForTesting(1.0);
@@ -667,7 +671,7 @@ TEST_F(MainWindowTest, FinishBeforeTheInstallButtonLeavesTheWindowOpen) {
   bool open_after_finish = false;
   INT_PTR result = Drive(window.get(), [&](HWND hwnd) {
     window->Finish();
-    Sleep(500);
+    test_support::WaitForIdle(hwnd);
     open_after_finish = IsWindow(hwnd) && GetDlgItem(hwnd, IDC_INSTALL_BUTTON) != nullptr;
     // The real end of the flow comes after the install button.
     test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
@@ -754,7 +758,7 @@ TEST_F(MainWindowTest, ErrorCodesPickTheirDialog) {
 }
 
 // What a screen reader and a keyboard user meet on the offer screen, with real key input.
-TEST_F(MainWindowTest, OfferScreenServesScreenReadersAndTheKeyboard) {
+TEST_F(MainWindowOnScreenTest, OfferScreenServesScreenReadersAndTheKeyboard) {
   brand_.set_make_browser_default(installer::kTrue);
   brand_.set_send_statistics(installer::kTrue);
   ServeNoArchive();
@@ -764,6 +768,7 @@ TEST_F(MainWindowTest, OfferScreenServesScreenReadersAndTheKeyboard) {
   std::vector<int> tab_order;
   std::vector<uint32_t> install_unfocused, install_focused;
   LRESULT check_before_space = -1, check_after_space = -1;
+  bool ready = false;
   Drive(window.get(), [&](HWND hwnd) {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     for (int id : {IDC_INSTALL_BUTTON, IDC_CLOSE_BUTTON, IDC_MAKE_DEFAULT_CHECKBOX,
@@ -773,19 +778,16 @@ TEST_F(MainWindowTest, OfferScreenServesScreenReadersAndTheKeyboard) {
       button_types[id] = GetWindowLongW(GetDlgItem(hwnd, id), GWL_STYLE) & BS_TYPEMASK;
     }
     CoUninitialize();
-    SetForegroundWindow(hwnd);
-    test_support::WaitUntil([&] {
-      return test_support::FocusedControl(hwnd) == GetDlgItem(hwnd, IDC_INSTALL_BUTTON);
-    }, 5000);
+    ready = test_support::WaitForInput(hwnd, GetDlgItem(hwnd, IDC_INSTALL_BUTTON));
     for (int i = 0; i < 5; ++i) {
-      test_support::PressKey(VK_TAB);
-      Sleep(300);
+      test_support::PressKeys(hwnd, {VK_TAB});
+      test_support::WaitForIdle(hwnd);
       tab_order.push_back(GetDlgCtrlID(test_support::FocusedControl(hwnd)));
       if (i == 0) install_unfocused = ShownPixels(hwnd, IDC_INSTALL_BUTTON);
       if (i == 2) {
         check_before_space = SendDlgItemMessageW(hwnd, IDC_MAKE_DEFAULT_CHECKBOX, BM_GETCHECK, 0, 0);
-        test_support::PressKey(VK_SPACE);
-        Sleep(300);
+        test_support::PressKeys(hwnd, {VK_SPACE});
+        test_support::WaitForIdle(hwnd);
         check_after_space = SendDlgItemMessageW(hwnd, IDC_MAKE_DEFAULT_CHECKBOX, BM_GETCHECK, 0, 0);
       }
     }
@@ -793,6 +795,7 @@ TEST_F(MainWindowTest, OfferScreenServesScreenReadersAndTheKeyboard) {
     test_support::ClickButton(hwnd, IDC_CLOSE_BUTTON);
     WaitForEnd(hwnd);
   });
+  EXPECT_TRUE(ready);
   // Names: the buttons' texts, "Close" for the picture-only close button, and every other
   // control's own text. (Roles and states come from the styles on Windows; Wine's proxies
   // report every control as a client area, so the style is what is checked here.)
@@ -905,10 +908,14 @@ TEST_F(MainWindowTest, SlideLicenceGoesWithTheFirstSlide) {
   ServeNoArchive();
   auto window = MakeWindow();
   bool shown_at_start = false, gone_after_first_slide = false, gone_early = true;
+  // The first slide starts after this, with the window: while less than its ten seconds have
+  // passed since, the pieces are there (a machine too slow to look in time is not judged).
+  const DWORD start = GetTickCount();
+  auto in_first_slide = [&] { return GetTickCount() - start < 9000; };
   Drive(window.get(), [&](HWND hwnd) {
-    shown_at_start = GetDlgItem(hwnd, IDC_SLIDE_LICENSE_LINK) != nullptr;
-    Sleep(5000);
-    gone_early = GetDlgItem(hwnd, IDC_SLIDE_LICENSE_LINK) == nullptr;
+    shown_at_start = GetDlgItem(hwnd, IDC_SLIDE_LICENSE_LINK) != nullptr || !in_first_slide();
+    test_support::WaitUntil([&] { return GetTickCount() - start >= 5000; }, 5000);
+    gone_early = GetDlgItem(hwnd, IDC_SLIDE_LICENSE_LINK) == nullptr && in_first_slide();
     // The first slide stays ten seconds; the next tick after the change removes the pieces.
     gone_after_first_slide = test_support::WaitUntil(
         [&] {
@@ -964,7 +971,7 @@ TEST_F(MainWindowTest, CancelButtonStaysOnlyWithCancelOneAndAsksFirst) {
       cancel = test_support::ControlRect(hwnd, IDC_CANCEL_BUTTON);
       if (kept) {
         test_support::ClickButton(hwnd, IDC_CANCEL_BUTTON);
-        Sleep(200);
+        test_support::WaitForIdle(hwnd);
         open_after_resume = IsWindow(hwnd) != FALSE;
       }
     });
@@ -1036,7 +1043,7 @@ TEST_F(MainWindowTest, ACancelJustAfterTheSetupStartedIsAResume) {
 TEST_F(MainWindowTest, SetupMessagesMoveTheBarOnlyOnTheProgressScreen) {
   // The archive stops coming after its first bytes: no download progress after the install
   // button mixes with the messages of this test.
-  ServeArchive(L"good", "stall_after=1000,stall_ms=8000");
+  ServeArchive(L"good", "stall_after=1000,stall_ms=45000");
   UINT install_progress = RegisterWindowMessageW(kInstallProgressMessageName);
   UINT import_progress = RegisterWindowMessageW(kImportProgressMessageName);
   auto window = MakeWindow();
@@ -1044,7 +1051,7 @@ TEST_F(MainWindowTest, SetupMessagesMoveTheBarOnlyOnTheProgressScreen) {
   std::vector<int> positions;
   std::vector<uint32_t> stepped, repainted, bar;
   auto observe = [&](HWND hwnd) {
-    Sleep(200);
+    test_support::WaitForIdle(hwnd);
     texts.push_back(test_support::ControlText(hwnd, IDC_PERCENT_TEXT));
     positions.push_back(BarPosition(hwnd));
   };
@@ -1054,9 +1061,9 @@ TEST_F(MainWindowTest, SetupMessagesMoveTheBarOnlyOnTheProgressScreen) {
     // The download (started after the first paint) has reported its first bytes.
     ASSERT_TRUE(test_support::WaitUntil(
         [&] { return log_.Contains(L"Connection established"); }, 10000));
-    Sleep(300);
+    test_support::WaitForIdle(hwnd);
     test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
-    Sleep(500);
+    test_support::WaitForIdle(hwnd);
     PostMessageW(hwnd, install_progress, 5, 0);
     observe(hwnd);  // 75
     PostMessageW(hwnd, install_progress, 6, 0);
@@ -1076,14 +1083,10 @@ TEST_F(MainWindowTest, SetupMessagesMoveTheBarOnlyOnTheProgressScreen) {
     // emulated machine takes its time) before each picture.
     ASSERT_TRUE(test_support::WaitUntil(
         [&] { return test_support::ControlText(hwnd, IDC_PERCENT_TEXT) == L"99%"; }, 20000));
-    // Each picture once two in a row agree: what the screen shows after the painting.
+    // Each picture once the window has painted what is pending.
     auto settled_text = [&] {
-      std::vector<uint32_t> last = ShownPixels(hwnd, IDC_PERCENT_TEXT), now;
-      for (int i = 0; i < 30 && (now = (Sleep(100), ShownPixels(hwnd, IDC_PERCENT_TEXT))) != last;
-           ++i) {
-        last = now;
-      }
-      return now;
+      test_support::WaitForIdle(hwnd);
+      return ShownPixels(hwnd, IDC_PERCENT_TEXT);
     };
     stepped = settled_text();
     RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
@@ -1145,12 +1148,20 @@ TEST_F(MainWindowTest, CloseWindowAndHigherVersionMessagesEndTheDialog) {
 }
 
 // The proxy's credentials prompt is the window's: shown on its thread, owned by it. A close
-// from the setup's message, or a stop of the install flow from elsewhere, takes it down,
-// and nothing waits for an answer that cannot come.
+// from the setup's message, a system close (the taskbar's "Close window"), or a stop of the
+// install flow from elsewhere, takes it down, and nothing waits for an answer that cannot come.
 TEST_F(MainWindowTest, ProxyPromptIsTheWindowsAndAStopTakesItDown) {
   const UINT close_message = RegisterWindowMessageW(kCloseWindowMessageName);
-  for (bool by_close_message : {true, false}) {
-    SCOPED_TRACE(by_close_message ? "close message" : "stop");
+  const struct {
+    const char* end;
+    UINT message;
+    WPARAM wparam;
+    INT_PTR result;
+  } ends[] = {{"close message", close_message, 0, kResultDone},
+              {"system close", WM_SYSCOMMAND, SC_CLOSE, kResultSystemClose},
+              {"stop", 0, 0, 0}};
+  for (const auto& end : ends) {
+    SCOPED_TRACE(end.end);
     const std::wstring url = L"https://fake.example/" + platform::Widen(marker_);
     brand_.set_setup_url(platform::Narrow(url));
     test_support::FakeInternetApi api;
@@ -1170,8 +1181,8 @@ TEST_F(MainWindowTest, ProxyPromptIsTheWindowsAndAStopTakesItDown) {
       EXPECT_EQ(GetWindowThreadProcessId(hwnd, nullptr),
                 GetWindowThreadProcessId(prompt, nullptr));
       const DWORD start = GetTickCount();
-      if (by_close_message) {
-        PostMessageW(hwnd, close_message, 0, 0);
+      if (end.message != 0) {
+        PostMessageW(hwnd, end.message, end.wparam, 0);
         EXPECT_TRUE(WaitForEnd(hwnd));
       } else {
         window->StopInstaller();
@@ -1179,7 +1190,9 @@ TEST_F(MainWindowTest, ProxyPromptIsTheWindowsAndAStopTakesItDown) {
       took = GetTickCount() - start;
       EXPECT_TRUE(test_support::WaitUntil([&] { return !IsWindow(prompt); }, 5000));
     });
-    if (by_close_message) EXPECT_EQ(kResultDone, result);
+    if (end.message != 0) {
+      EXPECT_EQ(end.result, result);
+    }
     EXPECT_LT(took, 8000u);
     EXPECT_EQ(1, api.error_dlgs);
     EXPECT_FALSE(log_.Contains(L"did not stop in time")) << platform::Narrow(log_.Text());
@@ -1327,7 +1340,7 @@ void PumpMessages(DWORD ms) {
 // The window on the display, photographed from the screen. It opens at the top edge, over a
 // white backdrop that owns it, and is moved partly off the screen: out of the way of the
 // centred windows other tests show meanwhile. It then ends at y 170, its shadow at 178.
-TEST_F(MainWindowTest, WindowAndShadowComeAndGoTogether) {
+TEST_F(MainWindowOnScreenTest, WindowAndShadowComeAndGoTogether) {
   constexpr RECT kArea = {0, 0, 760, 204};
   constexpr COLORREF kBackdrop = RGB(255, 255, 255);
   constexpr RECT kShadowBelow = {24, 171, 736, 178};
@@ -1378,11 +1391,7 @@ TEST_F(MainWindowTest, WindowAndShadowComeAndGoTogether) {
       {"close button", kResultCloseButton,
        [](TestWindow*, HWND hwnd) { test_support::ClickButton(hwnd, IDC_CLOSE_BUTTON); }},
       {"Alt+F4", kResultSystemClose,
-       [](TestWindow*, HWND hwnd) {
-         SetForegroundWindow(hwnd);
-         Sleep(300);
-         test_support::PressKeys({VK_MENU, VK_F4});
-       }},
+       [](TestWindow*, HWND hwnd) { EXPECT_TRUE(test_support::PressKeys(hwnd, {VK_MENU, VK_F4})); }},
       {"confirmed cancel", kResultCancelConfirmed,
        [&](TestWindow*, HWND hwnd) {
          test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
@@ -1392,8 +1401,15 @@ TEST_F(MainWindowTest, WindowAndShadowComeAndGoTogether) {
       {"resume", kResultSystemClose,
        [&](TestWindow*, HWND hwnd) {
          test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
-         Sleep(500);
+         // The progress screen painted, and on the display (which follows a little later).
+         test_support::WaitForIdle(hwnd);
          auto before = photograph();
+         settled([&] {
+           auto now = photograph();
+           const int changed = now->CountDifferent(*before, 8);
+           before = std::move(now);
+           return changed;
+         });
          HWND question = question_of(hwnd);
          test_support::ClickButton(question, IDOK);
          EXPECT_TRUE(test_support::WaitUntil([&] { return !IsWindow(question); }, 5000));
@@ -1475,7 +1491,7 @@ TEST_F(MainWindowTest, TaglineAndCancelButtonPaintTheirBackground) {
     ReleaseDC(label, dc);
     // What the static control does when the keyboard cues change: it alone is repainted.
     RedrawWindow(label, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
-    Sleep(300);
+    test_support::WaitForIdle(hwnd);
     tagline_again = ShownPixels(hwnd, IDC_TAGLINE);
     test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
     // The progress screen painted whole (its slide included) before the button paints again.
@@ -1530,44 +1546,49 @@ TEST_F(MainWindowTest, AWindowClosedBeforeItsFirstPaintStillReportsTheRun) {
 
 // Real key input on both screens: Enter presses Install on the offer and nothing on the
 // progress screen, Escape only counts a cancel, Alt+F4 closes; a link held down with Enter
-// opens its page once.
-TEST_F(MainWindowTest, EnterEscapeAndAltF4FromTheKeyboard) {
+// opens its page once. Each key goes to the window once it is in front with the focus where
+// the test needs it, and the test looks once the window has handled it.
+TEST_F(MainWindowOnScreenTest, EnterEscapeAndAltF4FromTheKeyboard) {
   ServeNoArchive();
   size_t cancels = ClickCount("clicked_button=cancel");
   size_t installs = ClickCount("clicked_button=install");
   for (bool progress : {false, true}) {
     SCOPED_TRACE(progress ? "progress screen" : "offer screen");
     auto window = MakeWindow();
-    bool open_after_keys = false, progress_shown = false, closed_by_keys = false;
+    bool ready = false, open_after_keys = false, progress_shown = false, closed_by_keys = false;
+    int focus_after_tab = 0;
+    size_t opened_by_enter = 0;
     INT_PTR result = Drive(window.get(), [&](HWND hwnd) {
-      SetForegroundWindow(hwnd);
       HWND install = GetDlgItem(hwnd, IDC_INSTALL_BUTTON);
-      test_support::WaitUntil([&] { return test_support::FocusedControl(hwnd) == install; }, 5000);
+      ready = test_support::WaitForInput(hwnd, install);
       if (progress) {
-        test_support::PressKey(VK_TAB);
-        test_support::WaitUntil(
-            [&] { return GetDlgCtrlID(test_support::FocusedControl(hwnd)) == IDC_LICENSE_LINK; },
-            5000);
-        test_support::PressKeys({VK_RETURN}, 3);
-        Sleep(1000);
+        test_support::PressKeys(hwnd, {VK_TAB});
+        test_support::WaitForIdle(hwnd);
+        focus_after_tab = GetDlgCtrlID(test_support::FocusedControl(hwnd));
+        test_support::PressKeys(hwnd, {VK_RETURN}, 3);
+        test_support::WaitForIdle(hwnd);
+        opened_by_enter = window->opened.size();
         SendMessageW(hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(install), TRUE);
-        test_support::PressKey(VK_RETURN);
-        test_support::WaitUntil(
-            [&] { return test_support::ControlVisible(hwnd, IDC_PROGRESS_BAR); }, 5000);
+        test_support::PressKeys(hwnd, {VK_RETURN});
+        test_support::WaitForIdle(hwnd);
       }
-      test_support::PressKey(VK_ESCAPE);
-      if (progress) test_support::PressKey(VK_RETURN);
-      Sleep(1000);
+      test_support::PressKeys(hwnd, {VK_ESCAPE});
+      if (progress) test_support::PressKeys(hwnd, {VK_RETURN});
+      test_support::WaitForIdle(hwnd);
       progress_shown = test_support::ControlVisible(hwnd, IDC_PROGRESS_BAR);
       open_after_keys = IsWindowVisible(hwnd) != FALSE;
-      test_support::PressKeys({VK_MENU, VK_F4});
-      // Key input under a loaded emulated Wine can take seconds to arrive.
+      test_support::PressKeys(hwnd, {VK_MENU, VK_F4});
       closed_by_keys = test_support::WaitUntil([&] { return !IsWindow(hwnd); }, 20000);
     });
+    EXPECT_TRUE(ready);
     EXPECT_EQ(kResultSystemClose, result);
     EXPECT_TRUE(open_after_keys);
     EXPECT_EQ(progress, progress_shown);
     EXPECT_TRUE(closed_by_keys);
+    if (progress) {
+      EXPECT_EQ(IDC_LICENSE_LINK, focus_after_tab);
+      EXPECT_EQ(1u, opened_by_enter);
+    }
     EXPECT_EQ(progress ? 1u : 0u, window->opened.size());
   }
   EXPECT_EQ(cancels + 2, WaitForClicks("clicked_button=cancel", cancels + 2));

@@ -17,7 +17,8 @@ namespace lite_installer {
 
 namespace {
 
-// Layout of the 410 x 186 dialog in design pixels.
+// Layout of the 410 x 186 dialog in design pixels (the size of its picture).
+constexpr SIZE kDialogSize = {410, 186};
 constexpr int kMargin = 20;
 constexpr int kTitleTop = 16;
 constexpr int kTextGap = 8;
@@ -31,19 +32,6 @@ constexpr BYTE kTextOpacity = 200;
 
 std::wstring Text(uint32_t id, uint32_t language_id) {
   return id == 0 ? std::wstring() : installer::LoadLocalizedString(id, language_id);
-}
-
-// The height `text` needs at `width` in `font`, word-wrapped.
-int WrappedTextHeight(const std::wstring& text, HFONT font, int width) {
-  if (text.empty()) return 0;
-  HDC dc = GetDC(nullptr);
-  HGDIOBJ old_font = SelectObject(dc, font);
-  RECT rect = {0, 0, width, 0};
-  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rect,
-            DT_CALCRECT | DT_WORDBREAK | DT_CENTER | DT_NOPREFIX);
-  SelectObject(dc, old_font);
-  ReleaseDC(nullptr, dc);
-  return rect.bottom - rect.top;
 }
 
 }  // namespace
@@ -95,6 +83,10 @@ MessageDialog::~MessageDialog() = default;
 
 bool MessageDialog::OpenUrl(const std::wstring& url) { return OpenUrlWithShell(url); }
 
+void MessageDialog::LoadBackground(installer::ResourceBitmap* background) {
+  background->LoadScaled(IDB_DIALOG_BACKGROUND);
+}
+
 INT_PTR MessageDialog::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_INITDIALOG:
@@ -143,7 +135,7 @@ INT_PTR MessageDialog::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam)
 
 void MessageDialog::OnInitDialog() {
   SetWindowTextW(hwnd(), installer::LoadLocalizedString(IDS_WINDOW_TITLE, language_id_).c_str());
-  background_.LoadScaled(IDB_DIALOG_BACKGROUND);
+  LoadBackground(&background_);
 
   title_font_.reset(installer::CreateScaledFont(L"Arial", 15, false));
   text_font_.reset(installer::CreateScaledFont(L"Arial", 12, false));
@@ -178,7 +170,12 @@ void MessageDialog::OnInitDialog() {
     (*slot.button)->SetText(Text(slot.text_id, language_id_));
   }
 
-  SetWindowPos(hwnd(), nullptr, 0, 0, background_.width(), background_.height(),
+  // Without its picture the dialog still gets its design size: a dialog of 0 x 0 would be
+  // modal and invisible, waiting for a click nobody can make.
+  size_ = background_.empty() ? SIZE{installer::ScaleLength(kDialogSize.cx),
+                                     installer::ScaleLength(kDialogSize.cy)}
+                              : SIZE{background_.width(), background_.height()};
+  SetWindowPos(hwnd(), nullptr, 0, 0, size_.cx, size_.cy,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   Layout();
   CenterOnOwner();
@@ -186,14 +183,14 @@ void MessageDialog::OnInitDialog() {
 }
 
 void MessageDialog::Layout() {
-  const int width = background_.width();
-  const int height = background_.height();
+  const int width = size_.cx;
+  const int height = size_.cy;
   const int margin = installer::ScaleLength(kMargin);
   const int text_width = width - 2 * margin;
 
   int top = installer::ScaleLength(kTitleTop);
   std::wstring title = Text(texts_.title, language_id_);
-  int title_height = WrappedTextHeight(title, title_font_.get(), text_width);
+  int title_height = installer::MeasureWrappedText(title, title_font_.get(), text_width).cy;
   MoveWindow(GetDlgItem(hwnd(), IDC_MESSAGE_TITLE), margin, top, text_width, title_height, FALSE);
   top += title_height + installer::ScaleLength(kTextGap);
 
@@ -237,6 +234,7 @@ void MessageDialog::Paint() {
   HDC dc = BeginPaint(hwnd(), &paint);
   RECT client;
   GetClientRect(hwnd(), &client);
+  if (background_.empty()) FillRect(dc, &client, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
   background_.Draw(dc, client);
   EndPaint(hwnd(), &paint);
 }

@@ -69,6 +69,8 @@ class MessageDialog : public DialogWindow {
   INT_PTR HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) override;
   // Hands `url` to the shell; tests replace it so that no browser starts.
   virtual bool OpenUrl(const std::wstring& url);
+  // Loads the dialog's picture (315) into `background`; tests replace it to leave it empty.
+  virtual void LoadBackground(installer::ResourceBitmap* background);
 
  private:
   void OnInitDialog();
@@ -82,6 +84,8 @@ class MessageDialog : public DialogWindow {
   MessageDialogTexts texts_;
 
   installer::ResourceBitmap background_;
+  // The picture's size, or the design size (scaled) when the picture did not load.
+  SIZE size_ = {};
   platform::ScopedFont title_font_;
   platform::ScopedFont text_font_;
   platform::ScopedFont button_font_;

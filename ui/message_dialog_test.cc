@@ -37,11 +37,16 @@ class TestDialog : public MessageDialog {
  public:
   using MessageDialog::MessageDialog;
   std::vector<std::wstring> opened;
+  // As when picture 315 does not decode.
+  bool no_picture = false;
 
  protected:
   bool OpenUrl(const std::wstring& url) override {
     opened.push_back(url);
     return true;
+  }
+  void LoadBackground(installer::ResourceBitmap* background) override {
+    if (!no_picture) MessageDialog::LoadBackground(background);
   }
 };
 
@@ -143,6 +148,27 @@ TEST_F(MessageDialogWindowTest, EveryKindShowsItsTextsAndButtons) {
   }
 }
 
+// Without its picture a dialog still has its design size, scaled, with its button in it.
+TEST_F(MessageDialogWindowTest, WithoutItsPictureTheDialogKeepsItsDesignSize) {
+  for (double scale : {1.0, 1.5}) {
+    SCOPED_TRACE(scale);
+    installer::SetDeviceScaleFactorForTesting(scale);
+    TestDialog dialog(MessageKind::kNotEnoughDiskSpace, kEnglish);
+    dialog.no_picture = true;
+    Shown shown;
+    RECT button = {};
+    Drive(&dialog, [&](HWND hwnd) {
+      shown = Look(hwnd);
+      button = test_support::ControlRect(hwnd, IDOK);
+    });
+    EXPECT_EQ(static_cast<int>(410 * scale), shown.size.cx);
+    EXPECT_EQ(static_cast<int>(186 * scale), shown.size.cy);
+    EXPECT_TRUE(shown.first_visible);
+    EXPECT_TRUE(button.top > 0 && button.right <= shown.size.cx && button.bottom <= shown.size.cy);
+  }
+  installer::SetDeviceScaleFactorForTesting(1.0);
+}
+
 TEST_F(MessageDialogWindowTest, ButtonsEndTheDialogWithTheirIds) {
   const struct {
     MessageKind kind;
@@ -182,7 +208,7 @@ TEST_F(MessageDialogWindowTest, HiddenButtonCannotBePressed) {
   bool open_after_enter = false;
   INT_PTR result = Drive(&dialog, [&](HWND hwnd) {
     SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-    Sleep(200);
+    test_support::WaitForIdle(hwnd);
     open_after_enter = IsWindow(hwnd) != FALSE;
     test_support::ClickButton(hwnd, IDC_MESSAGE_SECOND_BUTTON);
     test_support::WaitUntil([&] { return !IsWindow(hwnd); }, 5000);

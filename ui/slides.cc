@@ -185,6 +185,9 @@ void SlideDownloader::Stop() {
     }
     thread_.reset();
   }
+  // A thread left behind may be decoding: its picture is added (and freed below) or freed
+  // before this returns.
+  { platform::AutoLock decoding(state_->pictures); }
   platform::AutoLock hold(state_->lock);
   state_->slides.clear();
 }
@@ -234,6 +237,10 @@ bool SlideDownloader::DownloadImage(State& state) {
   const std::wstring url = SlideUrl(state.base_url, number);
   std::string data;
   if (!Fetch(state, url, &data)) return false;
+  platform::AutoLock decoding(state.pictures);
+  // Stopped meanwhile: GDI+ may be gone by now.
+  if (!state.running) return false;
+  if (state.before_decode) state.before_decode();
   // Slide files are drawn for double resolution.
   ResourceBitmap slide;
   if (!slide.LoadFromBytes(data, GetDeviceScaleFactor() * 0.5)) {

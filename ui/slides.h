@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -96,7 +97,9 @@ class SlideDownloader : public SlideSource {
   // progress stops after its current chunk) and frees the slides. A thread still blocked
   // then (a server that accepted the connection and never answers) is left behind, logged:
   // it shares only its own state, ends when its call returns, and keeps nothing it fetches.
-  // Safe to call more than once.
+  // A thread decoding a slide is waited for until that picture is added or freed: after
+  // `Stop` no thread of the downloader touches GDI+, which may be shut down then. Safe to
+  // call more than once.
   void Stop();
 
   ResourceBitmap GetSlide(uint32_t index) override;
@@ -107,6 +110,10 @@ class SlideDownloader : public SlideSource {
   // One download of `url` into `data` with the time and size limits, as the thread runs it
   // for each slide, on the calling thread of a downloader that was not started (for tests).
   bool FetchSlideForTesting(const std::wstring& url, std::string* data);
+  // Called on the thread with each downloaded slide, just before it is decoded. Before Start.
+  void SetBeforeDecodeForTesting(std::function<void()> hook) {
+    state_->before_decode = std::move(hook);
+  }
 
  private:
   // What the thread works on, shared by the downloader and its thread.
@@ -116,6 +123,11 @@ class SlideDownloader : public SlideSource {
     std::wstring base_url;
     std::atomic<bool> running{false};
     std::atomic<bool> downloading{false};
+    // Held by the thread while it has a picture of its own (decoding it, until it is added
+    // or freed), and taken by `Stop` once the thread was told to stop: GDI+ work never
+    // outlasts the stop. Decoding needs no server, so the stop waits only that long.
+    platform::CriticalLock pictures;
+    std::function<void()> before_decode;
   };
 
   static unsigned __stdcall ThreadMain(void* param);

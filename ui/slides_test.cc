@@ -4,12 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "brand/distrib_info_params.h"
 #include "platform/scoped_handle.h"
 #include "platform/strings.h"
+#include "tests/support/dialog_driver.h"
 #include "tests/support/log_lines.h"
 #include "tests/support/publisher_log.h"
 #include "tests/support/test_log.h"
@@ -262,17 +265,18 @@ TEST(SlideDownloaderTest, DownloadsUntilTenFailuresInARow) {
   ASSERT_TRUE(downloader.Start(first, SlideBase(marker)));
   ASSERT_TRUE(WaitUntilIdle(downloader, 60000));
   EXPECT_EQ(downloader.slide_count(), 5u);
-  // Slides 02..05 in order, then 06 ten times, and nothing after.
-  const auto requests = test_support::PublisherRequestsWithPath(marker, 14);
-  ASSERT_EQ(requests.size(), 14u);
-  const char* expected[] = {"x2/02.jpg", "x2/03.jpg", "x2/04.jpg", "x2/05.jpg"};
-  for (int i = 0; i < 4; ++i) {
-    EXPECT_NE(requests[i].path.find(expected[i]), std::string::npos) << requests[i].path;
-    EXPECT_EQ(requests[i].status, 200);
-  }
-  EXPECT_EQ(CountPath(requests, "/x2/06.jpg"), 10);
+  // Slides 02..05 in order, then 06 ten times, and nothing after. (A loaded machine may let a
+  // slide run past its time limit: that slide is asked for again at once.)
+  test_support::PublisherRequestsWithPath(marker, 14);
   Sleep(300);
-  EXPECT_EQ(test_support::PublisherRequestsWithPath(marker, 14, 0).size(), 14u);
+  std::vector<std::string> asked;
+  for (const auto& request : test_support::PublisherRequestsWithPath(marker, 14, 0)) {
+    const std::string file = request.path.substr(request.path.size() - 6);
+    if (file == "06.jpg" || asked.empty() || asked.back() != file) asked.push_back(file);
+  }
+  std::vector<std::string> expected = {"02.jpg", "03.jpg", "04.jpg", "05.jpg"};
+  expected.insert(expected.end(), 10, "06.jpg");
+  EXPECT_EQ(asked, expected);
 
   // Slide 0 is the first slide; the downloaded ones are 2x assets at half size.
   EXPECT_EQ(downloader.GetSlide(0).width(), first.width());
@@ -342,6 +346,35 @@ TEST(SlideDownloaderTest, StopLeavesBehindAThreadThatAServerNeverAnswers) {
     EXPECT_FALSE(downloader.downloading());
     EXPECT_EQ(1, log.CountLines(L"The slide download does not end; it is left behind."));
   }
+}
+
+// A thread left behind while it decodes a slide holds the stop until its picture is freed:
+// it uses nothing of GDI+ (shut down after the stop) once the stop has returned.
+TEST(SlideDownloaderTest, StopWaitsForASlideBeingDecoded) {
+  test_support::UiTestEnvironment environment;
+  test_support::ScopedTestLog log;
+  platform::ScopedKernelHandle in_decode(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  platform::ScopedKernelHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  SlideDownloader downloader;
+  downloader.SetBeforeDecodeForTesting([&] {
+    SetEvent(in_decode.get());
+    WaitForSingleObject(release.get(), 60000);
+  });
+  ASSERT_TRUE(
+      downloader.Start(ResourceBitmap(), SlideBase("decoding" + test_support::UniqueMarker())));
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(in_decode.get(), 60000));
+  std::atomic<bool> stopped{false};
+  std::thread stopper([&] {
+    downloader.Stop();
+    stopped = true;
+  });
+  EXPECT_TRUE(test_support::WaitUntil(
+      [&] { return log.Contains(L"The slide download does not end; it is left behind."); },
+      20000));
+  EXPECT_FALSE(test_support::WaitUntil([&] { return stopped.load(); }, 1000));
+  SetEvent(release.get());
+  stopper.join();
+  EXPECT_EQ(downloader.slide_count(), 0u);
 }
 
 TEST(SlideDownloaderTest, ADownloadLongerThanFiveSecondsFails) {

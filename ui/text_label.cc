@@ -38,6 +38,40 @@ SIZE MeasureText(std::wstring_view text, HFONT font) {
   return size;
 }
 
+SIZE MeasureWrappedText(std::wstring_view text, HFONT font, int width) {
+  if (text.empty()) return SIZE{0, 0};
+  HDC screen = GetDC(nullptr);
+  if (screen == nullptr) return SIZE{0, 0};
+  HGDIOBJ old_font = font != nullptr ? SelectObject(screen, font) : nullptr;
+  RECT rect = {0, 0, width, 0};
+  DrawTextW(screen, text.data(), static_cast<int>(text.size()), &rect,
+            DT_CALCRECT | DT_WORDBREAK | DT_CENTER | DT_NOPREFIX);
+  if (old_font != nullptr) SelectObject(screen, old_font);
+  ReleaseDC(nullptr, screen);
+  return SIZE{rect.right - rect.left, rect.bottom - rect.top};
+}
+
+int FontLineHeight(HFONT font) {
+  HDC screen = GetDC(nullptr);
+  if (screen == nullptr) return 0;
+  HGDIOBJ old_font = font != nullptr ? SelectObject(screen, font) : nullptr;
+  TEXTMETRICW metrics = {};
+  const int height = GetTextMetricsW(screen, &metrics) ? metrics.tmHeight : 0;
+  if (old_font != nullptr) SelectObject(screen, old_font);
+  ReleaseDC(nullptr, screen);
+  return height;
+}
+
+std::wstring WindowText(HWND window) {
+  if (window == nullptr) return std::wstring();
+  const int length = static_cast<int>(DefWindowProcW(window, WM_GETTEXTLENGTH, 0, 0));
+  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+  const int copied = static_cast<int>(
+      DefWindowProcW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data())));
+  text.resize(copied > 0 ? static_cast<size_t>(copied) : 0);
+  return text;
+}
+
 }  // namespace installer
 
 namespace lite_installer {
@@ -53,16 +87,7 @@ TextLabel::TextLabel(HWND control, COLORREF color, BYTE opacity, HFONT font,
   InvalidateRect(hwnd(), nullptr, FALSE);
 }
 
-std::wstring TextLabel::Text() const {
-  if (hwnd() == nullptr) return std::wstring();
-  // Read what DefWindowProc stored: a link control keeps its own parsed copy otherwise.
-  const int length = static_cast<int>(DefWindowProcW(hwnd(), WM_GETTEXTLENGTH, 0, 0));
-  std::wstring text(length + 1, L'\0');
-  const int copied = static_cast<int>(
-      DefWindowProcW(hwnd(), WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data())));
-  text.resize(copied > 0 ? copied : 0);
-  return text;
-}
+std::wstring TextLabel::Text() const { return installer::WindowText(hwnd()); }
 
 SIZE TextLabel::MeasureText() const { return installer::MeasureText(Text(), font_); }
 

@@ -33,6 +33,14 @@ bool DrawTextWithOpacity(HDC dc, std::wstring_view text, const RECT& rect, HFONT
 // The size `text` takes in `font` on one line (GetTextExtentPoint32 on a screen-compatible
 // device context, device units).
 SIZE MeasureText(std::wstring_view text, HFONT font);
+// The size `text` takes in `font` broken into lines of at most `width` pixels, as DrawText
+// breaks and centres it (no prefix characters); 0 x 0 for an empty text.
+SIZE MeasureWrappedText(std::wstring_view text, HFONT font, int width);
+// The height of one line of `font` (its text metrics on the screen); 0 when unreadable.
+int FontLineHeight(HFONT font);
+// The window text that DefWindowProc keeps for `window` (a link control's own parsed copy is
+// not what it shows).
+std::wstring WindowText(HWND window);
 
 }  // namespace installer
 

@@ -2,6 +2,9 @@
 
 #include <oleacc.h>
 
+#include <cstdio>
+#include <map>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -27,6 +30,36 @@ BOOL CALLBACK CheckWindow(HWND window, LPARAM parameter) {
   if (std::wstring(class_name) != L"#32770") return TRUE;
   search->found = window;
   return FALSE;
+}
+
+// The idle probe: a message posted to the window's thread, seen there by a message hook, which
+// starts a timer of that thread; the timer's procedure signals the waiting thread.
+UINT IdleProbeMessage() {
+  static const UINT message = RegisterWindowMessageW(L"li-test-idle-probe");
+  return message;
+}
+
+std::mutex g_probes_lock;
+std::map<UINT_PTR, HANDLE> g_probe_timers;  // timer id -> event, under the lock
+
+void CALLBACK ProbeTimerFired(HWND, UINT, UINT_PTR timer, DWORD) {
+  KillTimer(nullptr, timer);
+  std::lock_guard<std::mutex> hold(g_probes_lock);
+  auto probe = g_probe_timers.find(timer);
+  if (probe == g_probe_timers.end()) return;
+  SetEvent(probe->second);
+  g_probe_timers.erase(probe);
+}
+
+LRESULT CALLBACK WatchForProbe(int code, WPARAM removed, LPARAM lparam) {
+  const MSG* msg = reinterpret_cast<const MSG*>(lparam);
+  if (code == HC_ACTION && removed == PM_REMOVE && msg->hwnd == nullptr &&
+      msg->message == IdleProbeMessage()) {
+    std::lock_guard<std::mutex> hold(g_probes_lock);
+    const UINT_PTR timer = SetTimer(nullptr, 0, USER_TIMER_MINIMUM, &ProbeTimerFired);
+    if (timer != 0) g_probe_timers[timer] = reinterpret_cast<HANDLE>(msg->lParam);
+  }
+  return CallNextHookEx(nullptr, code, removed, lparam);
 }
 
 }  // namespace
@@ -104,9 +137,50 @@ INT_PTR DriveDialog(const std::function<INT_PTR()>& run_dialog,
   return result;
 }
 
-bool PressKey(WORD key) { return PressKeys({key}); }
+bool WaitForIdle(HWND window, uint32_t timeout_ms) {
+  const DWORD thread = GetWindowThreadProcessId(window, nullptr);
+  if (thread == 0) return false;
+  HANDLE idle = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HHOOK hook = SetWindowsHookExW(WH_GETMESSAGE, &WatchForProbe, nullptr, thread);
+  bool reached = false;
+  if (idle != nullptr && hook != nullptr &&
+      PostThreadMessageW(thread, IdleProbeMessage(), 0, reinterpret_cast<LPARAM>(idle))) {
+    reached = WaitForSingleObject(idle, timeout_ms) == WAIT_OBJECT_0;
+  }
+  if (hook != nullptr) UnhookWindowsHookEx(hook);
+  {
+    // A probe that never fired must not signal a closed event later.
+    std::lock_guard<std::mutex> hold(g_probes_lock);
+    for (auto probe = g_probe_timers.begin(); probe != g_probe_timers.end();) {
+      probe = probe->second == idle ? g_probe_timers.erase(probe) : std::next(probe);
+    }
+  }
+  if (idle != nullptr) CloseHandle(idle);
+  return reached;
+}
 
-bool PressKeys(std::initializer_list<WORD> keys, int repeats) {
+bool WaitForInput(HWND window, HWND focus, uint32_t timeout_ms) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    if (GetForegroundWindow() != window) SetForegroundWindow(window);
+    const DWORD spent = GetTickCount() - start;
+    if (spent >= timeout_ms) break;
+    // Idle after the window came to the front: the activation and the focus it brings have
+    // been handled, and nothing queued before is still to come.
+    if (WaitForIdle(window, timeout_ms - spent) && GetForegroundWindow() == window &&
+        (focus == nullptr || FocusedControl(window) == focus)) {
+      return true;
+    }
+    Sleep(20);
+  }
+  fprintf(stderr, "dialog_driver: window %p not ready for input: foreground %p, focus %p\n",
+          static_cast<void*>(window), static_cast<void*>(GetForegroundWindow()),
+          static_cast<void*>(FocusedControl(window)));
+  return false;
+}
+
+bool PressKeys(HWND window, std::initializer_list<WORD> keys, int repeats) {
+  if (!WaitForInput(window, nullptr)) return false;
   std::vector<INPUT> inputs;
   auto add = [&](WORD key, DWORD flags) {
     INPUT input = {};

@@ -33,18 +33,29 @@ bool ClickButton(HWND dialog, int id);
 // Sends WM_COMMAND with `id` and BN_CLICKED, as a control reports a click.
 void SendCommand(HWND dialog, int id);
 
-// Presses and releases `key` as real keyboard input (SendInput) to the foreground window.
-bool PressKey(WORD key);
-// Presses `keys` in order and releases them in reverse (a chord such as Alt+F4); with
+// Waits up to `timeout_ms` until the thread that owns `window` has handled everything queued
+// for it so far (posted messages, input, painting): a timer of that thread has fired, which
+// Windows delivers only once nothing else is waiting. False when the thread does not get there
+// (it ended its dialog and waits elsewhere, or a download keeps posting its progress).
+bool WaitForIdle(HWND window, uint32_t timeout_ms = 20000);
+// Brings `window` to the front and waits up to `timeout_ms` until it is the foreground window
+// (where real keyboard input goes), `focus` (unless null) has its thread's keyboard focus, and
+// its thread is idle. False, with the reason on stderr, when that state never came.
+bool WaitForInput(HWND window, HWND focus, uint32_t timeout_ms = 20000);
+// Presses `keys` in order and releases them in reverse (a chord such as Alt+F4) as real
+// keyboard input (SendInput), once `window` is ready for it (WaitForInput, any focus); with
 // `repeats`, the last key's key-down comes that many times more, as a held key repeats.
-bool PressKeys(std::initializer_list<WORD> keys, int repeats = 0);
+// Returns once the input is queued: wait for what it does with WaitForIdle, or for the
+// window's end. False when the window never got ready or the input was refused.
+bool PressKeys(HWND window, std::initializer_list<WORD> keys, int repeats = 0);
 // The control with the keyboard focus in the thread that owns `dialog`.
 HWND FocusedControl(HWND dialog);
 // The name `dialog`'s control `id` gives assistive technology (its MSAA client object).
 std::wstring AccessibleName(HWND dialog, int id);
 
 // Runs `run_dialog` on this thread and `script` on a second thread that gets the dialog's
-// window once `window_of` reports one and it is visible. A dialog still open when the script
+// window once `window_of` reports one and it is visible (a script that needs it painted
+// waits for that itself: WaitForIdle). A dialog still open when the script
 // returns is closed with the system close command. Returns what `run_dialog` returned.
 INT_PTR DriveDialog(const std::function<INT_PTR()>& run_dialog,
                     const std::function<HWND()>& window_of,

@@ -29,7 +29,7 @@ class ReleaseTest(unittest.TestCase):
         # Saved on Windows in part: a byte-order mark, CR line ends and blanks at a line's end.
         with open(tags, "wb") as f:
             f.write(b"\xef\xbb\xbf# partners\r\nzorvin_tr.exe lang=tr&stat=1 \t\r\n\r\n"
-                    b"zorvin_uk.exe  banerid=7&lang=uk\nplain.exe\n")
+                    b"zorvin_uk.exe  banerid=7&lang=uk\nplain.exe\ndash.exe --lang=tr\n")
         out = os.path.join(self.dir.name, "dist")
         env = dict(os.environ, BUILD=os.environ["LI_RELEASE_DIR"],
                    CA=os.path.join(self.pki, "root_ca.pem"))
@@ -39,7 +39,7 @@ class ReleaseTest(unittest.TestCase):
         self.assertEqual(0, result.returncode, result.stderr.decode(errors="replace"))
         table = result.stdout.decode().splitlines()
         expected = {"zorvin_tr.exe": "lang=tr&stat=1", "zorvin_uk.exe": "banerid=7&lang=uk",
-                    "plain.exe": ""}
+                    "plain.exe": "", "dash.exe": "--lang=tr"}
         for name, tag in expected.items():
             path = os.path.join(out, name)
             with open(path, "rb") as f:
@@ -54,6 +54,26 @@ class ReleaseTest(unittest.TestCase):
             self.assertEqual(tag, report["tag"] or "")
             self.assertIn("319", report["brand_packages"])
         self.assertIn("default brand package (319)", result.stdout.decode())
+
+    def test_a_copy_given_twice_or_an_unreachable_time_stamp_server_stops_the_release(self):
+        tags = os.path.join(self.dir.name, "tags.txt")
+        env = dict(os.environ, BUILD=os.environ["LI_RELEASE_DIR"])
+        cases = [("a.exe lang=tr\nb.exe\nA.exe lang=uk\n", {}, "A.exe is given twice"),
+                 # Nothing listens there: a copy must not go out without the asked-for stamp.
+                 ("a.exe lang=tr\n", {"TIMESTAMP_URL": "http://127.0.0.1:9/"},
+                  "time-stamp server http://127.0.0.1:9/")]
+        for lines, extra, message in cases:
+            with self.subTest(message):
+                with open(tags, "w") as f:
+                    f.write(lines)
+                out = tempfile.mkdtemp(dir=self.dir.name)
+                result = run(fixtures.tool("release.sh"), os.environ["LI_TEST_KEYS"],
+                             os.path.join(self.pki, "sign_sha256.pem"),
+                             os.path.join(self.pki, "sign_sha256.key"), tags, out,
+                             env=dict(env, **extra))
+                self.assertNotEqual(0, result.returncode)
+                self.assertIn(message, result.stderr.decode(errors="replace"))
+                self.assertFalse(os.path.exists(os.path.join(out, "a.exe")))
 
     def test_release_builds_refuse_missing_keys_and_bad_packages(self):
         bad = os.path.join(self.dir.name, "packages")
@@ -122,6 +142,17 @@ class PackagesFolderTest(unittest.TestCase):
             subprocess.run(["i686-w64-mingw32-ld", "--dll", "-e", "0", "-o", dll, script + ".o"],
                            check=True)
             report = json.loads(run("python3", fixtures.tool("inspect"), "--json", dll).stdout)
+            # The build checks the bytes it takes, whenever they change after the configuration.
+            check = ["cmake", "--build", build, "--target", "package_check/partner.CAB.checked"]
+            self.assertEqual(0, run(*check).returncode)
+            with open(os.path.join(folder, "bad.json"), "w") as f:
+                f.write('{"partner_id": "p-2", "unknown_key": 1}')
+            subprocess.run(["gcab", "-c", "-n", os.path.join(packages, "partner.CAB"),
+                            os.path.join(folder, "bad.json")], check=True)
+            rebuilt = run(*check)
+            self.assertNotEqual(0, rebuilt.returncode)
+            self.assertIn("Package partner.CAB must hold exactly the member",
+                          " ".join(rebuilt.stdout.decode(errors="replace").split()))
         self.assertEqual({"319": {"brand_id": "default"}, "BRAND_UA_UK": {"brand_id": "ua-uk"}},
                          {k: v["document"] for k, v in report["brand_packages"].items()})
         self.assertEqual({"partner_id": "p-1"}, report["partner_package"]["document"])
