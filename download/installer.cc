@@ -354,7 +354,9 @@ uint32_t Installer::InstallBrowser() {
   // A run that may keep its bytes downloads into the one kept archive, resuming what an
   // earlier run left there.
   const KeptArchive kept(kept_folder_);
-  keeping_ = kept.enabled() && !ModuleUrl(brand_info_).empty() && kept.Prepare();
+  std::unique_ptr<ArchiveLock> kept_lock;
+  if (kept.enabled() && !ModuleUrl(brand_info_).empty()) kept_lock = kept.Prepare();
+  keeping_ = kept_lock != nullptr;
   archive_path_ = keeping_ ? kept.archive_path() : GetModulePath().value();
   if (archive_path_.empty()) return 1;
 
@@ -370,8 +372,11 @@ uint32_t Installer::InstallBrowser() {
   ArchiveFileRemover remover(archive_path_, keeping_ ? &kept : nullptr);
 
   const int64_t obtain_start = platform::MonotonicMicroseconds();
-  std::unique_ptr<ArchiveLock> archive_lock;
-  uint32_t r = GetModule(archive_path_, permanent_lock ? &archive_lock : nullptr);
+  // The kept archive stays on the handle Prepare opened, from the download to the setup run
+  // (declared after the remover, so it is closed before the file is removed).
+  const bool hold_lock = permanent_lock || keeping_;
+  std::unique_ptr<ArchiveLock> archive_lock = std::move(kept_lock);
+  uint32_t r = GetModule(archive_path_, hold_lock ? &archive_lock : nullptr);
   if (r != 0) {
     if (kept_bytes_) remover.Keep();
     return r;
@@ -389,9 +394,9 @@ uint32_t Installer::InstallBrowser() {
 
   platform::ScopedKernelHandle execution_lock;
   for (bool downloaded_again = false;; downloaded_again = true) {
-    if (permanent_lock) {
+    if (hold_lock) {
       if (!archive_lock || !archive_lock->ConvertToReadExecute()) {
-        Emit(SetupArcLockErrorEvent());
+        if (permanent_lock) Emit(SetupArcLockErrorEvent());
         LOG(ERROR, "InstallBrowser") << "Cannot lock file: " << archive_path_;
         return 1;
       }
@@ -420,7 +425,7 @@ uint32_t Installer::InstallBrowser() {
     archive_lock.reset();
     execution_lock.reset();
     if (keeping_) kept.RemoveRecord();
-    r = GetModule(archive_path_, permanent_lock ? &archive_lock : nullptr);
+    r = GetModule(archive_path_, hold_lock ? &archive_lock : nullptr);
     if (r != 0) {
       if (kept_bytes_) remover.Keep();
       return r;
@@ -588,7 +593,7 @@ uint32_t Installer::DownloadOrExtractModule(const std::wstring& path, bool* down
   HANDLE file = nullptr;
   // The kept archive is opened as it is; whoever holds it open owns it (and its record).
   if (lock) {
-    *lock = std::make_unique<ArchiveLock>(path, keeping_);
+    if (!*lock) *lock = std::make_unique<ArchiveLock>(path, keeping_);
     file = (*lock)->IsValid() ? (*lock)->handle() : nullptr;
   } else {
     own_file.reset(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,

@@ -12,8 +12,11 @@
 #define DOWNLOAD_KEPT_ARCHIVE_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+
+#include "download/archive_lock.h"
 
 namespace installer {
 
@@ -55,9 +58,11 @@ class KeptArchive {
   bool enabled() const { return !folder_.empty(); }
   // The archive's file; it exists only while bytes are kept or the run uses it.
   std::wstring archive_path() const;
-  // Makes the folder; false when it cannot be made, or when another run holds the archive
-  // (that run downloads into it; this one goes without).
-  bool Prepare() const;
+  // Makes the folder and opens the archive as it is, held until the lock is dropped (so
+  // the run works on that one file, never reopened by its path); null when the folder
+  // cannot be made or another run holds the archive (that run downloads into it; this one
+  // downloads to a file of its own and leaves the record alone).
+  std::unique_ptr<ArchiveLock> Prepare() const;
   // The kept bytes' record when they fit a run of `url` (`KeptArchiveFits`) and the
   // archive holds `held` bytes; otherwise the record is removed (the caller, which holds the
   // archive open, empties it) and false returned.

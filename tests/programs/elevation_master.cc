@@ -321,6 +321,10 @@ int RunMaster(const CommandLine& command_line) {
   const bool threaded = command_line.Value("flow") == L"thread";
   Listener listener(window);
 
+  // Bytes kept by one master stay in its test's folder (its working directory).
+  wchar_t cwd[MAX_PATH] = {};
+  if (GetCurrentDirectoryW(MAX_PATH, cwd) == 0) return 3;
+  installer::SetKeptArchiveFolderForTesting(std::wstring(cwd) + L"\\kept");
   auto flow = std::make_unique<MasterInstaller>(threaded ? &listener : nullptr, &brand, &params,
                                                 false);
   flow->SetMessageWindowPollForTesting(10);
