@@ -569,7 +569,11 @@ uint32_t Installer::GetModule(const std::wstring& path, std::unique_ptr<ArchiveL
   const int64_t start = platform::MonotonicMicroseconds();
   bool downloaded = false;
   uint32_t r = DownloadOrExtractModule(path, &downloaded, lock);
-  {
+  // The fetch once more after a failed verification is part of the same download: its
+  // time and events are the first fetch's.
+  const bool again = module_reported_;
+  module_reported_ = true;
+  if (!again) {
     platform::AutoLock guard(setup_inputs_lock_);
     download_time_us_ = platform::MonotonicMicroseconds() - start;
   }
@@ -580,7 +584,7 @@ uint32_t Installer::GetModule(const std::wstring& path, std::unique_ptr<ArchiveL
   }
   LOG(INFO, "GetModule") << "Module downloaded: " << path;
   stat_sender_.SetNewVersion(GetFileVersionString(path));
-  if (downloaded) {
+  if (downloaded && !again) {
     stat_sender_.SetInstallType("normal");
     Emit(DownloadFinishedEvent(download_time_us_));
   }
@@ -647,7 +651,7 @@ uint32_t Installer::DownloadModule(HANDLE file) {
     LOG(ERROR, "DownloadModule") << "Setup url is empty.";
     return kModuleDownloadFailed;
   }
-  Emit(DownloadStartedEvent());
+  if (!module_reported_) Emit(DownloadStartedEvent());
   ProgressForwarder forwarder(listener_);
   // What the sink's bytes belong to: the file's size (0 unknown) and its validator. The
   // record of a kept download is written as soon as an answer is taken, so that even a
