@@ -660,9 +660,13 @@ uint32_t Installer::DownloadModule(HANDLE file) {
   held.url = platform::Narrow(url);
   const KeptArchive kept(keeping_ ? kept_folder_ : std::wstring());
   forwarder.on_answer = [&](const std::string& validator, uint32_t total) {
+    // The age that counts is that of the bytes' first fetch: a run that continues them,
+    // or fails to, does not make them any younger.
+    if (held.time_us == 0 || validator != held.validator || total != held.total) {
+      held.time_us = platform::WallTimeMicroseconds();
+    }
     held.validator = validator;
     held.total = total;
-    held.time_us = platform::WallTimeMicroseconds();
     if (!kept.enabled()) return;
     if (total == 0 || !kept.Save(held)) kept.RemoveRecord();
   };
@@ -721,7 +725,6 @@ uint32_t Installer::DownloadModule(HANDLE file) {
 
 void Installer::KeepBytes(const KeptArchive& kept, const FileSink& sink, KeptArchiveRecord* held) {
   if (!kept.enabled()) return;
-  held->time_us = platform::WallTimeMicroseconds();
   kept_bytes_ = sink.bytes_written() > 0 && held->total > sink.bytes_written() && kept.Save(*held);
   if (!kept_bytes_) kept.RemoveRecord();
   if (kept_bytes_) {

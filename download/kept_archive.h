@@ -29,7 +29,7 @@ struct KeptArchiveRecord {
   std::string url;        // the archive's URL, http(s), printable ASCII
   std::string validator;  // of the answer the bytes came from; may be empty
   uint32_t total = 0;     // the whole file's size, 1 .. kMaxArchiveBytes
-  int64_t time_us = 0;    // when the bytes were last known good (wall clock)
+  int64_t time_us = 0;    // when these bytes were first fetched (wall clock); later runs keep it
 };
 
 // "url=...\nvalidator=...\ntotal=...\ntime=...\n".
@@ -37,7 +37,7 @@ std::string FormatKeptArchiveRecord(const KeptArchiveRecord& record);
 // False for anything but exactly those four keys, once each and in bounds.
 bool ParseKeptArchiveRecord(std::string_view text, KeptArchiveRecord* record);
 // Whether `held` kept bytes of `record` may be resumed by a run of `url` at `now_us`: the
-// same URL, fewer bytes than the total, written within the last 7 days (and not ahead of
+// same URL, fewer bytes than the total, first fetched within the last 7 days (and not ahead of
 // the clock by more than a day).
 bool KeptArchiveFits(const KeptArchiveRecord& record, std::string_view url, uint64_t held,
                      int64_t now_us);
