@@ -321,10 +321,12 @@ int RunMaster(const CommandLine& command_line) {
   const bool threaded = command_line.Value("flow") == L"thread";
   Listener listener(window);
 
-  // Bytes kept by one master stay in its test's folder (its working directory).
-  wchar_t cwd[MAX_PATH] = {};
-  if (GetCurrentDirectoryW(MAX_PATH, cwd) == 0) return 3;
-  installer::SetKeptArchiveFolderForTesting(std::wstring(cwd) + L"\\kept");
+  // Bytes a master keeps (where it keeps any) stay in its test's folder, beside its result.
+  const std::wstring result = command_line.Value("result");
+  if (!installer::KeptArchiveFolderForThisProcess().empty() && !result.empty()) {
+    installer::SetKeptArchiveFolderForTesting(result.substr(0, result.find_last_of(L'\\')) +
+                                              L"\\kept");
+  }
   auto flow = std::make_unique<MasterInstaller>(threaded ? &listener : nullptr, &brand, &params,
                                                 false);
   flow->SetMessageWindowPollForTesting(10);
