@@ -717,9 +717,11 @@ class ElevationSeamTest : public testing::Test {
     SetEnvironmentVariableW(L"LI_STAND_IN_REPORT", work_.File(L"report.json").c_str());
     SetEnvironmentVariableW(L"LI_STAND_IN_WINDOW_MS", L"0");
     SetEnvironmentVariableW(L"LI_STAND_IN_EXIT_CODE", L"0");
+    SetKeptArchiveFolderForTesting(work_.File(L"kept"));
   }
 
   void TearDown() override {
+    SetKeptArchiveFolderForTesting(L"");
     RegDeleteTreeW(HKEY_CURRENT_USER, key_path_.c_str());
     SetBrowserRegistryKeyPathForTesting(L"");
   }

@@ -795,13 +795,18 @@ uint32_t HttpDownloader::ReadChunk() {
   DWORD read = 0;
   BOOL ok = FALSE;
   DWORD read_error = 0;
+  // The previous call's blocks are in the sink already: a call that never starts (a stop or
+  // the total bound before it) must find nothing here to keep.
+  {
+    platform::AutoLock lock(state->lock);
+    state->batch_bytes = 0;
+  }
   CallEnd end = RunCall("ReadChunk",
       [state, &read, &ok, &read_error] {
         HINTERNET handle;
         {
           platform::AutoLock lock(state->lock);
           handle = state->request;
-          state->batch_bytes = 0;
         }
         // Bytes read before a read failed are handed over first, the failure after them.
         DWORD got = 0;

@@ -70,13 +70,14 @@ struct Outcome {
 
 Outcome Attempt(FakeInternetApi& api, DownloadSink& sink, TickSource* ticks = nullptr,
             HANDLE cancel = nullptr, DownloadObserver* observer = nullptr,
-            bool strict_revocation = false) {
+            bool strict_revocation = false, RequestBounds bounds = kDownloadBounds) {
   ScriptedTicks no_time({0});
   Outcome outcome;
   outcome.failure.exception_code = 1;  // shows whether the record was written
   DownloadOptions options;
   options.api = &api;
   options.strict_revocation = strict_revocation;
+  options.bounds = bounds;
   outcome.ok = DownloadWithProgressForTesting(ticks ? ticks : &no_time, kUrl, sink,
                                               &outcome.error, &outcome.final_url,
                                               &outcome.content_length, cancel, observer,
@@ -396,10 +397,14 @@ TEST(HttpDownloaderTest, CancelStopsBeforeTheNextChunkWithoutFinalizing) {
   struct Case {
     const char* name;
     bool signalled_at_start;
+    uint32_t total_ms;  // when not 0, the whole bound is spent between the blocks instead
     int reads;
     const wchar_t* error;  // a cancel between blocks records nothing; one during a call, 12017
-  } cases[] = {{"after the first block", false, 1, L""},
-               {"before the open", true, 0, L"internet_open_url-12017"}};
+    size_t kept;
+  } cases[] = {{"after the first block", false, 0, 1, L"", 30000},
+               {"before the open", true, 0, 0, L"internet_open_url-12017", 0},
+               // The next call never starts: the block already written must not come again.
+               {"bound spent between blocks", false, 1000, 1, L"internet_read-12002", 30000}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ScopedTestLog log;
@@ -411,12 +416,16 @@ TEST(HttpDownloaderTest, CancelStopsBeforeTheNextChunkWithoutFinalizing) {
     RecordingObserver observer;
     // The start's two reports, then the first block's progress.
     observer.after_call = [&] {
-      if (observer.calls.size() == 3) SetEvent(cancel);
+      if (observer.calls.size() != 3) return;
+      if (c.total_ms == 0) SetEvent(cancel);
+      else Sleep(c.total_ms + 100);
     };
-    Outcome outcome = Attempt(api, sink, nullptr, cancel, &observer);
+    Outcome outcome = Attempt(api, sink, nullptr, cancel, &observer, false,
+                              {0, 0, c.total_ms});
     EXPECT_FALSE(outcome.ok);
     EXPECT_EQ(c.error, outcome.error);
     EXPECT_EQ(c.reads, api.reads);
+    EXPECT_EQ(c.kept, sink.bytes_written());
     for (const std::string& call : observer.calls) EXPECT_NE("time 0 2", call);
     EXPECT_FALSE(log.Contains(L"Unsuccessful download"));
     EXPECT_EQ(0, api.open_handles());

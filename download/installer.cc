@@ -354,7 +354,9 @@ uint32_t Installer::InstallBrowser() {
   // A run that may keep its bytes downloads into the one kept archive, resuming what an
   // earlier run left there.
   const KeptArchive kept(kept_folder_);
-  keeping_ = kept.enabled() && !ModuleUrl(brand_info_).empty() && kept.Prepare();
+  std::unique_ptr<ArchiveLock> kept_lock;
+  if (kept.enabled() && !ModuleUrl(brand_info_).empty()) kept_lock = kept.Prepare();
+  keeping_ = kept_lock != nullptr;
   archive_path_ = keeping_ ? kept.archive_path() : GetModulePath().value();
   if (archive_path_.empty()) return 1;
 
@@ -370,8 +372,11 @@ uint32_t Installer::InstallBrowser() {
   ArchiveFileRemover remover(archive_path_, keeping_ ? &kept : nullptr);
 
   const int64_t obtain_start = platform::MonotonicMicroseconds();
-  std::unique_ptr<ArchiveLock> archive_lock;
-  uint32_t r = GetModule(archive_path_, permanent_lock ? &archive_lock : nullptr);
+  // The kept archive stays on the handle Prepare opened, from the download to the setup run
+  // (declared after the remover, so it is closed before the file is removed).
+  const bool hold_lock = permanent_lock || keeping_;
+  std::unique_ptr<ArchiveLock> archive_lock = std::move(kept_lock);
+  uint32_t r = GetModule(archive_path_, hold_lock ? &archive_lock : nullptr);
   if (r != 0) {
     if (kept_bytes_) remover.Keep();
     return r;
@@ -389,9 +394,9 @@ uint32_t Installer::InstallBrowser() {
 
   platform::ScopedKernelHandle execution_lock;
   for (bool downloaded_again = false;; downloaded_again = true) {
-    if (permanent_lock) {
+    if (hold_lock) {
       if (!archive_lock || !archive_lock->ConvertToReadExecute()) {
-        Emit(SetupArcLockErrorEvent());
+        if (permanent_lock) Emit(SetupArcLockErrorEvent());
         LOG(ERROR, "InstallBrowser") << "Cannot lock file: " << archive_path_;
         return 1;
       }
@@ -420,7 +425,7 @@ uint32_t Installer::InstallBrowser() {
     archive_lock.reset();
     execution_lock.reset();
     if (keeping_) kept.RemoveRecord();
-    r = GetModule(archive_path_, permanent_lock ? &archive_lock : nullptr);
+    r = GetModule(archive_path_, hold_lock ? &archive_lock : nullptr);
     if (r != 0) {
       if (kept_bytes_) remover.Keep();
       return r;
@@ -564,7 +569,11 @@ uint32_t Installer::GetModule(const std::wstring& path, std::unique_ptr<ArchiveL
   const int64_t start = platform::MonotonicMicroseconds();
   bool downloaded = false;
   uint32_t r = DownloadOrExtractModule(path, &downloaded, lock);
-  {
+  // The fetch once more after a failed verification is part of the same download: its
+  // time and events are the first fetch's.
+  const bool again = module_reported_;
+  module_reported_ = true;
+  if (!again) {
     platform::AutoLock guard(setup_inputs_lock_);
     download_time_us_ = platform::MonotonicMicroseconds() - start;
   }
@@ -575,7 +584,7 @@ uint32_t Installer::GetModule(const std::wstring& path, std::unique_ptr<ArchiveL
   }
   LOG(INFO, "GetModule") << "Module downloaded: " << path;
   stat_sender_.SetNewVersion(GetFileVersionString(path));
-  if (downloaded) {
+  if (downloaded && !again) {
     stat_sender_.SetInstallType("normal");
     Emit(DownloadFinishedEvent(download_time_us_));
   }
@@ -588,7 +597,7 @@ uint32_t Installer::DownloadOrExtractModule(const std::wstring& path, bool* down
   HANDLE file = nullptr;
   // The kept archive is opened as it is; whoever holds it open owns it (and its record).
   if (lock) {
-    *lock = std::make_unique<ArchiveLock>(path, keeping_);
+    if (!*lock) *lock = std::make_unique<ArchiveLock>(path, keeping_);
     file = (*lock)->IsValid() ? (*lock)->handle() : nullptr;
   } else {
     own_file.reset(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
@@ -642,7 +651,7 @@ uint32_t Installer::DownloadModule(HANDLE file) {
     LOG(ERROR, "DownloadModule") << "Setup url is empty.";
     return kModuleDownloadFailed;
   }
-  Emit(DownloadStartedEvent());
+  if (!module_reported_) Emit(DownloadStartedEvent());
   ProgressForwarder forwarder(listener_);
   // What the sink's bytes belong to: the file's size (0 unknown) and its validator. The
   // record of a kept download is written as soon as an answer is taken, so that even a
@@ -651,9 +660,13 @@ uint32_t Installer::DownloadModule(HANDLE file) {
   held.url = platform::Narrow(url);
   const KeptArchive kept(keeping_ ? kept_folder_ : std::wstring());
   forwarder.on_answer = [&](const std::string& validator, uint32_t total) {
+    // The age that counts is that of the bytes' first fetch: a run that continues them,
+    // or fails to, does not make them any younger.
+    if (held.time_us == 0 || validator != held.validator || total != held.total) {
+      held.time_us = platform::WallTimeMicroseconds();
+    }
     held.validator = validator;
     held.total = total;
-    held.time_us = platform::WallTimeMicroseconds();
     if (!kept.enabled()) return;
     if (total == 0 || !kept.Save(held)) kept.RemoveRecord();
   };
@@ -712,7 +725,6 @@ uint32_t Installer::DownloadModule(HANDLE file) {
 
 void Installer::KeepBytes(const KeptArchive& kept, const FileSink& sink, KeptArchiveRecord* held) {
   if (!kept.enabled()) return;
-  held->time_us = platform::WallTimeMicroseconds();
   kept_bytes_ = sink.bytes_written() > 0 && held->total > sink.bytes_written() && kept.Save(*held);
   if (!kept_bytes_) kept.RemoveRecord();
   if (kept_bytes_) {

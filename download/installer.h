@@ -282,6 +282,8 @@ class Installer {
   uint32_t kept_held_ = 0;
   KeptArchiveRecord kept_record_;
   bool kept_bytes_ = false;
+  // The first GetModule of this run is over (its time and events are taken).
+  bool module_reported_ = false;
   // The complete archive was put together from more than one answer, or came without a
   // length: a failed verification may then be the download's fault.
   bool archive_spliced_ = false;

@@ -127,20 +127,18 @@ std::wstring KeptArchiveFolderForThisProcess() {
 std::wstring KeptArchive::archive_path() const { return folder_ + kArchiveName; }
 std::wstring KeptArchive::record_path() const { return folder_ + kRecordName; }
 
-bool KeptArchive::Prepare() const {
+std::unique_ptr<ArchiveLock> KeptArchive::Prepare() const {
   if (!CreateDirectoryW(folder_.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
     LOG(ERROR, "KeptArchive") << "Cannot create the folder of the kept download: " << folder_;
-    return false;
+    return nullptr;
   }
-  platform::ScopedKernelHandle probe(CreateFileW(archive_path().c_str(), GENERIC_WRITE, 0,
-                                                 nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                                 nullptr));
-  if (!probe) {
+  auto lock = std::make_unique<ArchiveLock>(archive_path(), true);
+  if (!lock->IsValid()) {
     LOG(WARNING, "KeptArchive") << "The kept download is in use by another run; this one "
                                    "downloads to a file of its own.";
-    return false;
+    return nullptr;
   }
-  return true;
+  return lock;
 }
 
 bool KeptArchive::Reuse(const std::string& url, uint64_t held, KeptArchiveRecord* record) const {

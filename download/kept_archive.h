@@ -12,8 +12,11 @@
 #define DOWNLOAD_KEPT_ARCHIVE_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+
+#include "download/archive_lock.h"
 
 namespace installer {
 
@@ -26,7 +29,7 @@ struct KeptArchiveRecord {
   std::string url;        // the archive's URL, http(s), printable ASCII
   std::string validator;  // of the answer the bytes came from; may be empty
   uint32_t total = 0;     // the whole file's size, 1 .. kMaxArchiveBytes
-  int64_t time_us = 0;    // when the bytes were last known good (wall clock)
+  int64_t time_us = 0;    // when these bytes were first fetched (wall clock); later runs keep it
 };
 
 // "url=...\nvalidator=...\ntotal=...\ntime=...\n".
@@ -34,7 +37,7 @@ std::string FormatKeptArchiveRecord(const KeptArchiveRecord& record);
 // False for anything but exactly those four keys, once each and in bounds.
 bool ParseKeptArchiveRecord(std::string_view text, KeptArchiveRecord* record);
 // Whether `held` kept bytes of `record` may be resumed by a run of `url` at `now_us`: the
-// same URL, fewer bytes than the total, written within the last 7 days (and not ahead of
+// same URL, fewer bytes than the total, first fetched within the last 7 days (and not ahead of
 // the clock by more than a day).
 bool KeptArchiveFits(const KeptArchiveRecord& record, std::string_view url, uint64_t held,
                      int64_t now_us);
@@ -55,9 +58,11 @@ class KeptArchive {
   bool enabled() const { return !folder_.empty(); }
   // The archive's file; it exists only while bytes are kept or the run uses it.
   std::wstring archive_path() const;
-  // Makes the folder; false when it cannot be made, or when another run holds the archive
-  // (that run downloads into it; this one goes without).
-  bool Prepare() const;
+  // Makes the folder and opens the archive as it is, held until the lock is dropped (so
+  // the run works on that one file, never reopened by its path); null when the folder
+  // cannot be made or another run holds the archive (that run downloads into it; this one
+  // downloads to a file of its own and leaves the record alone).
+  std::unique_ptr<ArchiveLock> Prepare() const;
   // The kept bytes' record when they fit a run of `url` (`KeptArchiveFits`) and the
   // archive holds `held` bytes; otherwise the record is removed (the caller, which holds the
   // archive open, empties it) and false returned.

@@ -241,6 +241,8 @@ class SilentInstallTest : public testing::Test {
     SetEnvironmentVariableW(L"LI_STAND_IN_REPORT", nullptr);
     SetEnvironmentVariableW(L"LI_STAND_IN_WINDOW_MS", nullptr);
     SetEnvironmentVariableW(L"LI_STAND_IN_EXIT_CODE", nullptr);
+    // Bytes a run kept of the default archive URL would be resumed by the next holder.
+    installer::KeptArchive(installer::KeptArchiveFolderForThisProcess()).Remove();
     if (locked_) ReleaseMutex(lock_.get());
   }
 

@@ -57,7 +57,14 @@ log_text() { iconv -f UTF-16LE -t UTF-8 "$1" | sed -e '1s/^\xEF\xBB\xBF//' -e 's
 
 publisher() { python3 "$source_dir/tests/fake_publisher/fixture.py" "$1" "$build" "$port" \
                 --source "$source_dir" >/dev/null; }
+# A run that did not end keeps the archive's bytes in the user's profile, where the tests'
+# runs of the same URL would resume them: none are left before or after the demo.
+forget_kept() {
+  "$build/wine_run.sh" cmd /c 'del /q "%LOCALAPPDATA%\LiteInstallerData\setup-archive.*"' \
+    >/dev/null 2>&1
+}
 cleanup() {
+  forget_kept
   publisher stop 2>/dev/null
   rm -f "$served"
   rm -rf "$temp"
@@ -113,6 +120,7 @@ if ! publisher start; then
   exit 1
 fi
 serve good
+forget_kept
 # A run leaves "lang" (and, after a failure, the hand-over values): start from a clean key.
 "$build/wine_run.sh" reg delete "$browser_key" /f >/dev/null 2>&1
 

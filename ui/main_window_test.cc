@@ -369,6 +369,7 @@ class MainWindowTest : public testing::Test {
     installer::SetDeviceScaleFactorForTesting(1.0);
     key_path_ = L"Software\\LiteInstallerTests\\" + platform::Widen(marker_);
     installer::SetBrowserRegistryKeyPathForTesting(key_path_);
+    installer::SetKeptArchiveFolderForTesting(work_.File(L"kept"));
     brand_.set_brand_id("zorvin");
     brand_.set_brand_name("zorvin");
     brand_.set_language("en");
@@ -384,6 +385,7 @@ class MainWindowTest : public testing::Test {
   }
 
   void TearDown() override {
+    installer::SetKeptArchiveFolderForTesting(L"");
     RegDeleteTreeW(HKEY_CURRENT_USER, key_path_.c_str());
     installer::SetBrowserRegistryKeyPathForTesting(L"");
   }
@@ -1628,8 +1630,10 @@ class InteractiveRunTest : public testing::Test {
           test_support::PublisherUrl(std::string("/__control/clear?path=") + path), nullptr,
           &answer);
     }
-    // The run wrote the browser's own key, which the next holder of the lock starts from.
+    // The run wrote the browser's own key, which the next holder of the lock starts from;
+    // bytes it kept of the shared archive URL would be resumed by the next one.
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Zorvin\\ZorvinBrowser");
+    installer::KeptArchive(installer::KeptArchiveFolderForThisProcess()).Remove();
     click_lock_.reset();
     if (locked_) ReleaseMutex(run_lock_.get());
   }

@@ -321,6 +321,12 @@ int RunMaster(const CommandLine& command_line) {
   const bool threaded = command_line.Value("flow") == L"thread";
   Listener listener(window);
 
+  // Bytes a master keeps (where it keeps any) stay in its test's folder, beside its result.
+  const std::wstring result = command_line.Value("result");
+  if (!installer::KeptArchiveFolderForThisProcess().empty() && !result.empty()) {
+    installer::SetKeptArchiveFolderForTesting(result.substr(0, result.find_last_of(L'\\')) +
+                                              L"\\kept");
+  }
   auto flow = std::make_unique<MasterInstaller>(threaded ? &listener : nullptr, &brand, &params,
                                                 false);
   flow->SetMessageWindowPollForTesting(10);
