@@ -224,18 +224,20 @@ bool PrivateFolder::Record(HANDLE handle, const std::wstring& path) {
   return true;
 }
 
-bool PrivateFolder::Create(const std::vector<std::wstring>& roots) {
+bool PrivateFolder::Create(const std::vector<std::wstring>& roots, bool protect) {
   Remove();
   PrivateFolderDescriptor descriptor;
-  if (!descriptor.get()) {
+  if (protect && !descriptor.get()) {
     LOG(ERROR, kElevatedChildTag) << "Cannot build the private folder's security descriptor.";
     return false;
   }
-  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.get(), FALSE};
+  SECURITY_ATTRIBUTES protected_attributes = {sizeof(protected_attributes), descriptor.get(),
+                                              FALSE};
+  SECURITY_ATTRIBUTES* attributes = protect ? &protected_attributes : nullptr;
   for (const std::wstring& root : roots.empty() ? MachineWideRoots() : roots) {
     for (int attempt = 0; attempt < kPrivateFolderAttempts; ++attempt) {
       const std::wstring path = platform::FilePath(root).Append(RandomFolderName()).value();
-      if (!file_system_->CreateFolder(path, &attributes)) {
+      if (!file_system_->CreateFolder(path, attributes)) {
         // A name somebody made first is left alone; any other failure refuses the root.
         if (GetLastError() == ERROR_ALREADY_EXISTS) continue;
         break;

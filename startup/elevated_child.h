@@ -95,8 +95,10 @@ class PrivateFolder {
   PrivateFolder& operator=(const PrivateFolder&) = delete;
 
   // Makes the folder in the first of `roots` that takes one (none given: the machine-wide
-  // folders). Logs why and returns false when none does.
-  bool Create(const std::vector<std::wstring>& roots = {});
+  // folders). Logs why and returns false when none does. Without `protect` the folder gets
+  // no descriptor of its own but its root's inherited one: for a process with no more
+  // rights than the user whose folder the root is.
+  bool Create(const std::vector<std::wstring>& roots = {}, bool protect = true);
   // Copies the file at `source` into the folder as `name` (a plain name, used once) through
   // one handle: refused, with an ERROR line, when it is no disk file, a reparse point or
   // larger than `max_bytes`. The copy's path; empty on failure (nothing is left of it).
