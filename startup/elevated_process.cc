@@ -87,12 +87,9 @@ bool ElevatedProcess::RunModule(HANDLE stop_event) {
     case WAIT_OBJECT_0 + 1:
       break;
     case WAIT_OBJECT_0 + 2:
-      if (TakeGoBack()) {
-        LOG_AT(ERROR, "RunModule", 1406)
-            << "The elevated installer was terminated due to stop event.";
-        return false;
-      }
-      break;
+      if (!TakeGoBack() && started_) break;
+      LOG_AT(ERROR, "RunModule", 1406) << "The elevated installer was terminated due to stop event.";
+      return false;
     default:
       // The child hangs before its wait (the destructor sends it home), or somebody took
       // the go and did not confirm it.
