@@ -36,6 +36,7 @@
 #include "startup/elevated_process.h"
 #include "startup/shared_sections.h"
 #include "tests/support/child_process.h"
+#include "tests/support/pending_deletions.h"
 #include "tests/support/publisher_log.h"
 #include "tests/support/test_log.h"
 #include "tests/support/test_paths.h"
@@ -607,14 +608,7 @@ TEST_F(ElevatedInstallTest, ChildWritesOnlyInTheFolderItMadeAndLeavesPlantedFold
   for (const std::wstring& file : planted.files) {
     EXPECT_EQ("planted", test_support::ReadFileBytes(file)) << platform::Narrow(file);
   }
-  std::vector<wchar_t> pending(32768, L'\0');
-  DWORD size = static_cast<DWORD>((pending.size() - 1) * sizeof(wchar_t));
-  if (RegGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
-                   L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, pending.data(),
-                   &size) != ERROR_SUCCESS) {
-    size = 0;
-  }
-  const std::wstring listed(pending.data(), size / sizeof(wchar_t));
+  const std::wstring listed = test_support::PendingRenameOperations();
   EXPECT_EQ(std::wstring::npos, listed.find(folders[0])) << platform::Narrow(listed);
 }
 

@@ -80,13 +80,17 @@ std::wstring RandomFolderName() {
   return name;
 }
 
-// Copies the whole file behind `source` into `target`.
-bool CopyFromHandle(HANDLE source, HANDLE target) {
+// Copies the whole file behind `source` into `target`; false once it gives more than
+// `max_bytes` (the size the handle reported is no bound: a share or device may serve more).
+bool CopyFromHandle(HANDLE source, HANDLE target, uint64_t max_bytes) {
   std::vector<char> buffer(kCopyBufferBytes);
+  uint64_t copied = 0;
   for (;;) {
     DWORD read = 0;
     if (!ReadFile(source, buffer.data(), kCopyBufferBytes, &read, nullptr)) return false;
     if (read == 0) return true;
+    copied += read;
+    if (copied > max_bytes) return false;
     DWORD written = 0;
     if (!WriteFile(target, buffer.data(), read, &written, nullptr) || written != read) {
       return false;
@@ -127,6 +131,19 @@ DWORD WaitForMasterRelease(HANDLE parent) {
     }
   }
   return result;
+}
+
+// An impersonation token of the master's own (limited) one; false, with an ERROR line,
+// when it cannot be had (the run is then refused).
+bool MasterImpersonationToken(HANDLE master, platform::ScopedKernelHandle* token) {
+  platform::ScopedKernelHandle primary;
+  if (!OpenProcessToken(master, TOKEN_DUPLICATE | TOKEN_QUERY, primary.receive()) ||
+      !DuplicateToken(primary.get(), SecurityImpersonation, token->receive())) {
+    const unsigned long error = GetLastError();
+    LOG(ERROR, kElevatedChildTag) << "Cannot take the master's token, error " << error;
+    return false;
+  }
+  return true;
 }
 
 // E6. The handle the master passed with the setup command line; 0 without a window.
@@ -224,18 +241,20 @@ bool PrivateFolder::Record(HANDLE handle, const std::wstring& path) {
   return true;
 }
 
-bool PrivateFolder::Create(const std::vector<std::wstring>& roots) {
+bool PrivateFolder::Create(const std::vector<std::wstring>& roots, bool protect) {
   Remove();
   PrivateFolderDescriptor descriptor;
-  if (!descriptor.get()) {
+  if (protect && !descriptor.get()) {
     LOG(ERROR, kElevatedChildTag) << "Cannot build the private folder's security descriptor.";
     return false;
   }
-  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.get(), FALSE};
+  SECURITY_ATTRIBUTES protected_attributes = {sizeof(protected_attributes), descriptor.get(),
+                                              FALSE};
+  SECURITY_ATTRIBUTES* attributes = protect ? &protected_attributes : nullptr;
   for (const std::wstring& root : roots.empty() ? MachineWideRoots() : roots) {
     for (int attempt = 0; attempt < kPrivateFolderAttempts; ++attempt) {
       const std::wstring path = platform::FilePath(root).Append(RandomFolderName()).value();
-      if (!file_system_->CreateFolder(path, &attributes)) {
+      if (!file_system_->CreateFolder(path, attributes)) {
         // A name somebody made first is left alone; any other failure refuses the root.
         if (GetLastError() == ERROR_ALREADY_EXISTS) continue;
         break;
@@ -264,10 +283,17 @@ std::wstring PrivateFolder::CopyIn(const std::wstring& source, const wchar_t* na
   // One open of the source: what is copied is what this handle reads, whatever the path
   // points at later. A reparse point is opened as itself and then refused. Nobody can write
   // the file while the handle is open.
+  if (source_token_ && !SetThreadToken(nullptr, source_token_)) {
+    LOG(ERROR, kElevatedChildTag) << "Cannot take the master's rights to open " << source;
+    return std::wstring();
+  }
   platform::ScopedKernelHandle file(
       file_system_->Open(source, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
                          FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN |
                              SECURITY_SQOS_PRESENT | SECURITY_ANONYMOUS));
+  // Back to the own rights for the copy (in a folder only they reach). A revert that fails
+  // leaves the thread with the user's rights, where every later step fails.
+  if (source_token_) RevertToSelf();
   BY_HANDLE_FILE_INFORMATION information = {};
   if (!file || GetFileType(file.get()) != FILE_TYPE_DISK ||
       !GetFileInformationByHandle(file.get(), &information)) {
@@ -288,7 +314,7 @@ std::wstring PrivateFolder::CopyIn(const std::wstring& source, const wchar_t* na
   platform::ScopedKernelHandle copy(
       file_system_->Open(copy_path, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL));
   const bool made = copy && Record(copy.get(), copy_path);
-  if (!made || !CopyFromHandle(file.get(), copy.get())) {
+  if (!made || !CopyFromHandle(file.get(), copy.get(), max_bytes)) {
     LOG(ERROR, kElevatedChildTag) << "Cannot copy " << source << " to " << copy_path;
     copy.reset();
     if (made) {
@@ -384,7 +410,10 @@ int RunElevatedChild(const CommandLine& command_line) {
   // E1, E2.
   const std::wstring setup_command_text = command_line.Value(switches::kSetupCmdLine);
   const DWORD parent_id = ReadParentProcessId(command_line);
-  platform::ScopedKernelHandle parent(OpenProcess(SYNCHRONIZE, TRUE, parent_id));
+  // The master's token opens the sources (below): a child with administrator rights reads
+  // only what the user who handed them over could read.
+  platform::ScopedKernelHandle parent(
+      OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, TRUE, parent_id));
   LOG_AT(INFO, kElevatedChildTag, 74) << "Start installer as admin";
 
   // E3.
@@ -403,7 +432,11 @@ int RunElevatedChild(const CommandLine& command_line) {
   bool success = false;
   {
     PrivateFolder folder(g_file_system_for_testing);
-    success = RunSetupFromPrivateCopies(&setup_command_line, &folder, &exit_code);
+    platform::ScopedKernelHandle master_token;
+    if (MasterImpersonationToken(parent.get(), &master_token)) {
+      folder.ReadSourcesAs(master_token.get());
+      success = RunSetupFromPrivateCopies(&setup_command_line, &folder, &exit_code);
+    }
   }
 
   // E7. The exit code is the setup's own, so that the master reports what a direct run

@@ -95,12 +95,18 @@ class PrivateFolder {
   PrivateFolder& operator=(const PrivateFolder&) = delete;
 
   // Makes the folder in the first of `roots` that takes one (none given: the machine-wide
-  // folders). Logs why and returns false when none does.
-  bool Create(const std::vector<std::wstring>& roots = {});
+  // folders). Logs why and returns false when none does. Without `protect` the folder gets
+  // no descriptor of its own but its root's inherited one: for a process with no more
+  // rights than the user whose folder the root is.
+  bool Create(const std::vector<std::wstring>& roots = {}, bool protect = true);
   // Copies the file at `source` into the folder as `name` (a plain name, used once) through
   // one handle: refused, with an ERROR line, when it is no disk file, a reparse point or
   // larger than `max_bytes`. The copy's path; empty on failure (nothing is left of it).
   std::wstring CopyIn(const std::wstring& source, const wchar_t* name, uint64_t max_bytes);
+  // Makes `CopyIn` open each source impersonating `token` (an impersonation token, not
+  // owned; null: with this process's own rights), so that a source only administrators
+  // could read is refused.
+  void ReadSourcesAs(HANDLE token) { source_token_ = token; }
   // Deletes the copies and the folder; marks for deletion at the next reboot what is still
   // in use or otherwise cannot go now.
   void Remove();
@@ -118,6 +124,7 @@ class PrivateFolder {
   bool DeleteMade(const Made& made, bool folder);
 
   ChildFileSystem* file_system_;
+  HANDLE source_token_ = nullptr;
   std::wstring path_;
   // The folder first, then every copy in the order made.
   std::vector<Made> made_;

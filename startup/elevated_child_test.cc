@@ -12,37 +12,12 @@
 #include "download/installer.h"
 #include "platform/scoped_handle.h"
 #include "platform/strings.h"
+#include "tests/support/pending_deletions.h"
 #include "tests/support/test_log.h"
 #include "tests/support/test_paths.h"
 
 namespace installer {
 namespace {
-
-// The files Windows renames or deletes at the next reboot, as MoveFileExW lists them ("\\??\\"
-// source, then target, empty for a deletion, each ending in a zero).
-constexpr wchar_t kSessionManagerKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-std::wstring PendingOperations() {
-  std::vector<wchar_t> data;
-  DWORD size = 0;
-  LSTATUS status = ERROR_MORE_DATA;
-  while (status == ERROR_MORE_DATA) {
-    data.resize(size / sizeof(wchar_t) + 1);
-    size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
-    status = RegGetValueW(HKEY_LOCAL_MACHINE, kSessionManagerKey, L"PendingFileRenameOperations",
-                          RRF_RT_REG_MULTI_SZ, nullptr, data.data(), &size);
-  }
-  return status == ERROR_SUCCESS ? std::wstring(data.data(), size / sizeof(wchar_t)) : L"";
-}
-
-// Takes this test's deletions (source, zero, empty target's zero) out of the list again.
-void ForgetPendingDeletionsUnder(const std::wstring& folder) {
-  std::wstring list = PendingOperations();
-  for (size_t at; (at = list.find(L"\\??\\" + folder)) != std::wstring::npos;) {
-    list.erase(at, list.find(L'\0', at) + 2 - at);
-  }
-  RegSetKeyValueW(HKEY_LOCAL_MACHINE, kSessionManagerKey, L"PendingFileRenameOperations",
-                  REG_MULTI_SZ, list.data(), static_cast<DWORD>(list.size() * sizeof(wchar_t)));
-}
 
 // The system's file operations, each one written down as "<kind> <path>"; the first
 // `collisions` folders it is asked for in `collision_root` are reported as made by somebody
@@ -138,7 +113,7 @@ TEST(ElevatedChildFolderTest, FreshFolderCopiesThroughOneHandleAndRemovesOnlyWha
     EXPECT_EQ(original, test_support::ReadFileBytes(archive_copy));
   }
   EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(folder.c_str()));
-  EXPECT_EQ(std::wstring::npos, PendingOperations().find(root.path()));
+  EXPECT_EQ(std::wstring::npos, test_support::PendingRenameOperations().find(root.path()));
   // The failed root, two names somebody had made (passed over, never opened), then all that
   // happened in the folder, in order: its creation, the copies, the deletions by handle.
   const std::vector<std::wstring> seen = files.Relative(folder, {archive, clids});
@@ -176,12 +151,12 @@ TEST(ElevatedChildFolderTest, WhatIsStillInUseIsLeftForTheNextReboot) {
                              0, nullptr));
     ASSERT_TRUE(holder);
   }
-  const std::wstring pending = PendingOperations();
+  const std::wstring pending = test_support::PendingRenameOperations();
   const size_t copy_at = pending.find(L"\\??\\" + folder + L"\\a" + L'\0');
   EXPECT_NE(std::wstring::npos, copy_at);
   EXPECT_NE(std::wstring::npos, pending.find(L"\\??\\" + folder + L'\0', copy_at));
-  ForgetPendingDeletionsUnder(root.path());
-  EXPECT_EQ(std::wstring::npos, PendingOperations().find(root.path()));
+  test_support::ForgetPendingDeletionsUnder(root.path());
+  EXPECT_EQ(std::wstring::npos, test_support::PendingRenameOperations().find(root.path()));
   EXPECT_EQ(2, std::count_if(files.operations.begin(), files.operations.end(),
                              [](const std::wstring& op) { return op.compare(0, 7, L"reboot ") == 0; }));
 }
@@ -196,6 +171,11 @@ TEST(PrivateFolderDescriptorTest, ProtectedFullAccessForAdministratorsAndSystemO
   DWORD revision = 0;
   ASSERT_TRUE(GetSecurityDescriptorControl(descriptor.get(), &control, &revision));
   EXPECT_TRUE(control & SE_DACL_PROTECTED);
+  PSID owner = nullptr;
+  BOOL owner_defaulted = TRUE;
+  ASSERT_TRUE(GetSecurityDescriptorOwner(descriptor.get(), &owner, &owner_defaulted));
+  ASSERT_NE(nullptr, owner);
+  EXPECT_TRUE(IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
   BOOL present = FALSE;
   BOOL defaulted = FALSE;
   PACL dacl = nullptr;

@@ -87,12 +87,21 @@ bool ElevatedProcess::RunModule(HANDLE stop_event) {
     case WAIT_OBJECT_0 + 1:
       break;
     case WAIT_OBJECT_0 + 2:
+      if (!TakeGoBack() && started_) break;
       LOG_AT(ERROR, "RunModule", 1406) << "The elevated installer was terminated due to stop event.";
       return false;
     default:
-      // Another process took the go, or the child hangs: the destructor sends it home.
-      LOG(ERROR, "RunModule") << "The elevated installer did not confirm its go.";
-      return false;
+      // The child hangs before its wait (the destructor sends it home), or somebody took
+      // the go and did not confirm it.
+      if (TakeGoBack()) {
+        LOG(ERROR, "RunModule") << "The elevated installer did not take its go.";
+        return false;
+      }
+      break;
+  }
+  if (!started_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
+    LOG(ERROR, "RunModule") << "The elevated installer did not confirm its go.";
+    return false;
   }
   if (WaitForSingleObject(process_.get(), INFINITE) != WAIT_OBJECT_0) {
     LOG(ERROR, "RunModule") << "Cannot wait for the elevated installer.";
@@ -116,6 +125,18 @@ bool ElevatedProcess::RunModule(HANDLE stop_event) {
     return false;
   }
   return true;
+}
+
+bool ElevatedProcess::TakeGoBack() {
+  // Still signalled: nobody took it, and now nobody can.
+  if (WaitForSingleObject(go_event_.get(), 0) == WAIT_OBJECT_0) return true;
+  // Taken, maybe by the child just now: its confirmation follows at once. A confirmed child
+  // is released and runs its setup whatever the master asks; it is waited for.
+  if (WaitForSingleObject(taken_event_.get(), kElevatedGoConfirmGraceMs) == WAIT_OBJECT_0) {
+    LOG(WARNING, "RunModule") << "The elevated installer took its go before the stop; it runs.";
+    started_ = true;
+  }
+  return false;
 }
 
 void ElevatedProcess::EnsureProcessFinished() {

@@ -7,7 +7,11 @@
 // exit code -1. Any process of the user can open the go event and take the go, so the child
 // confirms through a third event ("taken") that it was the one released; until then the
 // master's wait stays bounded (`kElevatedGoTakenTimeoutMs`) and ends on the install flow's
-// stop, and a child that was not released is sent home when the record goes.
+// stop, and a child that was not released is sent home when the record goes. A stop or the
+// time-out first takes the go back: only a go nobody took ends the run at once; a taken one
+// is followed by a short wait for the confirmation, and a child that confirms is released
+// (it is never killed mid-setup). The confirmation proves little: any process of the user
+// can set the "taken" event too, and the master then waits for the child without time-out.
 //
 // What the child reports: it ends with its setup's exit code, or with -1 when it ran no
 // setup to its end (sent home, a refused or unverifiable archive, a setup that did not
@@ -47,6 +51,10 @@ inline constexpr char kElevatedGoTakenEventName[] = "0c0f0f0d-6434-4cfd-a5e9-23e
 // How long the master waits for the child to confirm its go.
 inline constexpr uint32_t kElevatedGoTakenTimeoutMs = 60000;
 
+// How long the master, stopped or timed out after the go was taken, waits for the
+// confirmation that the child took it.
+inline constexpr uint32_t kElevatedGoConfirmGraceMs = 5000;
+
 // How long the destructor waits for the child before it terminates it.
 inline constexpr uint32_t kElevatedProcessFinishTimeoutMs = 30000;
 
@@ -70,7 +78,8 @@ class ElevatedProcess {
   // Clears the run report, signals the go and waits for the child to confirm it, for
   // `stop_event` (may be null) or the child's end, at most `kElevatedGoTakenTimeoutMs`. Once
   // the child confirmed, it waits without time-out for its end: nothing stops a released
-  // child half-way, so no stop ends that wait. True when the child ran its setup to its end
+  // child half-way, so no stop ends that wait, and a stop or time-out that comes after the
+  // child took its go still waits for the child (see above). True when the child ran its setup to its end
   // (see above); `exit_code` is then the setup's. False, with an ERROR line, when there is
   // no child, the go could not be given or was not confirmed (`started` stays false then),
   // the wait failed, its exit code is unreadable or it ran no setup. Logs a WARNING when the
@@ -91,6 +100,11 @@ class ElevatedProcess {
   void SetGoTakenTimeoutForTesting(uint32_t timeout_ms) { go_taken_timeout_ms_ = timeout_ms; }
 
  private:
+  // After a stop or the time-out before the confirmation: takes the go back and says
+  // whether it was still there (nobody took it). If not, waits up to
+  // `kElevatedGoConfirmGraceMs` for the confirmation; a confirmed child counts as started.
+  bool TakeGoBack();
+
   platform::ScopedKernelHandle process_;
   HWND owner_window_ = nullptr;
   platform::ScopedKernelHandle go_event_;

@@ -15,6 +15,7 @@
 #include "platform/strings.h"
 #include "platform/windows_version.h"
 #include "startup/command_line.h"
+#include "startup/elevated_child.h"
 #include "startup/logging.h"
 #include "startup/switches.h"
 
@@ -43,44 +44,69 @@ bool HasDllNextTo(const platform::FilePath& executable) {
   return !walker.Next().empty() || walker.failed();
 }
 
-// Copies the executable into a fresh folder of the temporary folder, runs the copy with
-// "spawned_in_protected_dir" and waits for it.
+// The largest executable the private-folder copy takes.
+constexpr uint64_t kMaxExecutableBytes = 64u << 20;
+
+// The folder the private-folder copy runs from: the user's temporary folder when this
+// process has no more rights than the user, else the elevated child's kind of folder in a
+// machine-wide place (what the user can write, a copy with more rights must never run
+// from). Either way the folder has a fresh random name and the clean-up deletes only the
+// copy and the folder, each through a handle checked to be what this process made.
 int RelaunchFromPrivateFolder(const platform::FilePath& executable,
                               const CommandLine& command_line, int* exit_code) {
-  platform::FilePath folder;
-  if (executable.empty() || !platform::MakeTempFolder(L"", &folder)) {
-    return kEnvironmentNotSecured;
+  if (executable.empty()) return kEnvironmentNotSecured;
+  const bool more_rights = RunsWithMoreRightsThanFolderUser();
+  std::vector<std::wstring> roots;
+  if (!more_rights) {
+    wchar_t temp[MAX_PATH];
+    const DWORD length = GetTempPathW(MAX_PATH, temp);
+    if (length == 0 || length >= MAX_PATH) return kEnvironmentNotSecured;
+    roots.push_back(platform::FilePath(std::wstring(temp, length)).StripTrailingSeparators().value());
   }
+  PrivateFolder folder;
+  if (!folder.Create(roots, more_rights)) return kEnvironmentNotSecured;
+  const std::wstring copy =
+      folder.CopyIn(executable.value(), executable.BaseName().value().c_str(), kMaxExecutableBytes);
+  if (copy.empty()) return kEnvironmentNotSecured;
   int outcome = kEnvironmentNotSecured;
-  platform::FilePath copy = folder.Append(executable.BaseName());
-  if (platform::CopyFileTo(executable, copy)) {
-    CommandLine copy_command_line(command_line);
-    copy_command_line.SetProgramPath(copy.value());
-    copy_command_line.Put(switches::kSpawnedInProtectedDir);
-    platform::ProcessHandle process =
-        platform::StartProcess(copy_command_line.Print(), platform::StartOptions());
-    if (process.IsOpen()) {
-      uint32_t code = 0;
-      if (process.WaitExit(&code)) {
-        *exit_code = static_cast<int>(code);
-        outcome = *exit_code == kInsecureEnvironmentExitCode ? kEnvironmentCopyRefused
-                                                             : kEnvironmentCopyFinished;
-      } else {
-        // Nothing is known about the copy, and an exit code of 0 would pass for a
-        // successful installation: refuse as if it had found DLL files.
-        *exit_code = kInsecureEnvironmentExitCode;
-        outcome = kEnvironmentCopyRefused;
-      }
-      process.Close();
+  CommandLine copy_command_line(command_line);
+  copy_command_line.SetProgramPath(copy);
+  copy_command_line.Put(switches::kSpawnedInProtectedDir);
+  platform::ProcessHandle process =
+      platform::StartProcess(copy_command_line.Print(), platform::StartOptions());
+  if (process.IsOpen()) {
+    uint32_t code = 0;
+    if (process.WaitExit(&code)) {
+      *exit_code = static_cast<int>(code);
+      outcome = *exit_code == kInsecureEnvironmentExitCode ? kEnvironmentCopyRefused
+                                                           : kEnvironmentCopyFinished;
+    } else {
+      // Nothing is known about the copy, and an exit code of 0 would pass for a
+      // successful installation: refuse as if it had found DLL files.
+      *exit_code = kInsecureEnvironmentExitCode;
+      outcome = kEnvironmentCopyRefused;
     }
+    process.Close();
   }
-  // Only what cannot go now waits for the next reboot (which needs rights a user rarely
-  // has; the folder is the user's own either way).
-  if (!platform::DeletePath(folder, true)) {
-    platform::DeletePathAtReboot(copy);
-    platform::DeletePathAtReboot(folder);
-  }
+  // What cannot go now (a folder something else was put in, a copy still in use) is left
+  // for the next reboot.
+  folder.Remove();
   return outcome;
+}
+
+// Whether the token's user is one of the service accounts (SYSTEM, LOCAL SERVICE, NETWORK
+// SERVICE). A token that cannot be read counts as one.
+bool RunsAsServiceAccount() {
+  platform::ScopedKernelHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.receive())) return true;
+  alignas(TOKEN_USER) uint8_t buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  DWORD size = 0;
+  if (!GetTokenInformation(token.get(), TokenUser, buffer, sizeof(buffer), &size)) return true;
+  PSID user = reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid;
+  for (WELL_KNOWN_SID_TYPE type : {WinLocalSystemSid, WinLocalServiceSid, WinNetworkServiceSid}) {
+    if (IsWellKnownSid(user, type)) return true;
+  }
+  return false;
 }
 
 bool GetProcessToken(HANDLE process, platform::ScopedKernelHandle* token) {
@@ -183,6 +209,10 @@ bool RunsElevatedThroughUac() {
   DWORD size = 0;
   return GetTokenInformation(token.get(), TokenElevationType, &type, sizeof(type), &size) &&
          type == TokenElevationTypeFull;
+}
+
+bool RunsWithMoreRightsThanFolderUser() {
+  return RunsElevatedThroughUac() || RunsAsServiceAccount();
 }
 
 bool NeedStartThisProcessAsAdmin() {

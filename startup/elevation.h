@@ -70,6 +70,12 @@ bool IsUserAnAdminGroup(HANDLE process);
 // UAC off (no process of the user has fewer rights) and when the token cannot be read.
 bool RunsElevatedThroughUac();
 
+// Whether this process has more rights than the user whose folders (the temporary folder,
+// the local application data) it would use: `RunsElevatedThroughUac`, or its user is a
+// service account (SYSTEM, LOCAL SERVICE, NETWORK SERVICE; also when the token cannot be
+// read). Such a process trusts nothing those folders hold.
+bool RunsWithMoreRightsThanFolderUser();
+
 // Facts about the current user that the restart decision needs; tests substitute them.
 class AdminStatus {
  public:

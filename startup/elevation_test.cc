@@ -12,6 +12,7 @@
 #include "platform/windows_version.h"
 #include "startup/command_line.h"
 #include "tests/support/child_process.h"
+#include "tests/support/pending_deletions.h"
 #include "tests/support/test_log.h"
 #include "tests/support/test_paths.h"
 
@@ -289,18 +290,20 @@ TEST_F(PrivateFolderTest, CopyRunsFromAFreshFolderAndItsExitCodePassesThrough) {
   ASSERT_EQ(2u, report.size());
   platform::FilePath copy(report[0]);
   EXPECT_EQ(L"secure_env_probe.exe", copy.BaseName().value());
-  // <temp>\<process id>_<0..32767>
+  // A fresh "li_" and 16 hexadecimal digits: in the temporary folder for a process with the
+  // user's rights, in the machine-wide one for one with more (Wine's processes are such).
   platform::FilePath folder = copy.DirName();
-  wchar_t temp[MAX_PATH];
-  DWORD length = GetTempPathW(MAX_PATH, temp);
-  EXPECT_EQ(platform::FilePath(std::wstring(temp, length)).StripTrailingSeparators(),
-            folder.DirName());
-  std::wstring name = folder.BaseName().value();
-  std::wstring pid = platform::ToWString(GetCurrentProcessId()) + L"_";
-  ASSERT_EQ(0u, name.rfind(pid, 0)) << name;
-  uint64_t random = 0;
-  EXPECT_TRUE(platform::StringToUint64(name.substr(pid.size()), &random)) << name;
-  EXPECT_LE(random, 32767u);
+  wchar_t root[MAX_PATH];
+  DWORD length = RunsWithMoreRightsThanFolderUser()
+                     ? GetSystemWindowsDirectoryW(root, MAX_PATH)
+                     : GetTempPathW(MAX_PATH, root);
+  platform::FilePath expected_root(std::wstring(root, length));
+  if (RunsWithMoreRightsThanFolderUser()) expected_root = expected_root.Append(L"Temp");
+  EXPECT_EQ(expected_root.StripTrailingSeparators(), folder.DirName());
+  const std::wstring name = folder.BaseName().value();
+  EXPECT_EQ(19u, name.size()) << name;
+  EXPECT_EQ(0u, name.rfind(L"li_", 0)) << name;
+  EXPECT_EQ(std::wstring::npos, name.find_first_not_of(L"0123456789abcdef", 3)) << name;
   // The copy got the own command line with the copy's path and the extra switch.
   CommandLine copy_command_line(report[1]);
   EXPECT_EQ(copy.value(), copy_command_line.ProgramPath());
@@ -319,8 +322,16 @@ TEST_F(PrivateFolderTest, CopyThatFindsDllsRefusesWithMinus200) {
   EXPECT_EQ(kInsecureEnvironmentExitCode, exit_code);
   std::vector<std::wstring> report = Report();
   ASSERT_EQ(2u, report.size());
-  EXPECT_EQ(INVALID_FILE_ATTRIBUTES,
-            GetFileAttributesW(platform::FilePath(report[0]).DirName().value().c_str()));
+  // Only the copy goes: the folder holding what somebody else put there stays, for the next
+  // reboot.
+  const platform::FilePath folder = platform::FilePath(report[0]).DirName();
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(report[0].c_str()));
+  const std::wstring planted = folder.Append(L"planted.dll").value();
+  EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(planted.c_str()));
+  EXPECT_NE(std::wstring::npos, test_support::PendingRenameOperations().find(folder.value()));
+  DeleteFileW(planted.c_str());
+  RemoveDirectoryW(folder.value().c_str());
+  test_support::ForgetPendingDeletionsUnder(folder.value());
 }
 
 TEST_F(PrivateFolderTest, RelaunchInAProcessOfItsOwn) {

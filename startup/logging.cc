@@ -8,6 +8,7 @@
 #include "platform/file_util.h"
 #include "platform/scoped_handle.h"
 #include "platform/strings.h"
+#include "startup/elevation.h"
 #include "startup/shared_sections.h"
 
 namespace logging {
@@ -103,11 +104,22 @@ bool SamePath(const std::wstring& a, const std::wstring& b) {
                         b.c_str(), static_cast<int>(b.size())) == CSTR_EQUAL;
 }
 
-// The log's path with its folder in long form, as the final-path query names it.
+// The log's path with its folder in long form, as the final-path query names it. For a
+// process with no more rights than the folder's user the folder is taken as the final-path
+// query finds it now (a TEMP under a junction, on a subst or mapped drive): what that user
+// could redirect later gains nothing, the line is written with the user's rights anyway.
+// With more rights the comparison stays strict: the folder must be where its path says.
 std::wstring ExpectedFinalPath(const std::wstring& path) {
   const size_t slash = path.find_last_of(L'\\');
   if (slash == std::wstring::npos) return path;
   const std::wstring folder = path.substr(0, slash);
+  if (platform::HandleOperationsAvailable() && !installer::RunsWithMoreRightsThanFolderUser()) {
+    platform::ScopedKernelHandle handle(CreateFileW(
+        folder.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+        FILE_FLAG_BACKUP_SEMANTICS | kNoImpersonation, nullptr));
+    const std::wstring final_folder = handle ? platform::FinalPathOf(handle.get()) : L"";
+    if (!final_folder.empty()) return final_folder + path.substr(slash);
+  }
   wchar_t buffer[MAX_PATH];
   DWORD length = GetLongPathNameW(folder.c_str(), buffer, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return path;

@@ -11,7 +11,9 @@
 // started elevated, or by a deployment tool as SYSTEM, whose TEMP any user can create names
 // in), so on every system with UAC the open follows no reparse point on the last name, and
 // the file is used only when the open handle shows a disk file with one name whose final
-// path is the log's path: a mount point higher up, an object-manager link or a hard link
+// path is the log's path (for a process with no more rights than the user, the log's folder
+// as its final path read at initialisation, so a TEMP under a junction or on a subst or
+// mapped drive keeps its log): a mount point higher up, an object-manager link or a hard link
 // makes a refused log, never a write elsewhere. The rotation renames the checked handle.
 // XP has neither the final-path query nor rename by handle (nor UAC): there the log is
 // opened and rotated by its path.
@@ -21,8 +23,9 @@
 // (`ShareLogWithElevatedChild`); for each line the child duplicates that handle out of the
 // master process and writes through it, after the same checks on the duplicate. Whatever
 // value it finds there, it can reach only a file its master process already had open for
-// writing with the user's rights. Only owners rotate; a child line written while another
-// process has just rotated the log goes to the ".old" file. A child that cannot get the
+// writing with the user's rights. Only owners rotate; a child line written after another
+// process rotated the log finds the master's handle on the ".old" file, fails the checks
+// and is dropped and counted. A child that cannot get the
 // handle drops the line and counts it (`DroppedLineCount`).
 //
 // Logging never fails its caller: before initialisation, without the mutex, when the mutex

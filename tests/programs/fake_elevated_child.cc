@@ -5,7 +5,7 @@
 //   exit0   ends with 0          exit7   ends with 7          hang   never ends
 // With --mode=deaf it waits for go only and then never ends (a child that ignores stop);
 // with --mode=mute it takes the go without confirming and never ends (as another process
-// that took the go would). Ends with 3 when an event cannot be opened.
+// that took the go would); with --mode=asleep it never looks at either event. Ends with 3 when an event cannot be opened.
 #include <windows.h>
 
 #include <string>
@@ -19,6 +19,7 @@ int wmain() {
   HANDLE stop = OpenEventA(SYNCHRONIZE, FALSE, command_line.NarrowValue("stop").c_str());
   HANDLE taken = OpenEventA(EVENT_MODIFY_STATE, FALSE, command_line.NarrowValue("taken").c_str());
   if (go == nullptr || stop == nullptr || taken == nullptr) return 3;
+  if (mode == "asleep") Sleep(INFINITE);
   if (mode == "deaf" || mode == "mute") {
     WaitForSingleObject(go, INFINITE);
     if (mode == "deaf") SetEvent(taken);
