@@ -42,21 +42,6 @@ bool ParseDecimal(std::string_view text, uint64_t* value) {
   return true;
 }
 
-// Whether the token's user is one of the service accounts (SYSTEM, LOCAL SERVICE, NETWORK
-// SERVICE): their processes hold more rights than the user whose folder they would use.
-bool RunsAsServiceAccount() {
-  platform::ScopedKernelHandle token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.receive())) return true;
-  alignas(TOKEN_USER) uint8_t buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  DWORD size = 0;
-  if (!GetTokenInformation(token.get(), TokenUser, buffer, sizeof(buffer), &size)) return true;
-  PSID user = reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid;
-  for (WELL_KNOWN_SID_TYPE type : {WinLocalSystemSid, WinLocalServiceSid, WinNetworkServiceSid}) {
-    if (IsWellKnownSid(user, type)) return true;
-  }
-  return false;
-}
-
 std::wstring& TestingFolder() {
   static std::wstring folder;
   return folder;
@@ -111,8 +96,7 @@ void SetKeptArchiveFolderForTesting(const std::wstring& folder) { TestingFolder(
 
 std::wstring KeptArchiveFolderForThisProcess() {
   if (!TestingFolder().empty()) return TestingFolder();
-  if (ProcessCommandLine().Has(switches::kRunAsAdmin) || RunsElevatedThroughUac() ||
-      RunsAsServiceAccount()) {
+  if (ProcessCommandLine().Has(switches::kRunAsAdmin) || RunsWithMoreRightsThanFolderUser()) {
     return std::wstring();
   }
   wchar_t folder[MAX_PATH] = {};
