@@ -8,7 +8,7 @@
 #include "brand/cabinet.h"
 #include "brand/language.h"
 #include "build_config/endpoints.h"
-#include "startup/logging.h"
+#include "platform/logging.h"
 
 namespace installer {
 namespace {

@@ -8,7 +8,7 @@
 #include "platform/file_util.h"
 #include "platform/strings.h"
 #include "resources/resource_ids.h"
-#include "startup/logging.h"
+#include "platform/logging.h"
 
 namespace installer {
 namespace {

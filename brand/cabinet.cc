@@ -8,11 +8,11 @@
 #include <cstring>
 #include <vector>
 
-#include "download/seh_guard.h"
+#include "platform/seh_guard.h"
 #include "platform/strings.h"
 #include "platform/sync.h"
 #include "platform/system_library.h"
-#include "startup/logging.h"
+#include "platform/logging.h"
 
 namespace installer {
 namespace {

@@ -11,8 +11,8 @@
 #include "brand/registry_values.h"
 #include "platform/scoped_handle.h"
 #include "platform/strings.h"
-#include "startup/command_line.h"
-#include "startup/logging.h"
+#include "platform/command_line.h"
+#include "platform/logging.h"
 
 namespace installer {
 namespace {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/strings.h"
-#include "startup/logging.h"
+#include "platform/logging.h"
 
 namespace installer {
 namespace {

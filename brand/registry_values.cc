@@ -4,7 +4,7 @@
 
 #include "platform/scoped_handle.h"
 #include "platform/strings.h"
-#include "startup/logging.h"
+#include "platform/logging.h"
 
 namespace installer {
 namespace {

@@ -5,7 +5,7 @@
 
 #include "build_config/endpoints.h"
 #include "platform/strings.h"
-#include "startup/logging.h"
+#include "platform/logging.h"
 
 namespace installer {
 namespace {

@@ -5,9 +5,9 @@
 #include "brand/registry_values.h"
 #include "platform/file_util.h"
 #include "resources/resource_ids.h"
-#include "startup/command_line.h"
-#include "startup/logging.h"
-#include "startup/switches.h"
+#include "platform/command_line.h"
+#include "platform/logging.h"
+#include "platform/switches.h"
 
 namespace installer {
 namespace {

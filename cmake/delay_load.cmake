@@ -18,7 +18,7 @@
 #    to the DLL's list then.
 # Result: LI_DELAY_LIBRARIES and LI_DELAY_LINK_OPTIONS, used by li_system_libs, and
 # build_config/wininet_imports.h, the WinINet functions that the program binds at its first
-# load (download/open_url_guarded.cc).
+# load (network/open_url_guarded.cc).
 
 set(LI_DELAY_LOADED_DLLS wininet comctl32 shell32 ole32 shlwapi version userenv uxtheme msimg32
                          wintrust crypt32 gdiplus)

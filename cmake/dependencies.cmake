@@ -16,7 +16,7 @@ set(JANSSON_EXAMPLES OFF CACHE BOOL "" FORCE)
 set(JANSSON_WITHOUT_TESTS ON CACHE BOOL "" FORCE)
 set(JANSSON_BUILD_DOCS OFF CACHE BOOL "" FORCE)
 set(JANSSON_INSTALL OFF CACHE BOOL "" FORCE)
-# The program seeds Jansson's hash function itself before any JSON is made (startup/entry.cc),
+# The program seeds Jansson's hash function itself before any JSON is made (entry/entry.cc),
 # so Jansson's own seed sources are never used: no /dev/urandom, no CryptoAPI, and the
 # timestamp fallback from time() instead of MinGW's gettimeofday.
 set(USE_URANDOM OFF CACHE BOOL "" FORCE)

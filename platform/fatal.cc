@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "startup/logging.h"
+#include "platform/logging.h"
 
 namespace platform {
 

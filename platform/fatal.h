@@ -4,7 +4,7 @@
 // critical section, and drawing random bytes from the system generator. Code that cannot go
 // on without them (every worker, every wait, every temporary name) calls `FatalStop`
 // instead of inventing a recovery path that could never be tested. The installer's own
-// `abort` (startup/runtime_overrides.cc: a failed allocation, a broken invariant of the
+// `abort` (entry/runtime_overrides.cc: a failed allocation, a broken invariant of the
 // C++ library) ends here too, so that no run ever shows the C runtime's "abnormal program
 // termination" box, which nobody can press in a silent run under a deployment tool.
 #ifndef PLATFORM_FATAL_H_

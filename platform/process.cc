@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/windows_version.h"
-#include "startup/logging.h"
+#include "platform/logging.h"
 
 namespace platform {
 

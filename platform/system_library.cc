@@ -9,7 +9,7 @@
 #include "platform/memory_probe.h"
 #include "platform/strings.h"
 #include "resources/resource_ids.h"
-#include "startup/logging.h"
+#include "platform/logging.h"
 
 namespace platform {
 
@@ -74,7 +74,7 @@ HMODULE LoadFromSystemFolder(const wchar_t* name) {
 // for a shared assembly (one with a public key token) in WinSxS before any private folder,
 // and the bare name is loaded only when the context redirects it there. Systems without the
 // system folder copy also lack the safe search flags, so the program runs from a fresh
-// private folder there anyway (startup/elevation.h).
+// private folder there anyway (install/elevation.h).
 HMODULE LoadSideBySide(const wchar_t* name) {
   wchar_t program[MAX_PATH];
   DWORD length = GetModuleFileNameW(nullptr, program, MAX_PATH);
@@ -107,7 +107,7 @@ HMODULE LoadSideBySide(const wchar_t* name) {
 // What system libraries load in turn by bare name through the loader's ordinary search: their
 // delay-loaded imports, and the static imports of those. Windows keeps such loads in the
 // system folder once SetDefaultDllDirectories is in force (and without it the program runs
-// from a private folder, startup/elevation.h), but Wine resolves them from the program's
+// from a private folder, install/elevation.h), but Wine resolves them from the program's
 // folder first, whatever the search settings. Seen with WINEDEBUG=+loaddll under Wine:
 // WinINet's secur32, WinTrust's imagehlp and its dbghelp, crypt32 and its bcrypt, and the
 // imaging library GDI+ decodes pictures with, and its propsys; other systems' libraries may

@@ -6,7 +6,7 @@
 // delay-load hook defined with this module resolves each of them through
 // `LoadSystemLibrary`, as do the program's own run-time loads. What those libraries load in
 // turn by bare name is kept in the system folder by SetDefaultDllDirectories where Windows
-// has it, and elsewhere by the private-folder copy (startup/elevation.h), which runs from a
+// has it, and elsewhere by the private-folder copy (install/elevation.h), which runs from a
 // fresh folder. Wine resolves such loads from the program's folder whatever the settings, so
 // the dependencies that Wine's libraries were seen to load (system_library.cc) are loaded by
 // full path first.
@@ -38,7 +38,7 @@ bool HasSystemFolderSearch();
 
 // Exit code of a process in which a delay-loaded system library, or a function of one, could
 // not be loaded where no guard takes the failure: COM, the common controls, GDI+ and the
-// shell's functions are called outside any guard (download/seh_guard.h guards only the
+// shell's functions are called outside any guard (platform/seh_guard.h guards only the
 // network and trust calls).
 inline constexpr int kSystemLibraryMissingExitCode = 405;
 

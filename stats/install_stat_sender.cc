@@ -12,7 +12,7 @@
 #include "platform/scoped_handle.h"
 #include "platform/strings.h"
 #include "platform/url_escape.h"
-#include "startup/logging.h"
+#include "platform/logging.h"
 
 namespace installer {
 

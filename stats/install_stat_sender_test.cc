@@ -14,7 +14,7 @@
 #include "brand/registry_values.h"
 #include "build_config/endpoints.h"
 #include "platform/strings.h"
-#include "startup/logging.h"
+#include "platform/logging.h"
 #include "tests/support/test_paths.h"
 
 namespace installer {

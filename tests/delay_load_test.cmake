@@ -1,7 +1,7 @@
-# A delay-import library for a DLL that exists nowhere, linked into download_tests: calling
+# A delay-import library for a DLL that exists nowhere, linked into platform_tests (the guard's test): calling
 # one of its functions makes MinGW's delay-load helper raise a real 0xC06D007E with its
 # DelayLoadInfo, once for an import by name and once for an import by ordinal.
-if(TARGET download_tests)
+if(TARGET platform_tests)
   set(_dlt_dir ${CMAKE_BINARY_DIR}/delayload_test)
   file(MAKE_DIRECTORY ${_dlt_dir})
   # __stdcall names carry their argument size on x86 only.
@@ -17,7 +17,7 @@ if(TARGET download_tests)
   if(NOT _dlt_result EQUAL 0)
     message(FATAL_ERROR "dlltool could not make the test delay-import library")
   endif()
-  target_link_libraries(download_tests PRIVATE ${_dlt_dir}/libmissing_delay.a)
+  target_link_libraries(platform_tests PRIVATE ${_dlt_dir}/libmissing_delay.a)
 endif()
 
 # The shipped executable must not name wininet.dll in its import table (Windows would load it
@@ -28,4 +28,4 @@ endif()
 add_test(NAME WinInetIsDelayLoaded
          COMMAND bash -c "! '${CMAKE_OBJDUMP}' -p \"$1\" | grep -qi 'DLL Name: wininet' && grep -qa 'wininet.dll' \"$1\""
                  check $<TARGET_FILE:lite_installer>)
-set_tests_properties(WinInetIsDelayLoaded PROPERTIES LABELS download)
+set_tests_properties(WinInetIsDelayLoaded PROPERTIES LABELS network)

@@ -3,6 +3,8 @@
 add_library(planted SHARED ${CMAKE_CURRENT_SOURCE_DIR}/planted/planted.cc)
 set_target_properties(planted PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY
                       ${CMAKE_BINARY_DIR}/test_programs)
-if(TARGET startup_tests)
-  add_dependencies(startup_tests planted)
-endif()
+foreach(tests_target install_tests entry_tests)
+  if(TARGET ${tests_target})
+    add_dependencies(${tests_target} planted)
+  endif()
+endforeach()

@@ -63,7 +63,7 @@ add_custom_command(
   DEPENDS ${_si_script} ${_si_unsigned_files}
   COMMENT "Signing the stand-in variants")
 add_custom_target(stand_in_fixtures ALL DEPENDS ${_si_outputs} ${_si_gen}/ids.json)
-foreach(tests_target download_tests startup_tests)
+foreach(tests_target trust_tests install_tests ui_tests entry_tests)
   if(TARGET ${tests_target})
     add_dependencies(${tests_target} stand_in_fixtures)
   endif()

@@ -108,7 +108,7 @@ with open(map_path, encoding="utf-8", errors="replace") as f:
         if length == 0 or output_section is None or output_section.startswith(".debug"):
             continue
         # "lib/libfoo.a(member.o)" -> "libfoo.a(member.o)"; plain objects keep their last
-        # two path parts so that startup/main.cc.obj stays recognisable.
+        # two path parts so that entry/main.cc.obj stays recognisable.
         am = re.match(r"^(.*/)?([^/]+\.a)\((.*)\)$", obj)
         if am:
             name = f"{am.group(2)}({am.group(3)})"

@@ -1,6 +1,6 @@
 #include "ui/dialog_window.h"
 
-#include "startup/logging.h"
+#include "platform/logging.h"
 
 namespace lite_installer {
 namespace {

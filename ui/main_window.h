@@ -26,8 +26,8 @@
 #include <optional>
 #include <string>
 
-#include "download/progress_listener.h"
-#include "download/proxy_prompt.h"
+#include "install/progress_listener.h"
+#include "network/proxy_prompt.h"
 #include "platform/scoped_handle.h"
 #include "platform/sync.h"
 #include "ui/check_box.h"

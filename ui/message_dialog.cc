@@ -10,7 +10,7 @@
 #include "brand/localized_strings.h"
 #include "resources/image_ids.h"
 #include "resources/resource_ids.h"
-#include "startup/logging.h"
+#include "platform/logging.h"
 #include "ui/scale.h"
 
 namespace lite_installer {

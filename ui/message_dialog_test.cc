@@ -9,7 +9,7 @@
 
 #include "platform/strings.h"
 #include "resources/resource_ids.h"
-#include "startup/ui_environment.h"
+#include "ui/ui_environment.h"
 #include "tests/support/dialog_driver.h"
 #include "tests/support/test_log.h"
 #include "ui/scale.h"

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <cstring>
 
-#include "startup/logging.h"
+#include "platform/logging.h"
 #include "ui/scale.h"
 
 namespace installer {

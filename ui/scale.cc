@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "startup/command_line.h"
+#include "platform/command_line.h"
 
 namespace installer {
 namespace {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "resources/image_ids.h"
-#include "startup/logging.h"
+#include "platform/logging.h"
 #include "ui/scale.h"
 
 namespace lite_installer {

@@ -6,12 +6,12 @@
 
 #include "brand/distrib_info_params.h"
 #include "brand/localized_strings.h"
-#include "download/download_sink.h"
-#include "download/http_downloader.h"
+#include "network/download_sink.h"
+#include "network/http_downloader.h"
 #include "platform/strings.h"
 #include "resources/image_ids.h"
 #include "resources/resource_ids.h"
-#include "startup/logging.h"
+#include "platform/logging.h"
 #include "ui/license_text.h"
 #include "ui/scale.h"
 

@@ -23,9 +23,9 @@
 #include "brand/brand_info.h"
 #include "brand/cabinet.h"
 #include "brand/distrib_info_params.h"
-#include "download/trusted_json.h"
+#include "trust/trusted_json.h"
 #include "platform/strings.h"
-#include "startup/command_line.h"
+#include "platform/command_line.h"
 #include "tests/support/tagged_image.h"
 #include "tests/support/test_paths.h"
 

@@ -13,7 +13,7 @@ x86; the image is terminal-server aware (else a Remote Desktop host gives it a p
 Windows folder, where the elevated child makes its private folder); structured exception
 handlers stay allowed (no NO_SEH flag); the image stays loadable on XP (subsystem and OS
 version at most 5.1, page-aligned sections, no section both writable and executable) and its icon showable there (no PNG images). The map checks: the runtime
-replacements in startup/runtime_overrides.cc keep the library code they replace out of the
+replacements in entry/runtime_overrides.cc keep the library code they replace out of the
 link, the runtime's start-up code stays out, no reference needs a pseudo-relocation (the
 program's entry applies none), the image starts at the program's own entry point, and a
 SafeSEH table, if the image has one, lists the exception guard's handler."""
@@ -41,7 +41,7 @@ XP_OR_EARLIER = {"Windows 2000 Professional", "Windows XP", "Windows Vista, Wind
                  "gdiplus.dll 1.0 of Windows XP"}
 # Imports that XP has but the program must not use: the C runtime's ends, which show a
 # message box in a GUI program, where nobody may be there to press it (the program ends
-# through startup/runtime_overrides.cc and platform/fatal.h instead).
+# through entry/runtime_overrides.cc and platform/fatal.h instead).
 _MESSAGE_BOX = "which shows a message box in a GUI program"
 FORBIDDEN_IMPORTS = {
     ("msvcrt.dll", "abort"): f"the C runtime's abort, {_MESSAGE_BOX}",

@@ -11,7 +11,7 @@
 
 #include "brand/distrib_info_params.h"
 #include "brand/registry_values.h"
-#include "startup/command_line.h"
+#include "platform/command_line.h"
 
 int wmain() {
   const installer::CommandLine& command_line = installer::ProcessCommandLine();

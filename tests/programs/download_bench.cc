@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "download/http_downloader.h"
+#include "network/http_downloader.h"
 #include "platform/scoped_handle.h"
 
 namespace {

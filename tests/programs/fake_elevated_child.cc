@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "startup/command_line.h"
+#include "platform/command_line.h"
 
 int wmain() {
   const installer::CommandLine& command_line = installer::ProcessCommandLine();

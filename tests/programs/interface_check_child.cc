@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "download/win10_default_browser.h"
+#include "install/win10_default_browser.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <string>
 
-#include "startup/command_line.h"
+#include "platform/command_line.h"
 
 int wmain() {
   int count = 0;

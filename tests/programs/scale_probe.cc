@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/strings.h"
-#include "startup/command_line.h"
+#include "platform/command_line.h"
 #include "ui/scale.h"
 
 int wmain() {

@@ -13,9 +13,9 @@
 
 #include "platform/file_path.h"
 #include "platform/strings.h"
-#include "startup/command_line.h"
-#include "startup/elevation.h"
-#include "startup/switches.h"
+#include "platform/command_line.h"
+#include "install/elevation.h"
+#include "platform/switches.h"
 
 namespace {
 

@@ -21,12 +21,12 @@
 #include "brand/distrib_info_params.h"
 #include "brand/registry_values.h"
 #include "build_config/endpoints.h"
-#include "download/installer.h"
+#include "install/installer.h"
 #include "platform/file_path.h"
 #include "platform/file_util.h"
 #include "platform/strings.h"
-#include "startup/command_line.h"
-#include "startup/logging.h"
+#include "platform/command_line.h"
+#include "platform/logging.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <string>
 
 #include "platform/strings.h"
-#include "startup/command_line.h"
-#include "startup/shared_sections.h"
+#include "platform/command_line.h"
+#include "platform/shared_sections.h"
 
 int wmain() {
   const installer::CommandLine& command_line = installer::ProcessCommandLine();

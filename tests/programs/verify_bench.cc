@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "download/authenticode.h"
-#include "download/module_verifier.h"
-#include "download/trusted_json.h"
+#include "trust/authenticode.h"
+#include "trust/module_verifier.h"
+#include "trust/trusted_json.h"
 
 namespace {
 

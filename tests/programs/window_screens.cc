@@ -22,8 +22,8 @@
 #include "brand/registry_values.h"
 #include "platform/strings.h"
 #include "resources/resource_ids.h"
-#include "startup/command_line.h"
-#include "startup/ui_environment.h"
+#include "platform/command_line.h"
+#include "ui/ui_environment.h"
 #include "ui/main_window.h"
 #include "ui/message_dialog.h"
 

@@ -1,4 +1,4 @@
-// The runtime replacements of startup/runtime_overrides.cc, linked into this program the way
+// The runtime replacements of entry/runtime_overrides.cc, linked into this program the way
 // they are linked into the installer: first use of function-local statics from racing and
 // nested initialisers, operator new at its limits and the abort it ends in, and the JSON
 // parser's real numbers over the system CRT's strtod.
@@ -16,7 +16,7 @@
 
 #include "gtest/gtest.h"
 #include "platform/fatal.h"
-#include "startup/logging.h"
+#include "platform/logging.h"
 #include "tests/support/child_process.h"
 #include "tests/support/test_log.h"
 

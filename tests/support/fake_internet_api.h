@@ -22,8 +22,8 @@
 #include <string>
 #include <vector>
 
-#include "download/http_downloader.h"
-#include "download/internet_api.h"
+#include "network/http_downloader.h"
+#include "network/internet_api.h"
 #include "platform/sync.h"
 
 namespace test_support {

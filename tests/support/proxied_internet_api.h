@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "download/internet_api.h"
+#include "network/internet_api.h"
 
 namespace test_support {
 

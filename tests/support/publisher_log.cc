@@ -8,7 +8,7 @@
 #include <jansson.h>
 
 #include "build_config/endpoints.h"
-#include "download/http_downloader.h"
+#include "network/http_downloader.h"
 #include "platform/strings.h"
 #include "tests/support/test_paths.h"
 

@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "platform/strings.h"
-#include "startup/logging.h"
+#include "platform/logging.h"
 #include "tests/support/publisher_log.h"
 
 namespace test_support {

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "startup/ui_environment.h"
+#include "ui/ui_environment.h"
 
 namespace test_support {
 

@@ -1,0 +1,454 @@
+#include "install/elevated_child.h"
+
+#include <windows.h>
+#include <sddl.h>
+#include <shlobj.h>
+
+#include <utility>
+#include <vector>
+
+#include "platform/archive_lock.h"
+#include "network/download_sink.h"
+#include "install/installer.h"
+#include "platform/file_util.h"
+#include "platform/random.h"
+#include "platform/strings.h"
+#include "platform/command_line.h"
+#include "install/elevated_process.h"
+#include "platform/logging.h"
+#include "platform/shared_sections.h"
+#include "platform/switches.h"
+
+namespace installer {
+
+namespace {
+
+constexpr DWORD kCopyBufferBytes = 64 * 1024;
+// The copy of the archive the setup runs from.
+constexpr wchar_t kArchiveCopyName[] = L"setup.arc";
+
+ChildFileSystem* g_file_system_for_testing = nullptr;
+
+// The files the master hands over, and the names of their copies. The vendor files are
+// needed; the others (the distribution info, the variations seed and the configuration
+// bundle, which the master may not have fetched) the setup does without: one that cannot
+// be copied is not passed on.
+struct HandedOverFile {
+  const char* switch_name;
+  const wchar_t* copy_name;
+  bool needed;
+};
+constexpr HandedOverFile kHandedOverFiles[] = {
+    {switches::kInstallerData, L"master_preferences", true},
+    {switches::kClidsFile, L"clids.xml", true},
+    {switches::kClidsSearchbandFile, L"clids_searchband.xml", true},
+    {switches::kBrandPackage, L"BrandFile", true},
+    {switches::kPartnerPackage, L"PartnerFile", true},
+    {switches::kOverridePartnerPackage, L"PartnerOverrideFile", true},
+    {switches::kDistrInfoFile, L"distrib_info", false},
+    {switches::kVariationsUpdatePath, L"variations_seed", false},
+    {switches::kServerConfigBundlePath, L"server_config_bundle", false},
+};
+
+// The machine-wide folders a private folder may be made in, in this order: the system
+// Windows folder's "Temp" (GetWindowsDirectoryW would give a Remote Desktop user a folder of
+// their own), then the common application data folder, for systems whose Temp is missing or
+// refuses the administrator. Neither comes from the user's environment.
+std::vector<std::wstring> MachineWideRoots() {
+  std::vector<std::wstring> roots;
+  wchar_t buffer[MAX_PATH];
+  UINT length = GetSystemWindowsDirectoryW(buffer, MAX_PATH);
+  if (length != 0 && length < MAX_PATH) {
+    std::wstring folder(buffer, length);
+    if (folder.back() != L'\\') folder += L'\\';
+    roots.push_back(folder + L"Temp");
+  }
+  if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT,
+                                 buffer))) {
+    roots.emplace_back(buffer);
+  }
+  return roots;
+}
+
+// "li_" and 16 hexadecimal digits from the system generator.
+std::wstring RandomFolderName() {
+  static const wchar_t kDigits[] = L"0123456789abcdef";
+  uint64_t value = platform::RandomU64();
+  std::wstring name = L"li_";
+  for (int shift = 60; shift >= 0; shift -= 4) name += kDigits[(value >> shift) & 15];
+  return name;
+}
+
+// Copies the whole file behind `source` into `target`; false once it gives more than
+// `max_bytes` (the size the handle reported is no bound: a share or device may serve more).
+bool CopyFromHandle(HANDLE source, HANDLE target, uint64_t max_bytes) {
+  std::vector<char> buffer(kCopyBufferBytes);
+  uint64_t copied = 0;
+  for (;;) {
+    DWORD read = 0;
+    if (!ReadFile(source, buffer.data(), kCopyBufferBytes, &read, nullptr)) return false;
+    if (read == 0) return true;
+    copied += read;
+    if (copied > max_bytes) return false;
+    DWORD written = 0;
+    if (!WriteFile(target, buffer.data(), read, &written, nullptr) || written != read) {
+      return false;
+    }
+  }
+}
+
+ChildFileSystem* SystemFileSystem() {
+  static ChildFileSystem* system = new ChildFileSystem;
+  return system;
+}
+
+// E1. A malformed id is logged and used as converted: the wait then fails at once.
+DWORD ReadParentProcessId(const CommandLine& command_line) {
+  bool well_formed = true;
+  uint32_t id = ParentProcessIdFrom(command_line, &well_formed);
+  if (!well_formed) {
+    LOG_AT(ERROR, kElevatedChildTag, 68)
+        << "Suspicious process id=" << command_line.NarrowValue(switches::kParentInstallerProcessId);
+  }
+  return id;
+}
+
+// E3. WAIT_OBJECT_0 is the master's go; anything else (stop, the master gone, an event
+// missing) means there is nothing to run. The go is an auto-reset event any process of the
+// user can take, so the child confirms at once that it was this one: until then the master
+// keeps its wait stoppable.
+DWORD WaitForMasterRelease(HANDLE parent) {
+  platform::ScopedKernelHandle go(OpenEventA(SYNCHRONIZE, FALSE, kElevatedGoEventName));
+  platform::ScopedKernelHandle stop(OpenEventA(SYNCHRONIZE, FALSE, kElevatedStopEventName));
+  HANDLE handles[] = {go.get(), stop.get(), parent};
+  const DWORD result = WaitForMultipleObjects(3, handles, FALSE, INFINITE);
+  if (result == WAIT_OBJECT_0) {
+    platform::ScopedKernelHandle taken(
+        OpenEventA(EVENT_MODIFY_STATE, FALSE, kElevatedGoTakenEventName));
+    if (!taken || !SetEvent(taken.get())) {
+      LOG(ERROR, kElevatedChildTag) << "Cannot confirm the go to the master.";
+    }
+  }
+  return result;
+}
+
+// An impersonation token of the master's own (limited) one; false, with an ERROR line,
+// when it cannot be had (the run is then refused).
+bool MasterImpersonationToken(HANDLE master, platform::ScopedKernelHandle* token) {
+  platform::ScopedKernelHandle primary;
+  if (!OpenProcessToken(master, TOKEN_DUPLICATE | TOKEN_QUERY, primary.receive()) ||
+      !DuplicateToken(primary.get(), SecurityImpersonation, token->receive())) {
+    const unsigned long error = GetLastError();
+    LOG(ERROR, kElevatedChildTag) << "Cannot take the master's token, error " << error;
+    return false;
+  }
+  return true;
+}
+
+// E6. The handle the master passed with the setup command line; 0 without a window.
+HWND ProgressWindowFrom(const CommandLine& setup_command_line) {
+  uint64_t value = 0;
+  if (!platform::StringToUint64(setup_command_line.Value(switches::kProgressWindow), &value)) {
+    return nullptr;
+  }
+  return reinterpret_cast<HWND>(static_cast<uintptr_t>(value));
+}
+
+// Steps 3 and 4 after the go; true when the setup ran to its end (`*exit_code` is its code).
+bool RunSetupFromPrivateCopies(CommandLine* setup_command_line, PrivateFolder* folder,
+                               int32_t* exit_code) {
+  // E5.
+  const std::wstring archive_path = setup_command_line->ProgramPath();
+  if (GetFileAttributesW(archive_path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    LOG_AT(ERROR, kElevatedChildTag, 103)
+        << "Browser archive " << archive_path << " does not exist";
+    return false;
+  }
+  if (!folder->Create()) return false;
+  const std::wstring archive = folder->CopyIn(archive_path, kArchiveCopyName, kMaxArchiveBytes);
+  if (archive.empty()) return false;
+  LOG(INFO, kElevatedChildTag) << "Archive copied to " << archive;
+  for (const HandedOverFile& file : kHandedOverFiles) {
+    if (!setup_command_line->Has(file.switch_name)) continue;
+    const std::wstring copy = folder->CopyIn(setup_command_line->Value(file.switch_name),
+                                             file.copy_name, kMaxHandedOverFileBytes);
+    if (copy.empty() && file.needed) return false;
+    if (copy.empty()) {
+      LOG(WARNING, kElevatedChildTag) << "The setup runs without " << file.switch_name << ".";
+      setup_command_line->PutFlag(file.switch_name, false);
+    } else {
+      setup_command_line->Put(file.switch_name, copy);
+    }
+  }
+
+  // E6.
+  WindowProgressProxy proxy(ProgressWindowFrom(*setup_command_line));
+  Installer installer(&proxy, nullptr, nullptr, false);
+  platform::ScopedKernelHandle archive_lock;
+  if (!VerifyArchiveForElevatedRun(&installer, archive, &archive_lock)) return false;
+  const bool ran = installer.RunModule(archive, *setup_command_line);
+  *exit_code = installer.result_code();
+  return ran;
+}
+
+}  // namespace
+
+bool ChildFileSystem::CreateFolder(const std::wstring& path, SECURITY_ATTRIBUTES* attributes) {
+  return CreateDirectoryW(path.c_str(), attributes) != FALSE;
+}
+
+HANDLE ChildFileSystem::Open(const std::wstring& path, DWORD access, DWORD share,
+                             DWORD disposition, DWORD flags) {
+  return CreateFileW(path.c_str(), access, share, nullptr, disposition, flags, nullptr);
+}
+
+bool ChildFileSystem::DeleteThrough(HANDLE file, const std::wstring& path) {
+  return platform::DeleteThroughHandle(file);
+}
+
+bool ChildFileSystem::DeleteAtReboot(const std::wstring& path) {
+  return platform::DeletePathAtReboot(platform::FilePath(path));
+}
+
+PrivateFolderDescriptor::PrivateFolderDescriptor() {
+  // Owned by Administrators (an administrator's own account as owner could change the DACL
+  // from any of that user's processes); protected (P): nothing is inherited from the parent.
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", SDDL_REVISION_1, &descriptor_, nullptr)) {
+    descriptor_ = nullptr;
+  }
+}
+
+PrivateFolderDescriptor::~PrivateFolderDescriptor() {
+  if (descriptor_) LocalFree(descriptor_);
+}
+
+PrivateFolder::PrivateFolder(ChildFileSystem* file_system)
+    : file_system_(file_system ? file_system : SystemFileSystem()) {}
+
+PrivateFolder::~PrivateFolder() { Remove(); }
+
+bool PrivateFolder::Record(HANDLE handle, const std::wstring& path) {
+  BY_HANDLE_FILE_INFORMATION information = {};
+  if (!GetFileInformationByHandle(handle, &information)) return false;
+  Made made;
+  made.path = path;
+  made.volume = information.dwVolumeSerialNumber;
+  made.index_high = information.nFileIndexHigh;
+  made.index_low = information.nFileIndexLow;
+  made_.push_back(std::move(made));
+  return true;
+}
+
+bool PrivateFolder::Create(const std::vector<std::wstring>& roots, bool protect) {
+  Remove();
+  PrivateFolderDescriptor descriptor;
+  if (protect && !descriptor.get()) {
+    LOG(ERROR, kElevatedChildTag) << "Cannot build the private folder's security descriptor.";
+    return false;
+  }
+  SECURITY_ATTRIBUTES protected_attributes = {sizeof(protected_attributes), descriptor.get(),
+                                              FALSE};
+  SECURITY_ATTRIBUTES* attributes = protect ? &protected_attributes : nullptr;
+  for (const std::wstring& root : roots.empty() ? MachineWideRoots() : roots) {
+    for (int attempt = 0; attempt < kPrivateFolderAttempts; ++attempt) {
+      const std::wstring path = platform::FilePath(root).Append(RandomFolderName()).value();
+      if (!file_system_->CreateFolder(path, attributes)) {
+        // A name somebody made first is left alone; any other failure refuses the root.
+        if (GetLastError() == ERROR_ALREADY_EXISTS) continue;
+        break;
+      }
+      // Only this process can have put anything here, or replaced it: the folder's DACL
+      // lets nobody else in. Its identity is taken for the clean-up.
+      platform::ScopedKernelHandle folder(file_system_->Open(
+          path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
+      if (!folder || !Record(folder.get(), path)) {
+        LOG(ERROR, kElevatedChildTag) << "Cannot open the private folder " << path;
+        file_system_->DeleteAtReboot(path);
+        return false;
+      }
+      path_ = path;
+      return true;
+    }
+    LOG(ERROR, kElevatedChildTag) << "Cannot create a private folder in " << root;
+  }
+  return false;
+}
+
+std::wstring PrivateFolder::CopyIn(const std::wstring& source, const wchar_t* name,
+                                   uint64_t max_bytes) {
+  if (path_.empty()) return std::wstring();
+  // One open of the source: what is copied is what this handle reads, whatever the path
+  // points at later. A reparse point is opened as itself and then refused. Nobody can write
+  // the file while the handle is open.
+  if (source_token_ && !SetThreadToken(nullptr, source_token_)) {
+    LOG(ERROR, kElevatedChildTag) << "Cannot take the master's rights to open " << source;
+    return std::wstring();
+  }
+  platform::ScopedKernelHandle file(
+      file_system_->Open(source, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
+                         FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN |
+                             SECURITY_SQOS_PRESENT | SECURITY_ANONYMOUS));
+  // Back to the own rights for the copy (in a folder only they reach). A revert that fails
+  // leaves the thread with the user's rights, where every later step fails.
+  if (source_token_) RevertToSelf();
+  BY_HANDLE_FILE_INFORMATION information = {};
+  if (!file || GetFileType(file.get()) != FILE_TYPE_DISK ||
+      !GetFileInformationByHandle(file.get(), &information)) {
+    LOG(ERROR, kElevatedChildTag) << "Cannot open " << source;
+    return std::wstring();
+  }
+  if (information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) {
+    LOG(ERROR, kElevatedChildTag) << "No regular file: " << source;
+    return std::wstring();
+  }
+  const uint64_t size =
+      (static_cast<uint64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
+  if (size > max_bytes) {
+    LOG(ERROR, kElevatedChildTag) << "Larger than " << max_bytes << " bytes: " << source;
+    return std::wstring();
+  }
+  const std::wstring copy_path = platform::FilePath(path_).Append(name).value();
+  platform::ScopedKernelHandle copy(
+      file_system_->Open(copy_path, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL));
+  const bool made = copy && Record(copy.get(), copy_path);
+  if (!made || !CopyFromHandle(file.get(), copy.get(), max_bytes)) {
+    LOG(ERROR, kElevatedChildTag) << "Cannot copy " << source << " to " << copy_path;
+    copy.reset();
+    if (made) {
+      DeleteMade(made_.back(), false);
+      made_.pop_back();
+    }
+    return std::wstring();
+  }
+  return copy_path;
+}
+
+bool PrivateFolder::DeleteMade(const Made& made, bool folder) {
+  // Read-and-delete sharing lets a setup that still runs from the copy keep it; the delete
+  // then fails and the next reboot takes it.
+  platform::ScopedKernelHandle handle(file_system_->Open(
+      made.path, DELETE | FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
+      FILE_FLAG_OPEN_REPARSE_POINT | (folder ? FILE_FLAG_BACKUP_SEMANTICS : 0)));
+  BY_HANDLE_FILE_INFORMATION information = {};
+  if (!handle || !GetFileInformationByHandle(handle.get(), &information)) {
+    // Already gone (nobody but administrators could take it): nothing is left to delete.
+    return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
+  }
+  const bool same = information.dwVolumeSerialNumber == made.volume &&
+                    information.nFileIndexHigh == made.index_high &&
+                    information.nFileIndexLow == made.index_low &&
+                    !(information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                    (folder || information.nNumberOfLinks == 1);
+  if (!same) {
+    LOG(ERROR, kElevatedChildTag) << "Not the file this process made: " << made.path;
+    return true;
+  }
+  return file_system_->DeleteThrough(handle.get(), made.path);
+}
+
+void PrivateFolder::Remove() {
+  if (made_.empty()) return;
+  // The copies first (newest first), the folder last.
+  bool all_gone = true;
+  for (size_t i = made_.size(); i-- > 0;) {
+    const bool folder = i == 0;
+    // A folder still holding something cannot go now; nor can it later if its copies stay.
+    if ((folder && !all_gone) || !DeleteMade(made_[i], folder)) {
+      all_gone = false;
+      LOG(WARNING, kElevatedChildTag) << "Left for the next reboot: " << made_[i].path;
+      file_system_->DeleteAtReboot(made_[i].path);
+    }
+  }
+  made_.clear();
+  path_.clear();
+}
+
+bool VerifyArchiveForElevatedRun(Installer* installer, const std::wstring& archive_path,
+                                 platform::ScopedKernelHandle* lock) {
+  platform::ScopedKernelHandle handle = LockArchiveForExecution(archive_path);
+  if (!handle) {
+    LOG(ERROR, kElevatedChildTag) << "Cannot lock file: " << archive_path;
+    return false;
+  }
+  if (!installer->VerifyModuleSignature(archive_path)) {
+    LOG(ERROR, kElevatedChildTag) << "Module verification failed: " << archive_path;
+    return false;
+  }
+  *lock = std::move(handle);
+  return true;
+}
+
+void WindowProgressProxy::SetRemainingTime(uint32_t seconds, int32_t kind) {
+  PostMessageW(window_, kRemainingTimeMessage, static_cast<WPARAM>(seconds),
+               static_cast<LPARAM>(kind));
+}
+
+void WindowProgressProxy::SetPercent(int32_t percent) {
+  PostMessageW(window_, kSetPercentMessage, static_cast<WPARAM>(percent), 0);
+}
+
+void WindowProgressProxy::RemoveCancelButton() {
+  // Asynchronous: the master's window thread may be busy for a minute (stopping its install
+  // flow), and the setup must not wait for it.
+  HWND button = GetDlgItem(window_, kCancelButtonId);
+  if (button != nullptr) ShowWindowAsync(button, SW_HIDE);
+}
+
+uint32_t ParentProcessIdFrom(const CommandLine& command_line, bool* well_formed) {
+  uint64_t value = 0;
+  *well_formed =
+      platform::StringToUint64(command_line.NarrowValue(switches::kParentInstallerProcessId),
+                               &value);
+  return static_cast<uint32_t>(value);
+}
+
+int RunElevatedChild(const CommandLine& command_line) {
+  // E1, E2.
+  const std::wstring setup_command_text = command_line.Value(switches::kSetupCmdLine);
+  const DWORD parent_id = ReadParentProcessId(command_line);
+  // The master's token opens the sources (below): a child with administrator rights reads
+  // only what the user who handed them over could read.
+  platform::ScopedKernelHandle parent(
+      OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, TRUE, parent_id));
+  LOG_AT(INFO, kElevatedChildTag, 74) << "Start installer as admin";
+
+  // E3.
+  CommandLine setup_command_line(setup_command_text);
+  const DWORD wait_result = WaitForMasterRelease(parent.get());
+  if (wait_result != WAIT_OBJECT_0) {
+    LOG_AT(ERROR, kElevatedChildTag, 93)
+        << "Installer started as admin has been unexpectedly synced, wr="
+        << static_cast<unsigned long>(wait_result);
+    return kExitElevatedFailure;
+  }
+
+  // E4 to E6.
+  ApplyDelayedParams(ReadDelayedParams(), &setup_command_line);
+  int32_t exit_code = kExitElevatedFailure;
+  bool success = false;
+  {
+    PrivateFolder folder(g_file_system_for_testing);
+    platform::ScopedKernelHandle master_token;
+    if (MasterImpersonationToken(parent.get(), &master_token)) {
+      folder.ReadSourcesAs(master_token.get());
+      success = RunSetupFromPrivateCopies(&setup_command_line, &folder, &exit_code);
+    }
+  }
+
+  // E7. The exit code is the setup's own, so that the master reports what a direct run
+  // would; -1 when no setup ran to its end. The report tells the master which of the two it
+  // is (install/elevated_process.h), since a setup may end with -1 as well, and how many
+  // lines this process could not log.
+  LOG_AT(INFO, kElevatedChildTag, 118) << "RunModule results: success=" << success;
+  WriteElevatedRunReport(success, static_cast<uint32_t>(exit_code), logging::DroppedLineCount());
+  return success ? exit_code : kExitElevatedFailure;
+}
+
+void SetChildFileSystemForTesting(ChildFileSystem* file_system) {
+  g_file_system_for_testing = file_system;
+}
+
+}  // namespace installer

@@ -1,0 +1,451 @@
+#include "platform/logging.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cwchar>
+
+#include "platform/file_util.h"
+#include "platform/scoped_handle.h"
+#include "platform/strings.h"
+#include "install/elevation.h"
+#include "platform/shared_sections.h"
+
+namespace logging {
+namespace {
+
+constexpr wchar_t kMutexName[] = L"3E40F524-16FA-440A-B919-B44AB355B174";
+constexpr DWORD kMutexWaitMs = 1000;
+
+HANDLE OpenLogMutex() {
+  HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, kMutexName);
+  if (!mutex) mutex = CreateMutexW(nullptr, FALSE, kMutexName);
+  if (!mutex) mutex = OpenMutexW(SYNCHRONIZE, FALSE, kMutexName);
+  return mutex;
+}
+
+// Process-wide state. Built during static initialisation and never destroyed: lines may
+// still be logged by other static destructors, and Windows closes the handles at exit.
+struct LoggerState {
+  std::atomic<int> initialised{0};
+  std::wstring path;
+  // What the final path of the log must be: the path with its folder in long form.
+  std::wstring expected_final_path;
+  HANDLE mutex = OpenLogMutex();
+  // The elevated child's master (opened with PROCESS_DUP_HANDLE), and its id.
+  HANDLE master = nullptr;
+  uint32_t master_process_id = 0;
+  // An owner that shares its log: the handle of its last line, kept open for the child.
+  bool share = false;
+  HANDLE held = nullptr;
+  std::atomic<uint32_t> dropped{0};
+};
+
+LoggerState& State() {
+  static LoggerState* state = new LoggerState;
+  return *state;
+}
+
+// Makes sure the state (and so the mutex) exists before main() runs.
+[[maybe_unused]] const bool kStateBuilt = (State(), true);
+
+// "YYYY-MM-DD hh:mm:ss <" in local time.
+std::wstring CurrentDateTime() {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  const struct {
+    unsigned value;
+    size_t digits;
+    wchar_t after;
+  } fields[] = {{now.wYear, 4, L'-'},  {now.wMonth, 2, L'-'},  {now.wDay, 2, L' '},
+                {now.wHour, 2, L':'},  {now.wMinute, 2, L':'}, {now.wSecond, 2, L' '}};
+  std::wstring text;
+  for (const auto& field : fields) {
+    const std::wstring number = platform::ToWString(field.value);
+    if (number.size() < field.digits) text.append(field.digits - number.size(), L'0');
+    text += number;
+    text += field.after;
+  }
+  return text + L'<';
+}
+
+const wchar_t* SeverityTag(Severity severity) {
+  switch (severity) {
+    case Severity::kInfo:
+      return L"INFO: ";
+    case Severity::kError:
+      return L"ERROR: ";
+    case Severity::kWarning:
+      return L"WARNING: ";
+  }
+  return L"INFO: ";
+}
+
+bool LookUpMessage(DWORD flags, HMODULE module, uint32_t code, std::wstring* text) {
+  wchar_t buffer[1024];
+  DWORD length = FormatMessageW(flags | FORMAT_MESSAGE_IGNORE_INSERTS, module, code,
+                                MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), buffer, 1024,
+                                nullptr);
+  if (length == 0) return false;
+  text->assign(buffer, length);
+  return true;
+}
+
+// A path the user chose (TEMP) may name a named pipe: its server never gets to act as the
+// writer (anonymous impersonation only).
+constexpr DWORD kNoImpersonation = SECURITY_SQOS_PRESENT | SECURITY_ANONYMOUS;
+// Every process shares the log for reading, writing and renaming: the master keeps a handle
+// open for its elevated child while the others append and rotate.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+  return a.size() == b.size() &&
+         CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, a.c_str(), static_cast<int>(a.size()),
+                        b.c_str(), static_cast<int>(b.size())) == CSTR_EQUAL;
+}
+
+// The log's path with its folder in long form, as the final-path query names it. For a
+// process with no more rights than the folder's user the folder is taken as the final-path
+// query finds it now (a TEMP under a junction, on a subst or mapped drive): what that user
+// could redirect later gains nothing, the line is written with the user's rights anyway.
+// With more rights the comparison stays strict: the folder must be where its path says.
+std::wstring ExpectedFinalPath(const std::wstring& path) {
+  const size_t slash = path.find_last_of(L'\\');
+  if (slash == std::wstring::npos) return path;
+  const std::wstring folder = path.substr(0, slash);
+  if (platform::HandleOperationsAvailable() && !installer::RunsWithMoreRightsThanFolderUser()) {
+    platform::ScopedKernelHandle handle(CreateFileW(
+        folder.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+        FILE_FLAG_BACKUP_SEMANTICS | kNoImpersonation, nullptr));
+    const std::wstring final_folder = handle ? platform::FinalPathOf(handle.get()) : L"";
+    if (!final_folder.empty()) return final_folder + path.substr(slash);
+  }
+  wchar_t buffer[MAX_PATH];
+  DWORD length = GetLongPathNameW(folder.c_str(), buffer, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return path;
+  std::wstring result(buffer, length);
+  while (!result.empty() && result.back() == L'\\') result.pop_back();
+  return result + path.substr(slash);
+}
+
+// Whether the open `file` is the log: a disk file, no folder or link, one name, and found at
+// the expected path however the open got there.
+bool IsTheLog(HANDLE file, const std::wstring& expected_final_path) {
+  BY_HANDLE_FILE_INFORMATION information = {};
+  return GetFileType(file) == FILE_TYPE_DISK &&
+         GetFileInformationByHandle(file, &information) &&
+         IsOrdinaryLogFile(information.dwFileAttributes, information.nNumberOfLinks) &&
+         SamePath(platform::FinalPathOf(file), expected_final_path);
+}
+
+// Opens the log for one line, creating it when missing. With the handle operations the
+// checks of `IsTheLog` decide; a file that fails them stays as it was. Without them (XP)
+// the path is opened as it stands.
+platform::ScopedKernelHandle OpenLogFile(const std::wstring& path, bool* can_rename) {
+  *can_rename = false;
+  if (!platform::HandleOperationsAvailable()) {
+    return platform::ScopedKernelHandle(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                                    nullptr, OPEN_ALWAYS,
+                                                    FILE_ATTRIBUTE_NORMAL | kNoImpersonation,
+                                                    nullptr));
+  }
+  constexpr DWORD kFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | kNoImpersonation;
+  platform::ScopedKernelHandle file(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, kShareAll,
+                                                nullptr, OPEN_ALWAYS, kFlags, nullptr));
+  const bool created = file && GetLastError() != ERROR_ALREADY_EXISTS;
+  if (file) {
+    *can_rename = true;
+  } else if (GetLastError() == ERROR_SHARING_VIOLATION) {
+    // Another program holds the log without delete sharing: the line still goes in, but
+    // this open cannot rotate it.
+    file.reset(CreateFileW(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS, kFlags,
+                           nullptr));
+  }
+  if (file && !IsTheLog(file.get(), State().expected_final_path)) {
+    // A file this open made where the path led is taken back; one that was there stays.
+    if (created) platform::DeleteThroughHandle(file.get());
+    file.reset();
+  }
+  return file;
+}
+
+bool RenameLog(HANDLE file, const std::wstring& path, bool can_rename) {
+  const std::wstring old_path = path + L".old";
+  if (!platform::HandleOperationsAvailable()) {
+    DeleteFileW(old_path.c_str());
+    return MoveFileW(path.c_str(), old_path.c_str()) != FALSE;
+  }
+  return can_rename && platform::RenameThroughHandle(file, old_path);
+}
+
+// Moves to the end of `file`; `size` is the file's size.
+bool SeekToEnd(HANDLE file, uint64_t* size) {
+  LARGE_INTEGER end;
+  LARGE_INTEGER zero{};
+  if (!SetFilePointerEx(file, zero, &end, FILE_END)) return false;
+  *size = static_cast<uint64_t>(end.QuadPart);
+  return true;
+}
+
+// Writes `line` there, with the byte-order mark in front in an empty file.
+void Write(HANDLE file, std::wstring line, uint64_t size) {
+  if (size == 0) line.insert(line.begin(), L'\xFEFF');
+  DWORD written = 0;
+  WriteFile(file, line.data(), static_cast<DWORD>(line.size() * sizeof(wchar_t)), &written,
+            nullptr);
+}
+
+// The line of a process that opens the log itself. A full log is rotated once per line;
+// when the rename fails (another program holds the log without delete sharing) the line
+// goes to the large file, so a stuck rotation never repeats and never loses the line.
+void AppendAsOwner(LoggerState& state, std::wstring line) {
+  bool can_rename = false;
+  platform::ScopedKernelHandle file = OpenLogFile(state.path, &can_rename);
+  if (!file) return;
+  uint64_t size = 0;
+  if (!SeekToEnd(file.get(), &size)) return;
+  if (size >= kMaxLogSize) {
+    bool reopen = true;
+    if (!platform::HandleOperationsAvailable()) {
+      // By the path: the file is closed first, so that the move can take it.
+      file.reset();
+      RenameLog(nullptr, state.path, false);
+    } else {
+      reopen = RenameLog(file.get(), state.path, can_rename);
+    }
+    if (reopen) {
+      file = OpenLogFile(state.path, &can_rename);
+      if (!file || !SeekToEnd(file.get(), &size)) return;
+    }
+  }
+  Write(file.get(), std::move(line), size);
+  if (state.share) {
+    // The child duplicates this handle while it holds the mutex, as this process does now.
+    if (state.held) CloseHandle(state.held);
+    state.held = file.release();
+    installer::PublishLogHandle(GetCurrentProcessId(),
+                                static_cast<uint32_t>(reinterpret_cast<uintptr_t>(state.held)));
+  }
+}
+
+// The elevated child's line, through a duplicate of the master's handle.
+void AppendAsBorrower(LoggerState& state, std::wstring line) {
+  const installer::PublishedLogHandle published = installer::ReadPublishedLogHandle();
+  HANDLE duplicate = nullptr;
+  if (state.master == nullptr || published.process_id != state.master_process_id ||
+      !DuplicateHandle(state.master,
+                       reinterpret_cast<HANDLE>(static_cast<uintptr_t>(published.handle_value)),
+                       GetCurrentProcess(), &duplicate, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+    state.dropped.fetch_add(1);
+    return;
+  }
+  platform::ScopedKernelHandle file(duplicate);
+  uint64_t size = 0;
+  if (!IsTheLog(file.get(), state.expected_final_path) ||
+      !SeekToEnd(file.get(), &size)) {
+    state.dropped.fetch_add(1);
+    return;
+  }
+  Write(file.get(), std::move(line), size);
+}
+
+// Takes the mutex (at most a second; an abandoned one counts as taken), runs `append`.
+template <typename Append>
+bool UnderMutex(LoggerState& state, Append append) {
+  if (!state.mutex) return false;
+  DWORD wait = WaitForSingleObject(state.mutex, kMutexWaitMs);
+  if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) return false;
+  append();
+  ReleaseMutex(state.mutex);
+  return true;
+}
+
+bool StartInitialising(LoggerState& state) {
+  int expected = 0;
+  // The winner of the exchange writes the state; the installer initialises once on its
+  // main thread before any other thread exists.
+  return state.initialised.compare_exchange_strong(expected, 2);
+}
+
+}  // namespace
+
+void InitLogging(const std::wstring& path) {
+  LoggerState& state = State();
+  if (!StartInitialising(state)) return;
+  state.path = path;
+  state.expected_final_path = ExpectedFinalPath(path);
+  state.initialised.store(1);
+}
+
+void InitBorrowedLogging(const std::wstring& expected_path, uint32_t master_process_id) {
+  LoggerState& state = State();
+  if (!StartInitialising(state)) return;
+  // The process handle stays open: a process id that another process takes once the master
+  // has gone never lends this one its handles.
+  state.master = OpenProcess(PROCESS_DUP_HANDLE, FALSE, master_process_id);
+  state.master_process_id = master_process_id;
+  state.expected_final_path = ExpectedFinalPath(expected_path);
+  state.initialised.store(1);
+}
+
+void ShareLogWithElevatedChild() {
+  LoggerState& state = State();
+  if (state.initialised.load() != 1 || state.master != nullptr) return;
+  UnderMutex(state, [&] {
+    state.share = true;
+    bool can_rename = false;
+    platform::ScopedKernelHandle file = OpenLogFile(state.path, &can_rename);
+    if (!file) return;
+    if (state.held) CloseHandle(state.held);
+    state.held = file.release();
+    installer::PublishLogHandle(GetCurrentProcessId(),
+                                static_cast<uint32_t>(reinterpret_cast<uintptr_t>(state.held)));
+  });
+}
+
+uint32_t DroppedLineCount() { return State().dropped.load(); }
+
+bool IsOrdinaryLogFile(uint32_t attributes, uint32_t links) {
+  return !(attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) && links == 1;
+}
+
+std::wstring LogPath() {
+  LoggerState& state = State();
+  return state.initialised.load() == 1 ? state.path : std::wstring();
+}
+
+std::wstring FormatLogPrefix(std::wstring_view date_time, uint32_t thread_id, Severity severity,
+                             std::string_view function, int line, std::wstring_view message) {
+  std::wstring text(date_time);
+  text += platform::ToWString(thread_id);
+  text += L"> ";
+  text += SeverityTag(severity);
+  text += platform::WidenUtf8(function);
+  text += L" (";
+  text += platform::ToWString(line);
+  text += L"): ";
+  // Messages carry outside text (the tag, documents, server answers): a line break in it
+  // must not start a line of its own that reads as the installer's, nor any other control
+  // character reach the reader's screen. Each becomes "\xHH" ("\uHHHH" for the Unicode
+  // line and paragraph separators).
+  static const wchar_t kHex[] = L"0123456789ABCDEF";
+  for (const wchar_t c : message) {
+    const bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F);
+    if (!control && c != 0x2028 && c != 0x2029) {
+      text += c;
+      continue;
+    }
+    text += control ? L"\\x" : L"\\u20";
+    text += kHex[(c >> 4) & 0xF];
+    text += kHex[c & 0xF];
+  }
+  return text;
+}
+
+std::wstring DescribeLastError(uint32_t code) {
+  std::wstring text;
+  if (LookUpMessage(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code, &text)) return text;
+  for (const wchar_t* name : {L"wininet.dll", L"urlmon.dll"}) {
+    HMODULE module = GetModuleHandleW(name);
+    if (module && LookUpMessage(FORMAT_MESSAGE_FROM_HMODULE, module, code, &text)) return text;
+  }
+  return L"unknown error 0x" + platform::Widen(platform::ToHexString(code)) + L"\n";
+}
+
+void LogMessage(Severity severity, const char* function, int line, std::wstring_view message) {
+  // The caller's message is complete here, so this is the error that the line reports.
+  // Logging itself leaves the thread's last error as it found it.
+  const DWORD code = GetLastError();
+  struct RestoreLastError {
+    DWORD code;
+    ~RestoreLastError() { SetLastError(code); }
+  } restore{code};
+  LoggerState& state = State();
+  if (state.initialised.load() != 1) return;
+
+  std::wstring text = FormatLogPrefix(CurrentDateTime(), GetCurrentThreadId(), severity,
+                                      function ? function : "", line, message);
+  if (severity == Severity::kError) {
+    text += L" Last error: ";
+    text += DescribeLastError(code);
+  } else {
+    text += L'\n';
+  }
+
+  const bool borrower = state.master_process_id != 0;
+  const bool written = UnderMutex(state, [&] {
+    if (borrower) {
+      AppendAsBorrower(state, std::move(text));
+    } else {
+      AppendAsOwner(state, std::move(text));
+    }
+  });
+  if (!written && borrower) state.dropped.fetch_add(1);
+}
+
+std::wstring FormatSetupExitCode(uint32_t exit_code) {
+  struct StatusName {
+    uint32_t status;
+    const wchar_t* name;
+  };
+  static const StatusName kNames[] = {
+      {0, L"SUCCESS_EXIT_CODE"},
+      {1, L"GENERIC_ERROR"},
+      {101, L"GENERIC_INITIALIZATION_FAILURE"},
+      {105, L"COMMAND_STRING_OVERFLOW"},
+      {107, L"WAIT_FOR_PROCESS_FAILED"},
+      {108, L"PATH_STRING_OVERFLOW"},
+      {109, L"UNABLE_TO_GET_WORK_DIRECTORY"},
+      {110, L"UNABLE_TO_FIND_REGISTRY_KEY"},
+      {111, L"PATCH_NOT_FOR_INSTALLED_VERSION"},
+      {112, L"UNABLE_TO_EXTRACT_CHROME_ARCHIVE"},
+      {113, L"UNABLE_TO_EXTRACT_SETUP_BL"},
+      {115, L"UNABLE_TO_EXTRACT_SETUP_EXE"},
+      {116, L"UNABLE_TO_EXTRACT_SETUP"},
+      {117, L"UNABLE_TO_SET_DIRECTORY_ACL"},
+  };
+  uint32_t status = exit_code >> 24;
+  uint32_t detail = exit_code & 0xFFFFFF;
+  std::wstring text;
+  for (const StatusName& entry : kNames) {
+    if (entry.status == status) {
+      text = std::wstring(entry.name) + L"(" + platform::ToWString(status) + L")";
+      break;
+    }
+  }
+  if (text.empty()) text = L"Exit code: " + platform::ToWString(status);
+  text += L"; error: ";
+  text += platform::ToWString(detail);
+  return text;
+}
+
+LogLine& LogLine::operator<<(std::string_view text) {
+  message_ += platform::WidenUtf8(text);
+  return *this;
+}
+
+LogLine& LogLine::AppendSigned(long long value) {
+  message_ += platform::ToWString(static_cast<int64_t>(value));
+  return *this;
+}
+
+LogLine& LogLine::AppendUnsigned(unsigned long long value) {
+  message_ += platform::ToWString(static_cast<uint64_t>(value));
+  return *this;
+}
+
+void ResetLoggingForTesting() {
+  LoggerState& state = State();
+  state.initialised.store(0);
+  state.path.clear();
+  state.expected_final_path.clear();
+  if (state.master) CloseHandle(state.master);
+  state.master = nullptr;
+  state.master_process_id = 0;
+  state.share = false;
+  if (state.held) CloseHandle(state.held);
+  state.held = nullptr;
+  state.dropped.store(0);
+}
+
+}  // namespace logging

@@ -1,0 +1,142 @@
+// The shared installer log.
+//
+// Every installer process appends UTF-16LE lines to one file in the user's temporary folder,
+// each line under a global named mutex, so lines from several processes never interleave
+// and every line is on disk as soon as it returns. The file starts with a byte-order mark
+// and is moved to "<path>.old" at 1 MiB.
+//
+// Processes that run a master's path (the master, elevated or not, the private-folder copy,
+// a second master, the interface-check child) open the log by its path for each line. That
+// folder is the user's, and a process may run there with administrator rights (a master
+// started elevated, or by a deployment tool as SYSTEM, whose TEMP any user can create names
+// in), so on every system with UAC the open follows no reparse point on the last name, and
+// the file is used only when the open handle shows a disk file with one name whose final
+// path is the log's path (for a process with no more rights than the user, the log's folder
+// as its final path read at initialisation, so a TEMP under a junction or on a subst or
+// mapped drive keeps its log): a mount point higher up, an object-manager link or a hard link
+// makes a refused log, never a write elsewhere. The rotation renames the checked handle.
+// XP has neither the final-path query nor rename by handle (nor UAC): there the log is
+// opened and rotated by its path.
+//
+// The elevated child opens no log by path at all (`InitBorrowedLogging`): its master keeps
+// the handle of its last line open and publishes the handle's value in the shared section
+// (`ShareLogWithElevatedChild`); for each line the child duplicates that handle out of the
+// master process and writes through it, after the same checks on the duplicate. Whatever
+// value it finds there, it can reach only a file its master process already had open for
+// writing with the user's rights. Only owners rotate; a child line written after another
+// process rotated the log finds the master's handle on the ".old" file, fails the checks
+// and is dropped and counted. A child that cannot get the
+// handle drops the line and counts it (`DroppedLineCount`).
+//
+// Logging never fails its caller: before initialisation, without the mutex, when the mutex
+// stays busy for a second, or when the file cannot be opened or is refused, the line is
+// dropped.
+//
+// Use the stream macros:
+//   LOG(INFO, "GetInfo") << "Brand package path: " << path;       // source line number
+//   LOG_AT(INFO, "wWinMain", 131) << "...";                        // a fixed line number
+// Severities: INFO (0), ERROR (1, adds the text of the thread's last Windows error),
+// WARNING (2). Narrow text is widened as outside text is (`platform::WidenUtf8`: UTF-8 when it
+// is valid UTF-8, else byte by byte). Control characters in a message are written escaped
+// ("\x0D"), so no message can break its line or forge another.
+#ifndef PLATFORM_LOGGING_H_
+#define PLATFORM_LOGGING_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace logging {
+
+enum class Severity : int { kInfo = 0, kError = 1, kWarning = 2 };
+
+// Constants the macros paste together with their first argument.
+inline constexpr Severity kINFO = Severity::kInfo;
+inline constexpr Severity kERROR = Severity::kError;
+inline constexpr Severity kWARNING = Severity::kWarning;
+
+// Size at which the log is moved to "<path>.old" before the next line.
+inline constexpr uint64_t kMaxLogSize = 1048576;
+
+// Sets the log path of a process that opens the log itself; only the first initialisation
+// has an effect.
+void InitLogging(const std::wstring& path);
+// The elevated child: lines go through the log handle that the process `master_process_id`
+// publishes, and only while the duplicate is a disk file with one name whose final path is
+// `expected_path`. Only the first initialisation has an effect.
+void InitBorrowedLogging(const std::wstring& expected_path, uint32_t master_process_id);
+// The master, before it starts an elevated child: from now on it keeps the log handle of its
+// last line open and publishes it for the child (at once, with a first open of the log).
+void ShareLogWithElevatedChild();
+// Lines a borrowing process could not write.
+uint32_t DroppedLineCount();
+
+// Whether a log with these attributes (GetFileAttributesW's) and this number of names may be
+// written: no folder, no reparse point (a link of any kind), no second name (a hard link).
+bool IsOrdinaryLogFile(uint32_t attributes, uint32_t links);
+// The path set by `InitLogging`, empty before.
+std::wstring LogPath();
+
+// Formats and appends one line. For kError the thread's last error is read after the text
+// is built (so the caller's own calls do not disturb it) and its system text appended.
+void LogMessage(Severity severity, const char* function, int line, std::wstring_view message);
+
+// The text of one line without the error suffix: "<date time> <<tid>> <SEV>: <tag> (<line>): <msg>",
+// with the message's control characters escaped.
+std::wstring FormatLogPrefix(std::wstring_view date_time, uint32_t thread_id, Severity severity,
+                             std::string_view function, int line, std::wstring_view message);
+
+// System text for an error code (English, system table, then WinINet's and URLMon's tables
+// when those modules are loaded); "unknown error 0x<hex>\n" when no table knows the code.
+std::wstring DescribeLastError(uint32_t code);
+
+// Text form of a browser setup exit code: the top 8 bits are a status, the low 24 bits an
+// error detail. "GENERIC_ERROR(1); error: 5", or "Exit code: 42; error: 0" for unknown statuses.
+std::wstring FormatSetupExitCode(uint32_t exit_code);
+
+// Collects one line; the destructor writes it.
+class LogLine {
+ public:
+  LogLine(Severity severity, const char* function, int line)
+      : severity_(severity), function_(function), line_(line) {}
+  LogLine(const LogLine&) = delete;
+  LogLine& operator=(const LogLine&) = delete;
+  ~LogLine() { LogMessage(severity_, function_, line_, message_); }
+
+  LogLine& operator<<(std::wstring_view text) {
+    message_.append(text);
+    return *this;
+  }
+  LogLine& operator<<(const wchar_t* text) { return *this << std::wstring_view(text ? text : L""); }
+  LogLine& operator<<(const std::wstring& text) { return *this << std::wstring_view(text); }
+  LogLine& operator<<(std::string_view text);
+  LogLine& operator<<(const char* text) { return *this << std::string_view(text ? text : ""); }
+  LogLine& operator<<(const std::string& text) { return *this << std::string_view(text); }
+  LogLine& operator<<(char c) { return *this << std::string_view(&c, 1); }
+  LogLine& operator<<(bool value) { return *this << (value ? L"1" : L"0"); }
+  LogLine& operator<<(int value) { return AppendSigned(value); }
+  LogLine& operator<<(long value) { return AppendSigned(value); }
+  LogLine& operator<<(long long value) { return AppendSigned(value); }
+  LogLine& operator<<(unsigned value) { return AppendUnsigned(value); }
+  LogLine& operator<<(unsigned long value) { return AppendUnsigned(value); }
+  LogLine& operator<<(unsigned long long value) { return AppendUnsigned(value); }
+
+ private:
+  LogLine& AppendSigned(long long value);
+  LogLine& AppendUnsigned(unsigned long long value);
+
+  Severity severity_;
+  const char* function_;
+  int line_;
+  std::wstring message_;
+};
+
+// Test-only: forgets the path so that another test can initialise the logger again.
+void ResetLoggingForTesting();
+
+}  // namespace logging
+
+#define LOG(severity, function) ::logging::LogLine(::logging::k##severity, function, __LINE__)
+#define LOG_AT(severity, function, line) ::logging::LogLine(::logging::k##severity, function, line)
+
+#endif  // PLATFORM_LOGGING_H_
