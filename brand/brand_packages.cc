@@ -6,9 +6,9 @@
 #include "brand/language.h"
 #include "brand/registry_values.h"
 #include "platform/file_util.h"
+#include "platform/logging.h"
 #include "platform/strings.h"
 #include "resources/resource_ids.h"
-#include "platform/logging.h"
 
 namespace installer {
 namespace {

@@ -8,11 +8,11 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/logging.h"
 #include "platform/seh_guard.h"
 #include "platform/strings.h"
 #include "platform/sync.h"
 #include "platform/system_library.h"
-#include "platform/logging.h"
 
 namespace installer {
 namespace {

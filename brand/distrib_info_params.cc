@@ -9,10 +9,10 @@
 #include <memory>
 
 #include "brand/registry_values.h"
-#include "platform/scoped_handle.h"
-#include "platform/strings.h"
 #include "platform/command_line.h"
 #include "platform/logging.h"
+#include "platform/scoped_handle.h"
+#include "platform/strings.h"
 
 namespace installer {
 namespace {

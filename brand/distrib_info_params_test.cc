@@ -14,8 +14,8 @@
 #include "brand/registry_values.h"
 #include "platform/strings.h"
 #include "tests/support/browser_registry_key.h"
-#include "tests/support/test_log.h"
 #include "tests/support/tagged_image.h"
+#include "tests/support/test_log.h"
 #include "tests/support/test_paths.h"
 
 namespace installer {

@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "platform/strings.h"
 #include "platform/logging.h"
+#include "platform/strings.h"
 
 namespace installer {
 namespace {

@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
+#include "platform/logging.h"
 #include "platform/scoped_handle.h"
 #include "platform/strings.h"
-#include "platform/logging.h"
 
 namespace installer {
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "gtest/gtest.h"
 #include "brand/localized_strings.h"
+#include "gtest/gtest.h"
 #include "tests/support/test_paths.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <iterator>
 
 #include "build_config/endpoints.h"
-#include "platform/strings.h"
 #include "platform/logging.h"
+#include "platform/strings.h"
 
 namespace installer {
 namespace {

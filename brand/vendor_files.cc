@@ -3,11 +3,11 @@
 #include <string_view>
 
 #include "brand/registry_values.h"
-#include "platform/file_util.h"
-#include "resources/resource_ids.h"
 #include "platform/command_line.h"
+#include "platform/file_util.h"
 #include "platform/logging.h"
 #include "platform/switches.h"
+#include "resources/resource_ids.h"
 
 namespace installer {
 namespace {

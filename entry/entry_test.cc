@@ -10,13 +10,13 @@
 #include <gtest/gtest.h>
 
 #include "brand/brand_info.h"
+#include "entry/secure_environment.h"
+#include "install/elevated_process.h"
+#include "install/installer.h"
+#include "platform/command_line.h"
 #include "platform/strings.h"
 #include "platform/system_library.h"
 #include "platform/windows_version.h"
-#include "platform/command_line.h"
-#include "install/installer.h"
-#include "install/elevated_process.h"
-#include "install/elevation.h"
 #include "tests/support/child_process.h"
 #include "tests/support/dialog_driver.h"
 #include "tests/support/publisher_log.h"

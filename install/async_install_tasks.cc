@@ -8,8 +8,8 @@
 #include "brand/brand_info.h"
 #include "brand/distrib_info_params.h"
 #include "build_config/endpoints.h"
-#include "network/http_downloader.h"
 #include "install/variations_seed.h"
+#include "network/http_downloader.h"
 #include "platform/file_util.h"
 #include "platform/logging.h"
 

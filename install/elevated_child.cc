@@ -7,16 +7,16 @@
 #include <utility>
 #include <vector>
 
-#include "platform/archive_lock.h"
-#include "network/download_sink.h"
-#include "install/installer.h"
-#include "platform/file_util.h"
-#include "platform/random.h"
-#include "platform/strings.h"
-#include "platform/command_line.h"
 #include "install/elevated_process.h"
+#include "install/installer.h"
+#include "network/download_sink.h"
+#include "platform/archive_lock.h"
+#include "platform/command_line.h"
+#include "platform/file_util.h"
 #include "platform/logging.h"
+#include "platform/random.h"
 #include "platform/shared_sections.h"
+#include "platform/strings.h"
 #include "platform/switches.h"
 
 namespace installer {

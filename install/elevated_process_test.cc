@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/strings.h"
 #include "platform/shared_sections.h"
+#include "platform/strings.h"
 #include "tests/support/child_process.h"
 #include "tests/support/test_log.h"
 

@@ -26,16 +26,16 @@
 #include <string>
 
 #include "brand/vendor_files.h"
-#include "platform/archive_lock.h"
 #include "network/http_downloader.h"
 #include "network/kept_archive.h"
-#include "trust/trusted_json.h"
+#include "platform/archive_lock.h"
 #include "platform/file_path.h"
 #include "platform/scoped_handle.h"
 #include "platform/sync.h"
 #include "stats/install_event.h"
 #include "stats/install_stat_sender.h"
 #include "stats/status_report.h"
+#include "trust/trusted_json.h"
 
 namespace installer {
 

@@ -22,11 +22,11 @@
 #include "platform/windows_version.h"
 #include "tests/support/dialog_driver.h"
 #include "tests/support/fake_internet_api.h"
+#include "tests/support/faults.h"
 #include "tests/support/proxied_internet_api.h"
 #include "tests/support/publisher_log.h"
 #include "tests/support/test_log.h"
 #include "tests/support/test_paths.h"
-#include "tests/support/faults.h"
 
 namespace installer {
 namespace {

@@ -8,10 +8,10 @@
 #include <gtest/gtest.h>
 
 #include "platform/base64.h"
-#include "platform/strings.h"
 #include "platform/file_path.h"
-#include "platform/sync.h"
 #include "platform/file_util.h"
+#include "platform/strings.h"
+#include "platform/sync.h"
 #include "tests/support/publisher_log.h"
 #include "tests/support/test_log.h"
 #include "tests/support/test_paths.h"

@@ -6,15 +6,15 @@
 
 #include <utility>
 
+#include "platform/command_line.h"
 #include "platform/file_path.h"
 #include "platform/file_util.h"
+#include "platform/logging.h"
 #include "platform/process.h"
 #include "platform/scoped_handle.h"
+#include "platform/switches.h"
 #include "platform/system_library.h"
 #include "platform/windows_version.h"
-#include "platform/command_line.h"
-#include "platform/logging.h"
-#include "platform/switches.h"
 
 namespace installer {
 namespace win10_default_browser {

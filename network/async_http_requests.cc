@@ -8,8 +8,8 @@
 
 #include "network/internet_api.h"
 #include "network/open_url_guarded.h"
-#include "platform/sync.h"
 #include "platform/logging.h"
+#include "platform/sync.h"
 
 namespace installer {
 namespace {

@@ -7,11 +7,11 @@
 #include <optional>
 #include <utility>
 
-#include "platform/seh_guard.h"
+#include "platform/logging.h"
 #include "platform/scoped_handle.h"
+#include "platform/seh_guard.h"
 #include "platform/strings.h"
 #include "platform/sync.h"
-#include "platform/logging.h"
 
 namespace installer {
 

@@ -15,9 +15,9 @@
 #include "platform/scoped_handle.h"
 #include "platform/strings.h"
 #include "tests/support/fake_internet_api.h"
+#include "tests/support/faults.h"
 #include "tests/support/test_log.h"
 #include "tests/support/test_paths.h"
-#include "tests/support/faults.h"
 
 namespace installer {
 namespace {

@@ -6,14 +6,14 @@
 #include "network/download_sink.h"
 #include "network/http_downloader.h"
 #include "platform/clock.h"
+#include "platform/command_line.h"
 #include "platform/file_path.h"
 #include "platform/file_util.h"
+#include "platform/logging.h"
 #include "platform/scoped_handle.h"
 #include "platform/strings.h"
-#include "platform/command_line.h"
-#include "install/elevation.h"
-#include "platform/logging.h"
 #include "platform/switches.h"
+#include "platform/user_rights.h"
 
 namespace installer {
 namespace {

@@ -7,9 +7,9 @@
 
 #include "platform/file_util.h"
 #include "platform/scoped_handle.h"
-#include "platform/strings.h"
-#include "install/elevation.h"
 #include "platform/shared_sections.h"
+#include "platform/strings.h"
+#include "platform/user_rights.h"
 
 namespace logging {
 namespace {

@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/windows_version.h"
 #include "platform/logging.h"
+#include "platform/windows_version.h"
 
 namespace platform {
 

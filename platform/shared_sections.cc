@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "platform/asm_symbol.h"
-#include "platform/strings.h"
 #include "platform/command_line.h"
 #include "platform/logging.h"
+#include "platform/strings.h"
 #include "platform/switches.h"
 
 namespace installer {

@@ -9,8 +9,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/asm_symbol.h"
-#include "platform/strings.h"
 #include "platform/command_line.h"
+#include "platform/strings.h"
 #include "tests/support/child_process.h"
 #include "tests/support/test_log.h"
 #include "tests/support/test_paths.h"

@@ -6,10 +6,10 @@
 #include <cstdint>
 
 #include "platform/fatal.h"
+#include "platform/logging.h"
 #include "platform/memory_probe.h"
 #include "platform/strings.h"
 #include "resources/resource_ids.h"
-#include "platform/logging.h"
 
 namespace platform {
 

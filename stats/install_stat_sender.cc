@@ -9,10 +9,10 @@
 #include "brand/file_version.h"
 #include "brand/registry_values.h"
 #include "build_config/endpoints.h"
+#include "platform/logging.h"
 #include "platform/scoped_handle.h"
 #include "platform/strings.h"
 #include "platform/url_escape.h"
-#include "platform/logging.h"
 
 namespace installer {
 

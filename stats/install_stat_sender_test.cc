@@ -13,8 +13,8 @@
 
 #include "brand/registry_values.h"
 #include "build_config/endpoints.h"
-#include "platform/strings.h"
 #include "platform/logging.h"
+#include "platform/strings.h"
 #include "tests/support/test_paths.h"
 
 namespace installer {

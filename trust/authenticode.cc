@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "platform/seh_guard.h"
 #include "platform/logging.h"
+#include "platform/seh_guard.h"
 
 namespace installer {
 namespace {

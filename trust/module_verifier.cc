@@ -5,11 +5,11 @@
 #include <cstdint>
 
 #include "build_config/trusted_keys.h"
-#include "trust/signature_verifier.h"
 #include "platform/base64.h"
 #include "platform/file_path.h"
-#include "platform/scoped_handle.h"
 #include "platform/logging.h"
+#include "platform/scoped_handle.h"
+#include "trust/signature_verifier.h"
 
 namespace installer {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "platform/system_library.h"
 #include "platform/logging.h"
+#include "platform/system_library.h"
 
 namespace installer {
 

@@ -16,14 +16,13 @@
 #include "brand/brand_info.h"
 #include "brand/distrib_info_params.h"
 #include "brand/registry_values.h"
-#include "network/http_downloader.h"
 #include "install/installer.h"
 #include "install/preinstall_checks.h"
+#include "network/http_downloader.h"
 #include "platform/scoped_handle.h"
 #include "platform/strings.h"
 #include "platform/windows_version.h"
 #include "resources/resource_ids.h"
-#include "ui/ui_environment.h"
 #include "tests/support/child_process.h"
 #include "tests/support/dialog_driver.h"
 #include "tests/support/fake_internet_api.h"
@@ -32,6 +31,7 @@
 #include "tests/support/test_paths.h"
 #include "tests/support/ui_canvas.h"
 #include "ui/scale.h"
+#include "ui/ui_environment.h"
 
 namespace lite_installer {
 namespace {

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "brand/localized_strings.h"
+#include "platform/logging.h"
 #include "resources/image_ids.h"
 #include "resources/resource_ids.h"
-#include "platform/logging.h"
 #include "ui/scale.h"
 
 namespace lite_installer {

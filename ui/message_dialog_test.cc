@@ -9,10 +9,10 @@
 
 #include "platform/strings.h"
 #include "resources/resource_ids.h"
-#include "ui/ui_environment.h"
 #include "tests/support/dialog_driver.h"
 #include "tests/support/test_log.h"
 #include "ui/scale.h"
+#include "ui/ui_environment.h"
 
 namespace lite_installer {
 namespace {

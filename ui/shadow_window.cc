@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "resources/image_ids.h"
 #include "platform/logging.h"
+#include "resources/image_ids.h"
 #include "ui/scale.h"
 
 namespace lite_installer {

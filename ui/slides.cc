@@ -8,10 +8,10 @@
 #include "brand/localized_strings.h"
 #include "network/download_sink.h"
 #include "network/http_downloader.h"
+#include "platform/logging.h"
 #include "platform/strings.h"
 #include "resources/image_ids.h"
 #include "resources/resource_ids.h"
-#include "platform/logging.h"
 #include "ui/license_text.h"
 #include "ui/scale.h"
 

@@ -23,11 +23,11 @@
 #include "brand/brand_info.h"
 #include "brand/cabinet.h"
 #include "brand/distrib_info_params.h"
-#include "trust/trusted_json.h"
-#include "platform/strings.h"
 #include "platform/command_line.h"
+#include "platform/strings.h"
 #include "tests/support/tagged_image.h"
 #include "tests/support/test_paths.h"
+#include "trust/trusted_json.h"
 
 namespace {
 

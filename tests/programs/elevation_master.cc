@@ -54,16 +54,17 @@
 #include "brand/brand_packages.h"
 #include "brand/distrib_info_params.h"
 #include "brand/registry_values.h"
-#include "install/installer.h"
-#include "install/progress_listener.h"
-#include "platform/strings.h"
-#include "platform/command_line.h"
+#include "entry/entry.h"
 #include "install/elevated_child.h"
 #include "install/elevated_process.h"
 #include "install/elevation.h"
-#include "entry/entry.h"
+#include "install/installer.h"
+#include "install/progress_listener.h"
+#include "platform/command_line.h"
 #include "platform/logging.h"
 #include "platform/shared_sections.h"
+#include "platform/strings.h"
+#include "platform/user_rights.h"
 
 namespace {
 

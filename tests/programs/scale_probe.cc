@@ -6,8 +6,8 @@
 #include <cmath>
 #include <string>
 
-#include "platform/strings.h"
 #include "platform/command_line.h"
+#include "platform/strings.h"
 #include "ui/scale.h"
 
 int wmain() {

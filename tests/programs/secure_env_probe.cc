@@ -11,10 +11,10 @@
 
 #include <string>
 
+#include "entry/secure_environment.h"
+#include "platform/command_line.h"
 #include "platform/file_path.h"
 #include "platform/strings.h"
-#include "platform/command_line.h"
-#include "install/elevation.h"
 #include "platform/switches.h"
 
 namespace {

@@ -22,11 +22,11 @@
 #include "brand/registry_values.h"
 #include "build_config/endpoints.h"
 #include "install/installer.h"
+#include "platform/command_line.h"
 #include "platform/file_path.h"
 #include "platform/file_util.h"
-#include "platform/strings.h"
-#include "platform/command_line.h"
 #include "platform/logging.h"
+#include "platform/strings.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 
 #include <string>
 
-#include "platform/strings.h"
 #include "platform/command_line.h"
 #include "platform/shared_sections.h"
+#include "platform/strings.h"
 
 int wmain() {
   const installer::CommandLine& command_line = installer::ProcessCommandLine();

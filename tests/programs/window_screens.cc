@@ -20,12 +20,12 @@
 #include "brand/brand_info.h"
 #include "brand/distrib_info_params.h"
 #include "brand/registry_values.h"
+#include "platform/command_line.h"
 #include "platform/strings.h"
 #include "resources/resource_ids.h"
-#include "platform/command_line.h"
-#include "ui/ui_environment.h"
 #include "ui/main_window.h"
 #include "ui/message_dialog.h"
+#include "ui/ui_environment.h"
 
 namespace {
 

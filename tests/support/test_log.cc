@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "platform/strings.h"
 #include "platform/logging.h"
+#include "platform/strings.h"
 #include "tests/support/publisher_log.h"
 
 namespace test_support {
