@@ -24,6 +24,7 @@
 #include "platform/strings.h"
 #include "platform/switches.h"
 #include "platform/system_library.h"
+#include "platform/user_rights.h"
 #include "platform/windows_version.h"
 #include "resources/resource_ids.h"
 #include "ui/main_window.h"
@@ -108,6 +109,21 @@ MasterSwitches ReadMasterSwitches(const CommandLine& command_line) {
   return result;
 }
 
+}  // namespace
+
+bool MoveWorkIntoPrivateFolder(PrivateFolder* folder) {
+  if (!folder->Create()) return false;
+  const std::wstring path = folder->path() + L"\\";
+  if (path.size() >= MAX_PATH || !SetEnvironmentVariableW(L"TMP", path.c_str()) ||
+      !SetEnvironmentVariableW(L"TEMP", path.c_str())) {
+    folder->Remove();
+    return false;
+  }
+  return true;
+}
+
+namespace {
+
 // M6.
 std::wstring LogTemporaryDirectory() {
   std::wstring folder = TemporaryDirectory();
@@ -182,6 +198,12 @@ int RunMasterInstaller(const CommandLine& command_line) {
   RecordMasterProcess();
 
   MasterSwitches master_switches = ReadMasterSwitches(command_line);
+  // Removed last, after everything that wrote into it.
+  PrivateFolder work_folder;
+  if (RunsWithMoreRightsThanFolderUser() && !MoveWorkIntoPrivateFolder(&work_folder)) {
+    LOG(ERROR, kMasterTag) << "No private folder for the run's files: not installing.";
+    return kExitInstallerNotRun;
+  }
   std::wstring temporary_directory = LogTemporaryDirectory();
 
   DistribInfoParams params;

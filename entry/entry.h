@@ -24,6 +24,7 @@
 namespace installer {
 
 class BrandInfo;
+class PrivateFolder;
 class CommandLine;
 
 // Exit codes of the entry itself.
@@ -54,6 +55,16 @@ inline constexpr wchar_t kSingleInstanceMutexName[] =
 
 // The entry flow; returns the process exit code.
 int RunLiteInstaller();
+
+// A master with more rights than the user whose folders it was given (elevated through UAC,
+// whose TEMP its user's other processes can change; a service account, whose TEMP is the
+// machine's shared one) makes none of its run's files there. It makes a fresh protected
+// private folder (install/elevated_child.h) and makes it this process's TEMP and TMP, so
+// that the packages, the vendor files, the archive and the background downloads, and the
+// setup program it starts, all use a folder only administrators and the system can change.
+// The log stays where its user finds it (it is opened before, and guarded on its own). False,
+// with nothing left, when the folder cannot be made or set.
+bool MoveWorkIntoPrivateFolder(PrivateFolder* folder);
 
 // The temporary folder as GetTempPathW gives it (with its trailing backslash); empty when
 // the call fails or the path needs 260 characters or more.

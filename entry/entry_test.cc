@@ -11,9 +11,11 @@
 
 #include "brand/brand_info.h"
 #include "entry/secure_environment.h"
+#include "install/elevated_child.h"
 #include "install/elevated_process.h"
 #include "install/installer.h"
 #include "platform/command_line.h"
+#include "platform/file_util.h"
 #include "platform/strings.h"
 #include "platform/system_library.h"
 #include "platform/windows_version.h"
@@ -164,6 +166,30 @@ TEST(SingleInstanceMutexTest, AbandonedMutexDoesNotCount) {
   ASSERT_EQ(0u, taken);
   SingleInstanceMutex next(name.c_str());
   EXPECT_FALSE(next.Acquire());
+}
+
+// A master with more rights than its folders' user puts its files, and the setup's, into a
+// protected folder of its own, and leaves nothing of it behind.
+TEST(MoveWorkIntoPrivateFolderTest, TempIsTheFreshFolderUntilItIsRemoved) {
+  const std::wstring before = TemporaryDirectory();
+  std::wstring folder_path;
+  {
+    PrivateFolder folder;
+    ASSERT_TRUE(MoveWorkIntoPrivateFolder(&folder));
+    folder_path = folder.path();
+    EXPECT_EQ(folder_path + L"\\", TemporaryDirectory());
+    EXPECT_NE(std::wstring::npos, folder_path.find(L"\\li_")) << platform::Narrow(folder_path);
+    platform::FilePath file;
+    ASSERT_TRUE(platform::MakeTempFile(L"jx", &file));
+    // The file system's own case may differ from the folder's name as given.
+    EXPECT_EQ(0, _wcsicmp(folder_path.c_str(), file.DirName().value().c_str()))
+        << platform::Narrow(file.value());
+    EXPECT_TRUE(platform::DeletePath(file, false));
+    folder.Remove();
+    ASSERT_TRUE(SetEnvironmentVariableW(L"TMP", before.c_str()));
+    ASSERT_TRUE(SetEnvironmentVariableW(L"TEMP", before.c_str()));
+  }
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(folder_path.c_str()));
 }
 
 // ---------------------------------------------------------------------------------------
