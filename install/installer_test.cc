@@ -430,7 +430,8 @@ TEST_F(InstallerTest, StopBeforeConsentRunsNoSetupAndLeavesNoArchive) {
   ASSERT_TRUE(installer.Start());
   // The download completes while the user still looks at the offer.
   ASSERT_EQ(1u, StatusRequests(1).size());
-  Sleep(300);
+  for (int i = 0; i < 3000 && !log_.Contains(L"Module downloaded: "); ++i) Sleep(20);
+  ASSERT_TRUE(log_.Contains(L"Module downloaded: ")) << platform::Narrow(log_.Text());
   installer.Stop();
   EXPECT_EQ(400, installer.result_code());
   EXPECT_TRUE(log_.Contains(L"Installation after download event isn't in signal state or "
