@@ -131,19 +131,11 @@ LRESULT CheckBox::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
                    reinterpret_cast<LPARAM>(hwnd()));
     }
   };
+  LRESULT painted = 0;
+  if (HandlePaintMessages(message, wparam, [this](HDC dc) { Paint(dc); }, &painted)) {
+    return painted;
+  }
   switch (message) {
-    case WM_PAINT: {
-      PAINTSTRUCT paint;
-      HDC dc = BeginPaint(hwnd(), &paint);
-      if (dc != nullptr) Paint(dc);
-      EndPaint(hwnd(), &paint);
-      return 0;
-    }
-    case WM_PRINTCLIENT:
-      Paint(reinterpret_cast<HDC>(wparam));
-      return 0;
-    case WM_ERASEBKGND:
-      return 1;
     case WM_MOUSEMOVE:
       if (!hot_) {
         hot_ = true;

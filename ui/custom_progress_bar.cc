@@ -66,19 +66,11 @@ void CustomProgressBar::Paint(HDC dc) const {
 }
 
 LRESULT CustomProgressBar::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
+  LRESULT painted = 0;
+  if (HandlePaintMessages(message, wparam, [this](HDC dc) { Paint(dc); }, &painted)) {
+    return painted;
+  }
   switch (message) {
-    case WM_PAINT: {
-      PAINTSTRUCT paint;
-      HDC dc = BeginPaint(hwnd(), &paint);
-      if (dc != nullptr) Paint(dc);
-      EndPaint(hwnd(), &paint);
-      return 0;
-    }
-    case WM_PRINTCLIENT:
-      Paint(reinterpret_cast<HDC>(wparam));
-      return 0;
-    case WM_ERASEBKGND:
-      return 1;
     case WM_NCCALCSIZE:
       // No non-client area: the client rectangle is the window rectangle.
       return 0;

@@ -31,6 +31,32 @@ class SubclassedControl {
   virtual LRESULT WindowProc(UINT message, WPARAM wparam, LPARAM lparam);
   LRESULT CallOriginal(UINT message, WPARAM wparam, LPARAM lparam);
 
+  // Answers the painting messages of a control that draws all of itself: WM_PAINT and
+  // WM_PRINTCLIENT draw through `paint(dc)`, WM_ERASEBKGND erases nothing (the paint covers
+  // every pixel). True, with `*result` set, when `message` was one of them.
+  template <typename Paint>
+  bool HandlePaintMessages(UINT message, WPARAM wparam, const Paint& paint, LRESULT* result) {
+    switch (message) {
+      case WM_PAINT: {
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(hwnd_, &ps);
+        if (dc != nullptr) paint(dc);
+        EndPaint(hwnd_, &ps);
+        *result = 0;
+        return true;
+      }
+      case WM_PRINTCLIENT:
+        paint(reinterpret_cast<HDC>(wparam));
+        *result = 0;
+        return true;
+      case WM_ERASEBKGND:
+        *result = 1;
+        return true;
+      default:
+        return false;
+    }
+  }
+
  private:
   static LRESULT CALLBACK SubclassProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam,
                                        UINT_PTR subclass_id, DWORD_PTR ref_data);

@@ -106,19 +106,11 @@ void TextLabel::Paint(HDC dc) const {
 }
 
 LRESULT TextLabel::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
+  LRESULT painted = 0;
+  if (HandlePaintMessages(message, wparam, [this](HDC dc) { Paint(dc); }, &painted)) {
+    return painted;
+  }
   switch (message) {
-    case WM_PAINT: {
-      PAINTSTRUCT paint;
-      HDC dc = BeginPaint(hwnd(), &paint);
-      if (dc != nullptr) Paint(dc);
-      EndPaint(hwnd(), &paint);
-      return 0;
-    }
-    case WM_PRINTCLIENT:
-      Paint(reinterpret_cast<HDC>(wparam));
-      return 0;
-    case WM_ERASEBKGND:
-      return 1;
     case WM_SETTEXT: {
       // Stored by the default procedure: the control's own would paint the text at once.
       const LRESULT result = DefWindowProcW(hwnd(), message, wparam, lparam);
