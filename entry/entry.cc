@@ -113,13 +113,9 @@ MasterSwitches ReadMasterSwitches(const CommandLine& command_line) {
 
 bool MoveWorkIntoPrivateFolder(PrivateFolder* folder) {
   if (!folder->Create()) return false;
-  const std::wstring path = folder->path() + L"\\";
-  if (path.size() >= MAX_PATH || !SetEnvironmentVariableW(L"TMP", path.c_str()) ||
-      !SetEnvironmentVariableW(L"TEMP", path.c_str())) {
-    folder->Remove();
-    return false;
-  }
-  return true;
+  if (folder->MakeProcessTemp()) return true;
+  folder->Remove();
+  return false;
 }
 
 namespace {
@@ -201,8 +197,13 @@ int RunMasterInstaller(const CommandLine& command_line) {
   // Removed last, after everything that wrote into it.
   PrivateFolder work_folder;
   if (RunsWithMoreRightsThanFolderUser() && !MoveWorkIntoPrivateFolder(&work_folder)) {
-    LOG(ERROR, kMasterTag) << "No private folder for the run's files: not installing.";
-    return kExitInstallerNotRun;
+    // A service account without administrator rights (LOCAL SERVICE, NETWORK SERVICE) cannot
+    // make an administrators' folder; its TEMP lies in its own profile, which no user shares.
+    if (IsUserAnAdminGroup(GetCurrentProcess())) {
+      LOG(ERROR, kMasterTag) << "No private folder for the run's files: not installing.";
+      return kExitInstallerNotRun;
+    }
+    LOG(WARNING, kMasterTag) << "The run's files stay in the account's own TEMP.";
   }
   std::wstring temporary_directory = LogTemporaryDirectory();
 

@@ -63,7 +63,8 @@ int RunLiteInstaller();
 // that the packages, the vendor files, the archive and the background downloads, and the
 // setup program it starts, all use a folder only administrators and the system can change.
 // The log stays where its user finds it (it is opened before, and guarded on its own). False,
-// with nothing left, when the folder cannot be made or set.
+// with nothing left, when the folder cannot be made or set. The folder is removed with all
+// the run left in it when `folder` goes.
 bool MoveWorkIntoPrivateFolder(PrivateFolder* folder);
 
 // The temporary folder as GetTempPathW gives it (with its trailing backslash); empty when

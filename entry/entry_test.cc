@@ -21,6 +21,7 @@
 #include "platform/windows_version.h"
 #include "tests/support/child_process.h"
 #include "tests/support/dialog_driver.h"
+#include "tests/support/pending_deletions.h"
 #include "tests/support/publisher_log.h"
 #include "tests/support/test_log.h"
 #include "tests/support/test_paths.h"
@@ -179,17 +180,22 @@ TEST(MoveWorkIntoPrivateFolderTest, TempIsTheFreshFolderUntilItIsRemoved) {
     folder_path = folder.path();
     EXPECT_EQ(folder_path + L"\\", TemporaryDirectory());
     EXPECT_NE(std::wstring::npos, folder_path.find(L"\\li_")) << platform::Narrow(folder_path);
+    // What the run's parts and the setup leave there (a file, a folder with a file) goes
+    // with the folder.
     platform::FilePath file;
     ASSERT_TRUE(platform::MakeTempFile(L"jx", &file));
     // The file system's own case may differ from the folder's name as given.
     EXPECT_EQ(0, _wcsicmp(folder_path.c_str(), file.DirName().value().c_str()))
         << platform::Narrow(file.value());
-    EXPECT_TRUE(platform::DeletePath(file, false));
+    ASSERT_TRUE(CreateDirectoryW((folder_path + L"\\setup").c_str(), nullptr));
+    ASSERT_TRUE(test_support::WriteFileBytes(folder_path + L"\\setup\\part.dat", "x"));
     folder.Remove();
     ASSERT_TRUE(SetEnvironmentVariableW(L"TMP", before.c_str()));
     ASSERT_TRUE(SetEnvironmentVariableW(L"TEMP", before.c_str()));
   }
   EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(folder_path.c_str()));
+  const std::wstring name = folder_path.substr(folder_path.rfind(L'\\') + 1);
+  EXPECT_EQ(std::wstring::npos, test_support::PendingRenameOperations().find(name));
 }
 
 // ---------------------------------------------------------------------------------------

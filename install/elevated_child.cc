@@ -186,6 +186,12 @@ bool RunSetupFromPrivateCopies(CommandLine* setup_command_line, PrivateFolder* f
   Installer installer(&proxy, nullptr, nullptr, false);
   platform::ScopedKernelHandle archive_lock;
   if (!VerifyArchiveForElevatedRun(&installer, archive, &archive_lock)) return false;
+  // The setup runs with administrator rights: its temporary files go where only
+  // administrators can change them, not into the user's TEMP it was started with.
+  if (!folder->MakeProcessTemp()) {
+    LOG(ERROR, kElevatedChildTag) << "Cannot give the setup the private folder as TEMP.";
+    return false;
+  }
   const bool ran = installer.RunModule(archive, *setup_command_line);
   *exit_code = installer.result_code();
   return ran;
@@ -269,6 +275,7 @@ bool PrivateFolder::Create(const std::vector<std::wstring>& roots, bool protect)
         return false;
       }
       path_ = path;
+      protected_ = protect;
       return true;
     }
     LOG(ERROR, kElevatedChildTag) << "Cannot create a private folder in " << root;
@@ -349,12 +356,45 @@ bool PrivateFolder::DeleteMade(const Made& made, bool folder) {
   return file_system_->DeleteThrough(handle.get(), made.path);
 }
 
+bool PrivateFolder::MakeProcessTemp() const {
+  if (path_.empty()) return false;
+  const std::wstring temp = path_ + L"\\";
+  return temp.size() < MAX_PATH && SetEnvironmentVariableW(L"TMP", temp.c_str()) &&
+         SetEnvironmentVariableW(L"TEMP", temp.c_str());
+}
+
+// Only administrators and the system can have put anything into a protected folder, so its
+// listing names only what this run made. Each entry is opened as itself (a link is deleted
+// as a link, never followed) and deleted through that handle; the walk lists a folder before
+// what it holds, so going backwards empties each folder before it is deleted.
+void PrivateFolder::SweepLeftovers() {
+  constexpr size_t kMaxSweptEntries = 4096;
+  platform::FolderWalker walker(platform::FilePath(path_), true,
+                                platform::FolderWalker::kFiles | platform::FolderWalker::kFolders);
+  std::vector<std::wstring> entries;
+  for (platform::FilePath entry = walker.Next();
+       !entry.empty() && entries.size() < kMaxSweptEntries; entry = walker.Next()) {
+    entries.push_back(entry.value());
+  }
+  for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
+    platform::ScopedKernelHandle handle(file_system_->Open(
+        *entry, DELETE | FILE_READ_ATTRIBUTES,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
+        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS));
+    if (!handle || !file_system_->DeleteThrough(handle.get(), *entry)) {
+      LOG(WARNING, kElevatedChildTag) << "Cannot remove what the run left: " << *entry;
+    }
+  }
+}
+
 void PrivateFolder::Remove() {
   if (made_.empty()) return;
-  // The copies first (newest first), the folder last.
+  // The copies first (newest first), then what else is in a protected folder, the folder
+  // last.
   bool all_gone = true;
   for (size_t i = made_.size(); i-- > 0;) {
     const bool folder = i == 0;
+    if (folder && protected_) SweepLeftovers();
     // A folder still holding something cannot go now; nor can it later if its copies stay.
     if ((folder && !all_gone) || !DeleteMade(made_[i], folder)) {
       all_gone = false;

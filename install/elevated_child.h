@@ -110,8 +110,12 @@ class PrivateFolder {
   // owned; null: with this process's own rights), so that a source only administrators
   // could read is refused.
   void ReadSourcesAs(HANDLE token) { source_token_ = token; }
+  // Makes the folder this process's TEMP and TMP (and so the temporary folder of every
+  // process it starts from now on). False when there is no folder or it cannot be set.
+  bool MakeProcessTemp() const;
   // Deletes the copies and the folder; marks for deletion at the next reboot what is still
-  // in use or otherwise cannot go now.
+  // in use or otherwise cannot go now. A protected folder is emptied first of whatever else
+  // this run put into it (what the setup or the master's own parts left there).
   void Remove();
 
   const std::wstring& path() const { return path_; }
@@ -125,10 +129,12 @@ class PrivateFolder {
   };
   bool Record(HANDLE handle, const std::wstring& path);
   bool DeleteMade(const Made& made, bool folder);
+  void SweepLeftovers();
 
   ChildFileSystem* file_system_;
   HANDLE source_token_ = nullptr;
   std::wstring path_;
+  bool protected_ = false;
   // The folder first, then every copy in the order made.
   std::vector<Made> made_;
 };

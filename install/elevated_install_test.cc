@@ -74,6 +74,7 @@ std::string ArchiveUrl(const std::string& marker, const wchar_t* variant) {
 struct SetupReport {
   bool present = false;
   std::wstring program;
+  std::wstring temp;  // the setup's temporary folder
   std::map<std::string, std::string> switches;
   std::map<std::string, bool> file_exists;
 };
@@ -91,6 +92,9 @@ SetupReport ReadSetupReport(const std::wstring& path) {
   }
   json_object_foreach(json_object_get(root, "files"), name, value) {
     report.file_exists[name] = json_is_true(json_object_get(value, "exists"));
+  }
+  if (const char* temp = json_string_value(json_object_get(root, "temp"))) {
+    report.temp = platform::Widen(temp);
   }
   json_t* arguments = json_object_get(root, "arguments");
   if (json_array_size(arguments) > 0) {
@@ -356,6 +360,8 @@ TEST_F(ElevatedInstallTest, ChildRunsTheSetupWithTheMastersCommandLineAndTheBloc
   const std::wstring folder = report.program.substr(0, name_at);
   EXPECT_EQ(private_temp.size() + 16, folder.size()) << platform::Narrow(folder);
   EXPECT_EQ(L"\\setup.arc", report.program.substr(name_at));
+  // The setup's own temporary files go there too, not into the user's TEMP.
+  EXPECT_EQ(folder + L"\\", report.temp);
   EXPECT_EQ(1, Count(L"): Archive copied to " + report.program)) << LogText();
   EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(folder.c_str()));
   std::map<std::string, std::string>& switches = report.switches;

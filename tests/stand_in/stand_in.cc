@@ -275,6 +275,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   for (const auto& [name, value] : switches) json_object_set_new(switch_values, name.c_str(), JsonText(value));
   json_object_set_new(report.get(), "switches", switch_values);
   json_object_set_new(report.get(), "process_id", json_integer(GetCurrentProcessId()));
+  wchar_t temp[MAX_PATH];
+  const DWORD temp_length = GetTempPathW(MAX_PATH, temp);
+  json_object_set_new(report.get(), "temp",
+                      JsonText(temp_length < MAX_PATH ? std::wstring(temp, temp_length) : L""));
 
   // Read the files first: the installer may delete them as soon as this process ends.
   json_t* files = json_object();
