@@ -322,7 +322,7 @@ void InitLogging(const std::wstring& path) {
   state.file_name = path.substr(path.find_last_of(L'\\') + 1);
   state.follow_links = !installer::RunsWithMoreRightsThanFolderUser();
   state.expected_folder = ExpectedFolder(state.folder, state.follow_links);
-  state.expected_final_path = ExpectedFinalPath(path, state.follow_links);
+  state.expected_final_path = state.expected_folder + L'\\' + state.file_name;
   state.initialised.store(1);
 }
 
