@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
@@ -16,6 +17,7 @@
 #include "install/installer.h"
 #include "platform/command_line.h"
 #include "platform/file_util.h"
+#include "platform/shared_sections.h"
 #include "platform/strings.h"
 #include "platform/system_library.h"
 #include "platform/windows_version.h"
@@ -378,65 +380,112 @@ TEST_F(InstallerRunTest, ElevatedChildWithoutMasterExitsMinusOneAndOpensNoLog) {
   }
 }
 
+// The installer image mapped into this process shares its "Shared" section with every
+// installer process: the test publishes `log` there as the log handle of the child's master
+// `master_id` (the child writes its lines through nothing else).
+bool LendLogToChild(HMODULE image, HANDLE log, DWORD master_id) {
+  auto* base = reinterpret_cast<uint8_t*>(image);
+  auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(
+      base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
+  for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
+    if (strncmp(reinterpret_cast<const char*>(section->Name), kDelayedParamsSectionName,
+                IMAGE_SIZEOF_SHORT_NAME) != 0) {
+      continue;
+    }
+    auto* slot = reinterpret_cast<volatile PublishedLogHandle*>(
+        base + section->VirtualAddress + sizeof(DelayedParamBlock) + sizeof(ElevatedRunReport));
+    slot->process_id = master_id;
+    slot->handle_value = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(log));
+    return true;
+  }
+  return false;
+}
+
 TEST_F(InstallerRunTest, ElevatedChildFollowsTheMastersEvents) {
   std::wstring child_arguments = L"--run-as-admin \"--setup-cmd-line=fake_browser_arc --silent\" "
                                  L"--parent-installer-process-id=";
-  std::wstring own_id = platform::ToWString(GetCurrentProcessId());
+  platform::ScopedModule image(LoadLibraryExW(
+      test_support::BuildFile(L"lite_installer.exe").c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES));
+  platform::ScopedKernelHandle log(CreateFileW(
+      temp_.File(L"lite_installer.log").c_str(), GENERIC_WRITE,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS, 0, nullptr));
+  ASSERT_TRUE(image && log && LendLogToChild(image.get(), log.get(), GetCurrentProcessId()));
+  // The child's first line comes once it holds its master's process handle, before it waits:
+  // a master that ends after that ends the wait, whenever the wait began.
+  auto start = [&](test_support::ChildProcess* child, ElevatedProcess* record, DWORD master,
+                   int children) {
+    ASSERT_TRUE(child->Start(Installer() + L" " + child_arguments + platform::ToWString(master),
+                             temp_.path()));
+    HANDLE duplicate = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), child->handle(), GetCurrentProcess(),
+                                &duplicate, 0, FALSE, DUPLICATE_SAME_ACCESS));
+    record->Attach(duplicate, nullptr);
+    const std::wstring first = L"INFO: ExecuteAsAdmin (74): Start installer as admin";
+    for (int i = 0; i < 1200 && Count(first) < children; ++i) {
+      if (WaitForSingleObject(child->handle(), 50) != WAIT_TIMEOUT) break;
+    }
+    ASSERT_EQ(children, Count(first)) << LogText();
+  };
 
   // Stop: a record destroyed before it released its child.
   {
     auto record = std::make_unique<ElevatedProcess>();
     test_support::ChildProcess child;
-    ASSERT_TRUE(child.Start(Installer() + L" " + child_arguments + own_id, temp_.path()));
-    HANDLE duplicate = nullptr;
-    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), child.handle(), GetCurrentProcess(),
-                                &duplicate, 0, FALSE, DUPLICATE_SAME_ACCESS));
-    record->Attach(duplicate, nullptr);
+    ASSERT_NO_FATAL_FAILURE(start(&child, record.get(), GetCurrentProcessId(), 1));
     record.reset();
     int32_t exit_code = 0;
     ASSERT_TRUE(child.Wait(60000, &exit_code));
     EXPECT_EQ(-1, exit_code);
+    EXPECT_EQ(1, Count(L"ERROR: ExecuteAsAdmin (93): Installer started as admin has been "
+                       L"unexpectedly synced, wr=1 Last error: "))
+        << LogText();
   }
 
   // Go: the child reads the delayed block, which no master filled, and finds no archive.
   {
     auto record = std::make_unique<ElevatedProcess>();
     test_support::ChildProcess child;
-    ASSERT_TRUE(child.Start(Installer() + L" " + child_arguments + own_id, temp_.path()));
-    HANDLE duplicate = nullptr;
-    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), child.handle(), GetCurrentProcess(),
-                                &duplicate, 0, FALSE, DUPLICATE_SAME_ACCESS));
-    record->Attach(duplicate, nullptr);
+    ASSERT_NO_FATAL_FAILURE(start(&child, record.get(), GetCurrentProcessId(), 2));
     // It confirms the go, so the wait goes on to its end.
     EXPECT_FALSE(record->RunModule(nullptr));
     EXPECT_TRUE(record->started());
     EXPECT_EQ(0xFFFFFFFFu, record->exit_code());
+    EXPECT_EQ(1, Count(L"ERROR: ExecuteAsAdmin (103): Browser archive  does not exist"))
+        << LogText();
+    EXPECT_EQ(1, Count(L"INFO: ExecuteAsAdmin (118): RunModule results: success=0")) << LogText();
   }
 
-  // The master's end: the child gives up with wait result 2.
+  // The master's end: the child gives up with wait result 2. That line is dropped (the
+  // handle it would borrow went with the master): it shows as a child that waits while the
+  // master lives and ends with it.
   {
     auto record = std::make_unique<ElevatedProcess>();
     // A stand-in master that stays until it is killed.
-    std::string go = "li-entry-parent-go-" + platform::Narrow(own_id);
-    std::string stop = "li-entry-parent-stop-" + platform::Narrow(own_id);
-    std::string taken = "li-entry-parent-taken-" + platform::Narrow(own_id);
+    std::string own_id = platform::Narrow(platform::ToWString(GetCurrentProcessId()));
+    std::string go = "li-entry-parent-go-" + own_id;
+    std::string stop = "li-entry-parent-stop-" + own_id;
+    std::string taken = "li-entry-parent-taken-" + own_id;
     ElevatedProcess parent_events(go, stop, taken);
     test_support::ChildProcess parent;
     ASSERT_TRUE(parent.Start(L"\"" + test_support::TestProgram(L"fake_elevated_child.exe") +
                              L"\" --mode=deaf --go=" + platform::Widen(go) +
                              L" --stop=" + platform::Widen(stop) + L" --taken=" +
                              platform::Widen(taken)));
+    HANDLE lent = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), log.get(), parent.handle(), &lent, 0, FALSE,
+                                DUPLICATE_SAME_ACCESS));
+    ASSERT_TRUE(LendLogToChild(image.get(), lent, parent.id()));
     test_support::ChildProcess child;
-    ASSERT_TRUE(child.Start(Installer() + L" " + child_arguments +
-                                platform::ToWString(parent.id()),
-                            temp_.path()));
-    // Once the stand-in is gone the child has nothing to wait for, whenever it got there.
-    Sleep(1000);
+    ASSERT_NO_FATAL_FAILURE(start(&child, record.get(), parent.id(), 3));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(child.handle(), 0));
     parent.Terminate();
     int32_t exit_code = 0;
     ASSERT_TRUE(child.Wait(60000, &exit_code));
     EXPECT_EQ(-1, exit_code);
+    EXPECT_EQ(1, Count(L"RunModule results")) << LogText();
   }
+  LendLogToChild(image.get(), nullptr, 0);
 }
 
 bool IsWellFormedLine(const std::wstring& line) {

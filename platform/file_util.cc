@@ -1,5 +1,7 @@
 #include "platform/file_util.h"
 
+#include <winternl.h>
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -306,16 +308,90 @@ std::wstring FinalPathOf(HANDLE file) {
   return path;
 }
 
-bool RenameThroughHandle(HANDLE file, const std::wstring& new_path) {
-  // The structure ends in the name's first character; the name follows it in one block.
-  const size_t bytes = sizeof(FILE_RENAME_INFO) + new_path.size() * sizeof(wchar_t);
+namespace {
+
+using NtCreateFileFunction = NTSTATUS(NTAPI*)(HANDLE*, ACCESS_MASK, OBJECT_ATTRIBUTES*,
+                                               IO_STATUS_BLOCK*, LARGE_INTEGER*, ULONG, ULONG,
+                                               ULONG, ULONG, void*, ULONG);
+using NtSetInformationFileFunction = NTSTATUS(NTAPI*)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG,
+                                                       FILE_INFORMATION_CLASS);
+using RtlNtStatusToDosErrorFunction = ULONG(NTAPI*)(NTSTATUS);
+
+FARPROC NtdllFunction(const char* name) {
+  HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  return ntdll == nullptr ? nullptr : ::GetProcAddress(ntdll, name);
+}
+
+// Sets the thread's last error from a native status; false unless it is a success.
+bool Succeeded(NTSTATUS status) {
+  if (status >= 0) return true;
+  static const auto to_error =
+      reinterpret_cast<RtlNtStatusToDosErrorFunction>(NtdllFunction("RtlNtStatusToDosError"));
+  ::SetLastError(to_error ? to_error(status) : ERROR_GEN_FAILURE);
+  return false;
+}
+
+bool NameFits(const std::wstring& name) {
+  if (name.size() * sizeof(wchar_t) < 0x10000) return true;
+  ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+  return false;
+}
+
+}  // namespace
+
+bool OpenFileInFolder(HANDLE folder, const std::wstring& name, DWORD access, DWORD share,
+                      ScopedKernelHandle* file, bool* created) {
+  static const auto create =
+      reinterpret_cast<NtCreateFileFunction>(NtdllFunction("NtCreateFile"));
+  if (create == nullptr) {
+    ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return false;
+  }
+  if (!NameFits(name)) return false;
+  UNICODE_STRING native_name;
+  native_name.Buffer = const_cast<wchar_t*>(name.c_str());
+  native_name.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+  native_name.MaximumLength = native_name.Length;
+  SECURITY_QUALITY_OF_SERVICE quality = {};
+  quality.Length = sizeof(quality);
+  quality.ImpersonationLevel = SecurityAnonymous;
+  quality.ContextTrackingMode = SECURITY_STATIC_TRACKING;
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &native_name, OBJ_CASE_INSENSITIVE, folder, nullptr);
+  attributes.SecurityQualityOfService = &quality;
+  IO_STATUS_BLOCK io = {};
+  HANDLE opened = nullptr;
+  const NTSTATUS status = create(
+      &opened, access | FILE_READ_ATTRIBUTES | SYNCHRONIZE, &attributes, &io, nullptr,
+      FILE_ATTRIBUTE_NORMAL, share, FILE_OPEN_IF,
+      FILE_OPEN_REPARSE_POINT | FILE_NON_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, nullptr,
+      0);
+  if (!Succeeded(status)) return false;
+  file->reset(opened);
+  *created = io.Information == FILE_CREATED;
+  return true;
+}
+
+bool RenameThroughHandle(HANDLE file, HANDLE folder, const std::wstring& name) {
+  static const auto set = reinterpret_cast<NtSetInformationFileFunction>(
+      NtdllFunction("NtSetInformationFile"));
+  if (set == nullptr) {
+    ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return false;
+  }
+  if (!NameFits(name)) return false;
+  // SetFileInformationByHandle would make the bare name a path of the current directory
+  // (and then refuse it beside a root directory): the native call takes it as it is. The
+  // structure ends in the name's first character; the name follows it in one block.
+  const size_t bytes = sizeof(FILE_RENAME_INFORMATION) + name.size() * sizeof(wchar_t);
   std::vector<uint8_t> block(bytes, 0);
-  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(block.data());
+  auto* info = reinterpret_cast<FILE_RENAME_INFORMATION*>(block.data());
   info->ReplaceIfExists = TRUE;
-  info->RootDirectory = nullptr;
-  info->FileNameLength = static_cast<DWORD>(new_path.size() * sizeof(wchar_t));
-  memcpy(info->FileName, new_path.data(), info->FileNameLength);
-  return SetInformation(file, FileRenameInfo, info, static_cast<DWORD>(bytes));
+  info->RootDirectory = folder;
+  info->FileNameLength = static_cast<ULONG>(name.size() * sizeof(wchar_t));
+  memcpy(info->FileName, name.data(), info->FileNameLength);
+  IO_STATUS_BLOCK io = {};
+  return Succeeded(set(file, &io, info, static_cast<ULONG>(bytes), FileRenameInformation));
 }
 
 bool DeleteThroughHandle(HANDLE file) {

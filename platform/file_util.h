@@ -94,16 +94,27 @@ bool DeletePathAtReboot(const FilePath& path);
 // Operations on an open handle, for code that must act on the very file it checked (a path
 // may point elsewhere by the time it is used again). GetFinalPathNameByHandleW and
 // SetFileInformationByHandle came with Vista: they are looked up in kernel32 at run time, and
-// on XP these report failure with ERROR_CALL_NOT_IMPLEMENTED.
+// on XP these report failure with ERROR_CALL_NOT_IMPLEMENTED. The two operations relative to
+// a folder handle call ntdll's native functions (looked up there at run time too), since the
+// documented ones turn a bare name into a path of the current directory.
 //
 // Whether this system has both handle operations below.
 bool HandleOperationsAvailable();
 // The path the file behind `file` has now, as GetFinalPathNameByHandleW gives it with DOS
 // drive letters, without its "\\?\" prefix ("\\?\UNC\" becomes "\\"). Empty on failure.
 std::wstring FinalPathOf(HANDLE file);
-// Renames the file behind `file` (opened with DELETE access) to `new_path`, replacing a file
-// of that name (FILE_RENAME_INFO).
-bool RenameThroughHandle(HANDLE file, const std::wstring& new_path);
+// Opens (FILE_OPEN_IF) the file `name`, a bare name, inside the folder behind `folder`
+// (NtCreateFile with the folder as root: nothing on the folder's path is looked at again),
+// never following a reparse point on the name and never a folder, with `access` plus
+// FILE_READ_ATTRIBUTES and SYNCHRONIZE, `share`, synchronous I/O and anonymous impersonation
+// only (a named pipe's server learns nothing). `*created` says whether this open made it.
+// Fails with the native status's Win32 error.
+bool OpenFileInFolder(HANDLE folder, const std::wstring& name, DWORD access, DWORD share,
+                      ScopedKernelHandle* file, bool* created);
+// Renames the file behind `file` (opened with DELETE access) to the bare name `name` inside
+// the folder behind `folder`, replacing a file of that name (FILE_RENAME_INFORMATION with the
+// folder as its root directory).
+bool RenameThroughHandle(HANDLE file, HANDLE folder, const std::wstring& name);
 // Marks the file or empty folder behind `file` (opened with DELETE access) for deletion when
 // its last handle closes (FILE_DISPOSITION_INFO). A folder that is not empty fails.
 bool DeleteThroughHandle(HANDLE file);

@@ -29,7 +29,13 @@ HANDLE OpenLogMutex() {
 struct LoggerState {
   std::atomic<int> initialised{0};
   std::wstring path;
-  // What the final path of the log must be: the path with its folder in long form.
+  // The path's folder as given, the log's bare name, and whether a link on the folder's own
+  // name is followed (a process with no more rights than the folder's user).
+  std::wstring folder;
+  std::wstring file_name;
+  bool follow_links = false;
+  // What the final paths of the folder and of the log must be.
+  std::wstring expected_folder;
   std::wstring expected_final_path;
   HANDLE mutex = OpenLogMutex();
   // The elevated child's master (opened with PROCESS_DUP_HANDLE), and its id.
@@ -104,28 +110,43 @@ bool SamePath(const std::wstring& a, const std::wstring& b) {
                         b.c_str(), static_cast<int>(b.size())) == CSTR_EQUAL;
 }
 
-// The log's path with its folder in long form, as the final-path query names it. For a
-// process with no more rights than the folder's user the folder is taken as the final-path
-// query finds it now (a TEMP under a junction, on a subst or mapped drive): what that user
-// could redirect later gains nothing, the line is written with the user's rights anyway.
-// With more rights the comparison stays strict: the folder must be where its path says.
-std::wstring ExpectedFinalPath(const std::wstring& path) {
+std::wstring WithoutTrailingSeparators(std::wstring path) {
+  while (!path.empty() && path.back() == L'\\') path.pop_back();
+  return path;
+}
+
+// The folder part of the log's path ("\" for a log in the root of the current drive).
+std::wstring FolderOf(const std::wstring& path) {
   const size_t slash = path.find_last_of(L'\\');
-  if (slash == std::wstring::npos) return path;
-  const std::wstring folder = path.substr(0, slash);
-  if (platform::HandleOperationsAvailable() && !installer::RunsWithMoreRightsThanFolderUser()) {
+  if (slash == std::wstring::npos) return std::wstring();
+  return slash == 0 ? std::wstring(L"\\") : path.substr(0, slash);
+}
+
+// The log's folder as the final-path query names it, without trailing separators. For a
+// process with no more rights than the folder's user (`follow_links`) the folder is taken as
+// the final-path query finds it now (a TEMP under a junction, on a subst or mapped drive):
+// what that user could redirect later gains nothing, the line is written with the user's
+// rights anyway. With more rights the comparison stays strict: the folder must be where its
+// path says, in long form.
+std::wstring ExpectedFolder(const std::wstring& folder, bool follow_links) {
+  if (platform::HandleOperationsAvailable() && follow_links) {
     platform::ScopedKernelHandle handle(CreateFileW(
         folder.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
         FILE_FLAG_BACKUP_SEMANTICS | kNoImpersonation, nullptr));
     const std::wstring final_folder = handle ? platform::FinalPathOf(handle.get()) : L"";
-    if (!final_folder.empty()) return final_folder + path.substr(slash);
+    if (!final_folder.empty()) return WithoutTrailingSeparators(final_folder);
   }
   wchar_t buffer[MAX_PATH];
   DWORD length = GetLongPathNameW(folder.c_str(), buffer, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return path;
-  std::wstring result(buffer, length);
-  while (!result.empty() && result.back() == L'\\') result.pop_back();
-  return result + path.substr(slash);
+  if (length == 0 || length >= MAX_PATH) return WithoutTrailingSeparators(folder);
+  return WithoutTrailingSeparators(std::wstring(buffer, length));
+}
+
+// What the final path of the log at `path` must be: its expected folder and its name.
+std::wstring ExpectedFinalPath(const std::wstring& path, bool follow_links) {
+  const size_t slash = path.find_last_of(L'\\');
+  if (slash == std::wstring::npos) return path;
+  return ExpectedFolder(FolderOf(path), follow_links) + path.substr(slash);
 }
 
 // Whether the open `file` is the log: a disk file, no folder or link, one name, and found at
@@ -138,30 +159,56 @@ bool IsTheLog(HANDLE file, const std::wstring& expected_final_path) {
          SamePath(platform::FinalPathOf(file), expected_final_path);
 }
 
-// Opens the log for one line, creating it when missing. With the handle operations the
-// checks of `IsTheLog` decide; a file that fails them stays as it was. Without them (XP)
-// the path is opened as it stands.
-platform::ScopedKernelHandle OpenLogFile(const std::wstring& path, bool* can_rename) {
+// The log's folder, opened for one line: a folder (with more rights than its user, not
+// itself a link: the open then takes the link, whose attributes refuse it) found at its
+// expected final path. The log is then opened and renamed by name inside this handle, so
+// that no junction on the folder's path, swapped in after the check, can steer either.
+platform::ScopedKernelHandle OpenLogFolder(const LoggerState& state) {
+  const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | kNoImpersonation |
+                      (state.follow_links ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+  platform::ScopedKernelHandle folder(
+      CreateFileW(state.folder.c_str(),
+                  FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                  kShareAll, nullptr, OPEN_EXISTING, flags, nullptr));
+  BY_HANDLE_FILE_INFORMATION information = {};
+  constexpr DWORD kKind = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+  if (folder &&
+      (!GetFileInformationByHandle(folder.get(), &information) ||
+       (information.dwFileAttributes & kKind) != FILE_ATTRIBUTE_DIRECTORY ||
+       !SamePath(WithoutTrailingSeparators(platform::FinalPathOf(folder.get())),
+                 state.expected_folder))) {
+    folder.reset();
+  }
+  return folder;
+}
+
+// Opens the log for one line, creating it when missing. With the handle operations it is
+// opened inside the checked folder `*folder` and the checks of `IsTheLog` decide; a file that
+// fails them stays as it was. Without them (XP) the path is opened as it stands and `*folder`
+// stays empty.
+platform::ScopedKernelHandle OpenLogFile(const LoggerState& state,
+                                         platform::ScopedKernelHandle* folder, bool* can_rename) {
   *can_rename = false;
   if (!platform::HandleOperationsAvailable()) {
-    return platform::ScopedKernelHandle(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                                    nullptr, OPEN_ALWAYS,
+    return platform::ScopedKernelHandle(CreateFileW(state.path.c_str(), GENERIC_WRITE,
+                                                    FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                                                     FILE_ATTRIBUTE_NORMAL | kNoImpersonation,
                                                     nullptr));
   }
-  constexpr DWORD kFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | kNoImpersonation;
-  platform::ScopedKernelHandle file(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, kShareAll,
-                                                nullptr, OPEN_ALWAYS, kFlags, nullptr));
-  const bool created = file && GetLastError() != ERROR_ALREADY_EXISTS;
-  if (file) {
+  *folder = OpenLogFolder(state);
+  platform::ScopedKernelHandle file;
+  if (!*folder) return file;
+  bool created = false;
+  if (platform::OpenFileInFolder(folder->get(), state.file_name, GENERIC_WRITE | DELETE,
+                                 kShareAll, &file, &created)) {
     *can_rename = true;
   } else if (GetLastError() == ERROR_SHARING_VIOLATION) {
     // Another program holds the log without delete sharing: the line still goes in, but
     // this open cannot rotate it.
-    file.reset(CreateFileW(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS, kFlags,
-                           nullptr));
+    platform::OpenFileInFolder(folder->get(), state.file_name, GENERIC_WRITE, kShareAll, &file,
+                               &created);
   }
-  if (file && !IsTheLog(file.get(), State().expected_final_path)) {
+  if (file && !IsTheLog(file.get(), state.expected_final_path)) {
     // A file this open made where the path led is taken back; one that was there stays.
     if (created) platform::DeleteThroughHandle(file.get());
     file.reset();
@@ -169,13 +216,20 @@ platform::ScopedKernelHandle OpenLogFile(const std::wstring& path, bool* can_ren
   return file;
 }
 
-bool RenameLog(HANDLE file, const std::wstring& path, bool can_rename) {
-  const std::wstring old_path = path + L".old";
-  if (!platform::HandleOperationsAvailable()) {
-    DeleteFileW(old_path.c_str());
-    return MoveFileW(path.c_str(), old_path.c_str()) != FALSE;
+// Moves the full log to "<name>.old", replacing the one there; true when the log is to be
+// opened again. With the handle operations the open file is renamed inside its checked
+// folder; XP moves it by its path, once the file is closed.
+bool RotateLog(const LoggerState& state, platform::ScopedKernelHandle* file, HANDLE folder,
+               bool can_rename) {
+  if (platform::HandleOperationsAvailable()) {
+    return can_rename && platform::RenameThroughHandle(file->get(), folder,
+                                                       state.file_name + L".old");
   }
-  return can_rename && platform::RenameThroughHandle(file, old_path);
+  file->reset();
+  const std::wstring old_path = state.path + L".old";
+  DeleteFileW(old_path.c_str());
+  MoveFileW(state.path.c_str(), old_path.c_str());
+  return true;
 }
 
 // Moves to the end of `file`; `size` is the file's size.
@@ -199,24 +253,15 @@ void Write(HANDLE file, std::wstring line, uint64_t size) {
 // when the rename fails (another program holds the log without delete sharing) the line
 // goes to the large file, so a stuck rotation never repeats and never loses the line.
 void AppendAsOwner(LoggerState& state, std::wstring line) {
+  platform::ScopedKernelHandle folder;
   bool can_rename = false;
-  platform::ScopedKernelHandle file = OpenLogFile(state.path, &can_rename);
+  platform::ScopedKernelHandle file = OpenLogFile(state, &folder, &can_rename);
   if (!file) return;
   uint64_t size = 0;
   if (!SeekToEnd(file.get(), &size)) return;
-  if (size >= kMaxLogSize) {
-    bool reopen = true;
-    if (!platform::HandleOperationsAvailable()) {
-      // By the path: the file is closed first, so that the move can take it.
-      file.reset();
-      RenameLog(nullptr, state.path, false);
-    } else {
-      reopen = RenameLog(file.get(), state.path, can_rename);
-    }
-    if (reopen) {
-      file = OpenLogFile(state.path, &can_rename);
-      if (!file || !SeekToEnd(file.get(), &size)) return;
-    }
+  if (size >= kMaxLogSize && RotateLog(state, &file, folder.get(), can_rename)) {
+    file = OpenLogFile(state, &folder, &can_rename);
+    if (!file || !SeekToEnd(file.get(), &size)) return;
   }
   Write(file.get(), std::move(line), size);
   if (state.share) {
@@ -273,7 +318,11 @@ void InitLogging(const std::wstring& path) {
   LoggerState& state = State();
   if (!StartInitialising(state)) return;
   state.path = path;
-  state.expected_final_path = ExpectedFinalPath(path);
+  state.folder = FolderOf(path);
+  state.file_name = path.substr(path.find_last_of(L'\\') + 1);
+  state.follow_links = !installer::RunsWithMoreRightsThanFolderUser();
+  state.expected_folder = ExpectedFolder(state.folder, state.follow_links);
+  state.expected_final_path = state.expected_folder + L'\\' + state.file_name;
   state.initialised.store(1);
 }
 
@@ -284,7 +333,8 @@ void InitBorrowedLogging(const std::wstring& expected_path, uint32_t master_proc
   // has gone never lends this one its handles.
   state.master = OpenProcess(PROCESS_DUP_HANDLE, FALSE, master_process_id);
   state.master_process_id = master_process_id;
-  state.expected_final_path = ExpectedFinalPath(expected_path);
+  state.expected_final_path =
+      ExpectedFinalPath(expected_path, !installer::RunsWithMoreRightsThanFolderUser());
   state.initialised.store(1);
 }
 
@@ -293,8 +343,9 @@ void ShareLogWithElevatedChild() {
   if (state.initialised.load() != 1 || state.master != nullptr) return;
   UnderMutex(state, [&] {
     state.share = true;
+    platform::ScopedKernelHandle folder;
     bool can_rename = false;
-    platform::ScopedKernelHandle file = OpenLogFile(state.path, &can_rename);
+    platform::ScopedKernelHandle file = OpenLogFile(state, &folder, &can_rename);
     if (!file) return;
     if (state.held) CloseHandle(state.held);
     state.held = file.release();
@@ -438,6 +489,10 @@ void ResetLoggingForTesting() {
   LoggerState& state = State();
   state.initialised.store(0);
   state.path.clear();
+  state.folder.clear();
+  state.file_name.clear();
+  state.follow_links = false;
+  state.expected_folder.clear();
   state.expected_final_path.clear();
   if (state.master) CloseHandle(state.master);
   state.master = nullptr;

@@ -6,15 +6,19 @@
 // and is moved to "<path>.old" at 1 MiB.
 //
 // Processes that run a master's path (the master, elevated or not, the private-folder copy,
-// a second master, the interface-check child) open the log by its path for each line. That
-// folder is the user's, and a process may run there with administrator rights (a master
-// started elevated, or by a deployment tool as SYSTEM, whose TEMP any user can create names
-// in), so on every system with UAC the open follows no reparse point on the last name, and
-// the file is used only when the open handle shows a disk file with one name whose final
-// path is the log's path (for a process with no more rights than the user, the log's folder
-// as its final path read at initialisation, so a TEMP under a junction or on a subst or
-// mapped drive keeps its log): a mount point higher up, an object-manager link or a hard link
-// makes a refused log, never a write elsewhere. The rotation renames the checked handle.
+// a second master, the interface-check child) open the log for each line. That folder is the
+// user's, and a process may run there with administrator rights (a master started elevated,
+// or by a deployment tool as SYSTEM, whose TEMP any user can create names in), so on every
+// system with UAC the folder is opened first and checked on its handle: a folder whose final
+// path is the expected one (for a process with more rights than the folder's user, the path
+// as given in long form, and the folder's own name no link; for a process with no more
+// rights, the folder's final path read at initialisation, so a TEMP under a junction or on a
+// subst or mapped drive keeps its log). The log is then opened by its bare name inside that
+// handle, following no reparse point on the name, and used only when the open handle shows
+// a disk file with one name whose final path is the log's expected one; the rotation renames
+// that handle to the bare ".old" name inside the same folder handle. A mount point on the
+// way, swapped in after the check, an object-manager link or a hard link makes a refused log
+// or a refused rotation, never a write or a replacement elsewhere.
 // XP has neither the final-path query nor rename by handle (nor UAC): there the log is
 // opened and rotated by its path.
 //

@@ -104,6 +104,7 @@ TEST_F(LoggingTest, OutsideTextStaysOnItsLineAndKeepsItsCharacters) {
   EXPECT_NE(std::wstring::npos, log.find(L"ERROR: Test (4): x\\x0A Last error: "));
 }
 
+// The backup lands beside the log, never in the current folder.
 TEST_F(LoggingTest, FullLogIsRotatedToOldBeforeTheNextLine) {
   // A log of exactly 1 MiB; the backup it replaces is gone.
   std::string big(kMaxLogSize, 'x');
@@ -111,7 +112,14 @@ TEST_F(LoggingTest, FullLogIsRotatedToOldBeforeTheNextLine) {
   big[1] = '\xFE';
   ASSERT_TRUE(test_support::WriteFileBytes(path_, big));
   ASSERT_TRUE(test_support::WriteFileBytes(path_ + L".old", "older"));
+  test_support::ScopedTempDir current;
+  wchar_t before[MAX_PATH];
+  ASSERT_TRUE(GetCurrentDirectoryW(MAX_PATH, before) &&
+              SetCurrentDirectoryW(current.path().c_str()));
   LOG_AT(INFO, "Test", 3) << "after rotation";
+  SetCurrentDirectoryW(before);
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES,
+            GetFileAttributesW(current.File(L"lite_installer.log.old").c_str()));
   EXPECT_EQ(kMaxLogSize, test_support::ReadFileBytes(path_ + L".old").size());
   std::wstring log = ReadLog(path_);
   ASSERT_FALSE(log.empty());
