@@ -376,12 +376,19 @@ TEST_F(InstallerRunTest, ElevatedChildFollowsTheMastersEvents) {
   std::wstring child_arguments = L"--run-as-admin \"--setup-cmd-line=fake_browser_arc --silent\" "
                                  L"--parent-installer-process-id=";
   std::wstring own_id = platform::ToWString(GetCurrentProcessId());
+  // The switches through which the child finds the events and the block of `record`.
+  auto run_of = [](const ElevatedProcess& record) {
+    CommandLine switches(L"");
+    record.PutChildSwitches(&switches);
+    return switches.Print() + L" ";
+  };
 
   // Stop: a record destroyed before it released its child.
   {
     auto record = std::make_unique<ElevatedProcess>();
     test_support::ChildProcess child;
-    ASSERT_TRUE(child.Start(Installer() + L" " + child_arguments + own_id, temp_.path()));
+    ASSERT_TRUE(child.Start(Installer() + run_of(*record) + child_arguments + own_id,
+                            temp_.path()));
     HANDLE duplicate = nullptr;
     ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), child.handle(), GetCurrentProcess(),
                                 &duplicate, 0, FALSE, DUPLICATE_SAME_ACCESS));
@@ -396,7 +403,8 @@ TEST_F(InstallerRunTest, ElevatedChildFollowsTheMastersEvents) {
   {
     auto record = std::make_unique<ElevatedProcess>();
     test_support::ChildProcess child;
-    ASSERT_TRUE(child.Start(Installer() + L" " + child_arguments + own_id, temp_.path()));
+    ASSERT_TRUE(child.Start(Installer() + run_of(*record) + child_arguments + own_id,
+                            temp_.path()));
     HANDLE duplicate = nullptr;
     ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), child.handle(), GetCurrentProcess(),
                                 &duplicate, 0, FALSE, DUPLICATE_SAME_ACCESS));
@@ -411,17 +419,17 @@ TEST_F(InstallerRunTest, ElevatedChildFollowsTheMastersEvents) {
   {
     auto record = std::make_unique<ElevatedProcess>();
     // A stand-in master that stays until it is killed.
-    std::string go = "li-entry-parent-go-" + platform::Narrow(own_id);
-    std::string stop = "li-entry-parent-stop-" + platform::Narrow(own_id);
-    std::string taken = "li-entry-parent-taken-" + platform::Narrow(own_id);
-    ElevatedProcess parent_events(go, stop, taken);
+    ElevatedProcess parent_events;
+    auto name = [&](ElevatedEvent event) {
+      return platform::Widen(ElevatedEventName(parent_events.run_id(), event));
+    };
     test_support::ChildProcess parent;
     ASSERT_TRUE(parent.Start(L"\"" + test_support::TestProgram(L"fake_elevated_child.exe") +
-                             L"\" --mode=deaf --go=" + platform::Widen(go) +
-                             L" --stop=" + platform::Widen(stop) + L" --taken=" +
-                             platform::Widen(taken)));
+                             L"\" --mode=deaf --go=" + name(ElevatedEvent::kGo) +
+                             L" --stop=" + name(ElevatedEvent::kStop) + L" --taken=" +
+                             name(ElevatedEvent::kTaken)));
     test_support::ChildProcess child;
-    ASSERT_TRUE(child.Start(Installer() + L" " + child_arguments +
+    ASSERT_TRUE(child.Start(Installer() + run_of(*record) + child_arguments +
                                 platform::ToWString(parent.id()),
                             temp_.path()));
     // Once the stand-in is gone the child has nothing to wait for, whenever it got there.
