@@ -37,9 +37,9 @@
 // report, another child's, a child that crashed or was killed, even after writing it) means
 // no setup ran, and the master reports the install as not started (400).
 //
-// The record owns the child's process handle, the events, the block and the invisible owner window of
-// the elevation prompt. Its events exist only while it lives, so a child can only be released
-// while the master still holds the record; destroying a record whose child was never
+// The record owns the child's process handle, the events, the block and the invisible owner
+// window of the elevation prompt. Its events exist only while it lives, so a child can only be
+// released while the master still holds the record; destroying a record whose child was never
 // released tells the child to stop, and no child outlives its record by more than the
 // finish time-out (30 s): then it is terminated. A released child is waited for, however
 // long its setup takes, as the master waits for a setup it runs itself.
