@@ -389,12 +389,12 @@ bool LendLogToChild(HMODULE image, HANDLE log, DWORD master_id) {
       base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
   IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
   for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
-    if (strncmp(reinterpret_cast<const char*>(section->Name), kDelayedParamsSectionName,
+    if (strncmp(reinterpret_cast<const char*>(section->Name), kElevatedRunSectionName,
                 IMAGE_SIZEOF_SHORT_NAME) != 0) {
       continue;
     }
     auto* slot = reinterpret_cast<volatile PublishedLogHandle*>(
-        base + section->VirtualAddress + sizeof(DelayedParamBlock) + sizeof(ElevatedRunReport));
+        base + section->VirtualAddress + sizeof(ElevatedRunReport));
     slot->process_id = master_id;
     slot->handle_value = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(log));
     return true;
@@ -413,9 +413,16 @@ TEST_F(InstallerRunTest, ElevatedChildFollowsTheMastersEvents) {
   ASSERT_TRUE(image && log && LendLogToChild(image.get(), log.get(), GetCurrentProcessId()));
   // The child's first line comes once it holds its master's process handle, before it waits:
   // a master that ends after that ends the wait, whenever the wait began.
+  // The switches through which the child finds the events and the block of `record`.
+  auto run_of = [](const ElevatedProcess& record) {
+    CommandLine switches(L"");
+    record.PutChildSwitches(&switches);
+    return switches.Print() + L" ";
+  };
   auto start = [&](test_support::ChildProcess* child, ElevatedProcess* record, DWORD master,
                    int children) {
-    ASSERT_TRUE(child->Start(Installer() + L" " + child_arguments + platform::ToWString(master),
+    ASSERT_TRUE(child->Start(Installer() + run_of(*record) + child_arguments +
+                                 platform::ToWString(master),
                              temp_.path()));
     HANDLE duplicate = nullptr;
     ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), child->handle(), GetCurrentProcess(),
@@ -462,16 +469,15 @@ TEST_F(InstallerRunTest, ElevatedChildFollowsTheMastersEvents) {
   {
     auto record = std::make_unique<ElevatedProcess>();
     // A stand-in master that stays until it is killed.
-    std::string own_id = platform::Narrow(platform::ToWString(GetCurrentProcessId()));
-    std::string go = "li-entry-parent-go-" + own_id;
-    std::string stop = "li-entry-parent-stop-" + own_id;
-    std::string taken = "li-entry-parent-taken-" + own_id;
-    ElevatedProcess parent_events(go, stop, taken);
+    ElevatedProcess parent_events;
+    auto name = [&](ElevatedEvent event) {
+      return platform::Widen(ElevatedEventName(parent_events.run_id(), event));
+    };
     test_support::ChildProcess parent;
     ASSERT_TRUE(parent.Start(L"\"" + test_support::TestProgram(L"fake_elevated_child.exe") +
-                             L"\" --mode=deaf --go=" + platform::Widen(go) +
-                             L" --stop=" + platform::Widen(stop) + L" --taken=" +
-                             platform::Widen(taken)));
+                             L"\" --mode=deaf --go=" + name(ElevatedEvent::kGo) +
+                             L" --stop=" + name(ElevatedEvent::kStop) + L" --taken=" +
+                             name(ElevatedEvent::kTaken)));
     HANDLE lent = nullptr;
     ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), log.get(), parent.handle(), &lent, 0, FALSE,
                                 DUPLICATE_SAME_ACCESS));

@@ -4,9 +4,11 @@
 #include <sddl.h>
 #include <shlobj.h>
 
+#include <cstring>
 #include <utility>
 #include <vector>
 
+#include "install/delayed_params.h"
 #include "install/elevated_process.h"
 #include "install/installer.h"
 #include "network/download_sink.h"
@@ -114,22 +116,56 @@ DWORD ReadParentProcessId(const CommandLine& command_line) {
 }
 
 // E3. WAIT_OBJECT_0 is the master's go; anything else (stop, the master gone, an event
-// missing) means there is nothing to run. The go is an auto-reset event any process of the
-// user can take, so the child confirms at once that it was this one: until then the master
-// keeps its wait stoppable.
-DWORD WaitForMasterRelease(HANDLE parent) {
-  platform::ScopedKernelHandle go(OpenEventA(SYNCHRONIZE, FALSE, kElevatedGoEventName));
-  platform::ScopedKernelHandle stop(OpenEventA(SYNCHRONIZE, FALSE, kElevatedStopEventName));
+// missing, a run id that is none) means there is nothing to run. Only the events the
+// command line names are opened: the master made them for this run and nobody before it.
+// The go is an auto-reset event any process of the user that finds the master's handles can
+// take, so the child confirms at once that it was this one: until then the master keeps its
+// wait stoppable.
+DWORD WaitForMasterRelease(const std::string& run_id, HANDLE parent) {
+  platform::ScopedKernelHandle go;
+  platform::ScopedKernelHandle stop;
+  if (IsElevatedRunId(run_id)) {
+    go.reset(OpenEventA(SYNCHRONIZE, FALSE, ElevatedEventName(run_id, ElevatedEvent::kGo).c_str()));
+    stop.reset(
+        OpenEventA(SYNCHRONIZE, FALSE, ElevatedEventName(run_id, ElevatedEvent::kStop).c_str()));
+  }
   HANDLE handles[] = {go.get(), stop.get(), parent};
   const DWORD result = WaitForMultipleObjects(3, handles, FALSE, INFINITE);
   if (result == WAIT_OBJECT_0) {
-    platform::ScopedKernelHandle taken(
-        OpenEventA(EVENT_MODIFY_STATE, FALSE, kElevatedGoTakenEventName));
+    platform::ScopedKernelHandle taken(OpenEventA(
+        EVENT_MODIFY_STATE, FALSE, ElevatedEventName(run_id, ElevatedEvent::kTaken).c_str()));
     if (!taken || !SetEvent(taken.get())) {
       LOG(ERROR, kElevatedChildTag) << "Cannot confirm the go to the master.";
     }
   }
   return result;
+}
+
+// The block from the master's own section, duplicated out of the master's process by
+// the handle value its command line gives; false, with an ERROR line, when there is none.
+bool ReadMastersBlock(const CommandLine& command_line, HANDLE parent, DelayedParams* params) {
+  uint64_t value = 0;
+  HANDLE duplicate = nullptr;
+  if (!platform::StringToUint64(command_line.NarrowValue(switches::kDelayedParamsHandle),
+                                &value) ||
+      !DuplicateHandle(parent, reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value)),
+                       GetCurrentProcess(), &duplicate, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+    LOG(ERROR, kElevatedChildTag) << "Cannot take the master's delayed parameter block.";
+    return false;
+  }
+  platform::ScopedKernelHandle section(duplicate);
+  // Anything but a section at least the block's size fails here.
+  platform::ScopedMappedView view(
+      MapViewOfFile(section.get(), FILE_MAP_READ, 0, 0, sizeof(DelayedParamBlock)));
+  if (!view) {
+    LOG(ERROR, kElevatedChildTag) << "Cannot read the master's delayed parameter block.";
+    return false;
+  }
+  // Copied first: the length scan and the copy of a field then see the same bytes.
+  DelayedParamBlock copy;
+  memcpy(&copy, view.get(), sizeof(copy));
+  *params = ReadDelayedParamsFrom(copy);
+  return true;
 }
 
 // An impersonation token of the master's own (limited) one; false, with an ERROR line,
@@ -451,13 +487,14 @@ int RunElevatedChild(const CommandLine& command_line) {
   const DWORD parent_id = ReadParentProcessId(command_line);
   // The master's token opens the sources (below): a child with administrator rights reads
   // only what the user who handed them over could read.
-  platform::ScopedKernelHandle parent(
-      OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, TRUE, parent_id));
+  platform::ScopedKernelHandle parent(OpenProcess(
+      SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_DUP_HANDLE, TRUE, parent_id));
   LOG_AT(INFO, kElevatedChildTag, 74) << "Start installer as admin";
 
   // E3.
   CommandLine setup_command_line(setup_command_text);
-  const DWORD wait_result = WaitForMasterRelease(parent.get());
+  const DWORD wait_result =
+      WaitForMasterRelease(command_line.NarrowValue(switches::kElevatedRunId), parent.get());
   if (wait_result != WAIT_OBJECT_0) {
     LOG_AT(ERROR, kElevatedChildTag, 93)
         << "Installer started as admin has been unexpectedly synced, wr="
@@ -466,7 +503,9 @@ int RunElevatedChild(const CommandLine& command_line) {
   }
 
   // E4 to E6.
-  ApplyDelayedParams(ReadDelayedParams(), &setup_command_line);
+  DelayedParams delayed;
+  if (!ReadMastersBlock(command_line, parent.get(), &delayed)) return kExitElevatedFailure;
+  ApplyDelayedParams(delayed, &setup_command_line);
   int32_t exit_code = kExitElevatedFailure;
   bool success = false;
   {

@@ -2,15 +2,17 @@
 // shell's "runas" verb ("run-as-admin") to run the browser setup with administrator rights.
 // Its whole side of the protocol is here (the master's is install/elevated_process.h):
 //
-// 1. wait for the master's go, its stop or its end, and confirm the go at once;
-// 2. read the delayed parameter block (platform/shared_sections.h);
+// 1. wait for the master's go, its stop or its end (the events its command line names),
+//    and confirm the go at once;
+// 2. read the delayed parameter block from the master's section (install/elevated_process.h);
 // 3. make a private folder and copy the archive and every handed-over file into it;
 // 4. verify the archive's copy and hold it locked; run the setup on the copies;
 // 5. clean up, then report to the master and exit with the setup's code (-1: no setup ran).
 //
-// The child runs with administrator rights on paths from a block any process of the image
-// can write, released by an event any process of the user can set. So it decides nothing on
-// a path that someone else can change:
+// The child runs with administrator rights on paths its master handed over: only what the
+// command line (the master's, shown by the consent) names is taken, never a name or a shared
+// memory another process could have made first. The paths themselves are the user's, and
+// so it decides nothing on a path that someone else can change:
 // - The private folder is a fresh folder directly in a machine-wide folder (the system
 //   Windows folder's "Temp", else the common application data folder), named "li_" and 16
 //   hexadecimal digits of the system's random bytes, and made in one CreateDirectoryW call

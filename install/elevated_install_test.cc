@@ -391,7 +391,8 @@ TEST_F(ElevatedInstallTest, ChildRunsTheSetupWithTheMastersCommandLineAndTheBloc
   EXPECT_NE("0", switches["progress-window"]);
   EXPECT_EQ(0u, switches.count("disable-uac"));
   // Nothing of the restart reaches the setup.
-  for (const char* restart : {"run-as-admin", "parent-installer-process-id", "setup-cmd-line"}) {
+  for (const char* restart : {"run-as-admin", "parent-installer-process-id", "setup-cmd-line",
+                              "elevated-run-id", "delayed-params-handle"}) {
     EXPECT_EQ(0u, switches.count(restart)) << restart;
   }
 
@@ -620,16 +621,11 @@ TEST_F(ElevatedInstallTest, ChildWritesOnlyInTheFolderItMadeAndLeavesPlantedFold
 
 // Another process of the user takes the go before the child: the child never confirms, the
 // master's wait ends on the stop of a closing window as before the go, and the child is sent
-// home. (Wine wakes the waiters of an event in the order they began to wait, and this one
-// waits before the child exists.)
+// home. (A thread of the master plays that process. Wine wakes the waiters of an event in
+// the order they began to wait, and this one waits before the child exists.)
 TEST_F(ElevatedInstallTest, ALostGoEndsOnTheStop) {
-  platform::ScopedKernelHandle go(CreateEventA(nullptr, FALSE, FALSE, kElevatedGoEventName));
-  ASSERT_TRUE(go);
-  DWORD taken = WAIT_FAILED;
-  std::thread thief([&] { taken = WaitForSingleObject(go.get(), 240000); });
-  RunMaster(L"good", L"--flow=thread --window --stop-at=released");
-  thief.join();
-  EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), taken);
+  RunMaster(L"good", L"--flow=thread --window --stop-at=released --steal-go");
+  EXPECT_EQ("0", Fact("go_taken"));
   EXPECT_EQ("400", Fact("result_code"));
   int32_t stop_ms = 0;
   ASSERT_TRUE(platform::StringToInt32(Fact("stop_ms"), &stop_ms)) << LogText();
@@ -788,6 +784,8 @@ TEST_F(ElevationSeamTest, RestartAsksTheShellForTheSameProgramWithTheChildsSwitc
   CommandLine child(L"x" + installer.parameters);
   EXPECT_TRUE(child.Has("run-as-admin"));
   EXPECT_EQ(platform::ToWString(GetCurrentProcessId()), child.Value("parent-installer-process-id"));
+  EXPECT_TRUE(IsElevatedRunId(child.NarrowValue("elevated-run-id")));
+  EXPECT_NE(L"", child.Value("delayed-params-handle"));
   // What the child will run: the placeholder program, the choices of the moment, no files.
   CommandLine setup(child.Value("setup-cmd-line"));
   EXPECT_EQ(L"fake_browser_arc", setup.ProgramPath());
@@ -856,8 +854,6 @@ TEST_F(ElevationSeamTest, TooLongArchivePathIsNeverHandedToTheChild) {
   EXPECT_FALSE(log_.Contains(L"RunModuleInElevatedProcess")) << log_.Text();
   EXPECT_FALSE(log_.Contains(L"RunModuleAndWait")) << log_.Text();
   EXPECT_FALSE(ReadSetupReport(work_.File(L"report.json")).present);
-  // The block kept what it held before: nothing of this run reached it.
-  EXPECT_NE(path, ReadDelayedParams().browser_arc_path);
   // The real work folder never gives such a path (GetTempFileNameW stays within MAX_PATH),
   // and the flow's own removal refuses it like every path of MAX_PATH or more.
   DeleteFileW(path.c_str());

@@ -1,25 +1,71 @@
 #include "install/elevated_process.h"
 
+#include <windows.h>
+#include <sddl.h>
+
+#include <cstring>
 #include <utility>
 
+#include "platform/command_line.h"
 #include "platform/logging.h"
+#include "platform/random.h"
 #include "platform/shared_sections.h"
+#include "platform/strings.h"
+#include "platform/switches.h"
 
 namespace installer {
 
 namespace {
 
-HANDLE CreateNamedEvent(const std::string& name) {
-  // Auto-reset: each signal releases exactly one wait, so a go cannot be seen twice.
-  HANDLE event = CreateEventA(nullptr, FALSE, FALSE, name.c_str());
-  if (event == nullptr) {
-    LOG(ERROR, "ElevatedProcess") << "Cannot create the event " << name << ".";
-  } else if (GetLastError() == ERROR_ALREADY_EXISTS) {
-    // Another handle (an earlier child that has not gone yet) keeps the event with
-    // whatever it was last told; the new child must not see that.
-    ResetEvent(event);
+// A protected DACL for this process's user (the child elevated by the same user's consent),
+// SYSTEM and Administrators (a child elevated with another administrator's account); null
+// when Windows cannot build it.
+platform::ScopedLocalMemory EventDescriptor() {
+  platform::ScopedLocalMemory descriptor;
+  platform::ScopedKernelHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.receive())) return descriptor;
+  alignas(TOKEN_USER) uint8_t buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  DWORD size = 0;
+  if (!GetTokenInformation(token.get(), TokenUser, buffer, sizeof(buffer), &size)) {
+    return descriptor;
   }
-  return event;
+  wchar_t* user = nullptr;
+  if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &user)) {
+    return descriptor;
+  }
+  platform::ScopedLocalMemory user_text(user);
+  const std::wstring sddl =
+      L"D:P(A;;GA;;;" + std::wstring(user) + L")(A;;GA;;;SY)(A;;GA;;;BA)";
+  PSECURITY_DESCRIPTOR made = nullptr;
+  if (ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &made,
+                                                           nullptr)) {
+    descriptor.reset(made);
+  }
+  return descriptor;
+}
+
+// Auto-reset: each signal releases exactly one wait, so a go cannot be seen twice. A name
+// that exists is never used: whoever made it first (with any DACL) could set or take it.
+HANDLE CreateRunEvent(const std::string& name, PSECURITY_DESCRIPTOR descriptor) {
+  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
+  HANDLE made = CreateEventA(&attributes, FALSE, FALSE, name.c_str());
+  const DWORD error = GetLastError();
+  platform::ScopedKernelHandle event(made);
+  if (event && error == ERROR_ALREADY_EXISTS) {
+    LOG(ERROR, "ElevatedProcess") << "The event " << name << " exists already; it is not used.";
+    return nullptr;
+  }
+  if (!event) LOG(ERROR, "ElevatedProcess") << "Cannot create the event " << name << ".";
+  return event.release();
+}
+
+std::string RandomRunId() {
+  std::string id;
+  for (int half = 0; half < 2; ++half) {
+    const uint64_t value = platform::RandomU64();
+    for (int shift = 60; shift >= 0; shift -= 4) id += "0123456789abcdef"[(value >> shift) & 15];
+  }
+  return id;
 }
 
 // The owner window belongs to the thread that created it (the window's thread), while the
@@ -36,14 +82,62 @@ void DestroyOwnerWindow(HWND window) {
 
 }  // namespace
 
-ElevatedProcess::ElevatedProcess()
-    : ElevatedProcess(kElevatedGoEventName, kElevatedStopEventName, kElevatedGoTakenEventName) {}
+std::string ElevatedEventName(const std::string& run_id, ElevatedEvent event) {
+  const char* kind = event == ElevatedEvent::kGo     ? "-go"
+                     : event == ElevatedEvent::kStop ? "-stop"
+                                                     : "-taken";
+  return "li-elevated-" + run_id + kind;
+}
 
-ElevatedProcess::ElevatedProcess(std::string go_event_name, std::string stop_event_name,
-                                 std::string taken_event_name)
-    : go_event_(CreateNamedEvent(go_event_name)),
-      stop_event_(CreateNamedEvent(stop_event_name)),
-      taken_event_(CreateNamedEvent(taken_event_name)) {}
+bool IsElevatedRunId(const std::string& run_id) {
+  if (run_id.size() != 32) return false;
+  for (char c : run_id) {
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  return true;
+}
+
+ElevatedProcess::ElevatedProcess() : ElevatedProcess(RandomRunId()) {}
+
+ElevatedProcess::ElevatedProcess(std::string run_id) : run_id_(std::move(run_id)) {
+  platform::ScopedLocalMemory descriptor = EventDescriptor();
+  if (!descriptor) {
+    LOG(ERROR, "ElevatedProcess") << "Cannot build the events' security descriptor.";
+    return;
+  }
+  go_event_.reset(CreateRunEvent(ElevatedEventName(run_id_, ElevatedEvent::kGo), descriptor.get()));
+  stop_event_.reset(
+      CreateRunEvent(ElevatedEventName(run_id_, ElevatedEvent::kStop), descriptor.get()));
+  taken_event_.reset(
+      CreateRunEvent(ElevatedEventName(run_id_, ElevatedEvent::kTaken), descriptor.get()));
+  // Page-file backed and zeroed; unnamed, so only a handle of this process reaches it.
+  block_section_.reset(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                          sizeof(DelayedParamBlock), nullptr));
+  if (block_section_) {
+    block_view_.reset(MapViewOfFile(block_section_.get(), FILE_MAP_WRITE, 0, 0,
+                                    sizeof(DelayedParamBlock)));
+  }
+  if (!block_view_) LOG(ERROR, "ElevatedProcess") << "Cannot create the delayed parameter block.";
+  ready_ = go_event_ && stop_event_ && taken_event_ && block_view_;
+}
+
+void ElevatedProcess::PutChildSwitches(CommandLine* command_line) const {
+  command_line->Put(switches::kElevatedRunId, run_id_);
+  command_line->Put(
+      switches::kDelayedParamsHandle,
+      platform::ToString(static_cast<uint64_t>(reinterpret_cast<uintptr_t>(block_section_.get()))));
+}
+
+bool ElevatedProcess::WriteDelayedParams(const DelayedParams& params) {
+  if (!block_view_) return false;
+  return WriteDelayedParamsTo(
+      params, static_cast<DelayedParamBlock*>(const_cast<void*>(block_view_.get())));
+}
+
+DelayedParams ElevatedProcess::ReadDelayedParams() const {
+  if (!block_view_) return DelayedParams();
+  return ReadDelayedParamsFrom(*static_cast<const DelayedParamBlock*>(block_view_.get()));
+}
 
 void ElevatedProcess::Attach(HANDLE process, HWND owner_window) {
   process_.reset(process);

@@ -16,33 +16,38 @@
 namespace installer {
 namespace {
 
-// Event names of one test, so that test processes running at the same time never share one.
-std::string UniqueName(const char* kind) {
+// A run id of one test, so that test processes running at the same time never share one.
+std::string UniqueRunId() {
   static int counter = 0;
-  return std::string("li-elevated-test-") + kind + "-" + platform::ToString(GetCurrentProcessId()) +
-         "-" + platform::ToString(++counter) + "-" + platform::ToString(GetTickCount());
+  char id[33];
+  snprintf(id, sizeof(id), "%08lx%08lx%08x%08lx", GetCurrentProcessId(), GetTickCount(),
+           ++counter, 0x7e57ul);
+  return id;
 }
 
 class ElevatedProcessTest : public testing::Test {
  protected:
-  ElevatedProcessTest()
-      : go_name_(UniqueName("go")), stop_name_(UniqueName("stop")), taken_name_(UniqueName("taken")) {}
+  ElevatedProcessTest() : run_id_(UniqueRunId()) {}
 
   // A child that hangs is waited for `finish_timeout_ms`; the default leaves a slow start
   // under Wine time to open its events.
   std::unique_ptr<ElevatedProcess> MakeRecord(uint32_t finish_timeout_ms = 30000) {
-    auto record = std::make_unique<ElevatedProcess>(go_name_, stop_name_, taken_name_);
+    auto record = std::make_unique<ElevatedProcess>(run_id_);
     record->SetFinishTimeoutForTesting(finish_timeout_ms);
     return record;
+  }
+
+  std::wstring Name(ElevatedEvent event) const {
+    return platform::Widen(ElevatedEventName(run_id_, event));
   }
 
   // Starts the fake child and attaches a duplicate of its handle to `record`; `child_` keeps
   // the original so the test can read the exit code after the record is gone.
   void StartChild(ElevatedProcess* record, const char* mode) {
     std::wstring command_line = L"\"" + test_support::TestProgram(L"fake_elevated_child.exe") +
-                                L"\" --go=" + platform::Widen(go_name_) +
-                                L" --stop=" + platform::Widen(stop_name_) + L" --taken=" +
-                                platform::Widen(taken_name_) + L" --mode=" +
+                                L"\" --go=" + Name(ElevatedEvent::kGo) +
+                                L" --stop=" + Name(ElevatedEvent::kStop) + L" --taken=" +
+                                Name(ElevatedEvent::kTaken) + L" --mode=" +
                                 platform::Widen(mode);
     ASSERT_TRUE(child_.Start(command_line));
     HANDLE duplicate = nullptr;
@@ -58,32 +63,42 @@ class ElevatedProcessTest : public testing::Test {
   }
 
   test_support::ScopedTestLog log_;
-  std::string go_name_;
-  std::string stop_name_;
-  std::string taken_name_;
+  std::string run_id_;
   test_support::ChildProcess child_;
 };
 
 TEST_F(ElevatedProcessTest, EventsExistWhileTheRecordLives) {
   auto record = MakeRecord();
+  ASSERT_TRUE(record->ready());
   ASSERT_NE(nullptr, record->go_event());
   ASSERT_NE(nullptr, record->stop_event());
-  HANDLE go = OpenEventA(SYNCHRONIZE, FALSE, go_name_.c_str());
+  HANDLE go = OpenEventW(SYNCHRONIZE, FALSE, Name(ElevatedEvent::kGo).c_str());
   ASSERT_NE(nullptr, go);
   // Created unsignalled.
   EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(go, 0));
   CloseHandle(go);
   EXPECT_FALSE(record->started());
   EXPECT_EQ(0xFFFFFFFFu, record->exit_code());
-  // A record made while the events still exist (an earlier child holds them) starts them
-  // unsignalled too: a stop meant for that child never reaches the next one.
-  SetEvent(record->stop_event());
-  auto next = MakeRecord();
-  EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(next->stop_event(), 0));
-  next.reset();
   record.reset();
-  EXPECT_EQ(nullptr, OpenEventA(SYNCHRONIZE, FALSE, go_name_.c_str()));
-  EXPECT_EQ(nullptr, OpenEventA(SYNCHRONIZE, FALSE, stop_name_.c_str()));
+  EXPECT_EQ(nullptr, OpenEventW(SYNCHRONIZE, FALSE, Name(ElevatedEvent::kGo).c_str()));
+  EXPECT_EQ(nullptr, OpenEventW(SYNCHRONIZE, FALSE, Name(ElevatedEvent::kStop).c_str()));
+}
+
+// Whoever made one of a run's events first could set or take it: such a record is not
+// ready (the installer then starts no child), and the planted event is left as it was.
+TEST_F(ElevatedProcessTest, AnEventNameThatExistsIsRefused) {
+  for (ElevatedEvent planted : {ElevatedEvent::kGo, ElevatedEvent::kStop, ElevatedEvent::kTaken}) {
+    SCOPED_TRACE(static_cast<int>(planted));
+    run_id_ = UniqueRunId();
+    platform::ScopedKernelHandle first(CreateEventW(nullptr, FALSE, TRUE, Name(planted).c_str()));
+    ASSERT_TRUE(first);
+    test_support::ScopedTestLog log;
+    auto record = MakeRecord();
+    EXPECT_FALSE(record->ready());
+    EXPECT_EQ(1, log.CountLines(L"exists already; it is not used.")) << log.Text();
+    record.reset();
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(first.get(), 0));
+  }
 }
 
 // A child's exit code alone says nothing: one that wrote no run report (as this stand-in

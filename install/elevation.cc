@@ -56,9 +56,15 @@ bool NeedStartThisProcessAsAdmin(const CommandLine& command_line, AdminStatus* s
         << "Run-as-admin functionality is already enabled.";
     return false;
   }
+  if (status->IsElevated()) {
+    // A child would read its sources with this very token, so its restriction to what the
+    // user can read would restrict nothing; the setup runs here with the rights it has.
+    LOG(INFO, "NeedStartThisProcessAsAdmin")
+        << "The installer already runs with administrator rights; it starts no elevated copy.";
+    return false;
+  }
   if (!command_line.Has(switches::kSilent)) return true;
   if (command_line.Has(switches::kUacEnabled)) return true;
-  if (status->IsElevated()) return true;
   LOG_AT(INFO, "NeedStartThisProcessAsAdmin", 1477)
       << "Elevated run is necessary but silent instalation is requested - UAC will not be shown.";
   return false;

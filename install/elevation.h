@@ -26,7 +26,8 @@ class AdminStatus {
 };
 
 // Whether the master should restart itself elevated, for the process command line. Each
-// answer but two "true" ones logs why under "NeedStartThisProcessAsAdmin".
+// "false" logs why under "NeedStartThisProcessAsAdmin". A master that already runs elevated
+// never restarts: it runs the setup itself.
 bool NeedStartThisProcessAsAdmin();
 bool NeedStartThisProcessAsAdmin(const CommandLine& command_line, AdminStatus* status);
 

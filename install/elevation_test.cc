@@ -93,6 +93,8 @@ struct NeedAdminCase {
 
 TEST(NeedStartThisProcessAsAdminTest, DecisionTable) {
   const int seven = platform::kWindows7;
+  const wchar_t kAlreadyElevated[] =
+      L"): The installer already runs with administrator rights; it starts no elevated copy.\n";
   const NeedAdminCase cases[] = {
       {false, true, seven, L"i.exe", false,
        L"INFO: NeedStartThisProcessAsAdmin (1448): User is not in admin group.\n"},
@@ -117,7 +119,12 @@ TEST(NeedStartThisProcessAsAdminTest, DecisionTable) {
       {true, false, seven, L"i.exe --brand-name=x", true, nullptr},
       {true, false, seven, L"i.exe --silent --uac-enabled", true, nullptr},
       {true, false, seven, L"i.exe --semi-silent", true, nullptr},
-      {true, true, seven, L"i.exe --silent", true, nullptr},
+      // Already elevated: no copy, silent or not; the rules before this one still speak first.
+      {true, true, seven, L"i.exe --silent", false, kAlreadyElevated},
+      {true, true, seven, L"i.exe --semi-silent", false, kAlreadyElevated},
+      {true, true, platform::kWindowsXp, L"i.exe", false,
+       L"INFO: NeedStartThisProcessAsAdmin (1453): Windows version is not suitable for "
+       L"elevated restart.\n"},
       {true, false, seven, L"i.exe --silent", false,
        L"INFO: NeedStartThisProcessAsAdmin (1477): Elevated run is necessary but silent "
        L"instalation is requested - UAC will not be shown.\n"},

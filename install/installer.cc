@@ -11,6 +11,7 @@
 #include "brand/registry_values.h"
 #include "build_config/endpoints.h"
 #include "install/async_install_tasks.h"
+#include "install/delayed_params.h"
 #include "install/elevated_process.h"
 #include "install/elevation.h"
 #include "install/progress_listener.h"
@@ -24,7 +25,6 @@
 #include "platform/command_line.h"
 #include "platform/file_util.h"
 #include "platform/logging.h"
-#include "platform/shared_sections.h"
 #include "platform/strings.h"
 #include "platform/switches.h"
 #include "platform/windows_version.h"
@@ -467,7 +467,7 @@ uint32_t Installer::InstallBrowser() {
     delayed.partner_package_override_path = partner_package_override_path_;
     delayed.send_statistics = send_statistics_;
     delayed.make_default = make_default_;
-    if (!WriteDelayedParams(delayed)) {
+    if (!elevated_process_->WriteDelayedParams(delayed)) {
       LOG(ERROR, "InstallBrowser") << "Unexpected error in CreateDelayedParamsMapping()";
       return 1;
     }
@@ -836,8 +836,20 @@ bool Installer::ExecuteAsAdmin() {
   // The child writes its lines through this process's log handle (platform/logging.h).
   logging::ShareLogWithElevatedChild();
 
+  // The old record goes first: its destructor may still tell its child to stop.
+  elevated_process_.reset();
+  elevated_process_ = std::make_unique<ElevatedProcess>();
+  if (!elevated_process_->ready()) {
+    // Events somebody else made could release the child at any moment: no child at all.
+    elevated_process_.reset();
+    LOG(ERROR, "ExecuteAsAdmin") << "The elevated installer is not started.";
+    prompt_end_ = platform::MonotonicMicroseconds();
+    return false;
+  }
+
   CommandLine child(ProcessCommandLine());
   child.Put(switches::kRunAsAdmin);
+  elevated_process_->PutChildSwitches(&child);
   child.Put(switches::kParentInstallerProcessId, platform::ToString(GetCurrentProcessId()));
   child.Put(switches::kSetupCmdLine, BuildSetupCommandLine(L"fake_browser_arc", false).Print());
   const std::wstring file = ProcessCommandLine().ProgramPath();
@@ -858,11 +870,6 @@ bool Installer::ExecuteAsAdmin() {
     }
     SetForegroundWindow(owner);
   }
-
-  // The old record goes first: its destructor may still tell its child to stop through the
-  // named stop event, which the new record's child shares.
-  elevated_process_.reset();
-  elevated_process_ = std::make_unique<ElevatedProcess>();
 
   SHELLEXECUTEINFOW info = {};
   info.cbSize = sizeof(info);

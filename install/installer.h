@@ -207,6 +207,8 @@ class Installer {
   StatusData CurrentStatusData() const;
 
   ProgressListener* listener() const { return listener_; }
+  // The record of the elevated child `ExecuteAsAdmin` started; null without one.
+  ElevatedProcess* elevated_process() const { return elevated_process_.get(); }
 
  private:
   static DWORD WINAPI InstallThreadMain(void* installer);

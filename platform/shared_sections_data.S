@@ -3,7 +3,7 @@
 // loader, which every process of the image then shares. The assembler cannot mark a section
 // both shared and uninitialised; the build sets these sections' flags with objcopy
 // (CMakeLists.txt). The sizes are those of the variables: 4 bytes, then
-// sizeof(DelayedParamBlock), sizeof(ElevatedRunReport) and sizeof(PublishedLogHandle).
+// sizeof(ElevatedRunReport) and sizeof(PublishedLogHandle).
 #include "platform/asm_symbol.h"
 
         .section .master,"b"
@@ -13,10 +13,6 @@ LI_ASM_LABEL(li_master_process_id):
         .space 4
 
         .section Shared,"b"
-        .balign 4
-        .globl LI_ASM_LABEL(li_delayed_params)
-LI_ASM_LABEL(li_delayed_params):
-        .space 3656
         .balign 4
         .globl LI_ASM_LABEL(li_elevated_run_report)
 LI_ASM_LABEL(li_elevated_run_report):

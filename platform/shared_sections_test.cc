@@ -8,8 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/asm_symbol.h"
-#include "platform/command_line.h"
 #include "platform/strings.h"
 #include "tests/support/child_process.h"
 #include "tests/support/test_log.h"
@@ -17,151 +15,7 @@
 
 namespace installer {
 
-// The section's variables, as platform/shared_sections.cc declares them.
-extern DelayedParamBlock g_delayed_params __asm__(LI_ASM_SYMBOL(li_delayed_params));
-extern ElevatedRunReport g_elevated_run_report __asm__(LI_ASM_SYMBOL(li_elevated_run_report));
-
 namespace {
-
-DelayedParams FullParams() {
-  DelayedParams params;
-  params.browser_arc_path = L"C:\\Users\\u\\AppData\\Local\\Temp\\arc1234.tmp";
-  params.clids_file_path = L"C:\\Temp\\clids.xml";
-  params.clids_searchband_file_path = L"C:\\Temp\\clids_searchband.xml";
-  params.installer_data_path = L"C:\\Temp\\master_preferences";
-  params.brand_package_path = L"C:\\Temp\\BrandFile";
-  params.partner_package_path = L"C:\\Temp\\PartnerFile";
-  params.partner_package_override_path = L"C:\\Temp\\\u00DCberride";
-  params.send_statistics = true;
-  params.make_default = false;
-  return params;
-}
-
-void ExpectSameParams(const DelayedParams& expected, const DelayedParams& actual) {
-  EXPECT_EQ(expected.browser_arc_path, actual.browser_arc_path);
-  EXPECT_EQ(expected.clids_file_path, actual.clids_file_path);
-  EXPECT_EQ(expected.clids_searchband_file_path, actual.clids_searchband_file_path);
-  EXPECT_EQ(expected.installer_data_path, actual.installer_data_path);
-  EXPECT_EQ(expected.brand_package_path, actual.brand_package_path);
-  EXPECT_EQ(expected.partner_package_path, actual.partner_package_path);
-  EXPECT_EQ(expected.partner_package_override_path, actual.partner_package_override_path);
-  EXPECT_EQ(expected.send_statistics, actual.send_statistics);
-  EXPECT_EQ(expected.make_default, actual.make_default);
-}
-
-// A block as the file holds it: all zero.
-std::unique_ptr<DelayedParamBlock> ZeroBlock() {
-  auto block = std::make_unique<DelayedParamBlock>();
-  memset(block.get(), 0, sizeof(*block));
-  return block;
-}
-
-TEST(DelayedParamsTest, RoundTripThroughTheBlockLayout) {
-  test_support::ScopedTestLog log;
-  auto block = ZeroBlock();
-  DelayedParams params = FullParams();
-  ASSERT_TRUE(WriteDelayedParamsTo(params, block.get()));
-  ExpectSameParams(params, ReadDelayedParamsFrom(*block));
-
-  // The bytes where the other side of the protocol expects them.
-  const auto* bytes = reinterpret_cast<const uint8_t*>(block.get());
-  EXPECT_EQ(0, memcmp(bytes + 522, L"C:\\Temp\\clids.xml", 18 * 2));
-  EXPECT_EQ(0, memcmp(bytes + 3132, L"C:\\Temp\\\u00DCberride", 17 * 2));
-  EXPECT_EQ(1, bytes[3654]);
-  EXPECT_EQ(0, bytes[3655]);
-
-  // A second write replaces every field, shorter ones included.
-  DelayedParams second;
-  second.browser_arc_path = L"D:\\a";
-  second.make_default = true;
-  ASSERT_TRUE(WriteDelayedParamsTo(second, block.get()));
-  ExpectSameParams(second, ReadDelayedParamsFrom(*block));
-  EXPECT_EQ(0, bytes[3654]);
-  EXPECT_EQ(1, bytes[3655]);
-  EXPECT_EQ(L"", log.Text());
-}
-
-TEST(DelayedParamsTest, TooLongPathWritesNothingAndLogsEveryField) {
-  struct Case {
-    std::wstring DelayedParams::*field;
-    size_t length;
-    bool accepted;
-  };
-  const Case cases[] = {
-      {&DelayedParams::browser_arc_path, 260, true},
-      {&DelayedParams::browser_arc_path, 261, false},
-      {&DelayedParams::clids_searchband_file_path, 261, false},
-      {&DelayedParams::partner_package_override_path, 260, true},
-      {&DelayedParams::partner_package_override_path, 400, false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.length);
-    test_support::ScopedTestLog log;
-    auto block = ZeroBlock();
-    DelayedParams before;
-    before.browser_arc_path = L"previous";
-    ASSERT_TRUE(WriteDelayedParamsTo(before, block.get()));
-
-    DelayedParams params = FullParams();
-    params.*c.field = std::wstring(c.length - 1, L'p') + L'Z';
-    EXPECT_EQ(c.accepted, WriteDelayedParamsTo(params, block.get()));
-    if (c.accepted) {
-      // The last unit arrives too: the whole field is the limit.
-      ExpectSameParams(params, ReadDelayedParamsFrom(*block));
-      EXPECT_EQ(L"", log.Text());
-      continue;
-    }
-    ExpectSameParams(before, ReadDelayedParamsFrom(*block));
-    EXPECT_EQ(1, log.CountLines(L"ERROR: WriteDelayedParams (")) << log.Text();
-    std::wstring text = log.Text();
-    std::wstring message =
-        L"): Too large string length, browser_arc_path=" + params.browser_arc_path +
-        L" clids_file_path=" + params.clids_file_path +
-        L" clids_searchband_file_path=" + params.clids_searchband_file_path +
-        L" installer_data_path=" + params.installer_data_path +
-        L" brand_package_path=" + params.brand_package_path +
-        L" partner_package_path=" + params.partner_package_path +
-        L" partner_package_override_path=" + params.partner_package_override_path +
-        L" send_statistics=1 make_default=0 Last error: ";
-    EXPECT_NE(std::wstring::npos, text.find(message)) << text;
-  }
-}
-
-TEST(DelayedParamsTest, FieldWithoutTerminatorIsCut) {
-  auto block = ZeroBlock();
-  for (size_t i = 0; i < kDelayedPathUnits; ++i) block->clids_file_path[i] = L'c';
-  block->send_statistics = 7;
-  DelayedParams params = ReadDelayedParamsFrom(*block);
-  EXPECT_EQ(std::wstring(260, L'c'), params.clids_file_path);
-  EXPECT_EQ(L"", params.browser_arc_path);
-  EXPECT_TRUE(params.send_statistics);
-  EXPECT_FALSE(params.make_default);
-}
-
-TEST(DelayedParamsTest, BecomesTheChildsSetupCommandLine) {
-  CommandLine command_line(
-      L"fake_browser_arc --brand-name=z --brand-package=C:\\given --send-statistics "
-      L"--progress-window=1234 --verbose-logging");
-  DelayedParams params = FullParams();
-  params.brand_package_path.clear();
-  params.send_statistics = false;
-  params.make_default = true;
-  ApplyDelayedParams(params, &command_line);
-  EXPECT_EQ(params.browser_arc_path, command_line.ProgramPath());
-  EXPECT_EQ((CommandLine::SwitchMap{
-                {"brand-name", L"z"},
-                {"brand-package", L"C:\\given"},  // an empty path keeps what was there
-                {"clids-file", params.clids_file_path},
-                {"clids-searchband-file", params.clids_searchband_file_path},
-                {"installerdata", params.installer_data_path},
-                {"make-browser-default-after-import", L""},
-                {"override-partner-package", params.partner_package_override_path},
-                {"partner-package", params.partner_package_path},
-                {"progress-window", L"1234"},
-                {"verbose-logging", L""},
-            }),
-            command_line.switches());
-}
 
 // ---------------------------------------------------------------------------------------
 // The sections in the executable.
@@ -211,11 +65,9 @@ SectionInfo FindSection(const std::string& image, const std::string& name) {
   return info;
 }
 
-// The run report sits right after the block, and a master takes only its own child's report
-// of the code that child ended with. (No other test of this program writes the report.)
-TEST(ElevatedRunReportTest, FollowsTheBlockAndNamesItsChild) {
-  EXPECT_EQ(3656, reinterpret_cast<char*>(&g_elevated_run_report) -
-                      reinterpret_cast<char*>(&g_delayed_params));
+// A master takes only its own child's report of the code that child ended with. (No other
+// test of this program writes the report.)
+TEST(ElevatedRunReportTest, NamesItsChild) {
   WriteElevatedRunReport(true, 7, 0);
   const uint32_t self = GetCurrentProcessId();
   const ElevatedRunReport report = ReadElevatedRunReport();
@@ -239,7 +91,7 @@ TEST(SharedSectionsTest, ExecutableDeclaresBothSectionsShared) {
   const struct {
     const char* name;
     uint32_t size;
-  } sections[] = {{kDelayedParamsSectionName, 3656 + 16 + 8}, {kMasterProcessIdSectionName, 4}};
+  } sections[] = {{kElevatedRunSectionName, 16 + 8}, {kMasterProcessIdSectionName, 4}};
   for (const auto& expected : sections) {
     SCOPED_TRACE(expected.name);
     SectionInfo info = FindSection(image, expected.name);
@@ -252,7 +104,7 @@ TEST(SharedSectionsTest, ExecutableDeclaresBothSectionsShared) {
     // Zero in the file: no bytes stored, the loader maps zero pages.
     EXPECT_EQ(0u, info.raw_size);
   }
-  EXPECT_EQ("Shared", std::string(kDelayedParamsSectionName));
+  EXPECT_EQ("Shared", std::string(kElevatedRunSectionName));
 }
 
 TEST(SharedSectionsTest, ValueWrittenByOneProcessIsReadByAnother) {
@@ -265,10 +117,9 @@ TEST(SharedSectionsTest, ValueWrittenByOneProcessIsReadByAnother) {
   ASSERT_TRUE(ready && hold);
 
   std::wstring probe = L"\"" + test_support::TestProgram(L"shared_block_probe.exe") + L"\"";
-  std::wstring archive = L"C:\\Temp\\arc " + platform::Widen(suffix) + L"\\setup.tmp";
   uint32_t pid = 100000 + GetCurrentProcessId();
   test_support::ChildProcess writer;
-  ASSERT_TRUE(writer.Start(probe + L" \"--write=" + archive + L"\" --pid=" +
+  ASSERT_TRUE(writer.Start(probe + L" --write --pid=" +
                            platform::ToWString(pid) + L" --ready=" +
                            platform::Widen(ready_name) + L" --hold=" + platform::Widen(hold_name)));
   ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(ready.get(), 60000));
@@ -282,7 +133,8 @@ TEST(SharedSectionsTest, ValueWrittenByOneProcessIsReadByAnother) {
   EXPECT_EQ(0, exit_code);
   std::vector<std::wstring> lines = test_support::ReadUtf16Lines(out);
   ASSERT_EQ(1u, lines.size());
-  EXPECT_EQ(archive + L"|1|0|" + platform::ToWString(pid), lines[0]);
+  EXPECT_EQ(L"7|1|" + platform::ToWString(writer.id()) + L"|" + platform::ToWString(pid),
+            lines[0]);
 
   SetEvent(hold.get());
   ASSERT_TRUE(writer.Wait(60000, &exit_code));

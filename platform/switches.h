@@ -43,6 +43,10 @@ inline constexpr char kDoNotLaunchBrowser[] = "do-not-launch-browser";
 inline constexpr char kRunAsAdmin[] = "run-as-admin";
 inline constexpr char kParentInstallerProcessId[] = "parent-installer-process-id";
 inline constexpr char kSetupCmdLine[] = "setup-cmd-line";
+// The elevated run's 32 hexadecimal digits, which name its events.
+inline constexpr char kElevatedRunId[] = "elevated-run-id";
+// The master's handle (decimal value) of the section that carries the delayed parameters.
+inline constexpr char kDelayedParamsHandle[] = "delayed-params-handle";
 inline constexpr char kSpawnedInProtectedDir[] = "spawned_in_protected_dir";
 inline constexpr char kCheckTheInterface[] = "check-the-interface";
 

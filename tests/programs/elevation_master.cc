@@ -1,6 +1,6 @@
 // Both sides of an elevated installation, for the tests that run one end to end. The shared
-// section that carries the delayed parameter block belongs to one image file, so the master
-// and the child it restarts through the shell must be the same executable: this one.
+// section that carries the child's run report belongs to one image file, so the master and
+// the child it restarts through the shell must be the same executable: this one.
 //
 //   elevation_master.exe --run-as-admin ...   the elevated child: the installer's own entry
 //   elevation_master.exe [options]            the master: a BrandInfo, an Installer,
@@ -31,6 +31,8 @@
 //                           it received are reported, and "zorvin.lite.close_window" stops
 //                           the flow as the installer window does
 //   --result=PATH           where the facts go (below)
+//   --steal-go              a thread of the master takes the run's go before the child
+//                           waits for it ("go_taken=<wait result>")
 //   --record-child-files    the elevated child reports each of its file operations
 //                           ("child_file=<kind> <path>", kind: folder, read, write, delete,
 //                           reboot)
@@ -48,6 +50,7 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "brand/brand_info.h"
@@ -194,9 +197,13 @@ class Listener : public installer::ProgressListener {
 class MasterInstaller : public installer::Installer {
  public:
   using Installer::Installer;
-  ~MasterInstaller() override { CloseHandle(child_); }
+  ~MasterInstaller() override {
+    if (thief_.joinable()) thief_.join();
+    CloseHandle(child_);
+  }
 
   bool StartElevated(SHELLEXECUTEINFOW* info) override {
+    if (installer::ProcessCommandLine().Has("steal-go")) StealGo(info->lpParameters);
     SetLastError(0);
     bool ok = Installer::StartElevated(info);
     DWORD error = GetLastError();
@@ -212,9 +219,9 @@ class MasterInstaller : public installer::Installer {
 
   bool RunModuleInElevatedProcess() override {
     if (installer::ProcessCommandLine().Has("child-fails")) {
-      installer::DelayedParams params = installer::ReadDelayedParams();
+      installer::DelayedParams params = elevated_process()->ReadDelayedParams();
       params.browser_arc_path += L".missing";
-      installer::WriteDelayedParams(params);
+      elevated_process()->WriteDelayedParams(params);
     }
     bool success = Installer::RunModuleInElevatedProcess();
     released_tick_ = GetTickCount();
@@ -225,8 +232,22 @@ class MasterInstaller : public installer::Installer {
   DWORD released_tick() const { return released_tick_; }
 
  private:
+  // Waits for the run's go before the child exists, as another process of the user that
+  // found the master's events would.
+  void StealGo(const wchar_t* parameters) {
+    const std::string run_id = CommandLine(std::wstring(L"x") + parameters).NarrowValue("elevated-run-id");
+    HANDLE go = OpenEventA(SYNCHRONIZE, FALSE,
+                           installer::ElevatedEventName(run_id, installer::ElevatedEvent::kGo).c_str());
+    if (go == nullptr) return Fact("go_taken", L"unopened");
+    thief_ = std::thread([go] {
+      Fact("go_taken", static_cast<long long>(WaitForSingleObject(go, 240000)));
+      CloseHandle(go);
+    });
+  }
+
   HANDLE child_ = nullptr;
   DWORD released_tick_ = 0;
+  std::thread thief_;
 };
 
 struct Choices {

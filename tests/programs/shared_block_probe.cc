@@ -1,10 +1,10 @@
 // Reads and writes the installer's shared sections from a separate image, for the test that
 // two processes of one image see the same bytes.
-//   shared_block_probe.exe --write=<archive path> --pid=<n> --ready=<event> --hold=<event>
-//     writes the delayed parameter block (archive path, send_statistics on) and the master
-//     process id, sets the ready event, and stays until the hold event is set (60 s at most).
+//   shared_block_probe.exe --write --pid=<n> --ready=<event> --hold=<event>
+//     writes an elevated run report (a setup that ran, exit code 7) and the master process
+//     id, sets the ready event, and stays until the hold event is set (60 s at most).
 //   shared_block_probe.exe --read --out=<file>
-//     writes "<archive path>|<send_statistics>|<make_default>|<master process id>" as UTF-16
+//     writes "<exit code>|<setup ran>|<reporting process id>|<master process id>" as UTF-16
 //     to the file.
 // Ends with 0, or 3 when something fails.
 #include <windows.h>
@@ -18,10 +18,7 @@
 int wmain() {
   const installer::CommandLine& command_line = installer::ProcessCommandLine();
   if (command_line.Has("write")) {
-    installer::DelayedParams params;
-    params.browser_arc_path = command_line.Value("write");
-    params.send_statistics = true;
-    if (!installer::WriteDelayedParams(params)) return 3;
+    installer::WriteElevatedRunReport(true, 7, 0);
     uint64_t pid = 0;
     platform::StringToUint64(command_line.Value("pid"), &pid);
     installer::SetMasterProcessId(static_cast<uint32_t>(pid));
@@ -33,10 +30,10 @@ int wmain() {
     return 0;
   }
   if (command_line.Has("read")) {
-    installer::DelayedParams params = installer::ReadDelayedParams();
-    std::wstring text = params.browser_arc_path + L"|" +
-                        (params.send_statistics ? L"1" : L"0") + L"|" +
-                        (params.make_default ? L"1" : L"0") + L"|" +
+    const installer::ElevatedRunReport report = installer::ReadElevatedRunReport();
+    std::wstring text = platform::ToWString(report.setup_exit_code) + L"|" +
+                        platform::ToWString(report.setup_ran) + L"|" +
+                        platform::ToWString(report.child_process_id) + L"|" +
                         platform::ToWString(installer::MasterProcessId());
     HANDLE file = CreateFileW(command_line.Value("out").c_str(), GENERIC_WRITE, 0, nullptr,
                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
