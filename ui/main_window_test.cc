@@ -19,6 +19,7 @@
 #include "install/installer.h"
 #include "install/preinstall_checks.h"
 #include "network/http_downloader.h"
+#include "platform/command_line.h"
 #include "platform/scoped_handle.h"
 #include "platform/strings.h"
 #include "platform/windows_version.h"
@@ -40,20 +41,6 @@ using installer::DistribInfoParams;
 
 // ---------------------------------------------------------------------------------------
 // Decisions.
-
-TEST(MainWindowPercentTest, DownloadFractionsFillFiveToForty) {
-  const struct {
-    float fraction;
-    int percent;
-  } cases[] = {
-      {0.0f, 5},   {0.1f, 8},    {0.2f, 12},  {0.5f, 22},   {0.6f, 26},
-      {0.999f, 39}, {1.0f, 40},  {-0.5f, 5},  {1.5f, 40},   {std::nanf(""), 5},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.fraction);
-    EXPECT_EQ(c.percent, PercentForDownloadFraction(c.fraction));
-  }
-}
 
 TEST(MainWindowPercentTest, OnlyStagesFiveAndSevenMove) {
   const struct {
@@ -216,59 +203,6 @@ TEST(MainWindowOfferTest, MakeDefaultAppliesOutsideWindows8) {
   EXPECT_TRUE(CanMakeBrowserDefault(platform::kWindows10Build17604));
 }
 
-// Steps: "P" press install, "S" skip the offer, "L" lay out the progress screen,
-// "E<code>" an error, "F" finish. Each step answers: P "layout"/"-", L "error <code>"/"-",
-// E "show"/"wait", F "end"/"open"; S nothing.
-std::string RunFlow(const std::vector<std::string>& steps) {
-  InstallConsentFlow flow;
-  std::string answers;
-  for (const std::string& step : steps) {
-    std::string answer;
-    if (step == "P") {
-      answer = flow.PressInstall() ? "layout" : "-";
-    } else if (step == "S") {
-      flow.SkipOffer();
-      continue;
-    } else if (step == "L") {
-      int32_t code = 0;
-      answer = flow.TakePendingError(&code) ? "error " + platform::ToString(code) : "-";
-    } else if (step[0] == 'E') {
-      answer = flow.ReportError(std::stoi(step.substr(1))) ? "show" : "wait";
-    } else if (step == "F") {
-      answer = flow.FinishEndsDialog() ? "end" : "open";
-    }
-    answers += (answers.empty() ? "" : " ") + answer;
-  }
-  return answers;
-}
-
-TEST(InstallConsentFlowTest, ConsentFinishAndErrorsInEveryOrder) {
-  const struct {
-    std::vector<std::string> steps;
-    const char* answers;
-  } cases[] = {
-      {{"F", "P", "L", "F"}, "open layout - end"},
-      {{"P", "P", "L"}, "layout - -"},
-      // An error before consent waits for the progress screen, and is shown there once.
-      {{"E2", "F", "P", "L", "L"}, "wait open layout error 2 -"},
-      {{"E3", "P", "L", "E2"}, "wait layout error 3 wait"},
-      // After consent an error is shown at once, and only the first one.
-      {{"P", "L", "E2", "E3"}, "layout - show wait"},
-      // The latest error before consent is the one shown.
-      {{"E2", "E3", "P", "L"}, "wait wait layout error 3"},
-      // Code 0 is no error at all.
-      {{"E0", "P", "L"}, "wait layout -"},
-      // The offer skipped: consent without the button; Enter then does nothing.
-      {{"S", "L", "F"}, "- end"},
-      {{"E2", "S", "L"}, "wait error 2"},
-      {{"S", "L", "E2", "P"}, "- show -"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.answers);
-    EXPECT_EQ(c.answers, RunFlow(c.steps));
-  }
-}
-
 // ---------------------------------------------------------------------------------------
 // The real window against the fake publisher and the stand-in setup program.
 
@@ -324,26 +258,6 @@ class TestWindow : public MainWindow {
     opened.push_back(url);
     return !real_shell || MainWindow::OpenUrl(url);
   }
-};
-
-// Window tests run one at a time: the click counter URL is the same for every run, so only
-// the number of requests tells one test's clicks from another's.
-class ClickCounterLock {
- public:
-  ClickCounterLock() : mutex_(CreateMutexW(nullptr, FALSE, L"Local\\li-ui-window-click-tests")) {
-    DWORD wait = WaitForSingleObject(mutex_, 240000);
-    owned_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
-    // Clicks of the test before may still be on their way.
-    Sleep(300);
-  }
-  ~ClickCounterLock() {
-    if (owned_) ReleaseMutex(mutex_);
-    CloseHandle(mutex_);
-  }
-
- private:
-  HANDLE mutex_;
-  bool owned_ = false;
 };
 
 size_t ClickCount(const std::string& click) {
@@ -408,15 +322,21 @@ class MainWindowTest : public testing::Test {
     params_.SetParamsForTesting(map);
   }
 
+  installer::InstallerOptions Options() {
+    return {.brand_info = &brand_,
+            .params = &params_,
+            .command_line = installer::ProcessCommandLine()};
+  }
+
   std::unique_ptr<TestWindow> MakeWindow() {
-    auto window = std::make_unique<TestWindow>(&brand_, &params_, false);
+    auto window = std::make_unique<TestWindow>(Options());
     window->installer()->SetMessageWindowPollForTesting(10);
     return window;
   }
 
   INT_PTR Drive(TestWindow* window, const std::function<void(HWND)>& script) {
     return test_support::DriveDialog([&] { return window->DoModal(); },
-                                     [&] { return window->WindowHandle(); }, script);
+                                     [&] { return window->listener()->WindowHandle(); }, script);
   }
 
   std::map<std::string, std::string> ReportedSwitches() {
@@ -467,7 +387,7 @@ class MainWindowTest : public testing::Test {
   }
 
   // Every window test presses buttons, so each one holds the lock while its window lives.
-  ClickCounterLock click_lock_;
+  test_support::ClickCounterLock click_lock_;
   installer::UiEnvironment ui_;
   test_support::ScopedTestLog log_;
   test_support::ScopedTempDir work_;
@@ -668,22 +588,6 @@ TEST_F(MainWindowTest, InstallShowsProgressAndTheFinishedFlowEndsTheDialog) {
   EXPECT_EQ(installs + 1, WaitForClicks("clicked_button=install", installs + 1));
 }
 
-TEST_F(MainWindowTest, FinishBeforeTheInstallButtonLeavesTheWindowOpen) {
-  auto window = MakeWindow();
-  bool open_after_finish = false;
-  INT_PTR result = Drive(window.get(), [&](HWND hwnd) {
-    window->Finish();
-    test_support::WaitForIdle(hwnd);
-    open_after_finish = IsWindow(hwnd) && GetDlgItem(hwnd, IDC_INSTALL_BUTTON) != nullptr;
-    // The real end of the flow comes after the install button.
-    test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
-    WaitForEnd(hwnd);
-  });
-  EXPECT_TRUE(open_after_finish);
-  EXPECT_EQ(kResultDone, result);
-  EXPECT_EQ(0, window->result_code());
-}
-
 TEST_F(MainWindowTest, EscapeCountsACancelButOnlyTheCloseButtonCloses) {
   size_t cancels = ClickCount("clicked_button=cancel");
   ServeNoArchive();
@@ -728,35 +632,6 @@ TEST_F(MainWindowTest, ErrorBeforeInstallIsShownWhenTheProgressScreenIsLaidOut) 
   EXPECT_EQ(401, window->result_code());
   // The flow had failed: installation was never allowed.
   EXPECT_EQ(0, log_.CountLines(L"Installation after download event"));
-}
-
-TEST_F(MainWindowTest, ErrorCodesPickTheirDialog) {
-  const struct {
-    int32_t code;
-    bool dialog;
-    MessageKind kind;
-  } cases[] = {
-      {2, true, MessageKind::kDownloadManually},
-      {3, true, MessageKind::kOldComponent},
-      {1, true, MessageKind::kDownloadManually},
-      {0, false, MessageKind::kDownloadManually},
-  };
-  ServeNoArchive();
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.code);
-    auto window = MakeWindow();
-    INT_PTR result = Drive(window.get(), [&](HWND hwnd) {
-      test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
-      // After consent the error is shown at once.
-      window->ShowError(c.code);
-      WaitForEnd(hwnd);
-    });
-    EXPECT_EQ(kResultDone, result);
-    ASSERT_EQ(c.dialog ? 1u : 0u, window->dialogs.size());
-    if (c.dialog) {
-      EXPECT_EQ(c.kind, window->dialogs[0]);
-    }
-  }
 }
 
 // What a screen reader and a keyboard user meet on the offer screen, with real key input.
@@ -949,42 +824,25 @@ TEST_F(MainWindowTest, FirstRunWithoutDefChoiceShowsTheOffer) {
 
 TEST_F(MainWindowTest, CancelButtonStaysOnlyWithCancelOneAndAsksFirst) {
   ServeNoArchive();
-  const struct {
-    const char* cancel;
-    bool kept;
-    INT_PTR answer;
-    INT_PTR result;
-  } cases[] = {
-      {"1", true, kMessageSecondButton, kResultCancelConfirmed},
-      {"1", true, kMessageFirstButton, kResultSystemClose},
-      {"0", false, kMessageFirstButton, kResultSystemClose},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.cancel << " " << c.answer);
-    SetParams({{"cancel", c.cancel}});
+  for (const char* cancel : {"1", "0"}) {
+    SCOPED_TRACE(cancel);
+    SetParams({{"cancel", cancel}});
     auto window = MakeWindow();
-    window->dialog_answer = c.answer;
+    window->dialog_answer = kMessageSecondButton;
     bool kept = false;
-    RECT cancel = {};
-    bool open_after_resume = false;
+    RECT rect = {};
     INT_PTR result = Drive(window.get(), [&](HWND hwnd) {
       test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
       kept = test_support::ControlVisible(hwnd, IDC_CANCEL_BUTTON);
-      cancel = test_support::ControlRect(hwnd, IDC_CANCEL_BUTTON);
-      if (kept) {
-        test_support::ClickButton(hwnd, IDC_CANCEL_BUTTON);
-        test_support::WaitForIdle(hwnd);
-        open_after_resume = IsWindow(hwnd) != FALSE;
-      }
+      rect = test_support::ControlRect(hwnd, IDC_CANCEL_BUTTON);
+      if (kept) test_support::ClickButton(hwnd, IDC_CANCEL_BUTTON);
     });
-    EXPECT_EQ(c.kept, kept);
-    EXPECT_EQ(c.result, result);
-    if (c.kept) {
-      EXPECT_EQ(698, cancel.left);
-      EXPECT_EQ(18, cancel.top);
-      ASSERT_EQ(1u, window->dialogs.size());
-      EXPECT_EQ(MessageKind::kResumeOrCancel, window->dialogs[0]);
-      EXPECT_EQ(c.answer == kMessageFirstButton, open_after_resume);
+    EXPECT_EQ(cancel[0] == '1', kept);
+    EXPECT_EQ(kept ? kResultCancelConfirmed : kResultSystemClose, result);
+    if (kept) {
+      EXPECT_EQ(698, rect.left);
+      EXPECT_EQ(18, rect.top);
+      EXPECT_EQ(std::vector<MessageKind>{MessageKind::kResumeOrCancel}, window->dialogs);
     }
   }
 }
@@ -1388,7 +1246,7 @@ TEST_F(MainWindowOnScreenTest, WindowAndShadowComeAndGoTogether) {
       {"finish", kResultDone,
        [](TestWindow* window, HWND hwnd) {
          test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
-         window->Finish();
+         window->listener()->Finish();
        }},
       {"close button", kResultCloseButton,
        [](TestWindow*, HWND hwnd) { test_support::ClickButton(hwnd, IDC_CLOSE_BUTTON); }},
@@ -1423,7 +1281,7 @@ TEST_F(MainWindowOnScreenTest, WindowAndShadowComeAndGoTogether) {
        [&](TestWindow* window, HWND hwnd) {
          test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
          HWND question = question_of(hwnd);
-         window->ShowError(2);
+         window->listener()->ShowError(2);
          HWND error = nullptr;
          EXPECT_TRUE(test_support::WaitUntil(
              [&] {
@@ -1443,7 +1301,7 @@ TEST_F(MainWindowOnScreenTest, WindowAndShadowComeAndGoTogether) {
     int shadow_pixels = 0;
     bool ended = false;
     INT_PTR result = test_support::DriveDialog(
-        [&] { return window->DoModal(backdrop.hwnd()); }, [&] { return window->WindowHandle(); },
+        [&] { return window->DoModal(backdrop.hwnd()); }, [&] { return window->listener()->WindowHandle(); },
         [&](HWND hwnd) {
           // The shadow comes with the icons, after the first paint.
           test_support::WaitUntil([&] { return SendMessageW(hwnd, WM_GETICON, ICON_BIG, 0) != 0; },
@@ -1530,7 +1388,7 @@ TEST_F(MainWindowTest, AWindowClosedBeforeItsFirstPaintStillReportsTheRun) {
     }
   };
   ServeNoArchive();
-  ClosedAtOnce window(&brand_, &params_, false);
+  ClosedAtOnce window(Options());
   EXPECT_EQ(kResultSystemClose, window.DoModal());
   window.StopInstaller();
   EXPECT_TRUE(test_support::WaitUntil(
@@ -1611,7 +1469,7 @@ class InteractiveRunTest : public testing::Test {
     ASSERT_TRUE(wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED);
     locked_ = true;
     // Its install button counts like the window tests' ones.
-    click_lock_ = std::make_unique<ClickCounterLock>();
+    click_lock_ = std::make_unique<test_support::ClickCounterLock>();
     SetEnvironmentVariableW(L"LI_STAND_IN_REPORT", temp_.File(L"report.json").c_str());
     SetEnvironmentVariableW(L"LI_STAND_IN_WINDOW_MS", L"0");
     SetEnvironmentVariableW(L"LI_STAND_IN_EXIT_CODE", L"0");
@@ -1682,7 +1540,7 @@ class InteractiveRunTest : public testing::Test {
  private:
   platform::ScopedKernelHandle run_lock_;
   bool locked_ = false;
-  std::unique_ptr<ClickCounterLock> click_lock_;
+  std::unique_ptr<test_support::ClickCounterLock> click_lock_;
 };
 
 TEST_F(InteractiveRunTest, InstallButtonRunsTheSetupAndTheExitCodeIsItsResult) {

@@ -65,6 +65,7 @@
 #include "platform/shared_sections.h"
 #include "platform/strings.h"
 #include "platform/user_rights.h"
+#include "ui/main_window.h"
 
 namespace {
 
@@ -328,8 +329,12 @@ int RunMaster(const CommandLine& command_line) {
     installer::SetKeptArchiveFolderForTesting(result.substr(0, result.find_last_of(L'\\')) +
                                               L"\\kept");
   }
-  auto flow = std::make_unique<MasterInstaller>(threaded ? &listener : nullptr, &brand, &params,
-                                                false);
+  auto flow = std::make_unique<MasterInstaller>(installer::InstallerOptions{
+      .listener = threaded ? &listener : nullptr,
+      .brand_info = &brand,
+      .params = &params,
+      .command_line = command_line,
+      .make_prompt_owner = &lite_installer::MakeElevationPromptOwner});
   flow->SetMessageWindowPollForTesting(10);
   Apply(ParseChoices(command_line.Value("choose-before")), flow.get());
   if (!command_line.Has("no-elevation")) {

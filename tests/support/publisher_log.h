@@ -25,6 +25,20 @@ std::string PublisherUrl(const std::string& path_and_query);
 // The same path on the publisher's port that accepts connections and never answers.
 std::string SilentPublisherUrl(const std::string& path_and_query);
 
+// Tests that click run one at a time: the click counter URL is the same for every run, so
+// only the number of requests tells one test's clicks from another's.
+class ClickCounterLock {
+ public:
+  ClickCounterLock();
+  ~ClickCounterLock();
+  ClickCounterLock(const ClickCounterLock&) = delete;
+  ClickCounterLock& operator=(const ClickCounterLock&) = delete;
+
+ private:
+  void* mutex_;
+  bool owned_ = false;
+};
+
 // A text no other request of any test run carries ("m<process id>x<counter>x<ticks>").
 std::string UniqueMarker();
 
