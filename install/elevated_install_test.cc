@@ -725,9 +725,8 @@ class ElevationSeamTest : public testing::Test {
   // As the window hands the flow over: with an owner for the elevation prompt.
   InstallerOptions Options(ProgressListener* listener = nullptr) {
     return {listener, &brand_, &params_, false, ProcessCommandLine(), +[] {
-              return CreateWindowExW(WS_EX_TOOLWINDOW, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0,
-                                     nullptr, nullptr, nullptr, nullptr);
-            }};
+      return CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, 0, 0, nullptr);
+    }};
   }
 
   test_support::ScopedTempDir work_;

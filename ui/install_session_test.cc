@@ -13,7 +13,7 @@
 namespace lite_installer {
 namespace {
 
-TEST(MainWindowPercentTest, DownloadFractionsFillFiveToForty) {
+TEST(InstallSessionTest, DownloadFractionsFillFiveToForty) {
   const struct {
     float fraction;
     int percent;
@@ -64,14 +64,14 @@ class FakeView : public InstallView {
 // "S" the offer skipped, "L" the progress screen's layout, "E<code>" an error and "F" the
 // finish from the install thread, "U" the setup started, "C" the close button, "K"/"R" the
 // cancel button answered Cancel/Resume, "X" the system close, "H" a hide, "Q" the setup's
-// close message, "N" its newer-version message; "f", "e<code>" and "u" the same from the
-// install thread, and "A" the view made; "[...]" the steps while the proxy's credentials
+// close message, "N" its newer-version message; "f" the finish from the install thread
+// and "A" the view made; "[...]" the steps while the proxy's credentials
 // prompt, asked for on another thread, is up. The flow itself never starts.
 void Play(InstallSession& session, FakeView& view, const std::string& steps) {
   for (size_t i = 0; i < steps.size(); ++i) {
     const char step = steps[i];
     int32_t code = 0;
-    if (step == 'E' || step == 'e') code = steps[++i] - '0';
+    if (step == 'E') code = steps[++i] - '0';
     if (step == '[') {
       const size_t end = steps.find(']', i);
       view.in_prompt = [&, inner = steps.substr(i + 1, end - i - 1)] {
@@ -107,8 +107,6 @@ void Play(InstallSession& session, FakeView& view, const std::string& steps) {
       case 'N': session.OnNewerVersion(); break;
       case 'A': session.Attach(reinterpret_cast<HWND>(1)); break;
       case 'f': session.Finish(); break;
-      case 'e': session.ShowError(code); break;
-      case 'u': session.RemoveCancelButton(); break;
     }
   }
 }
@@ -155,7 +153,7 @@ TEST(InstallSessionTest, ConsentErrorsFinishAndEveryEnd) {
       {"H", "resume"},
       {"U", "resume no-cancel"},
       // The install thread reaches the view only while it exists.
-      {"fe2uAfe2u", "post 1 0 post 2 2 post 3 0"},
+      {"fAf", "post 1 0"},
       // A hide takes the prompt down; the setup's close waits until it has returned.
       {"A[H]", "post 4 0 prompt resume prompt-down"},
       {"A[Q]", "post 4 0 prompt prompt-down hide end 1"},

@@ -39,7 +39,6 @@
 
 struct ITaskbarList3;
 
-
 namespace lite_installer {
 
 // Messages from the setup program and the browser (registered by name).
@@ -107,14 +106,14 @@ HWND MakeElevationPromptOwner();
 class MainWindow : public DialogWindow, private InstallView {
  public:
   // `options` names the brand and the distribution parameters (both outlive the window)
-  // and the run's command line; the window adds itself as the flow's listener and the
-  // owner of the elevation prompt.
+  // and the run's command line; the window's session becomes the flow's listener, and the
+  // window makes the elevation prompt's owner.
   explicit MainWindow(installer::InstallerOptions options);
   ~MainWindow() override;
 
   installer::Installer* installer() const { return session_.installer(); }
-  // The flow's listener, as the install thread sees it.
-  installer::ProgressListener* listener() { return &session_; }
+  // The flow's listener, for a test that stands in for the install thread.
+  installer::ProgressListener* ListenerForTesting() { return &session_; }
   // Signals the install flow to stop and waits for it to end (`Installer::StopAndWait`);
   // its result code is final afterwards. Only once the dialog has ended.
   void StopInstaller();

@@ -329,12 +329,9 @@ int RunMaster(const CommandLine& command_line) {
     installer::SetKeptArchiveFolderForTesting(result.substr(0, result.find_last_of(L'\\')) +
                                               L"\\kept");
   }
-  auto flow = std::make_unique<MasterInstaller>(installer::InstallerOptions{
-      .listener = threaded ? &listener : nullptr,
-      .brand_info = &brand,
-      .params = &params,
-      .command_line = command_line,
-      .make_prompt_owner = &lite_installer::MakeElevationPromptOwner});
+  auto flow = std::make_unique<MasterInstaller>(
+      installer::InstallerOptions{threaded ? &listener : nullptr, &brand, &params, false,
+                                  command_line, &lite_installer::MakeElevationPromptOwner});
   flow->SetMessageWindowPollForTesting(10);
   Apply(ParseChoices(command_line.Value("choose-before")), flow.get());
   if (!command_line.Has("no-elevation")) {

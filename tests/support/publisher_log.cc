@@ -111,17 +111,4 @@ std::vector<PublisherRequest> PublisherRequestsWithPath(const std::string& fragm
   return WaitForRequests(fragment, true, at_least, timeout_ms);
 }
 
-ClickCounterLock::ClickCounterLock()
-    : mutex_(CreateMutexW(nullptr, FALSE, L"Local\\li-ui-window-click-tests")) {
-  DWORD wait = WaitForSingleObject(mutex_, 240000);
-  owned_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
-  // Clicks of the test before may still be on their way.
-  Sleep(300);
-}
-
-ClickCounterLock::~ClickCounterLock() {
-  if (owned_) ReleaseMutex(mutex_);
-  CloseHandle(mutex_);
-}
-
 }  // namespace test_support

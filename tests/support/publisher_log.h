@@ -3,6 +3,8 @@
 #ifndef TESTS_SUPPORT_PUBLISHER_LOG_H_
 #define TESTS_SUPPORT_PUBLISHER_LOG_H_
 
+#include <windows.h>
+
 #include <cstdint>
 #include <map>
 #include <string>
@@ -29,13 +31,18 @@ std::string SilentPublisherUrl(const std::string& path_and_query);
 // only the number of requests tells one test's clicks from another's.
 class ClickCounterLock {
  public:
-  ClickCounterLock();
-  ~ClickCounterLock();
-  ClickCounterLock(const ClickCounterLock&) = delete;
-  ClickCounterLock& operator=(const ClickCounterLock&) = delete;
+  ClickCounterLock() : mutex_(CreateMutexW(nullptr, FALSE, L"Local\\li-ui-window-click-tests")) {
+    DWORD wait = WaitForSingleObject(mutex_, 240000);
+    owned_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+    Sleep(300);  // clicks of the test before may still be on their way
+  }
+  ~ClickCounterLock() {
+    if (owned_) ReleaseMutex(mutex_);
+    CloseHandle(mutex_);
+  }
 
  private:
-  void* mutex_;
+  HANDLE mutex_;
   bool owned_ = false;
 };
 
