@@ -47,8 +47,7 @@ void StorePathInRegistry(const std::string& name, const std::wstring& path) {
 
 }  // namespace
 
-VendorFilePaths VendorFilePathsFromCommandLine() {
-  const CommandLine& command_line = ProcessCommandLine();
+VendorFilePaths VendorFilePathsFromCommandLine(const CommandLine& command_line) {
   VendorFilePaths paths;
   paths.installer_data = command_line.Value(switches::kInstallerData);
   paths.clids = command_line.Value(switches::kClidsFile);
@@ -91,7 +90,7 @@ VendorFilePaths WriteVendorFiles(const std::wstring& folder, const VendorFilePat
 }
 
 VendorFilePaths WriteVendorFiles(const std::wstring& folder) {
-  return WriteVendorFiles(folder, VendorFilePathsFromCommandLine());
+  return WriteVendorFiles(folder, VendorFilePathsFromCommandLine(ProcessCommandLine()));
 }
 
 }  // namespace installer

@@ -15,6 +15,8 @@
 
 namespace installer {
 
+class CommandLine;
+
 inline constexpr char kInstallerDataValue[] = "InstallerData";
 inline constexpr char kClidsFileValue[] = "ClidsFile";
 inline constexpr char kClidsSearchbandFileValue[] = "ClidsSearchbandFile";
@@ -25,8 +27,8 @@ struct VendorFilePaths {
   std::wstring clids_searchband;
 };
 
-// The three paths given on the process command line (empty where a switch is absent).
-VendorFilePaths VendorFilePathsFromCommandLine();
+// The three paths given on `command_line` (empty where a switch is absent).
+VendorFilePaths VendorFilePathsFromCommandLine(const CommandLine& command_line);
 
 // Fills every empty path of `given` with `folder` + "master_preferences", "clids.xml" or
 // "clids_searchband.xml" and writes the resource bytes there unchanged (create or

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/command_line.h"
 #include "platform/scoped_handle.h"
 #include "platform/strings.h"
 #include "tests/support/browser_registry_key.h"
@@ -146,7 +147,7 @@ TEST_F(VendorFilesTest, FilesThatCannotBeWrittenAreNotHandedOn) {
 
 TEST_F(VendorFilesTest, ProcessWithoutSwitchesUsesTheFolder) {
   // The test program's own module has no vendor resources, and its command line no paths.
-  const VendorFilePaths from_switches = VendorFilePathsFromCommandLine();
+  const VendorFilePaths from_switches = VendorFilePathsFromCommandLine(ProcessCommandLine());
   EXPECT_EQ(L"", from_switches.installer_data);
   EXPECT_EQ(L"", from_switches.clids);
   EXPECT_EQ(L"", from_switches.clids_searchband);

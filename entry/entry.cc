@@ -158,7 +158,10 @@ bool CheckProcessor(bool silent, uint32_t language_id) {
 int RunSilentInstallation(const CommandLine& command_line, const BrandInfo& brand,
                           const DistribInfoParams& params) {
   LOG_AT(INFO, kMasterTag, 244) << "Installing in silent mode.";
-  Installer installer(nullptr, &brand, &params, true);
+  Installer installer({.brand_info = &brand,
+                       .params = &params,
+                       .prepare_install_tasks = true,
+                       .command_line = command_line});
   SilentInstallOptions options = GetSilentInstallOptions(command_line, brand);
   installer.set_make_default(options.make_default);
   installer.set_send_statistics(options.send_statistics);
@@ -175,8 +178,12 @@ int ShowNotEnoughDiskSpace(uint32_t language_id) {
 }
 
 // M12; the exit code comes from ExitCodeOfInstallerWindow.
-int RunInstallerWindow(const BrandInfo& brand, const DistribInfoParams& params) {
-  lite_installer::MainWindow window(&brand, &params, true);
+int RunInstallerWindow(const CommandLine& command_line, const BrandInfo& brand,
+                       const DistribInfoParams& params) {
+  lite_installer::MainWindow window({.brand_info = &brand,
+                                     .params = &params,
+                                     .prepare_install_tasks = true,
+                                     .command_line = command_line});
   INT_PTR result = window.DoModal();
   // The flow may still be sending its last report; its result code is final once it stopped.
   window.StopInstaller();
@@ -223,7 +230,7 @@ int RunMasterInstaller(const CommandLine& command_line) {
   } else if (!enough_disk_space) {
     exit_code = ShowNotEnoughDiskSpace(brand.language_id());
   } else {
-    exit_code = RunInstallerWindow(brand, params);
+    exit_code = RunInstallerWindow(command_line, brand, params);
   }
   LOG_AT(INFO, kMasterTag, 257) << "Installer exit with code: " << exit_code;
   return exit_code;

@@ -712,7 +712,8 @@ TEST(SilentInstallFlowTest, FiveFailedAttemptsEndWith401AndKeepTheHandOver) {
   int32_t result = 0;
   std::string ui;
   {
-    Installer installer(nullptr, &brand, &params, true);
+    Installer installer(
+        {.brand_info = &brand, .params = &params, .prepare_install_tasks = true});
     installer.SetAttemptPauseForTesting(50);
     installer.RunSync();
     result = installer.result_code();

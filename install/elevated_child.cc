@@ -219,7 +219,7 @@ bool RunSetupFromPrivateCopies(CommandLine* setup_command_line, PrivateFolder* f
 
   // E6.
   WindowProgressProxy proxy(ProgressWindowFrom(*setup_command_line));
-  Installer installer(&proxy, nullptr, nullptr, false);
+  Installer installer({.listener = &proxy});
   platform::ScopedKernelHandle archive_lock;
   if (!VerifyArchiveForElevatedRun(&installer, archive, &archive_lock)) return false;
   // The setup runs with administrator rights: its temporary files go where only

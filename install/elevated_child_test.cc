@@ -271,7 +271,7 @@ TEST(VerifyArchiveForElevatedRunTest, OnlyThePublishersArchiveIsRunAndItStaysLoc
       ASSERT_TRUE(CopyFileW(source.c_str(), archive.c_str(), FALSE));
     }
     test_support::ScopedTestLog log;
-    Installer installer(nullptr, nullptr, nullptr, false);
+    Installer installer({});
     platform::ScopedKernelHandle lock;
     EXPECT_EQ(c.verified, VerifyArchiveForElevatedRun(&installer, archive, &lock));
     EXPECT_EQ(c.verified, lock.is_valid());

@@ -724,6 +724,13 @@ class ElevationSeamTest : public testing::Test {
 
   ElevationLock lock_;
   test_support::ScopedTestLog log_;
+  // As the window hands the flow over: with an owner for the elevation prompt.
+  InstallerOptions Options(ProgressListener* listener = nullptr) {
+    return {listener, &brand_, &params_, false, ProcessCommandLine(), +[] {
+      return CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, 0, 0, nullptr);
+    }};
+  }
+
   test_support::ScopedTempDir work_;
   std::string marker_;
   std::wstring key_path_;
@@ -747,7 +754,7 @@ TEST_F(ElevationSeamTest, OnlyADeclinedPromptMakesTheSetupCarryDisableUac) {
   for (const DeclineCase& c : cases) {
     SCOPED_TRACE(c.inst_app);
     DeleteFileW(work_.File(L"report.json").c_str());
-    ShellStubInstaller installer(nullptr, &brand_, &params_, false);
+    ShellStubInstaller installer(Options());
     installer.inst_app = c.inst_app;
     installer.last_error = c.last_error;
     EXPECT_FALSE(installer.ExecuteAsAdmin());
@@ -768,7 +775,7 @@ TEST_F(ElevationSeamTest, OnlyADeclinedPromptMakesTheSetupCarryDisableUac) {
 }
 
 TEST_F(ElevationSeamTest, RestartAsksTheShellForTheSameProgramWithTheChildsSwitches) {
-  ShellStubInstaller installer(nullptr, &brand_, &params_, false);
+  ShellStubInstaller installer(Options());
   installer.set_send_statistics(true);
   installer.inst_app = SE_ERR_FNF;
   EXPECT_FALSE(installer.ExecuteAsAdmin());
@@ -805,7 +812,7 @@ TEST_F(ElevationSeamTest, ACancelBeforeTheReleaseWinsAndOneAfterItIsRefused) {
     const bool early = at == ShellStubInstaller::kWhileVerifying;
     SCOPED_TRACE(early);
     ErrorListener listener;
-    ShellStubInstaller installer(&listener, &brand_, &params_, false);
+    ShellStubInstaller installer(Options(&listener));
     installer.SetMessageWindowPollForTesting(10);
     installer.succeed = true;
     installer.accept_any_archive = true;
@@ -831,7 +838,7 @@ TEST_F(ElevationSeamTest, TooLongArchivePathIsNeverHandedToTheChild) {
   ASSERT_EQ(261u, path.size());
 
   ErrorListener listener;
-  ShellStubInstaller installer(&listener, &brand_, &params_, false);
+  ShellStubInstaller installer(Options(&listener));
   installer.SetMessageWindowPollForTesting(10);
   installer.module_path = path;
   installer.set_kept_archive_folder(L"");  // a download of its own, to that path

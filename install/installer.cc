@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include <functional>
+#include <utility>
 
 #include "brand/brand_info.h"
 #include "brand/distrib_info_params.h"
@@ -101,13 +102,14 @@ std::wstring ModuleUrl(const BrandInfo* brand_info) {
 
 }  // namespace
 
-Installer::Installer(ProgressListener* listener, const BrandInfo* brand_info,
-                     const DistribInfoParams* params, bool prepare_install_tasks)
+Installer::Installer(InstallerOptions options)
     : requests_(std::make_unique<AsyncHttpRequests>()),
-      listener_(listener),
-      brand_info_(brand_info),
-      params_(params),
-      vendor_paths_(VendorFilePathsFromCommandLine()),
+      listener_(options.listener),
+      brand_info_(options.brand_info),
+      params_(options.params),
+      command_line_(std::move(options.command_line)),
+      make_prompt_owner_(options.make_prompt_owner),
+      vendor_paths_(VendorFilePathsFromCommandLine(command_line_)),
       stat_sender_(kTargetKindBrowser, kInstallerKindLite),
       stop_event_(platform::WaitableEvent::ResetPolicy::kManual,
                   platform::WaitableEvent::InitialState::kNotSignaled),
@@ -116,7 +118,7 @@ Installer::Installer(ProgressListener* listener, const BrandInfo* brand_info,
   // A virtual call from the constructor runs this class's own preparation, which is the one
   // every installer needs; subclasses add to it after construction if they must.
   Prepare();
-  if (prepare_install_tasks && brand_info_ && params_) {
+  if (options.prepare_install_tasks && brand_info_ && params_) {
     install_tasks_ = std::make_unique<AsyncInstallTasks>(*brand_info_, *params_);
   }
 }
@@ -490,7 +492,7 @@ uint32_t Installer::InstallBrowser() {
   elevated_process_.reset();
 
   if (!ok) return 1;
-  if (ProcessCommandLine().Has(switches::kDoNotLaunchBrowser) && listener_) {
+  if (command_line_.Has(switches::kDoNotLaunchBrowser) && listener_) {
     listener_->SetPercent(100);
     listener_->Finish();
     listener_ = nullptr;
@@ -545,12 +547,12 @@ CommandLine Installer::BuildSetupCommandLine(const std::wstring& setup_path, boo
     in.partner_package_path = brand_info_->partner_package_path();
   }
   in.partner_package_override_path = partner_package_override_path_;
-  if (params_) in.show_uac_at_browser_start = GetUacMode(*params_, ProcessCommandLine()) == kUacModeAtBrowserStart;
+  if (params_) in.show_uac_at_browser_start = GetUacMode(*params_, command_line_) == kUacModeAtBrowserStart;
   if (install_tasks_) {
     in.variations_path = install_tasks_->variations_path().value();
     in.server_config_bundle_path = install_tasks_->configs_path().value();
   }
-  return installer::BuildSetupCommandLine(ProcessCommandLine(), in);
+  return installer::BuildSetupCommandLine(command_line_, in);
 }
 
 // --- Obtaining the archive ------------------------------------------------------------------
@@ -847,29 +849,17 @@ bool Installer::ExecuteAsAdmin() {
     return false;
   }
 
-  CommandLine child(ProcessCommandLine());
+  CommandLine child(command_line_);
   child.Put(switches::kRunAsAdmin);
   elevated_process_->PutChildSwitches(&child);
   child.Put(switches::kParentInstallerProcessId, platform::ToString(GetCurrentProcessId()));
   child.Put(switches::kSetupCmdLine, BuildSetupCommandLine(L"fake_browser_arc", false).Print());
-  const std::wstring file = ProcessCommandLine().ProgramPath();
+  const std::wstring file = command_line_.ProgramPath();
   CommandLine parameters_only(child);
   parameters_only.SetProgramPath(L"");
   const std::wstring parameters = parameters_only.Print();
 
-  // An invisible owner in the middle of the screen brings the elevation prompt to the front.
-  HWND owner = CreateWindowExW(WS_EX_TOOLWINDOW, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 0,
-                               0, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
-  if (owner) {
-    MONITORINFO monitor = {};
-    monitor.cbSize = sizeof(monitor);
-    if (GetMonitorInfoW(MonitorFromWindow(owner, MONITOR_DEFAULTTONEAREST), &monitor)) {
-      const RECT& area = monitor.rcWork;
-      SetWindowPos(owner, nullptr, (area.left + area.right) / 2, (area.top + area.bottom) / 2, 0, 0,
-                   SWP_NOZORDER | SWP_NOSIZE | SWP_NOACTIVATE);
-    }
-    SetForegroundWindow(owner);
-  }
+  HWND owner = make_prompt_owner_ ? make_prompt_owner_() : nullptr;
 
   SHELLEXECUTEINFOW info = {};
   info.cbSize = sizeof(info);

@@ -29,6 +29,7 @@
 #include "network/http_downloader.h"
 #include "network/kept_archive.h"
 #include "platform/archive_lock.h"
+#include "platform/command_line.h"
 #include "platform/file_path.h"
 #include "platform/scoped_handle.h"
 #include "platform/sync.h"
@@ -42,7 +43,6 @@ namespace installer {
 class AsyncHttpRequests;
 class AsyncInstallTasks;
 class BrandInfo;
-class CommandLine;
 class DistribInfoParams;
 class DownloadSink;
 class FileSink;
@@ -70,13 +70,27 @@ inline constexpr uint32_t kStopWaitMs = 60000;
 inline constexpr uint32_t kMessageWindowPollMs = 20000;
 inline constexpr wchar_t kBrowserMessageWindowClass[] = L"ZorvinBrowser_MessageWindow";
 
+// What the runner of a flow decides for it: the entry its run, the window its own part.
+struct InstallerOptions {
+  // Called on the install thread; null for a run without a window.
+  ProgressListener* listener = nullptr;
+  // Either may be null (the elevated child has neither); both outlive the flow.
+  const BrandInfo* brand_info = nullptr;
+  const DistribInfoParams* params = nullptr;
+  // The variations seed and the server configuration bundle are fetched in the background
+  // when the distribution parameters ask for them.
+  bool prepare_install_tasks = false;
+  // The installer's own command line: the UAC mode, the vendor files' paths and the setup's
+  // and the elevated copy's command lines are taken from it.
+  CommandLine command_line;
+  // Makes the invisible owner of the elevation prompt on the thread that calls
+  // `ExecuteAsAdmin` (the elevated copy's record destroys it); null: the prompt has none.
+  HWND (*make_prompt_owner)() = nullptr;
+};
+
 class Installer {
  public:
-  // `brand_info` and `params` may be null (the elevated child has neither). With
-  // `prepare_install_tasks` the variations seed and the server configuration bundle are
-  // fetched in the background when the distribution parameters ask for them.
-  Installer(ProgressListener* listener, const BrandInfo* brand_info,
-            const DistribInfoParams* params, bool prepare_install_tasks);
+  explicit Installer(InstallerOptions options);
   virtual ~Installer();
   Installer(const Installer&) = delete;
   Installer& operator=(const Installer&) = delete;
@@ -231,6 +245,8 @@ class Installer {
   ProgressListener* listener_;
   const BrandInfo* brand_info_;
   const DistribInfoParams* params_;
+  const CommandLine command_line_;
+  HWND (*const make_prompt_owner_)();
   // What the install thread writes while the window's thread may build the elevated copy's
   // setup command line (`ExecuteAsAdmin`): the vendor paths and the download time are
   // written, and read off the install thread, under this lock.

@@ -17,6 +17,7 @@
 #include "build_config/endpoints.h"
 #include "install/progress_listener.h"
 #include "network/proxy_prompt.h"
+#include "platform/command_line.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
 #include "platform/windows_version.h"
@@ -177,6 +178,10 @@ class InstallerTest : public ::testing::Test {
     return switches;
   }
 
+  InstallerOptions Options(ProgressListener* listener = nullptr, bool install_tasks = false) {
+    return {listener, &brand_, &params_, install_tasks, ProcessCommandLine()};
+  }
+
   test_support::ScopedTestLog log_;
   test_support::ScopedTempDir work_;
   std::string marker_;
@@ -190,7 +195,7 @@ class InstallerTest : public ::testing::Test {
 
 TEST_F(InstallerTest, SilentRunDownloadsVerifiesAndRunsTheSetup) {
   ServeArchive(L"good");
-  Installer installer(nullptr, &brand_, &params_, false);
+  Installer installer(Options());
   installer.set_send_statistics(true);
   installer.RunSync();
 
@@ -235,7 +240,7 @@ TEST_F(InstallerTest, SilentRunDownloadsVerifiesAndRunsTheSetup) {
 TEST_F(InstallerTest, SetupExitCodeBecomesTheResultCode) {
   SetEnvironmentVariableW(L"LI_STAND_IN_EXIT_CODE", L"3");
   ServeArchive(L"good");
-  Installer installer(nullptr, &brand_, &params_, false);
+  Installer installer(Options());
   installer.RunSync();
   EXPECT_EQ(3, installer.result_code());
   EXPECT_TRUE(log_.Contains(L"Setup process exit with code: SUCCESS_EXIT_CODE(0); error: 3"));
@@ -253,7 +258,7 @@ TEST_F(InstallerTest, ArchivesThatFailVerificationAreNeverRun) {
     SCOPED_TRACE(platform::Narrow(variant));
     marker_ = test_support::UniqueMarker();
     ServeArchive(variant);
-    Installer installer(nullptr, &brand_, &params_, false);
+    Installer installer(Options());
     installer.RunSync();
     EXPECT_EQ(402, installer.result_code());
     EXPECT_FALSE(ReportExists());
@@ -266,7 +271,7 @@ TEST_F(InstallerTest, ArchivesThatFailVerificationAreNeverRun) {
 
 TEST_F(InstallerTest, FiveFailedAttemptsEndWith401) {
   ServeArchive(L"good", "status=500");
-  Installer installer(nullptr, &brand_, &params_, false);
+  Installer installer(Options());
   installer.SetAttemptPauseForTesting(0);
   installer.RunSync();
 
@@ -320,14 +325,14 @@ TEST_F(InstallerTest, ACutCostsOnlyTheBytesAfterIt) {
     const uint64_t cut = size * c.percent / 100;
     const int resume_lines = log_.CountLines(L"Resume at ");
     if (c.next_run) {
-      Installer first(nullptr, &brand_, &params_, false);
+      Installer first(Options());
       ASSERT_TRUE(first.Start());
       StatusRequests(1);
       first.Stop();
       EXPECT_EQ(401, first.result_code());
       EXPECT_EQ(cut, test_support::ReadFileBytes(first.archive_path()).size());
     }
-    Installer installer(nullptr, &brand_, &params_, false);
+    Installer installer(Options());
     installer.SetAttemptPauseForTesting(0);
     installer.RunSync();
     EXPECT_EQ(0, installer.result_code()) << platform::Narrow(log_.Text());
@@ -393,7 +398,7 @@ TEST_F(InstallerTest, AnArchiveTheDownloadMayHaveSpoiledIsFetchedOnceMore) {
     SCOPED_TRACE(c.name);
     marker_ = test_support::UniqueMarker();
     ScriptArchive(c.responses);
-    Installer installer(nullptr, &brand_, &params_, false);
+    Installer installer(Options());
     installer.SetAttemptPauseForTesting(0);
     installer.RunSync();
     EXPECT_EQ(c.result, installer.result_code());
@@ -409,7 +414,7 @@ TEST_F(InstallerTest, AnArchiveTheDownloadMayHaveSpoiledIsFetchedOnceMore) {
 
 TEST_F(InstallerTest, StopDuringThePauseEndsWithoutAnotherAttempt) {
   ServeArchive(L"good", "status=404");
-  Installer installer(nullptr, &brand_, &params_, false);
+  Installer installer(Options());
   ASSERT_TRUE(installer.Start());
   installer.AllowInstall();
   ASSERT_EQ(1u, StatusRequests(1).size());
@@ -426,7 +431,7 @@ TEST_F(InstallerTest, StopDuringThePauseEndsWithoutAnotherAttempt) {
 TEST_F(InstallerTest, StopBeforeConsentRunsNoSetupAndLeavesNoArchive) {
   ServeArchive(L"good");
   RecordingListener listener;
-  Installer installer(&listener, &brand_, &params_, false);
+  Installer installer(Options(&listener));
   ASSERT_TRUE(installer.Start());
   // The download completes while the user still looks at the offer.
   ASSERT_EQ(1u, StatusRequests(1).size());
@@ -445,7 +450,7 @@ TEST_F(InstallerTest, StopBeforeConsentRunsNoSetupAndLeavesNoArchive) {
 TEST_F(InstallerTest, ListenerHearsProgressAndTheEnd) {
   ServeArchive(L"good");
   RecordingListener listener;
-  Installer installer(&listener, &brand_, &params_, false);
+  Installer installer(Options(&listener));
   installer.SetMessageWindowPollForTesting(10);
   installer.RunSync();
   EXPECT_EQ(0, installer.result_code());
@@ -467,7 +472,7 @@ TEST_F(InstallerTest, FinishWaitsForTheBrowsersMessageWindowUnlessStopped) {
   SetEnvironmentVariableW(L"LI_STAND_IN_WINDOW_MS", L"1500");
   {
     RecordingListener listener;
-    Installer installer(&listener, &brand_, &params_, false);
+    Installer installer(Options(&listener));
     installer.SetMessageWindowPollForTesting(200);
     installer.RunSync();
     EXPECT_EQ("finish", listener.calls.back());
@@ -478,7 +483,7 @@ TEST_F(InstallerTest, FinishWaitsForTheBrowsersMessageWindowUnlessStopped) {
   SetEnvironmentVariableW(L"LI_STAND_IN_WINDOW_MS", L"8000");
   {
     RecordingListener listener;
-    Installer installer(&listener, &brand_, &params_, false);
+    Installer installer(Options(&listener));
     installer.SetMessageWindowPollForTesting(200);
     const int before = log_.CountLines(L"The browser's message window is still there");
     ASSERT_TRUE(installer.Start());
@@ -504,7 +509,7 @@ TEST_F(InstallerTest, XpAndVistaDownloadTheirOwnArchive) {
     platform::WindowsVersionInfo version;
     version.version_class = version_class;
     platform::ScopedWindowsVersionForTesting scoped_version(version);
-    Installer installer(nullptr, &brand_, &params_, false);
+    Installer installer(Options());
     installer.SetAttemptPauseForTesting(0);
     installer.RunSync();
     EXPECT_TRUE(log_.Contains(L"Connection established: https://" +
@@ -539,7 +544,7 @@ TEST_F(InstallerTest, ADownloadThatRaisesEndsWithoutRetryOrStatus) {
     response.on_open = c.raise;
     api.SetResponse(url, response);
     RecordingListener listener;
-    Installer installer(&listener, &brand_, &params_, false);
+    Installer installer(Options(&listener));
     installer.SetInternetApiForTesting(&api);
     installer.SetMessageWindowPollForTesting(10);
     installer.RunSync();
@@ -631,7 +636,7 @@ TEST_F(InstallerTest, EveryAnswerOfTheArchiveServerEndsInItsResult) {
     api.SetResponses(url, c.responses);
     RecordingListener listener;
     listener.window = window;
-    Installer installer(c.prompt != 0 ? &listener : nullptr, &brand_, &params_, false);
+    Installer installer(Options(c.prompt != 0 ? &listener : nullptr));
     installer.SetInternetApiForTesting(&api);
     installer.SetAttemptPauseForTesting(0);
     installer.SetMessageWindowPollForTesting(10);
@@ -681,7 +686,7 @@ TEST_F(InstallerTest, StopEndsADownloadThatHangsWithinSeconds) {
     api.SetResponse(url, response);
     DWORD took = 0;
     {
-      Installer installer(nullptr, &brand_, &params_, false);
+      Installer installer(Options());
       installer.SetInternetApiForTesting(&api);
       ASSERT_TRUE(installer.Start());
       ASSERT_TRUE(test_support::WaitUntil(
@@ -727,7 +732,7 @@ TEST_F(InstallerTest, SilentInstallEndsInBoundedTimeWhateverTheServersDo) {
     const DWORD start = GetTickCount();
     int32_t result = 0;
     {
-      Installer installer(nullptr, &brand_, &params_, true);
+      Installer installer(Options(nullptr, true));
       installer.SetAttemptPauseForTesting(0);
       installer.SetRequestBoundsForTesting(kArchiveBounds, kStatusRequestBounds);
       installer.RunSync();
@@ -767,7 +772,7 @@ TEST_F(InstallerTest, AuthenticatingProxyIsAnsweredWithTheUsersCredentials) {
     brand_.set_setup_url("http://localhost:" + platform::ToString(port + 1) + path);
     RecordingListener listener;
     listener.window = window;
-    Installer installer(c.with_window ? &listener : nullptr, &brand_, &params_, false);
+    Installer installer(Options(c.with_window ? &listener : nullptr));
     installer.SetInternetApiForTesting(&proxied);
     installer.SetAttemptPauseForTesting(0);
     installer.SetMessageWindowPollForTesting(10);
@@ -813,7 +818,7 @@ TEST_F(InstallerTest, AuthenticatingProxyIsAnsweredWithTheUsersCredentials) {
 TEST_F(InstallerTest, FailureIsShownThroughTheListener) {
   brand_.set_setup_url("");
   RecordingListener listener;
-  Installer installer(&listener, &brand_, &params_, false);
+  Installer installer(Options(&listener));
   installer.SetMessageWindowPollForTesting(10);
   installer.RunSync();
   EXPECT_EQ(401, installer.result_code());
@@ -824,7 +829,7 @@ TEST_F(InstallerTest, FailureIsShownThroughTheListener) {
 
 TEST_F(InstallerTest, CancelledRunSendsNoDownloadStatusButItsResult) {
   ServeArchive(L"good");
-  Installer installer(nullptr, &brand_, &params_, false);
+  Installer installer(Options());
   installer.IncrementCancelCounter();
   installer.RunSync();
   std::vector<PublisherRequest> finished =
@@ -863,7 +868,7 @@ TEST_F(InstallerTest, ArchiveIsLockedAgainstWritersWhileTheSetupRuns) {
     DistribInfoParams::ParamMap map = {{"zorvinuid", marker_}};
     if (*permanent) map["setup_arc_permanent_lock"] = permanent;
     params_.SetParamsForTesting(map);
-    LockProbingInstaller installer(nullptr, &brand_, &params_, false);
+    LockProbingInstaller installer(Options());
     installer.RunSync();
     SetReOpenFileMissingForTesting(false);
     EXPECT_EQ(0, installer.result_code());

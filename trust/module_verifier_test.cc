@@ -175,7 +175,7 @@ TEST(ArchiveVerificationTest, EveryStandInVariant) {
       {L"json_changed", false}, {L"certificates_object", false}, {L"expired", false},
       {L"server_only", false},  {L"leaf_issuer", false},
   };
-  Installer verifier(nullptr, nullptr, nullptr, false);
+  Installer verifier({});
   for (const VariantCase& c : kCases) {
     ScopedTestLog log;
     EXPECT_EQ(c.passes, verifier.VerifyModuleSignature(StandIn(c.variant))) << c.variant;
@@ -208,7 +208,7 @@ TEST(ArchiveVerificationTest, TrustedListDecidesAmongValidSignatures) {
       {L"tampered", {"sign_sha256", "sign_sha1"}, false},
       {L"unsigned", {"sign_sha256", "sign_sha1"}, false},
   };
-  Installer verifier(nullptr, nullptr, nullptr, false);
+  Installer verifier({});
   for (const ListCase& c : kCases) {
     for (const char* name : c.listed) ASSERT_NE("", IdOf(name)) << name;
     EXPECT_EQ(c.passes, verifier.VerifyModuleWithTrustJson(StandIn(c.variant), ListOf(c.listed)))
@@ -225,7 +225,7 @@ TEST(ArchiveVerificationTest, NoUsableListFailsWithoutAskingWindows) {
   };
   for (const std::string& list : kLists) {
     struct Recorder : Installer {
-      Recorder() : Installer(nullptr, nullptr, nullptr, false) {}
+      Recorder() : Installer({}) {}
       int calls = 0;
       bool CheckAuthenticode(const TrustedCertificateIds& ids, const std::wstring& path,
                              bool revocation_off) override {
@@ -242,7 +242,7 @@ TEST(ArchiveVerificationTest, NoUsableListFailsWithoutAskingWindows) {
 // replace any one of them.
 TEST(ArchiveVerificationTest, OperationsChainThroughTheVirtualSlots) {
   struct Recorder : Installer {
-    Recorder() : Installer(nullptr, nullptr, nullptr, false) {}
+    Recorder() : Installer({}) {}
     std::string json;
     TrustedCertificateIds ids;
     std::wstring path;
@@ -324,7 +324,7 @@ TEST(ArchiveVerificationTest, RefusesRandomSingleByteChanges) {
   const uint64_t seed = EnvNumber("LI_TAMPER_SEED", GetTickCount());
   std::mt19937_64 random(seed);
   ScopedTempDir dir;
-  Installer verifier(nullptr, nullptr, nullptr, false);
+  Installer verifier({});
   {
     // The unchanged copy passes, so every refusal below is the change's doing.
     ASSERT_TRUE(WriteFileBytes(dir.File(L"original.exe"), original));

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cwchar>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "brand/brand_info.h"
@@ -99,13 +100,6 @@ constexpr DWORD kFilterAdd = 1;    // MSGFLT_ADD
 
 // --- Pure decisions ------------------------------------------------------------------------
 
-int PercentForDownloadFraction(float fraction) {
-  // The negated test also catches a fraction that is not a number.
-  if (!(fraction > 0.0f)) fraction = 0.0f;
-  if (fraction > 1.0f) fraction = 1.0f;
-  return static_cast<int>(5.0f + 35.0f * fraction);
-}
-
 bool PercentForInstallStage(WPARAM stage, int* percent) {
   if (stage == 5) {
     *percent = 75;
@@ -183,47 +177,47 @@ bool SendStatisticsChoice(const installer::DistribInfoParams& params, bool box_c
   return box_checked;
 }
 
-bool InstallConsentFlow::PressInstall() {
-  if (install_clicked_) return false;
-  install_clicked_ = true;
-  return !offer_skipped_;
-}
-
-void InstallConsentFlow::SkipOffer() { offer_skipped_ = true; }
-
-bool InstallConsentFlow::ReportError(int32_t code) {
-  if (error_shown_) return false;
-  pending_error_ = code;
-  if (!consent()) return false;
-  error_shown_ = true;
-  return true;
-}
-
-bool InstallConsentFlow::TakePendingError(int32_t* code) {
-  if (error_shown_ || pending_error_ == 0) return false;
-  *code = pending_error_;
-  error_shown_ = true;
-  return true;
-}
-
 // --- The window ----------------------------------------------------------------------------
 
-MainWindow::MainWindow(const installer::BrandInfo* brand_info,
-                       const installer::DistribInfoParams* params, bool prepare_install_tasks)
+HWND MakeElevationPromptOwner() {
+  HWND owner = CreateWindowExW(WS_EX_TOOLWINDOW, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 0,
+                               0, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  if (owner) {
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof(monitor);
+    if (GetMonitorInfoW(MonitorFromWindow(owner, MONITOR_DEFAULTTONEAREST), &monitor)) {
+      const RECT& area = monitor.rcWork;
+      SetWindowPos(owner, nullptr, (area.left + area.right) / 2, (area.top + area.bottom) / 2, 0, 0,
+                   SWP_NOZORDER | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
+    SetForegroundWindow(owner);
+  }
+  return owner;
+}
+
+namespace {
+
+installer::InstallerOptions WithPromptOwner(installer::InstallerOptions options) {
+  options.make_prompt_owner = &MakeElevationPromptOwner;
+  return options;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(installer::InstallerOptions options)
     : DialogWindow(IDD_MAIN_WINDOW),
-      brand_info_(brand_info),
-      params_(params),
-      uac_mode_(installer::GetUacMode(*params, installer::ProcessCommandLine())),
-      resume_dialog_(MessageKind::kResumeOrCancel, brand_info->language_id()) {
+      brand_info_(options.brand_info),
+      params_(options.params),
+      uac_mode_(installer::GetUacMode(*options.params, options.command_line)),
+      resume_dialog_(MessageKind::kResumeOrCancel, options.brand_info->language_id()),
+      // The install flow's thread starts once the window has been painted (FinishStartUp):
+      // its first steps load the network and TLS libraries, which would otherwise compete
+      // with the window for the loader and the processor on the way to the first paint.
+      session_(this, WithPromptOwner(std::move(options))) {
   install_progress_message_ = RegisterWindowMessageW(kInstallProgressMessageName);
   import_progress_message_ = RegisterWindowMessageW(kImportProgressMessageName);
   close_window_message_ = RegisterWindowMessageW(kCloseWindowMessageName);
   higher_version_message_ = RegisterWindowMessageW(kHigherVersionMessageName);
-  // The install flow's thread starts once the window has been painted (FinishStartUp): its
-  // first steps load the network and TLS libraries, which would otherwise compete with the
-  // window for the loader and the processor on the way to the first paint.
-  installer_ = std::make_unique<installer::Installer>(this, brand_info, params,
-                                                      prepare_install_tasks);
 }
 
 void MainWindow::FinishStartUp() {
@@ -233,69 +227,69 @@ void MainWindow::FinishStartUp() {
     SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
     SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
   }
-  installer_->Start();  // does nothing once the thread is there
+  session_.StartFlow();
 }
 
 MainWindow::~MainWindow() {
-  // The install thread reports to this object until it has ended.
-  installer_.reset();
-  slide_show_.reset();
+  // The session, declared last, goes first: the install flow is stopped and joined while
+  // the window it posts to still lives.
   if (taskbar_ != nullptr) taskbar_->Release();
 }
 
-void MainWindow::StopInstaller() { installer_->StopAndWait(); }
+void MainWindow::StopInstaller() { installer()->StopAndWait(); }
 
-int32_t MainWindow::result_code() const { return installer_->result_code(); }
+int32_t MainWindow::result_code() const { return installer()->result_code(); }
 
-// --- ProgressListener (install thread) -----------------------------------------------------
+// --- InstallView ---------------------------------------------------------------------------
 
-void MainWindow::SetDownloadFraction(float fraction) {
-  SetPercent(PercentForDownloadFraction(fraction));
-}
-
-// The install flow starts once the window exists (FinishStartUp, or the consent, or its
-// destruction): nothing reaches the listener before there is a window to post to.
-void MainWindow::Finish() { PostToWindow(kFinishMessage, 0); }
-
-void MainWindow::ShowError(int32_t result_code) {
-  PostToWindow(kShowErrorMessage, static_cast<WPARAM>(result_code));
-}
-
-HWND MainWindow::WindowHandle() {
-  platform::AutoLock lock(listener_lock_);
-  return listener_window_;
-}
-
-void MainWindow::SetPercent(int32_t percent) {
-  PostToWindow(kSetPercentMessage, static_cast<WPARAM>(percent));
-}
-
-void MainWindow::RemoveCancelButton() { PostToWindow(kRemoveCancelMessage, 0); }
-
-DWORD MainWindow::AskProxyCredentials(installer::InternetApi* api, HINTERNET request,
-                                      HANDLE stop_event) {
-  installer::ProxyPrompt prompt(api, request);
-  {
-    platform::AutoLock lock(listener_lock_);
-    if (listener_window_ == nullptr) return ERROR_CANCELLED;  // the window is gone
-    pending_prompt_.reset();
-    pending_prompt_.emplace(prompt);
-    PostMessageW(listener_window_, kProxyPromptMessage, 0, 0);
+void MainWindow::Post(SessionEvent event, int32_t value) {
+  // The session posts only while the window exists (between OnInitDialog and WM_DESTROY).
+  if (event == SessionEvent::kPercent) {
+    PostMessageW(hwnd(), kSetPercentMessage, static_cast<WPARAM>(value), 0);
+  } else {
+    PostMessageW(hwnd(), kSessionMessage, static_cast<WPARAM>(event), static_cast<LPARAM>(value));
   }
-  return prompt.Wait(stop_event, [this] { PostToWindow(kEndProxyPromptMessage, 0); });
 }
 
-void MainWindow::PostToWindow(UINT message, WPARAM wparam) {
-  platform::AutoLock lock(listener_lock_);
-  // Before the window exists (or after it is gone) there is nobody to show anything to.
-  if (listener_window_ != nullptr) PostMessageW(listener_window_, message, wparam, 0);
+void MainWindow::Hide() {
+  // The resume question and the shadow follow the hide (WM_WINDOWPOSCHANGED); the
+  // question's modal loop ends once the handler that hid the window returns.
+  if (hwnd() != nullptr) ShowWindow(hwnd(), SW_HIDE);
 }
+
+void MainWindow::End(INT_PTR result) {
+  EndDialog(result);
+  if (hwnd() != nullptr) KillTimer(hwnd(), kSlideTimerId);
+}
+
+void MainWindow::ShowErrorDialog(int32_t code) {
+  std::wstring download_page =
+      platform::WidenUtf8(installer::GetFallbackDownloadUrl(*brand_info_, *params_));
+  MessageDialog dialog(MessageKindForError(code), brand_info_->language_id(), download_page);
+  RunMessageDialog(&dialog);
+}
+
+void MainWindow::ShowNewerVersionNotice() {
+  MessageDialog dialog(MessageKind::kNewerVersion, brand_info_->language_id());
+  RunMessageDialog(&dialog);
+}
+
+bool MainWindow::AskCancel() { return RunMessageDialog(&resume_dialog_) == kMessageSecondButton; }
+
+void MainWindow::AnswerResume() { resume_dialog_.EndDialog(kMessageFirstButton); }
+
+void MainWindow::RemoveCancelButton() {
+  DestroyControls(hwnd(), IDC_CANCEL_BUTTON);
+  cancel_button_.reset();
+}
+
+void MainWindow::ShowProxyPrompt(installer::ProxyPrompt* prompt) { prompt->Show(hwnd()); }
 
 // --- Seams ---------------------------------------------------------------------------------
 
 bool MainWindow::NeedsElevatedRestart() { return installer::NeedStartThisProcessAsAdmin(); }
 
-bool MainWindow::RestartElevated() { return installer_->ExecuteAsAdmin(); }
+bool MainWindow::RestartElevated() { return installer()->ExecuteAsAdmin(); }
 
 INT_PTR MainWindow::RunMessageDialog(MessageDialog* dialog) { return dialog->DoModal(); }
 
@@ -323,8 +317,7 @@ INT_PTR MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       return TRUE;
     case WM_SYSCOMMAND:
       if ((wparam & 0xFFF0) != SC_CLOSE) return FALSE;
-      // A started setup is not the user's to cancel: the window stays until it has finished.
-      if (installer_->CancelSetupStart()) EndDialog(kResultSystemClose);
+      session_.OnSystemClose();
       return TRUE;
     case WM_PAINT: {
       PAINTSTRUCT paint;
@@ -357,50 +350,25 @@ INT_PTR MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       return reinterpret_cast<INT_PTR>(GetStockObject(NULL_BRUSH));
     case WM_WINDOWPOSCHANGED:
       // Every show, hide (EndDialog's too), move and raise; the shadow first shows once the
-      // window has been painted. Every end hides the window: every modal it owns ends with
-      // it, the resume question ("Resume") and the proxy's credentials prompt (cancelled),
-      // rather than stand alone with nothing behind them and keep the process from ending.
+      // window has been painted. Every end hides the window.
       if (reinterpret_cast<const WINDOWPOS*>(lparam)->flags & SWP_HIDEWINDOW) {
-        resume_dialog_.EndDialog(kMessageFirstButton);
-        EndProxyPrompt();
+        session_.OnHidden();
       }
       if (first_paint_seen_) shadow_.Follow();
       return FALSE;
     case WM_DESTROY: {
       KillTimer(hwnd(), kSlideTimerId);
       shadow_.Destroy();
-      {
-        platform::AutoLock lock(listener_lock_);
-        listener_window_ = nullptr;
-      }
       // A window closed before its first paint (an immediate Alt+F4, a minimised start
-      // closed from the taskbar) has not started the flow yet: it starts now, to be stopped
-      // with the window, so that the run still reports its start and its end as any closed
-      // run does.
-      installer_->Start();
+      // closed from the taskbar) starts the flow now, to be stopped with the window.
+      session_.Detach();
       return FALSE;
     }
     case kSetPercentMessage:
       OnSetPercent(static_cast<int>(static_cast<int32_t>(wparam)));
       return TRUE;
-    case kFinishMessage:
-      if (flow_.FinishEndsDialog()) EndDialog(kResultDone);
-      return TRUE;
-    case kShowErrorMessage:
-      OnShowError(static_cast<int32_t>(wparam));
-      return TRUE;
-    case kProxyPromptMessage:
-      OnProxyPrompt();
-      return TRUE;
-    case kEndProxyPromptMessage:
-      EndProxyPrompt();
-      return TRUE;
-    case kRemoveCancelMessage:
-      // The setup has started: nothing may cancel the run any more. A resume-or-cancel
-      // question still open is answered as "Resume".
-      resume_dialog_.EndDialog(kMessageFirstButton);
-      DestroyControls(hwnd(), IDC_CANCEL_BUTTON);
-      cancel_button_.reset();
+    case kSessionMessage:
+      session_.OnPosted(static_cast<SessionEvent>(wparam), static_cast<int32_t>(lparam));
       return TRUE;
     default:
       return OnRegisteredMessage(message, wparam) ? TRUE : FALSE;
@@ -424,10 +392,7 @@ void MainWindow::AllowRegisteredMessages() {
 }
 
 void MainWindow::OnInitDialog() {
-  {
-    platform::AutoLock lock(listener_lock_);
-    listener_window_ = hwnd();
-  }
+  session_.Attach(hwnd());
   // 1.
   AllowRegisteredMessages();
   // The install flow starts and the icon is set after the first paint, or at this timer if
@@ -485,7 +450,7 @@ void MainWindow::OnInitDialog() {
 
   // 8.
   if (SkipsOfferScreen(*params_)) {
-    flow_.SkipOffer();
+    session_.SkipOffer();
     LayoutProgressDialog();
     // Nothing on the progress screen waits for the keyboard.
     if (hwnd() != nullptr) SetFocus(hwnd());
@@ -618,9 +583,9 @@ void MainWindow::LayoutProgressDialog() {
   // 1, 2. A box that is gone counts as unchecked.
   bool make_default =
       MakeDefaultChoice(*params_, make_default_box_ && make_default_box_->IsChecked());
-  installer_->set_make_default(make_default &&
-                               CanMakeBrowserDefault(platform::WindowsVersionClass()));
-  installer_->set_send_statistics(
+  installer()->set_make_default(make_default &&
+                                CanMakeBrowserDefault(platform::WindowsVersionClass()));
+  installer()->set_send_statistics(
       SendStatisticsChoice(*params_, send_statistics_box_ && send_statistics_box_->IsChecked()));
 
   // 3. Absent on systems without the taskbar progress (and where COM refuses it).
@@ -633,11 +598,7 @@ void MainWindow::LayoutProgressDialog() {
   }
 
   // 4.
-  int32_t pending = 0;
-  if (flow_.TakePendingError(&pending)) {
-    ShowErrorAndEnd(pending);
-    return;
-  }
+  if (session_.EndForPendingError()) return;
 
   // 5.
   if (uac_mode_ == installer::kUacModeAfterInstallButton && NeedsElevatedRestart() &&
@@ -691,7 +652,7 @@ void MainWindow::LayoutProgressDialog() {
       installer::DrawFirstSlide(first_slide), slide_url,
       installer::SlideStartIndexFromParams(*params_),
       SIZE{installer::ScaleLength(kWindowSize.cx), installer::ScaleLength(kWindowSize.cy)});
-  if (flow_.offer_skipped()) {
+  if (flow().offer_skipped()) {
     // Nobody saw the offer: the licence sentence stays on the first slide.
     LicenseSentence::Style style;
     style.text_font = font(7);
@@ -709,10 +670,8 @@ void MainWindow::LayoutProgressDialog() {
   }
   SetTimer(hwnd(), kSlideTimerId, kSlideTimerPeriodMs, nullptr);
 
-  // 9. The consent may come before the first paint: the flow starts now if it has not.
-  installer_->Start();
-  installer_->AllowInstall();
-  flow_.MarkProgressShown();
+  // 9.
+  session_.ProceedWithInstall();
 }
 
 void MainWindow::OnCommand(int id, int code) {
@@ -723,25 +682,25 @@ void MainWindow::OnCommand(int id, int code) {
       OnInstallButton();
       break;
     case IDC_CLOSE_BUTTON:
-      OnCloseButton();
+      session_.OnCloseButton();
       break;
     case IDCANCEL:
       // Escape is counted, but only the close button closes the window.
-      installer_->ReportButton(installer::kClickCancel);
+      installer()->ReportButton(installer::kClickCancel);
       break;
     case IDC_CANCEL_BUTTON:
-      OnCancelButton();
+      session_.OnCancelButton();
       break;
     case IDC_MAKE_DEFAULT_CHECKBOX:
       if (make_default_box_) {
         make_default_box_->Toggle();
-        installer_->ReportCheckbox(installer::kCheckboxDefault);
+        installer()->ReportCheckbox(installer::kCheckboxDefault);
       }
       break;
     case IDC_SEND_STATISTICS_CHECKBOX:
       if (send_statistics_box_) {
         send_statistics_box_->Toggle();
-        installer_->ReportCheckbox(installer::kCheckboxSendStat);
+        installer()->ReportCheckbox(installer::kCheckboxSendStat);
       }
       break;
     case IDC_LICENSE_LINK:
@@ -755,40 +714,20 @@ void MainWindow::OnCommand(int id, int code) {
 }
 
 void MainWindow::OnInstallButton() {
-  if (!flow_.PressInstall()) return;
-  installer_->RecordInstallButtonPress();
-  installer_->ReportButton(installer::kClickInstall);
-  installer_->EmitInstallButtonClicked();
+  if (!session_.PressInstall()) return;
   LayoutProgressDialog();
   if (hwnd() != nullptr) RedrawWindow(hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
-}
-
-void MainWindow::OnCloseButton() {
-  installer_->IncrementCancelCounter();
-  EndDialog(kResultCloseButton);
-  installer_->ReportButton(installer::kClickCancel);
-}
-
-void MainWindow::OnCancelButton() {
-  // A "Cancel" given after the setup started (before the window heard of it) counts as
-  // "Resume": the run goes on to the setup's end.
-  if (RunMessageDialog(&resume_dialog_) != kMessageSecondButton ||
-      !installer_->CancelSetupStart()) {
-    return;
-  }
-  installer_->IncrementCancelCounter();
-  EndDialog(kResultCancelConfirmed);
 }
 
 void MainWindow::OnLink(int id) {
   std::wstring url = id == IDC_PRIVACY_LINK ? installer::GetPrivacyLinkUrl(*brand_info_)
                                            : installer::GetLicenseLinkUrl(*brand_info_);
   OpenUrl(url);
-  installer_->ReportLink(url);
+  installer()->ReportLink(url);
 }
 
 void MainWindow::OnSetPercent(int percent) {
-  if (!flow_.progress_shown() || !progress_bar_) return;
+  if (!flow().progress_shown() || !progress_bar_) return;
   percent = ClampPercent(percent);
   if (percent == progress_bar_->GetPosition()) return;
   progress_bar_->SetPosition(percent);
@@ -804,62 +743,28 @@ bool MainWindow::OnRegisteredMessage(UINT message, WPARAM wparam) {
     if (PercentForInstallStage(wparam, &percent)) {
       LOG(INFO, "OnInstallProgress") << "--> Installer > MainWindow::OnInstallProgress: "
                                      << percent;
-      SetPercent(percent);
+      PostMessageW(hwnd(), kSetPercentMessage, static_cast<WPARAM>(percent), 0);
     }
     return true;
   }
   if (message == import_progress_message_) {
     LOG(INFO, "OnImportProgress") << "--> Installer > MainWindow::OnImportProgress: "
                                   << static_cast<unsigned long long>(wparam);
-    SetPercent(PercentForImportProgress(wparam));
+    PostMessageW(hwnd(), kSetPercentMessage,
+                 static_cast<WPARAM>(PercentForImportProgress(wparam)), 0);
     return true;
   }
   if (message == close_window_message_) {
     LOG(INFO, "OnCloseWindow") << "--> Installer > MainWindow::OnCloseWindow";
-    CloseForSetup();
+    session_.OnSetupClose();
     return true;
   }
   if (message == higher_version_message_) {
     LOG(INFO, "OnHigherVersionExist") << "--> Installer > MainWindow::OnHigherVersionExist";
-    HideForEnd();
-    MessageDialog dialog(MessageKind::kNewerVersion, brand_info_->language_id());
-    RunMessageDialog(&dialog);
-    CloseForSetup();
+    session_.OnNewerVersion();
     return true;
   }
   return false;
-}
-
-void MainWindow::OnShowError(int32_t code) {
-  if (flow_.ReportError(code)) ShowErrorAndEnd(code);
-}
-
-void MainWindow::ShowErrorAndEnd(int32_t code) {
-  HideForEnd();
-  if (code != 0) {
-    std::wstring download_page =
-        platform::WidenUtf8(installer::GetFallbackDownloadUrl(*brand_info_, *params_));
-    MessageDialog dialog(MessageKindForError(code), brand_info_->language_id(), download_page);
-    RunMessageDialog(&dialog);
-  }
-  EndDialog(kResultDone);
-}
-
-void MainWindow::OnProxyPrompt() {
-  std::optional<installer::ProxyPrompt> prompt;
-  {
-    platform::AutoLock lock(listener_lock_);
-    if (!pending_prompt_) return;
-    prompt.emplace(*pending_prompt_);
-    pending_prompt_.reset();
-  }
-  prompt_shown_ = true;
-  prompt->Show(hwnd());
-  prompt_shown_ = false;
-  if (close_after_prompt_) {
-    close_after_prompt_ = false;
-    CloseForSetup();
-  }
 }
 
 namespace {
@@ -882,32 +787,10 @@ BOOL CALLBACK CancelOwnedDialog(HWND window, LPARAM parameter) {
 
 }  // namespace
 
-void MainWindow::EndProxyPrompt() {
-  if (!prompt_shown_) return;
+void MainWindow::TakeDownProxyPrompt() {
   // The system's prompt is the dialog this window owns, other than the resume question.
   PromptSearch search = {hwnd(), resume_dialog_.hwnd()};
   EnumThreadWindows(GetCurrentThreadId(), &CancelOwnedDialog, reinterpret_cast<LPARAM>(&search));
-}
-
-void MainWindow::CloseForSetup() {
-  if (prompt_shown_) {
-    // The prompt's modal loop runs below this handler: it ends first, and the close follows
-    // once it has returned (stopping the install flow now would wait for an answer that
-    // cannot come while this thread waits).
-    close_after_prompt_ = true;
-    EndProxyPrompt();
-    return;
-  }
-  HideForEnd();
-  installer_->Stop();
-  EndDialog(kResultDone);
-  if (hwnd() != nullptr) KillTimer(hwnd(), kSlideTimerId);
-}
-
-void MainWindow::HideForEnd() {
-  // The resume question ("Resume": nothing to cancel any more) and the shadow follow the
-  // hide (WM_WINDOWPOSCHANGED); the question's modal loop ends once this handler returns.
-  if (hwnd() != nullptr) ShowWindow(hwnd(), SW_HIDE);
 }
 
 void MainWindow::OnTimer() {
@@ -923,7 +806,7 @@ void MainWindow::PaintTo(HDC dc) {
   RECT client;
   GetClientRect(hwnd(), &client);
   const RECT logo_box = installer::ScaleRect(kLogoBox);
-  if (!flow_.progress_shown() || !slide_show_) {
+  if (!flow().progress_shown() || !slide_show_) {
     background_.Draw(dc, client);
     logo_.Draw(dc, logo_box);
   } else {

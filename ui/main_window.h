@@ -2,11 +2,10 @@
 // with two screens, the offer (licence sentence, two choices, the install button) and the
 // progress screen (progress bar, percentage, slide show).
 //
-// `MainWindow` creates and owns the `Installer` and starts it at construction, so the setup
-// archive downloads while the user still reads the offer; the install button hands the
-// user's choices to the `Installer` and lets the installation proceed. The window is also
-// the install flow's `ProgressListener`: those calls come on the install thread and only
-// post messages to the window, which does everything else on its own thread. The setup
+// The window is the view of an `InstallSession` (ui/install_session.h), which owns the
+// `Installer`, starts it once the window has been painted, so the setup archive downloads
+// while the user still reads the offer, and decides how the run ends; the install button
+// hands the user's choices to the `Installer` and lets the installation proceed. The setup
 // program and the installed browser report through four registered window messages.
 //
 // Ending the dialog: 1 when the install flow finished (only after consent), after an error
@@ -14,8 +13,7 @@
 // button; 1009 for a confirmed cancel; 2 for the system close command.
 //
 // The decisions the window makes (percent mapping, which check boxes show, when the offer
-// is skipped, the order of consent, finish and errors) are the pure functions and the
-// `InstallConsentFlow` below.
+// is skipped) are the pure functions below.
 #ifndef UI_MAIN_WINDOW_H_
 #define UI_MAIN_WINDOW_H_
 
@@ -23,17 +21,15 @@
 
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 
-#include "install/progress_listener.h"
-#include "network/proxy_prompt.h"
+#include "install/installer.h"
 #include "platform/scoped_handle.h"
-#include "platform/sync.h"
 #include "ui/check_box.h"
 #include "ui/custom_progress_bar.h"
 #include "ui/dialog_window.h"
 #include "ui/image_button.h"
+#include "ui/install_session.h"
 #include "ui/license_text.h"
 #include "ui/message_dialog.h"
 #include "ui/resource_bitmap.h"
@@ -42,12 +38,6 @@
 #include "ui/text_label.h"
 
 struct ITaskbarList3;
-
-namespace installer {
-class BrandInfo;
-class DistribInfoParams;
-class Installer;
-}  // namespace installer
 
 namespace lite_installer {
 
@@ -66,17 +56,8 @@ inline constexpr UINT_PTR kStartUpTimerId = 101;
 inline constexpr UINT kStartUpFallbackMs = 1000;
 inline constexpr UINT kSlideTimerPeriodMs = 20;
 
-// Dialog results.
-inline constexpr INT_PTR kResultDone = 1;
-inline constexpr INT_PTR kResultSystemClose = 2;
-inline constexpr INT_PTR kResultCancelConfirmed = 1009;
-inline constexpr INT_PTR kResultCloseButton = 1010;
-
 // --- Pure decisions ------------------------------------------------------------------------
 
-// Download progress on the overall scale: 5 + 35 x fraction, truncated (5..40). A fraction
-// outside 0..1 (or not a number) is taken as its nearest end.
-int PercentForDownloadFraction(float fraction);
 // Setup stage codes: 5 -> 75, 7 -> 79; false for any other code.
 bool PercentForInstallStage(WPARAM stage, int* percent);
 // Import progress 0..100 -> 80 + progress / 5, truncated (80..100); larger values give 100.
@@ -116,69 +97,30 @@ bool MakeDefaultChoice(const installer::DistribInfoParams& params, bool box_chec
 // The parameter "stat" when present ("1" yes), else "statpromo" ("true" yes), else the box.
 bool SendStatisticsChoice(const installer::DistribInfoParams& params, bool box_checked);
 
-// The order of consent, progress screen, finish and errors. An error reported before
-// consent waits until the progress screen is laid out; finish before consent is ignored, so
-// the window stays open for the user to decide. Skipping the offer screen counts as consent.
-class InstallConsentFlow {
- public:
-  // The install button (or Enter). True only for the first press on the offer screen: the
-  // window then records it and lays out the progress screen.
-  bool PressInstall();
-  // The window opens on the progress screen.
-  void SkipOffer();
-  // The progress screen is up and installation may proceed.
-  void MarkProgressShown() { progress_shown_ = true; }
-
-  // Stores the error; true when it is to be shown now (after consent, once).
-  bool ReportError(int32_t code);
-  // At the progress-screen layout: true, with the code, when an error was stored before.
-  bool TakePendingError(int32_t* code);
-  bool FinishEndsDialog() const { return consent(); }
-
-  bool install_clicked() const { return install_clicked_; }
-  bool offer_skipped() const { return offer_skipped_; }
-  bool progress_shown() const { return progress_shown_; }
-  bool consent() const { return install_clicked_ || offer_skipped_; }
-
- private:
-  bool install_clicked_ = false;
-  bool offer_skipped_ = false;
-  bool progress_shown_ = false;
-  bool error_shown_ = false;
-  int32_t pending_error_ = 0;
-};
-
 // --- The window ----------------------------------------------------------------------------
 
-class MainWindow : public DialogWindow, public installer::ProgressListener {
+// The invisible owner of the elevation prompt, in the middle of the screen, which brings the
+// prompt to the front; null when it cannot be made.
+HWND MakeElevationPromptOwner();
+
+class MainWindow : public DialogWindow, private InstallView {
  public:
-  // Both records must outlive the window. Creates the `Installer` (with
-  // `prepare_install_tasks` for the variations seed and configuration bundle) and starts it.
-  MainWindow(const installer::BrandInfo* brand_info, const installer::DistribInfoParams* params,
-             bool prepare_install_tasks);
+  // `options` names the brand and the distribution parameters (both outlive the window)
+  // and the run's command line; the window's session becomes the flow's listener, and the
+  // window makes the elevation prompt's owner.
+  explicit MainWindow(installer::InstallerOptions options);
   ~MainWindow() override;
 
-  // ProgressListener, called on the install thread.
-  void SetDownloadFraction(float fraction) override;
-  void OnLongDownload() override {}
-  void SetRemainingTime(uint32_t seconds, int32_t kind) override {}
-  void Finish() override;
-  void ShowError(int32_t result_code) override;
-  HWND WindowHandle() override;
-  void SetPercent(int32_t percent) override;
-  void RemoveCancelButton() override;
-  // Hands the prompt to the window's thread and waits for it or for the stop.
-  DWORD AskProxyCredentials(installer::InternetApi* api, HINTERNET request,
-                            HANDLE stop_event) override;
-
-  installer::Installer* installer() const { return installer_.get(); }
+  installer::Installer* installer() const { return session_.installer(); }
+  // The flow's listener, for a test that stands in for the install thread.
+  installer::ProgressListener* ListenerForTesting() { return &session_; }
   // Signals the install flow to stop and waits for it to end (`Installer::StopAndWait`);
   // its result code is final afterwards. Only once the dialog has ended.
   void StopInstaller();
   // The install flow's result code (the exit code after a finished dialog).
   int32_t result_code() const;
 
-  const InstallConsentFlow& flow() const { return flow_; }
+  const InstallConsentFlow& flow() const { return session_.flow(); }
   int uac_mode() const { return uac_mode_; }
 
  protected:
@@ -194,25 +136,31 @@ class MainWindow : public DialogWindow, public installer::ProgressListener {
   virtual bool OpenUrl(const std::wstring& url);
 
  private:
-  // Private messages from the listener (install thread) to the window's thread.
-  static constexpr UINT kFinishMessage = WM_APP + 0x40;
-  static constexpr UINT kShowErrorMessage = WM_APP + 0x41;
-  static constexpr UINT kRemoveCancelMessage = WM_APP + 0x42;
+  // What the session posts from the install thread (wParam the event, lParam its value).
+  static constexpr UINT kSessionMessage = WM_APP + 0x40;
   // Posted by the first paint: the start-up finishes (FinishStartUp) and the shadow comes
   // once the window itself is on the screen.
   static constexpr UINT kAfterFirstPaintMessage = WM_APP + 0x43;
-  // The proxy's credentials prompt is to be shown, or taken down (the install flow stopped).
-  static constexpr UINT kProxyPromptMessage = WM_APP + 0x44;
-  static constexpr UINT kEndProxyPromptMessage = WM_APP + 0x45;
 
-  void PostToWindow(UINT message, WPARAM wparam);
+  // InstallView.
+  void Post(SessionEvent event, int32_t value) override;
+  void Hide() override;
+  void End(INT_PTR result) override;
+  void ShowErrorDialog(int32_t code) override;
+  void ShowNewerVersionNotice() override;
+  bool AskCancel() override;
+  void AnswerResume() override;
+  void RemoveCancelButton() override;
+  void ShowProxyPrompt(installer::ProxyPrompt* prompt) override;
+  void TakeDownProxyPrompt() override;
+
   void AllowRegisteredMessages();
   // Lays out the first screen and sets the focus itself.
   void OnInitDialog();
   // What waits for the first paint, or for the fallback timer when no paint comes: the
   // window's icon, big and small (the X11 driver of Wine turns it into window properties,
-  // which takes milliseconds the first paint need not wait for), and the installer's thread
-  // (unless the user's consent came first and started it). Harmless when run again.
+  // which takes milliseconds the first paint need not wait for), and the install flow
+  // (`InstallSession::StartFlow`). Harmless when run again.
   void FinishStartUp();
   void CreateFonts();
   void CreateControls();
@@ -221,19 +169,9 @@ class MainWindow : public DialogWindow, public installer::ProgressListener {
   void DestroyOfferControls();
   void OnCommand(int id, int code);
   void OnInstallButton();
-  void OnCloseButton();
-  void OnCancelButton();
   void OnLink(int id);
   void OnSetPercent(int percent);
   bool OnRegisteredMessage(UINT message, WPARAM wparam);
-  void OnShowError(int32_t code);
-  void ShowErrorAndEnd(int32_t code);
-  void CloseForSetup();
-  // What every end that stops the flow or shows another dialog first begins with: the
-  // resume question, if open, is ended, and the window hidden with its shadow.
-  void HideForEnd();
-  void OnProxyPrompt();
-  void EndProxyPrompt();
   void OnTimer();
   // Paints the whole client area (background or slide, and the logo) into `dc`.
   void PaintTo(HDC dc);
@@ -270,19 +208,11 @@ class MainWindow : public DialogWindow, public installer::ProgressListener {
   ITaskbarList3* taskbar_ = nullptr;
   std::unique_ptr<installer::SlideShow> slide_show_;
 
-  InstallConsentFlow flow_;
   MessageDialog resume_dialog_;
 
-  // The window as the install thread sees it (null before the dialog and after it).
-  platform::CriticalLock listener_lock_;
-  HWND listener_window_ = nullptr;
-  std::optional<installer::ProxyPrompt> pending_prompt_;
-  // On the window's thread: the prompt's modal loop runs, and a close waits for it to end.
-  bool prompt_shown_ = false;
-  bool close_after_prompt_ = false;
-
-  // Last: destroyed (stopped and joined) first, while everything it reports to still lives.
-  std::unique_ptr<installer::Installer> installer_;
+  // Last: destroyed (its flow stopped and joined) first, while everything it reports to
+  // still lives.
+  InstallSession session_;
 };
 
 }  // namespace lite_installer

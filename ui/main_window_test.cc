@@ -19,6 +19,7 @@
 #include "install/installer.h"
 #include "install/preinstall_checks.h"
 #include "network/http_downloader.h"
+#include "platform/command_line.h"
 #include "platform/scoped_handle.h"
 #include "platform/strings.h"
 #include "platform/windows_version.h"
@@ -40,20 +41,6 @@ using installer::DistribInfoParams;
 
 // ---------------------------------------------------------------------------------------
 // Decisions.
-
-TEST(MainWindowPercentTest, DownloadFractionsFillFiveToForty) {
-  const struct {
-    float fraction;
-    int percent;
-  } cases[] = {
-      {0.0f, 5},   {0.1f, 8},    {0.2f, 12},  {0.5f, 22},   {0.6f, 26},
-      {0.999f, 39}, {1.0f, 40},  {-0.5f, 5},  {1.5f, 40},   {std::nanf(""), 5},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.fraction);
-    EXPECT_EQ(c.percent, PercentForDownloadFraction(c.fraction));
-  }
-}
 
 TEST(MainWindowPercentTest, OnlyStagesFiveAndSevenMove) {
   const struct {
@@ -216,59 +203,6 @@ TEST(MainWindowOfferTest, MakeDefaultAppliesOutsideWindows8) {
   EXPECT_TRUE(CanMakeBrowserDefault(platform::kWindows10Build17604));
 }
 
-// Steps: "P" press install, "S" skip the offer, "L" lay out the progress screen,
-// "E<code>" an error, "F" finish. Each step answers: P "layout"/"-", L "error <code>"/"-",
-// E "show"/"wait", F "end"/"open"; S nothing.
-std::string RunFlow(const std::vector<std::string>& steps) {
-  InstallConsentFlow flow;
-  std::string answers;
-  for (const std::string& step : steps) {
-    std::string answer;
-    if (step == "P") {
-      answer = flow.PressInstall() ? "layout" : "-";
-    } else if (step == "S") {
-      flow.SkipOffer();
-      continue;
-    } else if (step == "L") {
-      int32_t code = 0;
-      answer = flow.TakePendingError(&code) ? "error " + platform::ToString(code) : "-";
-    } else if (step[0] == 'E') {
-      answer = flow.ReportError(std::stoi(step.substr(1))) ? "show" : "wait";
-    } else if (step == "F") {
-      answer = flow.FinishEndsDialog() ? "end" : "open";
-    }
-    answers += (answers.empty() ? "" : " ") + answer;
-  }
-  return answers;
-}
-
-TEST(InstallConsentFlowTest, ConsentFinishAndErrorsInEveryOrder) {
-  const struct {
-    std::vector<std::string> steps;
-    const char* answers;
-  } cases[] = {
-      {{"F", "P", "L", "F"}, "open layout - end"},
-      {{"P", "P", "L"}, "layout - -"},
-      // An error before consent waits for the progress screen, and is shown there once.
-      {{"E2", "F", "P", "L", "L"}, "wait open layout error 2 -"},
-      {{"E3", "P", "L", "E2"}, "wait layout error 3 wait"},
-      // After consent an error is shown at once, and only the first one.
-      {{"P", "L", "E2", "E3"}, "layout - show wait"},
-      // The latest error before consent is the one shown.
-      {{"E2", "E3", "P", "L"}, "wait wait layout error 3"},
-      // Code 0 is no error at all.
-      {{"E0", "P", "L"}, "wait layout -"},
-      // The offer skipped: consent without the button; Enter then does nothing.
-      {{"S", "L", "F"}, "- end"},
-      {{"E2", "S", "L"}, "wait error 2"},
-      {{"S", "L", "E2", "P"}, "- show -"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.answers);
-    EXPECT_EQ(c.answers, RunFlow(c.steps));
-  }
-}
-
 // ---------------------------------------------------------------------------------------
 // The real window against the fake publisher and the stand-in setup program.
 
@@ -295,7 +229,6 @@ class TestWindow : public MainWindow {
 
   bool needs_elevation = false;
   std::atomic<int> elevation_requests{0};
-  std::atomic<int> dialogs_shown{0};
   std::vector<MessageKind> dialogs;
   std::vector<bool> window_visible_under_dialog;
   INT_PTR dialog_answer = kMessageFirstButton;
@@ -316,7 +249,6 @@ class TestWindow : public MainWindow {
   INT_PTR RunMessageDialog(MessageDialog* dialog) override {
     dialogs.push_back(dialog->kind());
     window_visible_under_dialog.push_back(IsWindowVisible(hwnd()) != FALSE);
-    ++dialogs_shown;
     if (before_answer) before_answer();
     return real_dialogs ? MainWindow::RunMessageDialog(dialog) : dialog_answer;
   }
@@ -324,26 +256,6 @@ class TestWindow : public MainWindow {
     opened.push_back(url);
     return !real_shell || MainWindow::OpenUrl(url);
   }
-};
-
-// Window tests run one at a time: the click counter URL is the same for every run, so only
-// the number of requests tells one test's clicks from another's.
-class ClickCounterLock {
- public:
-  ClickCounterLock() : mutex_(CreateMutexW(nullptr, FALSE, L"Local\\li-ui-window-click-tests")) {
-    DWORD wait = WaitForSingleObject(mutex_, 240000);
-    owned_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
-    // Clicks of the test before may still be on their way.
-    Sleep(300);
-  }
-  ~ClickCounterLock() {
-    if (owned_) ReleaseMutex(mutex_);
-    CloseHandle(mutex_);
-  }
-
- private:
-  HANDLE mutex_;
-  bool owned_ = false;
 };
 
 size_t ClickCount(const std::string& click) {
@@ -408,15 +320,22 @@ class MainWindowTest : public testing::Test {
     params_.SetParamsForTesting(map);
   }
 
+  installer::InstallerOptions Options() {
+    return {.brand_info = &brand_,
+            .params = &params_,
+            .command_line = installer::ProcessCommandLine()};
+  }
+
   std::unique_ptr<TestWindow> MakeWindow() {
-    auto window = std::make_unique<TestWindow>(&brand_, &params_, false);
+    auto window = std::make_unique<TestWindow>(Options());
     window->installer()->SetMessageWindowPollForTesting(10);
     return window;
   }
 
   INT_PTR Drive(TestWindow* window, const std::function<void(HWND)>& script) {
-    return test_support::DriveDialog([&] { return window->DoModal(); },
-                                     [&] { return window->WindowHandle(); }, script);
+    return test_support::DriveDialog(
+        [&] { return window->DoModal(); },
+        [&] { return window->ListenerForTesting()->WindowHandle(); }, script);
   }
 
   std::map<std::string, std::string> ReportedSwitches() {
@@ -467,7 +386,7 @@ class MainWindowTest : public testing::Test {
   }
 
   // Every window test presses buttons, so each one holds the lock while its window lives.
-  ClickCounterLock click_lock_;
+  test_support::ClickCounterLock click_lock_;
   installer::UiEnvironment ui_;
   test_support::ScopedTestLog log_;
   test_support::ScopedTempDir work_;
@@ -668,22 +587,6 @@ TEST_F(MainWindowTest, InstallShowsProgressAndTheFinishedFlowEndsTheDialog) {
   EXPECT_EQ(installs + 1, WaitForClicks("clicked_button=install", installs + 1));
 }
 
-TEST_F(MainWindowTest, FinishBeforeTheInstallButtonLeavesTheWindowOpen) {
-  auto window = MakeWindow();
-  bool open_after_finish = false;
-  INT_PTR result = Drive(window.get(), [&](HWND hwnd) {
-    window->Finish();
-    test_support::WaitForIdle(hwnd);
-    open_after_finish = IsWindow(hwnd) && GetDlgItem(hwnd, IDC_INSTALL_BUTTON) != nullptr;
-    // The real end of the flow comes after the install button.
-    test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
-    WaitForEnd(hwnd);
-  });
-  EXPECT_TRUE(open_after_finish);
-  EXPECT_EQ(kResultDone, result);
-  EXPECT_EQ(0, window->result_code());
-}
-
 TEST_F(MainWindowTest, EscapeCountsACancelButOnlyTheCloseButtonCloses) {
   size_t cancels = ClickCount("clicked_button=cancel");
   ServeNoArchive();
@@ -701,62 +604,6 @@ TEST_F(MainWindowTest, EscapeCountsACancelButOnlyTheCloseButtonCloses) {
   EXPECT_TRUE(open_after_escape);
   EXPECT_EQ(kResultCloseButton, result);
   EXPECT_EQ(cancels + 2, WaitForClicks("clicked_button=cancel", cancels + 2));
-  // Nothing was installed.
-  window->StopInstaller();
-  EXPECT_NE(0, window->result_code());
-  EXPECT_TRUE(test_support::ReadFileBytes(report_path_).empty());
-}
-
-TEST_F(MainWindowTest, ErrorBeforeInstallIsShownWhenTheProgressScreenIsLaidOut) {
-  // Without a setup URL the flow fails at once, before the user decided anything.
-  brand_.set_setup_url("");
-  auto window = MakeWindow();
-  int dialogs_before_install = -1;
-  INT_PTR result = Drive(window.get(), [&](HWND hwnd) {
-    test_support::WaitUntil([&] { return log_.Contains(L"Setup url is empty."); }, 10000);
-    Sleep(300);
-    dialogs_before_install = window->dialogs_shown.load();
-    test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
-    WaitForEnd(hwnd);
-  });
-  EXPECT_EQ(0, dialogs_before_install);
-  EXPECT_EQ(kResultDone, result);
-  ASSERT_EQ(1u, window->dialogs.size());
-  EXPECT_EQ(MessageKind::kDownloadManually, window->dialogs[0]);
-  // The window is hidden while the error shows.
-  EXPECT_FALSE(window->window_visible_under_dialog[0]);
-  EXPECT_EQ(401, window->result_code());
-  // The flow had failed: installation was never allowed.
-  EXPECT_EQ(0, log_.CountLines(L"Installation after download event"));
-}
-
-TEST_F(MainWindowTest, ErrorCodesPickTheirDialog) {
-  const struct {
-    int32_t code;
-    bool dialog;
-    MessageKind kind;
-  } cases[] = {
-      {2, true, MessageKind::kDownloadManually},
-      {3, true, MessageKind::kOldComponent},
-      {1, true, MessageKind::kDownloadManually},
-      {0, false, MessageKind::kDownloadManually},
-  };
-  ServeNoArchive();
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.code);
-    auto window = MakeWindow();
-    INT_PTR result = Drive(window.get(), [&](HWND hwnd) {
-      test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
-      // After consent the error is shown at once.
-      window->ShowError(c.code);
-      WaitForEnd(hwnd);
-    });
-    EXPECT_EQ(kResultDone, result);
-    ASSERT_EQ(c.dialog ? 1u : 0u, window->dialogs.size());
-    if (c.dialog) {
-      EXPECT_EQ(c.kind, window->dialogs[0]);
-    }
-  }
 }
 
 // What a screen reader and a keyboard user meet on the offer screen, with real key input.
@@ -949,42 +796,25 @@ TEST_F(MainWindowTest, FirstRunWithoutDefChoiceShowsTheOffer) {
 
 TEST_F(MainWindowTest, CancelButtonStaysOnlyWithCancelOneAndAsksFirst) {
   ServeNoArchive();
-  const struct {
-    const char* cancel;
-    bool kept;
-    INT_PTR answer;
-    INT_PTR result;
-  } cases[] = {
-      {"1", true, kMessageSecondButton, kResultCancelConfirmed},
-      {"1", true, kMessageFirstButton, kResultSystemClose},
-      {"0", false, kMessageFirstButton, kResultSystemClose},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.cancel << " " << c.answer);
-    SetParams({{"cancel", c.cancel}});
+  for (const char* cancel : {"1", "0"}) {
+    SCOPED_TRACE(cancel);
+    SetParams({{"cancel", cancel}});
     auto window = MakeWindow();
-    window->dialog_answer = c.answer;
+    window->dialog_answer = kMessageSecondButton;
     bool kept = false;
-    RECT cancel = {};
-    bool open_after_resume = false;
+    RECT rect = {};
     INT_PTR result = Drive(window.get(), [&](HWND hwnd) {
       test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
       kept = test_support::ControlVisible(hwnd, IDC_CANCEL_BUTTON);
-      cancel = test_support::ControlRect(hwnd, IDC_CANCEL_BUTTON);
-      if (kept) {
-        test_support::ClickButton(hwnd, IDC_CANCEL_BUTTON);
-        test_support::WaitForIdle(hwnd);
-        open_after_resume = IsWindow(hwnd) != FALSE;
-      }
+      rect = test_support::ControlRect(hwnd, IDC_CANCEL_BUTTON);
+      if (kept) test_support::ClickButton(hwnd, IDC_CANCEL_BUTTON);
     });
-    EXPECT_EQ(c.kept, kept);
-    EXPECT_EQ(c.result, result);
-    if (c.kept) {
-      EXPECT_EQ(698, cancel.left);
-      EXPECT_EQ(18, cancel.top);
-      ASSERT_EQ(1u, window->dialogs.size());
-      EXPECT_EQ(MessageKind::kResumeOrCancel, window->dialogs[0]);
-      EXPECT_EQ(c.answer == kMessageFirstButton, open_after_resume);
+    EXPECT_EQ(cancel[0] == '1', kept);
+    EXPECT_EQ(kept ? kResultCancelConfirmed : kResultSystemClose, result);
+    if (kept) {
+      EXPECT_EQ(698, rect.left);
+      EXPECT_EQ(18, rect.top);
+      EXPECT_EQ(std::vector<MessageKind>{MessageKind::kResumeOrCancel}, window->dialogs);
     }
   }
 }
@@ -1115,34 +945,22 @@ TEST_F(MainWindowTest, SetupMessagesMoveTheBarOnlyOnTheProgressScreen) {
 
 TEST_F(MainWindowTest, CloseWindowAndHigherVersionMessagesEndTheDialog) {
   ServeNoArchive();
-  struct Case {
-    const wchar_t* message;
-    bool before_install;
-    size_t dialogs;
-    const wchar_t* line;
-  };
-  const Case cases[] = {
-      {kCloseWindowMessageName, false, 0, L"--> Installer > MainWindow::OnCloseWindow"},
-      {kCloseWindowMessageName, true, 0, L"--> Installer > MainWindow::OnCloseWindow"},
-      {kHigherVersionMessageName, false, 1, nullptr},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(platform::Narrow(c.message));
-    UINT message = RegisterWindowMessageW(c.message);
+  for (const wchar_t* name : {kCloseWindowMessageName, kHigherVersionMessageName}) {
+    SCOPED_TRACE(platform::Narrow(name));
+    const bool newer = name == kHigherVersionMessageName;
     auto window = MakeWindow();
     INT_PTR result = Drive(window.get(), [&](HWND hwnd) {
-      if (!c.before_install) test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
-      PostMessageW(hwnd, message, 0, 0);
+      test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
+      PostMessageW(hwnd, RegisterWindowMessageW(name), 0, 0);
       WaitForEnd(hwnd);
     });
     EXPECT_EQ(kResultDone, result);
-    ASSERT_EQ(c.dialogs, window->dialogs.size());
-    if (c.dialogs == 1) {
-      EXPECT_EQ(MessageKind::kNewerVersion, window->dialogs[0]);
-      EXPECT_FALSE(window->window_visible_under_dialog[0]);
-    }
-    if (c.line != nullptr) {
-      EXPECT_LE(1, log_.CountLines(c.line));
+    if (newer) {
+      ASSERT_EQ(std::vector<MessageKind>{MessageKind::kNewerVersion}, window->dialogs);
+      EXPECT_FALSE(window->window_visible_under_dialog[0]);  // hidden under the notice
+    } else {
+      EXPECT_TRUE(window->dialogs.empty());
+      EXPECT_LE(1, log_.CountLines(L"--> Installer > MainWindow::OnCloseWindow"));
     }
     // The flow was stopped: nothing was installed.
     EXPECT_TRUE(test_support::ReadFileBytes(report_path_).empty());
@@ -1388,7 +1206,7 @@ TEST_F(MainWindowOnScreenTest, WindowAndShadowComeAndGoTogether) {
       {"finish", kResultDone,
        [](TestWindow* window, HWND hwnd) {
          test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
-         window->Finish();
+         window->ListenerForTesting()->Finish();
        }},
       {"close button", kResultCloseButton,
        [](TestWindow*, HWND hwnd) { test_support::ClickButton(hwnd, IDC_CLOSE_BUTTON); }},
@@ -1423,7 +1241,7 @@ TEST_F(MainWindowOnScreenTest, WindowAndShadowComeAndGoTogether) {
        [&](TestWindow* window, HWND hwnd) {
          test_support::ClickButton(hwnd, IDC_INSTALL_BUTTON);
          HWND question = question_of(hwnd);
-         window->ShowError(2);
+         window->ListenerForTesting()->ShowError(2);
          HWND error = nullptr;
          EXPECT_TRUE(test_support::WaitUntil(
              [&] {
@@ -1443,7 +1261,8 @@ TEST_F(MainWindowOnScreenTest, WindowAndShadowComeAndGoTogether) {
     int shadow_pixels = 0;
     bool ended = false;
     INT_PTR result = test_support::DriveDialog(
-        [&] { return window->DoModal(backdrop.hwnd()); }, [&] { return window->WindowHandle(); },
+        [&] { return window->DoModal(backdrop.hwnd()); },
+        [&] { return window->ListenerForTesting()->WindowHandle(); },
         [&](HWND hwnd) {
           // The shadow comes with the icons, after the first paint.
           test_support::WaitUntil([&] { return SendMessageW(hwnd, WM_GETICON, ICON_BIG, 0) != 0; },
@@ -1530,7 +1349,7 @@ TEST_F(MainWindowTest, AWindowClosedBeforeItsFirstPaintStillReportsTheRun) {
     }
   };
   ServeNoArchive();
-  ClosedAtOnce window(&brand_, &params_, false);
+  ClosedAtOnce window(Options());
   EXPECT_EQ(kResultSystemClose, window.DoModal());
   window.StopInstaller();
   EXPECT_TRUE(test_support::WaitUntil(
@@ -1611,7 +1430,7 @@ class InteractiveRunTest : public testing::Test {
     ASSERT_TRUE(wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED);
     locked_ = true;
     // Its install button counts like the window tests' ones.
-    click_lock_ = std::make_unique<ClickCounterLock>();
+    click_lock_ = std::make_unique<test_support::ClickCounterLock>();
     SetEnvironmentVariableW(L"LI_STAND_IN_REPORT", temp_.File(L"report.json").c_str());
     SetEnvironmentVariableW(L"LI_STAND_IN_WINDOW_MS", L"0");
     SetEnvironmentVariableW(L"LI_STAND_IN_EXIT_CODE", L"0");
@@ -1682,7 +1501,7 @@ class InteractiveRunTest : public testing::Test {
  private:
   platform::ScopedKernelHandle run_lock_;
   bool locked_ = false;
-  std::unique_ptr<ClickCounterLock> click_lock_;
+  std::unique_ptr<test_support::ClickCounterLock> click_lock_;
 };
 
 TEST_F(InteractiveRunTest, InstallButtonRunsTheSetupAndTheExitCodeIsItsResult) {

@@ -68,6 +68,7 @@
 #include "platform/shared_sections.h"
 #include "platform/strings.h"
 #include "platform/user_rights.h"
+#include "ui/main_window.h"
 
 namespace {
 
@@ -349,8 +350,9 @@ int RunMaster(const CommandLine& command_line) {
     installer::SetKeptArchiveFolderForTesting(result.substr(0, result.find_last_of(L'\\')) +
                                               L"\\kept");
   }
-  auto flow = std::make_unique<MasterInstaller>(threaded ? &listener : nullptr, &brand, &params,
-                                                false);
+  auto flow = std::make_unique<MasterInstaller>(
+      installer::InstallerOptions{threaded ? &listener : nullptr, &brand, &params, false,
+                                  command_line, &lite_installer::MakeElevationPromptOwner});
   flow->SetMessageWindowPollForTesting(10);
   Apply(ParseChoices(command_line.Value("choose-before")), flow.get());
   if (!command_line.Has("no-elevation")) {

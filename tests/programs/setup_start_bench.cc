@@ -131,7 +131,7 @@ int wmain(int argc, wchar_t** argv) {
     double download_ms = 0;
     double setup_start_ms = 0;
     {
-      TimedInstaller flow(nullptr, &brand, &params, true);
+      TimedInstaller flow({nullptr, &brand, &params, true, installer::ProcessCommandLine()});
       flow.RunSync();
       result = flow.result_code();
       complete = flow.complete();

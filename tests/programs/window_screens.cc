@@ -67,7 +67,7 @@ void Pose(const std::wstring& screen, HWND hwnd) {
 
 HWND WaitForWindow(lite_installer::MainWindow* window) {
   for (int i = 0; i < 300; ++i) {
-    HWND hwnd = window->WindowHandle();
+    HWND hwnd = window->ListenerForTesting()->WindowHandle();
     if (hwnd != nullptr && IsWindowVisible(hwnd)) return hwnd;
     Sleep(100);
   }
@@ -90,7 +90,7 @@ void RunWindow(const std::wstring& temp, bool skip_offer, bool offer, bool progr
   Configure(&brand);
   installer::DistribInfoParams params;
   if (skip_offer) params.SetParamsForTesting({{"first", "1"}, {"def", "1"}, {"stat", "1"}});
-  ScreensWindow window(&brand, &params, false);
+  ScreensWindow window({nullptr, &brand, &params, false, installer::ProcessCommandLine()});
   std::thread driver([&] {
     HWND hwnd = WaitForWindow(&window);
     if (hwnd == nullptr) return;

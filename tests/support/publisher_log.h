@@ -3,6 +3,8 @@
 #ifndef TESTS_SUPPORT_PUBLISHER_LOG_H_
 #define TESTS_SUPPORT_PUBLISHER_LOG_H_
 
+#include <windows.h>
+
 #include <cstdint>
 #include <map>
 #include <string>
@@ -24,6 +26,25 @@ struct PublisherRequest {
 std::string PublisherUrl(const std::string& path_and_query);
 // The same path on the publisher's port that accepts connections and never answers.
 std::string SilentPublisherUrl(const std::string& path_and_query);
+
+// Tests that click run one at a time: the click counter URL is the same for every run, so
+// only the number of requests tells one test's clicks from another's.
+class ClickCounterLock {
+ public:
+  ClickCounterLock() : mutex_(CreateMutexW(nullptr, FALSE, L"Local\\li-ui-window-click-tests")) {
+    DWORD wait = WaitForSingleObject(mutex_, 240000);
+    owned_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+    Sleep(300);  // clicks of the test before may still be on their way
+  }
+  ~ClickCounterLock() {
+    if (owned_) ReleaseMutex(mutex_);
+    CloseHandle(mutex_);
+  }
+
+ private:
+  HANDLE mutex_;
+  bool owned_ = false;
+};
 
 // A text no other request of any test run carries ("m<process id>x<counter>x<ticks>").
 std::string UniqueMarker();
