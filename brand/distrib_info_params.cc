@@ -10,6 +10,7 @@
 
 #include "brand/registry_values.h"
 #include "platform/command_line.h"
+#include "platform/file_util.h"
 #include "platform/logging.h"
 #include "platform/scoped_handle.h"
 #include "platform/strings.h"
@@ -219,11 +220,7 @@ void DistribInfoParams::Save(const std::string& raw_text) {
 }
 
 std::wstring DistribInfoParams::GetOwnPath() const {
-  wchar_t buffer[MAX_PATH] = {};
-  const DWORD length = ::GetModuleFileNameW(nullptr, buffer, MAX_PATH);
-  // A result of MAX_PATH means the path was cut short.
-  if (length == 0 || length >= MAX_PATH) return std::wstring();
-  return std::wstring(buffer, length);
+  return platform::OwnExecutablePath().value();
 }
 
 bool DistribInfoParams::CreateJsonFromDistribParams() {

@@ -101,11 +101,7 @@ bool SecureEnvironmentSystem::EnableSafeDllSearch() {
 }
 
 platform::FilePath SecureEnvironmentSystem::ExecutablePath() {
-  wchar_t path[MAX_PATH];
-  DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  // A full buffer means the name was cut.
-  if (length == 0 || length >= MAX_PATH) return platform::FilePath();
-  return platform::FilePath(std::wstring_view(path, length));
+  return platform::OwnExecutablePath();
 }
 
 const CommandLine& SecureEnvironmentSystem::GetCommandLine() { return ProcessCommandLine(); }
