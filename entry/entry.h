@@ -55,10 +55,6 @@ inline constexpr wchar_t kSingleInstanceMutexName[] =
 // The entry flow; returns the process exit code.
 int RunLiteInstaller();
 
-// The temporary folder as GetTempPathW gives it (with its trailing backslash); empty when
-// the call fails or the path needs 260 characters or more.
-std::wstring TemporaryDirectory();
-
 // Step S4: acts on the outcome of `CheckSecureEnvironment` (with the private-folder copy's
 // exit code), logging it under "wWinMain". True when the process is to exit with
 // `*exit_code`: a refused or finished private-folder copy (its code passed through) and
