@@ -485,7 +485,8 @@ uint32_t Installer::InstallBrowser() {
   execution_lock.reset();
 
   install_time_us_ = platform::MonotonicMicroseconds() - launch;
-  Emit(SetupExitedEvent(stat_sender_.HasOldVersion(), started, elevated && !ok, result_code_,
+  const bool setup_ran = !elevated || ok;
+  Emit(SetupExitedEvent(stat_sender_.HasOldVersion(), started, setup_ran, result_code_,
                         install_time_us_));
   elevated_process_.reset();
 
