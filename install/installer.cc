@@ -10,6 +10,7 @@
 #include "brand/file_version.h"
 #include "brand/registry_values.h"
 #include "build_config/endpoints.h"
+#include "install/archive_check.h"
 #include "install/async_install_tasks.h"
 #include "install/elevated_process.h"
 #include "install/elevation.h"
@@ -394,20 +395,14 @@ uint32_t Installer::InstallBrowser() {
 
   platform::ScopedKernelHandle execution_lock;
   for (bool downloaded_again = false;; downloaded_again = true) {
-    if (hold_lock) {
-      if (!archive_lock || !archive_lock->ConvertToReadExecute()) {
-        if (permanent_lock) Emit(SetupArcLockErrorEvent());
-        LOG(ERROR, "InstallBrowser") << "Cannot lock file: " << archive_path_;
-        return 1;
-      }
-    } else {
-      execution_lock = LockArchiveForExecution(archive_path_);
-      if (!execution_lock) {
-        LOG(ERROR, "InstallBrowser") << "Cannot lock file: " << archive_path_;
-        return 1;
-      }
+    const ArchiveCheck check =
+        LockAndVerifyArchive(this, archive_path_, hold_lock ? archive_lock.get() : nullptr,
+                             &execution_lock, "InstallBrowser");
+    if (check == ArchiveCheck::kNotLocked) {
+      if (permanent_lock) Emit(SetupArcLockErrorEvent());
+      return 1;
     }
-    if (VerifyModuleSignature(archive_path_)) break;
+    if (check == ArchiveCheck::kVerified) break;
     // Bytes from two answers (a resume, maybe of another run's download) or a body whose
     // end nobody could check may be what failed, not the publisher's archive: it is
     // fetched whole once more before the run gives up.
