@@ -672,43 +672,41 @@ uint32_t Installer::DownloadModule(HANDLE file) {
   int attempt = 0;
   for (;;) {
     if (IsSet(stop_event_.handle())) break;
-    std::wstring error;
-    std::wstring final_url;
-    std::wstring resume_report;
-    uint32_t content_length = 0;
-    DownloadFailureInfo failure;
+    DownloadOutcome outcome;
     DownloadOptions options;
     options.api = internet_api_;
     options.bounds = download_bounds_;
     options.resume_total = sink.bytes_written() > 0 ? held.total : 0;
     options.resume_validator = sink.bytes_written() > 0 ? held.validator : std::string();
-    options.resume_report = &resume_report;
-    const bool ok = DownloadWithProgress(url, sink, &error, &final_url, &content_length,
-                                         stop_event_.handle(), &forwarder, &failure, options);
+    const bool ok = DownloadWithProgress(url, sink, stop_event_.handle(), &forwarder, &outcome,
+                                         options);
     // Only a 206 puts two answers together; a 200 (or an emptied sink) starts a file anew.
-    if (resume_report.rfind(L"resume-206-", 0) == 0 && sink.bytes_written() > 0) {
+    if (outcome.resume_report.rfind(L"resume-206-", 0) == 0 && sink.bytes_written() > 0) {
       archive_spliced_ = true;
-    } else if (!resume_report.empty() || sink.bytes_written() == 0) {
+    } else if (!outcome.resume_report.empty() || sink.bytes_written() == 0) {
       archive_spliced_ = false;
     }
     if (ok) {
       ++attempt;
-      archive_length_unknown_ = content_length == 0;
-      ReportStatus(true, url, attempt, sink.bytes_written(), error, final_url, resume_report);
+      archive_length_unknown_ = outcome.content_length == 0;
+      ReportStatus(true, url, attempt, sink.bytes_written(), outcome.error, outcome.final_url,
+                   outcome.resume_report);
       return kModuleReady;
     }
-    if (failure.exception_code != 0) {
-      LOG(ERROR, "DownloadModule") << DescribeException(failure);
+    if (outcome.exception.code != 0) {
+      LOG(ERROR, "DownloadModule") << DescribeException(outcome.exception);
       KeepBytes(kept, sink, &held);
-      return IsCryptoProFailure(failure) ? kModuleCryptoProFailure : kModuleDownloadFailed;
+      return IsCryptoProFailure(outcome.exception) ? kModuleCryptoProFailure
+                                                   : kModuleDownloadFailed;
     }
     // The bytes stay whatever their share of the file: the next attempt asks for the rest.
     ++attempt;
-    ReportStatus(false, url, attempt, sink.bytes_written(), error, final_url, resume_report);
+    ReportStatus(false, url, attempt, sink.bytes_written(), outcome.error, outcome.final_url,
+                 outcome.resume_report);
     // No further attempt can change these: the same answer again, or the same question to
     // a user who just declined it. Without a window the proxy's question has its own result.
-    if (failure.answer_too_large) return kModuleDownloadFailed;
-    if (failure.proxy_auth_required) {
+    if (outcome.answer_too_large) return kModuleDownloadFailed;
+    if (outcome.proxy_auth_required) {
       return listener_ ? kModuleDownloadFailed : kModuleProxyAuthRequired;
     }
     if (attempt >= kMaxDownloadAttempts) break;
@@ -735,8 +733,11 @@ bool Installer::Download(const std::wstring& url, DownloadSink& sink, std::wstri
   sink.Reset();
   DownloadOptions options;
   options.bounds = status_bounds_;
-  return DownloadWithProgress(url, sink, error, final_url, nullptr, nullptr, nullptr, nullptr,
-                              options);
+  DownloadOutcome outcome;
+  const bool ok = DownloadWithProgress(url, sink, nullptr, nullptr, &outcome, options);
+  if (error != nullptr) *error = outcome.error;
+  if (final_url != nullptr) *final_url = outcome.final_url;
+  return ok;
 }
 
 bool Installer::WriteResourceToFile(uint32_t resource_id, const std::wstring& path) {

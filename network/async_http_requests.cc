@@ -129,7 +129,7 @@ bool AsyncHttpRequests::IsStoppingForTesting() {
 }
 
 void AsyncHttpRequests::SendUrl(const std::wstring& url) {
-  DownloadFailureInfo load_failure;
+  SehExceptionInfo load_failure;
   if (!LoadWinInetGuarded(&load_failure)) {
     LOG(ERROR, "SendUrl") << "WinINet cannot be loaded to open " << url << ": "
                           << DescribeException(load_failure);
@@ -153,7 +153,7 @@ void AsyncHttpRequests::SendUrl(const std::wstring& url) {
     LOG(ERROR, "SendUrl") << "Failed to set internet options for " << url;
     return;
   }
-  DownloadFailureInfo exception;
+  SehExceptionInfo exception;
   g_closed_after_send.Set(nullptr);
   // When the callback has closed the request, no handle comes back; one that does (the
   // request never reported being sent) is closed with the session.
@@ -162,7 +162,7 @@ void AsyncHttpRequests::SendUrl(const std::wstring& url) {
                      INTERNET_FLAG_RELOAD, kRequestContext, &exception));
   DWORD error = GetLastError();
   platform::ScopedInternetHandle connection;
-  if (!request && exception.exception_code == 0 && error == ERROR_INTERNET_SEC_CERT_REV_FAILED) {
+  if (!request && exception.code == 0 && error == ERROR_INTERNET_SEC_CERT_REV_FAILED) {
     // Behind a firewall that blocks the certificate authority's revocation servers every
     // ping would be lost; a ping's answer is never read, so its request goes once more
     // without that one check, as the downloads' do.
@@ -185,9 +185,9 @@ void AsyncHttpRequests::SendUrl(const std::wstring& url) {
     // The callback closed the request once it was sent; one it did not close is ours.
     if (relaxed != nullptr && g_closed_after_send.Get() != relaxed) request.reset(relaxed);
   }
-  if (exception.exception_code != 0) {
+  if (exception.code != 0) {
     LOG(ERROR, "SendUrl") << "An attempt to open url " << url << " generated an exception "
-                          << exception.exception_code;
+                          << exception.code;
   } else if (error != ERROR_INTERNET_OPERATION_CANCELLED &&
              g_closed_after_send.Get() == nullptr) {
     // Wine ends an open whose request was closed after sending with

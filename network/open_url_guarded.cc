@@ -13,20 +13,16 @@ namespace {
 
 // Runs `call` in a guard; false, with `exception` (may be null) filled, when it raised.
 template <typename Call>
-bool RunGuarded(Call& call, DownloadFailureInfo* exception) {
+bool RunGuarded(Call& call, SehExceptionInfo* exception) {
   SehExceptionInfo raised;
   if (CallGuarded(call, &raised)) return true;
-  if (exception != nullptr) {
-    exception->exception_code = raised.code;
-    exception->exception_dll = raised.dll;
-    exception->exception_proc = raised.proc;
-  }
+  if (exception != nullptr) *exception = raised;
   return false;
 }
 
 struct WinInetLoad {
   bool loaded = false;
-  DownloadFailureInfo failure;
+  SehExceptionInfo failure;
 };
 
 // Loads the library and looks up every function the delay-load helper will bind later, so
@@ -51,16 +47,16 @@ WinInetLoad LoadWinInetOnce() {
   outcome.loaded = loaded;
   if (!loaded) {
     // Reported as the delay-load helper would have reported it on the first call.
-    outcome.failure.exception_code = kDelayLoadFailureCode;
-    outcome.failure.exception_dll = "wininet.dll";
-    if (missing != nullptr) outcome.failure.exception_proc = missing;
+    outcome.failure.code = kDelayLoadFailureCode;
+    outcome.failure.dll = "wininet.dll";
+    if (missing != nullptr) outcome.failure.proc = missing;
   }
   return outcome;
 }
 
 }  // namespace
 
-bool LoadWinInetGuarded(DownloadFailureInfo* failure) {
+bool LoadWinInetGuarded(SehExceptionInfo* failure) {
   static const WinInetLoad outcome = LoadWinInetOnce();
   if (failure != nullptr) *failure = outcome.failure;
   return outcome.loaded;
@@ -68,8 +64,8 @@ bool LoadWinInetGuarded(DownloadFailureInfo* failure) {
 
 HINTERNET OpenUrlGuarded(HINTERNET internet, const wchar_t* url, const wchar_t* headers,
                          DWORD headers_length, DWORD flags, DWORD_PTR context,
-                         DownloadFailureInfo* exception) {
-  if (exception != nullptr) *exception = DownloadFailureInfo();
+                         SehExceptionInfo* exception) {
+  if (exception != nullptr) *exception = SehExceptionInfo();
   HINTERNET request = nullptr;
   DWORD open_error = 0;
   auto open = [&] {
@@ -85,8 +81,8 @@ RelaxedSend SendWithoutRevocationCheckGuarded(
     InternetApi* api, HINTERNET internet, const std::wstring& url, const std::wstring& headers,
     DWORD_PTR context,
     const std::function<bool(HINTERNET handle, bool is_request)>& keep,
-    DownloadFailureInfo* exception) {
-  if (exception != nullptr) *exception = DownloadFailureInfo();
+    SehExceptionInfo* exception) {
+  if (exception != nullptr) *exception = SehExceptionInfo();
   // Each step keeps the last error of its call for the caller.
   DWORD error = 0;
   URL_COMPONENTSW parts = {};
@@ -166,17 +162,17 @@ RelaxedSend SendWithoutRevocationCheckGuarded(
   return sent ? RelaxedSend::kSent : RelaxedSend::kFailed;
 }
 
-std::string DescribeException(const DownloadFailureInfo& exception) {
-  std::string text = "Exception with code=" + platform::ToString(exception.exception_code);
-  if (!exception.exception_dll.empty()) text += "dll_name=" + exception.exception_dll;
-  if (!exception.exception_proc.empty()) text += "proc_name=" + exception.exception_proc;
+std::string DescribeException(const SehExceptionInfo& exception) {
+  std::string text = "Exception with code=" + platform::ToString(exception.code);
+  if (!exception.dll.empty()) text += "dll_name=" + exception.dll;
+  if (!exception.proc.empty()) text += "proc_name=" + exception.proc;
   return text;
 }
 
-bool IsCryptoProFailure(const DownloadFailureInfo& exception) {
-  return exception.exception_code == kDelayLoadFailureCode &&
-         platform::ToLowerAscii(exception.exception_dll) == "cplib.dll" &&
-         platform::ToLowerAscii(exception.exception_proc).find("cryptopro") != std::string::npos;
+bool IsCryptoProFailure(const SehExceptionInfo& exception) {
+  return exception.code == kDelayLoadFailureCode &&
+         platform::ToLowerAscii(exception.dll) == "cplib.dll" &&
+         platform::ToLowerAscii(exception.proc).find("cryptopro") != std::string::npos;
 }
 
 }  // namespace installer

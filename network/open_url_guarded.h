@@ -4,14 +4,14 @@
 // revocation providers). A failure to load it, or a crash inside such a module while a URL is
 // opened, must end that one request, not the process. `OpenUrlGuarded` runs
 // `InternetOpenUrlW` inside a guard and reports what was raised; the helpers below turn the
-// report into the log text and recognise one known culprit, an old revocation provider.
+// report (`SehExceptionInfo`: its fields stay empty when nothing was raised) into the log
+// text and recognise one known culprit, an old revocation provider.
 #ifndef NETWORK_OPEN_URL_GUARDED_H_
 #define NETWORK_OPEN_URL_GUARDED_H_
 
 #include <windows.h>
 #include <wininet.h>
 
-#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -24,23 +24,11 @@ class InternetApi;
 // The request headers every download and statistics request is opened with.
 inline constexpr wchar_t kAcceptAnyHeader[] = L"Accept: */*";
 
-// What a guard recorded when an exception was raised while a URL was opened. All fields
-// stay empty (0) when nothing was raised. The names are filled only for kDelayLoadFailureCode;
-// exception_proc stays empty when the import was by ordinal.
-// The download client adds two outcomes that no further attempt can change.
-struct DownloadFailureInfo {
-  uint32_t exception_code = 0;
-  std::string exception_dll;
-  std::string exception_proc;
-  bool proxy_auth_required = false;  // the proxy asked for credentials and none were given
-  bool answer_too_large = false;     // the answer is past the cap of what it may hold
-};
-
 // Loads WinINet and binds every function the program imports from it, once per process,
 // inside a structured-exception guard: afterwards no WinINet call can raise a delay-load
 // failure. False when that failed, with what was raised in `*failure` (may be null); every
 // later call gives the same answer.
-bool LoadWinInetGuarded(DownloadFailureInfo* failure);
+bool LoadWinInetGuarded(SehExceptionInfo* failure);
 
 // Calls InternetOpenUrlW with the given arguments inside a structured-exception guard.
 // Returns the request handle (owned by the caller), or null when the call failed or raised.
@@ -48,7 +36,7 @@ bool LoadWinInetGuarded(DownloadFailureInfo* failure);
 // thread's last error is the one InternetOpenUrlW left when it returned normally.
 HINTERNET OpenUrlGuarded(HINTERNET internet, const wchar_t* url, const wchar_t* headers,
                          DWORD headers_length, DWORD flags, DWORD_PTR context,
-                         DownloadFailureInfo* exception);
+                         SehExceptionInfo* exception);
 
 // How `SendWithoutRevocationCheckGuarded` ended.
 enum class RelaxedSend {
@@ -70,15 +58,15 @@ RelaxedSend SendWithoutRevocationCheckGuarded(
     InternetApi* api, HINTERNET internet, const std::wstring& url, const std::wstring& headers,
     DWORD_PTR context,
     const std::function<bool(HINTERNET handle, bool is_request)>& keep,
-    DownloadFailureInfo* exception);
+    SehExceptionInfo* exception);
 
 // "Exception with code=<unsigned decimal>" + "dll_name=<dll>" when the library name is not
 // empty + "proc_name=<proc>" when the procedure name is not empty, with no separators.
-std::string DescribeException(const DownloadFailureInfo& exception);
+std::string DescribeException(const SehExceptionInfo& exception);
 
 // True for a delay-load failure whose library is "cplib.dll" (any case) and whose procedure
 // name contains "cryptopro" (any case).
-bool IsCryptoProFailure(const DownloadFailureInfo& exception);
+bool IsCryptoProFailure(const SehExceptionInfo& exception);
 
 }  // namespace installer
 
