@@ -508,25 +508,12 @@ bool HttpDownloader::OpenRequest(const std::wstring& url, DownloadSink& sink) {
     state->redirect_target[0] = L'\0';
     auto work = [state, url, headers, round, context, keep](HINTERNET session) {
       OpenResult result;
-      SetLastError(ERROR_INVALID_HANDLE);
-      if (session != nullptr && round == 0) {
-        HINTERNET handle = nullptr;
-        DWORD handle_error = 0;
-        auto call = [&] {
-          handle = state->api->OpenUrl(session, url.c_str(), headers.c_str(),
-                                       static_cast<DWORD>(-1), INTERNET_FLAG_RELOAD, context);
-          handle_error = GetLastError();
-        };
-        if (!CallGuarded(call, &result.exception)) {
-          result.sent = RelaxedSend::kRaised;
-        } else if (handle != nullptr) {
-          result.sent = keep(handle, true) ? RelaxedSend::kSent : RelaxedSend::kFailed;
-        }
-        SetLastError(handle_error);
-      } else if (session != nullptr) {
-        result.sent = SendWithoutRevocationCheckGuarded(state->api, session, url, headers,
-                                                        context, keep, &result.exception);
+      if (session == nullptr) {
+        result.error = ERROR_INVALID_HANDLE;
+        return result;
       }
+      result.sent = OpenUrlGuarded(state->api, session, url, headers, context, round > 0, keep,
+                                   &result.exception);
       result.error = GetLastError();
       return result;
     };
@@ -544,19 +531,11 @@ bool HttpDownloader::OpenRequest(const std::wstring& url, DownloadSink& sink) {
                                  << " generated an exception " << open.exception.code;
       return false;
     }
-    if (open.sent == RelaxedSend::kSent || open.error != ERROR_INTERNET_SEC_CERT_REV_FAILED ||
-        round > 0 || strict_revocation_) {
+    // A download that only TLS vouches for (`SetStrictRevocation`) fails here.
+    if (round > 0 || strict_revocation_ ||
+        !RetryWithoutRevocationCheck(open.sent, open.error, "OpenDownload", url)) {
       break;
     }
-    // Offices that block the certificate authority's revocation servers fail here. The
-    // request is tried once more without that one check; every other certificate check
-    // (a chain to a trusted root, the name, the dates) stays. The archive and the seed
-    // carry signatures that are checked before they are used, and the answers to status
-    // requests are not read; a download that only TLS vouches for asks for the strict
-    // check (`SetStrictRevocation`) and fails here.
-    LOG(WARNING, "OpenDownload") << "The revocation of the server's certificate could not be "
-                                    "checked (12057); trying once more without that check: "
-                                 << url;
   }
   api_->SetStatusCallback(internet, nullptr);
   if (open.sent != RelaxedSend::kSent) {

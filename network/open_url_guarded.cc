@@ -3,6 +3,7 @@
 #include "build_config/wininet_imports.h"
 
 #include "network/internet_api.h"
+#include "platform/logging.h"
 #include "platform/seh_guard.h"
 #include "platform/strings.h"
 #include "platform/system_library.h"
@@ -62,27 +63,12 @@ bool LoadWinInetGuarded(SehExceptionInfo* failure) {
   return outcome.loaded;
 }
 
-HINTERNET OpenUrlGuarded(HINTERNET internet, const wchar_t* url, const wchar_t* headers,
-                         DWORD headers_length, DWORD flags, DWORD_PTR context,
-                         SehExceptionInfo* exception) {
-  if (exception != nullptr) *exception = SehExceptionInfo();
-  HINTERNET request = nullptr;
-  DWORD open_error = 0;
-  auto open = [&] {
-    request = InternetOpenUrlW(internet, url, headers, headers_length, flags, context);
-    open_error = GetLastError();
-  };
-  if (!RunGuarded(open, exception)) return nullptr;
-  SetLastError(open_error);
-  return request;
-}
+namespace {
 
-RelaxedSend SendWithoutRevocationCheckGuarded(
+RelaxedSend SendWithoutRevocationCheck(
     InternetApi* api, HINTERNET internet, const std::wstring& url, const std::wstring& headers,
-    DWORD_PTR context,
-    const std::function<bool(HINTERNET handle, bool is_request)>& keep,
+    DWORD_PTR context, const std::function<bool(HINTERNET handle, bool is_request)>& keep,
     SehExceptionInfo* exception) {
-  if (exception != nullptr) *exception = SehExceptionInfo();
   // Each step keeps the last error of its call for the caller.
   DWORD error = 0;
   URL_COMPONENTSW parts = {};
@@ -160,6 +146,51 @@ RelaxedSend SendWithoutRevocationCheckGuarded(
   if (!RunGuarded(send, exception)) return RelaxedSend::kRaised;
   SetLastError(error);
   return sent ? RelaxedSend::kSent : RelaxedSend::kFailed;
+}
+
+}  // namespace
+
+RelaxedSend OpenUrlGuarded(InternetApi* api, HINTERNET internet, const std::wstring& url,
+                           const std::wstring& headers, DWORD_PTR context, bool relax_revocation,
+                           const std::function<bool(HINTERNET handle, bool is_request)>& keep,
+                           SehExceptionInfo* exception) {
+  if (exception != nullptr) *exception = SehExceptionInfo();
+  if (relax_revocation) {
+    return SendWithoutRevocationCheck(api, internet, url, headers, context, keep, exception);
+  }
+  HINTERNET request = nullptr;
+  DWORD error = 0;
+  auto open = [&] {
+    request = api->OpenUrl(internet, url.c_str(), headers.c_str(), static_cast<DWORD>(-1),
+                           INTERNET_FLAG_RELOAD, context);
+    error = GetLastError();
+  };
+  if (!RunGuarded(open, exception)) return RelaxedSend::kRaised;
+  if (request == nullptr) {
+    SetLastError(error);
+    return RelaxedSend::kFailed;
+  }
+  if (!keep(request, true)) {
+    SetLastError(ERROR_INTERNET_OPERATION_CANCELLED);
+    return RelaxedSend::kFailed;
+  }
+  SetLastError(error);
+  return RelaxedSend::kSent;
+}
+
+bool RetryWithoutRevocationCheck(RelaxedSend sent, DWORD error, const char* tag,
+                                 const std::wstring& url) {
+  if (sent != RelaxedSend::kFailed || error != ERROR_INTERNET_SEC_CERT_REV_FAILED) return false;
+  // Offices that block the certificate authority's revocation servers fail here. The
+  // request is tried once more without that one check; every other certificate check
+  // (a chain to a trusted root, the name, the dates) stays. The archive and the seed
+  // carry signatures that are checked before they are used, and the answers to status
+  // requests and pings are not read; a download that only TLS vouches for asks for the
+  // strict check and is not retried.
+  LOG(WARNING, tag) << "The revocation of the server's certificate could not be checked "
+                       "(12057); trying once more without that check: "
+                    << url;
+  return true;
 }
 
 std::string DescribeException(const SehExceptionInfo& exception) {
