@@ -740,19 +740,6 @@ bool Installer::Download(const std::wstring& url, DownloadSink& sink, std::wstri
   return ok;
 }
 
-bool Installer::WriteResourceToFile(uint32_t resource_id, const std::wstring& path) {
-  HMODULE module = GetModuleHandleW(nullptr);
-  HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(resource_id), L"BIN");
-  HGLOBAL loaded = resource ? LoadResource(module, resource) : nullptr;
-  const void* data = loaded ? LockResource(loaded) : nullptr;
-  if (!data) return false;
-  DWORD size = SizeofResource(module, resource);
-  platform::ScopedKernelHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
-                                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  DWORD written = 0;
-  return file && WriteFile(file.get(), data, size, &written, nullptr) && written == size;
-}
-
 // --- Verification -----------------------------------------------------------------------------
 
 bool Installer::VerifyModuleSignature(const std::wstring& archive_path) {
