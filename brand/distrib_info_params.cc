@@ -63,15 +63,6 @@ struct MallocDeleter {
   void operator()(char* text) const { free(text); }
 };
 
-// The user's temporary folder with its trailing backslash; empty when Windows gives none
-// or a length outside 1 to 259 characters.
-std::wstring TempFolderWithSeparator() {
-  wchar_t buffer[MAX_PATH + 1] = {};
-  const DWORD length = ::GetTempPathW(MAX_PATH, buffer);
-  if (length < 1 || length > MAX_PATH - 1) return std::wstring();
-  return std::wstring(buffer, length);
-}
-
 // The switch value as parameter bytes: UTF-8, which is what a tag carries for non-ASCII
 // text; a value that is not valid UTF-16 is narrowed byte by byte instead.
 std::string SwitchValueToBytes(const std::wstring& value) {
@@ -240,7 +231,10 @@ bool DistribInfoParams::CreateJsonFromText(const std::wstring& switch_value) {
   params_ = ParseDistribParams(raw_text);
   if (params_.empty()) return !distr_info_file_.empty();
 
-  const std::wstring path = TempFolderWithSeparator() + kDistribInfoFileName;
+  // In the temporary folder; a bare name when Windows gives none.
+  platform::FilePath temp;
+  platform::TempFolder(&temp);
+  const std::wstring path = temp.Append(kDistribInfoFileName).value();
   std::string json;
   if (!BuildDistribInfoJson(params_, &json)) {
     LOG(ERROR, "CreateJsonFromDistribParams") << "Can't create json dump";

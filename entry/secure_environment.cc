@@ -48,10 +48,9 @@ int RelaunchFromPrivateFolder(const platform::FilePath& executable,
   const bool more_rights = RunsWithMoreRightsThanFolderUser();
   std::vector<std::wstring> roots;
   if (!more_rights) {
-    wchar_t temp[MAX_PATH];
-    const DWORD length = GetTempPathW(MAX_PATH, temp);
-    if (length == 0 || length >= MAX_PATH) return kEnvironmentNotSecured;
-    roots.push_back(platform::FilePath(std::wstring(temp, length)).StripTrailingSeparators().value());
+    platform::FilePath temp;
+    if (!platform::TempFolder(&temp)) return kEnvironmentNotSecured;
+    roots.push_back(temp.value());
   }
   PrivateFolder folder;
   if (!folder.Create(roots, more_rights)) return kEnvironmentNotSecured;

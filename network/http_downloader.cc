@@ -7,6 +7,7 @@
 #include <optional>
 #include <utility>
 
+#include "platform/file_util.h"
 #include "platform/logging.h"
 #include "platform/scoped_handle.h"
 #include "platform/seh_guard.h"
@@ -892,18 +893,9 @@ bool Download(const std::string& url, HANDLE cancel_event, DownloadSink& sink,
 
 bool DownloadToFile(const std::string& url, const std::wstring& target, HANDLE cancel_event,
                     uint32_t limit, bool strict_revocation) {
-  wchar_t folder[MAX_PATH + 1];
-  DWORD folder_length = GetTempPathW(MAX_PATH + 1, folder);
-  if (folder_length == 0 || folder_length > MAX_PATH) return false;
-  wchar_t short_name[MAX_PATH];
-  if (GetTempFileNameW(folder, L"jx", 0, short_name) == 0) return false;
-  wchar_t long_name[MAX_PATH];
-  DWORD long_length = GetLongPathNameW(short_name, long_name, MAX_PATH);
-  if (long_length == 0 || long_length >= MAX_PATH) {
-    DeleteFileW(short_name);
-    return false;
-  }
-  std::wstring temp_path(long_name, long_length);
+  platform::FilePath temp_file;
+  if (!platform::MakeTempFile(L"jx", &temp_file)) return false;
+  const std::wstring& temp_path = temp_file.value();
 
   platform::ScopedKernelHandle file(CreateFileW(temp_path.c_str(), GENERIC_WRITE, 0, nullptr,
                                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
