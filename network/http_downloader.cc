@@ -776,7 +776,7 @@ uint32_t HttpDownloader::ReadChunk() {
   ReadResult chunk;
   CallEnd end = CallOnRequestThread("ReadChunk", &DownloadCallState::request, read_blocks,
                                     bounds_.read_ms, &chunk);
-  const DWORD read = chunk.read;
+  DWORD read = chunk.read;
   const DWORD read_error = chunk.error;
   if (end != CallEnd::kReturned) {
     // Blocks that came before the read that stalled are kept: a resume starts after them.

@@ -66,9 +66,12 @@ TEST(OpenUrlGuardedTest, AFailingOpenKeepsItsErrorAndRecordsNoException) {
 
   SehExceptionInfo info = Info(9, "stale", "stale");
   SetLastError(0);
-  HINTERNET request = OpenUrlGuarded(bogus, L"https://localhost/", nullptr, 0, 0, 1, &info);
+  bool kept = false;
+  EXPECT_EQ(RelaxedSend::kFailed,
+            OpenUrlGuarded(InternetApi::Default(), bogus, L"https://localhost/", L"", 1, false,
+                           [&](HINTERNET, bool) { return kept = true; }, &info));
   EXPECT_EQ(expected, GetLastError());
-  EXPECT_EQ(nullptr, request);
+  EXPECT_FALSE(kept);
   EXPECT_EQ(0u, info.code);
   EXPECT_EQ("", info.dll);
   EXPECT_EQ("", info.proc);
@@ -90,12 +93,14 @@ TEST(OpenUrlGuardedTest, ACrashInsideWinInetBecomesARecordedException) {
   ASSERT_NE(INTERNET_INVALID_STATUS_CALLBACK,
             InternetSetStatusCallbackW(internet.get(), &FaultingCallback));
   SehExceptionInfo info = Info(9, "stale", "stale");
-  HINTERNET request = OpenUrlGuarded(
-      internet.get(),
-      platform::Widen(test_support::PublisherUrl("/gen/10?m=" + test_support::UniqueMarker()))
-          .c_str(),
-      nullptr, 0, INTERNET_FLAG_RELOAD, 1, &info);
-  EXPECT_EQ(nullptr, request);
+  bool kept = false;
+  EXPECT_EQ(RelaxedSend::kRaised,
+            OpenUrlGuarded(
+                InternetApi::Default(), internet.get(),
+                platform::Widen(test_support::PublisherUrl("/gen/10?m=" +
+                                                           test_support::UniqueMarker())),
+                kAcceptAnyHeader, 1, false, [&](HINTERNET, bool) { return kept = true; }, &info));
+  EXPECT_FALSE(kept);
   EXPECT_EQ(1, g_faulting_callbacks.load());
   EXPECT_EQ(0xC0000005u, info.code);
   EXPECT_EQ("", info.dll);
@@ -106,7 +111,7 @@ TEST(OpenUrlGuardedTest, ACrashInsideWinInetBecomesARecordedException) {
 
 // The retry without the revocation check is made step by step; WinINet must take it as the
 // same GET that InternetOpenUrlW makes (path, query and port kept, the answer readable).
-TEST(SendWithoutRevocationCheckGuardedTest, SendsTheSameRequestOverWinInet) {
+TEST(OpenUrlGuardedTest, TheRelaxedRetrySendsTheSameRequestOverWinInet) {
   ASSERT_TRUE(LoadWinInetGuarded(nullptr));
   const std::string marker = test_support::UniqueMarker();
   platform::ScopedInternetHandle internet(
@@ -115,10 +120,10 @@ TEST(SendWithoutRevocationCheckGuardedTest, SendsTheSameRequestOverWinInet) {
   platform::ScopedInternetHandle connection;
   platform::ScopedInternetHandle request;
   SehExceptionInfo exception;
-  RelaxedSend sent = SendWithoutRevocationCheckGuarded(
+  RelaxedSend sent = OpenUrlGuarded(
       InternetApi::Default(), internet.get(),
       platform::Widen(test_support::PublisherUrl("/gen/10?m=" + marker)), kAcceptAnyHeader, 1,
-      [&](HINTERNET handle, bool is_request) {
+      true, [&](HINTERNET handle, bool is_request) {
         (is_request ? request : connection).reset(handle);
         return true;
       },
