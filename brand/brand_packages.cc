@@ -11,10 +11,22 @@
 #include "resources/resource_ids.h"
 
 namespace installer {
+
+bool FindBinResource(HMODULE module, const wchar_t* name, std::string_view* bytes) {
+  HRSRC info = FindResourceW(module, name, L"BIN");
+  if (info == nullptr) return false;
+  HGLOBAL loaded = LoadResource(module, info);
+  if (loaded == nullptr) return false;
+  const void* data = LockResource(loaded);
+  DWORD size = SizeofResource(module, info);
+  if (data == nullptr && size != 0) return false;
+  *bytes = std::string_view(static_cast<const char*>(data), size);
+  return true;
+}
+
 namespace {
 
 constexpr char kDefaultBrandName[] = "zorvin";
-constexpr wchar_t kPackageResourceType[] = L"BIN";
 constexpr wchar_t kBrandResourcePrefix[] = L"BRAND_";
 
 struct BrandRule {
@@ -33,16 +45,10 @@ bool CellMatches(std::string_view cell, std::string_view value) {
   return cell.empty() || cell == value;
 }
 
-// Resource names and ids share one lookup; `name` is either a MAKEINTRESOURCE id or a string.
 bool LoadBinResource(HMODULE module, const wchar_t* name, std::string* bytes) {
-  HRSRC info = FindResourceW(module, name, kPackageResourceType);
-  if (info == nullptr) return false;
-  HGLOBAL loaded = LoadResource(module, info);
-  if (loaded == nullptr) return false;
-  const void* data = LockResource(loaded);
-  DWORD size = SizeofResource(module, info);
-  if (data == nullptr && size != 0) return false;
-  bytes->assign(static_cast<const char*>(data), size);
+  std::string_view found;
+  if (!FindBinResource(module, name, &found)) return false;
+  bytes->assign(found);
   return true;
 }
 

@@ -19,6 +19,11 @@ struct HINSTANCE__;  // HMODULE, without <windows.h>
 
 namespace installer {
 
+// The bytes of the "BIN" resource `name` (a MAKEINTRESOURCE id or a name, matched without
+// regard to case) of `module`, in the module's own memory. False, with *bytes untouched, when
+// there is no such resource or it cannot be loaded.
+bool FindBinResource(HINSTANCE__* module, const wchar_t* name, std::string_view* bytes);
+
 class BrandEnvironment {
  public:
   virtual ~BrandEnvironment() = default;

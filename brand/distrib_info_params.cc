@@ -10,6 +10,7 @@
 
 #include "brand/registry_values.h"
 #include "platform/command_line.h"
+#include "platform/file_util.h"
 #include "platform/logging.h"
 #include "platform/scoped_handle.h"
 #include "platform/strings.h"
@@ -61,15 +62,6 @@ struct JsonDeleter {
 struct MallocDeleter {
   void operator()(char* text) const { free(text); }
 };
-
-// The user's temporary folder with its trailing backslash; empty when Windows gives none
-// or a length outside 1 to 259 characters.
-std::wstring TempFolderWithSeparator() {
-  wchar_t buffer[MAX_PATH + 1] = {};
-  const DWORD length = ::GetTempPathW(MAX_PATH, buffer);
-  if (length < 1 || length > MAX_PATH - 1) return std::wstring();
-  return std::wstring(buffer, length);
-}
 
 // The switch value as parameter bytes: UTF-8, which is what a tag carries for non-ASCII
 // text; a value that is not valid UTF-16 is narrowed byte by byte instead.
@@ -219,11 +211,7 @@ void DistribInfoParams::Save(const std::string& raw_text) {
 }
 
 std::wstring DistribInfoParams::GetOwnPath() const {
-  wchar_t buffer[MAX_PATH] = {};
-  const DWORD length = ::GetModuleFileNameW(nullptr, buffer, MAX_PATH);
-  // A result of MAX_PATH means the path was cut short.
-  if (length == 0 || length >= MAX_PATH) return std::wstring();
-  return std::wstring(buffer, length);
+  return platform::OwnExecutablePath().value();
 }
 
 bool DistribInfoParams::CreateJsonFromDistribParams() {
@@ -243,7 +231,10 @@ bool DistribInfoParams::CreateJsonFromText(const std::wstring& switch_value) {
   params_ = ParseDistribParams(raw_text);
   if (params_.empty()) return !distr_info_file_.empty();
 
-  const std::wstring path = TempFolderWithSeparator() + kDistribInfoFileName;
+  // In the temporary folder; a bare name when Windows gives none.
+  platform::FilePath temp;
+  platform::TempFolder(&temp);
+  const std::wstring path = temp.Append(kDistribInfoFileName).value();
   std::string json;
   if (!BuildDistribInfoJson(params_, &json)) {
     LOG(ERROR, "CreateJsonFromDistribParams") << "Can't create json dump";

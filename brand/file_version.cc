@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "platform/file_util.h"
 #include "platform/logging.h"
 #include "platform/strings.h"
 
@@ -13,18 +14,11 @@ namespace {
 // VS_FIXEDFILEINFO is 13 DWORDs; anything shorter is not a version record.
 constexpr UINT kFixedFileInfoSize = 52;
 
-std::wstring OwnPath() {
-  wchar_t buffer[MAX_PATH] = {};
-  const DWORD length = ::GetModuleFileNameW(nullptr, buffer, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return std::wstring();
-  return std::wstring(buffer, length);
-}
-
 }  // namespace
 
 bool GetFileVersion(const std::wstring& module_path, uint32_t* most_significant,
                     uint32_t* least_significant) {
-  const std::wstring path = module_path.empty() ? OwnPath() : module_path;
+  const std::wstring path = module_path.empty() ? platform::OwnExecutablePath().value() : module_path;
   if (path.empty()) return false;
   DWORD handle = 0;
   const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &handle);

@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "brand/brand_packages.h"
 #include "brand/registry_values.h"
 #include "platform/command_line.h"
 #include "platform/file_util.h"
@@ -12,21 +13,10 @@
 namespace installer {
 namespace {
 
-// The bytes of a "BIN" resource; empty view when it is missing.
-std::string_view LoadBinResource(HMODULE module, int id) {
-  HRSRC resource = ::FindResourceW(module, MAKEINTRESOURCEW(id), L"BIN");
-  if (resource == nullptr) return {};
-  HGLOBAL loaded = ::LoadResource(module, resource);
-  if (loaded == nullptr) return {};
-  const void* data = ::LockResource(loaded);
-  if (data == nullptr) return {};
-  return std::string_view(static_cast<const char*>(data), ::SizeofResource(module, resource));
-}
-
 // False (logged) when the file could not be written whole; it is removed again then.
 bool WriteResourceFile(HMODULE module, int id, const std::wstring& path) {
-  const std::string_view bytes = LoadBinResource(module, id);
-  if (bytes.empty()) {
+  std::string_view bytes;
+  if (!FindBinResource(module, MAKEINTRESOURCEW(id), &bytes) || bytes.empty()) {
     LOG(WARNING, "WriteVendorFiles") << "Resource " << id << " is missing or empty";
   }
   if (!platform::WriteWholeFile(platform::FilePath(path), bytes)) {

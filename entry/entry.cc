@@ -16,6 +16,7 @@
 #include "install/win10_default_browser.h"
 #include "platform/command_line.h"
 #include "platform/fatal.h"
+#include "platform/file_util.h"
 #include "platform/logging.h"
 #include "platform/process.h"
 #include "platform/random.h"
@@ -61,7 +62,9 @@ struct MasterSwitches {
 void OpenLog() {
   const CommandLine* command_line = ProcessCommandLineUnlessBuilding();
   if (command_line == nullptr) return;
-  const std::wstring path = TemporaryDirectory() + kLogFileName;
+  platform::FilePath temp;  // stays empty when Windows gives none
+  platform::TempFolder(&temp);
+  const std::wstring path = temp.value() + kLogFileName;
   if (command_line->Has(switches::kRunAsAdmin)) {
     bool well_formed = false;
     logging::InitBorrowedLogging(path, ParentProcessIdFrom(*command_line, &well_formed));
@@ -121,8 +124,11 @@ bool MoveWorkIntoPrivateFolder(PrivateFolder* folder) {
 namespace {
 
 // M6.
+// With its trailing backslash: the brand's work folder is joined to it that way.
 std::wstring LogTemporaryDirectory() {
-  std::wstring folder = TemporaryDirectory();
+  platform::FilePath temp;
+  std::wstring folder;
+  if (platform::TempFolder(&temp)) folder = temp.value() + L"\\";
   LOG_AT(INFO, kMasterTag, 192) << "Temporary path is: " << folder;
   return folder;
 }
@@ -237,13 +243,6 @@ int RunMasterInstaller(const CommandLine& command_line) {
 }
 
 }  // namespace
-
-std::wstring TemporaryDirectory() {
-  wchar_t buffer[MAX_PATH];
-  DWORD length = GetTempPathW(MAX_PATH, buffer);
-  if (length == 0 || length >= MAX_PATH) return std::wstring();
-  return std::wstring(buffer, length);
-}
 
 bool ExitForSecureEnvironment(int outcome, int copy_exit_code, int* exit_code) {
   switch (outcome) {

@@ -67,10 +67,6 @@ int RunLiteInstaller();
 // the run left in it when `folder` goes.
 bool MoveWorkIntoPrivateFolder(PrivateFolder* folder);
 
-// The temporary folder as GetTempPathW gives it (with its trailing backslash); empty when
-// the call fails or the path needs 260 characters or more.
-std::wstring TemporaryDirectory();
-
 // Step S4: acts on the outcome of `CheckSecureEnvironment` (with the private-folder copy's
 // exit code), logging it under "wWinMain". True when the process is to exit with
 // `*exit_code`: a refused or finished private-folder copy (its code passed through) and

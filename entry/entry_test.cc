@@ -174,13 +174,17 @@ TEST(SingleInstanceMutexTest, AbandonedMutexDoesNotCount) {
 // A master with more rights than its folders' user puts its files, and the setup's, into a
 // protected folder of its own, and leaves nothing of it behind.
 TEST(MoveWorkIntoPrivateFolderTest, TempIsTheFreshFolderUntilItIsRemoved) {
-  const std::wstring before = TemporaryDirectory();
+  // The variables as the test found them (GetTempPathW reads TMP, then TEMP).
+  wchar_t before[MAX_PATH];
+  ASSERT_NE(0u, GetTempPathW(MAX_PATH, before));
   std::wstring folder_path;
   {
     PrivateFolder folder;
     ASSERT_TRUE(MoveWorkIntoPrivateFolder(&folder));
     folder_path = folder.path();
-    EXPECT_EQ(folder_path + L"\\", TemporaryDirectory());
+    platform::FilePath temp;
+    ASSERT_TRUE(platform::TempFolder(&temp));
+    EXPECT_EQ(folder_path, temp.value());
     EXPECT_NE(std::wstring::npos, folder_path.find(L"\\li_")) << platform::Narrow(folder_path);
     // What the run's parts and the setup leave there (a file, a folder with a file) goes
     // with the folder.
@@ -192,8 +196,8 @@ TEST(MoveWorkIntoPrivateFolderTest, TempIsTheFreshFolderUntilItIsRemoved) {
     ASSERT_TRUE(CreateDirectoryW((folder_path + L"\\setup").c_str(), nullptr));
     ASSERT_TRUE(test_support::WriteFileBytes(folder_path + L"\\setup\\part.dat", "x"));
     folder.Remove();
-    ASSERT_TRUE(SetEnvironmentVariableW(L"TMP", before.c_str()));
-    ASSERT_TRUE(SetEnvironmentVariableW(L"TEMP", before.c_str()));
+    ASSERT_TRUE(SetEnvironmentVariableW(L"TMP", before));
+    ASSERT_TRUE(SetEnvironmentVariableW(L"TEMP", before));
   }
   EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(folder_path.c_str()));
   const std::wstring name = folder_path.substr(folder_path.rfind(L'\\') + 1);

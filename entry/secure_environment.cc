@@ -48,10 +48,9 @@ int RelaunchFromPrivateFolder(const platform::FilePath& executable,
   const bool more_rights = RunsWithMoreRightsThanFolderUser();
   std::vector<std::wstring> roots;
   if (!more_rights) {
-    wchar_t temp[MAX_PATH];
-    const DWORD length = GetTempPathW(MAX_PATH, temp);
-    if (length == 0 || length >= MAX_PATH) return kEnvironmentNotSecured;
-    roots.push_back(platform::FilePath(std::wstring(temp, length)).StripTrailingSeparators().value());
+    platform::FilePath temp;
+    if (!platform::TempFolder(&temp)) return kEnvironmentNotSecured;
+    roots.push_back(temp.value());
   }
   PrivateFolder folder;
   if (!folder.Create(roots, more_rights)) return kEnvironmentNotSecured;
@@ -101,11 +100,7 @@ bool SecureEnvironmentSystem::EnableSafeDllSearch() {
 }
 
 platform::FilePath SecureEnvironmentSystem::ExecutablePath() {
-  wchar_t path[MAX_PATH];
-  DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  // A full buffer means the name was cut.
-  if (length == 0 || length >= MAX_PATH) return platform::FilePath();
-  return platform::FilePath(std::wstring_view(path, length));
+  return platform::OwnExecutablePath();
 }
 
 const CommandLine& SecureEnvironmentSystem::GetCommandLine() { return ProcessCommandLine(); }

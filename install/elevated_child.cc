@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "install/archive_check.h"
 #include "install/delayed_params.h"
 #include "install/elevated_process.h"
 #include "install/installer.h"
@@ -220,8 +221,14 @@ bool RunSetupFromPrivateCopies(CommandLine* setup_command_line, PrivateFolder* f
   // E6.
   WindowProgressProxy proxy(ProgressWindowFrom(*setup_command_line));
   Installer installer({.listener = &proxy});
+  // Locked against writers until the setup has run.
   platform::ScopedKernelHandle archive_lock;
-  if (!VerifyArchiveForElevatedRun(&installer, archive, &archive_lock)) return false;
+  const ArchiveCheck check =
+      LockAndVerifyArchive(&installer, archive, nullptr, &archive_lock, kElevatedChildTag);
+  if (check == ArchiveCheck::kNotVerified) {
+    LOG(ERROR, kElevatedChildTag) << "Module verification failed: " << archive;
+  }
+  if (check != ArchiveCheck::kVerified) return false;
   // The setup runs with administrator rights: its temporary files go where only
   // administrators can change them, not into the user's TEMP it was started with.
   if (!folder->MakeProcessTemp()) {
@@ -440,21 +447,6 @@ void PrivateFolder::Remove() {
   }
   made_.clear();
   path_.clear();
-}
-
-bool VerifyArchiveForElevatedRun(Installer* installer, const std::wstring& archive_path,
-                                 platform::ScopedKernelHandle* lock) {
-  platform::ScopedKernelHandle handle = LockArchiveForExecution(archive_path);
-  if (!handle) {
-    LOG(ERROR, kElevatedChildTag) << "Cannot lock file: " << archive_path;
-    return false;
-  }
-  if (!installer->VerifyModuleSignature(archive_path)) {
-    LOG(ERROR, kElevatedChildTag) << "Module verification failed: " << archive_path;
-    return false;
-  }
-  *lock = std::move(handle);
-  return true;
 }
 
 void WindowProgressProxy::SetRemainingTime(uint32_t seconds, int32_t kind) {

@@ -45,7 +45,6 @@
 namespace installer {
 
 class CommandLine;
-class Installer;
 
 // Log tag of the elevated child's lines.
 inline constexpr char kElevatedChildTag[] = "ExecuteAsAdmin";
@@ -140,12 +139,6 @@ class PrivateFolder {
   // The folder first, then every copy in the order made.
   std::vector<Made> made_;
 };
-
-// The archive's copy is proven to be the publisher's here, with administrator rights, and
-// locked against writers until the setup has run (the lock goes to `*lock`). False, with
-// an ERROR line, when the lock or the verification fails.
-bool VerifyArchiveForElevatedRun(Installer* installer, const std::wstring& archive_path,
-                                 platform::ScopedKernelHandle* lock);
 
 // The child's stand-in for the master's window: progress goes to the window whose handle
 // the master passed in "progress-window", by posted messages only.

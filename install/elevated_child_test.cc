@@ -248,47 +248,5 @@ TEST(WindowProgressProxyTest, PostsPercentAndRemainingTimeAndHidesCancel) {
   EXPECT_EQ(nullptr, nobody.WindowHandle());
 }
 
-struct ArchiveCase {
-  const wchar_t* file;  // in the build's stand-in folder
-  bool verified;
-  const wchar_t* error;  // the entry's own ERROR message, before the path, when it fails
-};
-
-TEST(VerifyArchiveForElevatedRunTest, OnlyThePublishersArchiveIsRunAndItStaysLocked) {
-  const ArchiveCase cases[] = {
-      {L"good.exe", true, nullptr},
-      {L"unsigned.exe", false, L"Module verification failed: "},
-      {L"tampered.exe", false, L"Module verification failed: "},
-      {L"no_trusted_json.exe", false, L"Module verification failed: "},
-      {L"missing.exe", false, L"Cannot lock file: "},
-  };
-  for (const ArchiveCase& c : cases) {
-    SCOPED_TRACE(c.file);
-    test_support::ScopedTempDir dir;
-    std::wstring archive = dir.File(L"archive.tmp");
-    std::wstring source = test_support::BuildFile(std::wstring(L"stand_in\\") + c.file);
-    if (std::wstring(c.file) != L"missing.exe") {
-      ASSERT_TRUE(CopyFileW(source.c_str(), archive.c_str(), FALSE));
-    }
-    test_support::ScopedTestLog log;
-    Installer installer({});
-    platform::ScopedKernelHandle lock;
-    EXPECT_EQ(c.verified, VerifyArchiveForElevatedRun(&installer, archive, &lock));
-    EXPECT_EQ(c.verified, lock.is_valid());
-    if (c.verified) {
-      // Nobody can change the archive between the check and the setup run; reading is fine.
-      HANDLE writer = CreateFileW(archive.c_str(), GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                  nullptr);
-      EXPECT_EQ(INVALID_HANDLE_VALUE, writer);
-      if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
-      EXPECT_FALSE(test_support::ReadFileBytes(archive).empty());
-    } else {
-      EXPECT_EQ(1, log.CountLines(L"ERROR: ExecuteAsAdmin (")) << log.Text();
-      EXPECT_EQ(1, log.CountLines(c.error + archive + L" Last error: ")) << log.Text();
-    }
-  }
-}
-
 }  // namespace
 }  // namespace installer

@@ -11,6 +11,7 @@
 #include "brand/file_version.h"
 #include "brand/registry_values.h"
 #include "build_config/endpoints.h"
+#include "install/archive_check.h"
 #include "install/async_install_tasks.h"
 #include "install/delayed_params.h"
 #include "install/elevated_process.h"
@@ -396,20 +397,14 @@ uint32_t Installer::InstallBrowser() {
 
   platform::ScopedKernelHandle execution_lock;
   for (bool downloaded_again = false;; downloaded_again = true) {
-    if (hold_lock) {
-      if (!archive_lock || !archive_lock->ConvertToReadExecute()) {
-        if (permanent_lock) Emit(SetupArcLockErrorEvent());
-        LOG(ERROR, "InstallBrowser") << "Cannot lock file: " << archive_path_;
-        return 1;
-      }
-    } else {
-      execution_lock = LockArchiveForExecution(archive_path_);
-      if (!execution_lock) {
-        LOG(ERROR, "InstallBrowser") << "Cannot lock file: " << archive_path_;
-        return 1;
-      }
+    const ArchiveCheck check =
+        LockAndVerifyArchive(this, archive_path_, hold_lock ? archive_lock.get() : nullptr,
+                             &execution_lock, "InstallBrowser");
+    if (check == ArchiveCheck::kNotLocked) {
+      if (permanent_lock) Emit(SetupArcLockErrorEvent());
+      return 1;
     }
-    if (VerifyModuleSignature(archive_path_)) break;
+    if (check == ArchiveCheck::kVerified) break;
     // Bytes from two answers (a resume, maybe of another run's download) or a body whose
     // end nobody could check may be what failed, not the publisher's archive: it is
     // fetched whole once more before the run gives up.
@@ -487,7 +482,8 @@ uint32_t Installer::InstallBrowser() {
   execution_lock.reset();
 
   install_time_us_ = platform::MonotonicMicroseconds() - launch;
-  Emit(SetupExitedEvent(stat_sender_.HasOldVersion(), started, elevated && !ok, result_code_,
+  const bool setup_ran = !elevated || ok;
+  Emit(SetupExitedEvent(stat_sender_.HasOldVersion(), started, setup_ran, result_code_,
                         install_time_us_));
   elevated_process_.reset();
 
@@ -678,43 +674,41 @@ uint32_t Installer::DownloadModule(HANDLE file) {
   int attempt = 0;
   for (;;) {
     if (IsSet(stop_event_.handle())) break;
-    std::wstring error;
-    std::wstring final_url;
-    std::wstring resume_report;
-    uint32_t content_length = 0;
-    DownloadFailureInfo failure;
+    DownloadOutcome outcome;
     DownloadOptions options;
     options.api = internet_api_;
     options.bounds = download_bounds_;
     options.resume_total = sink.bytes_written() > 0 ? held.total : 0;
     options.resume_validator = sink.bytes_written() > 0 ? held.validator : std::string();
-    options.resume_report = &resume_report;
-    const bool ok = DownloadWithProgress(url, sink, &error, &final_url, &content_length,
-                                         stop_event_.handle(), &forwarder, &failure, options);
+    const bool ok = DownloadWithProgress(url, sink, stop_event_.handle(), &forwarder, &outcome,
+                                         options);
     // Only a 206 puts two answers together; a 200 (or an emptied sink) starts a file anew.
-    if (resume_report.rfind(L"resume-206-", 0) == 0 && sink.bytes_written() > 0) {
+    if (outcome.resume_report.rfind(L"resume-206-", 0) == 0 && sink.bytes_written() > 0) {
       archive_spliced_ = true;
-    } else if (!resume_report.empty() || sink.bytes_written() == 0) {
+    } else if (!outcome.resume_report.empty() || sink.bytes_written() == 0) {
       archive_spliced_ = false;
     }
     if (ok) {
       ++attempt;
-      archive_length_unknown_ = content_length == 0;
-      ReportStatus(true, url, attempt, sink.bytes_written(), error, final_url, resume_report);
+      archive_length_unknown_ = outcome.content_length == 0;
+      ReportStatus(true, url, attempt, sink.bytes_written(), outcome.error, outcome.final_url,
+                   outcome.resume_report);
       return kModuleReady;
     }
-    if (failure.exception_code != 0) {
-      LOG(ERROR, "DownloadModule") << DescribeException(failure);
+    if (outcome.exception.code != 0) {
+      LOG(ERROR, "DownloadModule") << DescribeException(outcome.exception);
       KeepBytes(kept, sink, &held);
-      return IsCryptoProFailure(failure) ? kModuleCryptoProFailure : kModuleDownloadFailed;
+      return IsCryptoProFailure(outcome.exception) ? kModuleCryptoProFailure
+                                                   : kModuleDownloadFailed;
     }
     // The bytes stay whatever their share of the file: the next attempt asks for the rest.
     ++attempt;
-    ReportStatus(false, url, attempt, sink.bytes_written(), error, final_url, resume_report);
+    ReportStatus(false, url, attempt, sink.bytes_written(), outcome.error, outcome.final_url,
+                 outcome.resume_report);
     // No further attempt can change these: the same answer again, or the same question to
     // a user who just declined it. Without a window the proxy's question has its own result.
-    if (failure.answer_too_large) return kModuleDownloadFailed;
-    if (failure.proxy_auth_required) {
+    if (outcome.answer_too_large) return kModuleDownloadFailed;
+    if (outcome.proxy_auth_required) {
       return listener_ ? kModuleDownloadFailed : kModuleProxyAuthRequired;
     }
     if (attempt >= kMaxDownloadAttempts) break;
@@ -741,21 +735,11 @@ bool Installer::Download(const std::wstring& url, DownloadSink& sink, std::wstri
   sink.Reset();
   DownloadOptions options;
   options.bounds = status_bounds_;
-  return DownloadWithProgress(url, sink, error, final_url, nullptr, nullptr, nullptr, nullptr,
-                              options);
-}
-
-bool Installer::WriteResourceToFile(uint32_t resource_id, const std::wstring& path) {
-  HMODULE module = GetModuleHandleW(nullptr);
-  HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(resource_id), L"BIN");
-  HGLOBAL loaded = resource ? LoadResource(module, resource) : nullptr;
-  const void* data = loaded ? LockResource(loaded) : nullptr;
-  if (!data) return false;
-  DWORD size = SizeofResource(module, resource);
-  platform::ScopedKernelHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
-                                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  DWORD written = 0;
-  return file && WriteFile(file.get(), data, size, &written, nullptr) && written == size;
+  DownloadOutcome outcome;
+  const bool ok = DownloadWithProgress(url, sink, nullptr, nullptr, &outcome, options);
+  if (error != nullptr) *error = outcome.error;
+  if (final_url != nullptr) *final_url = outcome.final_url;
+  return ok;
 }
 
 // --- Verification -----------------------------------------------------------------------------

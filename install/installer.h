@@ -165,8 +165,6 @@ class Installer {
   // report of a cancelled run still goes out).
   virtual bool Download(const std::wstring& url, DownloadSink& sink, std::wstring* error,
                         std::wstring* final_url);
-  // Writes binary resource `resource_id` of the program to `path`.
-  virtual bool WriteResourceToFile(uint32_t resource_id, const std::wstring& path);
   // Up to five attempts with resume into the open archive file (which may hold the bytes of
   // an earlier run, see `set_kept_archive_folder`); an answer past its cap or a proxy that
   // wants credentials ends them at once.

@@ -14,21 +14,23 @@
 namespace installer {
 namespace {
 
-constexpr DWORD_PTR kRequestContext = 1;
+// The context of one ping's handles. WinINet reports the statuses of a request only when it
+// has a non-zero context; without INTERNET_FLAG_ASYNC it calls the callback on the thread
+// that opens the URL.
+struct PingRequest {
+  InternetApi* api = nullptr;
+  HINTERNET closed_after_send = nullptr;  // the request the callback closed
+};
 
-// Set by the status callback when it has closed the request of this thread's open. Without
-// INTERNET_FLAG_ASYNC, WinINet calls the callback on the thread that opens the URL.
-const platform::ThreadSlot g_closed_after_send;  // non-null once closed
-
-// WinINet reports the statuses of a request only when it has a non-zero context. Closing the
-// request handle here makes InternetOpenUrlW give up before it waits for the answer, so a
-// ping costs one connect and one send; the open then fails with
+// Closing the request handle here makes InternetOpenUrlW give up before it waits for the
+// answer, so a ping costs one connect and one send; the open then fails with
 // ERROR_INTERNET_OPERATION_CANCELLED, the expected outcome.
 void CALLBACK CloseWhenSent(HINTERNET handle, DWORD_PTR context, DWORD status, void* info,
                             DWORD info_length) {
-  if (status != INTERNET_STATUS_REQUEST_SENT) return;
-  InternetCloseHandle(handle);
-  g_closed_after_send.Set(handle);
+  if (status != INTERNET_STATUS_REQUEST_SENT || context == 0) return;
+  auto* ping = reinterpret_cast<PingRequest*>(context);
+  ping->api->CloseHandle(handle);
+  ping->closed_after_send = handle;
 }
 
 }  // namespace
@@ -42,7 +44,9 @@ AsyncHttpRequests::State::State()
     : wake_event(platform::WaitableEvent::ResetPolicy::kAutomatic,
                  platform::WaitableEvent::InitialState::kNotSignaled) {}
 
-AsyncHttpRequests::AsyncHttpRequests() = default;
+AsyncHttpRequests::AsyncHttpRequests() : AsyncHttpRequests(InternetApi::Default()) {}
+
+AsyncHttpRequests::AsyncHttpRequests(InternetApi* api) : api_(api) {}
 
 AsyncHttpRequests::~AsyncHttpRequests() { Shutdown(); }
 
@@ -129,67 +133,63 @@ bool AsyncHttpRequests::IsStoppingForTesting() {
 }
 
 void AsyncHttpRequests::SendUrl(const std::wstring& url) {
-  DownloadFailureInfo load_failure;
-  if (!LoadWinInetGuarded(&load_failure)) {
+  SehExceptionInfo load_failure;
+  if (!api_->Load(&load_failure)) {
     LOG(ERROR, "SendUrl") << "WinINet cannot be loaded to open " << url << ": "
                           << DescribeException(load_failure);
     return;
   }
-  platform::ScopedInternetHandle internet(
-      InternetOpenW(kRequestUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  InternetApiHandle internet;
+  internet.reset(api_, api_->Open(kRequestUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
+                                  nullptr, 0));
   if (!internet) {
     LOG(ERROR, "SendUrl") << "Failed to open session for " << url;
     return;
   }
-  InternetSetStatusCallbackW(internet.get(), &CloseWhenSent);
+  api_->SetStatusCallback(internet.get(), &CloseWhenSent);
   DWORD timeout = kRequestTimeoutMs;
-  if (!InternetSetOptionW(internet.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &timeout,
-                          sizeof(timeout)) ||
-      !InternetSetOptionW(internet.get(), INTERNET_OPTION_SEND_TIMEOUT, &timeout,
-                          sizeof(timeout)) ||
+  if (!api_->SetOption(internet.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &timeout,
+                       sizeof(timeout)) ||
+      !api_->SetOption(internet.get(), INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof(timeout)) ||
       // Also the TLS handshake's: a server that stalls it would hold every later ping.
-      !InternetSetOptionW(internet.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout,
-                          sizeof(timeout))) {
+      !api_->SetOption(internet.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout,
+                       sizeof(timeout))) {
     LOG(ERROR, "SendUrl") << "Failed to set internet options for " << url;
     return;
   }
-  DownloadFailureInfo exception;
-  g_closed_after_send.Set(nullptr);
-  // When the callback has closed the request, no handle comes back; one that does (the
-  // request never reported being sent) is closed with the session.
-  platform::ScopedInternetHandle request(
-      OpenUrlGuarded(internet.get(), url.c_str(), kAcceptAnyHeader, static_cast<DWORD>(-1),
-                     INTERNET_FLAG_RELOAD, kRequestContext, &exception));
-  DWORD error = GetLastError();
-  platform::ScopedInternetHandle connection;
-  if (!request && exception.exception_code == 0 && error == ERROR_INTERNET_SEC_CERT_REV_FAILED) {
-    // Behind a firewall that blocks the certificate authority's revocation servers every
-    // ping would be lost; a ping's answer is never read, so its request goes once more
-    // without that one check, as the downloads' do.
-    LOG(WARNING, "SendUrl") << "The revocation of the server's certificate could not be "
-                               "checked (12057); trying once more without that check: "
-                            << url;
-    HINTERNET relaxed = nullptr;
-    SendWithoutRevocationCheckGuarded(
-        InternetApi::Default(), internet.get(), url, kAcceptAnyHeader, kRequestContext,
-        [&](HINTERNET handle, bool is_request) {
-          if (is_request) {
-            relaxed = handle;
-          } else {
-            connection.reset(handle);
-          }
-          return true;
-        },
-        &exception);
+  PingRequest ping;
+  ping.api = api_;
+  // The request the callback did not close (it never reported being sent, or it was made
+  // step by step and refused) is closed here, before its connection and the session.
+  HINTERNET made = nullptr;
+  InternetApiHandle connection;
+  auto keep = [&](HINTERNET handle, bool is_request) {
+    if (is_request) {
+      made = handle;
+    } else {
+      connection.reset(api_, handle);
+    }
+    return true;
+  };
+  // A ping's answer is never read, so behind a firewall that blocks the certificate
+  // authority's revocation servers its request goes once more without that one check, as
+  // the downloads' do.
+  SehExceptionInfo exception;
+  RelaxedSend sent = RelaxedSend::kFailed;
+  DWORD error = 0;
+  for (int round = 0; round < 2; ++round) {
+    sent = OpenUrlGuarded(api_, internet.get(), url, kAcceptAnyHeader,
+                          reinterpret_cast<DWORD_PTR>(&ping), round > 0, keep, &exception);
     error = GetLastError();
-    // The callback closed the request once it was sent; one it did not close is ours.
-    if (relaxed != nullptr && g_closed_after_send.Get() != relaxed) request.reset(relaxed);
+    if (round > 0 || !RetryWithoutRevocationCheck(sent, error, "SendUrl", url)) break;
   }
-  if (exception.exception_code != 0) {
+  InternetApiHandle request;
+  if (made != nullptr && made != ping.closed_after_send) request.reset(api_, made);
+  if (sent == RelaxedSend::kRaised) {
     LOG(ERROR, "SendUrl") << "An attempt to open url " << url << " generated an exception "
-                          << exception.exception_code;
-  } else if (error != ERROR_INTERNET_OPERATION_CANCELLED &&
-             g_closed_after_send.Get() == nullptr) {
+                          << exception.code;
+  } else if (sent != RelaxedSend::kSent && error != ERROR_INTERNET_OPERATION_CANCELLED &&
+             ping.closed_after_send == nullptr) {
     // Wine ends an open whose request was closed after sending with
     // ERROR_INTERNET_UNRECOGNIZED_SCHEME instead of the cancellation code; the callback's
     // own record says the request went out, whatever code the open left behind.
@@ -199,7 +199,7 @@ void AsyncHttpRequests::SendUrl(const std::wstring& url) {
   request.reset();
   connection.reset();
   // The callback must not outlive this call's handles.
-  InternetSetStatusCallbackW(internet.get(), nullptr);
+  api_->SetStatusCallback(internet.get(), nullptr);
 }
 
 }  // namespace installer

@@ -9,7 +9,8 @@
 // and never answers, which Wine's WinINet waits for without a time-out) is left behind: it
 // shares only its own state with this object and sends nothing more.
 //
-// `SendUrl` is virtual so that tests can watch the queue without a network. A subclass that
+// `SendUrl` is virtual so that tests can watch the queue without a network; its WinINet calls
+// go through an `InternetApi`, so a fake can play the server. A subclass that
 // overrides it must call `Shutdown` in its own destructor, before the parts the override
 // uses are gone.
 #ifndef NETWORK_ASYNC_HTTP_REQUESTS_H_
@@ -25,6 +26,8 @@
 
 namespace installer {
 
+class InternetApi;
+
 // User agent of the pings (the download client has its own).
 inline constexpr wchar_t kRequestUserAgent[] = L"Zorvin.Browser installer";
 // Connect and send time-out of one ping.
@@ -36,6 +39,8 @@ class AsyncHttpRequests {
   static constexpr uint32_t kDrainMs = 2000;
 
   AsyncHttpRequests();
+  // Pings go through `api` (borrowed; must outlive the worker).
+  explicit AsyncHttpRequests(InternetApi* api);
   virtual ~AsyncHttpRequests();
   AsyncHttpRequests(const AsyncHttpRequests&) = delete;
   AsyncHttpRequests& operator=(const AsyncHttpRequests&) = delete;
@@ -72,6 +77,7 @@ class AsyncHttpRequests {
   static unsigned __stdcall ThreadMain(void* parameter);
   static void Run(State& state, AsyncHttpRequests* owner);
 
+  InternetApi* api_;
   platform::SharedState<State> state_;
   platform::ScopedKernelHandle thread_;  // started under state_->lock
 };

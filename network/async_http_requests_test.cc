@@ -14,6 +14,7 @@
 
 #include "platform/strings.h"
 
+#include "tests/support/fake_internet_api.h"
 #include "tests/support/publisher_log.h"
 #include "tests/support/test_log.h"
 
@@ -226,6 +227,41 @@ TEST(AsyncHttpRequestsTest, PostedUrlsReachThePublisher) {
   ASSERT_EQ(3u, seen.size());
   for (const test_support::PublisherRequest& request : seen) {
     EXPECT_EQ("/redir/x", request.path);
+  }
+}
+
+// A ping behind a firewall that blocks the revocation servers goes once more without that
+// check, through the same calls as the downloads' retry.
+TEST(AsyncHttpRequestsTest, UnreachableRevocationServerIsRetriedOnceWithoutTheCheck) {
+  const struct {
+    bool revocation_unreachable;
+    bool refuse_flags;
+    size_t opens;
+    int relaxed;
+    bool failed;  // "Failed to open" is logged
+  } cases[] = {
+      {false, false, 1, 0, false},
+      {true, false, 2, 1, false},
+      {true, true, 2, 0, true},
+  };
+  const std::wstring url = L"https://fake.example/ping";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.revocation_unreachable << c.refuse_flags);
+    test_support::ScopedTestLog log;
+    test_support::FakeInternetApi api;
+    api.refuse_security_flags = c.refuse_flags;
+    test_support::FakeResponse response;
+    response.revocation_unreachable = c.revocation_unreachable;
+    api.SetResponse(url, response);
+    AsyncHttpRequests(&api).SendUrl(url);
+    EXPECT_EQ(c.opens, api.opens.size());
+    EXPECT_EQ(c.relaxed, api.revocation_relaxed);
+    EXPECT_EQ(c.revocation_unreachable,
+              log.Contains(L"WARNING: SendUrl (") &&
+                  log.Contains(L"(12057); trying once more without that check: " + url));
+    EXPECT_EQ(c.failed, log.Contains(L"Failed to open " + url)) << log.Text();
+    EXPECT_EQ(0, api.open_handles());
+    EXPECT_FALSE(api.callback_calls.back());  // the callback went with the handles
   }
 }
 

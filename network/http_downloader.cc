@@ -7,6 +7,7 @@
 #include <optional>
 #include <utility>
 
+#include "platform/file_util.h"
 #include "platform/logging.h"
 #include "platform/scoped_handle.h"
 #include "platform/seh_guard.h"
@@ -151,10 +152,8 @@ void UpdateProgress(uint32_t done, uint32_t total, uint32_t elapsed, uint32_t* l
 }
 
 bool RunDownloadWithProgress(TickSource* ticks, const std::wstring& url, DownloadSink& sink,
-                             std::wstring* error, std::wstring* final_url,
-                             uint32_t* content_length, HANDLE cancel_event,
-                             DownloadObserver* observer, DownloadFailureInfo* failure,
-                             const DownloadOptions& options) {
+                             HANDLE cancel_event, DownloadObserver* observer,
+                             DownloadOutcome* outcome, const DownloadOptions& options) {
   HttpDownloader downloader(options.api ? options.api : InternetApi::Default());
   downloader.SetBounds(options.bounds);
   downloader.SetCancelEvent(cancel_event);
@@ -162,9 +161,7 @@ bool RunDownloadWithProgress(TickSource* ticks, const std::wstring& url, Downloa
   downloader.SetStrictRevocation(options.strict_revocation);
   downloader.SetObserver(observer);
   bool result = false;
-  if (!downloader.OpenDownload(url, sink)) {
-    if (failure != nullptr) *failure = downloader.failure_info();
-  } else {
+  if (downloader.OpenDownload(url, sink)) {
     if (observer != nullptr && sink.bytes_written() == 0) {
       observer->SetProgress(0.0f);
       observer->SetRemainingTime(DownloadObserver::kNoEstimate, DownloadObserver::kTimeStart);
@@ -187,16 +184,9 @@ bool RunDownloadWithProgress(TickSource* ticks, const std::wstring& url, Downloa
         observer->SetProgress(1.0f);
         observer->SetRemainingTime(0, DownloadObserver::kTimeFinished);
       }
-      if (!result && failure != nullptr &&
-          (downloader.proxy_auth_required() || downloader.too_large())) {
-        *failure = downloader.failure_info();
-      }
     }
   }
-  if (error != nullptr) *error = downloader.error();
-  if (options.resume_report != nullptr) *options.resume_report = downloader.resume_report();
-  if (final_url != nullptr) *final_url = downloader.final_url();
-  if (content_length != nullptr) *content_length = downloader.content_length();
+  if (outcome != nullptr) *outcome = downloader.outcome();
   return result;
 }
 
@@ -250,16 +240,6 @@ HttpDownloader::~HttpDownloader() {
   // An idle thread ends at once; one left behind ends when WinINet gives its call back.
   if (request_thread_ && !thread_left_behind_) WaitForSingleObject(request_thread_.get(), INFINITE);
   delete calls_;
-}
-
-DownloadFailureInfo HttpDownloader::failure_info() const {
-  DownloadFailureInfo info;
-  info.exception_code = exception_code_;
-  info.exception_dll = exception_dll_;
-  info.exception_proc = exception_proc_;
-  info.proxy_auth_required = proxy_auth_required_;
-  info.answer_too_large = too_large_;
-  return info;
 }
 
 void HttpDownloader::EndRequestThread() {
@@ -337,6 +317,27 @@ HttpDownloader::CallEnd HttpDownloader::RunCall(const char* operation, Call&& ca
   return end;
 }
 
+template <typename Result, typename Work>
+HttpDownloader::CallEnd HttpDownloader::CallOnRequestThread(const char* operation,
+                                                            HINTERNET DownloadCallState::*which,
+                                                            Work work, uint32_t bound_ms,
+                                                            Result* result) {
+  SharedCalls state = *calls_;
+  return RunCall(
+      operation,
+      [state, which, work, result] {
+        HINTERNET handle;
+        {
+          platform::AutoLock lock(state->lock);
+          handle = (*state).*which;
+        }
+        Result value = work(handle);
+        platform::AutoLock lock(state->lock);
+        if (!state->closed) *result = std::move(value);
+      },
+      bound_ms);
+}
+
 void HttpDownloader::CloseHandles() {
   HINTERNET session = nullptr;
   HINTERNET connection = nullptr;
@@ -362,30 +363,22 @@ HINTERNET HttpDownloader::request() const {
 
 void HttpDownloader::ResetState() {
   url_.clear();
-  error_.clear();
-  final_url_.clear();
   // A reused downloader must not report an exception of its previous download.
-  exception_code_ = 0;
-  exception_dll_.clear();
-  exception_proc_.clear();
-  content_length_ = 0;
+  outcome_ = DownloadOutcome();
   sink_ = nullptr;
   resume_offset_ = 0;
   validator_.clear();
-  resume_report_.clear();
   ended_at_limit_ = false;
   pending_read_error_ = 0;
   answer_ok_ = false;
   answer_checked_ = false;
   partial_answer_ = false;
   expected_total_ = 0;
-  proxy_auth_required_ = false;
-  too_large_ = false;
   CloseHandles();
 }
 
 void HttpDownloader::RecordError(const wchar_t* tag) {
-  error_ = tag + platform::ToWString(GetLastError());
+  outcome_.error = tag + platform::ToWString(GetLastError());
 }
 
 void HttpDownloader::RecordEarlyEnd(const char* operation, const wchar_t* tag, CallEnd end) {
@@ -442,11 +435,9 @@ bool HttpDownloader::OpenDownload(const std::wstring& url, DownloadSink& sink) {
 }
 
 bool HttpDownloader::OpenRequest(const std::wstring& url, DownloadSink& sink) {
-  DownloadFailureInfo load_failure;
+  SehExceptionInfo load_failure;
   if (!api_->Load(&load_failure)) {
-    exception_code_ = load_failure.exception_code;
-    exception_dll_ = load_failure.exception_dll;
-    exception_proc_ = load_failure.exception_proc;
+    outcome_.exception = load_failure;
     LOG(ERROR, "OpenDownload") << "WinINet cannot be loaded to open url " << url << ": "
                                << DescribeException(load_failure);
     return false;
@@ -508,86 +499,49 @@ bool HttpDownloader::OpenRequest(const std::wstring& url, DownloadSink& sink) {
     (is_request ? state->request : state->connection) = handle;
     return true;
   };
-  DWORD open_error = 0;
-  bool opened = false;
-  bool relaxed = true;
-  DownloadFailureInfo exception;
+  struct OpenResult {
+    RelaxedSend sent = RelaxedSend::kFailed;
+    DWORD error = 0;
+    SehExceptionInfo exception;
+  };
+  OpenResult open;
   for (int round = 0; round < 2; ++round) {
     state->redirect_target[0] = L'\0';
-    CallEnd end = RunCall(
-        "OpenDownload",
-        [state, url, headers, round, context, keep, &opened, &open_error, &relaxed, &exception] {
-          HINTERNET session;
-          {
-            platform::AutoLock lock(state->lock);
-            session = state->session;
-          }
-          DownloadFailureInfo what;
-          RelaxedSend result = RelaxedSend::kFailed;
-          SetLastError(ERROR_INVALID_HANDLE);
-          if (session != nullptr && round == 0) {
-            HINTERNET handle = nullptr;
-            DWORD handle_error = 0;
-            auto open = [&] {
-              handle = state->api->OpenUrl(session, url.c_str(), headers.c_str(),
-                                           static_cast<DWORD>(-1), INTERNET_FLAG_RELOAD,
-                                           context);
-              handle_error = GetLastError();
-            };
-            SehExceptionInfo raised;
-            if (!CallGuarded(open, &raised)) {
-              what.exception_code = raised.code;
-              what.exception_dll = raised.dll;
-              what.exception_proc = raised.proc;
-              result = RelaxedSend::kRaised;
-            } else if (handle != nullptr) {
-              result = keep(handle, true) ? RelaxedSend::kSent : RelaxedSend::kFailed;
-            }
-            SetLastError(handle_error);
-          } else if (session != nullptr) {
-            result = SendWithoutRevocationCheckGuarded(state->api, session, url, headers,
-                                                       context, keep, &what);
-          }
-          const DWORD error = GetLastError();
-          platform::AutoLock lock(state->lock);
-          if (state->closed) return;
-          opened = result == RelaxedSend::kSent;
-          relaxed = result != RelaxedSend::kNotRelaxed;
-          open_error = error;
-          exception = what;
-        },
-        bounds_.open_ms);
+    auto work = [state, url, headers, round, context, keep](HINTERNET session) {
+      OpenResult result;
+      if (session == nullptr) {
+        result.error = ERROR_INVALID_HANDLE;
+        return result;
+      }
+      result.sent = OpenUrlGuarded(state->api, session, url, headers, context, round > 0, keep,
+                                   &result.exception);
+      result.error = GetLastError();
+      return result;
+    };
+    CallEnd end = CallOnRequestThread("OpenDownload", &DownloadCallState::session, work,
+                                      bounds_.open_ms, &open);
     if (end != CallEnd::kReturned) {
       RecordEarlyEnd("OpenDownload", L"internet_open_url-", end);
       return false;
     }
     // Only now: a call left behind may still be writing it.
-    final_url_ = state->redirect_target;
-    if (exception.exception_code != 0) {
-      exception_code_ = exception.exception_code;
-      exception_dll_ = exception.exception_dll;
-      exception_proc_ = exception.exception_proc;
+    outcome_.final_url = state->redirect_target;
+    if (open.exception.code != 0) {
+      outcome_.exception = open.exception;
       LOG(ERROR, "OpenDownload") << "An attempt to open url " << url
-                                 << " generated an exception " << exception_code_;
+                                 << " generated an exception " << open.exception.code;
       return false;
     }
-    if (opened || open_error != ERROR_INTERNET_SEC_CERT_REV_FAILED || round > 0 ||
-        strict_revocation_) {
+    // A download that only TLS vouches for (`SetStrictRevocation`) fails here.
+    if (round > 0 || strict_revocation_ ||
+        !RetryWithoutRevocationCheck(open.sent, open.error, "OpenDownload", url)) {
       break;
     }
-    // Offices that block the certificate authority's revocation servers fail here. The
-    // request is tried once more without that one check; every other certificate check
-    // (a chain to a trusted root, the name, the dates) stays. The archive and the seed
-    // carry signatures that are checked before they are used, and the answers to status
-    // requests are not read; a download that only TLS vouches for asks for the strict
-    // check (`SetStrictRevocation`) and fails here.
-    LOG(WARNING, "OpenDownload") << "The revocation of the server's certificate could not be "
-                                    "checked (12057); trying once more without that check: "
-                                 << url;
   }
   api_->SetStatusCallback(internet, nullptr);
-  if (!opened) {
-    if (!relaxed) {
+  if (open.sent != RelaxedSend::kSent) {
+    DWORD open_error = open.error;
+    if (open.sent == RelaxedSend::kNotRelaxed) {
       LOG(ERROR, "OpenDownload") << "The request refused to relax the revocation check (error "
                                  << open_error << "): " << url;
       open_error = ERROR_INTERNET_SEC_CERT_REV_FAILED;
@@ -621,7 +575,7 @@ bool HttpDownloader::AnswerProxyAuthentication() {
     // Schemes WinINet answers with the logged-on user's credentials (NTLM, Negotiate) never
     // get here unless the proxy refused those; the log names what the proxy asked for.
     auto give_up = [&](const char* because) {
-      proxy_auth_required_ = true;
+      outcome_.proxy_auth_required = true;
       SetLastError(ERROR_INTERNET_INCORRECT_PASSWORD);
       RecordError(L"proxy_auth-407-");
       LOG(ERROR, "OpenDownload") << "The proxy answered 407 " << QueryText(HTTP_QUERY_STATUS_TEXT)
@@ -632,26 +586,19 @@ bool HttpDownloader::AnswerProxyAuthentication() {
     if (prompt == kMaxProxyPrompts) return give_up("it accepts were given");
     // The prompt wants the answer read to its end, so the connection can be used again.
     for (int i = 0; i < kMaxDrainReads; ++i) {
-      DWORD read = 0;
-      BOOL ok = FALSE;
-      CallEnd end = RunCall("OpenDownload", [state, &read, &ok] {
-            HINTERNET handle;
-            {
-              platform::AutoLock lock(state->lock);
-              handle = state->request;
-            }
-            DWORD got = 0;
-            BOOL result = handle && state->api->ReadFile(handle, state->buffer, kBufferSize, &got);
-            platform::AutoLock lock(state->lock);
-            if (state->closed) return;
-            read = got;
-            ok = result;
-          }, bounds_.read_ms);
+      auto drain = [state](HINTERNET handle) {
+        DWORD got = 0;
+        return handle && state->api->ReadFile(handle, state->buffer, kBufferSize, &got) &&
+               got > 0;
+      };
+      bool more = false;
+      CallEnd end = CallOnRequestThread("OpenDownload", &DownloadCallState::request, drain,
+                                        bounds_.read_ms, &more);
       if (end != CallEnd::kReturned) {
         RecordEarlyEnd("OpenDownload", L"internet_read-", end);
         return false;
       }
-      if (!ok || read == 0) break;
+      if (!more) break;
     }
     const DWORD answer = observer_ != nullptr
                              ? observer_->AskProxyCredentials(api_, request(), cancel_event_)
@@ -665,35 +612,31 @@ bool HttpDownloader::AnswerProxyAuthentication() {
     }
     if (answer != ERROR_INTERNET_FORCE_RETRY) {
       // Asking again at the next attempt would only repeat the question just declined.
-      proxy_auth_required_ = true;
+      outcome_.proxy_auth_required = true;
       SetLastError(answer == ERROR_SUCCESS ? ERROR_CANCELLED : answer);
       RecordError(L"proxy_auth-407-");
       LOG(ERROR, "OpenDownload") << "The proxy's credentials prompt was cancelled: " << url_;
       return false;
     }
-    BOOL sent = FALSE;
-    DWORD send_error = 0;
-    CallEnd end = RunCall("OpenDownload",
-        [state, &sent, &send_error] {
-          HINTERNET handle;
-          {
-            platform::AutoLock lock(state->lock);
-            handle = state->request;
-          }
-          BOOL result = handle && state->api->SendRequest(handle, nullptr);
-          DWORD error = handle ? GetLastError() : ERROR_INVALID_HANDLE;
-          platform::AutoLock lock(state->lock);
-          if (state->closed) return;
-          sent = result;
-          send_error = error;
-        },
-        bounds_.open_ms);
+    struct SendResult {
+      bool sent = false;
+      DWORD error = 0;
+    };
+    auto send = [state](HINTERNET handle) {
+      SendResult result;
+      result.sent = handle && state->api->SendRequest(handle, nullptr);
+      result.error = handle ? GetLastError() : ERROR_INVALID_HANDLE;
+      return result;
+    };
+    SendResult sent;
+    CallEnd end = CallOnRequestThread("OpenDownload", &DownloadCallState::request, send,
+                                      bounds_.open_ms, &sent);
     if (end != CallEnd::kReturned) {
       RecordEarlyEnd("OpenDownload", L"http_send_request-", end);
       return false;
     }
-    if (!sent) {
-      SetLastError(send_error);
+    if (!sent.sent) {
+      SetLastError(sent.error);
       RecordError(L"http_send_request-");
       return false;
     }
@@ -710,7 +653,7 @@ bool HttpDownloader::AcceptAnswer() {
     // server now has. The status check and `FinalizeDownload` record the failure.
     LogResume(status, "the file starts over at the next attempt");
     if (!sink_->Reset()) RecordError(L"write_file-");
-    return error_.empty();
+    return outcome_.error.empty();
   }
   // Any other answer is left to the status check and `FinalizeDownload`.
   if (!has_status || (status != HTTP_STATUS_OK && status != HTTP_STATUS_PARTIAL_CONTENT) ||
@@ -747,7 +690,7 @@ bool HttpDownloader::AcceptAnswer() {
     partial_answer_ = true;
   }
   if (total > sink_->limit() && !sink_->stops_at_limit()) {
-    too_large_ = true;
+    outcome_.answer_too_large = true;
     LOG(ERROR, "ReadChunk") << "The answer announces " << total << " bytes, more than the "
                             << sink_->limit() << " expected of it; the download is refused.";
     SetLastError(ERROR_FILE_TOO_LARGE);
@@ -756,7 +699,7 @@ bool HttpDownloader::AcceptAnswer() {
   }
   // A sink that keeps only its first bytes never holds the whole of a longer answer.
   expected_total_ = total > sink_->limit() ? 0 : static_cast<uint32_t>(total);
-  content_length_ = expected_total_;
+  outcome_.content_length = expected_total_;
   answer_ok_ = true;
   validator_ = PickValidator(QueryText(HTTP_QUERY_ETAG), QueryText(HTTP_QUERY_LAST_MODIFIED));
   if (observer_ != nullptr) observer_->OnAnswerAccepted(validator_, expected_total_);
@@ -764,7 +707,7 @@ bool HttpDownloader::AcceptAnswer() {
 }
 
 void HttpDownloader::LogResume(DWORD status, const std::string& outcome) {
-  resume_report_ = L"resume-" + platform::ToWString(status) + L"-" +
+  outcome_.resume_report = L"resume-" + platform::ToWString(status) + L"-" +
                    platform::ToWString(resume_offset_);
   LOG(INFO, "ReadChunk") << "Resume at " << resume_offset_ << " of " << resume_total_
                          << " bytes: the server answered " << status << ", " << outcome << ": "
@@ -782,7 +725,9 @@ bool HttpDownloader::RefuseResume(DWORD code) {
 }
 
 uint32_t HttpDownloader::ReadChunk() {
-  if (!error_.empty() || request() == nullptr || sink_ == nullptr || ended_at_limit_) return 0;
+  if (!outcome_.error.empty() || request() == nullptr || sink_ == nullptr || ended_at_limit_) {
+    return 0;
+  }
   if (pending_read_error_ != 0) {
     SetLastError(pending_read_error_);
     RecordError(L"internet_read-");
@@ -792,51 +737,47 @@ uint32_t HttpDownloader::ReadChunk() {
   // The headers are there once the request was opened: the answer is known before its body.
   if (!answer_checked_ && !AcceptAnswer()) return 0;
   SharedCalls state = *calls_;
-  DWORD read = 0;
-  BOOL ok = FALSE;
-  DWORD read_error = 0;
   // The previous call's blocks are in the sink already: a call that never starts (a stop or
   // the total bound before it) must find nothing here to keep.
   {
     platform::AutoLock lock(state->lock);
     state->batch_bytes = 0;
   }
-  CallEnd end = RunCall("ReadChunk",
-      [state, &read, &ok, &read_error] {
-        HINTERNET handle;
-        {
-          platform::AutoLock lock(state->lock);
-          handle = state->request;
-        }
-        // Bytes read before a read failed are handed over first, the failure after them.
-        DWORD got = 0;
-        BOOL result = handle != nullptr;
-        DWORD error = handle ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
-        const DWORD begin = GetTickCount();
-        for (uint32_t i = 0; result && i < kReadsPerCall; ++i) {
-          DWORD one = 0;
-          if (!state->api->ReadFile(handle, state->buffer + got, kBufferSize, &one)) {
-            error = GetLastError();
-            result = got > 0;
-            break;
-          }
-          got += one;
-          {
-            platform::AutoLock lock(state->lock);
-            if (state->closed) return;
-            state->batch_bytes = got;
-          }
-          // A short read handed over what had arrived: the next one would wait for the
-          // server, and the bytes held here would wait with it.
-          if (one < kBufferSize || GetTickCount() - begin >= kReadSliceMs) break;
-        }
+  struct ReadResult {
+    DWORD read = 0;
+    bool ok = false;
+    DWORD error = 0;
+  };
+  auto read_blocks = [state](HINTERNET handle) {
+    // Bytes read before a read failed are handed over first, the failure after them.
+    ReadResult result;
+    result.ok = handle != nullptr;
+    result.error = handle ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    const DWORD begin = GetTickCount();
+    for (uint32_t i = 0; result.ok && i < kReadsPerCall; ++i) {
+      DWORD one = 0;
+      if (!state->api->ReadFile(handle, state->buffer + result.read, kBufferSize, &one)) {
+        result.error = GetLastError();
+        result.ok = result.read > 0;
+        break;
+      }
+      result.read += one;
+      {
         platform::AutoLock lock(state->lock);
-        if (state->closed) return;
-        read = got;
-        ok = result;
-        read_error = error;
-      },
-      bounds_.read_ms);
+        if (state->closed) break;
+        state->batch_bytes = result.read;
+      }
+      // A short read handed over what had arrived: the next one would wait for the
+      // server, and the bytes held here would wait with it.
+      if (one < kBufferSize || GetTickCount() - begin >= kReadSliceMs) break;
+    }
+    return result;
+  };
+  ReadResult chunk;
+  CallEnd end = CallOnRequestThread("ReadChunk", &DownloadCallState::request, read_blocks,
+                                    bounds_.read_ms, &chunk);
+  DWORD read = chunk.read;
+  const DWORD read_error = chunk.error;
   if (end != CallEnd::kReturned) {
     // Blocks that came before the read that stalled are kept: a resume starts after them.
     uint32_t completed;
@@ -851,7 +792,7 @@ uint32_t HttpDownloader::ReadChunk() {
     LOG(ERROR, "ReadChunk") << "Download chunk error.";
     return 0;
   }
-  if (!ok) {
+  if (!chunk.ok) {
     SetLastError(read_error);
     RecordError(L"internet_read-");
     LOG(ERROR, "ReadChunk") << "Download chunk error.";
@@ -883,7 +824,7 @@ uint32_t HttpDownloader::ReadChunk() {
     ended_at_limit_ = true;
   }
   if (read > 0 && !sink_->Write(state->buffer, read)) {
-    too_large_ = GetLastError() == ERROR_FILE_TOO_LARGE;
+    outcome_.answer_too_large = GetLastError() == ERROR_FILE_TOO_LARGE;
     RecordError(L"write_file-");
     LOG(ERROR, "ReadChunk") << "Write file error.";
     return 0;
@@ -902,13 +843,13 @@ uint32_t HttpDownloader::ReadChunk() {
 }
 
 bool HttpDownloader::FinalizeDownload() {
-  if (!error_.empty()) return false;
+  if (!outcome_.error.empty()) return false;
   DWORD status = 0;
   if (QueryNumber(HTTP_QUERY_STATUS_CODE, &status) &&
       (status == HTTP_STATUS_OK || (partial_answer_ && status == HTTP_STATUS_PARTIAL_CONTENT))) {
     return true;
   }
-  error_ = L"final_query_info-" + platform::ToWString(status) + L"-" +
+  outcome_.error = L"final_query_info-" + platform::ToWString(status) + L"-" +
            platform::ToWString(GetLastError());
   LOG(ERROR, "FinalizeDownload") << "Unsuccessful download: " << url_;
   return false;
@@ -952,18 +893,9 @@ bool Download(const std::string& url, HANDLE cancel_event, DownloadSink& sink,
 
 bool DownloadToFile(const std::string& url, const std::wstring& target, HANDLE cancel_event,
                     uint32_t limit, bool strict_revocation) {
-  wchar_t folder[MAX_PATH + 1];
-  DWORD folder_length = GetTempPathW(MAX_PATH + 1, folder);
-  if (folder_length == 0 || folder_length > MAX_PATH) return false;
-  wchar_t short_name[MAX_PATH];
-  if (GetTempFileNameW(folder, L"jx", 0, short_name) == 0) return false;
-  wchar_t long_name[MAX_PATH];
-  DWORD long_length = GetLongPathNameW(short_name, long_name, MAX_PATH);
-  if (long_length == 0 || long_length >= MAX_PATH) {
-    DeleteFileW(short_name);
-    return false;
-  }
-  std::wstring temp_path(long_name, long_length);
+  platform::FilePath temp_file;
+  if (!platform::MakeTempFile(L"jx", &temp_file)) return false;
+  const std::wstring& temp_path = temp_file.value();
 
   platform::ScopedKernelHandle file(CreateFileW(temp_path.c_str(), GENERIC_WRITE, 0, nullptr,
                                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -999,22 +931,18 @@ bool DownloadToString(const std::string& url, HANDLE cancel_event, std::string* 
   return true;
 }
 
-bool DownloadWithProgress(const std::wstring& url, DownloadSink& sink, std::wstring* error,
-                          std::wstring* final_url, uint32_t* content_length,
-                          HANDLE cancel_event, DownloadObserver* observer,
-                          DownloadFailureInfo* failure, const DownloadOptions& options) {
+bool DownloadWithProgress(const std::wstring& url, DownloadSink& sink, HANDLE cancel_event,
+                          DownloadObserver* observer, DownloadOutcome* outcome,
+                          const DownloadOptions& options) {
   SystemTicks ticks;
-  return RunDownloadWithProgress(&ticks, url, sink, error, final_url, content_length,
-                                 cancel_event, observer, failure, options);
+  return RunDownloadWithProgress(&ticks, url, sink, cancel_event, observer, outcome, options);
 }
 
 bool DownloadWithProgressForTesting(TickSource* ticks, const std::wstring& url,
-                                    DownloadSink& sink, std::wstring* error,
-                                    std::wstring* final_url, uint32_t* content_length,
-                                    HANDLE cancel_event, DownloadObserver* observer,
-                                    DownloadFailureInfo* failure, const DownloadOptions& options) {
-  return RunDownloadWithProgress(ticks, url, sink, error, final_url, content_length,
-                                 cancel_event, observer, failure, options);
+                                    DownloadSink& sink, HANDLE cancel_event,
+                                    DownloadObserver* observer, DownloadOutcome* outcome,
+                                    const DownloadOptions& options) {
+  return RunDownloadWithProgress(ticks, url, sink, cancel_event, observer, outcome, options);
 }
 
 }  // namespace installer

@@ -38,6 +38,7 @@
 #include <string_view>
 #include <vector>
 
+#include "network/download_outcome.h"
 #include "network/download_sink.h"
 #include "network/internet_api.h"
 #include "network/open_url_guarded.h"
@@ -161,7 +162,7 @@ class HttpDownloader {
 
   // Starts a fresh download of `url` into `sink` (borrowed; must outlive the reads). False
   // when WinINet cannot be loaded, the session or the request cannot be opened in its
-  // bounds, or opening raised an exception (see `failure_info`). A certificate whose
+  // bounds, or opening raised an exception (see `outcome`). A certificate whose
   // revocation cannot be checked (12057) is tried once more without that check, logged;
   // every other certificate error stays fatal (unless `SetStrictRevocation`). When the sink
   // holds bytes the request asks for the rest (see the file comment).
@@ -179,26 +180,15 @@ class HttpDownloader {
   std::string GetHeader(const std::string& name) const;
 
   const std::wstring& url() const { return url_; }
-  // Last error tag with the Windows error code; empty while all is well.
-  const std::wstring& error() const { return error_; }
-  // Target of the last redirect while the request was opened; empty without redirects.
-  const std::wstring& final_url() const { return final_url_; }
-  // Size of the whole file the answer belongs to (for a resumed 206, the total of its
-  // Content-Range); 0 until known.
-  uint32_t content_length() const { return content_length_; }
-  // The proxy asked for credentials (407) and none were given (no window, prompt cancelled
-  // or the proxy refused what was given).
-  bool proxy_auth_required() const { return proxy_auth_required_; }
-  // The answer is larger than the sink may hold.
-  bool too_large() const { return too_large_; }
+  // The attempt so far (see network/download_outcome.h); `proxy_auth_required` when the
+  // proxy asked for credentials (407) and none were given (no window, prompt cancelled or
+  // the proxy refused what was given).
+  const DownloadOutcome& outcome() const { return outcome_; }
+  const std::wstring& error() const { return outcome_.error; }
+  const std::wstring& final_url() const { return outcome_.final_url; }
+  uint32_t content_length() const { return outcome_.content_length; }
   // The validator of the answer taken (see `PickValidator`); empty until then.
   const std::string& validator() const { return validator_; }
-  // How the server answered a resume: "resume-" + status + "-" + offset; empty without one.
-  const std::wstring& resume_report() const { return resume_report_; }
-  uint32_t exception_code() const { return exception_code_; }
-  const std::string& exception_dll() const { return exception_dll_; }
-  const std::string& exception_proc() const { return exception_proc_; }
-  DownloadFailureInfo failure_info() const;
   DownloadSink* sink() const { return sink_; }
   // Forgets the sink (for a caller whose sink goes away while the response headers are still
   // wanted); later `ReadChunk` calls return 0.
@@ -219,6 +209,13 @@ class HttpDownloader {
   // to what is left of the whole request's bound). `operation` names the caller in the log.
   template <typename Call>
   CallEnd RunCall(const char* operation, Call&& call, uint32_t bound_ms);
+  // A call on the request thread (`RunCall`): `work(handle)`, with `handle` the state's
+  // `which` (session or request) as it is when the call starts (null once closed), returns
+  // a `Result`; it reaches `*result` only while the waiting side still waits, so a call left
+  // behind writes nowhere. `*result` is untouched unless the call returned.
+  template <typename Result, typename Work>
+  CallEnd CallOnRequestThread(const char* operation, HINTERNET DownloadCallState::*which,
+                              Work work, uint32_t bound_ms, Result* result);
   bool StartRequestThread();
   // Tells the request thread to end once it is idle, and drops a call it has not taken.
   void EndRequestThread();
@@ -255,22 +252,14 @@ class HttpDownloader {
   std::string resume_validator_;
   bool strict_revocation_ = false;
   std::string validator_;
-  std::wstring resume_report_;
   bool ended_at_limit_ = false;  // the sink keeps no more: the body ends here
   bool answer_ok_ = false;         // a 200, or the 206 of a resume that was taken
   DWORD pending_read_error_ = 0;   // a read failed after the bytes last handed over
   bool answer_checked_ = false;
   bool partial_answer_ = false;  // the answer is a 206
   uint32_t expected_total_ = 0;  // bytes the file holds when complete; 0 unknown
-  bool proxy_auth_required_ = false;
-  bool too_large_ = false;
   std::wstring url_;
-  std::wstring error_;
-  uint32_t exception_code_ = 0;
-  std::string exception_dll_;
-  std::string exception_proc_;
-  std::wstring final_url_;
-  uint32_t content_length_ = 0;
+  DownloadOutcome outcome_;
   DownloadSink* sink_ = nullptr;
 };
 
@@ -300,28 +289,21 @@ struct DownloadOptions {
   uint32_t resume_total = 0;  // see `HttpDownloader::SetResume`
   std::string resume_validator;
   bool strict_revocation = false;  // see `HttpDownloader::SetStrictRevocation`
-  std::wstring* resume_report = nullptr;  // out (may be null): `resume_report` of the attempt
 };
 
 // One attempt with progress, time estimate and cancel, for the setup archive. Resumes when
-// `sink` holds bytes. `cancel_event` and `observer` may be null; every out parameter may be
-// null. error, final URL and content length are written on every path; `failure` when
-// opening fails (the exception fields), and after it when the proxy asked for credentials
-// that were not given or the answer is past the sink's cap. A download cancelled between
-// blocks returns false and records no error; one cancelled during a call records that call's
-// tag with 12017.
-bool DownloadWithProgress(const std::wstring& url, DownloadSink& sink, std::wstring* error,
-                          std::wstring* final_url, uint32_t* content_length,
-                          HANDLE cancel_event, DownloadObserver* observer,
-                          DownloadFailureInfo* failure,
+// `sink` holds bytes. `cancel_event`, `observer` and `outcome` may be null; `*outcome` is
+// written whole on every path. A download cancelled between blocks returns false and
+// records no error; one cancelled during a call records that call's tag with 12017.
+bool DownloadWithProgress(const std::wstring& url, DownloadSink& sink, HANDLE cancel_event,
+                          DownloadObserver* observer, DownloadOutcome* outcome,
                           const DownloadOptions& options = DownloadOptions());
 
 // The same loop over a replacement clock.
 bool DownloadWithProgressForTesting(TickSource* ticks, const std::wstring& url,
-                                    DownloadSink& sink, std::wstring* error,
-                                    std::wstring* final_url, uint32_t* content_length,
-                                    HANDLE cancel_event, DownloadObserver* observer,
-                                    DownloadFailureInfo* failure, const DownloadOptions& options);
+                                    DownloadSink& sink, HANDLE cancel_event,
+                                    DownloadObserver* observer, DownloadOutcome* outcome,
+                                    const DownloadOptions& options);
 
 }  // namespace installer
 

@@ -39,12 +39,8 @@ std::wstring Http(const std::string& host, const std::string& path) {
          platform::Widen(path);
 }
 
-struct Outcome {
+struct Outcome : DownloadOutcome {
   bool ok = false;
-  std::wstring error;
-  std::wstring final_url;
-  uint32_t content_length = 0;
-  DownloadFailureInfo failure;
 };
 
 Outcome Fetch(const std::wstring& url, DownloadSink& sink, HANDLE cancel = nullptr,
@@ -53,9 +49,7 @@ Outcome Fetch(const std::wstring& url, DownloadSink& sink, HANDLE cancel = nullp
   Outcome outcome;
   DownloadOptions options;
   options.bounds = bounds;
-  outcome.ok = DownloadWithProgress(url, sink, &outcome.error, &outcome.final_url,
-                                    &outcome.content_length, cancel, observer, &outcome.failure,
-                                    options);
+  outcome.ok = DownloadWithProgress(url, sink, cancel, observer, &outcome, options);
   return outcome;
 }
 
@@ -151,7 +145,7 @@ TEST(HttpDownloaderPublisherTest, EveryServerBehaviourEndsInItsResult) {
     EXPECT_EQ(sink.data().size(), sink.bytes_written());
     EXPECT_EQ(c.content_length, outcome.content_length);
     EXPECT_EQ(c.final_url.empty() ? L"" : c.final_url + wm, outcome.final_url);
-    EXPECT_EQ(0u, outcome.failure.exception_code);
+    EXPECT_EQ(0u, outcome.exception.code);
     bool opened = outcome.error.rfind(L"internet_open", 0) != 0;
     EXPECT_EQ(opened, log.Contains(L"Connection established: " + c.url + wm + L"\n"));
     if (outcome.error.rfind(L"final_query_info-", 0) == 0) {

@@ -60,12 +60,8 @@ class FullDiskSink : public DownloadSink {
   uint32_t capacity_;
 };
 
-struct Outcome {
+struct Outcome : DownloadOutcome {
   bool ok = false;
-  std::wstring error = L"untouched";
-  std::wstring final_url = L"untouched";
-  uint32_t content_length = 0xDEADBEEF;
-  DownloadFailureInfo failure;
 };
 
 Outcome Attempt(FakeInternetApi& api, DownloadSink& sink, TickSource* ticks = nullptr,
@@ -73,15 +69,16 @@ Outcome Attempt(FakeInternetApi& api, DownloadSink& sink, TickSource* ticks = nu
             bool strict_revocation = false, RequestBounds bounds = kDownloadBounds) {
   ScriptedTicks no_time({0});
   Outcome outcome;
-  outcome.failure.exception_code = 1;  // shows whether the record was written
+  // Shows whether the record was written whole.
+  outcome.error = outcome.final_url = L"untouched";
+  outcome.content_length = 0xDEADBEEF;
+  outcome.exception.code = 1;
   DownloadOptions options;
   options.api = &api;
   options.strict_revocation = strict_revocation;
   options.bounds = bounds;
-  outcome.ok = DownloadWithProgressForTesting(ticks ? ticks : &no_time, kUrl, sink,
-                                              &outcome.error, &outcome.final_url,
-                                              &outcome.content_length, cancel, observer,
-                                              &outcome.failure, options);
+  outcome.ok = DownloadWithProgressForTesting(ticks ? ticks : &no_time, kUrl, sink, cancel,
+                                              observer, &outcome, options);
   return outcome;
 }
 
@@ -205,9 +202,7 @@ TEST(HttpDownloaderTest, EveryFailureEndsWithItsErrorTagAndLogLine) {
     }
     EXPECT_EQ(c.content_length, outcome.content_length);
     EXPECT_EQ(L"", outcome.final_url);
-    // The failure record is written (cleared: nothing was raised) only when opening failed.
-    bool open_failed = outcome.error.rfind(L"internet_open", 0) == 0;
-    EXPECT_EQ(open_failed ? 0u : 1u, outcome.failure.exception_code);
+    EXPECT_EQ(0u, outcome.exception.code);  // nothing was raised
     EXPECT_EQ(0, api.open_handles());
     if (c.ok) {
       EXPECT_EQ(PublisherPattern(0, 70000), memory.data());
@@ -365,10 +360,11 @@ TEST(HttpDownloaderTest, ASinkHoldingBytesAsksForTheRestAndTakesOnlyTheRest) {
     options.api = &api;
     options.resume_total = c.announced == 99999 ? 100000 : 0;
     options.resume_validator = "\"v1\"";
-    std::wstring error, report;
-    options.resume_report = &report;
-    const bool ok = DownloadWithProgressForTesting(&no_time, kUrl, sink, &error, nullptr, nullptr,
-                                                   nullptr, nullptr, nullptr, options);
+    DownloadOutcome outcome;
+    const bool ok =
+        DownloadWithProgressForTesting(&no_time, kUrl, sink, nullptr, nullptr, &outcome, options);
+    const std::wstring& error = outcome.error;
+    const std::wstring& report = outcome.resume_report;
     EXPECT_EQ(c.error, error.substr(0, wcslen(c.error))) << error;
     EXPECT_EQ(error.empty(), *c.error == L'\0');
     EXPECT_EQ(error.empty(), ok);
@@ -497,13 +493,13 @@ TEST(HttpDownloaderTest, NoServerHoldsTheCallerBeyondItsBoundOrCancel) {
                             WT_EXECUTEONLYONCE);
     }
     StringSink sink(kMaxArchiveBytes);
-    std::wstring error;
+    DownloadOutcome outcome;
+    const std::wstring& error = outcome.error;
     DWORD start = GetTickCount();
     DownloadOptions options;
     options.api = &api;
     options.bounds = c.bounds;
-    EXPECT_FALSE(DownloadWithProgress(kUrl, sink, &error, nullptr, nullptr, cancel.get(),
-                                      nullptr, nullptr, options));
+    EXPECT_FALSE(DownloadWithProgress(kUrl, sink, cancel.get(), nullptr, &outcome, options));
     DWORD elapsed = GetTickCount() - start;
     EXPECT_EQ(c.error, error);
     // The bound or the cancel, plus the grace a call has to come back when it is left behind.
@@ -635,9 +631,9 @@ TEST(HttpDownloaderTest, ExceptionsInsideTheOpenBecomeAFailedDownload) {
     StringSink sink(kMaxArchiveBytes);
     Outcome outcome = Attempt(api, sink);
     EXPECT_FALSE(outcome.ok);
-    EXPECT_EQ(c.code, outcome.failure.exception_code);
-    EXPECT_EQ(c.dll, outcome.failure.exception_dll);
-    EXPECT_EQ(c.proc, outcome.failure.exception_proc);
+    EXPECT_EQ(c.code, outcome.exception.code);
+    EXPECT_EQ(c.dll, outcome.exception.dll);
+    EXPECT_EQ(c.proc, outcome.exception.proc);
     EXPECT_EQ(L"", outcome.error);
     EXPECT_TRUE(log.Contains(L"An attempt to open url https://fake.example/file generated an "
                              L"exception " +
@@ -658,13 +654,13 @@ TEST(HttpDownloaderTest, ANewOpenStartsFromACleanState) {
   HttpDownloader downloader(&api);
   StringSink sink(kMaxArchiveBytes);
   EXPECT_FALSE(downloader.OpenDownload(L"https://fake.example/broken", sink));
-  EXPECT_EQ(0xC06D007Eu, downloader.exception_code());
+  EXPECT_EQ(0xC06D007Eu, downloader.outcome().exception.code);
   EXPECT_EQ(L"https://fake.example/elsewhere", downloader.final_url());
   StringSink sink2(kMaxArchiveBytes);
   ASSERT_TRUE(downloader.OpenDownload(kUrl, sink2));
-  EXPECT_EQ(0u, downloader.exception_code());
-  EXPECT_EQ("", downloader.exception_dll());
-  EXPECT_EQ("", downloader.exception_proc());
+  EXPECT_EQ(0u, downloader.outcome().exception.code);
+  EXPECT_EQ("", downloader.outcome().exception.dll);
+  EXPECT_EQ("", downloader.outcome().exception.proc);
   EXPECT_EQ(L"", downloader.final_url());
   EXPECT_EQ(L"", downloader.error());
   EXPECT_EQ(10u, downloader.ReadChunk());
@@ -746,25 +742,27 @@ TEST(HttpDownloaderTest, DownloadToStringKeepsTheCallersDownloaderReadable) {
   EXPECT_EQ(PublisherPattern(0, 5000), out);
 }
 
-TEST(HttpDownloaderTest, FailureRecordIsWrittenOnlyWhenOpeningFails) {
+TEST(HttpDownloaderTest, OutcomeIsWrittenWholeOnEveryPath) {
   FakeInternetApi api;
   api.SetResponse(kUrl, Body(10));
   StringSink sink(kMaxArchiveBytes);
   Outcome good = Attempt(api, sink);
   EXPECT_TRUE(good.ok);
-  EXPECT_EQ(1u, good.failure.exception_code);
+  EXPECT_EQ(0u, good.exception.code);
+  EXPECT_EQ(L"", good.error);
   StringSink sink2(kMaxArchiveBytes);
   FakeInternetApi unknown;  // no response: the open fails
   Outcome bad = Attempt(unknown, sink2);
   EXPECT_FALSE(bad.ok);
   EXPECT_EQ(L"internet_open_url-12007", bad.error);
-  EXPECT_EQ(0u, bad.failure.exception_code);
+  EXPECT_EQ(0u, bad.exception.code);
+  EXPECT_EQ(0u, bad.content_length);
   // Null outputs are allowed everywhere.
   ScriptedTicks ticks({0});
   DownloadOptions options;
   options.api = &api;
   EXPECT_TRUE(DownloadWithProgressForTesting(&ticks, kUrl, sink2, nullptr, nullptr, nullptr,
-                                             nullptr, nullptr, nullptr, options));
+                                             options));
 }
 
 }  // namespace

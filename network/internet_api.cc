@@ -5,7 +5,7 @@ namespace {
 
 class WinInetApi : public InternetApi {
  public:
-  bool Load(DownloadFailureInfo* failure) override { return LoadWinInetGuarded(failure); }
+  bool Load(SehExceptionInfo* failure) override { return LoadWinInetGuarded(failure); }
   HINTERNET Open(const wchar_t* agent, DWORD access_type, const wchar_t* proxy,
                  const wchar_t* proxy_bypass, DWORD flags) override {
     return InternetOpenW(agent, access_type, proxy, proxy_bypass, flags);

@@ -25,7 +25,7 @@ class InternetApi {
   // Makes sure the library and every function of it are there before the first call, so
   // that no later call can fail to load; false, with what was raised, when they are not.
   // The system's runs `LoadWinInetGuarded`; a stand-in has nothing to load.
-  virtual bool Load(DownloadFailureInfo* failure) { return true; }
+  virtual bool Load(SehExceptionInfo* failure) { return true; }
 
   // Each call has the contract and the last-error behaviour of the WinINet function named.
   virtual HINTERNET Open(const wchar_t* agent, DWORD access_type, const wchar_t* proxy,

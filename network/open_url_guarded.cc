@@ -3,6 +3,7 @@
 #include "build_config/wininet_imports.h"
 
 #include "network/internet_api.h"
+#include "platform/logging.h"
 #include "platform/seh_guard.h"
 #include "platform/strings.h"
 #include "platform/system_library.h"
@@ -13,20 +14,16 @@ namespace {
 
 // Runs `call` in a guard; false, with `exception` (may be null) filled, when it raised.
 template <typename Call>
-bool RunGuarded(Call& call, DownloadFailureInfo* exception) {
+bool RunGuarded(Call& call, SehExceptionInfo* exception) {
   SehExceptionInfo raised;
   if (CallGuarded(call, &raised)) return true;
-  if (exception != nullptr) {
-    exception->exception_code = raised.code;
-    exception->exception_dll = raised.dll;
-    exception->exception_proc = raised.proc;
-  }
+  if (exception != nullptr) *exception = raised;
   return false;
 }
 
 struct WinInetLoad {
   bool loaded = false;
-  DownloadFailureInfo failure;
+  SehExceptionInfo failure;
 };
 
 // Loads the library and looks up every function the delay-load helper will bind later, so
@@ -51,42 +48,27 @@ WinInetLoad LoadWinInetOnce() {
   outcome.loaded = loaded;
   if (!loaded) {
     // Reported as the delay-load helper would have reported it on the first call.
-    outcome.failure.exception_code = kDelayLoadFailureCode;
-    outcome.failure.exception_dll = "wininet.dll";
-    if (missing != nullptr) outcome.failure.exception_proc = missing;
+    outcome.failure.code = kDelayLoadFailureCode;
+    outcome.failure.dll = "wininet.dll";
+    if (missing != nullptr) outcome.failure.proc = missing;
   }
   return outcome;
 }
 
 }  // namespace
 
-bool LoadWinInetGuarded(DownloadFailureInfo* failure) {
+bool LoadWinInetGuarded(SehExceptionInfo* failure) {
   static const WinInetLoad outcome = LoadWinInetOnce();
   if (failure != nullptr) *failure = outcome.failure;
   return outcome.loaded;
 }
 
-HINTERNET OpenUrlGuarded(HINTERNET internet, const wchar_t* url, const wchar_t* headers,
-                         DWORD headers_length, DWORD flags, DWORD_PTR context,
-                         DownloadFailureInfo* exception) {
-  if (exception != nullptr) *exception = DownloadFailureInfo();
-  HINTERNET request = nullptr;
-  DWORD open_error = 0;
-  auto open = [&] {
-    request = InternetOpenUrlW(internet, url, headers, headers_length, flags, context);
-    open_error = GetLastError();
-  };
-  if (!RunGuarded(open, exception)) return nullptr;
-  SetLastError(open_error);
-  return request;
-}
+namespace {
 
-RelaxedSend SendWithoutRevocationCheckGuarded(
+RelaxedSend SendWithoutRevocationCheck(
     InternetApi* api, HINTERNET internet, const std::wstring& url, const std::wstring& headers,
-    DWORD_PTR context,
-    const std::function<bool(HINTERNET handle, bool is_request)>& keep,
-    DownloadFailureInfo* exception) {
-  if (exception != nullptr) *exception = DownloadFailureInfo();
+    DWORD_PTR context, const std::function<bool(HINTERNET handle, bool is_request)>& keep,
+    SehExceptionInfo* exception) {
   // Each step keeps the last error of its call for the caller.
   DWORD error = 0;
   URL_COMPONENTSW parts = {};
@@ -166,17 +148,62 @@ RelaxedSend SendWithoutRevocationCheckGuarded(
   return sent ? RelaxedSend::kSent : RelaxedSend::kFailed;
 }
 
-std::string DescribeException(const DownloadFailureInfo& exception) {
-  std::string text = "Exception with code=" + platform::ToString(exception.exception_code);
-  if (!exception.exception_dll.empty()) text += "dll_name=" + exception.exception_dll;
-  if (!exception.exception_proc.empty()) text += "proc_name=" + exception.exception_proc;
+}  // namespace
+
+RelaxedSend OpenUrlGuarded(InternetApi* api, HINTERNET internet, const std::wstring& url,
+                           const std::wstring& headers, DWORD_PTR context, bool relax_revocation,
+                           const std::function<bool(HINTERNET handle, bool is_request)>& keep,
+                           SehExceptionInfo* exception) {
+  if (exception != nullptr) *exception = SehExceptionInfo();
+  if (relax_revocation) {
+    return SendWithoutRevocationCheck(api, internet, url, headers, context, keep, exception);
+  }
+  HINTERNET request = nullptr;
+  DWORD error = 0;
+  auto open = [&] {
+    request = api->OpenUrl(internet, url.c_str(), headers.c_str(), static_cast<DWORD>(-1),
+                           INTERNET_FLAG_RELOAD, context);
+    error = GetLastError();
+  };
+  if (!RunGuarded(open, exception)) return RelaxedSend::kRaised;
+  if (request == nullptr) {
+    SetLastError(error);
+    return RelaxedSend::kFailed;
+  }
+  if (!keep(request, true)) {
+    SetLastError(ERROR_INTERNET_OPERATION_CANCELLED);
+    return RelaxedSend::kFailed;
+  }
+  SetLastError(error);
+  return RelaxedSend::kSent;
+}
+
+bool RetryWithoutRevocationCheck(RelaxedSend sent, DWORD error, const char* tag,
+                                 const std::wstring& url) {
+  if (sent != RelaxedSend::kFailed || error != ERROR_INTERNET_SEC_CERT_REV_FAILED) return false;
+  // Offices that block the certificate authority's revocation servers fail here. The
+  // request is tried once more without that one check; every other certificate check
+  // (a chain to a trusted root, the name, the dates) stays. The archive and the seed
+  // carry signatures that are checked before they are used, and the answers to status
+  // requests and pings are not read; a download that only TLS vouches for asks for the
+  // strict check and is not retried.
+  LOG(WARNING, tag) << "The revocation of the server's certificate could not be checked "
+                       "(12057); trying once more without that check: "
+                    << url;
+  return true;
+}
+
+std::string DescribeException(const SehExceptionInfo& exception) {
+  std::string text = "Exception with code=" + platform::ToString(exception.code);
+  if (!exception.dll.empty()) text += "dll_name=" + exception.dll;
+  if (!exception.proc.empty()) text += "proc_name=" + exception.proc;
   return text;
 }
 
-bool IsCryptoProFailure(const DownloadFailureInfo& exception) {
-  return exception.exception_code == kDelayLoadFailureCode &&
-         platform::ToLowerAscii(exception.exception_dll) == "cplib.dll" &&
-         platform::ToLowerAscii(exception.exception_proc).find("cryptopro") != std::string::npos;
+bool IsCryptoProFailure(const SehExceptionInfo& exception) {
+  return exception.code == kDelayLoadFailureCode &&
+         platform::ToLowerAscii(exception.dll) == "cplib.dll" &&
+         platform::ToLowerAscii(exception.proc).find("cryptopro") != std::string::npos;
 }
 
 }  // namespace installer

@@ -12,17 +12,17 @@
 namespace installer {
 namespace {
 
-DownloadFailureInfo Info(uint32_t code, const char* dll, const char* proc) {
-  DownloadFailureInfo info;
-  info.exception_code = code;
-  info.exception_dll = dll;
-  info.exception_proc = proc;
+SehExceptionInfo Info(uint32_t code, const char* dll, const char* proc) {
+  SehExceptionInfo info;
+  info.code = code;
+  info.dll = dll;
+  info.proc = proc;
   return info;
 }
 
 TEST(DescribeExceptionTest, JoinsThePartsThatAreThere) {
   struct Case {
-    DownloadFailureInfo info;
+    SehExceptionInfo info;
     const char* text;
   } cases[] = {
       {Info(0xC06D007E, "cplib.dll", "CryptoProX"),
@@ -37,7 +37,7 @@ TEST(DescribeExceptionTest, JoinsThePartsThatAreThere) {
 
 TEST(IsCryptoProFailureTest, NeedsTheCodeTheLibraryAndTheProcedure) {
   struct Case {
-    DownloadFailureInfo info;
+    SehExceptionInfo info;
     bool crypto_pro;
   } cases[] = {
       {Info(0xC06D007E, "cplib.dll", "CryptoProRevocation"), true},
@@ -52,7 +52,7 @@ TEST(IsCryptoProFailureTest, NeedsTheCodeTheLibraryAndTheProcedure) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(c.crypto_pro, IsCryptoProFailure(c.info))
-        << c.info.exception_dll << " " << c.info.exception_proc;
+        << c.info.dll << " " << c.info.proc;
   }
 }
 
@@ -64,14 +64,17 @@ TEST(OpenUrlGuardedTest, AFailingOpenKeepsItsErrorAndRecordsNoException) {
   DWORD expected = GetLastError();
   ASSERT_NE(0u, expected);
 
-  DownloadFailureInfo info = Info(9, "stale", "stale");
+  SehExceptionInfo info = Info(9, "stale", "stale");
   SetLastError(0);
-  HINTERNET request = OpenUrlGuarded(bogus, L"https://localhost/", nullptr, 0, 0, 1, &info);
+  bool kept = false;
+  EXPECT_EQ(RelaxedSend::kFailed,
+            OpenUrlGuarded(InternetApi::Default(), bogus, L"https://localhost/", L"", 1, false,
+                           [&](HINTERNET, bool) { return kept = true; }, &info));
   EXPECT_EQ(expected, GetLastError());
-  EXPECT_EQ(nullptr, request);
-  EXPECT_EQ(0u, info.exception_code);
-  EXPECT_EQ("", info.exception_dll);
-  EXPECT_EQ("", info.exception_proc);
+  EXPECT_FALSE(kept);
+  EXPECT_EQ(0u, info.code);
+  EXPECT_EQ("", info.dll);
+  EXPECT_EQ("", info.proc);
 }
 
 // A module hooked into WinINet that faults while a URL is opened: here the status callback,
@@ -89,24 +92,26 @@ TEST(OpenUrlGuardedTest, ACrashInsideWinInetBecomesARecordedException) {
   ASSERT_TRUE(internet);
   ASSERT_NE(INTERNET_INVALID_STATUS_CALLBACK,
             InternetSetStatusCallbackW(internet.get(), &FaultingCallback));
-  DownloadFailureInfo info = Info(9, "stale", "stale");
-  HINTERNET request = OpenUrlGuarded(
-      internet.get(),
-      platform::Widen(test_support::PublisherUrl("/gen/10?m=" + test_support::UniqueMarker()))
-          .c_str(),
-      nullptr, 0, INTERNET_FLAG_RELOAD, 1, &info);
-  EXPECT_EQ(nullptr, request);
+  SehExceptionInfo info = Info(9, "stale", "stale");
+  bool kept = false;
+  EXPECT_EQ(RelaxedSend::kRaised,
+            OpenUrlGuarded(
+                InternetApi::Default(), internet.get(),
+                platform::Widen(test_support::PublisherUrl("/gen/10?m=" +
+                                                           test_support::UniqueMarker())),
+                kAcceptAnyHeader, 1, false, [&](HINTERNET, bool) { return kept = true; }, &info));
+  EXPECT_FALSE(kept);
   EXPECT_EQ(1, g_faulting_callbacks.load());
-  EXPECT_EQ(0xC0000005u, info.exception_code);
-  EXPECT_EQ("", info.exception_dll);
-  EXPECT_EQ("", info.exception_proc);
+  EXPECT_EQ(0xC0000005u, info.code);
+  EXPECT_EQ("", info.dll);
+  EXPECT_EQ("", info.proc);
   // WinINet's frames were left where the fault came; a lock they held would stay taken.
   (void)internet.release();
 }
 
 // The retry without the revocation check is made step by step; WinINet must take it as the
 // same GET that InternetOpenUrlW makes (path, query and port kept, the answer readable).
-TEST(SendWithoutRevocationCheckGuardedTest, SendsTheSameRequestOverWinInet) {
+TEST(OpenUrlGuardedTest, TheRelaxedRetrySendsTheSameRequestOverWinInet) {
   ASSERT_TRUE(LoadWinInetGuarded(nullptr));
   const std::string marker = test_support::UniqueMarker();
   platform::ScopedInternetHandle internet(
@@ -114,11 +119,11 @@ TEST(SendWithoutRevocationCheckGuardedTest, SendsTheSameRequestOverWinInet) {
   ASSERT_TRUE(internet);
   platform::ScopedInternetHandle connection;
   platform::ScopedInternetHandle request;
-  DownloadFailureInfo exception;
-  RelaxedSend sent = SendWithoutRevocationCheckGuarded(
+  SehExceptionInfo exception;
+  RelaxedSend sent = OpenUrlGuarded(
       InternetApi::Default(), internet.get(),
       platform::Widen(test_support::PublisherUrl("/gen/10?m=" + marker)), kAcceptAnyHeader, 1,
-      [&](HINTERNET handle, bool is_request) {
+      true, [&](HINTERNET handle, bool is_request) {
         (is_request ? request : connection).reset(handle);
         return true;
       },

@@ -107,6 +107,14 @@ bool IsPresent(const FilePath& path) {
   return ::GetFileAttributesW(path.value().c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+FilePath OwnExecutablePath() {
+  wchar_t buffer[FilePath::kMaxPath];
+  const DWORD length = ::GetModuleFileNameW(nullptr, buffer, FilePath::kMaxPath);
+  // A full buffer means the name was cut short.
+  if (length == 0 || length >= FilePath::kMaxPath) return FilePath();
+  return FilePath(std::wstring_view(buffer, length));
+}
+
 bool TempFolder(FilePath* folder) {
   wchar_t buffer[FilePath::kMaxPath];
   DWORD length = ::GetTempPathW(FilePath::kMaxPath, buffer);

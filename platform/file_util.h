@@ -29,6 +29,10 @@ bool IsPresent(const FilePath& path);
 // separators. Fails when Windows returns 0 or a path longer than 259 characters.
 bool TempFolder(FilePath* folder);
 
+// The path of this process's executable (GetModuleFileNameW); empty when the call fails or
+// the path needs `FilePath::kMaxPath` characters or more.
+FilePath OwnExecutablePath();
+
 // Creates a new empty file with GetTempFileNameW (folder, prefix, 0); only the first three
 // characters of `prefix` are used by Windows. Fails when it returns 0; any other result is
 // the number of the file it created (111 too: that is "<pre>6F.tmp", not an error code).

@@ -65,6 +65,12 @@ TEST(FileUtilTest, TempFolderHasNoTrailingSeparatorAndExists) {
   EXPECT_LT(folder.value().size(), FilePath::kMaxPath);
 }
 
+TEST(FileUtilTest, OwnExecutablePathNamesTheRunningProgram) {
+  const FilePath own = OwnExecutablePath();
+  EXPECT_TRUE(IsPresent(own)) << own.value();
+  EXPECT_EQ(L"platform_tests.exe", own.BaseName().value());
+}
+
 TEST(FileUtilTest, MakeTempFileInCreatesAnEmptyFileWithThePrefix) {
   ScopedTempDir dir;
   FilePath first, second;

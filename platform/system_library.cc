@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "platform/fatal.h"
+#include "platform/file_util.h"
 #include "platform/logging.h"
 #include "platform/memory_probe.h"
 #include "platform/strings.h"
@@ -76,13 +77,12 @@ HMODULE LoadFromSystemFolder(const wchar_t* name) {
 // system folder copy also lack the safe search flags, so the program runs from a fresh
 // private folder there anyway (install/elevation.h).
 HMODULE LoadSideBySide(const wchar_t* name) {
-  wchar_t program[MAX_PATH];
-  DWORD length = GetModuleFileNameW(nullptr, program, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return nullptr;
+  const FilePath program = OwnExecutablePath();
+  if (program.empty()) return nullptr;
   ACTCTXW context = {};
   context.cbSize = sizeof(context);
   context.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID | ACTCTX_FLAG_HMODULE_VALID;
-  context.lpSource = program;  // XP wants the image's path beside its module handle
+  context.lpSource = program.value().c_str();  // XP wants the image's path beside its module handle
   context.hModule = GetModuleHandleW(nullptr);
   context.lpResourceName = MAKEINTRESOURCEW(IDR_SIDE_BY_SIDE_MANIFEST);
   HANDLE activation_context = CreateActCtxW(&context);

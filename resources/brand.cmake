@@ -47,7 +47,7 @@ function(li_add_package cabinet kind)
             -DTOOL=${CMAKE_SOURCE_DIR}/tools/make-brand-package -DSTAMP=${_stamp}
             -P ${CMAKE_SOURCE_DIR}/cmake/check_package.cmake
     DEPENDS ${cabinet} ${CMAKE_SOURCE_DIR}/tools/make-brand-package
-            ${CMAKE_SOURCE_DIR}/cmake/check_package.cmake
+            ${CMAKE_SOURCE_DIR}/tools/brand_document.py ${CMAKE_SOURCE_DIR}/cmake/check_package.cmake
     COMMENT "Checking the package ${_name}")
   set(_checked ${_checked} ${_stamp} PARENT_SCOPE)
 endfunction()

@@ -117,12 +117,12 @@ InstallEvent SetupLaunchedEvent(bool has_old_version, std::wstring_view uac) {
   return event;
 }
 
-bool SetupExitError(bool started, bool elevated_runner, int32_t exit_code, std::wstring* error) {
+bool SetupExitError(bool started, bool setup_ran, int32_t exit_code, std::wstring* error) {
   if (!started) {
     *error = L"FailedToStart";
     return true;
   }
-  if (elevated_runner) {
+  if (!setup_ran) {
     if (exit_code == 400) return false;
   } else if (exit_code == 1 || exit_code == 3 || exit_code == 5) {
     return false;
@@ -131,13 +131,13 @@ bool SetupExitError(bool started, bool elevated_runner, int32_t exit_code, std::
   return true;
 }
 
-InstallEvent SetupExitedEvent(bool has_old_version, bool started, bool elevated_runner,
+InstallEvent SetupExitedEvent(bool has_old_version, bool started, bool setup_ran,
                               int32_t exit_code, int64_t install_time_us) {
   InstallEvent event;
   event["action"] = SetupAction(has_old_version);
   event["stage"] = L"setup_exe_exited";
   std::wstring error;
-  if (SetupExitError(started, elevated_runner, exit_code, &error)) event["error"] = error;
+  if (SetupExitError(started, setup_ran, exit_code, &error)) event["error"] = error;
   event["setup_time"] = platform::ToWString(DurationToSeconds(install_time_us));
   return event;
 }

@@ -86,12 +86,14 @@ std::wstring UacValue(bool uac_notifications_enabled, bool elevated_runner);
 InstallEvent SetupLaunchedEvent(bool has_old_version, std::wstring_view uac);
 
 // The `error` value of `setup_exe_exited`; false when the event carries no error key.
-// Not started: "FailedToStart". Elevated runner: none for 400. Direct run: none for 1, 3
-// and 5. Any other exit code in signed decimal (so a direct 0 is reported as "0").
-bool SetupExitError(bool started, bool elevated_runner, int32_t exit_code, std::wstring* error);
+// `setup_ran`: the setup program ran to its end, here or in the elevated copy, and
+// `exit_code` is its own; false when the elevated copy ran none and `exit_code` is the
+// installer's own result. Not started: "FailedToStart". Setup not run: none for 400. Setup
+// run: none for 1, 3 and 5. Any other exit code in signed decimal (so a 0 is reported as "0").
+bool SetupExitError(bool started, bool setup_ran, int32_t exit_code, std::wstring* error);
 
 // `setup_exe_exited` with the optional `error` and `setup_time` (install time in seconds).
-InstallEvent SetupExitedEvent(bool has_old_version, bool started, bool elevated_runner,
+InstallEvent SetupExitedEvent(bool has_old_version, bool started, bool setup_ran,
                               int32_t exit_code, int64_t install_time_us);
 
 }  // namespace installer

@@ -171,33 +171,33 @@ TEST(StatusReportTest, DurationToSeconds) {
 
 struct ExitCase {
   bool started;
-  bool elevated;
+  bool setup_ran;
   int32_t code;
   const wchar_t* error;  // nullptr: no error key
 };
 
 TEST(StatusReportTest, SetupExitErrorRules) {
   const ExitCase kCases[] = {
-      {false, false, 0, L"FailedToStart"},
-      {false, true, 400, L"FailedToStart"},
-      {true, true, 400, nullptr},
-      {true, true, 0, L"0"},
-      {true, true, 1, L"1"},
-      {true, true, 3, L"3"},
+      {false, true, 0, L"FailedToStart"},
+      {false, false, 400, L"FailedToStart"},
+      {true, false, 400, nullptr},
       {true, false, 0, L"0"},
-      {true, false, 1, nullptr},
-      {true, false, 3, nullptr},
-      {true, false, 5, nullptr},
-      {true, false, 2, L"2"},
-      {true, false, 4, L"4"},
-      {true, false, 400, L"400"},
-      {true, false, -1, L"-1"},
-      {true, false, static_cast<int32_t>(0xC0000005u), L"-1073741819"},
+      {true, false, 1, L"1"},
+      {true, false, 3, L"3"},
+      {true, true, 0, L"0"},
+      {true, true, 1, nullptr},
+      {true, true, 3, nullptr},
+      {true, true, 5, nullptr},
+      {true, true, 2, L"2"},
+      {true, true, 4, L"4"},
+      {true, true, 400, L"400"},
+      {true, true, -1, L"-1"},
+      {true, true, static_cast<int32_t>(0xC0000005u), L"-1073741819"},
   };
   for (const ExitCase& c : kCases) {
     std::wstring error = L"untouched";
-    bool has_error = SetupExitError(c.started, c.elevated, c.code, &error);
-    SCOPED_TRACE(testing::Message() << c.started << c.elevated << " " << c.code);
+    bool has_error = SetupExitError(c.started, c.setup_ran, c.code, &error);
+    SCOPED_TRACE(testing::Message() << c.started << c.setup_ran << " " << c.code);
     if (c.error == nullptr) {
       EXPECT_FALSE(has_error);
       EXPECT_EQ(L"untouched", error);
@@ -211,13 +211,13 @@ TEST(StatusReportTest, SetupExitErrorRules) {
 TEST(StatusReportTest, SetupExitedEventCarriesActionErrorAndTime) {
   EXPECT_EQ((InstallEvent{{"action", L"setup"}, {"error", L"0"}, {"setup_time", L"42"},
                           {"stage", L"setup_exe_exited"}}),
-            SetupExitedEvent(false, true, false, 0, 42900000));
+            SetupExitedEvent(false, true, true, 0, 42900000));
   EXPECT_EQ((InstallEvent{{"action", L"update"}, {"setup_time", L"0"},
                           {"stage", L"setup_exe_exited"}}),
-            SetupExitedEvent(true, true, true, 400, 0));
+            SetupExitedEvent(true, true, false, 400, 0));
   EXPECT_EQ((InstallEvent{{"action", L"update"}, {"error", L"FailedToStart"},
                           {"setup_time", L"0"}, {"stage", L"setup_exe_exited"}}),
-            SetupExitedEvent(true, false, false, 400, 10));
+            SetupExitedEvent(true, false, true, 400, 10));
 }
 
 TEST(StatusReportTest, UacValueAndLaunchEvent) {

@@ -89,17 +89,17 @@ int wmain(int argc, wchar_t** argv) {
     int failures = 0;
     for (int run = 1; run <= runs; ++run) {
       DiscardingSink sink;
-      std::wstring first_error, error;
-      uint32_t total = 0;
-      installer::DownloadWithProgress(argv[4], sink, &first_error, nullptr, &total, nullptr,
-                                      nullptr, nullptr);
+      installer::DownloadOutcome first, second;
+      installer::DownloadWithProgress(argv[4], sink, nullptr, nullptr, &first);
+      const uint32_t total = first.content_length;
+      const std::wstring& first_error = first.error;
       const uint32_t cut = sink.bytes_written();
       installer::DownloadOptions options;
       options.resume_total = total;
-      std::wstring report;
-      options.resume_report = &report;
-      const bool ok = installer::DownloadWithProgress(argv[1], sink, &error, nullptr, nullptr,
-                                                      nullptr, nullptr, nullptr, options);
+      const bool ok =
+          installer::DownloadWithProgress(argv[1], sink, nullptr, nullptr, &second, options);
+      const std::wstring& report = second.resume_report;
+      const std::wstring& error = second.error;
       printf("resume %d: %s cut at %u (%ls), then %ls: %llu bytes fetched in all for a file of "
              "%u bytes = %.3f of its size%s%ls\n",
              run, ok && sink.bytes_written() == total ? "ok" : "FAILED", cut, first_error.c_str(),
@@ -115,13 +115,13 @@ int wmain(int argc, wchar_t** argv) {
   for (int run = 1; run <= runs; ++run) {
     DiscardingSink sink;
     CountingObserver observer;
-    std::wstring error;
+    installer::DownloadOutcome outcome;
+    const std::wstring& error = outcome.error;
     LARGE_INTEGER frequency, start, end;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&start);
     bool ok = raw ? RawDownload(argv[1], sink)
-                  : installer::DownloadWithProgress(argv[1], sink, &error, nullptr, nullptr,
-                                                    nullptr, &observer, nullptr);
+                  : installer::DownloadWithProgress(argv[1], sink, nullptr, &observer, &outcome);
     QueryPerformanceCounter(&end);
     double seconds = static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart;
     double mb_per_s = sink.bytes_written() / seconds / 1e6;

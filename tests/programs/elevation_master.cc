@@ -64,6 +64,7 @@
 #include "install/installer.h"
 #include "install/progress_listener.h"
 #include "platform/command_line.h"
+#include "platform/file_util.h"
 #include "platform/logging.h"
 #include "platform/shared_sections.h"
 #include "platform/strings.h"
@@ -318,13 +319,15 @@ bool CollectPosted(HWND window) {
 
 int RunMaster(const CommandLine& command_line) {
   TokenFacts("master");
-  logging::InitLogging(installer::TemporaryDirectory() + L"\\lite_installer.log");
+  platform::FilePath temp;
+  if (!platform::TempFolder(&temp)) return 1;
+  logging::InitLogging(temp.value() + L"\\lite_installer.log");
   if (command_line.Has("registry-key")) {
     installer::SetBrowserRegistryKeyPathForTesting(command_line.Value("registry-key"));
   }
 
   FilePackages packages(command_line.Value("brand-cab"), command_line.Value("partner-cab"));
-  installer::BrandInfo brand(installer::TemporaryDirectory());
+  installer::BrandInfo brand(temp.value() + L"\\");
   brand.SetEnvironmentForTesting(&packages);
   brand.GetInfo(L"");
   brand.ApplyDefaults();

@@ -385,6 +385,12 @@ BOOL FakeInternetApi::QueryOption(HINTERNET handle, DWORD option, void* buffer, 
 
 BOOL FakeInternetApi::SetOption(HINTERNET handle, DWORD option, void* buffer, DWORD length) {
   platform::AutoLock lock(lock_);
+  // A session takes the time-outs (the fake keeps no time).
+  if ((option == INTERNET_OPTION_CONNECT_TIMEOUT || option == INTERNET_OPTION_SEND_TIMEOUT ||
+       option == INTERNET_OPTION_RECEIVE_TIMEOUT) &&
+      length == sizeof(DWORD) && Find(handle, Kind::kSession) != nullptr) {
+    return TRUE;
+  }
   Handle* request = Find(handle, Kind::kRequest);
   if (request == nullptr || option != INTERNET_OPTION_SECURITY_FLAGS || length != sizeof(DWORD)) {
     SetLastError(request == nullptr ? ERROR_INTERNET_INCORRECT_HANDLE_TYPE

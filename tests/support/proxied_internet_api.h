@@ -19,7 +19,7 @@ class ProxiedInternetApi : public installer::InternetApi {
   // `proxy` as WinINet takes it, e.g. "localhost:47448".
   explicit ProxiedInternetApi(std::wstring proxy) : proxy_(std::move(proxy)) {}
 
-  bool Load(installer::DownloadFailureInfo* failure) override { return real()->Load(failure); }
+  bool Load(installer::SehExceptionInfo* failure) override { return real()->Load(failure); }
   // INTERNET_OPEN_TYPE_PROXY through `proxy`, whatever access type is asked for.
   HINTERNET Open(const wchar_t* agent, DWORD access_type, const wchar_t* proxy,
                  const wchar_t* proxy_bypass, DWORD flags) override;

@@ -13,6 +13,8 @@ SOURCE_DIR = os.environ.get("LI_SOURCE_DIR") or os.path.abspath(
     os.path.join(os.path.dirname(__file__), "..", ".."))
 BUILD_DIR = os.environ.get("LI_BUILD_DIR", "")
 TOOLS = os.path.join(SOURCE_DIR, "tools")
+# The tools import their shared modules from their own folder, as a script run from there does.
+sys.path.insert(0, TOOLS)
 
 
 def tool(name):

@@ -1,6 +1,6 @@
-"""The tools' document reader (make-brand-package, used by inspect and the build) and the
-installer's parser (tests/programs/config_probe.cc, under Wine) read the same documents and
-refuse the same ones, and take the same "brand_id" from those they read."""
+"""The tools' document reader (tools/brand_document.py: make-brand-package, inspect and the
+build use it) and the installer's parser (tests/programs/config_probe.cc, under Wine) read the
+same documents and refuse the same ones, and take the same "brand_id" from those they read."""
 
 import json
 import os
@@ -10,7 +10,7 @@ import unittest
 
 import fixtures
 
-reader = fixtures.load_tool("make-brand-package")
+import brand_document as reader  # in tools/, which fixtures puts on the path
 
 
 def doc(brand_id, extra=""):
