@@ -131,11 +131,15 @@ bool KeptArchive::Reuse(const std::string& url, uint64_t held, KeptArchiveRecord
     platform::ScopedKernelHandle file(CreateFileW(record_path().c_str(), GENERIC_READ,
                                                   FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-    char buffer[kMaxKeptRecordBytes + 1];
+    // Read on the heap: the product's frames stay below the 4,000 bytes that may skip the
+    // stack's guard page without a probe.
+    text.resize(kMaxKeptRecordBytes + 1);
     DWORD read = 0;
-    if (file && ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr)) {
-      text.assign(buffer, read);
+    if (!file || !ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &read,
+                           nullptr)) {
+      read = 0;
     }
+    text.resize(read);
   }
   KeptArchiveRecord kept;
   if (held > 0 && ParseKeptArchiveRecord(text, &kept) &&

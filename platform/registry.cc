@@ -8,6 +8,18 @@ namespace {
 
 constexpr REGSAM kWow64ViewMask = KEY_WOW64_32KEY | KEY_WOW64_64KEY;
 
+// Kept out of ReadText, so that neither frame holds both buffers: the product's frames stay
+// below the 4,000 bytes that may skip the stack's guard page without a probe.
+[[gnu::noinline]] LONG ExpandText(const wchar_t* raw, std::wstring* value) {
+  wchar_t expanded[kRegistryExpandedTextChars];
+  DWORD needed = ::ExpandEnvironmentStringsW(raw, expanded, kRegistryExpandedTextChars);
+  if (needed == 0) return static_cast<LONG>(::GetLastError());
+  if (needed > kRegistryExpandedTextChars) return ERROR_MORE_DATA;
+  // `needed` counts the terminating zero.
+  value->assign(expanded, needed - 1);
+  return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 LONG RegKeyReader::OpenKey(HKEY root, const wchar_t* subkey, REGSAM access) {
@@ -64,13 +76,7 @@ LONG RegKeyReader::ReadText(const wchar_t* name, std::wstring* value) const {
     value->assign(raw, length);
     return ERROR_SUCCESS;
   }
-  wchar_t expanded[kRegistryExpandedTextChars];
-  DWORD needed = ::ExpandEnvironmentStringsW(raw, expanded, kRegistryExpandedTextChars);
-  if (needed == 0) return static_cast<LONG>(::GetLastError());
-  if (needed > kRegistryExpandedTextChars) return ERROR_MORE_DATA;
-  // `needed` counts the terminating zero.
-  value->assign(expanded, needed - 1);
-  return ERROR_SUCCESS;
+  return ExpandText(raw, value);
 }
 
 LONG RegKey::CreateKey(HKEY root, const wchar_t* subkey, REGSAM access) {
