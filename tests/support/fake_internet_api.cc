@@ -84,7 +84,9 @@ bool FakeInternetApi::Hang(Handle* handle, bool ignore_close) {
     }
     return false;
   };
+  ++hanging_;
   while (!releasing_ && (ignore_close || !closed())) Sleep(5);
+  --hanging_;
   SetLastError(ERROR_INTERNET_OPERATION_CANCELLED);
   return false;
 }

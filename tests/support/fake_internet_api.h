@@ -119,6 +119,8 @@ class FakeInternetApi : public installer::InternetApi {
   int sends = 0;               // HttpSendRequestW calls
   int revocation_relaxed = 0;  // requests created with the revocation check relaxed
   int open_handles() const;
+  // Calls blocked right now as on a server that never answers.
+  int hanging_calls() const { return hanging_; }
 
   // installer::InternetApi
   HINTERNET Open(const wchar_t* agent, DWORD access_type, const wchar_t* proxy,
@@ -166,6 +168,7 @@ class FakeInternetApi : public installer::InternetApi {
   std::vector<std::unique_ptr<Handle>> closed_handles_;
   std::atomic<bool> releasing_{false};
   std::atomic<int> calls_{0};  // calls that may hang, in progress
+  std::atomic<int> hanging_{0};
 };
 
 // A clock that returns the given values one after the other (the last one again and again).
