@@ -251,12 +251,17 @@ bool SizeOf(HANDLE file, uint64_t* size) {
   return true;
 }
 
-// Writes `line` in one call, with the byte-order mark in front in an empty file.
+// Writes `line` in one call at the end of the file (the offset that says so, for a borrowed
+// handle that may not be opened for appending only), with the byte-order mark in front in an
+// empty file.
 void Write(HANDLE file, std::wstring line, uint64_t size) {
   if (size == 0) line.insert(line.begin(), L'\xFEFF');
+  OVERLAPPED at_end = {};
+  at_end.Offset = 0xFFFFFFFF;
+  at_end.OffsetHigh = 0xFFFFFFFF;
   DWORD written = 0;
   WriteFile(file, line.data(), static_cast<DWORD>(line.size() * sizeof(wchar_t)), &written,
-            nullptr);
+            &at_end);
 }
 
 // The line of a process that opens the log itself. A full log is moved to "<name>.old"
