@@ -1,5 +1,6 @@
 #include "platform/file_util.h"
 
+#include <aclapi.h>
 #include <winternl.h>
 
 #include <algorithm>
@@ -255,19 +256,16 @@ bool DeletePathAtReboot(const FilePath& path) {
 
 namespace {
 
-using SetFileInformationByHandleFunction = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS,
-                                                         void*, DWORD);
-
 FinalPathQuery g_final_path_query_for_testing = nullptr;
-
-FARPROC Kernel32Function(const char* name) {
-  HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
-  return kernel32 == nullptr ? nullptr : ::GetProcAddress(kernel32, name);
-}
+OwnerQuery g_owner_query_for_testing = nullptr;
 
 FinalPathQuery SystemFinalPathQuery() {
-  static const auto query =
-      reinterpret_cast<FinalPathQuery>(Kernel32Function("GetFinalPathNameByHandleW"));
+  static const auto query = [] {
+    HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
+    return kernel32 == nullptr ? nullptr
+                               : reinterpret_cast<FinalPathQuery>(
+                                     ::GetProcAddress(kernel32, "GetFinalPathNameByHandleW"));
+  }();
   return query;
 }
 
@@ -275,26 +273,9 @@ FinalPathQuery CurrentFinalPathQuery() {
   return g_final_path_query_for_testing ? g_final_path_query_for_testing : SystemFinalPathQuery();
 }
 
-SetFileInformationByHandleFunction SystemSetFileInformation() {
-  static const auto set = reinterpret_cast<SetFileInformationByHandleFunction>(
-      Kernel32Function("SetFileInformationByHandle"));
-  return set;
-}
-
-bool SetInformation(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, void* data, DWORD size) {
-  SetFileInformationByHandleFunction set = SystemSetFileInformation();
-  if (set == nullptr) {
-    ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return false;
-  }
-  return set(file, kind, data, size) != FALSE;
-}
-
 }  // namespace
 
-bool HandleOperationsAvailable() {
-  return CurrentFinalPathQuery() != nullptr && SystemSetFileInformation() != nullptr;
-}
+bool FinalPathAvailable() { return CurrentFinalPathQuery() != nullptr; }
 
 std::wstring FinalPathOf(HANDLE file) {
   FinalPathQuery query = CurrentFinalPathQuery();
@@ -339,6 +320,11 @@ bool Succeeded(NTSTATUS status) {
   return false;
 }
 
+// The open's answer for a file with an opportunistic lock on it (ntstatus.h), and its Win32
+// code (winerror.h; MinGW's lacks both).
+constexpr NTSTATUS kOplockBreakInProgress = 0x00000108;
+constexpr DWORD kErrorOplockBreakInProgress = 742;
+
 bool NameFits(const std::wstring& name) {
   if (name.size() * sizeof(wchar_t) < 0x10000) return true;
   ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
@@ -372,10 +358,17 @@ bool OpenFileInFolder(HANDLE folder, const std::wstring& name, DWORD access, DWO
   const NTSTATUS status = create(
       &opened, access | FILE_READ_ATTRIBUTES | SYNCHRONIZE, &attributes, &io, nullptr,
       FILE_ATTRIBUTE_NORMAL, share, FILE_OPEN_IF,
-      FILE_OPEN_REPARSE_POINT | FILE_NON_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, nullptr,
-      0);
+      FILE_OPEN_REPARSE_POINT | FILE_NON_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT |
+          FILE_COMPLETE_IF_OPLOCKED,
+      nullptr, 0);
   if (!Succeeded(status)) return false;
   file->reset(opened);
+  if (status == kOplockBreakInProgress) {
+    // Writing would wait, without bound, for whoever holds the lock to let it go.
+    file->reset();
+    ::SetLastError(kErrorOplockBreakInProgress);
+    return false;
+  }
   *created = io.Information == FILE_CREATED;
   return true;
 }
@@ -403,12 +396,36 @@ bool RenameThroughHandle(HANDLE file, HANDLE folder, const std::wstring& name) {
 }
 
 bool DeleteThroughHandle(HANDLE file) {
-  FILE_DISPOSITION_INFO info = {};
-  info.DeleteFile = TRUE;
-  return SetInformation(file, FileDispositionInfo, &info, sizeof(info));
+  static const auto set = reinterpret_cast<NtSetInformationFileFunction>(
+      NtdllFunction("NtSetInformationFile"));
+  if (set == nullptr) {
+    ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return false;
+  }
+  // FILE_DISPOSITION_INFORMATION: one BOOLEAN. The native class (13) works on XP too.
+  BOOLEAN delete_file = TRUE;
+  IO_STATUS_BLOCK io = {};
+  return Succeeded(set(file, &io, &delete_file, sizeof(delete_file),
+                       static_cast<FILE_INFORMATION_CLASS>(13)));
+}
+
+bool OwnerOf(HANDLE object, std::vector<uint8_t>* owner) {
+  PSID sid = nullptr;
+  ScopedLocalMemory descriptor;
+  const DWORD error = (g_owner_query_for_testing ? g_owner_query_for_testing : ::GetSecurityInfo)(
+      object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &sid, nullptr, nullptr, nullptr,
+      reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.receive()));
+  if (error != ERROR_SUCCESS || sid == nullptr) {
+    ::SetLastError(error != ERROR_SUCCESS ? error : ERROR_INVALID_SID);
+    return false;
+  }
+  const auto* bytes = static_cast<const uint8_t*>(sid);
+  owner->assign(bytes, bytes + ::GetLengthSid(sid));
+  return true;
 }
 
 void SetFinalPathQueryForTesting(FinalPathQuery query) { g_final_path_query_for_testing = query; }
+void SetOwnerQueryForTesting(OwnerQuery query) { g_owner_query_for_testing = query; }
 
 FolderWalker::FolderWalker(const FilePath& root, bool recursive, int file_types,
                            std::wstring_view pattern)

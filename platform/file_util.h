@@ -9,7 +9,9 @@
 #define PLATFORM_FILE_UTIL_H_
 
 #include <windows.h>
+#include <accctrl.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -96,14 +98,14 @@ bool DeletePath(const FilePath& path, bool recursive);
 bool DeletePathAtReboot(const FilePath& path);
 
 // Operations on an open handle, for code that must act on the very file it checked (a path
-// may point elsewhere by the time it is used again). GetFinalPathNameByHandleW and
-// SetFileInformationByHandle came with Vista: they are looked up in kernel32 at run time, and
-// on XP these report failure with ERROR_CALL_NOT_IMPLEMENTED. The two operations relative to
-// a folder handle call ntdll's native functions (looked up there at run time too), since the
-// documented ones turn a bare name into a path of the current directory.
+// may point elsewhere by the time it is used again). GetFinalPathNameByHandleW came with
+// Vista: it is looked up in kernel32 at run time, and on XP `FinalPathOf` fails with
+// ERROR_CALL_NOT_IMPLEMENTED. The open, rename and delete relative to handles call ntdll's
+// native functions (looked up there at run time too, present on XP), since the documented
+// ones turn a bare name into a path of the current directory.
 //
-// Whether this system has both handle operations below.
-bool HandleOperationsAvailable();
+// Whether this system has the final-path query.
+bool FinalPathAvailable();
 // The path the file behind `file` has now, as GetFinalPathNameByHandleW gives it with DOS
 // drive letters, without its "\\?\" prefix ("\\?\UNC\" becomes "\\"). Empty on failure.
 std::wstring FinalPathOf(HANDLE file);
@@ -111,8 +113,10 @@ std::wstring FinalPathOf(HANDLE file);
 // (NtCreateFile with the folder as root: nothing on the folder's path is looked at again),
 // never following a reparse point on the name and never a folder, with `access` plus
 // FILE_READ_ATTRIBUTES and SYNCHRONIZE, `share`, synchronous I/O and anonymous impersonation
-// only (a named pipe's server learns nothing). `*created` says whether this open made it.
-// Fails with the native status's Win32 error.
+// only (a named pipe's server learns nothing). A file someone holds an opportunistic lock on
+// is refused at once (ERROR_OPLOCK_BREAK_IN_PROGRESS) instead of waiting for its holder to
+// let go. `*created` says whether this open made it. Fails with the native status's Win32
+// error.
 bool OpenFileInFolder(HANDLE folder, const std::wstring& name, DWORD access, DWORD share,
                       ScopedKernelHandle* file, bool* created);
 // Renames the file behind `file` (opened with DELETE access) to the bare name `name` inside
@@ -120,12 +124,19 @@ bool OpenFileInFolder(HANDLE folder, const std::wstring& name, DWORD access, DWO
 // folder as its root directory).
 bool RenameThroughHandle(HANDLE file, HANDLE folder, const std::wstring& name);
 // Marks the file or empty folder behind `file` (opened with DELETE access) for deletion when
-// its last handle closes (FILE_DISPOSITION_INFO). A folder that is not empty fails.
+// its last handle closes (FILE_DISPOSITION_INFORMATION). A folder that is not empty fails.
 bool DeleteThroughHandle(HANDLE file);
+// The owner of the file or folder behind `object` (opened with READ_CONTROL), as a SID's
+// bytes (GetSecurityInfo, which XP has).
+bool OwnerOf(HANDLE object, std::vector<uint8_t>* owner);
 
-// Tests: the final-path query the functions above use; null restores the system's.
+// Tests: the final-path and owner queries the functions above use; null restores the system's.
 using FinalPathQuery = DWORD(WINAPI*)(HANDLE file, wchar_t* path, DWORD size, DWORD flags);
 void SetFinalPathQueryForTesting(FinalPathQuery query);
+using OwnerQuery = DWORD(WINAPI*)(HANDLE object, SE_OBJECT_TYPE type, SECURITY_INFORMATION what,
+                                  PSID* owner, PSID* group, PACL* dacl, PACL* sacl,
+                                  PSECURITY_DESCRIPTOR* descriptor);
+void SetOwnerQueryForTesting(OwnerQuery query);
 
 // Lists the entries of a folder that match a pattern, one at a time.
 //

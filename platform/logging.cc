@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cwchar>
+#include <vector>
 
 #include "platform/file_util.h"
 #include "platform/scoped_handle.h"
@@ -34,6 +35,9 @@ struct LoggerState {
   std::wstring folder;
   std::wstring file_name;
   bool follow_links = false;
+  // A process with more rights: its token's user (a SID's bytes) and whether that is SYSTEM.
+  std::vector<uint8_t> user;
+  bool system = false;
   // What the final paths of the folder and of the log must be.
   std::wstring expected_folder;
   std::wstring expected_final_path;
@@ -45,7 +49,17 @@ struct LoggerState {
   bool share = false;
   HANDLE held = nullptr;
   std::atomic<uint32_t> dropped{0};
+  // Set when a wait for the mutex ran out: lines then only try it, until it is taken again.
+  std::atomic<bool> mutex_held_elsewhere{false};
+  std::atomic<uint32_t> mutex_timeouts{0};
 };
+
+// Tests: the rights the log's rules assume instead of the token's.
+struct {
+  bool set = false;
+  bool more_rights = false;
+  bool system = false;
+} g_rights_for_testing;
 
 LoggerState& State() {
   static LoggerState* state = new LoggerState;
@@ -129,7 +143,7 @@ std::wstring FolderOf(const std::wstring& path) {
 // rights anyway. With more rights the comparison stays strict: the folder must be where its
 // path says, in long form.
 std::wstring ExpectedFolder(const std::wstring& folder, bool follow_links) {
-  if (platform::HandleOperationsAvailable() && follow_links) {
+  if (platform::FinalPathAvailable() && follow_links) {
     platform::ScopedKernelHandle handle(CreateFileW(
         folder.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
         FILE_FLAG_BACKUP_SEMANTICS | kNoImpersonation, nullptr));
@@ -142,73 +156,87 @@ std::wstring ExpectedFolder(const std::wstring& folder, bool follow_links) {
   return WithoutTrailingSeparators(std::wstring(buffer, length));
 }
 
-// What the final path of the log at `path` must be: its expected folder and its name.
-std::wstring ExpectedFinalPath(const std::wstring& path, bool follow_links) {
-  const size_t slash = path.find_last_of(L'\\');
-  if (slash == std::wstring::npos) return path;
-  return ExpectedFolder(FolderOf(path), follow_links) + path.substr(slash);
+// Whether the open `file` is the log: a disk file, no folder or link, one name, and found at
+// `expected` however the open got there (only its last part, the name, with `name_only`).
+// XP has no final-path query: there the name and the path go unchecked.
+bool IsTheLog(HANDLE file, const std::wstring& expected, bool name_only) {
+  BY_HANDLE_FILE_INFORMATION information = {};
+  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &information) ||
+      !IsOrdinaryLogFile(information.dwFileAttributes, information.nNumberOfLinks)) {
+    return false;
+  }
+  if (!platform::FinalPathAvailable()) return true;
+  std::wstring final_path = platform::FinalPathOf(file);
+  if (name_only) final_path.erase(0, final_path.find_last_of(L'\\') + 1);
+  return SamePath(final_path, expected);
 }
 
-// Whether the open `file` is the log: a disk file, no folder or link, one name, and found at
-// the expected path however the open got there.
-bool IsTheLog(HANDLE file, const std::wstring& expected_final_path) {
-  BY_HANDLE_FILE_INFORMATION information = {};
-  return GetFileType(file) == FILE_TYPE_DISK &&
-         GetFileInformationByHandle(file, &information) &&
-         IsOrdinaryLogFile(information.dwFileAttributes, information.nNumberOfLinks) &&
-         SamePath(platform::FinalPathOf(file), expected_final_path);
+// For a process with more rights than the folder's user, whether the owner of `object` (a
+// handle with READ_CONTROL) is one it may trust: its own user, or, where `system_owners`,
+// SYSTEM or the Administrators (who own what an elevated process or the system makes). What
+// anyone else owns, anyone else may have planted, or reach through a path of their choosing.
+bool HasTrustedOwner(const LoggerState& state, HANDLE object, bool system_owners) {
+  if (state.follow_links) return true;
+  std::vector<uint8_t> bytes;
+  if (!platform::OwnerOf(object, &bytes)) return false;
+  PSID owner = bytes.data();
+  return (!state.user.empty() && EqualSid(owner, const_cast<uint8_t*>(state.user.data()))) ||
+         (system_owners && (IsWellKnownSid(owner, WinLocalSystemSid) ||
+                            IsWellKnownSid(owner, WinBuiltinAdministratorsSid)));
 }
 
 // The log's folder, opened for one line: a folder (with more rights than its user, not
 // itself a link: the open then takes the link, whose attributes refuse it) found at its
-// expected final path. The log is then opened and renamed by name inside this handle, so
-// that no junction on the folder's path, swapped in after the check, can steer either.
+// expected final path, and with more rights owned by the token's user (for SYSTEM also by
+// SYSTEM or the Administrators: the system's temporary folder). A folder someone chose for
+// the process (TEMP set to the system folder, which passes every path check) belongs to
+// neither. The log is then opened and renamed by name inside this handle, so that no
+// junction on the folder's path, swapped in after the check, can steer either.
 platform::ScopedKernelHandle OpenLogFolder(const LoggerState& state) {
   const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | kNoImpersonation |
                       (state.follow_links ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-  platform::ScopedKernelHandle folder(
-      CreateFileW(state.folder.c_str(),
-                  FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                  kShareAll, nullptr, OPEN_EXISTING, flags, nullptr));
+  platform::ScopedKernelHandle folder(CreateFileW(
+      state.folder.c_str(),
+      FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE,
+      kShareAll, nullptr, OPEN_EXISTING, flags, nullptr));
   BY_HANDLE_FILE_INFORMATION information = {};
   constexpr DWORD kKind = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
   if (folder &&
       (!GetFileInformationByHandle(folder.get(), &information) ||
        (information.dwFileAttributes & kKind) != FILE_ATTRIBUTE_DIRECTORY ||
-       !SamePath(WithoutTrailingSeparators(platform::FinalPathOf(folder.get())),
-                 state.expected_folder))) {
+       (platform::FinalPathAvailable() &&
+        !SamePath(WithoutTrailingSeparators(platform::FinalPathOf(folder.get())),
+                  state.expected_folder)) ||
+       !HasTrustedOwner(state, folder.get(), state.system))) {
     folder.reset();
   }
   return folder;
 }
 
-// Opens the log for one line, creating it when missing. With the handle operations it is
-// opened inside the checked folder `*folder` and the checks of `IsTheLog` decide; a file that
-// fails them stays as it was. Without them (XP) the path is opened as it stands and `*folder`
-// stays empty.
+// Opens the log for one line, creating it when missing, inside the checked folder `*folder`,
+// for appending only: every write lands at the end of the file as one piece, whoever else
+// writes. The checks of `IsTheLog` and, with more rights, the owner decide (an existing log
+// that someone else owns was planted: its reader learns the run, its oplock would stall
+// it); a file that fails them stays as it was.
 platform::ScopedKernelHandle OpenLogFile(const LoggerState& state,
                                          platform::ScopedKernelHandle* folder, bool* can_rename) {
   *can_rename = false;
-  if (!platform::HandleOperationsAvailable()) {
-    return platform::ScopedKernelHandle(CreateFileW(state.path.c_str(), GENERIC_WRITE,
-                                                    FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                                    FILE_ATTRIBUTE_NORMAL | kNoImpersonation,
-                                                    nullptr));
-  }
   *folder = OpenLogFolder(state);
   platform::ScopedKernelHandle file;
   if (!*folder) return file;
+  constexpr DWORD kAccess = FILE_APPEND_DATA | READ_CONTROL;
   bool created = false;
-  if (platform::OpenFileInFolder(folder->get(), state.file_name, GENERIC_WRITE | DELETE,
-                                 kShareAll, &file, &created)) {
+  if (platform::OpenFileInFolder(folder->get(), state.file_name, kAccess | DELETE, kShareAll,
+                                 &file, &created)) {
     *can_rename = true;
   } else if (GetLastError() == ERROR_SHARING_VIOLATION) {
     // Another program holds the log without delete sharing: the line still goes in, but
     // this open cannot rotate it.
-    platform::OpenFileInFolder(folder->get(), state.file_name, GENERIC_WRITE, kShareAll, &file,
+    platform::OpenFileInFolder(folder->get(), state.file_name, kAccess, kShareAll, &file,
                                &created);
   }
-  if (file && !IsTheLog(file.get(), state.expected_final_path)) {
+  if (file && (!IsTheLog(file.get(), state.expected_final_path, false) ||
+               !HasTrustedOwner(state, file.get(), true))) {
     // A file this open made where the path led is taken back; one that was there stays.
     if (created) platform::DeleteThroughHandle(file.get());
     file.reset();
@@ -216,56 +244,47 @@ platform::ScopedKernelHandle OpenLogFile(const LoggerState& state,
   return file;
 }
 
-// Moves the full log to "<name>.old", replacing the one there; true when the log is to be
-// opened again. With the handle operations the open file is renamed inside its checked
-// folder; XP moves it by its path, once the file is closed.
-bool RotateLog(const LoggerState& state, platform::ScopedKernelHandle* file, HANDLE folder,
-               bool can_rename) {
-  if (platform::HandleOperationsAvailable()) {
-    return can_rename && platform::RenameThroughHandle(file->get(), folder,
-                                                       state.file_name + L".old");
-  }
-  file->reset();
-  const std::wstring old_path = state.path + L".old";
-  DeleteFileW(old_path.c_str());
-  MoveFileW(state.path.c_str(), old_path.c_str());
+bool SizeOf(HANDLE file, uint64_t* size) {
+  LARGE_INTEGER bytes;
+  if (!GetFileSizeEx(file, &bytes)) return false;
+  *size = static_cast<uint64_t>(bytes.QuadPart);
   return true;
 }
 
-// Moves to the end of `file`; `size` is the file's size.
-bool SeekToEnd(HANDLE file, uint64_t* size) {
-  LARGE_INTEGER end;
-  LARGE_INTEGER zero{};
-  if (!SetFilePointerEx(file, zero, &end, FILE_END)) return false;
-  *size = static_cast<uint64_t>(end.QuadPart);
-  return true;
-}
-
-// Writes `line` there, with the byte-order mark in front in an empty file.
+// Writes `line` in one call at the end of the file (the offset that says so, for a borrowed
+// handle that may not be opened for appending only), with the byte-order mark in front in an
+// empty file.
 void Write(HANDLE file, std::wstring line, uint64_t size) {
   if (size == 0) line.insert(line.begin(), L'\xFEFF');
+  OVERLAPPED at_end = {};
+  at_end.Offset = 0xFFFFFFFF;
+  at_end.OffsetHigh = 0xFFFFFFFF;
   DWORD written = 0;
   WriteFile(file, line.data(), static_cast<DWORD>(line.size() * sizeof(wchar_t)), &written,
-            nullptr);
+            &at_end);
 }
 
-// The line of a process that opens the log itself. A full log is rotated once per line;
-// when the rename fails (another program holds the log without delete sharing) the line
-// goes to the large file, so a stuck rotation never repeats and never loses the line.
-void AppendAsOwner(LoggerState& state, std::wstring line) {
+// The line of a process that opens the log itself. A full log is moved to "<name>.old"
+// (replacing the one there) by renaming its handle inside its checked folder, only by the
+// holder of the mutex (`locked`): two rotations at once could move a fresh log over the
+// backup. When the rename fails (another program holds the log without delete sharing) or
+// the mutex is elsewhere, the line goes to the large file: a stuck rotation never repeats and
+// never loses the line.
+void AppendAsOwner(LoggerState& state, std::wstring line, bool locked) {
   platform::ScopedKernelHandle folder;
   bool can_rename = false;
   platform::ScopedKernelHandle file = OpenLogFile(state, &folder, &can_rename);
-  if (!file) return;
   uint64_t size = 0;
-  if (!SeekToEnd(file.get(), &size)) return;
-  if (size >= kMaxLogSize && RotateLog(state, &file, folder.get(), can_rename)) {
+  if (!file || !SizeOf(file.get(), &size)) return;
+  if (size >= kMaxLogSize && locked && can_rename &&
+      platform::RenameThroughHandle(file.get(), folder.get(), state.file_name + L".old")) {
     file = OpenLogFile(state, &folder, &can_rename);
-    if (!file || !SeekToEnd(file.get(), &size)) return;
+    if (!file || !SizeOf(file.get(), &size)) return;
   }
   Write(file.get(), std::move(line), size);
   if (state.share) {
-    // The child duplicates this handle while it holds the mutex, as this process does now.
+    // The child duplicates the published value at any time; whatever a closed value comes
+    // to name in this process fails the child's checks unless it is the log again.
     if (state.held) CloseHandle(state.held);
     state.held = file.release();
     installer::PublishLogHandle(GetCurrentProcessId(),
@@ -273,7 +292,11 @@ void AppendAsOwner(LoggerState& state, std::wstring line) {
   }
 }
 
-// The elevated child's line, through a duplicate of the master's handle.
+// The elevated child's line, through a duplicate of the master's handle. The master opened
+// it with the rights of the user whose folder the log is in, so the child checks only that
+// it is a file of the log's name with one name and no link: its own strict expectation of
+// the path would drop every line of a user whose TEMP lies under a junction or on a subst
+// or mapped drive, and protect nothing that user could not already write.
 void AppendAsBorrower(LoggerState& state, std::wstring line) {
   const installer::PublishedLogHandle published = installer::ReadPublishedLogHandle();
   HANDLE duplicate = nullptr;
@@ -286,23 +309,49 @@ void AppendAsBorrower(LoggerState& state, std::wstring line) {
   }
   platform::ScopedKernelHandle file(duplicate);
   uint64_t size = 0;
-  if (!IsTheLog(file.get(), state.expected_final_path) ||
-      !SeekToEnd(file.get(), &size)) {
+  if (!IsTheLog(file.get(), state.file_name, true) || !SizeOf(file.get(), &size)) {
     state.dropped.fetch_add(1);
     return;
   }
   Write(file.get(), std::move(line), size);
 }
 
-// Takes the mutex (at most a second; an abandoned one counts as taken), runs `append`.
-template <typename Append>
-bool UnderMutex(LoggerState& state, Append append) {
+// Takes the mutex for one line (an abandoned one counts as taken). It is a named object any
+// process can create and hold first: the line never depends on it (the write is one append
+// on Windows) and only the rotation does. Wine appends by the size it last saw, so there the
+// mutex keeps the installer's own processes from writing over each other's lines. A wait
+// that runs out makes the next lines only try it, until it is taken again: a mutex held
+// elsewhere costs a process one wait, not one per line.
+bool TakeMutex(LoggerState& state) {
   if (!state.mutex) return false;
-  DWORD wait = WaitForSingleObject(state.mutex, kMutexWaitMs);
-  if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) return false;
-  append();
-  ReleaseMutex(state.mutex);
-  return true;
+  const bool held_elsewhere = state.mutex_held_elsewhere.load();
+  const DWORD wait = WaitForSingleObject(state.mutex, held_elsewhere ? 0 : kMutexWaitMs);
+  if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) {
+    state.mutex_held_elsewhere.store(false);
+    return true;
+  }
+  if (!held_elsewhere) state.mutex_timeouts.fetch_add(1);
+  state.mutex_held_elsewhere.store(true);
+  return false;
+}
+
+// Reads which rights the log's rules assume: with more rights than the folder's user, the
+// token's user and whether it is SYSTEM.
+void ReadRights(LoggerState& state) {
+  state.follow_links = !(g_rights_for_testing.set ? g_rights_for_testing.more_rights
+                                                   : installer::RunsWithMoreRightsThanFolderUser());
+  if (state.follow_links) return;
+  platform::ScopedKernelHandle token;
+  alignas(TOKEN_USER) uint8_t buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  DWORD size = 0;
+  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.receive()) &&
+      GetTokenInformation(token.get(), TokenUser, buffer, sizeof(buffer), &size)) {
+    PSID user = reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid;
+    const auto* bytes = static_cast<const uint8_t*>(user);
+    state.user.assign(bytes, bytes + GetLengthSid(user));
+    state.system = IsWellKnownSid(user, WinLocalSystemSid);
+  }
+  if (g_rights_for_testing.set) state.system = g_rights_for_testing.system;
 }
 
 bool StartInitialising(LoggerState& state) {
@@ -320,7 +369,7 @@ void InitLogging(const std::wstring& path) {
   state.path = path;
   state.folder = FolderOf(path);
   state.file_name = path.substr(path.find_last_of(L'\\') + 1);
-  state.follow_links = !installer::RunsWithMoreRightsThanFolderUser();
+  ReadRights(state);
   state.expected_folder = ExpectedFolder(state.folder, state.follow_links);
   state.expected_final_path = state.expected_folder + L'\\' + state.file_name;
   state.initialised.store(1);
@@ -333,25 +382,25 @@ void InitBorrowedLogging(const std::wstring& expected_path, uint32_t master_proc
   // has gone never lends this one its handles.
   state.master = OpenProcess(PROCESS_DUP_HANDLE, FALSE, master_process_id);
   state.master_process_id = master_process_id;
-  state.expected_final_path =
-      ExpectedFinalPath(expected_path, !installer::RunsWithMoreRightsThanFolderUser());
+  state.file_name = expected_path.substr(expected_path.find_last_of(L'\\') + 1);
   state.initialised.store(1);
 }
 
 void ShareLogWithElevatedChild() {
   LoggerState& state = State();
   if (state.initialised.load() != 1 || state.master != nullptr) return;
-  UnderMutex(state, [&] {
-    state.share = true;
-    platform::ScopedKernelHandle folder;
-    bool can_rename = false;
-    platform::ScopedKernelHandle file = OpenLogFile(state, &folder, &can_rename);
-    if (!file) return;
+  const bool locked = TakeMutex(state);
+  state.share = true;
+  platform::ScopedKernelHandle folder;
+  bool can_rename = false;
+  platform::ScopedKernelHandle file = OpenLogFile(state, &folder, &can_rename);
+  if (file) {
     if (state.held) CloseHandle(state.held);
     state.held = file.release();
     installer::PublishLogHandle(GetCurrentProcessId(),
                                 static_cast<uint32_t>(reinterpret_cast<uintptr_t>(state.held)));
-  });
+  }
+  if (locked) ReleaseMutex(state.mutex);
 }
 
 uint32_t DroppedLineCount() { return State().dropped.load(); }
@@ -423,15 +472,13 @@ void LogMessage(Severity severity, const char* function, int line, std::wstring_
     text += L'\n';
   }
 
-  const bool borrower = state.master_process_id != 0;
-  const bool written = UnderMutex(state, [&] {
-    if (borrower) {
-      AppendAsBorrower(state, std::move(text));
-    } else {
-      AppendAsOwner(state, std::move(text));
-    }
-  });
-  if (!written && borrower) state.dropped.fetch_add(1);
+  const bool locked = TakeMutex(state);
+  if (state.master_process_id != 0) {
+    AppendAsBorrower(state, std::move(text));
+  } else {
+    AppendAsOwner(state, std::move(text), locked);
+  }
+  if (locked) ReleaseMutex(state.mutex);
 }
 
 std::wstring FormatSetupExitCode(uint32_t exit_code) {
@@ -485,6 +532,14 @@ LogLine& LogLine::AppendUnsigned(unsigned long long value) {
   return *this;
 }
 
+void SetRightsForTesting(bool more_rights, bool system) {
+  g_rights_for_testing.set = true;
+  g_rights_for_testing.more_rights = more_rights;
+  g_rights_for_testing.system = system;
+}
+
+uint32_t MutexTimeoutsForTesting() { return State().mutex_timeouts.load(); }
+
 void ResetLoggingForTesting() {
   LoggerState& state = State();
   state.initialised.store(0);
@@ -492,6 +547,11 @@ void ResetLoggingForTesting() {
   state.folder.clear();
   state.file_name.clear();
   state.follow_links = false;
+  state.user.clear();
+  state.system = false;
+  g_rights_for_testing.set = false;
+  state.mutex_held_elsewhere.store(false);
+  state.mutex_timeouts.store(0);
   state.expected_folder.clear();
   state.expected_final_path.clear();
   if (state.master) CloseHandle(state.master);

@@ -1,40 +1,47 @@
 // The shared installer log.
 //
 // Every installer process appends UTF-16LE lines to one file in the user's temporary folder,
-// each line under a global named mutex, so lines from several processes never interleave
-// and every line is on disk as soon as it returns. The file starts with a byte-order mark
-// and is moved to "<path>.old" at 1 MiB.
+// each line in one write to a file opened for appending only, so lines from several
+// processes never interleave and every line is on disk as soon as it returns. The file
+// starts with a byte-order mark and is moved to "<path>.old" at 1 MiB.
 //
 // Processes that run a master's path (the master, elevated or not, the private-folder copy,
 // a second master, the interface-check child) open the log for each line. That folder is the
 // user's, and a process may run there with administrator rights (a master started elevated,
-// or by a deployment tool as SYSTEM, whose TEMP any user can create names in), so on every
-// system with UAC the folder is opened first and checked on its handle: a folder whose final
-// path is the expected one (for a process with more rights than the folder's user, the path
-// as given in long form, and the folder's own name no link; for a process with no more
-// rights, the folder's final path read at initialisation, so a TEMP under a junction or on a
-// subst or mapped drive keeps its log). The log is then opened by its bare name inside that
-// handle, following no reparse point on the name, and used only when the open handle shows
-// a disk file with one name whose final path is the log's expected one; the rotation renames
-// that handle to the bare ".old" name inside the same folder handle. A mount point on the
-// way, swapped in after the check, an object-manager link or a hard link makes a refused log
-// or a refused rotation, never a write or a replacement elsewhere.
-// XP has neither the final-path query nor rename by handle (nor UAC): there the log is
-// opened and rotated by its path.
+// or by a deployment tool as SYSTEM, whose TEMP any user can create names in), so the folder
+// is opened first and checked on its handle: a folder whose final path is the expected one
+// (for a process with more rights than the folder's user, the path as given in long form,
+// and the folder's own name no link; for a process with no more rights, the folder's final
+// path read at initialisation, so a TEMP under a junction or on a subst or mapped drive
+// keeps its log). With more rights the folder must also belong to the token's user (to
+// SYSTEM or the Administrators as well, for SYSTEM): a TEMP that the user pointed at the
+// system folder is refused. The log is then opened by its bare name inside that handle,
+// following no reparse point on the name and not waiting on anyone's opportunistic lock,
+// and used only when the open handle shows a disk file with one name whose final path is
+// the log's expected one (and, with more rights, whose owner is the token's user, SYSTEM or
+// the Administrators: anyone else's was planted); the rotation renames that handle to the
+// bare ".old" name inside the same folder handle. A mount point on the way, swapped in after
+// the check, an object-manager link or a hard link makes a refused log or a refused
+// rotation, never a write or a replacement elsewhere. XP has no final-path query: there the
+// same opens go without the path comparisons.
 //
 // The elevated child opens no log by path at all (`InitBorrowedLogging`): its master keeps
 // the handle of its last line open and publishes the handle's value in the shared section
 // (`ShareLogWithElevatedChild`); for each line the child duplicates that handle out of the
-// master process and writes through it, after the same checks on the duplicate. Whatever
-// value it finds there, it can reach only a file its master process already had open for
-// writing with the user's rights. Only owners rotate; a child line written after another
-// process rotated the log finds the master's handle on the ".old" file, fails the checks
-// and is dropped and counted. A child that cannot get the
+// master process and writes through it when the duplicate is a disk file of the log's name
+// with one name. Whatever value it finds there, it can reach only a file its master process
+// already had open for writing with the user's rights. Only owners rotate; a child line
+// written after another process rotated the log finds the master's handle on the ".old"
+// file, fails the name check and is dropped and counted. A child that cannot get the
 // handle drops the line and counts it (`DroppedLineCount`).
 //
-// Logging never fails its caller: before initialisation, without the mutex, when the mutex
-// stays busy for a second, or when the file cannot be opened or is refused, the line is
-// dropped.
+// A named mutex serialises the lines of the installer's processes where it can (Wine's
+// appends are not atomic between processes) and guards the rotation, but no line waits for
+// it more than once: anyone can create and hold a named mutex first. While it is held
+// elsewhere lines are still written, and the log is not rotated.
+//
+// Logging never fails its caller: before initialisation, or when the file cannot be opened
+// or is refused, the line is dropped.
 //
 // Use the stream macros:
 //   LOG(INFO, "GetInfo") << "Brand package path: " << path;       // source line number
@@ -66,8 +73,8 @@ inline constexpr uint64_t kMaxLogSize = 1048576;
 // has an effect.
 void InitLogging(const std::wstring& path);
 // The elevated child: lines go through the log handle that the process `master_process_id`
-// publishes, and only while the duplicate is a disk file with one name whose final path is
-// `expected_path`. Only the first initialisation has an effect.
+// publishes, and only while the duplicate is a disk file with one name whose final path ends
+// in the name of `expected_path`. Only the first initialisation has an effect.
 void InitBorrowedLogging(const std::wstring& expected_path, uint32_t master_process_id);
 // The master, before it starts an elevated child: from now on it keeps the log handle of its
 // last line open and publishes it for the child (at once, with a first open of the log).
@@ -135,8 +142,14 @@ class LogLine {
   std::wstring message_;
 };
 
-// Test-only: forgets the path so that another test can initialise the logger again.
+// Test-only: forgets the path, the rights and the counts so that another test can
+// initialise the logger again.
 void ResetLoggingForTesting();
+// Test-only: the next initialisation takes the process for one with (or without) more rights
+// than its folder's user, and for SYSTEM or not, whatever its token says.
+void SetRightsForTesting(bool more_rights, bool system);
+// Test-only: how many waits for the mutex ran out.
+uint32_t MutexTimeoutsForTesting();
 
 }  // namespace logging
 

@@ -1,6 +1,8 @@
 #include "platform/logging.h"
 
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <gtest/gtest.h>
 
@@ -155,17 +157,52 @@ DWORD WINAPI FinalPathElsewhere(HANDLE, wchar_t* path, DWORD size, DWORD) {
   return static_cast<DWORD>(wcslen(kElsewhere));
 }
 
+// With more rights than its folder's user, a process also refuses a folder or a log that
+// someone else owns. Wine reads every file's owner as the token's user (and keeps no other),
+// so other owners come from a fake of the owner query, given as SDDL for folder and file.
+const wchar_t* g_folder_owner = nullptr;
+const wchar_t* g_log_owner = nullptr;
+
+DWORD WINAPI FakeOwner(HANDLE object, SE_OBJECT_TYPE type, SECURITY_INFORMATION what, PSID* owner,
+                       PSID*, PACL*, PACL*, PSECURITY_DESCRIPTOR* descriptor) {
+  BY_HANDLE_FILE_INFORMATION information = {};
+  GetFileInformationByHandle(object, &information);
+  const wchar_t* sddl =
+      information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? g_folder_owner : g_log_owner;
+  if (sddl == nullptr) {
+    return GetSecurityInfo(object, type, what, owner, nullptr, nullptr, nullptr, descriptor);
+  }
+  BOOL defaulted = FALSE;
+  ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, descriptor, nullptr);
+  GetSecurityDescriptorOwner(*descriptor, owner, &defaulted);
+  return ERROR_SUCCESS;
+}
+
 TEST(LoggingOwnerTest, RefusesAHardLinkAndALogFoundElsewhereAndMakesAMissingOne) {
+  constexpr wchar_t kOtherUser[] = L"O:S-1-5-21-1-2-3-1001";
+  constexpr wchar_t kTrustedInstaller[] =
+      L"O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+  enum Rights { kToken, kElevated, kSystem };
   const struct {
     const char* name;
     bool exists;
     bool hard_link;  // the log is a second name of "other.txt"
     bool elsewhere;  // the final path names another file
     bool written;
+    Rights rights = kToken;
+    const wchar_t* folder_owner = nullptr;  // null: as the system reads it
+    const wchar_t* log_owner = nullptr;
   } kCases[] = {
       {"ordinary", true, false, false, true},    {"missing", false, false, false, true},
       {"hard link", true, true, false, false},   {"elsewhere", true, false, true, false},
       {"missing, made elsewhere", false, false, true, false},
+      {"elevated, the user's own", true, false, false, true, kElevated},
+      {"elevated, planted", true, false, false, false, kElevated, nullptr, kOtherUser},
+      {"SYSTEM, planted", true, false, false, false, kSystem, nullptr, kOtherUser},
+      {"elevated, the administrators'", true, false, false, true, kElevated, nullptr, L"O:BA"},
+      {"SYSTEM, TEMP the system folder", false, false, false, false, kSystem, kTrustedInstaller},
+      {"SYSTEM, the system's TEMP", false, false, false, true, kSystem, L"O:SY"},
+      {"elevated, the system's TEMP", false, false, false, false, kElevated, L"O:SY"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -180,10 +217,15 @@ TEST(LoggingOwnerTest, RefusesAHardLinkAndALogFoundElsewhereAndMakesAMissingOne)
       ASSERT_TRUE(CreateHardLinkW(path.c_str(), file.c_str(), nullptr));
     }
     ResetLoggingForTesting();
+    if (c.rights != kToken) SetRightsForTesting(true, c.rights == kSystem);
+    g_folder_owner = c.folder_owner;
+    g_log_owner = c.log_owner;
+    platform::SetOwnerQueryForTesting(FakeOwner);
     platform::SetFinalPathQueryForTesting(c.elsewhere ? FinalPathElsewhere : nullptr);
     InitLogging(path);
     LOG_AT(INFO, "wWinMain", 131) << "Start install.";
     platform::SetFinalPathQueryForTesting(nullptr);
+    platform::SetOwnerQueryForTesting(nullptr);
     ResetLoggingForTesting();
     const std::wstring log = ReadLog(file);
     EXPECT_EQ(c.written, log.find(L"INFO: wWinMain (131): Start install.\n") != std::wstring::npos);
@@ -216,7 +258,8 @@ TEST(LoggingOwnerTest, OnlyOrdinaryFilesWithOneName) {
 
 // The elevated child writes only through the handle its master published, and only when the
 // duplicate is the log: a forged value (another file of the master's, no file at all) or a
-// slot of another master drops the line and counts it. The master here is this process.
+// slot of another master drops the line and counts it; the log's name in another folder than
+// the child would expect (a TEMP under a junction) is the log. The master here is this process.
 TEST(LoggingBorrowedTest, WritesOnlyThroughTheMastersHandleToTheLog) {
   test_support::ScopedTempDir dir;
   const std::wstring path = dir.File(L"lite_installer.log");
@@ -234,9 +277,11 @@ TEST(LoggingBorrowedTest, WritesOnlyThroughTheMastersHandleToTheLog) {
     HANDLE published;
     uint32_t process_id;
     bool written;
+    platform::FinalPathQuery final_path = nullptr;
   } kCases[] = {
       {log.get(), self, true},      {forged.get(), self, false},
       {event.get(), self, false},   {log.get(), self + 4, false},
+      {log.get(), self, true, FinalPathElsewhere},
   };
   int line = 0;
   for (const auto& c : kCases) {
@@ -245,7 +290,9 @@ TEST(LoggingBorrowedTest, WritesOnlyThroughTheMastersHandleToTheLog) {
     installer::PublishLogHandle(c.process_id,
                                 static_cast<uint32_t>(reinterpret_cast<uintptr_t>(c.published)));
     InitBorrowedLogging(path, self);
+    platform::SetFinalPathQueryForTesting(c.final_path);
     LOG_AT(INFO, "ExecuteAsAdmin", ++line) << "borrowed";
+    platform::SetFinalPathQueryForTesting(nullptr);
     EXPECT_EQ(c.written ? 0u : 1u, DroppedLineCount());
     EXPECT_EQ(c.written, ReadLog(path).find(L"ExecuteAsAdmin (" + std::to_wstring(line) +
                                             L"): borrowed\n") != std::wstring::npos);
@@ -255,9 +302,9 @@ TEST(LoggingBorrowedTest, WritesOnlyThroughTheMastersHandleToTheLog) {
   EXPECT_EQ("x", test_support::ReadFileBytes(other));
 }
 
-// All installer processes share the log under one named mutex: a line that cannot have it
-// within a second is dropped (a hung process must not hold the others), and a mutex left by
-// a process that died holding it is taken.
+// Any process can create and hold the log's named mutex first: lines are still written, a
+// process waits for it once, not per line, and only the rotation of a full log stays undone.
+// A mutex left by a process that died holding it is taken.
 struct MutexHolder {
   HANDLE taken = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -275,9 +322,13 @@ DWORD WINAPI HoldLogMutex(void* context) {
   return 0;
 }
 
-TEST_F(LoggingTest, BusyMutexDropsTheLineAndAnAbandonedOneIsTaken) {
+TEST_F(LoggingTest, MutexHeldElsewhereNeitherDropsNorHoldsLinesAndOnlyStopsTheRotation) {
   for (bool abandoned : {false, true}) {
     SCOPED_TRACE(abandoned ? "abandoned" : "busy");
+    ResetLoggingForTesting();
+    InitLogging(path_);
+    ASSERT_TRUE(test_support::WriteFileBytes(path_, std::string(kMaxLogSize, 'x')));
+    DeleteFileW((path_ + L".old").c_str());
     MutexHolder holder;
     holder.let_go = !abandoned;
     HANDLE thread = CreateThread(nullptr, 0, HoldLogMutex, &holder, 0, nullptr);
@@ -286,13 +337,18 @@ TEST_F(LoggingTest, BusyMutexDropsTheLineAndAnAbandonedOneIsTaken) {
       SetEvent(holder.release);
       WaitForSingleObject(thread, 10000);
     }
-    const std::wstring text = abandoned ? L"after the holder died" : L"while the mutex is busy";
-    LOG_AT(INFO, "Test", 1) << text;
-    if (!abandoned) {
-      SetEvent(holder.release);
-      WaitForSingleObject(thread, 10000);
+    for (int i = 0; i < 5; ++i) LOG_AT(INFO, "Test", 1) << "held elsewhere";
+    EXPECT_EQ(abandoned ? 0u : 1u, MutexTimeoutsForTesting());
+    SetEvent(holder.release);
+    WaitForSingleObject(thread, 10000);
+    const std::wstring log = ReadLog(path_);
+    size_t lines = 0;
+    for (size_t at = log.find(L"held elsewhere"); at != std::wstring::npos;
+         at = log.find(L"held elsewhere", at + 1)) {
+      ++lines;
     }
-    EXPECT_EQ(abandoned, ReadLog(path_).find(text) != std::wstring::npos);
+    EXPECT_EQ(5u, lines);
+    EXPECT_EQ(abandoned, GetFileAttributesW((path_ + L".old").c_str()) != INVALID_FILE_ATTRIBUTES);
     CloseHandle(thread);
     CloseHandle(holder.taken);
     CloseHandle(holder.release);
