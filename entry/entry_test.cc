@@ -174,9 +174,16 @@ TEST(SingleInstanceMutexTest, AbandonedMutexDoesNotCount) {
 // A master with more rights than its folders' user puts its files, and the setup's, into a
 // protected folder of its own, and leaves nothing of it behind.
 TEST(MoveWorkIntoPrivateFolderTest, TempIsTheFreshFolderUntilItIsRemoved) {
-  // The variables as the test found them (GetTempPathW reads TMP, then TEMP).
-  wchar_t before[MAX_PATH];
-  ASSERT_NE(0u, GetTempPathW(MAX_PATH, before));
+  // TMP and TEMP come back as the test found them, whatever fails on the way.
+  struct RestoredTemp {
+    wchar_t path[MAX_PATH] = {};
+    RestoredTemp() { GetTempPathW(MAX_PATH, path); }
+    ~RestoredTemp() {
+      SetEnvironmentVariableW(L"TMP", path);
+      SetEnvironmentVariableW(L"TEMP", path);
+    }
+  } restored;
+  ASSERT_NE(L'\0', restored.path[0]);
   std::wstring folder_path;
   {
     PrivateFolder folder;
@@ -186,18 +193,17 @@ TEST(MoveWorkIntoPrivateFolderTest, TempIsTheFreshFolderUntilItIsRemoved) {
     ASSERT_TRUE(platform::TempFolder(&temp));
     EXPECT_EQ(folder_path, temp.value());
     EXPECT_NE(std::wstring::npos, folder_path.find(L"\\li_")) << platform::Narrow(folder_path);
-    // What the run's parts and the setup leave there (a file, a folder with a file) goes
-    // with the folder.
+    // What the run's parts and the setup leave there (files, a read-only one among them, and
+    // empty folders) goes with the folder.
     platform::FilePath file;
     ASSERT_TRUE(platform::MakeTempFile(L"jx", &file));
     // The file system's own case may differ from the folder's name as given.
     EXPECT_EQ(0, _wcsicmp(folder_path.c_str(), file.DirName().value().c_str()))
         << platform::Narrow(file.value());
     ASSERT_TRUE(CreateDirectoryW((folder_path + L"\\setup").c_str(), nullptr));
-    ASSERT_TRUE(test_support::WriteFileBytes(folder_path + L"\\setup\\part.dat", "x"));
+    ASSERT_TRUE(test_support::WriteFileBytes(folder_path + L"\\part.dat", "x"));
+    ASSERT_TRUE(SetFileAttributesW((folder_path + L"\\part.dat").c_str(), FILE_ATTRIBUTE_READONLY));
     folder.Remove();
-    ASSERT_TRUE(SetEnvironmentVariableW(L"TMP", before));
-    ASSERT_TRUE(SetEnvironmentVariableW(L"TEMP", before));
   }
   EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(folder_path.c_str()));
   const std::wstring name = folder_path.substr(folder_path.rfind(L'\\') + 1);
@@ -415,14 +421,14 @@ TEST_F(InstallerRunTest, ElevatedChildFollowsTheMastersEvents) {
       temp_.File(L"lite_installer.log").c_str(), GENERIC_WRITE,
       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS, 0, nullptr));
   ASSERT_TRUE(image && log && LendLogToChild(image.get(), log.get(), GetCurrentProcessId()));
-  // The child's first line comes once it holds its master's process handle, before it waits:
-  // a master that ends after that ends the wait, whenever the wait began.
   // The switches through which the child finds the events and the block of `record`.
   auto run_of = [](const ElevatedProcess& record) {
     CommandLine switches(L"");
     record.PutChildSwitches(&switches);
     return switches.Print() + L" ";
   };
+  // The child's first line comes once it holds its master's process handle, before it waits:
+  // a master that ends after that ends the wait, whenever the wait began.
   auto start = [&](test_support::ChildProcess* child, ElevatedProcess* record, DWORD master,
                    int children) {
     ASSERT_TRUE(child->Start(Installer() + run_of(*record) + child_arguments +

@@ -136,7 +136,10 @@ DWORD WaitForMasterRelease(const std::string& run_id, HANDLE parent) {
     platform::ScopedKernelHandle taken(OpenEventA(
         EVENT_MODIFY_STATE, FALSE, ElevatedEventName(run_id, ElevatedEvent::kTaken).c_str()));
     if (!taken || !SetEvent(taken.get())) {
+      // A master that hears nothing may give the run up and stop this child mid-setup:
+      // nothing runs unconfirmed.
       LOG(ERROR, kElevatedChildTag) << "Cannot confirm the go to the master.";
+      return WAIT_FAILED;
     }
   }
   return result;
@@ -202,6 +205,12 @@ bool RunSetupFromPrivateCopies(CommandLine* setup_command_line, PrivateFolder* f
     return false;
   }
   if (!folder->Create()) return false;
+  // From here on everything this process and its setup make goes where only administrators
+  // can change it, not into the user's TEMP it was started with.
+  if (!folder->MakeProcessTemp()) {
+    LOG(ERROR, kElevatedChildTag) << "Cannot make the private folder the TEMP.";
+    return false;
+  }
   const std::wstring archive = folder->CopyIn(archive_path, kArchiveCopyName, kMaxArchiveBytes);
   if (archive.empty()) return false;
   LOG(INFO, kElevatedChildTag) << "Archive copied to " << archive;
@@ -229,12 +238,6 @@ bool RunSetupFromPrivateCopies(CommandLine* setup_command_line, PrivateFolder* f
     LOG(ERROR, kElevatedChildTag) << "Module verification failed: " << archive;
   }
   if (check != ArchiveCheck::kVerified) return false;
-  // The setup runs with administrator rights: its temporary files go where only
-  // administrators can change them, not into the user's TEMP it was started with.
-  if (!folder->MakeProcessTemp()) {
-    LOG(ERROR, kElevatedChildTag) << "Cannot give the setup the private folder as TEMP.";
-    return false;
-  }
   const bool ran = installer.RunModule(archive, *setup_command_line);
   *exit_code = installer.result_code();
   return ran;
@@ -406,26 +409,28 @@ bool PrivateFolder::MakeProcessTemp() const {
          SetEnvironmentVariableW(L"TEMP", temp.c_str());
 }
 
-// Only administrators and the system can have put anything into a protected folder, so its
-// listing names only what this run made. Each entry is opened as itself (a link is deleted
-// as a link, never followed) and deleted through that handle; the walk lists a folder before
-// what it holds, so going backwards empties each folder before it is deleted.
+// Only administrators and the system can add, rename or replace an entry of a protected
+// folder, so the names its listing gives are this run's own and cannot be swapped for links
+// before they are opened. Only the folder's own entries are swept: a subfolder may carry a
+// looser descriptor of its own (a setup's), and what lies deeper would be reached through
+// names that others can replace. Each entry is opened as itself (a link is deleted as a link,
+// never followed), made writable and deleted through that handle; what cannot go now is
+// left for the next reboot.
 void PrivateFolder::SweepLeftovers() {
   constexpr size_t kMaxSweptEntries = 4096;
-  platform::FolderWalker walker(platform::FilePath(path_), true,
+  platform::FolderWalker walker(platform::FilePath(path_), false,
                                 platform::FolderWalker::kFiles | platform::FolderWalker::kFolders);
-  std::vector<std::wstring> entries;
-  for (platform::FilePath entry = walker.Next();
-       !entry.empty() && entries.size() < kMaxSweptEntries; entry = walker.Next()) {
-    entries.push_back(entry.value());
-  }
-  for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
+  size_t swept = 0;
+  for (platform::FilePath entry = walker.Next(); !entry.empty() && swept < kMaxSweptEntries;
+       entry = walker.Next(), ++swept) {
     platform::ScopedKernelHandle handle(file_system_->Open(
-        *entry, DELETE | FILE_READ_ATTRIBUTES,
+        entry.value(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
         FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS));
-    if (!handle || !file_system_->DeleteThrough(handle.get(), *entry)) {
-      LOG(WARNING, kElevatedChildTag) << "Cannot remove what the run left: " << *entry;
+    if (!handle || !platform::ClearReadOnlyThroughHandle(handle.get()) ||
+        !file_system_->DeleteThrough(handle.get(), entry.value())) {
+      LOG(WARNING, kElevatedChildTag) << "Left for the next reboot: " << entry.value();
+      file_system_->DeleteAtReboot(entry.value());
     }
   }
 }
@@ -480,7 +485,7 @@ int RunElevatedChild(const CommandLine& command_line) {
   // The master's token opens the sources (below): a child with administrator rights reads
   // only what the user who handed them over could read.
   platform::ScopedKernelHandle parent(OpenProcess(
-      SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_DUP_HANDLE, TRUE, parent_id));
+      SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_DUP_HANDLE, FALSE, parent_id));
   LOG_AT(INFO, kElevatedChildTag, 74) << "Start installer as admin";
 
   // E3.

@@ -20,14 +20,17 @@
 //   opened: another is drawn (up to `kPrivateFolderAttempts`). No folder of the program has
 //   a predictable name in a shared place.
 // - Every create, open for writing and delete of the child lies in that folder, under names
-//   the child gave (nothing is ever taken from a directory listing; there is none).
+//   the child gave, or (what its setup left there) under the names of the folder's own
+//   listing, which only administrators and the system can add to or change.
 // - Each source (the archive, every file of the setup command line) is opened once for
 //   reading, without following a reparse point on its last name, must be a disk file below a
 //   size cap, and is copied from that handle: what the setup gets is what this handle read.
 // - Clean-up opens each copy, then the folder, by the name the child gave it, without
 //   following a reparse point, checks on the handle that it is the very object the child
 //   made (volume and file index, one name, no reparse point) and deletes it through that
-//   handle. Only what could not be removed is marked for deletion at the next reboot. A
+//   handle; what else the folder holds directly (the setup's temporary files) is opened as
+//   itself and deleted through its handle, never descended into. Only what could not be
+//   removed is marked for deletion at the next reboot. A
 //   child killed before its clean-up leaves its folder behind: only administrators can reach
 //   it, and no run ever uses its name again.
 #ifndef INSTALL_ELEVATED_CHILD_H_

@@ -1,9 +1,9 @@
 // The elevated installation end to end: a master that restarts itself through the shell's
 // "runas" verb, the child that waits for the master's go and runs the setup, and the ways
 // the two can part (refused archive, cancel, a master that dies, a child that hangs). Both
-// sides are tests/programs/elevation_master.exe, since the delayed parameter block lives in
-// a section that only processes of one image file share; its child side is the installer's
-// own entry.
+// sides are tests/programs/elevation_master.exe, since the child reports back through a
+// section that only processes of one image file share (and an elevated master, which every
+// master under Wine is, starts no child); its child side is the installer's own entry.
 //
 // Under Wine 8.0 the "runas" verb changes nothing for an executable: ShellExecuteExW starts
 // it with a plain CreateProcessW (a new console, the caller's environment), as the same user

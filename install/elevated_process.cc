@@ -149,9 +149,17 @@ void ElevatedProcess::Attach(HANDLE process, HWND owner_window) {
 
 ElevatedProcess::~ElevatedProcess() {
   if (process_) {
-    // A child still waiting for its go gets its stop and exits -1 by itself.
-    if (!started_ && stop_event_) SetEvent(stop_event_.get());
-    EnsureProcessFinished();
+    if (!started_ && taken_event_ && WaitForSingleObject(taken_event_.get(), 0) == WAIT_OBJECT_0) {
+      // The child confirmed its go after this record had stopped waiting for it: it runs
+      // the setup and is waited for like a released child, never killed in the middle.
+      LOG(WARNING, "RunModule") << "The elevated installer confirmed its go late; waiting for "
+                                   "it to end.";
+      WaitForSingleObject(process_.get(), INFINITE);
+    } else {
+      // A child still waiting for its go gets its stop and exits -1 by itself.
+      if (!started_ && stop_event_) SetEvent(stop_event_.get());
+      EnsureProcessFinished();
+    }
   }
   DestroyOwnerWindow(owner_window_);
 }

@@ -397,9 +397,15 @@ uint32_t Installer::InstallBrowser() {
 
   platform::ScopedKernelHandle execution_lock;
   for (bool downloaded_again = false;; downloaded_again = true) {
-    const ArchiveCheck check =
-        LockAndVerifyArchive(this, archive_path_, hold_lock ? archive_lock.get() : nullptr,
-                             &execution_lock, "InstallBrowser");
+    // A lock that was to be held from the download on and is not there fails as one that
+    // cannot be converted: a lock taken only now could hold other bytes than those fetched.
+    ArchiveCheck check = ArchiveCheck::kNotLocked;
+    if (hold_lock && !archive_lock) {
+      LOG(ERROR, "InstallBrowser") << "Cannot lock file: " << archive_path_;
+    } else {
+      check = LockAndVerifyArchive(this, archive_path_, hold_lock ? archive_lock.get() : nullptr,
+                                   &execution_lock, "InstallBrowser");
+    }
     if (check == ArchiveCheck::kNotLocked) {
       if (permanent_lock) Emit(SetupArcLockErrorEvent());
       return 1;

@@ -409,6 +409,27 @@ bool DeleteThroughHandle(HANDLE file) {
                        static_cast<FILE_INFORMATION_CLASS>(13)));
 }
 
+bool ClearReadOnlyThroughHandle(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION information = {};
+  if (!::GetFileInformationByHandle(file, &information)) return false;
+  if (!(information.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) return true;
+  static const auto set = reinterpret_cast<NtSetInformationFileFunction>(
+      NtdllFunction("NtSetInformationFile"));
+  if (set == nullptr) {
+    ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return false;
+  }
+  // FILE_BASIC_INFORMATION (class 4, on XP too): times of 0 stay as they are.
+  struct {
+    LARGE_INTEGER creation, last_access, last_write, change;
+    ULONG attributes;
+  } basic = {};
+  basic.attributes = information.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY;
+  if (basic.attributes == 0) basic.attributes = FILE_ATTRIBUTE_NORMAL;
+  IO_STATUS_BLOCK io = {};
+  return Succeeded(set(file, &io, &basic, sizeof(basic), static_cast<FILE_INFORMATION_CLASS>(4)));
+}
+
 bool OwnerOf(HANDLE object, std::vector<uint8_t>* owner) {
   PSID sid = nullptr;
   ScopedLocalMemory descriptor;

@@ -126,6 +126,10 @@ bool RenameThroughHandle(HANDLE file, HANDLE folder, const std::wstring& name);
 // Marks the file or empty folder behind `file` (opened with DELETE access) for deletion when
 // its last handle closes (FILE_DISPOSITION_INFORMATION). A folder that is not empty fails.
 bool DeleteThroughHandle(HANDLE file);
+// Clears the read-only attribute of the file behind `file` (opened with
+// FILE_WRITE_ATTRIBUTES), which a delete through the handle would otherwise refuse. True
+// when the file is not read-only (any more).
+bool ClearReadOnlyThroughHandle(HANDLE file);
 // The owner of the file or folder behind `object` (opened with READ_CONTROL), as a SID's
 // bytes (GetSecurityInfo, which XP has).
 bool OwnerOf(HANDLE object, std::vector<uint8_t>* owner);

@@ -10,6 +10,7 @@
 #include "platform/scoped_handle.h"
 #include "platform/shared_sections.h"
 #include "platform/strings.h"
+#include "platform/sync.h"
 #include "platform/user_rights.h"
 
 namespace logging {
@@ -47,6 +48,9 @@ struct LoggerState {
   uint32_t master_process_id = 0;
   // An owner that shares its log: the handle of its last line, kept open for the child.
   bool share = false;
+  // Threads of this process may write lines at once without the named mutex: the swap of
+  // `held` is theirs alone.
+  platform::CriticalLock held_lock;
   HANDLE held = nullptr;
   std::atomic<uint32_t> dropped{0};
   // Set when a wait for the mutex ran out: lines then only try it, until it is taken again.
@@ -270,6 +274,16 @@ void Write(HANDLE file, std::wstring line, uint64_t size) {
 // backup. When the rename fails (another program holds the log without delete sharing) or
 // the mutex is elsewhere, the line goes to the large file: a stuck rotation never repeats and
 // never loses the line.
+// Keeps `file` as the handle the elevated child borrows, and publishes it, closing the one
+// kept before.
+void HoldForChild(LoggerState& state, platform::ScopedKernelHandle file) {
+  platform::AutoLock lock(state.held_lock);
+  if (state.held) CloseHandle(state.held);
+  state.held = file.release();
+  installer::PublishLogHandle(GetCurrentProcessId(),
+                              static_cast<uint32_t>(reinterpret_cast<uintptr_t>(state.held)));
+}
+
 void AppendAsOwner(LoggerState& state, std::wstring line, bool locked) {
   platform::ScopedKernelHandle folder;
   bool can_rename = false;
@@ -285,10 +299,7 @@ void AppendAsOwner(LoggerState& state, std::wstring line, bool locked) {
   if (state.share) {
     // The child duplicates the published value at any time; whatever a closed value comes
     // to name in this process fails the child's checks unless it is the log again.
-    if (state.held) CloseHandle(state.held);
-    state.held = file.release();
-    installer::PublishLogHandle(GetCurrentProcessId(),
-                                static_cast<uint32_t>(reinterpret_cast<uintptr_t>(state.held)));
+    HoldForChild(state, std::move(file));
   }
 }
 
@@ -394,12 +405,7 @@ void ShareLogWithElevatedChild() {
   platform::ScopedKernelHandle folder;
   bool can_rename = false;
   platform::ScopedKernelHandle file = OpenLogFile(state, &folder, &can_rename);
-  if (file) {
-    if (state.held) CloseHandle(state.held);
-    state.held = file.release();
-    installer::PublishLogHandle(GetCurrentProcessId(),
-                                static_cast<uint32_t>(reinterpret_cast<uintptr_t>(state.held)));
-  }
+  if (file) HoldForChild(state, std::move(file));
   if (locked) ReleaseMutex(state.mutex);
 }
 
@@ -558,8 +564,11 @@ void ResetLoggingForTesting() {
   state.master = nullptr;
   state.master_process_id = 0;
   state.share = false;
-  if (state.held) CloseHandle(state.held);
-  state.held = nullptr;
+  {
+    platform::AutoLock lock(state.held_lock);
+    if (state.held) CloseHandle(state.held);
+    state.held = nullptr;
+  }
   state.dropped.store(0);
 }
 

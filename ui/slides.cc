@@ -14,6 +14,7 @@
 #include "resources/resource_ids.h"
 #include "ui/license_text.h"
 #include "ui/scale.h"
+#include "ui/text_label.h"
 
 namespace installer {
 namespace {
@@ -26,11 +27,6 @@ class TickCountClock : public SlideClock {
  public:
   uint32_t NowMs() override { return GetTickCount(); }
 };
-
-int FontLineHeight(HDC dc) {
-  TEXTMETRICW metrics = {};
-  return GetTextMetricsW(dc, &metrics) ? metrics.tmHeight : 0;
-}
 
 // Draws the paragraph line by line with the licence-sentence layout, each line centred in
 // the box's width; returns nothing: the picture simply ends where the text ends.

@@ -51,12 +51,16 @@ SIZE MeasureWrappedText(std::wstring_view text, HFONT font, int width) {
   return SIZE{rect.right - rect.left, rect.bottom - rect.top};
 }
 
+int FontLineHeight(HDC dc) {
+  TEXTMETRICW metrics = {};
+  return GetTextMetricsW(dc, &metrics) ? metrics.tmHeight : 0;
+}
+
 int FontLineHeight(HFONT font) {
   HDC screen = GetDC(nullptr);
   if (screen == nullptr) return 0;
   HGDIOBJ old_font = font != nullptr ? SelectObject(screen, font) : nullptr;
-  TEXTMETRICW metrics = {};
-  const int height = GetTextMetricsW(screen, &metrics) ? metrics.tmHeight : 0;
+  const int height = FontLineHeight(screen);
   if (old_font != nullptr) SelectObject(screen, old_font);
   ReleaseDC(nullptr, screen);
   return height;

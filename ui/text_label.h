@@ -36,6 +36,8 @@ SIZE MeasureText(std::wstring_view text, HFONT font);
 // The size `text` takes in `font` broken into lines of at most `width` pixels, as DrawText
 // breaks and centres it (no prefix characters); 0 x 0 for an empty text.
 SIZE MeasureWrappedText(std::wstring_view text, HFONT font, int width);
+// The height of one line of the font selected into `dc`; 0 when unreadable.
+int FontLineHeight(HDC dc);
 // The height of one line of `font` (its text metrics on the screen); 0 when unreadable.
 int FontLineHeight(HFONT font);
 // The window text that DefWindowProc keeps for `window` (a link control's own parsed copy is
