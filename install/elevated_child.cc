@@ -4,6 +4,7 @@
 #include <sddl.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -423,6 +424,11 @@ void PrivateFolder::SweepLeftovers() {
   size_t swept = 0;
   for (platform::FilePath entry = walker.Next(); !entry.empty() && swept < kMaxSweptEntries;
        entry = walker.Next(), ++swept) {
+    // The copies had their turn (and what is still in use, its reboot mark) already.
+    const bool made = std::any_of(made_.begin(), made_.end(), [&](const Made& item) {
+      return _wcsicmp(item.path.c_str(), entry.value().c_str()) == 0;
+    });
+    if (made) continue;
     platform::ScopedKernelHandle handle(file_system_->Open(
         entry.value(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
