@@ -62,22 +62,6 @@ std::wstring JsonWide(json_t* value) {
   return wide;
 }
 
-// "%XX" for everything but letters, digits and -_. (for a query value of the control API).
-std::string EscapeQueryValue(const std::string& text) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    if (isalnum(c) || c == '-' || c == '_' || c == '.') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
-
 std::string Unescape(const std::string& text) {
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {
@@ -265,7 +249,7 @@ class SilentInstallTest : public testing::Test {
     for (const char* path : {kDefaultArchivePath, kStatusPath}) {
       std::string answer;
       DownloadToString(
-          test_support::PublisherUrl("/__control/clear?path=" + EscapeQueryValue(path)),
+          test_support::PublisherUrl("/__control/clear?path=" + test_support::EscapeSegment(path)),
           nullptr, &answer);
     }
   }

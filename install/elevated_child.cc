@@ -424,10 +424,10 @@ void PrivateFolder::SweepLeftovers() {
   size_t swept = 0;
   for (platform::FilePath entry = walker.Next(); !entry.empty() && swept < kMaxSweptEntries;
        entry = walker.Next(), ++swept) {
-    // The copies had their turn (and what is still in use, its reboot mark) already.
-    const bool made = std::any_of(made_.begin(), made_.end(), [&](const Made& item) {
-      return _wcsicmp(item.path.c_str(), entry.value().c_str()) == 0;
-    });
+    // The copies had their turn (and what is still in use, its reboot mark) already. The
+    // listing names them as they were made (this folder's path and the name given).
+    const bool made = std::any_of(made_.begin(), made_.end(),
+                                  [&](const Made& item) { return item.path == entry.value(); });
     if (made) continue;
     platform::ScopedKernelHandle handle(file_system_->Open(
         entry.value(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,

@@ -46,28 +46,13 @@ namespace {
 
 using test_support::PublisherRequest;
 
-// "%XX" escaping for a fault value carried in a URL path segment.
-std::string EscapeSegment(const std::string& text) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    if (isalnum(c) || c == '-' || c == '_' || c == '.') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
 
 // The archive URL of one test: the fake publisher answers it with the stand-in `variant`.
 std::string ArchiveUrl(const std::string& marker, const wchar_t* variant) {
   std::string file = platform::Narrow(
       test_support::BuildFile(std::wstring(L"stand_in\\") + variant + L".exe"));
-  return test_support::PublisherUrl("/f/" + EscapeSegment("file=" + file) + "/browser/" +
-                                    marker + "/browser-setup.arc");
+  return test_support::PublisherUrl("/f/" + test_support::EscapeSegment("file=" + file) +
+                                    "/browser/" + marker + "/browser-setup.arc");
 }
 
 // The switches and files the stand-in setup program reported.

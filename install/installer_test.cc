@@ -34,22 +34,6 @@ namespace {
 
 using test_support::PublisherRequest;
 
-// "%XX" escaping for a fault value carried in a URL path segment.
-std::string EscapeSegment(const std::string& text) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    if (isalnum(c) || c == '-' || c == '_' || c == '.') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
-
 std::string StandInPath(const wchar_t* variant) {
   return platform::Narrow(test_support::BuildFile(std::wstring(L"stand_in\\") + variant + L".exe"));
 }
@@ -119,8 +103,8 @@ class InstallerTest : public ::testing::Test {
     std::string fault_list =
         "file=" + StandInPath(variant) + (faults.empty() ? "" : "," + faults);
     archive_path_ = "/browser/" + marker_ + "/browser-setup.arc";
-    brand_.set_setup_url(
-        test_support::PublisherUrl("/f/" + EscapeSegment(fault_list) + archive_path_));
+    brand_.set_setup_url(test_support::PublisherUrl(
+        "/f/" + test_support::EscapeSegment(fault_list) + archive_path_));
   }
 
   // The archive URL answered by a script of responses, in order.
@@ -766,7 +750,7 @@ TEST_F(InstallerTest, AuthenticatingProxyIsAnsweredWithTheUsersCredentials) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     marker_ = test_support::UniqueMarker();
-    const std::string path = "/f/" + EscapeSegment("file=" + StandInPath(L"good")) +
+    const std::string path = "/f/" + test_support::EscapeSegment("file=" + StandInPath(L"good")) +
                              "/browser/" + marker_ + "/browser-setup.arc";
     brand_.set_setup_url("http://localhost:" + platform::ToString(port + 1) + path);
     RecordingListener listener;

@@ -206,20 +206,6 @@ TEST(MainWindowOfferTest, MakeDefaultAppliesOutsideWindows8) {
 // ---------------------------------------------------------------------------------------
 // The real window against the fake publisher and the stand-in setup program.
 
-std::string EscapeSegment(const std::string& text) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    if (isalnum(c) || c == '-' || c == '_' || c == '.') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
 
 // The window with its outside world replaced: no elevation prompt, no shell, and message
 // dialogs answered at once with a chosen button.
@@ -307,7 +293,8 @@ class MainWindowTest : public testing::Test {
     std::string file = platform::Narrow(
         test_support::BuildFile(std::wstring(L"stand_in\\") + variant + L".exe"));
     std::string fault_list = "file=" + file + (faults.empty() ? "" : "," + faults);
-    brand_.set_setup_url(test_support::PublisherUrl("/f/" + EscapeSegment(fault_list) +
+    brand_.set_setup_url(test_support::PublisherUrl("/f/" +
+                                                    test_support::EscapeSegment(fault_list) +
                                                     "/browser/" + marker_ + "/browser-setup.arc"));
   }
 

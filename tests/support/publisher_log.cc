@@ -57,6 +57,21 @@ std::string PublisherUrl(const std::string& path_and_query) {
   return std::string("https://") + endpoints::kBrowserApiHost + path_and_query;
 }
 
+std::string EscapeSegment(const std::string& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if (isalnum(c) || c == '-' || c == '_' || c == '.') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
 std::string SilentPublisherUrl(const std::string& path_and_query) {
   const std::string host = endpoints::kBrowserApiHost;
   const size_t colon = host.rfind(':');
@@ -65,17 +80,7 @@ std::string SilentPublisherUrl(const std::string& path_and_query) {
 }
 
 bool AddPublisherScript(const std::string& script_json) {
-  std::string url = PublisherUrl("/__control/script?json=");
-  const char kHex[] = "0123456789ABCDEF";
-  for (unsigned char c : script_json) {
-    if (isalnum(c) || c == '-' || c == '_' || c == '.') {
-      url += static_cast<char>(c);
-    } else {
-      url += '%';
-      url += kHex[c >> 4];
-      url += kHex[c & 15];
-    }
-  }
+  const std::string url = PublisherUrl("/__control/script?json=" + EscapeSegment(script_json));
   std::string answer;
   return installer::DownloadToString(url, nullptr, &answer) &&
          answer.find("\"id\"") != std::string::npos;

@@ -26,6 +26,9 @@ struct PublisherRequest {
 std::string PublisherUrl(const std::string& path_and_query);
 // The same path on the publisher's port that accepts connections and never answers.
 std::string SilentPublisherUrl(const std::string& path_and_query);
+// "%XX" for every byte but letters, digits and "-_.": a fault list or a value carried in
+// one segment of a publisher path or in a query value.
+std::string EscapeSegment(const std::string& text);
 
 // Tests that click run one at a time: the click counter URL is the same for every run, so
 // only the number of requests tells one test's clicks from another's.
