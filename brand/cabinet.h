@@ -7,14 +7,15 @@
 #ifndef BRAND_CABINET_H_
 #define BRAND_CABINET_H_
 
-#include <map>
 #include <string>
 #include <string_view>
+
+#include "platform/string_map.h"
 
 namespace installer {
 
 // Member name to member bytes; a later member of the same name replaces an earlier one.
-using ExtractedMembers = std::map<std::string, std::string>;
+using ExtractedMembers = platform::StringMap<std::string>;
 
 // Loads cabinet.dll from the system folder (three candidate paths) and resolves FDICreate,
 // FDIDestroy and FDICopy. True once all three are known; the handle is never released.

@@ -2,15 +2,13 @@
 
 #include <windows.h>
 
-#include <jansson.h>
-
 #include <cstdint>
 #include <cstring>
-#include <memory>
 
 #include "brand/registry_values.h"
 #include "platform/command_line.h"
 #include "platform/file_util.h"
+#include "platform/json_writer.h"
 #include "platform/logging.h"
 #include "platform/scoped_handle.h"
 #include "platform/strings.h"
@@ -55,13 +53,6 @@ uint16_t ReadBe16(std::string_view bytes, uint64_t offset) {
 bool Inside(std::string_view bytes, uint64_t offset, uint64_t width) {
   return offset <= bytes.size() && width <= bytes.size() - offset;
 }
-
-struct JsonDeleter {
-  void operator()(json_t* json) const { json_decref(json); }
-};
-struct MallocDeleter {
-  void operator()(char* text) const { free(text); }
-};
 
 // The switch value as parameter bytes: UTF-8, which is what a tag carries for non-ASCII
 // text; a value that is not valid UTF-16 is narrowed byte by byte instead.
@@ -147,18 +138,11 @@ DistribInfoParams::ParamMap ParseDistribParams(std::string_view text) {
 }
 
 bool BuildDistribInfoJson(const DistribInfoParams::ParamMap& params, std::string* json) {
-  std::unique_ptr<json_t, JsonDeleter> object(json_object());
-  if (!object) return false;
-  for (const auto& [key, value] : params) {
-    // json_stringn refuses text that is not UTF-8 (and so does the key check), which
-    // leaves such a parameter out of the document.
-    json_t* member = json_stringn(value.data(), value.size());
-    if (member == nullptr) continue;
-    json_object_setn_new(object.get(), key.data(), key.size(), member);
-  }
-  std::unique_ptr<char, MallocDeleter> text(json_dumps(object.get(), JSON_INDENT(2)));
-  if (!text) return false;
-  *json = text.get();
+  platform::JsonObjectWriter writer(2);
+  // A key or value that is not UTF-8 cannot be written as JSON text: that parameter is left
+  // out of the document.
+  for (const auto& [key, value] : params) writer.Add(key, value);
+  *json = writer.Text();
   return true;
 }
 

@@ -8,9 +8,10 @@
 #ifndef BRAND_DISTRIB_INFO_PARAMS_H_
 #define BRAND_DISTRIB_INFO_PARAMS_H_
 
-#include <map>
 #include <string>
 #include <string_view>
+
+#include "platform/string_map.h"
 
 namespace installer {
 
@@ -19,7 +20,7 @@ inline constexpr char kDistribInfoParamsValue[] = "DistribInfoParams";
 
 class DistribInfoParams {
  public:
-  using ParamMap = std::map<std::string, std::string>;
+  using ParamMap = platform::StringMap<std::string>;
 
   DistribInfoParams();
   virtual ~DistribInfoParams();

@@ -22,6 +22,7 @@
 #include "platform/system_library.h"
 #include "platform/windows_version.h"
 #include "tests/support/child_process.h"
+#include "tests/support/held_mutex.h"
 #include "tests/support/dialog_driver.h"
 #include "tests/support/pending_deletions.h"
 #include "tests/support/publisher_log.h"
@@ -215,18 +216,9 @@ TEST(MoveWorkIntoPrivateFolderTest, TempIsTheFreshFolderUntilItIsRemoved) {
 
 // Every test here starts installer processes, which share the session's single-instance
 // mutex and the elevation events: they hold this lock so that they run one at a time.
-class InstallerRunTest : public testing::Test {
+class InstallerRunTest : public testing::Test, public test_support::InstallerLogReader {
  protected:
-  void SetUp() override {
-    lock_.reset(CreateMutexW(nullptr, FALSE, L"Local\\li-startup-installer-run-tests"));
-    ASSERT_TRUE(lock_);
-    DWORD wait = WaitForSingleObject(lock_.get(), 240000);
-    ASSERT_TRUE(wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED);
-    locked_ = true;
-  }
-  void TearDown() override {
-    if (locked_) ReleaseMutex(lock_.get());
-  }
+  void SetUp() override { ASSERT_TRUE(run_lock_.owned()); }
 
   std::wstring Installer() const {
     return L"\"" + test_support::BuildFile(L"lite_installer.exe") + L"\"";
@@ -239,42 +231,15 @@ class InstallerRunTest : public testing::Test {
     return exit_code;
   }
 
-  std::vector<std::wstring> Log() const {
-    return test_support::ReadUtf16Lines(temp_.File(L"lite_installer.log"));
-  }
-
-  int Count(const std::wstring& fragment) const {
-    return test_support::CountContaining(Log(), fragment);
-  }
-
-  std::wstring LogText() const {
-    std::wstring text;
-    for (const std::wstring& line : Log()) text += line + L"\n";
-    return text;
-  }
+  std::wstring LogFolder() const override { return temp_.path(); }
 
   // Holds the single-instance mutex as a running master would.
-  class RunningMaster {
-   public:
-    RunningMaster() : mutex_(CreateMutexW(nullptr, FALSE, kSingleInstanceMutexName)) {
-      DWORD wait = WaitForSingleObject(mutex_.get(), 60000);
-      owned_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
-    }
-    ~RunningMaster() {
-      if (owned_) ReleaseMutex(mutex_.get());
-    }
-    bool owned() const { return owned_; }
-
-   private:
-    platform::ScopedKernelHandle mutex_;
-    bool owned_ = false;
+  struct RunningMaster : test_support::HeldMutex {
+    RunningMaster() : HeldMutex(kSingleInstanceMutexName, 60000) {}
   };
 
+  test_support::InstallerRunLock run_lock_;
   test_support::ScopedTempDir temp_;
-
- private:
-  platform::ScopedKernelHandle lock_;
-  bool locked_ = false;
 };
 
 TEST_F(InstallerRunTest, CheckTheInterfaceAnswersBeforeTheSingleInstanceCheck) {
@@ -364,11 +329,11 @@ TEST_F(InstallerRunTest, MissingSystemLibraryEndsWith405AndALogLine) {
     int32_t exit_code = 12345;
     EXPECT_TRUE(test_support::RunProgram(L"\"" + program + L"\"" + arguments, temp_.path(),
                                          120000, &exit_code));
-    EXPECT_EQ(platform::kSystemLibraryMissingExitCode, exit_code) << platform::Narrow(LogText());
+    EXPECT_EQ(platform::kSystemLibraryMissingExitCode, exit_code) << LogText();
     EXPECT_EQ(1, Count(L"): Cannot load the system library gdiplus.dll for GdiplusStartup; the "
                        L"process stops with exit code 405. Last error: "))
-        << platform::Narrow(LogText());
-    EXPECT_EQ(0, Count(L"Installer exit with code")) << platform::Narrow(LogText());
+        << LogText();
+    EXPECT_EQ(0, Count(L"Installer exit with code")) << LogText();
     DeleteFileW(temp_.File(L"lite_installer.log").c_str());
   }
 }

@@ -27,6 +27,7 @@
 #include "platform/windows_version.h"
 #include "resources/resource_ids.h"
 #include "tests/support/child_process.h"
+#include "tests/support/held_mutex.h"
 #include "tests/support/dialog_driver.h"
 #include "tests/support/publisher_log.h"
 #include "tests/support/test_log.h"
@@ -183,8 +184,8 @@ SetupReport ReadSetupReport(const std::wstring& path) {
 }
 
 // The string members of a JSON object; `ok` false when the text is not one.
-std::map<std::string, std::string> JsonStringMembers(const std::string& text, bool* ok) {
-  std::map<std::string, std::string> members;
+DistribInfoParams::ParamMap JsonStringMembers(const std::string& text, bool* ok) {
+  DistribInfoParams::ParamMap members;
   ScopedJson root(json_loads(text.c_str(), 0, nullptr));
   *ok = root && json_is_object(root.get());
   if (!*ok) return members;
@@ -204,14 +205,10 @@ std::map<std::string, std::string> JsonStringMembers(const std::string& text, bo
 // events, the browser's registry key and the default archive URL with every other test that
 // starts the executable: all of them hold the same named lock, and the archive is scripted
 // (and the key cleaned) only while it is held.
-class SilentInstallTest : public testing::Test {
+class SilentInstallTest : public testing::Test, public test_support::InstallerLogReader {
  protected:
   void SetUp() override {
-    lock_.reset(CreateMutexW(nullptr, FALSE, L"Local\\li-startup-installer-run-tests"));
-    ASSERT_TRUE(lock_);
-    DWORD wait = WaitForSingleObject(lock_.get(), 240000);
-    ASSERT_TRUE(wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED);
-    locked_ = true;
+    ASSERT_TRUE(run_lock_.owned());
     RegDeleteTreeW(HKEY_CURRENT_USER, kBrowserKey);
     report_path_ = report_dir_.File(L"report.json");
     SetEnvironmentVariableW(L"LI_STAND_IN_REPORT", report_path_.c_str());
@@ -227,7 +224,6 @@ class SilentInstallTest : public testing::Test {
     SetEnvironmentVariableW(L"LI_STAND_IN_EXIT_CODE", nullptr);
     // Bytes a run kept of the default archive URL would be resumed by the next holder.
     installer::KeptArchive(installer::KeptArchiveFolderForThisProcess()).Remove();
-    if (locked_) ReleaseMutex(lock_.get());
   }
 
   // The default archive URL answers with this stand-in variant until the test ends.
@@ -268,17 +264,7 @@ class SilentInstallTest : public testing::Test {
 
   std::wstring TempFile(const wchar_t* name) const { return temp_->File(name); }
 
-  std::vector<std::wstring> Log() const {
-    return test_support::ReadUtf16Lines(temp_->File(L"lite_installer.log"));
-  }
-  int Count(const std::wstring& fragment) const {
-    return test_support::CountContaining(Log(), fragment);
-  }
-  std::string LogText() const {
-    std::wstring text;
-    for (const std::wstring& line : Log()) text += line + L"\n";
-    return platform::Narrow(text);
-  }
+  std::wstring LogFolder() const override { return temp_->path(); }
 
   // This run's identifier, as its status requests carry it ("ui=").
   std::string RunId() const {
@@ -304,13 +290,13 @@ class SilentInstallTest : public testing::Test {
     return test_support::PublisherRequestsWithPath("-zorvin_uid=" + marker + "/*", at_least);
   }
 
+  // Taken first and released last: the cleanup above runs while it is held.
+  test_support::InstallerRunLock run_lock_;
   std::wstring report_path_;
   std::unique_ptr<test_support::ScopedTempDir> temp_;
 
  private:
   test_support::ScopedTempDir report_dir_;
-  platform::ScopedKernelHandle lock_;
-  bool locked_ = false;
 };
 
 struct HandOverCase {
@@ -405,7 +391,7 @@ TEST_F(SilentInstallTest, HandsEverySwitchAndFileToTheSetupAndCleansUp) {
       const ReportedFile& info = report.files["distr-info-file"];
       EXPECT_EQ(TempFile(L"distrib_info"), info.path);
       bool ok = false;
-      std::map<std::string, std::string> members = JsonStringMembers(info.bytes, &ok);
+      DistribInfoParams::ParamMap members = JsonStringMembers(info.bytes, &ok);
       EXPECT_TRUE(ok) << info.bytes;
       EXPECT_EQ(ParseDistribParams(params), members) << info.bytes;
       EXPECT_EQ(platform::Widen(params), switches["distr-info-params"]);
@@ -420,9 +406,9 @@ TEST_F(SilentInstallTest, HandsEverySwitchAndFileToTheSetupAndCleansUp) {
       EXPECT_EQ(0u, seed.path.find(temp_->path() + L"\\vup")) << platform::Narrow(seed.path);
       ASSERT_TRUE(seed.exists);
       bool ok = false;
-      std::map<std::string, std::string> members = JsonStringMembers(seed.bytes, &ok);
+      DistribInfoParams::ParamMap members = JsonStringMembers(seed.bytes, &ok);
       EXPECT_TRUE(ok) << seed.bytes;
-      std::map<std::string, std::string> expected = {
+      DistribInfoParams::ParamMap expected = {
           {"variations_seed_base64",
            platform::Base64Encode(std::string("zorvin-variations-seed\x00\x01\x02\xfe\xff", 27))},
           {"variations_seed_signature", "c2lnbmF0dXJlLWZvci10ZXN0cw=="},

@@ -36,6 +36,7 @@
 #include "platform/shared_sections.h"
 #include "platform/strings.h"
 #include "tests/support/child_process.h"
+#include "tests/support/held_mutex.h"
 #include "tests/support/pending_deletions.h"
 #include "tests/support/publisher_log.h"
 #include "tests/support/test_log.h"
@@ -109,30 +110,10 @@ DWORD ConsentPromptBehaviorAdmin() {
   return value;
 }
 
-// Every test here uses the fixed names of the elevation events (and may meet the installer
-// processes of other test programs): they hold the lock those tests hold, one at a time.
-class ElevationLock {
- public:
-  ElevationLock()
-      : mutex_(CreateMutexW(nullptr, FALSE, L"Local\\li-startup-installer-run-tests")) {
-    if (!mutex_) return;
-    DWORD wait = WaitForSingleObject(mutex_.get(), 240000);
-    owned_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
-  }
-  ~ElevationLock() {
-    if (owned_) ReleaseMutex(mutex_.get());
-  }
-  bool owned() const { return owned_; }
-
- private:
-  platform::ScopedKernelHandle mutex_;
-  bool owned_ = false;
-};
-
 // ---------------------------------------------------------------------------------------
 // Master and elevated child as two processes of elevation_master.exe.
 
-class ElevatedInstallTest : public testing::Test {
+class ElevatedInstallTest : public testing::Test, public test_support::InstallerLogReader {
  protected:
   ElevatedInstallTest() : marker_(test_support::UniqueMarker()) {}
 
@@ -197,17 +178,7 @@ class ElevatedInstallTest : public testing::Test {
     return values.size() == 1 ? values[0] : "<several>";
   }
 
-  std::vector<std::wstring> Log() const {
-    return test_support::ReadUtf16Lines(temp_.File(L"lite_installer.log"));
-  }
-  int Count(const std::wstring& fragment) const {
-    return test_support::CountContaining(Log(), fragment);
-  }
-  std::wstring LogText() const {
-    std::wstring text;
-    for (const std::wstring& line : Log()) text += line + L"\n";
-    return text;
-  }
+  std::wstring LogFolder() const override { return temp_.path(); }
 
   SetupReport Report() const { return ReadSetupReport(temp_.File(L"report.json")); }
 
@@ -285,7 +256,7 @@ class ElevatedInstallTest : public testing::Test {
     EXPECT_FALSE(Report().present);
   }
 
-  ElevationLock lock_;
+  test_support::InstallerRunLock lock_;
   test_support::ScopedTempDir temp_;
   std::string marker_;
   std::wstring key_path_;
@@ -707,7 +678,7 @@ class ElevationSeamTest : public testing::Test {
     SetBrowserRegistryKeyPathForTesting(L"");
   }
 
-  ElevationLock lock_;
+  test_support::InstallerRunLock lock_;
   test_support::ScopedTestLog log_;
   // As the window hands the flow over: with an owner for the elevation prompt.
   InstallerOptions Options(ProgressListener* listener = nullptr) {

@@ -2,13 +2,10 @@
 
 #include <windows.h>
 
-#include <stdlib.h>
-
-#include <jansson.h>
-
 #include "network/http_downloader.h"
 #include "platform/base64.h"
 #include "platform/file_util.h"
+#include "platform/json_writer.h"
 #include "platform/logging.h"
 
 namespace installer {
@@ -29,8 +26,6 @@ void FetchVariationsSeed(const std::string& url, const platform::FilePath& targe
 }
 
 void SaveVariations(const platform::FilePath& target, const VariationsSeed& seed) {
-  json_t* object = json_object();
-  if (object == nullptr) return;
   const std::string encoded = platform::Base64Encode(seed.body);
   const struct {
     const char* key;
@@ -41,13 +36,12 @@ void SaveVariations(const platform::FilePath& target, const VariationsSeed& seed
       {"variations_last_modified_time", &seed.last_modified},
       {"variations_country", &seed.country},
   };
+  platform::JsonObjectWriter writer(0);
   for (const auto& member : members) {
-    // json_stringn refuses text that is not UTF-8; set_new takes the reference either way.
-    json_t* value = json_stringn(member.value->data(), member.value->size());
-    if (value == nullptr || json_object_set_new(object, member.key, value) != 0) {
+    // A value that is not UTF-8 cannot be written as JSON text.
+    if (!writer.Add(member.key, *member.value)) {
       LOG(ERROR, "SaveVariations") << "Failed to serialize variations value " << member.key
                                    << ": " << *member.value;
-      json_decref(object);
       return;
     }
   }
@@ -57,9 +51,8 @@ void SaveVariations(const platform::FilePath& target, const VariationsSeed& seed
   // the user's profile, whose name need not survive a conversion to the ANSI code page.
   // The temporary name comes from the target's, so that it can never be the target itself
   // (the target is a temporary name of the same folder).
-  char* text = json_dumps(object, 0);
   const platform::FilePath temp(target.value() + L".part");
-  bool saved = text != nullptr && platform::WriteWholeFile(temp, text) &&
+  bool saved = platform::WriteWholeFile(temp, writer.Text()) &&
                MoveFileExW(temp.value().c_str(), target.value().c_str(),
                            MOVEFILE_REPLACE_EXISTING) != FALSE;
   if (!saved) {
@@ -69,8 +62,6 @@ void SaveVariations(const platform::FilePath& target, const VariationsSeed& seed
     LOG(ERROR, "SaveVariations") << "Failed to save downloaded variations update to "
                                  << target.value();
   }
-  free(text);
-  json_decref(object);
 }
 
 }  // namespace installer

@@ -15,15 +15,16 @@
 #ifndef PLATFORM_COMMAND_LINE_H_
 #define PLATFORM_COMMAND_LINE_H_
 
-#include <map>
 #include <string>
 #include <string_view>
+
+#include "platform/string_map.h"
 
 namespace installer {
 
 class CommandLine {
  public:
-  using SwitchMap = std::map<std::string, std::wstring>;
+  using SwitchMap = platform::StringMap<std::wstring>;
 
   // No program, no switches.
   CommandLine() = default;

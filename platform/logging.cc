@@ -523,6 +523,11 @@ std::wstring FormatSetupExitCode(uint32_t exit_code) {
   return text;
 }
 
+LogLine::LogLine(Severity severity, const char* function, int line)
+    : severity_(severity), function_(function), line_(line) {}
+
+LogLine::~LogLine() { LogMessage(severity_, function_, line_, message_); }
+
 LogLine& LogLine::operator<<(std::string_view text) {
   message_ += platform::WidenUtf8(text);
   return *this;

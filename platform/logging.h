@@ -105,14 +105,14 @@ std::wstring DescribeLastError(uint32_t code);
 // error detail. "GENERIC_ERROR(1); error: 5", or "Exit code: 42; error: 0" for unknown statuses.
 std::wstring FormatSetupExitCode(uint32_t exit_code);
 
-// Collects one line; the destructor writes it.
+// Collects one line; the destructor writes it. The constructor and destructor stay calls:
+// there are some 250 lines to log, and each inlined copy would cost about 15 bytes more.
 class LogLine {
  public:
-  LogLine(Severity severity, const char* function, int line)
-      : severity_(severity), function_(function), line_(line) {}
+  __attribute__((noinline)) LogLine(Severity severity, const char* function, int line);
   LogLine(const LogLine&) = delete;
   LogLine& operator=(const LogLine&) = delete;
-  ~LogLine() { LogMessage(severity_, function_, line_, message_); }
+  __attribute__((noinline)) ~LogLine();
 
   LogLine& operator<<(std::wstring_view text) {
     message_.append(text);

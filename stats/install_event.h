@@ -4,12 +4,13 @@
 #ifndef STATS_INSTALL_EVENT_H_
 #define STATS_INSTALL_EVENT_H_
 
-#include <map>
 #include <string>
+
+#include "platform/string_map.h"
 
 namespace installer {
 
-using InstallEvent = std::map<std::string, std::wstring>;
+using InstallEvent = platform::StringMap<std::wstring>;
 
 }  // namespace installer
 

@@ -16,18 +16,18 @@
 #define STATS_INSTALL_STAT_SENDER_H_
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
 
+#include "platform/string_map.h"
 #include "platform/sync.h"
 #include "stats/install_event.h"
 
 namespace installer {
 
 // Variable name -> value, in byte order of the names.
-using StatVariables = std::map<std::string, std::wstring>;
+using StatVariables = platform::StringMap<std::wstring>;
 
 // Kinds of installer (`installer_kind`); -1 is "not set".
 inline constexpr int32_t kInstallerKindUnset = -1;

@@ -9,14 +9,15 @@
 #ifndef TRUST_TRUSTED_JSON_H_
 #define TRUST_TRUSTED_JSON_H_
 
-#include <set>
 #include <string>
 #include <string_view>
+
+#include "platform/string_map.h"
 
 namespace installer {
 
 // Certificate identifiers (raw bytes); equal byte strings collapse.
-using TrustedCertificateIds = std::set<std::string>;
+using TrustedCertificateIds = platform::StringSet;
 
 // Clears `*ids`, then fills it from `json`. False when the text is not JSON or the root,
 // "trusted_info" or "certificates" has the wrong type (the set is left empty then); true

@@ -25,6 +25,7 @@
 #include "platform/windows_version.h"
 #include "resources/resource_ids.h"
 #include "tests/support/child_process.h"
+#include "tests/support/held_mutex.h"
 #include "tests/support/dialog_driver.h"
 #include "tests/support/fake_internet_api.h"
 #include "tests/support/publisher_log.h"
@@ -1408,14 +1409,10 @@ TEST_F(MainWindowOnScreenTest, EnterEscapeAndAltF4FromTheKeyboard) {
 
 // Real installer processes share the session's single-instance mutex and the fixed names of
 // the elevation events with the other tests that start them: one such test at a time.
-class InteractiveRunTest : public testing::Test {
+class InteractiveRunTest : public testing::Test, public test_support::InstallerLogReader {
  protected:
   void SetUp() override {
-    run_lock_.reset(CreateMutexW(nullptr, FALSE, L"Local\\li-startup-installer-run-tests"));
-    ASSERT_TRUE(run_lock_);
-    DWORD wait = WaitForSingleObject(run_lock_.get(), 240000);
-    ASSERT_TRUE(wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED);
-    locked_ = true;
+    ASSERT_TRUE(run_lock_.owned());
     // Its install button counts like the window tests' ones.
     click_lock_ = std::make_unique<test_support::ClickCounterLock>();
     SetEnvironmentVariableW(L"LI_STAND_IN_REPORT", temp_.File(L"report.json").c_str());
@@ -1441,7 +1438,6 @@ class InteractiveRunTest : public testing::Test {
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Zorvin\\ZorvinBrowser");
     installer::KeptArchive(installer::KeptArchiveFolderForThisProcess()).Remove();
     click_lock_.reset();
-    if (locked_) ReleaseMutex(run_lock_.get());
   }
 
   static std::string GoodArchive() {
@@ -1454,17 +1450,7 @@ class InteractiveRunTest : public testing::Test {
     return "{\"file\":\"" + escaped + "\"}";
   }
 
-  std::vector<std::wstring> Log() const {
-    return test_support::ReadUtf16Lines(temp_.File(L"lite_installer.log"));
-  }
-  int Count(const std::wstring& fragment) const {
-    return test_support::CountContaining(Log(), fragment);
-  }
-  std::string LogText() const {
-    std::wstring text;
-    for (const std::wstring& line : Log()) text += line + L"\n";
-    return platform::Narrow(text);
-  }
+  std::wstring LogFolder() const override { return temp_.path(); }
 
   // Starts the installer; its window, or null (then the run is over or failed).
   HWND StartInstaller(const std::wstring& more_switches = std::wstring()) {
@@ -1482,12 +1468,12 @@ class InteractiveRunTest : public testing::Test {
 
   static constexpr const char* kArchivePaths[] = {"/browser/zorvin/flash/browser-setup.arc",
                                                   "/browser/zorvin/browser-setup.arc"};
+  // Taken first and released last: the cleanup runs while it is held.
+  test_support::InstallerRunLock run_lock_;
   test_support::ScopedTempDir temp_;
   test_support::ChildProcess process_;
 
  private:
-  platform::ScopedKernelHandle run_lock_;
-  bool locked_ = false;
   std::unique_ptr<test_support::ClickCounterLock> click_lock_;
 };
 

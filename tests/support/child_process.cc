@@ -2,6 +2,7 @@
 
 #include <cwctype>
 
+#include "platform/strings.h"
 #include "tests/support/test_paths.h"
 
 namespace test_support {
@@ -131,6 +132,20 @@ int CountContaining(const std::vector<std::wstring>& lines, const std::wstring& 
     if (line.find(fragment) != std::wstring::npos) ++count;
   }
   return count;
+}
+
+std::vector<std::wstring> InstallerLogReader::Log() const {
+  return ReadUtf16Lines(LogFolder() + L"\\lite_installer.log");
+}
+
+int InstallerLogReader::Count(const std::wstring& fragment) const {
+  return CountContaining(Log(), fragment);
+}
+
+std::string InstallerLogReader::LogText() const {
+  std::wstring text;
+  for (const std::wstring& line : Log()) text += line + L"\n";
+  return platform::Narrow(text);
 }
 
 }  // namespace test_support

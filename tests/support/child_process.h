@@ -72,6 +72,19 @@ std::vector<std::wstring> ReadUtf16Lines(const std::wstring& path);
 // How many of `lines` contain `fragment`.
 int CountContaining(const std::vector<std::wstring>& lines, const std::wstring& fragment);
 
+// For fixtures whose installer processes log into the fixture's temporary folder
+// (lite_installer.log there), read afresh on every call.
+class InstallerLogReader {
+ protected:
+  virtual ~InstallerLogReader() = default;
+  virtual std::wstring LogFolder() const = 0;
+
+  std::vector<std::wstring> Log() const;
+  int Count(const std::wstring& fragment) const;
+  // The whole log, narrowed, for failure messages.
+  std::string LogText() const;
+};
+
 }  // namespace test_support
 
 #endif  // TESTS_SUPPORT_CHILD_PROCESS_H_

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/held_mutex.h"
+
 namespace test_support {
 
 struct PublisherRequest {
@@ -32,21 +34,11 @@ std::string EscapeSegment(const std::string& text);
 
 // Tests that click run one at a time: the click counter URL is the same for every run, so
 // only the number of requests tells one test's clicks from another's.
-class ClickCounterLock {
+class ClickCounterLock : public HeldMutex {
  public:
-  ClickCounterLock() : mutex_(CreateMutexW(nullptr, FALSE, L"Local\\li-ui-window-click-tests")) {
-    DWORD wait = WaitForSingleObject(mutex_, 240000);
-    owned_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+  ClickCounterLock() : HeldMutex(L"Local\\li-ui-window-click-tests", 240000) {
     Sleep(300);  // clicks of the test before may still be on their way
   }
-  ~ClickCounterLock() {
-    if (owned_) ReleaseMutex(mutex_);
-    CloseHandle(mutex_);
-  }
-
- private:
-  HANDLE mutex_;
-  bool owned_ = false;
 };
 
 // A text no other request of any test run carries ("m<process id>x<counter>x<ticks>").
