@@ -278,9 +278,8 @@ bool HttpDownloader::StartRequestThread() {
   return true;
 }
 
-template <typename Call>
-HttpDownloader::CallEnd HttpDownloader::RunCall(const char* operation, Call&& call,
-                                                uint32_t bound_ms) {
+HttpDownloader::CallEnd HttpDownloader::RunCall(const char* operation,
+                                                std::function<void()> call, uint32_t bound_ms) {
   SharedCalls& state = *calls_;
   if (bounds_.total_ms != 0) {
     uint32_t spent = GetTickCount() - request_start_;
@@ -296,7 +295,7 @@ HttpDownloader::CallEnd HttpDownloader::RunCall(const char* operation, Call&& ca
   if (IsSignalled(cancel_event_)) return CallEnd::kCancelled;
   {
     platform::AutoLock lock(state->lock);
-    state->call = std::forward<Call>(call);
+    state->call = std::move(call);
   }
   state->start.Set();
   HANDLE waits[2] = {state->done.handle(), cancel_event_};

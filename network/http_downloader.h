@@ -34,6 +34,7 @@
 #include <wininet.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -207,8 +208,7 @@ class HttpDownloader {
   std::string QueryText(DWORD info_level) const;
   // Runs `call` on the request thread; waits for it, the cancel event and `bound_ms` (cut
   // to what is left of the whole request's bound). `operation` names the caller in the log.
-  template <typename Call>
-  CallEnd RunCall(const char* operation, Call&& call, uint32_t bound_ms);
+  CallEnd RunCall(const char* operation, std::function<void()> call, uint32_t bound_ms);
   // A call on the request thread (`RunCall`): `work(handle)`, with `handle` the state's
   // `which` (session or request) as it is when the call starts (null once closed), returns
   // a `Result`; it reaches `*result` only while the waiting side still waits, so a call left
