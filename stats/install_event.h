@@ -6,10 +6,15 @@
 
 #include <map>
 #include <string>
+#include <string_view>
 
 namespace installer {
 
 using InstallEvent = std::map<std::string, std::wstring>;
+
+// Sets one item. One function for every item the program sets, so that no caller builds
+// and drops a key and a value of its own.
+void SetEventValue(InstallEvent* event, const char* key, std::wstring_view value);
 
 }  // namespace installer
 

@@ -20,12 +20,20 @@ void AppendEscaped(std::wstring* url, const wchar_t* key, std::wstring_view valu
 
 InstallEvent ActionStage(const wchar_t* action, const wchar_t* stage) {
   InstallEvent event;
-  event["action"] = action;
-  if (stage) event["stage"] = stage;
+  SetEventValue(&event, "action", action);
+  if (stage) SetEventValue(&event, "stage", stage);
   return event;
 }
 
+const wchar_t* SetupActionName(bool has_old_version) {
+  return has_old_version ? L"update" : L"setup";
+}
+
 }  // namespace
+
+void SetEventValue(InstallEvent* event, const char* key, std::wstring_view value) {
+  (*event)[key].assign(value);
+}
 
 std::wstring StatusBaseUrl() {
   return L"https://" + platform::Widen(endpoints::kStatusHost) + L"/get/browser/install";
@@ -57,7 +65,8 @@ bool DownloadFailureEvent(const StatusData& data, const DownloadAttempt& attempt
                           InstallEvent* event) {
   if (data.cancel_count > 0 || attempt.success) return false;
   InstallEvent result = ActionStage(L"download", L"error");
-  result["error"] = L"attempt-" + platform::ToWString(attempt.attempt) + L"-" + attempt.error;
+  SetEventValue(&result, "error",
+                L"attempt-" + platform::ToWString(attempt.attempt) + L"-" + attempt.error);
   *event = std::move(result);
   return true;
 }
@@ -88,7 +97,7 @@ InstallEvent DownloadStartedEvent() { return ActionStage(L"download", L"started"
 
 InstallEvent DownloadFinishedEvent(int64_t download_time_us) {
   InstallEvent event = ActionStage(L"download", L"finished");
-  event["download_time"] = platform::ToWString(DurationToSeconds(download_time_us));
+  SetEventValue(&event, "download_time", platform::ToWString(DurationToSeconds(download_time_us)));
   return event;
 }
 
@@ -100,9 +109,7 @@ InstallEvent InstallButtonClickedEvent() {
   return ActionStage(L"install_browser_button_clicked", nullptr);
 }
 
-std::wstring SetupAction(bool has_old_version) {
-  return has_old_version ? L"update" : L"setup";
-}
+std::wstring SetupAction(bool has_old_version) { return SetupActionName(has_old_version); }
 
 std::wstring UacValue(bool uac_notifications_enabled, bool elevated_runner) {
   if (!uac_notifications_enabled) return L"100";
@@ -110,10 +117,8 @@ std::wstring UacValue(bool uac_notifications_enabled, bool elevated_runner) {
 }
 
 InstallEvent SetupLaunchedEvent(bool has_old_version, std::wstring_view uac) {
-  InstallEvent event;
-  event["action"] = SetupAction(has_old_version);
-  event["stage"] = L"setup_exe_launched";
-  event["uac"] = std::wstring(uac);
+  InstallEvent event = ActionStage(SetupActionName(has_old_version), L"setup_exe_launched");
+  SetEventValue(&event, "uac", uac);
   return event;
 }
 
@@ -133,12 +138,10 @@ bool SetupExitError(bool started, bool setup_ran, int32_t exit_code, std::wstrin
 
 InstallEvent SetupExitedEvent(bool has_old_version, bool started, bool setup_ran,
                               int32_t exit_code, int64_t install_time_us) {
-  InstallEvent event;
-  event["action"] = SetupAction(has_old_version);
-  event["stage"] = L"setup_exe_exited";
+  InstallEvent event = ActionStage(SetupActionName(has_old_version), L"setup_exe_exited");
   std::wstring error;
-  if (SetupExitError(started, setup_ran, exit_code, &error)) event["error"] = error;
-  event["setup_time"] = platform::ToWString(DurationToSeconds(install_time_us));
+  if (SetupExitError(started, setup_ran, exit_code, &error)) SetEventValue(&event, "error", error);
+  SetEventValue(&event, "setup_time", platform::ToWString(DurationToSeconds(install_time_us)));
   return event;
 }
 
