@@ -723,16 +723,24 @@ bool HttpDownloader::RefuseResume(DWORD code) {
   return false;
 }
 
+uint32_t HttpDownloader::FailRead(DWORD code) {
+  SetLastError(code);
+  RecordError(L"internet_read-");
+  LOG(ERROR, "ReadChunk") << "Download chunk error.";
+  return 0;
+}
+
+uint32_t HttpDownloader::EndReadEarly(CallEnd end) {
+  RecordEarlyEnd("ReadChunk", L"internet_read-", end);
+  LOG(ERROR, "ReadChunk") << "Download chunk error.";
+  return 0;
+}
+
 uint32_t HttpDownloader::ReadChunk() {
   if (!outcome_.error.empty() || request() == nullptr || sink_ == nullptr || ended_at_limit_) {
     return 0;
   }
-  if (pending_read_error_ != 0) {
-    SetLastError(pending_read_error_);
-    RecordError(L"internet_read-");
-    LOG(ERROR, "ReadChunk") << "Download chunk error.";
-    return 0;
-  }
+  if (pending_read_error_ != 0) return FailRead(pending_read_error_);
   // The headers are there once the request was opened: the answer is known before its body.
   if (!answer_checked_ && !AcceptAnswer()) return 0;
   SharedCalls state = *calls_;
@@ -787,16 +795,9 @@ uint32_t HttpDownloader::ReadChunk() {
     if (answer_ok_ && completed > 0) {
       sink_->Write(state->buffer, std::min(completed, sink_->limit() - sink_->bytes_written()));
     }
-    RecordEarlyEnd("ReadChunk", L"internet_read-", end);
-    LOG(ERROR, "ReadChunk") << "Download chunk error.";
-    return 0;
+    return EndReadEarly(end);
   }
-  if (!chunk.ok) {
-    SetLastError(read_error);
-    RecordError(L"internet_read-");
-    LOG(ERROR, "ReadChunk") << "Download chunk error.";
-    return 0;
-  }
+  if (!chunk.ok) return FailRead(read_error);
   if (read_error != ERROR_SUCCESS) pending_read_error_ = read_error;
   // WinINet may hand over whatever arrived instead of waiting for a whole block: a server
   // that trickles bytes must still make a block's worth of progress in each read bound.
@@ -804,9 +805,7 @@ uint32_t HttpDownloader::ReadChunk() {
   if (bounds_.read_ms != 0 && GetTickCount() - window_start_ >= bounds_.read_ms) {
     if (window_bytes_ < kBufferSize && read > 0) {
       effective_bound_ms_ = bounds_.read_ms;
-      RecordEarlyEnd("ReadChunk", L"internet_read-", CallEnd::kTimedOut);
-      LOG(ERROR, "ReadChunk") << "Download chunk error.";
-      return 0;
+      return EndReadEarly(CallEnd::kTimedOut);
     }
     window_start_ = GetTickCount();
     window_bytes_ = 0;
@@ -833,10 +832,7 @@ uint32_t HttpDownloader::ReadChunk() {
   // it is a failed read instead, so the attempt can be retried or resumed. A file that ends
   // up longer than its total (a resume gone wrong) is no more complete.
   if (read == 0 && expected_total_ > 0 && sink_->bytes_written() != expected_total_) {
-    SetLastError(ERROR_INTERNET_CONNECTION_ABORTED);
-    RecordError(L"internet_read-");
-    LOG(ERROR, "ReadChunk") << "Download chunk error.";
-    return 0;
+    return FailRead(ERROR_INTERNET_CONNECTION_ABORTED);
   }
   return read;
 }

@@ -229,6 +229,9 @@ class HttpDownloader {
   // At the first block: works out what the answer holds (see the file comment). False with
   // the error recorded.
   bool AcceptAnswer();
+  // A failed read: records "internet_read-" + `code`, or the early end, and logs it; 0.
+  uint32_t FailRead(DWORD code);
+  uint32_t EndReadEarly(CallEnd end);
   // Empties the sink and fails the attempt ("resume_refused-" + `code`).
   bool RefuseResume(DWORD code);
   // The one log line of a resume and its report.
