@@ -675,14 +675,21 @@ bool HttpDownloader::AcceptAnswer() {
     const std::string range = QueryText(HTTP_QUERY_CONTENT_RANGE);
     uint64_t first = 0, last = 0;
     if (!ParseContentRange(range, &first, &last, &total) || first != resume_offset_) {
-      LogResume(status, "Content-Range " + range + " is not the rest; the file starts over");
+      std::string why = "Content-Range ";
+      why += range;
+      why += " is not the rest; the file starts over";
+      LogResume(status, why);
       return RefuseResume(ERROR_HTTP_INVALID_HEADER);
     }
     // "bytes first-last/*": the rest that was asked for ends the file.
     if (total == 0) total = last + 1;
     if (resume_total_ != 0 && total != resume_total_) {
-      LogResume(status, "the file is " + platform::ToString(total) + " bytes now, " +
-                            platform::ToString(resume_total_) + " before; it starts over");
+      std::string why = "the file is ";
+      why += platform::ToString(total);
+      why += " bytes now, ";
+      why += platform::ToString(resume_total_);
+      why += " before; it starts over";
+      LogResume(status, why);
       return RefuseResume(ERROR_HTTP_INVALID_HEADER);
     }
     LogResume(status, "the rest comes");
@@ -706,8 +713,11 @@ bool HttpDownloader::AcceptAnswer() {
 }
 
 void HttpDownloader::LogResume(DWORD status, const std::string& outcome) {
-  outcome_.resume_report = L"resume-" + platform::ToWString(status) + L"-" +
-                   platform::ToWString(resume_offset_);
+  std::wstring& report = outcome_.resume_report;
+  report = L"resume-";
+  report += platform::ToWString(status);
+  report += L'-';
+  report += platform::ToWString(resume_offset_);
   LOG(INFO, "ReadChunk") << "Resume at " << resume_offset_ << " of " << resume_total_
                          << " bytes: the server answered " << status << ", " << outcome << ": "
                          << url_;
@@ -844,8 +854,11 @@ bool HttpDownloader::FinalizeDownload() {
       (status == HTTP_STATUS_OK || (partial_answer_ && status == HTTP_STATUS_PARTIAL_CONTENT))) {
     return true;
   }
-  outcome_.error = L"final_query_info-" + platform::ToWString(status) + L"-" +
-           platform::ToWString(GetLastError());
+  const DWORD error = GetLastError();
+  outcome_.error = L"final_query_info-";
+  outcome_.error += platform::ToWString(status);
+  outcome_.error += L'-';
+  outcome_.error += platform::ToWString(error);
   LOG(ERROR, "FinalizeDownload") << "Unsuccessful download: " << url_;
   return false;
 }
