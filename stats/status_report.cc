@@ -10,12 +10,17 @@ namespace installer {
 
 namespace {
 
+// Appends "&key=" + value.
+void AppendItem(std::wstring* url, const wchar_t* key, std::wstring_view value) {
+  url->append(key);
+  url->append(value);
+}
+
 // Appends "&key=" + escaped value, or nothing when the value escapes to nothing.
 void AppendEscaped(std::wstring* url, const wchar_t* key, std::wstring_view value) {
   std::wstring escaped = platform::EscapeUrl(value);
   if (escaped.empty()) return;
-  url->append(key);
-  url->append(escaped);
+  AppendItem(url, key, escaped);
 }
 
 InstallEvent ActionStage(const wchar_t* action, const wchar_t* stage) {
@@ -49,9 +54,9 @@ std::wstring DownloadStatusUrl(const StatusData& data, const DownloadAttempt& at
   std::wstring url = StatusBaseUrl();
   url += L"?status=";
   url += attempt.success ? L"success" : L"failed";
-  if (attempt.attempt != 0) url += L"&attempt=" + platform::ToWString(attempt.attempt);
-  url += L"&downloaded=" + platform::ToWString(attempt.downloaded);
-  url += L"&ui=" + data.ui;
+  if (attempt.attempt != 0) AppendItem(&url, L"&attempt=", platform::ToWString(attempt.attempt));
+  AppendItem(&url, L"&downloaded=", platform::ToWString(attempt.downloaded));
+  AppendItem(&url, L"&ui=", data.ui);
   AppendEscaped(&url, L"&url=", attempt.url);
   if (!attempt.final_url.empty()) {
     AppendEscaped(&url, L"&redirect=", platform::ExtractUrlHost(attempt.final_url));
@@ -73,20 +78,22 @@ bool DownloadFailureEvent(const StatusData& data, const DownloadAttempt& attempt
 
 std::wstring InstallationFinishedUrl(const StatusData& data, bool success) {
   std::wstring url = StatusBaseUrl();
-  url += L"?ui=" + data.ui;
+  AppendItem(&url, L"?ui=", data.ui);
   url += L"&result=";
   if (data.cancel_count > 0) {
     url += L"cancelled";
   } else {
     url += success ? L"success" : L"failed";
   }
-  url += L"&time=" + platform::ToWString(DurationToSeconds(data.total_time_us));
+  AppendItem(&url, L"&time=", platform::ToWString(DurationToSeconds(data.total_time_us)));
   // Only an exact zero means "never measured"; a short step still reports "0".
   if (data.download_time_us != 0) {
-    url += L"&download_time=" + platform::ToWString(DurationToSeconds(data.download_time_us));
+    AppendItem(&url, L"&download_time=",
+               platform::ToWString(DurationToSeconds(data.download_time_us)));
   }
   if (data.install_time_us != 0) {
-    url += L"&install_time=" + platform::ToWString(DurationToSeconds(data.install_time_us));
+    AppendItem(&url, L"&install_time=",
+               platform::ToWString(DurationToSeconds(data.install_time_us)));
   }
   return url;
 }
