@@ -258,8 +258,11 @@ std::wstring InstallStatSender::Send(const InstallEvent& event) {
     list += escaped_value;
   }
   list += L"/*";
-  return L"https://" + platform::Widen(endpoints::kExtendedStatsHost) + kExtendedStatsPath +
-         list;
+  std::wstring url = L"https://";
+  url += platform::Widen(endpoints::kExtendedStatsHost);
+  url += kExtendedStatsPath;
+  url += list;
+  return url;
 }
 
 void InstallStatSender::SetVariable(const char* key, std::wstring value) {

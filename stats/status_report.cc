@@ -41,7 +41,10 @@ void SetEventValue(InstallEvent* event, const char* key, std::wstring_view value
 }
 
 std::wstring StatusBaseUrl() {
-  return L"https://" + platform::Widen(endpoints::kStatusHost) + L"/get/browser/install";
+  std::wstring url = L"https://";
+  url += platform::Widen(endpoints::kStatusHost);
+  url += L"/get/browser/install";
+  return url;
 }
 
 int64_t DurationToSeconds(int64_t microseconds) {
