@@ -73,8 +73,11 @@ bool DownloadFailureEvent(const StatusData& data, const DownloadAttempt& attempt
                           InstallEvent* event) {
   if (data.cancel_count > 0 || attempt.success) return false;
   InstallEvent result = ActionStage(L"download", L"error");
-  SetEventValue(&result, "error",
-                L"attempt-" + platform::ToWString(attempt.attempt) + L"-" + attempt.error);
+  std::wstring error = L"attempt-";
+  error += platform::ToWString(attempt.attempt);
+  error += L'-';
+  error += attempt.error;
+  SetEventValue(&result, "error", error);
   *event = std::move(result);
   return true;
 }
