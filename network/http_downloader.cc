@@ -377,7 +377,9 @@ void HttpDownloader::ResetState() {
 }
 
 void HttpDownloader::RecordError(const wchar_t* tag) {
-  outcome_.error = tag + platform::ToWString(GetLastError());
+  const DWORD error = GetLastError();
+  outcome_.error = tag;
+  outcome_.error += platform::ToWString(error);
 }
 
 void HttpDownloader::RecordEarlyEnd(const char* operation, const wchar_t* tag, CallEnd end) {
@@ -480,8 +482,13 @@ bool HttpDownloader::OpenRequest(const std::wstring& url, DownloadSink& sink) {
   const uint32_t offset = sink.bytes_written();
   std::wstring headers = kAcceptAnyHeader;
   if (offset > 0) {
-    headers += L"\r\nRange: bytes=" + platform::ToWString(offset) + L"-";
-    if (!resume_validator_.empty()) headers += L"\r\nIf-Range: " + platform::Widen(resume_validator_);
+    headers += L"\r\nRange: bytes=";
+    headers += platform::ToWString(offset);
+    headers += L'-';
+    if (!resume_validator_.empty()) {
+      headers += L"\r\nIf-Range: ";
+      headers += platform::Widen(resume_validator_);
+    }
     resume_offset_ = offset;
   }
 
