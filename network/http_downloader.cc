@@ -278,9 +278,8 @@ bool HttpDownloader::StartRequestThread() {
   return true;
 }
 
-template <typename Call>
-HttpDownloader::CallEnd HttpDownloader::RunCall(const char* operation, Call&& call,
-                                                uint32_t bound_ms) {
+HttpDownloader::CallEnd HttpDownloader::RunCall(const char* operation,
+                                                std::function<void()> call, uint32_t bound_ms) {
   SharedCalls& state = *calls_;
   if (bounds_.total_ms != 0) {
     uint32_t spent = GetTickCount() - request_start_;
@@ -296,7 +295,7 @@ HttpDownloader::CallEnd HttpDownloader::RunCall(const char* operation, Call&& ca
   if (IsSignalled(cancel_event_)) return CallEnd::kCancelled;
   {
     platform::AutoLock lock(state->lock);
-    state->call = std::forward<Call>(call);
+    state->call = std::move(call);
   }
   state->start.Set();
   HANDLE waits[2] = {state->done.handle(), cancel_event_};
@@ -378,7 +377,9 @@ void HttpDownloader::ResetState() {
 }
 
 void HttpDownloader::RecordError(const wchar_t* tag) {
-  outcome_.error = tag + platform::ToWString(GetLastError());
+  const DWORD error = GetLastError();
+  outcome_.error = tag;
+  outcome_.error += platform::ToWString(error);
 }
 
 void HttpDownloader::RecordEarlyEnd(const char* operation, const wchar_t* tag, CallEnd end) {
@@ -481,8 +482,13 @@ bool HttpDownloader::OpenRequest(const std::wstring& url, DownloadSink& sink) {
   const uint32_t offset = sink.bytes_written();
   std::wstring headers = kAcceptAnyHeader;
   if (offset > 0) {
-    headers += L"\r\nRange: bytes=" + platform::ToWString(offset) + L"-";
-    if (!resume_validator_.empty()) headers += L"\r\nIf-Range: " + platform::Widen(resume_validator_);
+    headers += L"\r\nRange: bytes=";
+    headers += platform::ToWString(offset);
+    headers += L'-';
+    if (!resume_validator_.empty()) {
+      headers += L"\r\nIf-Range: ";
+      headers += platform::Widen(resume_validator_);
+    }
     resume_offset_ = offset;
   }
 
@@ -676,14 +682,21 @@ bool HttpDownloader::AcceptAnswer() {
     const std::string range = QueryText(HTTP_QUERY_CONTENT_RANGE);
     uint64_t first = 0, last = 0;
     if (!ParseContentRange(range, &first, &last, &total) || first != resume_offset_) {
-      LogResume(status, "Content-Range " + range + " is not the rest; the file starts over");
+      std::string why = "Content-Range ";
+      why += range;
+      why += " is not the rest; the file starts over";
+      LogResume(status, why);
       return RefuseResume(ERROR_HTTP_INVALID_HEADER);
     }
     // "bytes first-last/*": the rest that was asked for ends the file.
     if (total == 0) total = last + 1;
     if (resume_total_ != 0 && total != resume_total_) {
-      LogResume(status, "the file is " + platform::ToString(total) + " bytes now, " +
-                            platform::ToString(resume_total_) + " before; it starts over");
+      std::string why = "the file is ";
+      why += platform::ToString(total);
+      why += " bytes now, ";
+      why += platform::ToString(resume_total_);
+      why += " before; it starts over";
+      LogResume(status, why);
       return RefuseResume(ERROR_HTTP_INVALID_HEADER);
     }
     LogResume(status, "the rest comes");
@@ -707,8 +720,11 @@ bool HttpDownloader::AcceptAnswer() {
 }
 
 void HttpDownloader::LogResume(DWORD status, const std::string& outcome) {
-  outcome_.resume_report = L"resume-" + platform::ToWString(status) + L"-" +
-                   platform::ToWString(resume_offset_);
+  std::wstring& report = outcome_.resume_report;
+  report = L"resume-";
+  report += platform::ToWString(status);
+  report += L'-';
+  report += platform::ToWString(resume_offset_);
   LOG(INFO, "ReadChunk") << "Resume at " << resume_offset_ << " of " << resume_total_
                          << " bytes: the server answered " << status << ", " << outcome << ": "
                          << url_;
@@ -724,16 +740,24 @@ bool HttpDownloader::RefuseResume(DWORD code) {
   return false;
 }
 
+uint32_t HttpDownloader::FailRead(DWORD code) {
+  SetLastError(code);
+  RecordError(L"internet_read-");
+  LOG(ERROR, "ReadChunk") << "Download chunk error.";
+  return 0;
+}
+
+uint32_t HttpDownloader::EndReadEarly(CallEnd end) {
+  RecordEarlyEnd("ReadChunk", L"internet_read-", end);
+  LOG(ERROR, "ReadChunk") << "Download chunk error.";
+  return 0;
+}
+
 uint32_t HttpDownloader::ReadChunk() {
   if (!outcome_.error.empty() || request() == nullptr || sink_ == nullptr || ended_at_limit_) {
     return 0;
   }
-  if (pending_read_error_ != 0) {
-    SetLastError(pending_read_error_);
-    RecordError(L"internet_read-");
-    LOG(ERROR, "ReadChunk") << "Download chunk error.";
-    return 0;
-  }
+  if (pending_read_error_ != 0) return FailRead(pending_read_error_);
   // The headers are there once the request was opened: the answer is known before its body.
   if (!answer_checked_ && !AcceptAnswer()) return 0;
   SharedCalls state = *calls_;
@@ -788,16 +812,9 @@ uint32_t HttpDownloader::ReadChunk() {
     if (answer_ok_ && completed > 0) {
       sink_->Write(state->buffer, std::min(completed, sink_->limit() - sink_->bytes_written()));
     }
-    RecordEarlyEnd("ReadChunk", L"internet_read-", end);
-    LOG(ERROR, "ReadChunk") << "Download chunk error.";
-    return 0;
+    return EndReadEarly(end);
   }
-  if (!chunk.ok) {
-    SetLastError(read_error);
-    RecordError(L"internet_read-");
-    LOG(ERROR, "ReadChunk") << "Download chunk error.";
-    return 0;
-  }
+  if (!chunk.ok) return FailRead(read_error);
   if (read_error != ERROR_SUCCESS) pending_read_error_ = read_error;
   // WinINet may hand over whatever arrived instead of waiting for a whole block: a server
   // that trickles bytes must still make a block's worth of progress in each read bound.
@@ -805,9 +822,7 @@ uint32_t HttpDownloader::ReadChunk() {
   if (bounds_.read_ms != 0 && GetTickCount() - window_start_ >= bounds_.read_ms) {
     if (window_bytes_ < kBufferSize && read > 0) {
       effective_bound_ms_ = bounds_.read_ms;
-      RecordEarlyEnd("ReadChunk", L"internet_read-", CallEnd::kTimedOut);
-      LOG(ERROR, "ReadChunk") << "Download chunk error.";
-      return 0;
+      return EndReadEarly(CallEnd::kTimedOut);
     }
     window_start_ = GetTickCount();
     window_bytes_ = 0;
@@ -834,10 +849,7 @@ uint32_t HttpDownloader::ReadChunk() {
   // it is a failed read instead, so the attempt can be retried or resumed. A file that ends
   // up longer than its total (a resume gone wrong) is no more complete.
   if (read == 0 && expected_total_ > 0 && sink_->bytes_written() != expected_total_) {
-    SetLastError(ERROR_INTERNET_CONNECTION_ABORTED);
-    RecordError(L"internet_read-");
-    LOG(ERROR, "ReadChunk") << "Download chunk error.";
-    return 0;
+    return FailRead(ERROR_INTERNET_CONNECTION_ABORTED);
   }
   return read;
 }
@@ -849,8 +861,11 @@ bool HttpDownloader::FinalizeDownload() {
       (status == HTTP_STATUS_OK || (partial_answer_ && status == HTTP_STATUS_PARTIAL_CONTENT))) {
     return true;
   }
-  outcome_.error = L"final_query_info-" + platform::ToWString(status) + L"-" +
-           platform::ToWString(GetLastError());
+  const DWORD error = GetLastError();
+  outcome_.error = L"final_query_info-";
+  outcome_.error += platform::ToWString(status);
+  outcome_.error += L'-';
+  outcome_.error += platform::ToWString(error);
   LOG(ERROR, "FinalizeDownload") << "Unsuccessful download: " << url_;
   return false;
 }

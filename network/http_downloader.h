@@ -34,6 +34,7 @@
 #include <wininet.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -207,8 +208,7 @@ class HttpDownloader {
   std::string QueryText(DWORD info_level) const;
   // Runs `call` on the request thread; waits for it, the cancel event and `bound_ms` (cut
   // to what is left of the whole request's bound). `operation` names the caller in the log.
-  template <typename Call>
-  CallEnd RunCall(const char* operation, Call&& call, uint32_t bound_ms);
+  CallEnd RunCall(const char* operation, std::function<void()> call, uint32_t bound_ms);
   // A call on the request thread (`RunCall`): `work(handle)`, with `handle` the state's
   // `which` (session or request) as it is when the call starts (null once closed), returns
   // a `Result`; it reaches `*result` only while the waiting side still waits, so a call left
@@ -229,6 +229,9 @@ class HttpDownloader {
   // At the first block: works out what the answer holds (see the file comment). False with
   // the error recorded.
   bool AcceptAnswer();
+  // A failed read: records "internet_read-" + `code`, or the early end, and logs it; 0.
+  uint32_t FailRead(DWORD code);
+  uint32_t EndReadEarly(CallEnd end);
   // Empties the sink and fails the attempt ("resume_refused-" + `code`).
   bool RefuseResume(DWORD code);
   // The one log line of a resume and its report.

@@ -50,9 +50,16 @@ std::wstring& TestingFolder() {
 }  // namespace
 
 std::string FormatKeptArchiveRecord(const KeptArchiveRecord& record) {
-  return "url=" + record.url + "\nvalidator=" + record.validator +
-         "\ntotal=" + platform::ToString(record.total) +
-         "\ntime=" + platform::ToString(static_cast<uint64_t>(record.time_us)) + "\n";
+  std::string text = "url=";
+  text += record.url;
+  text += "\nvalidator=";
+  text += record.validator;
+  text += "\ntotal=";
+  text += platform::ToString(record.total);
+  text += "\ntime=";
+  text += platform::ToString(static_cast<uint64_t>(record.time_us));
+  text += '\n';
+  return text;
 }
 
 bool ParseKeptArchiveRecord(std::string_view text, KeptArchiveRecord* record) {

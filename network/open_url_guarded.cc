@@ -194,9 +194,16 @@ bool RetryWithoutRevocationCheck(RelaxedSend sent, DWORD error, const char* tag,
 }
 
 std::string DescribeException(const SehExceptionInfo& exception) {
-  std::string text = "Exception with code=" + platform::ToString(exception.code);
-  if (!exception.dll.empty()) text += "dll_name=" + exception.dll;
-  if (!exception.proc.empty()) text += "proc_name=" + exception.proc;
+  std::string text = "Exception with code=";
+  text += platform::ToString(exception.code);
+  if (!exception.dll.empty()) {
+    text += "dll_name=";
+    text += exception.dll;
+  }
+  if (!exception.proc.empty()) {
+    text += "proc_name=";
+    text += exception.proc;
+  }
   return text;
 }
 

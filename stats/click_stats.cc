@@ -6,9 +6,11 @@
 namespace installer {
 
 std::wstring ClickCounterPrefix() {
-  return L"https://" + platform::Widen(endpoints::kClickCounterHost) +
-         L"/redir/dtype=stred/pid=457/cid=72696/path=zvbrowser_reinstall_dialog"
+  std::wstring url = L"https://";
+  url += platform::Widen(endpoints::kClickCounterHost);
+  url += L"/redir/dtype=stred/pid=457/cid=72696/path=zvbrowser_reinstall_dialog"
          L"&dialog_window=liteinstall&";
+  return url;
 }
 
 std::wstring ClickCounterUrl(std::wstring_view kind, std::wstring_view value) {

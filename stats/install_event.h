@@ -5,12 +5,17 @@
 #define STATS_INSTALL_EVENT_H_
 
 #include <string>
+#include <string_view>
 
 #include "platform/string_map.h"
 
 namespace installer {
 
 using InstallEvent = platform::StringMap<std::wstring>;
+
+// Sets one item. One function for every item the program sets, so that no caller builds
+// and drops a key and a value of its own.
+void SetEventValue(InstallEvent* event, const char* key, std::wstring_view value);
 
 }  // namespace installer
 

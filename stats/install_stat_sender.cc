@@ -202,26 +202,26 @@ void InstallStatSender::Gather(const StatVariables& initial_variables) {
   if (installer_kind_ == kInstallerKindLite || installer_kind_ == kInstallerKindFull) {
     std::wstring command_line = environment_->ReadRegistryString(kLaunchCommandLineValue);
     if (command_line.size() >= 3) {
-      variables["launched"] =
-          environment_->EventExists(LaunchEventName(command_line)) ? L"true" : L"false";
+      SetEventValue(&variables, "launched",
+                    environment_->EventExists(LaunchEventName(command_line)) ? L"true" : L"false");
     } else if (variables.count("launched") == 0) {
-      variables["launched"] = L"false";
+      SetEventValue(&variables, "launched", L"false");
     }
   }
 
-  variables["ui"] = ReadUiValue(environment_->UiFilePath());
+  SetEventValue(&variables, "ui", ReadUiValue(environment_->UiFilePath()));
 
   if (variables.count("old_ver") == 0) {
     std::wstring old_version = environment_->ReadRegistryString("zpv");
     if (old_version.empty()) old_version = environment_->ReadRegistryString("pv");
-    variables["old_ver"] = old_version;
+    SetEventValue(&variables, "old_ver", old_version);
   }
 
-  variables[installer_kind_ == kInstallerKindUpdater ? "ver" : "lite_ver"] =
-      environment_->OwnVersion();
-  variables["installer_type"] = installer_kind_ == kInstallerKindUnset
-                                    ? TargetKindName(target_kind_)
-                                    : InstallerKindName(installer_kind_);
+  SetEventValue(&variables, installer_kind_ == kInstallerKindUpdater ? "ver" : "lite_ver",
+                environment_->OwnVersion());
+  SetEventValue(&variables, "installer_type",
+                installer_kind_ == kInstallerKindUnset ? TargetKindName(target_kind_)
+                                                       : InstallerKindName(installer_kind_));
 
   platform::AutoLock hold(lock_);
   variables_ = std::move(variables);
@@ -233,13 +233,13 @@ std::wstring InstallStatSender::Send(const InstallEvent& event) {
 
   if (target_kind_ == kTargetKindHips) variables.erase("launched");
   if (installer_kind_ != kInstallerKindUnset) {
-    if (target_kind_ != kTargetKindBrowser) variables["target"] = TargetKindName(target_kind_);
-    variables["old_style"] = L"0";
-  } else {
-    variables["old_style"] = L"1";
+    if (target_kind_ != kTargetKindBrowser) {
+      SetEventValue(&variables, "target", TargetKindName(target_kind_));
+    }
   }
+  SetEventValue(&variables, "old_style", installer_kind_ != kInstallerKindUnset ? L"0" : L"1");
   if (target_kind_ != kTargetKindHips && variables.count("brand_id") == 0) {
-    variables["brand_id"] = L"unknown";
+    SetEventValue(&variables, "brand_id", L"unknown");
   }
 
   LOG(INFO, "GetQueryUrl") << "InstallStatSender::Send:";
@@ -258,13 +258,16 @@ std::wstring InstallStatSender::Send(const InstallEvent& event) {
     list += escaped_value;
   }
   list += L"/*";
-  return L"https://" + platform::Widen(endpoints::kExtendedStatsHost) + kExtendedStatsPath +
-         list;
+  std::wstring url = L"https://";
+  url += platform::Widen(endpoints::kExtendedStatsHost);
+  url += kExtendedStatsPath;
+  url += list;
+  return url;
 }
 
 void InstallStatSender::SetVariable(const char* key, std::wstring value) {
   platform::AutoLock hold(lock_);
-  variables_[key] = std::move(value);
+  SetEventValue(&variables_, key, value);
 }
 
 void InstallStatSender::SetBrandId(std::string_view value) {

@@ -10,25 +10,41 @@ namespace installer {
 
 namespace {
 
+// Appends "&key=" + value.
+void AppendItem(std::wstring* url, const wchar_t* key, std::wstring_view value) {
+  url->append(key);
+  url->append(value);
+}
+
 // Appends "&key=" + escaped value, or nothing when the value escapes to nothing.
 void AppendEscaped(std::wstring* url, const wchar_t* key, std::wstring_view value) {
   std::wstring escaped = platform::EscapeUrl(value);
   if (escaped.empty()) return;
-  url->append(key);
-  url->append(escaped);
+  AppendItem(url, key, escaped);
 }
 
 InstallEvent ActionStage(const wchar_t* action, const wchar_t* stage) {
   InstallEvent event;
-  event["action"] = action;
-  if (stage) event["stage"] = stage;
+  SetEventValue(&event, "action", action);
+  if (stage) SetEventValue(&event, "stage", stage);
   return event;
+}
+
+const wchar_t* SetupActionName(bool has_old_version) {
+  return has_old_version ? L"update" : L"setup";
 }
 
 }  // namespace
 
+void SetEventValue(InstallEvent* event, const char* key, std::wstring_view value) {
+  (*event)[key].assign(value);
+}
+
 std::wstring StatusBaseUrl() {
-  return L"https://" + platform::Widen(endpoints::kStatusHost) + L"/get/browser/install";
+  std::wstring url = L"https://";
+  url += platform::Widen(endpoints::kStatusHost);
+  url += L"/get/browser/install";
+  return url;
 }
 
 int64_t DurationToSeconds(int64_t microseconds) {
@@ -41,9 +57,9 @@ std::wstring DownloadStatusUrl(const StatusData& data, const DownloadAttempt& at
   std::wstring url = StatusBaseUrl();
   url += L"?status=";
   url += attempt.success ? L"success" : L"failed";
-  if (attempt.attempt != 0) url += L"&attempt=" + platform::ToWString(attempt.attempt);
-  url += L"&downloaded=" + platform::ToWString(attempt.downloaded);
-  url += L"&ui=" + data.ui;
+  if (attempt.attempt != 0) AppendItem(&url, L"&attempt=", platform::ToWString(attempt.attempt));
+  AppendItem(&url, L"&downloaded=", platform::ToWString(attempt.downloaded));
+  AppendItem(&url, L"&ui=", data.ui);
   AppendEscaped(&url, L"&url=", attempt.url);
   if (!attempt.final_url.empty()) {
     AppendEscaped(&url, L"&redirect=", platform::ExtractUrlHost(attempt.final_url));
@@ -57,27 +73,33 @@ bool DownloadFailureEvent(const StatusData& data, const DownloadAttempt& attempt
                           InstallEvent* event) {
   if (data.cancel_count > 0 || attempt.success) return false;
   InstallEvent result = ActionStage(L"download", L"error");
-  result["error"] = L"attempt-" + platform::ToWString(attempt.attempt) + L"-" + attempt.error;
+  std::wstring error = L"attempt-";
+  error += platform::ToWString(attempt.attempt);
+  error += L'-';
+  error += attempt.error;
+  SetEventValue(&result, "error", error);
   *event = std::move(result);
   return true;
 }
 
 std::wstring InstallationFinishedUrl(const StatusData& data, bool success) {
   std::wstring url = StatusBaseUrl();
-  url += L"?ui=" + data.ui;
+  AppendItem(&url, L"?ui=", data.ui);
   url += L"&result=";
   if (data.cancel_count > 0) {
     url += L"cancelled";
   } else {
     url += success ? L"success" : L"failed";
   }
-  url += L"&time=" + platform::ToWString(DurationToSeconds(data.total_time_us));
+  AppendItem(&url, L"&time=", platform::ToWString(DurationToSeconds(data.total_time_us)));
   // Only an exact zero means "never measured"; a short step still reports "0".
   if (data.download_time_us != 0) {
-    url += L"&download_time=" + platform::ToWString(DurationToSeconds(data.download_time_us));
+    AppendItem(&url, L"&download_time=",
+               platform::ToWString(DurationToSeconds(data.download_time_us)));
   }
   if (data.install_time_us != 0) {
-    url += L"&install_time=" + platform::ToWString(DurationToSeconds(data.install_time_us));
+    AppendItem(&url, L"&install_time=",
+               platform::ToWString(DurationToSeconds(data.install_time_us)));
   }
   return url;
 }
@@ -88,7 +110,7 @@ InstallEvent DownloadStartedEvent() { return ActionStage(L"download", L"started"
 
 InstallEvent DownloadFinishedEvent(int64_t download_time_us) {
   InstallEvent event = ActionStage(L"download", L"finished");
-  event["download_time"] = platform::ToWString(DurationToSeconds(download_time_us));
+  SetEventValue(&event, "download_time", platform::ToWString(DurationToSeconds(download_time_us)));
   return event;
 }
 
@@ -100,9 +122,7 @@ InstallEvent InstallButtonClickedEvent() {
   return ActionStage(L"install_browser_button_clicked", nullptr);
 }
 
-std::wstring SetupAction(bool has_old_version) {
-  return has_old_version ? L"update" : L"setup";
-}
+std::wstring SetupAction(bool has_old_version) { return SetupActionName(has_old_version); }
 
 std::wstring UacValue(bool uac_notifications_enabled, bool elevated_runner) {
   if (!uac_notifications_enabled) return L"100";
@@ -110,10 +130,8 @@ std::wstring UacValue(bool uac_notifications_enabled, bool elevated_runner) {
 }
 
 InstallEvent SetupLaunchedEvent(bool has_old_version, std::wstring_view uac) {
-  InstallEvent event;
-  event["action"] = SetupAction(has_old_version);
-  event["stage"] = L"setup_exe_launched";
-  event["uac"] = std::wstring(uac);
+  InstallEvent event = ActionStage(SetupActionName(has_old_version), L"setup_exe_launched");
+  SetEventValue(&event, "uac", uac);
   return event;
 }
 
@@ -133,12 +151,10 @@ bool SetupExitError(bool started, bool setup_ran, int32_t exit_code, std::wstrin
 
 InstallEvent SetupExitedEvent(bool has_old_version, bool started, bool setup_ran,
                               int32_t exit_code, int64_t install_time_us) {
-  InstallEvent event;
-  event["action"] = SetupAction(has_old_version);
-  event["stage"] = L"setup_exe_exited";
+  InstallEvent event = ActionStage(SetupActionName(has_old_version), L"setup_exe_exited");
   std::wstring error;
-  if (SetupExitError(started, setup_ran, exit_code, &error)) event["error"] = error;
-  event["setup_time"] = platform::ToWString(DurationToSeconds(install_time_us));
+  if (SetupExitError(started, setup_ran, exit_code, &error)) SetEventValue(&event, "error", error);
+  SetEventValue(&event, "setup_time", platform::ToWString(DurationToSeconds(install_time_us)));
   return event;
 }
 
