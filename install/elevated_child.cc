@@ -74,6 +74,12 @@ std::vector<std::wstring> MachineWideRoots() {
   return roots;
 }
 
+// A line of `text` followed by a path: one call instead of a line built at each site.
+void LogWithPath(logging::Severity severity, const char* tag, int line, const char* text,
+                 const std::wstring& path) {
+  logging::LogLine(severity, tag, line) << text << path;
+}
+
 // "li_" and 16 hexadecimal digits from the system generator.
 std::wstring RandomFolderName() {
   static const wchar_t kDigits[] = L"0123456789abcdef";
@@ -214,7 +220,7 @@ bool RunSetupFromPrivateCopies(CommandLine* setup_command_line, PrivateFolder* f
   }
   const std::wstring archive = folder->CopyIn(archive_path, kArchiveCopyName, kMaxArchiveBytes);
   if (archive.empty()) return false;
-  LOG(INFO, kElevatedChildTag) << "Archive copied to " << archive;
+  LogWithPath(logging::kINFO, kElevatedChildTag, __LINE__, "Archive copied to ", archive);
   for (const HandedOverFile& file : kHandedOverFiles) {
     if (!setup_command_line->Has(file.switch_name)) continue;
     const std::wstring copy = folder->CopyIn(setup_command_line->Value(file.switch_name),
@@ -236,7 +242,7 @@ bool RunSetupFromPrivateCopies(CommandLine* setup_command_line, PrivateFolder* f
   const ArchiveCheck check =
       LockAndVerifyArchive(&installer, archive, nullptr, &archive_lock, kElevatedChildTag);
   if (check == ArchiveCheck::kNotVerified) {
-    LOG(ERROR, kElevatedChildTag) << "Module verification failed: " << archive;
+    LogWithPath(logging::kERROR, kElevatedChildTag, __LINE__, "Module verification failed: ", archive);
   }
   if (check != ArchiveCheck::kVerified) return false;
   const bool ran = installer.RunModule(archive, *setup_command_line);
@@ -317,7 +323,7 @@ bool PrivateFolder::Create(const std::vector<std::wstring>& roots, bool protect)
           path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
       if (!folder || !Record(folder.get(), path)) {
-        LOG(ERROR, kElevatedChildTag) << "Cannot open the private folder " << path;
+        LogWithPath(logging::kERROR, kElevatedChildTag, __LINE__, "Cannot open the private folder ", path);
         file_system_->DeleteAtReboot(path);
         return false;
       }
@@ -325,7 +331,7 @@ bool PrivateFolder::Create(const std::vector<std::wstring>& roots, bool protect)
       protected_ = protect;
       return true;
     }
-    LOG(ERROR, kElevatedChildTag) << "Cannot create a private folder in " << root;
+    LogWithPath(logging::kERROR, kElevatedChildTag, __LINE__, "Cannot create a private folder in ", root);
   }
   return false;
 }
@@ -337,7 +343,7 @@ std::wstring PrivateFolder::CopyIn(const std::wstring& source, const wchar_t* na
   // points at later. A reparse point is opened as itself and then refused. Nobody can write
   // the file while the handle is open.
   if (source_token_ && !SetThreadToken(nullptr, source_token_)) {
-    LOG(ERROR, kElevatedChildTag) << "Cannot take the master's rights to open " << source;
+    LogWithPath(logging::kERROR, kElevatedChildTag, __LINE__, "Cannot take the master's rights to open ", source);
     return std::wstring();
   }
   platform::ScopedKernelHandle file(
@@ -350,11 +356,11 @@ std::wstring PrivateFolder::CopyIn(const std::wstring& source, const wchar_t* na
   BY_HANDLE_FILE_INFORMATION information = {};
   if (!file || GetFileType(file.get()) != FILE_TYPE_DISK ||
       !GetFileInformationByHandle(file.get(), &information)) {
-    LOG(ERROR, kElevatedChildTag) << "Cannot open " << source;
+    LogWithPath(logging::kERROR, kElevatedChildTag, __LINE__, "Cannot open ", source);
     return std::wstring();
   }
   if (information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) {
-    LOG(ERROR, kElevatedChildTag) << "No regular file: " << source;
+    LogWithPath(logging::kERROR, kElevatedChildTag, __LINE__, "No regular file: ", source);
     return std::wstring();
   }
   const uint64_t size =
@@ -397,7 +403,7 @@ bool PrivateFolder::DeleteMade(const Made& made, bool folder) {
                     !(information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
                     (folder || information.nNumberOfLinks == 1);
   if (!same) {
-    LOG(ERROR, kElevatedChildTag) << "Not the file this process made: " << made.path;
+    LogWithPath(logging::kERROR, kElevatedChildTag, __LINE__, "Not the file this process made: ", made.path);
     return true;
   }
   return file_system_->DeleteThrough(handle.get(), made.path);
@@ -435,7 +441,7 @@ void PrivateFolder::SweepLeftovers() {
         FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS));
     if (!handle || !platform::ClearReadOnlyThroughHandle(handle.get()) ||
         !file_system_->DeleteThrough(handle.get(), entry.value())) {
-      LOG(WARNING, kElevatedChildTag) << "Left for the next reboot: " << entry.value();
+      LogWithPath(logging::kWARNING, kElevatedChildTag, __LINE__, "Left for the next reboot: ", entry.value());
       file_system_->DeleteAtReboot(entry.value());
     }
   }
@@ -452,7 +458,7 @@ void PrivateFolder::Remove() {
     // A folder still holding something cannot go now; nor can it later if its copies stay.
     if ((folder && !all_gone) || !DeleteMade(made_[i], folder)) {
       all_gone = false;
-      LOG(WARNING, kElevatedChildTag) << "Left for the next reboot: " << made_[i].path;
+      LogWithPath(logging::kWARNING, kElevatedChildTag, __LINE__, "Left for the next reboot: ", made_[i].path);
       file_system_->DeleteAtReboot(made_[i].path);
     }
   }

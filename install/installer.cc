@@ -90,6 +90,12 @@ class ArchiveFileRemover {
   bool keep_ = false;
 };
 
+// A line of `text` followed by a path: one call instead of a line built at each site.
+void LogWithPath(logging::Severity severity, const char* tag, int line, const char* text,
+                 const std::wstring& path) {
+  logging::LogLine(severity, tag, line) << text << path;
+}
+
 bool IsSet(HANDLE event) { return WaitForSingleObject(event, 0) != WAIT_TIMEOUT; }
 
 std::wstring ModuleUrl(const BrandInfo* brand_info) {
@@ -367,7 +373,7 @@ uint32_t Installer::InstallBrowser() {
   const bool permanent_lock =
       params_ && params_->Get("setup_arc_permanent_lock", &lock_value) && !lock_value.empty();
 
-  LOG(INFO, "InstallBrowser") << "Executable path: " << archive_path_;
+  LogWithPath(logging::kINFO, "InstallBrowser", __LINE__, "Executable path: ", archive_path_);
   // GetModulePath left an empty placeholder; from here on the archive is removed again
   // whenever this function returns (the remover is destroyed after every handle below),
   // unless a download that did not end keeps its bytes.
@@ -401,7 +407,7 @@ uint32_t Installer::InstallBrowser() {
     // cannot be converted: a lock taken only now could hold other bytes than those fetched.
     ArchiveCheck check = ArchiveCheck::kNotLocked;
     if (hold_lock && !archive_lock) {
-      LOG(ERROR, "InstallBrowser") << "Cannot lock file: " << archive_path_;
+      LogWithPath(logging::kERROR, "InstallBrowser", __LINE__, "Cannot lock file: ", archive_path_);
     } else {
       check = LockAndVerifyArchive(this, archive_path_, hold_lock ? archive_lock.get() : nullptr,
                                    &execution_lock, "InstallBrowser");
@@ -415,7 +421,7 @@ uint32_t Installer::InstallBrowser() {
     // end nobody could check may be what failed, not the publisher's archive: it is
     // fetched whole once more before the run gives up.
     if (downloaded_again || !(archive_spliced_ || archive_length_unknown_)) {
-      LOG(ERROR, "InstallBrowser") << "Module verification failed: " << archive_path_;
+      LogWithPath(logging::kERROR, "InstallBrowser", __LINE__, "Module verification failed: ", archive_path_);
       result_code_ = kResultVerificationFailed;
       Emit(VerificationErrorEvent());
       return 1;
@@ -435,7 +441,7 @@ uint32_t Installer::InstallBrowser() {
     }
   }
 
-  LOG(INFO, "InstallBrowser") << "Verification succeeded: " << archive_path_;
+  LogWithPath(logging::kINFO, "InstallBrowser", __LINE__, "Verification succeeded: ", archive_path_);
   // A cancel confirmed or a window closed while the archive was locked and verified wins;
   // from here on, a cancel is too late.
   if (!CommitSetupStart()) {
@@ -582,11 +588,11 @@ uint32_t Installer::GetModule(const std::wstring& path, std::unique_ptr<ArchiveL
     download_time_us_ = platform::MonotonicMicroseconds() - start;
   }
   if (r != 0) {
-    LOG(ERROR, "GetModule") << "Module was not downloaded: " << path;
+    LogWithPath(logging::kERROR, "GetModule", __LINE__, "Module was not downloaded: ", path);
     result_code_ = r == kModuleProxyAuthRequired ? kResultProxyAuthRequired : kResultModuleMissing;
     return r;
   }
-  LOG(INFO, "GetModule") << "Module downloaded: " << path;
+  LogWithPath(logging::kINFO, "GetModule", __LINE__, "Module downloaded: ", path);
   stat_sender_.SetNewVersion(GetFileVersionString(path));
   if (downloaded && !again) {
     stat_sender_.SetInstallType("normal");
@@ -610,7 +616,7 @@ uint32_t Installer::DownloadOrExtractModule(const std::wstring& path, bool* down
     file = own_file.get();
   }
   if (!file || file == INVALID_HANDLE_VALUE) {
-    LOG(ERROR, "DownloadOrExtractModule") << "Cannot create file:" << path;
+    LogWithPath(logging::kERROR, "DownloadOrExtractModule", __LINE__, "Cannot create file:", path);
     return kModuleCreateFailed;
   }
   kept_held_ = 0;
@@ -631,7 +637,7 @@ uint32_t Installer::DownloadOrExtractModule(const std::wstring& path, bool* down
       // Nothing worth resuming: the file starts empty, as a new one would.
       const LARGE_INTEGER zero = {};
       if (!SetFilePointerEx(file, zero, nullptr, FILE_BEGIN) || !SetEndOfFile(file)) {
-        LOG(ERROR, "DownloadOrExtractModule") << "Cannot create file:" << path;
+        LogWithPath(logging::kERROR, "DownloadOrExtractModule", __LINE__, "Cannot create file:", path);
         return kModuleCreateFailed;
       }
     }
@@ -640,7 +646,7 @@ uint32_t Installer::DownloadOrExtractModule(const std::wstring& path, bool* down
     *downloaded = false;
     return kModuleReady;
   }
-  LOG(INFO, "DownloadOrExtractModule") << "Try to download module:" << path;
+  LogWithPath(logging::kINFO, "DownloadOrExtractModule", __LINE__, "Try to download module:", path);
   uint32_t r = DownloadModule(file);
   *downloaded = r == kModuleReady;
   return r;
@@ -844,10 +850,10 @@ bool Installer::ExecuteAsAdmin() {
   elevated_process_->PutChildSwitches(&child);
   child.Put(switches::kParentInstallerProcessId, platform::ToString(GetCurrentProcessId()));
   child.Put(switches::kSetupCmdLine, BuildSetupCommandLine(L"fake_browser_arc", false).Print());
-  const std::wstring file = command_line_.ProgramPath();
-  CommandLine parameters_only(child);
-  parameters_only.SetProgramPath(L"");
-  const std::wstring parameters = parameters_only.Print();
+  const std::wstring& file = command_line_.ProgramPath();
+  // The program goes in its own field: the parameters are printed without it.
+  child.SetProgramPath(L"");
+  const std::wstring parameters = child.Print();
 
   HWND owner = make_prompt_owner_ ? make_prompt_owner_() : nullptr;
 
