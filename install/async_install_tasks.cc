@@ -1,13 +1,14 @@
 #include "install/async_install_tasks.h"
 
-#include <windows.h>
 #include <process.h>
+#include <windows.h>
 
 #include <utility>
 
 #include "brand/brand_info.h"
 #include "brand/distrib_info_params.h"
 #include "build_config/endpoints.h"
+#include "install/log_lines.h"
 #include "install/variations_seed.h"
 #include "network/http_downloader.h"
 #include "platform/file_util.h"
@@ -80,7 +81,8 @@ AsyncInstallTasks::AsyncInstallTasks(const BrandInfo& brand, const DistribInfoPa
                       cancel] { fetch(brand_id, partner_id, target, cancel); });
   }
   if (!tasks_.empty() && !InitializeThread()) {
-    LOG(ERROR, "AsyncInstallTasks") << "Failed to create thread for async install tasks";
+    LogText(logging::kERROR, "AsyncInstallTasks", __LINE__,
+            "Failed to create thread for async install tasks");
   }
 }
 

@@ -21,8 +21,8 @@ struct PathField {
 constexpr PathField kPathFields[] = {
     {&DelayedParams::browser_arc_path, &DelayedParamBlock::browser_arc_path,
      " browser_arc_path=", nullptr},
-    {&DelayedParams::clids_file_path, &DelayedParamBlock::clids_file_path, " clids_file_path=",
-     switches::kClidsFile},
+    {&DelayedParams::clids_file_path, &DelayedParamBlock::clids_file_path,
+     " clids_file_path=", switches::kClidsFile},
     {&DelayedParams::clids_searchband_file_path, &DelayedParamBlock::clids_searchband_file_path,
      " clids_searchband_file_path=", switches::kClidsSearchbandFile},
     {&DelayedParams::installer_data_path, &DelayedParamBlock::installer_data_path,
@@ -32,8 +32,8 @@ constexpr PathField kPathFields[] = {
     {&DelayedParams::partner_package_path, &DelayedParamBlock::partner_package_path,
      " partner_package_path=", switches::kPartnerPackage},
     {&DelayedParams::partner_package_override_path,
-     &DelayedParamBlock::partner_package_override_path, " partner_package_override_path=",
-     switches::kOverridePartnerPackage},
+     &DelayedParamBlock::partner_package_override_path,
+     " partner_package_override_path=", switches::kOverridePartnerPackage},
 };
 
 }  // namespace

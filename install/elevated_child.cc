@@ -1,8 +1,8 @@
 #include "install/elevated_child.h"
 
-#include <windows.h>
 #include <sddl.h>
 #include <shlobj.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <cstring>
@@ -13,6 +13,7 @@
 #include "install/delayed_params.h"
 #include "install/elevated_process.h"
 #include "install/installer.h"
+#include "install/log_lines.h"
 #include "network/download_sink.h"
 #include "platform/archive_lock.h"
 #include "platform/command_line.h"
@@ -72,12 +73,6 @@ std::vector<std::wstring> MachineWideRoots() {
     roots.emplace_back(buffer);
   }
   return roots;
-}
-
-// A line of `text` followed by a path: one call instead of a line built at each site.
-void LogWithPath(logging::Severity severity, const char* tag, int line, const char* text,
-                 const std::wstring& path) {
-  logging::LogLine(severity, tag, line) << text << path;
 }
 
 // "li_" and 16 hexadecimal digits from the system generator.
@@ -145,7 +140,7 @@ DWORD WaitForMasterRelease(const std::string& run_id, HANDLE parent) {
     if (!taken || !SetEvent(taken.get())) {
       // A master that hears nothing may give the run up and stop this child mid-setup:
       // nothing runs unconfirmed.
-      LOG(ERROR, kElevatedChildTag) << "Cannot confirm the go to the master.";
+      LogText(logging::kERROR, kElevatedChildTag, __LINE__, "Cannot confirm the go to the master.");
       return WAIT_FAILED;
     }
   }
@@ -161,7 +156,8 @@ bool ReadMastersBlock(const CommandLine& command_line, HANDLE parent, DelayedPar
                                 &value) ||
       !DuplicateHandle(parent, reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value)),
                        GetCurrentProcess(), &duplicate, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
-    LOG(ERROR, kElevatedChildTag) << "Cannot take the master's delayed parameter block.";
+    LogText(logging::kERROR, kElevatedChildTag, __LINE__,
+            "Cannot take the master's delayed parameter block.");
     return false;
   }
   platform::ScopedKernelHandle section(duplicate);
@@ -169,7 +165,8 @@ bool ReadMastersBlock(const CommandLine& command_line, HANDLE parent, DelayedPar
   platform::ScopedMappedView view(
       MapViewOfFile(section.get(), FILE_MAP_READ, 0, 0, sizeof(DelayedParamBlock)));
   if (!view) {
-    LOG(ERROR, kElevatedChildTag) << "Cannot read the master's delayed parameter block.";
+    LogText(logging::kERROR, kElevatedChildTag, __LINE__,
+            "Cannot read the master's delayed parameter block.");
     return false;
   }
   // Copied first: the length scan and the copy of a field then see the same bytes.
@@ -215,7 +212,8 @@ bool RunSetupFromPrivateCopies(CommandLine* setup_command_line, PrivateFolder* f
   // From here on everything this process and its setup make goes where only administrators
   // can change it, not into the user's TEMP it was started with.
   if (!folder->MakeProcessTemp()) {
-    LOG(ERROR, kElevatedChildTag) << "Cannot make the private folder the TEMP.";
+    LogText(logging::kERROR, kElevatedChildTag, __LINE__,
+            "Cannot make the private folder the TEMP.");
     return false;
   }
   const std::wstring archive = folder->CopyIn(archive_path, kArchiveCopyName, kMaxArchiveBytes);
@@ -242,7 +240,8 @@ bool RunSetupFromPrivateCopies(CommandLine* setup_command_line, PrivateFolder* f
   const ArchiveCheck check =
       LockAndVerifyArchive(&installer, archive, nullptr, &archive_lock, kElevatedChildTag);
   if (check == ArchiveCheck::kNotVerified) {
-    LogWithPath(logging::kERROR, kElevatedChildTag, __LINE__, "Module verification failed: ", archive);
+    LogWithPath(logging::kERROR, kElevatedChildTag, __LINE__,
+                "Module verification failed: ", archive);
   }
   if (check != ArchiveCheck::kVerified) return false;
   const bool ran = installer.RunModule(archive, *setup_command_line);
@@ -303,7 +302,8 @@ bool PrivateFolder::Create(const std::vector<std::wstring>& roots, bool protect)
   Remove();
   PrivateFolderDescriptor descriptor;
   if (protect && !descriptor.get()) {
-    LOG(ERROR, kElevatedChildTag) << "Cannot build the private folder's security descriptor.";
+    LogText(logging::kERROR, kElevatedChildTag, __LINE__,
+            "Cannot build the private folder's security descriptor.");
     return false;
   }
   SECURITY_ATTRIBUTES protected_attributes = {sizeof(protected_attributes), descriptor.get(),
@@ -323,7 +323,8 @@ bool PrivateFolder::Create(const std::vector<std::wstring>& roots, bool protect)
           path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
       if (!folder || !Record(folder.get(), path)) {
-        LogWithPath(logging::kERROR, kElevatedChildTag, __LINE__, "Cannot open the private folder ", path);
+        LogWithPath(logging::kERROR, kElevatedChildTag, __LINE__, "Cannot open the private folder ",
+                    path);
         file_system_->DeleteAtReboot(path);
         return false;
       }
@@ -331,7 +332,8 @@ bool PrivateFolder::Create(const std::vector<std::wstring>& roots, bool protect)
       protected_ = protect;
       return true;
     }
-    LogWithPath(logging::kERROR, kElevatedChildTag, __LINE__, "Cannot create a private folder in ", root);
+    LogWithPath(logging::kERROR, kElevatedChildTag, __LINE__, "Cannot create a private folder in ",
+                root);
   }
   return false;
 }
@@ -343,7 +345,8 @@ std::wstring PrivateFolder::CopyIn(const std::wstring& source, const wchar_t* na
   // points at later. A reparse point is opened as itself and then refused. Nobody can write
   // the file while the handle is open.
   if (source_token_ && !SetThreadToken(nullptr, source_token_)) {
-    LogWithPath(logging::kERROR, kElevatedChildTag, __LINE__, "Cannot take the master's rights to open ", source);
+    LogWithPath(logging::kERROR, kElevatedChildTag, __LINE__,
+                "Cannot take the master's rights to open ", source);
     return std::wstring();
   }
   platform::ScopedKernelHandle file(
@@ -403,7 +406,8 @@ bool PrivateFolder::DeleteMade(const Made& made, bool folder) {
                     !(information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
                     (folder || information.nNumberOfLinks == 1);
   if (!same) {
-    LogWithPath(logging::kERROR, kElevatedChildTag, __LINE__, "Not the file this process made: ", made.path);
+    LogWithPath(logging::kERROR, kElevatedChildTag, __LINE__,
+                "Not the file this process made: ", made.path);
     return true;
   }
   return file_system_->DeleteThrough(handle.get(), made.path);
@@ -441,7 +445,8 @@ void PrivateFolder::SweepLeftovers() {
         FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS));
     if (!handle || !platform::ClearReadOnlyThroughHandle(handle.get()) ||
         !file_system_->DeleteThrough(handle.get(), entry.value())) {
-      LogWithPath(logging::kWARNING, kElevatedChildTag, __LINE__, "Left for the next reboot: ", entry.value());
+      LogWithPath(logging::kWARNING, kElevatedChildTag, __LINE__,
+                  "Left for the next reboot: ", entry.value());
       file_system_->DeleteAtReboot(entry.value());
     }
   }
@@ -458,7 +463,8 @@ void PrivateFolder::Remove() {
     // A folder still holding something cannot go now; nor can it later if its copies stay.
     if ((folder && !all_gone) || !DeleteMade(made_[i], folder)) {
       all_gone = false;
-      LogWithPath(logging::kWARNING, kElevatedChildTag, __LINE__, "Left for the next reboot: ", made_[i].path);
+      LogWithPath(logging::kWARNING, kElevatedChildTag, __LINE__,
+                  "Left for the next reboot: ", made_[i].path);
       file_system_->DeleteAtReboot(made_[i].path);
     }
   }
@@ -498,7 +504,7 @@ int RunElevatedChild(const CommandLine& command_line) {
   // only what the user who handed them over could read.
   platform::ScopedKernelHandle parent(OpenProcess(
       SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_DUP_HANDLE, FALSE, parent_id));
-  LOG_AT(INFO, kElevatedChildTag, 74) << "Start installer as admin";
+  LogText(logging::kINFO, kElevatedChildTag, 74, "Start installer as admin");
 
   // E3.
   CommandLine setup_command_line(setup_command_text);

@@ -16,6 +16,7 @@
 #include "install/delayed_params.h"
 #include "install/elevated_process.h"
 #include "install/elevation.h"
+#include "install/log_lines.h"
 #include "install/progress_listener.h"
 #include "install/setup_command_line.h"
 #include "install/win10_default_browser.h"
@@ -90,12 +91,6 @@ class ArchiveFileRemover {
   bool keep_ = false;
 };
 
-// A line of `text` followed by a path: one call instead of a line built at each site.
-void LogWithPath(logging::Severity severity, const char* tag, int line, const char* text,
-                 const std::wstring& path) {
-  logging::LogLine(severity, tag, line) << text << path;
-}
-
 bool IsSet(HANDLE event) { return WaitForSingleObject(event, 0) != WAIT_TIMEOUT; }
 
 std::wstring ModuleUrl(const BrandInfo* brand_info) {
@@ -145,7 +140,7 @@ bool Installer::Start() {
   install_allowed_event_.Clear();
   install_thread_.reset(CreateThread(nullptr, 0, &Installer::InstallThreadMain, this, 0, nullptr));
   if (!install_thread_) {
-    LOG(ERROR, "Start") << "Failed to create the install thread";
+    LogText(logging::kERROR, "Start", __LINE__, "Failed to create the install thread");
     return false;
   }
   return true;
@@ -177,8 +172,11 @@ void Installer::StopAndWait() {
   // The flow did not stop in time (a setup program still running, a stuck trust check). Its
   // state is still in use and its result not final: wait for it rather than pull the state
   // from under it or read a result it may still write.
-  LOG(ERROR, "StopAndWait") << "The install thread did not stop in time; waiting for it.";
-  if (setup_running_) LOG(INFO, "StopAndWait") << "The exit waits for the setup program to end.";
+  LogText(logging::kERROR, "StopAndWait", __LINE__,
+          "The install thread did not stop in time; waiting for it.");
+  if (setup_running_)
+    LogText(logging::kINFO, "StopAndWait", __LINE__,
+            "The exit waits for the setup program to end.");
   WaitForSingleObject(install_thread_.get(), INFINITE);
 }
 
@@ -345,7 +343,8 @@ void Installer::WaitForBrowserMessageWindow() {
   // closing the window) ends the wait.
   for (;;) {
     if (stop_event_.WaitFor(message_window_poll_ms_)) {
-      LOG(INFO, "WaitForBrowserMessageWindow") << "Stopped while the browser window was there.";
+      LogText(logging::kINFO, "WaitForBrowserMessageWindow", __LINE__,
+              "Stopped while the browser window was there.");
       return;
     }
     if (!FindWindowExW(HWND_MESSAGE, nullptr, kBrowserMessageWindowClass, nullptr)) {
@@ -359,7 +358,7 @@ void Installer::WaitForBrowserMessageWindow() {
 }
 
 uint32_t Installer::InstallBrowser() {
-  LOG(INFO, "InstallBrowser") << "Install Browser.";
+  LogText(logging::kINFO, "InstallBrowser", __LINE__, "Install Browser.");
   // A run that may keep its bytes downloads into the one kept archive, resuming what an
   // earlier run left there.
   const KeptArchive kept(kept_folder_);
@@ -396,8 +395,9 @@ uint32_t Installer::InstallBrowser() {
   DWORD wait = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
   const int64_t consent = platform::MonotonicMicroseconds();
   if (wait != WAIT_OBJECT_0 + 1) {
-    LOG(ERROR, "InstallBrowser") << "Installation after download event isn't in signal state or "
-                                    "installation was stopped early.";
+    LogText(logging::kERROR, "InstallBrowser", __LINE__,
+            "Installation after download event isn't in signal state or "
+            "installation was stopped early.");
     return 1;
   }
 
@@ -421,7 +421,8 @@ uint32_t Installer::InstallBrowser() {
     // end nobody could check may be what failed, not the publisher's archive: it is
     // fetched whole once more before the run gives up.
     if (downloaded_again || !(archive_spliced_ || archive_length_unknown_)) {
-      LogWithPath(logging::kERROR, "InstallBrowser", __LINE__, "Module verification failed: ", archive_path_);
+      LogWithPath(logging::kERROR, "InstallBrowser", __LINE__,
+                  "Module verification failed: ", archive_path_);
       result_code_ = kResultVerificationFailed;
       Emit(VerificationErrorEvent());
       return 1;
@@ -441,11 +442,13 @@ uint32_t Installer::InstallBrowser() {
     }
   }
 
-  LogWithPath(logging::kINFO, "InstallBrowser", __LINE__, "Verification succeeded: ", archive_path_);
+  LogWithPath(logging::kINFO, "InstallBrowser", __LINE__,
+              "Verification succeeded: ", archive_path_);
   // A cancel confirmed or a window closed while the archive was locked and verified wins;
   // from here on, a cancel is too late.
   if (!CommitSetupStart()) {
-    LOG(ERROR, "InstallBrowser") << "Installation was cancelled before the setup started.";
+    LogText(logging::kERROR, "InstallBrowser", __LINE__,
+            "Installation was cancelled before the setup started.");
     return 1;
   }
   const int64_t launch = platform::MonotonicMicroseconds();
@@ -477,7 +480,8 @@ uint32_t Installer::InstallBrowser() {
     delayed.send_statistics = send_statistics_;
     delayed.make_default = make_default_;
     if (!elevated_process_->WriteDelayedParams(delayed)) {
-      LOG(ERROR, "InstallBrowser") << "Unexpected error in CreateDelayedParamsMapping()";
+      LogText(logging::kERROR, "InstallBrowser", __LINE__,
+              "Unexpected error in CreateDelayedParamsMapping()");
       return 1;
     }
     // The run cannot be cancelled any more: the window drops its button (the copy hides it
@@ -569,7 +573,7 @@ platform::FilePath Installer::GetModulePath() {
   if (!brand_info_ || brand_info_->work_dir().empty()) return platform::FilePath();
   wchar_t name[MAX_PATH] = {};
   if (GetTempFileNameW(brand_info_->work_dir().c_str(), L"jx", 0, name) == 0 || name[0] == 0) {
-    LOG(ERROR, "GetModulePath") << "Cannot obtain temp file.";
+    LogText(logging::kERROR, "GetModulePath", __LINE__, "Cannot obtain temp file.");
     return platform::FilePath();
   }
   return platform::FilePath(name);
@@ -637,7 +641,8 @@ uint32_t Installer::DownloadOrExtractModule(const std::wstring& path, bool* down
       // Nothing worth resuming: the file starts empty, as a new one would.
       const LARGE_INTEGER zero = {};
       if (!SetFilePointerEx(file, zero, nullptr, FILE_BEGIN) || !SetEndOfFile(file)) {
-        LogWithPath(logging::kERROR, "DownloadOrExtractModule", __LINE__, "Cannot create file:", path);
+        LogWithPath(logging::kERROR, "DownloadOrExtractModule", __LINE__,
+                    "Cannot create file:", path);
         return kModuleCreateFailed;
       }
     }
@@ -658,7 +663,7 @@ uint32_t Installer::DownloadModule(HANDLE file) {
   FileSink sink(file, kMaxArchiveBytes, kept_held_);
   const std::wstring url = ModuleUrl(brand_info_);
   if (url.empty()) {
-    LOG(ERROR, "DownloadModule") << "Setup url is empty.";
+    LogText(logging::kERROR, "DownloadModule", __LINE__, "Setup url is empty.");
     return kModuleDownloadFailed;
   }
   if (!module_reported_) Emit(DownloadStartedEvent());
@@ -794,7 +799,7 @@ bool Installer::RunModuleAndWait(const wchar_t* program, const std::wstring& com
   PROCESS_INFORMATION process_info = {};
   if (!CreateProcessW(program, mutable_text.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
                       nullptr, nullptr, &startup_info, &process_info)) {
-    LOG(ERROR, "RunModuleAndWait") << "Create process failed.";
+    LogText(logging::kERROR, "RunModuleAndWait", __LINE__, "Create process failed.");
     return false;
   }
   setup_started_ = true;
@@ -807,18 +812,18 @@ bool Installer::RunModuleAndWait(const wchar_t* program, const std::wstring& com
   }
   thread.reset();
 
-  LOG(INFO, "RunModuleAndWait") << "Wait for process finish.";
+  LogText(logging::kINFO, "RunModuleAndWait", __LINE__, "Wait for process finish.");
   // A setup is never abandoned half-way: a stop waits for it (see ~Installer).
   setup_running_ = true;
   const DWORD waited = WaitForSingleObject(process.get(), INFINITE);
   setup_running_ = false;
   if (waited != WAIT_OBJECT_0) {
-    LOG(ERROR, "RunModuleAndWait") << "Wait process failed.";
+    LogText(logging::kERROR, "RunModuleAndWait", __LINE__, "Wait process failed.");
     return false;
   }
   DWORD exit_code = 0;
   if (!GetExitCodeProcess(process.get(), &exit_code)) {
-    LOG(ERROR, "RunModuleAndWait") << "Get setup process exit code failed.";
+    LogText(logging::kERROR, "RunModuleAndWait", __LINE__, "Get setup process exit code failed.");
     return false;
   }
   LOG(INFO, "RunModuleAndWait") << "Setup process exit with code: "
@@ -840,7 +845,7 @@ bool Installer::ExecuteAsAdmin() {
   if (!elevated_process_->ready()) {
     // Events somebody else made could release the child at any moment: no child at all.
     elevated_process_.reset();
-    LOG(ERROR, "ExecuteAsAdmin") << "The elevated installer is not started.";
+    LogText(logging::kERROR, "ExecuteAsAdmin", __LINE__, "The elevated installer is not started.");
     prompt_end_ = platform::MonotonicMicroseconds();
     return false;
   }
@@ -880,8 +885,8 @@ bool Installer::ExecuteAsAdmin() {
 bool Installer::StartElevated(SHELLEXECUTEINFOW* info) { return ShellExecuteExW(info) != FALSE; }
 
 bool Installer::RunModuleInElevatedProcess() {
-  LOG_AT(INFO, "RunModuleInElevatedProcess", 805)
-      << "Started waiting the elevated installer has finished its work.";
+  LogText(logging::kINFO, "RunModuleInElevatedProcess", 805,
+          "Started waiting the elevated installer has finished its work.");
   // Like a setup run here, the copy's run is never abandoned once it confirmed its go: a
   // stop waits for it.
   setup_running_ = true;

@@ -75,7 +75,8 @@ CommandLine BuildSetupCommandLine(const CommandLine& base, const SetupCommandLin
   }
 
   // A file that could not be written has no path: its switch is left out.
-  if (in.with_files) PutPaths(std::begin(kFileSwitches), std::end(kFileSwitches), in, &command_line);
+  if (in.with_files)
+    PutPaths(std::begin(kFileSwitches), std::end(kFileSwitches), in, &command_line);
   if (in.show_uac_at_browser_start) command_line.Put(sw::kShowUacAtBrowserStart);
   PutPaths(std::begin(kFetchedFileSwitches), std::end(kFetchedFileSwitches), in, &command_line);
   return command_line;

@@ -1,8 +1,8 @@
 #include "install/win10_default_browser.h"
 
-#include <windows.h>
 #include <objbase.h>
 #include <shobjidl.h>
+#include <windows.h>
 
 #include <utility>
 
@@ -300,8 +300,8 @@ bool IsInternalInterfaceAvailableSafeCheck(uint32_t* code) {
                              << "availability: " << available;
     return available;
   }
-  return CheckFailed(__LINE__, kReasonOther, ", unknown ret code: " + platform::ToString(signed_code),
-                     code);
+  return CheckFailed(__LINE__, kReasonOther,
+                     ", unknown ret code: " + platform::ToString(signed_code), code);
 }
 
 ScopedCheckProgramForTesting::ScopedCheckProgramForTesting(std::wstring program,
