@@ -218,7 +218,7 @@ bool RunSetupFromPrivateCopies(CommandLine* setup_command_line, PrivateFolder* f
   }
   const std::wstring archive = folder->CopyIn(archive_path, kArchiveCopyName, kMaxArchiveBytes);
   if (archive.empty()) return false;
-  LogWithPath(logging::kINFO, kElevatedChildTag, __LINE__, "Archive copied to ", archive);
+  LogWithValue(logging::kINFO, kElevatedChildTag, __LINE__, "Archive copied to ", archive);
   for (const HandedOverFile& file : kHandedOverFiles) {
     if (!setup_command_line->Has(file.switch_name)) continue;
     const std::wstring copy = folder->CopyIn(setup_command_line->Value(file.switch_name),
@@ -240,8 +240,8 @@ bool RunSetupFromPrivateCopies(CommandLine* setup_command_line, PrivateFolder* f
   const ArchiveCheck check =
       LockAndVerifyArchive(&installer, archive, nullptr, &archive_lock, kElevatedChildTag);
   if (check == ArchiveCheck::kNotVerified) {
-    LogWithPath(logging::kERROR, kElevatedChildTag, __LINE__,
-                "Module verification failed: ", archive);
+    LogWithValue(logging::kERROR, kElevatedChildTag, __LINE__,
+                 "Module verification failed: ", archive);
   }
   if (check != ArchiveCheck::kVerified) return false;
   const bool ran = installer.RunModule(archive, *setup_command_line);
@@ -323,8 +323,8 @@ bool PrivateFolder::Create(const std::vector<std::wstring>& roots, bool protect)
           path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
       if (!folder || !Record(folder.get(), path)) {
-        LogWithPath(logging::kERROR, kElevatedChildTag, __LINE__, "Cannot open the private folder ",
-                    path);
+        LogWithValue(logging::kERROR, kElevatedChildTag, __LINE__,
+                     "Cannot open the private folder ", path);
         file_system_->DeleteAtReboot(path);
         return false;
       }
@@ -332,8 +332,8 @@ bool PrivateFolder::Create(const std::vector<std::wstring>& roots, bool protect)
       protected_ = protect;
       return true;
     }
-    LogWithPath(logging::kERROR, kElevatedChildTag, __LINE__, "Cannot create a private folder in ",
-                root);
+    LogWithValue(logging::kERROR, kElevatedChildTag, __LINE__, "Cannot create a private folder in ",
+                 root);
   }
   return false;
 }
@@ -345,8 +345,8 @@ std::wstring PrivateFolder::CopyIn(const std::wstring& source, const wchar_t* na
   // points at later. A reparse point is opened as itself and then refused. Nobody can write
   // the file while the handle is open.
   if (source_token_ && !SetThreadToken(nullptr, source_token_)) {
-    LogWithPath(logging::kERROR, kElevatedChildTag, __LINE__,
-                "Cannot take the master's rights to open ", source);
+    LogWithValue(logging::kERROR, kElevatedChildTag, __LINE__,
+                 "Cannot take the master's rights to open ", source);
     return std::wstring();
   }
   platform::ScopedKernelHandle file(
@@ -359,11 +359,11 @@ std::wstring PrivateFolder::CopyIn(const std::wstring& source, const wchar_t* na
   BY_HANDLE_FILE_INFORMATION information = {};
   if (!file || GetFileType(file.get()) != FILE_TYPE_DISK ||
       !GetFileInformationByHandle(file.get(), &information)) {
-    LogWithPath(logging::kERROR, kElevatedChildTag, __LINE__, "Cannot open ", source);
+    LogWithValue(logging::kERROR, kElevatedChildTag, __LINE__, "Cannot open ", source);
     return std::wstring();
   }
   if (information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) {
-    LogWithPath(logging::kERROR, kElevatedChildTag, __LINE__, "No regular file: ", source);
+    LogWithValue(logging::kERROR, kElevatedChildTag, __LINE__, "No regular file: ", source);
     return std::wstring();
   }
   const uint64_t size =
@@ -406,8 +406,8 @@ bool PrivateFolder::DeleteMade(const Made& made, bool folder) {
                     !(information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
                     (folder || information.nNumberOfLinks == 1);
   if (!same) {
-    LogWithPath(logging::kERROR, kElevatedChildTag, __LINE__,
-                "Not the file this process made: ", made.path);
+    LogWithValue(logging::kERROR, kElevatedChildTag, __LINE__,
+                 "Not the file this process made: ", made.path);
     return true;
   }
   return file_system_->DeleteThrough(handle.get(), made.path);
@@ -445,8 +445,8 @@ void PrivateFolder::SweepLeftovers() {
         FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS));
     if (!handle || !platform::ClearReadOnlyThroughHandle(handle.get()) ||
         !file_system_->DeleteThrough(handle.get(), entry.value())) {
-      LogWithPath(logging::kWARNING, kElevatedChildTag, __LINE__,
-                  "Left for the next reboot: ", entry.value());
+      LogWithValue(logging::kWARNING, kElevatedChildTag, __LINE__,
+                   "Left for the next reboot: ", entry.value());
       file_system_->DeleteAtReboot(entry.value());
     }
   }
@@ -463,8 +463,8 @@ void PrivateFolder::Remove() {
     // A folder still holding something cannot go now; nor can it later if its copies stay.
     if ((folder && !all_gone) || !DeleteMade(made_[i], folder)) {
       all_gone = false;
-      LogWithPath(logging::kWARNING, kElevatedChildTag, __LINE__,
-                  "Left for the next reboot: ", made_[i].path);
+      LogWithValue(logging::kWARNING, kElevatedChildTag, __LINE__,
+                   "Left for the next reboot: ", made_[i].path);
       file_system_->DeleteAtReboot(made_[i].path);
     }
   }

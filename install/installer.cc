@@ -256,7 +256,8 @@ void Installer::ReportStatus(bool success, const std::wstring& url, int32_t atte
   std::wstring report_error;
   std::wstring report_final_url;
   if (!Download(DownloadStatusUrl(data, report), sink, &report_error, &report_final_url)) {
-    LOG(ERROR, "ReportStatus") << "Cannot report download status: " << report_error;
+    LogWithValue(logging::kERROR, "ReportStatus", __LINE__,
+                 "Cannot report download status: ", report_error);
   }
   InstallEvent event;
   if (DownloadFailureEvent(data, report, &event)) Emit(event);
@@ -268,7 +269,8 @@ void Installer::ReportInstallationFinished(bool success) {
   std::wstring error;
   std::wstring final_url;
   if (!Download(InstallationFinishedUrl(CurrentStatusData(), success), sink, &error, &final_url)) {
-    LOG(ERROR, "ReportInstallationFinished") << "Cannot report installation status: " << error;
+    LogWithValue(logging::kERROR, "ReportInstallationFinished", __LINE__,
+                 "Cannot report installation status: ", error);
   }
 }
 
@@ -372,7 +374,7 @@ uint32_t Installer::InstallBrowser() {
   const bool permanent_lock =
       params_ && params_->Get("setup_arc_permanent_lock", &lock_value) && !lock_value.empty();
 
-  LogWithPath(logging::kINFO, "InstallBrowser", __LINE__, "Executable path: ", archive_path_);
+  LogWithValue(logging::kINFO, "InstallBrowser", __LINE__, "Executable path: ", archive_path_);
   // GetModulePath left an empty placeholder; from here on the archive is removed again
   // whenever this function returns (the remover is destroyed after every handle below),
   // unless a download that did not end keeps its bytes.
@@ -407,7 +409,8 @@ uint32_t Installer::InstallBrowser() {
     // cannot be converted: a lock taken only now could hold other bytes than those fetched.
     ArchiveCheck check = ArchiveCheck::kNotLocked;
     if (hold_lock && !archive_lock) {
-      LogWithPath(logging::kERROR, "InstallBrowser", __LINE__, "Cannot lock file: ", archive_path_);
+      LogWithValue(logging::kERROR, "InstallBrowser", __LINE__,
+                   "Cannot lock file: ", archive_path_);
     } else {
       check = LockAndVerifyArchive(this, archive_path_, hold_lock ? archive_lock.get() : nullptr,
                                    &execution_lock, "InstallBrowser");
@@ -421,8 +424,8 @@ uint32_t Installer::InstallBrowser() {
     // end nobody could check may be what failed, not the publisher's archive: it is
     // fetched whole once more before the run gives up.
     if (downloaded_again || !(archive_spliced_ || archive_length_unknown_)) {
-      LogWithPath(logging::kERROR, "InstallBrowser", __LINE__,
-                  "Module verification failed: ", archive_path_);
+      LogWithValue(logging::kERROR, "InstallBrowser", __LINE__,
+                   "Module verification failed: ", archive_path_);
       result_code_ = kResultVerificationFailed;
       Emit(VerificationErrorEvent());
       return 1;
@@ -442,8 +445,8 @@ uint32_t Installer::InstallBrowser() {
     }
   }
 
-  LogWithPath(logging::kINFO, "InstallBrowser", __LINE__,
-              "Verification succeeded: ", archive_path_);
+  LogWithValue(logging::kINFO, "InstallBrowser", __LINE__,
+               "Verification succeeded: ", archive_path_);
   // A cancel confirmed or a window closed while the archive was locked and verified wins;
   // from here on, a cancel is too late.
   if (!CommitSetupStart()) {
@@ -592,11 +595,11 @@ uint32_t Installer::GetModule(const std::wstring& path, std::unique_ptr<ArchiveL
     download_time_us_ = platform::MonotonicMicroseconds() - start;
   }
   if (r != 0) {
-    LogWithPath(logging::kERROR, "GetModule", __LINE__, "Module was not downloaded: ", path);
+    LogWithValue(logging::kERROR, "GetModule", __LINE__, "Module was not downloaded: ", path);
     result_code_ = r == kModuleProxyAuthRequired ? kResultProxyAuthRequired : kResultModuleMissing;
     return r;
   }
-  LogWithPath(logging::kINFO, "GetModule", __LINE__, "Module downloaded: ", path);
+  LogWithValue(logging::kINFO, "GetModule", __LINE__, "Module downloaded: ", path);
   stat_sender_.SetNewVersion(GetFileVersionString(path));
   if (downloaded && !again) {
     stat_sender_.SetInstallType("normal");
@@ -620,7 +623,7 @@ uint32_t Installer::DownloadOrExtractModule(const std::wstring& path, bool* down
     file = own_file.get();
   }
   if (!file || file == INVALID_HANDLE_VALUE) {
-    LogWithPath(logging::kERROR, "DownloadOrExtractModule", __LINE__, "Cannot create file:", path);
+    LogWithValue(logging::kERROR, "DownloadOrExtractModule", __LINE__, "Cannot create file:", path);
     return kModuleCreateFailed;
   }
   kept_held_ = 0;
@@ -641,8 +644,8 @@ uint32_t Installer::DownloadOrExtractModule(const std::wstring& path, bool* down
       // Nothing worth resuming: the file starts empty, as a new one would.
       const LARGE_INTEGER zero = {};
       if (!SetFilePointerEx(file, zero, nullptr, FILE_BEGIN) || !SetEndOfFile(file)) {
-        LogWithPath(logging::kERROR, "DownloadOrExtractModule", __LINE__,
-                    "Cannot create file:", path);
+        LogWithValue(logging::kERROR, "DownloadOrExtractModule", __LINE__,
+                     "Cannot create file:", path);
         return kModuleCreateFailed;
       }
     }
@@ -651,7 +654,8 @@ uint32_t Installer::DownloadOrExtractModule(const std::wstring& path, bool* down
     *downloaded = false;
     return kModuleReady;
   }
-  LogWithPath(logging::kINFO, "DownloadOrExtractModule", __LINE__, "Try to download module:", path);
+  LogWithValue(logging::kINFO, "DownloadOrExtractModule", __LINE__,
+               "Try to download module:", path);
   uint32_t r = DownloadModule(file);
   *downloaded = r == kModuleReady;
   return r;
@@ -748,7 +752,7 @@ void Installer::KeepBytes(const KeptArchive& kept, const FileSink& sink, KeptArc
 
 bool Installer::Download(const std::wstring& url, DownloadSink& sink, std::wstring* error,
                          std::wstring* final_url) {
-  LOG(INFO, "Download") << "Attempt to download module: " << url;
+  LogWithValue(logging::kINFO, "Download", __LINE__, "Attempt to download module: ", url);
   sink.Reset();
   DownloadOptions options;
   options.bounds = status_bounds_;
@@ -791,7 +795,7 @@ bool Installer::RunModule(const std::wstring& archive_path, const CommandLine& c
 
 bool Installer::RunModuleAndWait(const wchar_t* program, const std::wstring& command_line_text,
                                  int32_t* result_code) {
-  LOG(INFO, "RunModuleAndWait") << "Run: " << command_line_text;
+  LogWithValue(logging::kINFO, "RunModuleAndWait", __LINE__, "Run: ", command_line_text);
   *result_code = kResultNotStarted;
   std::wstring mutable_text = command_line_text;
   STARTUPINFOW startup_info = {};
@@ -826,8 +830,8 @@ bool Installer::RunModuleAndWait(const wchar_t* program, const std::wstring& com
     LogText(logging::kERROR, "RunModuleAndWait", __LINE__, "Get setup process exit code failed.");
     return false;
   }
-  LOG(INFO, "RunModuleAndWait") << "Setup process exit with code: "
-                                << logging::FormatSetupExitCode(exit_code);
+  LogWithValue(logging::kINFO, "RunModuleAndWait", __LINE__,
+               "Setup process exit with code: ", logging::FormatSetupExitCode(exit_code));
   *result_code = static_cast<int32_t>(exit_code);
   return true;
 }

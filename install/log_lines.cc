@@ -6,9 +6,9 @@ void LogText(logging::Severity severity, const char* tag, int line, const char* 
   logging::LogLine(severity, tag, line) << text;
 }
 
-void LogWithPath(logging::Severity severity, const char* tag, int line, const char* text,
-                 const std::wstring& path) {
-  logging::LogLine(severity, tag, line) << text << path;
+void LogWithValue(logging::Severity severity, const char* tag, int line, const char* text,
+                  const std::wstring& value) {
+  logging::LogLine(severity, tag, line) << text << value;
 }
 
 }  // namespace installer

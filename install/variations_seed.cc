@@ -1,11 +1,10 @@
 #include "install/variations_seed.h"
 
+#include <jansson.h>
+#include <stdlib.h>
 #include <windows.h>
 
-#include <stdlib.h>
-
-#include <jansson.h>
-
+#include "install/log_lines.h"
 #include "network/http_downloader.h"
 #include "platform/base64.h"
 #include "platform/file_util.h"
@@ -66,8 +65,8 @@ void SaveVariations(const platform::FilePath& target, const VariationsSeed& seed
     DWORD error = GetLastError();
     platform::DeletePath(temp, false);
     SetLastError(error);
-    LOG(ERROR, "SaveVariations") << "Failed to save downloaded variations update to "
-                                 << target.value();
+    LogWithValue(logging::kERROR, "SaveVariations", __LINE__,
+                 "Failed to save downloaded variations update to ", target.value());
   }
   free(text);
   json_decref(object);
