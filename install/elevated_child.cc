@@ -148,8 +148,10 @@ DWORD WaitForMasterRelease(const std::string& run_id, HANDLE parent) {
 }
 
 // The block from the master's own section, duplicated out of the master's process by
-// the handle value its command line gives; false, with an ERROR line, when there is none.
-bool ReadMastersBlock(const CommandLine& command_line, HANDLE parent, DelayedParams* params) {
+// the handle value its command line gives, applied to the setup's command line; false, with
+// an ERROR line, when there is none.
+bool ApplyMastersBlock(const CommandLine& command_line, HANDLE parent,
+                       CommandLine* setup_command_line) {
   uint64_t value = 0;
   HANDLE duplicate = nullptr;
   if (!platform::StringToUint64(command_line.NarrowValue(switches::kDelayedParamsHandle),
@@ -172,7 +174,7 @@ bool ReadMastersBlock(const CommandLine& command_line, HANDLE parent, DelayedPar
   // Copied first: the length scan and the copy of a field then see the same bytes.
   DelayedParamBlock copy;
   memcpy(&copy, view.get(), sizeof(copy));
-  *params = ReadDelayedParamsFrom(copy);
+  ApplyDelayedParams(ReadDelayedParamsFrom(copy), setup_command_line);
   return true;
 }
 
@@ -309,7 +311,10 @@ bool PrivateFolder::Create(const std::vector<std::wstring>& roots, bool protect)
   SECURITY_ATTRIBUTES protected_attributes = {sizeof(protected_attributes), descriptor.get(),
                                               FALSE};
   SECURITY_ATTRIBUTES* attributes = protect ? &protected_attributes : nullptr;
-  for (const std::wstring& root : roots.empty() ? MachineWideRoots() : roots) {
+  // The caller's roots are walked where they are, not copied.
+  const std::vector<std::wstring> machine_wide =
+      roots.empty() ? MachineWideRoots() : std::vector<std::wstring>();
+  for (const std::wstring& root : roots.empty() ? machine_wide : roots) {
     for (int attempt = 0; attempt < kPrivateFolderAttempts; ++attempt) {
       const std::wstring path = platform::FilePath(root).Append(RandomFolderName()).value();
       if (!file_system_->CreateFolder(path, attributes)) {
@@ -518,9 +523,9 @@ int RunElevatedChild(const CommandLine& command_line) {
   }
 
   // E4 to E6.
-  DelayedParams delayed;
-  if (!ReadMastersBlock(command_line, parent.get(), &delayed)) return kExitElevatedFailure;
-  ApplyDelayedParams(delayed, &setup_command_line);
+  if (!ApplyMastersBlock(command_line, parent.get(), &setup_command_line)) {
+    return kExitElevatedFailure;
+  }
   int32_t exit_code = kExitElevatedFailure;
   bool success = false;
   {
