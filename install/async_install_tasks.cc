@@ -64,23 +64,15 @@ AsyncInstallTasks::AsyncInstallTasks(const BrandInfo& brand, const DistribInfoPa
 AsyncInstallTasks::AsyncInstallTasks(const BrandInfo& brand, const DistribInfoParams& params,
                                      InstallTaskOperations operations)
     : stop_event_(platform::WaitableEvent::ResetPolicy::kManual,
-                  platform::WaitableEvent::InitialState::kNotSignaled) {
+                  platform::WaitableEvent::InitialState::kNotSignaled),
+      operations_(std::move(operations)),
+      variations_url_(brand.variations_url()),
+      brand_id_(brand.brand_id()),
+      partner_id_(brand.partner_id()) {
   variations_path_ = ReserveTempName(params, kVariationsTaskParam, kVariationsFilePrefix);
   configs_path_ = ReserveTempName(params, kConfigsTaskParam, kConfigsFilePrefix);
 
-  // Each task holds copies of its arguments: the brand record and the operations may be
-  // gone before the worker reaches it.
-  platform::WaitableEvent* cancel = &stop_event_;
-  if (!variations_path_.empty()) {
-    tasks_.push_back([fetch = operations.fetch_variations, url = brand.variations_url(),
-                      target = variations_path_, cancel] { fetch(url, target, cancel); });
-  }
-  if (!configs_path_.empty()) {
-    tasks_.push_back([fetch = operations.fetch_configs, brand_id = brand.brand_id(),
-                      partner_id = brand.partner_id(), target = configs_path_,
-                      cancel] { fetch(brand_id, partner_id, target, cancel); });
-  }
-  if (!tasks_.empty() && !InitializeThread()) {
+  if ((!variations_path_.empty() || !configs_path_.empty()) && !InitializeThread()) {
     LogText(logging::kERROR, "AsyncInstallTasks", __LINE__,
             "Failed to create thread for async install tasks");
   }
@@ -93,7 +85,6 @@ AsyncInstallTasks::~AsyncInstallTasks() {
   if (thread_) WaitForSingleObject(thread_.get(), INFINITE);
   platform::DeletePath(variations_path_, false);
   platform::DeletePath(configs_path_, false);
-  tasks_.clear();
 }
 
 bool AsyncInstallTasks::InitializeThread() {
@@ -114,9 +105,13 @@ unsigned __stdcall AsyncInstallTasks::ThreadMain(void* parameter) {
 }
 
 void AsyncInstallTasks::Run() {
-  for (const Task& task : tasks_) {
+  if (!variations_path_.empty()) {
     if (stop_event_.IsSet()) return;
-    task();
+    operations_.fetch_variations(variations_url_, variations_path_, &stop_event_);
+  }
+  if (!configs_path_.empty()) {
+    if (stop_event_.IsSet()) return;
+    operations_.fetch_configs(brand_id_, partner_id_, configs_path_, &stop_event_);
   }
 }
 
