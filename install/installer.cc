@@ -3,7 +3,6 @@
 #include <objbase.h>
 #include <shellapi.h>
 
-#include <functional>
 #include <utility>
 
 #include "brand/brand_info.h"
@@ -60,14 +59,32 @@ class ProgressForwarder : public DownloadObserver {
     return listener_ ? listener_->AskProxyCredentials(api, request, cancel_event)
                      : ERROR_NOT_SUPPORTED;
   }
+  // What the sink's bytes belong to: the file's size (0 unknown) and its validator. The
+  // record of a kept download is written as soon as an answer is taken, so that even a
+  // machine that goes down mid-transfer leaves bytes a later run can use.
   void OnAnswerAccepted(const std::string& validator, uint32_t total) override {
-    if (on_answer) on_answer(validator, total);
+    if (held_ == nullptr) return;
+    // The age that counts is that of the bytes' first fetch: a run that continues them,
+    // or fails to, does not make them any younger.
+    if (held_->time_us == 0 || validator != held_->validator || total != held_->total) {
+      held_->time_us = platform::WallTimeMicroseconds();
+    }
+    held_->validator = validator;
+    held_->total = total;
+    if (!kept_->enabled()) return;
+    if (total == 0 || !kept_->Save(*held_)) kept_->RemoveRecord();
   }
 
-  std::function<void(const std::string& validator, uint32_t total)> on_answer;
+  // The record the answers update, and the kept archive it is saved in.
+  void TrackAnswers(KeptArchiveRecord* held, const KeptArchive* kept) {
+    held_ = held;
+    kept_ = kept;
+  }
 
  private:
   ProgressListener* listener_;
+  KeptArchiveRecord* held_ = nullptr;
+  const KeptArchive* kept_ = nullptr;
 };
 
 // Deletes the archive file (and the record of a kept one) when the install step returns,
@@ -672,23 +689,10 @@ uint32_t Installer::DownloadModule(HANDLE file) {
   }
   if (!module_reported_) Emit(DownloadStartedEvent());
   ProgressForwarder forwarder(listener_);
-  // What the sink's bytes belong to: the file's size (0 unknown) and its validator. The
-  // record of a kept download is written as soon as an answer is taken, so that even a
-  // machine that goes down mid-transfer leaves bytes a later run can use.
   KeptArchiveRecord held = kept_record_;
   held.url = platform::Narrow(url);
   const KeptArchive kept(keeping_ ? kept_folder_ : std::wstring());
-  forwarder.on_answer = [&](const std::string& validator, uint32_t total) {
-    // The age that counts is that of the bytes' first fetch: a run that continues them,
-    // or fails to, does not make them any younger.
-    if (held.time_us == 0 || validator != held.validator || total != held.total) {
-      held.time_us = platform::WallTimeMicroseconds();
-    }
-    held.validator = validator;
-    held.total = total;
-    if (!kept.enabled()) return;
-    if (total == 0 || !kept.Save(held)) kept.RemoveRecord();
-  };
+  forwarder.TrackAnswers(&held, &kept);
   archive_spliced_ = kept_held_ > 0;
   archive_length_unknown_ = false;
 
