@@ -66,7 +66,8 @@ std::vector<std::wstring> MachineWideRoots() {
   if (length != 0 && length < MAX_PATH) {
     std::wstring folder(buffer, length);
     if (folder.back() != L'\\') folder += L'\\';
-    roots.push_back(folder + L"Temp");
+    folder += L"Temp";
+    roots.push_back(std::move(folder));
   }
   if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT,
                                  buffer))) {

@@ -35,8 +35,9 @@ platform::ScopedLocalMemory EventDescriptor() {
     return descriptor;
   }
   platform::ScopedLocalMemory user_text(user);
-  const std::wstring sddl =
-      L"D:P(A;;GA;;;" + std::wstring(user) + L")(A;;GA;;;SY)(A;;GA;;;BA)";
+  std::wstring sddl = L"D:P(A;;GA;;;";
+  sddl += user;
+  sddl += L")(A;;GA;;;SY)(A;;GA;;;BA)";
   PSECURITY_DESCRIPTOR made = nullptr;
   if (ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &made,
                                                            nullptr)) {
