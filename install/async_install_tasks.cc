@@ -32,7 +32,8 @@ platform::FilePath ReserveTempName(const DistribInfoParams& params, const char* 
 }  // namespace
 
 std::string ConfigsUrl(std::string_view brand_id, std::string_view partner_id) {
-  std::string url = std::string("https://") + endpoints::kBrowserApiHost + "/configs/all_zip";
+  std::string url = "https://";
+  url.append(endpoints::kBrowserApiHost).append("/configs/all_zip");
   std::string query;
   if (!brand_id.empty()) query.append("brandID=").append(brand_id);
   if (!partner_id.empty()) {

@@ -88,7 +88,10 @@ std::string ElevatedEventName(const std::string& run_id, ElevatedEvent event) {
   const char* kind = event == ElevatedEvent::kGo     ? "-go"
                      : event == ElevatedEvent::kStop ? "-stop"
                                                      : "-taken";
-  return "li-elevated-" + run_id + kind;
+  std::string name = "li-elevated-";
+  name += run_id;
+  name += kind;
+  return name;
 }
 
 bool IsElevatedRunId(const std::string& run_id) {
