@@ -1,13 +1,14 @@
 #include "install/async_install_tasks.h"
 
-#include <windows.h>
 #include <process.h>
+#include <windows.h>
 
 #include <utility>
 
 #include "brand/brand_info.h"
 #include "brand/distrib_info_params.h"
 #include "build_config/endpoints.h"
+#include "install/log_lines.h"
 #include "install/variations_seed.h"
 #include "network/http_downloader.h"
 #include "platform/file_util.h"
@@ -31,7 +32,8 @@ platform::FilePath ReserveTempName(const DistribInfoParams& params, const char* 
 }  // namespace
 
 std::string ConfigsUrl(std::string_view brand_id, std::string_view partner_id) {
-  std::string url = std::string("https://") + endpoints::kBrowserApiHost + "/configs/all_zip";
+  std::string url = "https://";
+  url.append(endpoints::kBrowserApiHost).append("/configs/all_zip");
   std::string query;
   if (!brand_id.empty()) query.append("brandID=").append(brand_id);
   if (!partner_id.empty()) {
@@ -63,24 +65,17 @@ AsyncInstallTasks::AsyncInstallTasks(const BrandInfo& brand, const DistribInfoPa
 AsyncInstallTasks::AsyncInstallTasks(const BrandInfo& brand, const DistribInfoParams& params,
                                      InstallTaskOperations operations)
     : stop_event_(platform::WaitableEvent::ResetPolicy::kManual,
-                  platform::WaitableEvent::InitialState::kNotSignaled) {
+                  platform::WaitableEvent::InitialState::kNotSignaled),
+      operations_(std::move(operations)),
+      variations_url_(brand.variations_url()),
+      brand_id_(brand.brand_id()),
+      partner_id_(brand.partner_id()) {
   variations_path_ = ReserveTempName(params, kVariationsTaskParam, kVariationsFilePrefix);
   configs_path_ = ReserveTempName(params, kConfigsTaskParam, kConfigsFilePrefix);
 
-  // Each task holds copies of its arguments: the brand record and the operations may be
-  // gone before the worker reaches it.
-  platform::WaitableEvent* cancel = &stop_event_;
-  if (!variations_path_.empty()) {
-    tasks_.push_back([fetch = operations.fetch_variations, url = brand.variations_url(),
-                      target = variations_path_, cancel] { fetch(url, target, cancel); });
-  }
-  if (!configs_path_.empty()) {
-    tasks_.push_back([fetch = operations.fetch_configs, brand_id = brand.brand_id(),
-                      partner_id = brand.partner_id(), target = configs_path_,
-                      cancel] { fetch(brand_id, partner_id, target, cancel); });
-  }
-  if (!tasks_.empty() && !InitializeThread()) {
-    LOG(ERROR, "AsyncInstallTasks") << "Failed to create thread for async install tasks";
+  if ((!variations_path_.empty() || !configs_path_.empty()) && !InitializeThread()) {
+    LogText(logging::kERROR, "AsyncInstallTasks", __LINE__,
+            "Failed to create thread for async install tasks");
   }
 }
 
@@ -91,7 +86,6 @@ AsyncInstallTasks::~AsyncInstallTasks() {
   if (thread_) WaitForSingleObject(thread_.get(), INFINITE);
   platform::DeletePath(variations_path_, false);
   platform::DeletePath(configs_path_, false);
-  tasks_.clear();
 }
 
 bool AsyncInstallTasks::InitializeThread() {
@@ -112,9 +106,13 @@ unsigned __stdcall AsyncInstallTasks::ThreadMain(void* parameter) {
 }
 
 void AsyncInstallTasks::Run() {
-  for (const Task& task : tasks_) {
+  if (!variations_path_.empty()) {
     if (stop_event_.IsSet()) return;
-    task();
+    operations_.fetch_variations(variations_url_, variations_path_, &stop_event_);
+  }
+  if (!configs_path_.empty()) {
+    if (stop_event_.IsSet()) return;
+    operations_.fetch_configs(brand_id_, partner_id_, configs_path_, &stop_event_);
   }
 }
 

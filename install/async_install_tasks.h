@@ -2,8 +2,8 @@
 //
 // When the distribution parameters ask for them ("vup" = "1": the variations seed, "scup" =
 // "1": the configuration archive), `AsyncInstallTasks` reserves a unique temporary file name
-// for each, binds one task per download and runs the tasks once, in that order, on a worker
-// thread of its own. The files live exactly as long as the object: the browser setup reads
+// for each, keeps copies of each download's arguments and runs the downloads once, in that
+// order, on a worker thread of its own. The files live exactly as long as the object: the browser setup reads
 // them through the paths, and destruction (stop, join, delete both files) removes them.
 //
 // A task's failure only means that no file appears at its path; the next task still runs.
@@ -15,7 +15,6 @@
 #include <functional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "platform/file_path.h"
 #include "platform/scoped_handle.h"
@@ -57,8 +56,6 @@ struct InstallTaskOperations {
 
 class AsyncInstallTasks {
  public:
-  using Task = std::function<void()>;
-
   // Builds the task list from `params` and `brand` (both only read here) and starts the
   // worker when the list is not empty.
   AsyncInstallTasks(const BrandInfo& brand, const DistribInfoParams& params);
@@ -87,7 +84,12 @@ class AsyncInstallTasks {
   platform::FilePath configs_path_;
   platform::ScopedKernelHandle thread_;
   platform::WaitableEvent stop_event_;
-  std::vector<Task> tasks_;
+  // Copies of the tasks' arguments: the brand record and the operations may be gone before
+  // the worker reaches them. A task runs when its file name was reserved.
+  InstallTaskOperations operations_;
+  std::string variations_url_;
+  std::string brand_id_;
+  std::string partner_id_;
 };
 
 }  // namespace installer

@@ -1,8 +1,8 @@
 #include "install/elevated_child.h"
 
-#include <windows.h>
 #include <sddl.h>
 #include <shlobj.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <cstring>
@@ -13,6 +13,7 @@
 #include "install/delayed_params.h"
 #include "install/elevated_process.h"
 #include "install/installer.h"
+#include "install/log_lines.h"
 #include "network/download_sink.h"
 #include "platform/archive_lock.h"
 #include "platform/command_line.h"
@@ -65,7 +66,8 @@ std::vector<std::wstring> MachineWideRoots() {
   if (length != 0 && length < MAX_PATH) {
     std::wstring folder(buffer, length);
     if (folder.back() != L'\\') folder += L'\\';
-    roots.push_back(folder + L"Temp");
+    folder += L"Temp";
+    roots.push_back(std::move(folder));
   }
   if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT,
                                  buffer))) {
@@ -139,7 +141,7 @@ DWORD WaitForMasterRelease(const std::string& run_id, HANDLE parent) {
     if (!taken || !SetEvent(taken.get())) {
       // A master that hears nothing may give the run up and stop this child mid-setup:
       // nothing runs unconfirmed.
-      LOG(ERROR, kElevatedChildTag) << "Cannot confirm the go to the master.";
+      LogText(logging::kERROR, kElevatedChildTag, __LINE__, "Cannot confirm the go to the master.");
       return WAIT_FAILED;
     }
   }
@@ -147,15 +149,18 @@ DWORD WaitForMasterRelease(const std::string& run_id, HANDLE parent) {
 }
 
 // The block from the master's own section, duplicated out of the master's process by
-// the handle value its command line gives; false, with an ERROR line, when there is none.
-bool ReadMastersBlock(const CommandLine& command_line, HANDLE parent, DelayedParams* params) {
+// the handle value its command line gives, applied to the setup's command line; false, with
+// an ERROR line, when there is none.
+bool ApplyMastersBlock(const CommandLine& command_line, HANDLE parent,
+                       CommandLine* setup_command_line) {
   uint64_t value = 0;
   HANDLE duplicate = nullptr;
   if (!platform::StringToUint64(command_line.NarrowValue(switches::kDelayedParamsHandle),
                                 &value) ||
       !DuplicateHandle(parent, reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value)),
                        GetCurrentProcess(), &duplicate, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
-    LOG(ERROR, kElevatedChildTag) << "Cannot take the master's delayed parameter block.";
+    LogText(logging::kERROR, kElevatedChildTag, __LINE__,
+            "Cannot take the master's delayed parameter block.");
     return false;
   }
   platform::ScopedKernelHandle section(duplicate);
@@ -163,13 +168,14 @@ bool ReadMastersBlock(const CommandLine& command_line, HANDLE parent, DelayedPar
   platform::ScopedMappedView view(
       MapViewOfFile(section.get(), FILE_MAP_READ, 0, 0, sizeof(DelayedParamBlock)));
   if (!view) {
-    LOG(ERROR, kElevatedChildTag) << "Cannot read the master's delayed parameter block.";
+    LogText(logging::kERROR, kElevatedChildTag, __LINE__,
+            "Cannot read the master's delayed parameter block.");
     return false;
   }
   // Copied first: the length scan and the copy of a field then see the same bytes.
   DelayedParamBlock copy;
   memcpy(&copy, view.get(), sizeof(copy));
-  *params = ReadDelayedParamsFrom(copy);
+  ApplyDelayedParams(ReadDelayedParamsFrom(copy), setup_command_line);
   return true;
 }
 
@@ -209,12 +215,13 @@ bool RunSetupFromPrivateCopies(CommandLine* setup_command_line, PrivateFolder* f
   // From here on everything this process and its setup make goes where only administrators
   // can change it, not into the user's TEMP it was started with.
   if (!folder->MakeProcessTemp()) {
-    LOG(ERROR, kElevatedChildTag) << "Cannot make the private folder the TEMP.";
+    LogText(logging::kERROR, kElevatedChildTag, __LINE__,
+            "Cannot make the private folder the TEMP.");
     return false;
   }
   const std::wstring archive = folder->CopyIn(archive_path, kArchiveCopyName, kMaxArchiveBytes);
   if (archive.empty()) return false;
-  LOG(INFO, kElevatedChildTag) << "Archive copied to " << archive;
+  LogWithValue(logging::kINFO, kElevatedChildTag, __LINE__, "Archive copied to ", archive);
   for (const HandedOverFile& file : kHandedOverFiles) {
     if (!setup_command_line->Has(file.switch_name)) continue;
     const std::wstring copy = folder->CopyIn(setup_command_line->Value(file.switch_name),
@@ -236,7 +243,8 @@ bool RunSetupFromPrivateCopies(CommandLine* setup_command_line, PrivateFolder* f
   const ArchiveCheck check =
       LockAndVerifyArchive(&installer, archive, nullptr, &archive_lock, kElevatedChildTag);
   if (check == ArchiveCheck::kNotVerified) {
-    LOG(ERROR, kElevatedChildTag) << "Module verification failed: " << archive;
+    LogWithValue(logging::kERROR, kElevatedChildTag, __LINE__,
+                 "Module verification failed: ", archive);
   }
   if (check != ArchiveCheck::kVerified) return false;
   const bool ran = installer.RunModule(archive, *setup_command_line);
@@ -297,13 +305,17 @@ bool PrivateFolder::Create(const std::vector<std::wstring>& roots, bool protect)
   Remove();
   PrivateFolderDescriptor descriptor;
   if (protect && !descriptor.get()) {
-    LOG(ERROR, kElevatedChildTag) << "Cannot build the private folder's security descriptor.";
+    LogText(logging::kERROR, kElevatedChildTag, __LINE__,
+            "Cannot build the private folder's security descriptor.");
     return false;
   }
   SECURITY_ATTRIBUTES protected_attributes = {sizeof(protected_attributes), descriptor.get(),
                                               FALSE};
   SECURITY_ATTRIBUTES* attributes = protect ? &protected_attributes : nullptr;
-  for (const std::wstring& root : roots.empty() ? MachineWideRoots() : roots) {
+  // The caller's roots are walked where they are, not copied.
+  const std::vector<std::wstring> machine_wide =
+      roots.empty() ? MachineWideRoots() : std::vector<std::wstring>();
+  for (const std::wstring& root : roots.empty() ? machine_wide : roots) {
     for (int attempt = 0; attempt < kPrivateFolderAttempts; ++attempt) {
       const std::wstring path = platform::FilePath(root).Append(RandomFolderName()).value();
       if (!file_system_->CreateFolder(path, attributes)) {
@@ -317,7 +329,8 @@ bool PrivateFolder::Create(const std::vector<std::wstring>& roots, bool protect)
           path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
       if (!folder || !Record(folder.get(), path)) {
-        LOG(ERROR, kElevatedChildTag) << "Cannot open the private folder " << path;
+        LogWithValue(logging::kERROR, kElevatedChildTag, __LINE__,
+                     "Cannot open the private folder ", path);
         file_system_->DeleteAtReboot(path);
         return false;
       }
@@ -325,7 +338,8 @@ bool PrivateFolder::Create(const std::vector<std::wstring>& roots, bool protect)
       protected_ = protect;
       return true;
     }
-    LOG(ERROR, kElevatedChildTag) << "Cannot create a private folder in " << root;
+    LogWithValue(logging::kERROR, kElevatedChildTag, __LINE__, "Cannot create a private folder in ",
+                 root);
   }
   return false;
 }
@@ -337,7 +351,8 @@ std::wstring PrivateFolder::CopyIn(const std::wstring& source, const wchar_t* na
   // points at later. A reparse point is opened as itself and then refused. Nobody can write
   // the file while the handle is open.
   if (source_token_ && !SetThreadToken(nullptr, source_token_)) {
-    LOG(ERROR, kElevatedChildTag) << "Cannot take the master's rights to open " << source;
+    LogWithValue(logging::kERROR, kElevatedChildTag, __LINE__,
+                 "Cannot take the master's rights to open ", source);
     return std::wstring();
   }
   platform::ScopedKernelHandle file(
@@ -350,11 +365,11 @@ std::wstring PrivateFolder::CopyIn(const std::wstring& source, const wchar_t* na
   BY_HANDLE_FILE_INFORMATION information = {};
   if (!file || GetFileType(file.get()) != FILE_TYPE_DISK ||
       !GetFileInformationByHandle(file.get(), &information)) {
-    LOG(ERROR, kElevatedChildTag) << "Cannot open " << source;
+    LogWithValue(logging::kERROR, kElevatedChildTag, __LINE__, "Cannot open ", source);
     return std::wstring();
   }
   if (information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) {
-    LOG(ERROR, kElevatedChildTag) << "No regular file: " << source;
+    LogWithValue(logging::kERROR, kElevatedChildTag, __LINE__, "No regular file: ", source);
     return std::wstring();
   }
   const uint64_t size =
@@ -397,7 +412,8 @@ bool PrivateFolder::DeleteMade(const Made& made, bool folder) {
                     !(information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
                     (folder || information.nNumberOfLinks == 1);
   if (!same) {
-    LOG(ERROR, kElevatedChildTag) << "Not the file this process made: " << made.path;
+    LogWithValue(logging::kERROR, kElevatedChildTag, __LINE__,
+                 "Not the file this process made: ", made.path);
     return true;
   }
   return file_system_->DeleteThrough(handle.get(), made.path);
@@ -435,7 +451,8 @@ void PrivateFolder::SweepLeftovers() {
         FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS));
     if (!handle || !platform::ClearReadOnlyThroughHandle(handle.get()) ||
         !file_system_->DeleteThrough(handle.get(), entry.value())) {
-      LOG(WARNING, kElevatedChildTag) << "Left for the next reboot: " << entry.value();
+      LogWithValue(logging::kWARNING, kElevatedChildTag, __LINE__,
+                   "Left for the next reboot: ", entry.value());
       file_system_->DeleteAtReboot(entry.value());
     }
   }
@@ -452,7 +469,8 @@ void PrivateFolder::Remove() {
     // A folder still holding something cannot go now; nor can it later if its copies stay.
     if ((folder && !all_gone) || !DeleteMade(made_[i], folder)) {
       all_gone = false;
-      LOG(WARNING, kElevatedChildTag) << "Left for the next reboot: " << made_[i].path;
+      LogWithValue(logging::kWARNING, kElevatedChildTag, __LINE__,
+                   "Left for the next reboot: ", made_[i].path);
       file_system_->DeleteAtReboot(made_[i].path);
     }
   }
@@ -492,7 +510,7 @@ int RunElevatedChild(const CommandLine& command_line) {
   // only what the user who handed them over could read.
   platform::ScopedKernelHandle parent(OpenProcess(
       SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_DUP_HANDLE, FALSE, parent_id));
-  LOG_AT(INFO, kElevatedChildTag, 74) << "Start installer as admin";
+  LogText(logging::kINFO, kElevatedChildTag, 74, "Start installer as admin");
 
   // E3.
   CommandLine setup_command_line(setup_command_text);
@@ -506,9 +524,9 @@ int RunElevatedChild(const CommandLine& command_line) {
   }
 
   // E4 to E6.
-  DelayedParams delayed;
-  if (!ReadMastersBlock(command_line, parent.get(), &delayed)) return kExitElevatedFailure;
-  ApplyDelayedParams(delayed, &setup_command_line);
+  if (!ApplyMastersBlock(command_line, parent.get(), &setup_command_line)) {
+    return kExitElevatedFailure;
+  }
   int32_t exit_code = kExitElevatedFailure;
   bool success = false;
   {

@@ -1,11 +1,12 @@
 #include "install/elevated_process.h"
 
-#include <windows.h>
 #include <sddl.h>
+#include <windows.h>
 
 #include <cstring>
 #include <utility>
 
+#include "install/log_lines.h"
 #include "platform/command_line.h"
 #include "platform/logging.h"
 #include "platform/random.h"
@@ -34,8 +35,9 @@ platform::ScopedLocalMemory EventDescriptor() {
     return descriptor;
   }
   platform::ScopedLocalMemory user_text(user);
-  const std::wstring sddl =
-      L"D:P(A;;GA;;;" + std::wstring(user) + L")(A;;GA;;;SY)(A;;GA;;;BA)";
+  std::wstring sddl = L"D:P(A;;GA;;;";
+  sddl += user;
+  sddl += L")(A;;GA;;;SY)(A;;GA;;;BA)";
   PSECURITY_DESCRIPTOR made = nullptr;
   if (ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &made,
                                                            nullptr)) {
@@ -86,7 +88,10 @@ std::string ElevatedEventName(const std::string& run_id, ElevatedEvent event) {
   const char* kind = event == ElevatedEvent::kGo     ? "-go"
                      : event == ElevatedEvent::kStop ? "-stop"
                                                      : "-taken";
-  return "li-elevated-" + run_id + kind;
+  std::string name = "li-elevated-";
+  name += run_id;
+  name += kind;
+  return name;
 }
 
 bool IsElevatedRunId(const std::string& run_id) {
@@ -102,7 +107,8 @@ ElevatedProcess::ElevatedProcess() : ElevatedProcess(RandomRunId()) {}
 ElevatedProcess::ElevatedProcess(std::string run_id) : run_id_(std::move(run_id)) {
   platform::ScopedLocalMemory descriptor = EventDescriptor();
   if (!descriptor) {
-    LOG(ERROR, "ElevatedProcess") << "Cannot build the events' security descriptor.";
+    LogText(logging::kERROR, "ElevatedProcess", __LINE__,
+            "Cannot build the events' security descriptor.");
     return;
   }
   go_event_.reset(CreateRunEvent(ElevatedEventName(run_id_, ElevatedEvent::kGo), descriptor.get()));
@@ -117,7 +123,9 @@ ElevatedProcess::ElevatedProcess(std::string run_id) : run_id_(std::move(run_id)
     block_view_.reset(MapViewOfFile(block_section_.get(), FILE_MAP_WRITE, 0, 0,
                                     sizeof(DelayedParamBlock)));
   }
-  if (!block_view_) LOG(ERROR, "ElevatedProcess") << "Cannot create the delayed parameter block.";
+  if (!block_view_)
+    LogText(logging::kERROR, "ElevatedProcess", __LINE__,
+            "Cannot create the delayed parameter block.");
   ready_ = go_event_ && stop_event_ && taken_event_ && block_view_;
 }
 
@@ -152,8 +160,9 @@ ElevatedProcess::~ElevatedProcess() {
     if (!started_ && taken_event_ && WaitForSingleObject(taken_event_.get(), 0) == WAIT_OBJECT_0) {
       // The child confirmed its go after this record had stopped waiting for it: it runs
       // the setup and is waited for like a released child, never killed in the middle.
-      LOG(WARNING, "RunModule") << "The elevated installer confirmed its go late; waiting for "
-                                   "it to end.";
+      LogText(logging::kWARNING, "RunModule", __LINE__,
+              "The elevated installer confirmed its go late; waiting for "
+              "it to end.");
       WaitForSingleObject(process_.get(), INFINITE);
     } else {
       // A child still waiting for its go gets its stop and exits -1 by itself.
@@ -167,7 +176,7 @@ ElevatedProcess::~ElevatedProcess() {
 bool ElevatedProcess::RunModule(HANDLE stop_event) {
   if (!process_) {
     // A go now would release whichever child opens the events next.
-    LOG(ERROR, "RunModule") << "There is no elevated installer to release.";
+    LogText(logging::kERROR, "RunModule", __LINE__, "There is no elevated installer to release.");
     return false;
   }
   const DWORD child_id = GetProcessId(process_.get());
@@ -175,7 +184,7 @@ bool ElevatedProcess::RunModule(HANDLE stop_event) {
   if (!go_event_ || !taken_event_ || !SetEvent(go_event_.get())) {
     // Without the go the child never starts; waiting for it would wait for ever. Not
     // started: the destructor sends it home.
-    LOG(ERROR, "RunModule") << "Cannot release the elevated installer.";
+    LogText(logging::kERROR, "RunModule", __LINE__, "Cannot release the elevated installer.");
     return false;
   }
   // The child's end before its confirmation is read below like any other end: it ran no
@@ -190,28 +199,32 @@ bool ElevatedProcess::RunModule(HANDLE stop_event) {
       break;
     case WAIT_OBJECT_0 + 2:
       if (!TakeGoBack() && started_) break;
-      LOG_AT(ERROR, "RunModule", 1406) << "The elevated installer was terminated due to stop event.";
+      LogText(logging::kERROR, "RunModule", 1406,
+              "The elevated installer was terminated due to stop event.");
       return false;
     default:
       // The child hangs before its wait (the destructor sends it home), or somebody took
       // the go and did not confirm it.
       if (TakeGoBack()) {
-        LOG(ERROR, "RunModule") << "The elevated installer did not take its go.";
+        LogText(logging::kERROR, "RunModule", __LINE__,
+                "The elevated installer did not take its go.");
         return false;
       }
       break;
   }
   if (!started_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
-    LOG(ERROR, "RunModule") << "The elevated installer did not confirm its go.";
+    LogText(logging::kERROR, "RunModule", __LINE__,
+            "The elevated installer did not confirm its go.");
     return false;
   }
   if (WaitForSingleObject(process_.get(), INFINITE) != WAIT_OBJECT_0) {
-    LOG(ERROR, "RunModule") << "Cannot wait for the elevated installer.";
+    LogText(logging::kERROR, "RunModule", __LINE__, "Cannot wait for the elevated installer.");
     return false;
   }
   DWORD code = 0;
   if (!GetExitCodeProcess(process_.get(), &code)) {
-    LOG_AT(ERROR, "RunModule", 1409) << "Failed to get exit code of the elevated installer.";
+    LogText(logging::kERROR, "RunModule", 1409,
+            "Failed to get exit code of the elevated installer.");
     return false;
   }
   exit_code_ = code;
@@ -235,7 +248,8 @@ bool ElevatedProcess::TakeGoBack() {
   // Taken, maybe by the child just now: its confirmation follows at once. A confirmed child
   // is released and runs its setup whatever the master asks; it is waited for.
   if (WaitForSingleObject(taken_event_.get(), kElevatedGoConfirmGraceMs) == WAIT_OBJECT_0) {
-    LOG(WARNING, "RunModule") << "The elevated installer took its go before the stop; it runs.";
+    LogText(logging::kWARNING, "RunModule", __LINE__,
+            "The elevated installer took its go before the stop; it runs.");
     started_ = true;
   }
   return false;
@@ -245,8 +259,8 @@ void ElevatedProcess::EnsureProcessFinished() {
   if (!process_) return;
   if (WaitForSingleObject(process_.get(), finish_timeout_ms_) != WAIT_TIMEOUT) return;
   forcibly_terminated_ = true;
-  LOG_AT(ERROR, "EnsureProcessFinished", 1386)
-      << "The elevated installer hangs and must be forcibly terminated.";
+  LogText(logging::kERROR, "EnsureProcessFinished", 1386,
+          "The elevated installer hangs and must be forcibly terminated.");
   TerminateProcess(process_.get(), 0);
 }
 

@@ -1,13 +1,14 @@
 #include "install/elevation.h"
 
-#include <windows.h>
 #include <shlobj.h>
+#include <windows.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "brand/distrib_info_params.h"
+#include "install/log_lines.h"
 #include "platform/command_line.h"
 #include "platform/logging.h"
 #include "platform/registry.h"
@@ -37,12 +38,12 @@ bool NeedStartThisProcessAsAdmin() {
 
 bool NeedStartThisProcessAsAdmin(const CommandLine& command_line, AdminStatus* status) {
   if (!status->IsInAdminGroup()) {
-    LOG_AT(INFO, "NeedStartThisProcessAsAdmin", 1448) << "User is not in admin group.";
+    LogText(logging::kINFO, "NeedStartThisProcessAsAdmin", 1448, "User is not in admin group.");
     return false;
   }
   if (platform::WindowsVersionClass() <= platform::kWindowsServer2003) {
-    LOG_AT(INFO, "NeedStartThisProcessAsAdmin", 1453)
-        << "Windows version is not suitable for elevated restart.";
+    LogText(logging::kINFO, "NeedStartThisProcessAsAdmin", 1453,
+            "Windows version is not suitable for elevated restart.");
     return false;
   }
   for (const char* const* name = switches::kNonInstallSwitches; *name != nullptr; ++name) {
@@ -52,21 +53,21 @@ bool NeedStartThisProcessAsAdmin(const CommandLine& command_line, AdminStatus* s
     }
   }
   if (command_line.Has(switches::kRunAsAdmin)) {
-    LOG_AT(INFO, "NeedStartThisProcessAsAdmin", 1468)
-        << "Run-as-admin functionality is already enabled.";
+    LogText(logging::kINFO, "NeedStartThisProcessAsAdmin", 1468,
+            "Run-as-admin functionality is already enabled.");
     return false;
   }
   if (status->IsElevated()) {
     // A child would read its sources with this very token, so its restriction to what the
     // user can read would restrict nothing; the setup runs here with the rights it has.
-    LOG(INFO, "NeedStartThisProcessAsAdmin")
-        << "The installer already runs with administrator rights; it starts no elevated copy.";
+    LogText(logging::kINFO, "NeedStartThisProcessAsAdmin", __LINE__,
+            "The installer already runs with administrator rights; it starts no elevated copy.");
     return false;
   }
   if (!command_line.Has(switches::kSilent)) return true;
   if (command_line.Has(switches::kUacEnabled)) return true;
-  LOG_AT(INFO, "NeedStartThisProcessAsAdmin", 1477)
-      << "Elevated run is necessary but silent instalation is requested - UAC will not be shown.";
+  LogText(logging::kINFO, "NeedStartThisProcessAsAdmin", 1477,
+          "Elevated run is necessary but silent instalation is requested - UAC will not be shown.");
   return false;
 }
 

@@ -3,7 +3,6 @@
 #include <objbase.h>
 #include <shellapi.h>
 
-#include <functional>
 #include <utility>
 
 #include "brand/brand_info.h"
@@ -16,6 +15,7 @@
 #include "install/delayed_params.h"
 #include "install/elevated_process.h"
 #include "install/elevation.h"
+#include "install/log_lines.h"
 #include "install/progress_listener.h"
 #include "install/setup_command_line.h"
 #include "install/win10_default_browser.h"
@@ -59,14 +59,32 @@ class ProgressForwarder : public DownloadObserver {
     return listener_ ? listener_->AskProxyCredentials(api, request, cancel_event)
                      : ERROR_NOT_SUPPORTED;
   }
+  // What the sink's bytes belong to: the file's size (0 unknown) and its validator. The
+  // record of a kept download is written as soon as an answer is taken, so that even a
+  // machine that goes down mid-transfer leaves bytes a later run can use.
   void OnAnswerAccepted(const std::string& validator, uint32_t total) override {
-    if (on_answer) on_answer(validator, total);
+    if (held_ == nullptr) return;
+    // The age that counts is that of the bytes' first fetch: a run that continues them,
+    // or fails to, does not make them any younger.
+    if (held_->time_us == 0 || validator != held_->validator || total != held_->total) {
+      held_->time_us = platform::WallTimeMicroseconds();
+    }
+    held_->validator = validator;
+    held_->total = total;
+    if (!kept_->enabled()) return;
+    if (total == 0 || !kept_->Save(*held_)) kept_->RemoveRecord();
   }
 
-  std::function<void(const std::string& validator, uint32_t total)> on_answer;
+  // The record the answers update, and the kept archive it is saved in.
+  void TrackAnswers(KeptArchiveRecord* held, const KeptArchive* kept) {
+    held_ = held;
+    kept_ = kept;
+  }
 
  private:
   ProgressListener* listener_;
+  KeptArchiveRecord* held_ = nullptr;
+  const KeptArchive* kept_ = nullptr;
 };
 
 // Deletes the archive file (and the record of a kept one) when the install step returns,
@@ -139,7 +157,7 @@ bool Installer::Start() {
   install_allowed_event_.Clear();
   install_thread_.reset(CreateThread(nullptr, 0, &Installer::InstallThreadMain, this, 0, nullptr));
   if (!install_thread_) {
-    LOG(ERROR, "Start") << "Failed to create the install thread";
+    LogText(logging::kERROR, "Start", __LINE__, "Failed to create the install thread");
     return false;
   }
   return true;
@@ -171,8 +189,11 @@ void Installer::StopAndWait() {
   // The flow did not stop in time (a setup program still running, a stuck trust check). Its
   // state is still in use and its result not final: wait for it rather than pull the state
   // from under it or read a result it may still write.
-  LOG(ERROR, "StopAndWait") << "The install thread did not stop in time; waiting for it.";
-  if (setup_running_) LOG(INFO, "StopAndWait") << "The exit waits for the setup program to end.";
+  LogText(logging::kERROR, "StopAndWait", __LINE__,
+          "The install thread did not stop in time; waiting for it.");
+  if (setup_running_)
+    LogText(logging::kINFO, "StopAndWait", __LINE__,
+            "The exit waits for the setup program to end.");
   WaitForSingleObject(install_thread_.get(), INFINITE);
 }
 
@@ -252,7 +273,8 @@ void Installer::ReportStatus(bool success, const std::wstring& url, int32_t atte
   std::wstring report_error;
   std::wstring report_final_url;
   if (!Download(DownloadStatusUrl(data, report), sink, &report_error, &report_final_url)) {
-    LOG(ERROR, "ReportStatus") << "Cannot report download status: " << report_error;
+    LogWithValue(logging::kERROR, "ReportStatus", __LINE__,
+                 "Cannot report download status: ", report_error);
   }
   InstallEvent event;
   if (DownloadFailureEvent(data, report, &event)) Emit(event);
@@ -264,7 +286,8 @@ void Installer::ReportInstallationFinished(bool success) {
   std::wstring error;
   std::wstring final_url;
   if (!Download(InstallationFinishedUrl(CurrentStatusData(), success), sink, &error, &final_url)) {
-    LOG(ERROR, "ReportInstallationFinished") << "Cannot report installation status: " << error;
+    LogWithValue(logging::kERROR, "ReportInstallationFinished", __LINE__,
+                 "Cannot report installation status: ", error);
   }
 }
 
@@ -339,7 +362,8 @@ void Installer::WaitForBrowserMessageWindow() {
   // closing the window) ends the wait.
   for (;;) {
     if (stop_event_.WaitFor(message_window_poll_ms_)) {
-      LOG(INFO, "WaitForBrowserMessageWindow") << "Stopped while the browser window was there.";
+      LogText(logging::kINFO, "WaitForBrowserMessageWindow", __LINE__,
+              "Stopped while the browser window was there.");
       return;
     }
     if (!FindWindowExW(HWND_MESSAGE, nullptr, kBrowserMessageWindowClass, nullptr)) {
@@ -353,7 +377,7 @@ void Installer::WaitForBrowserMessageWindow() {
 }
 
 uint32_t Installer::InstallBrowser() {
-  LOG(INFO, "InstallBrowser") << "Install Browser.";
+  LogText(logging::kINFO, "InstallBrowser", __LINE__, "Install Browser.");
   // A run that may keep its bytes downloads into the one kept archive, resuming what an
   // earlier run left there.
   const KeptArchive kept(kept_folder_);
@@ -367,7 +391,7 @@ uint32_t Installer::InstallBrowser() {
   const bool permanent_lock =
       params_ && params_->Get("setup_arc_permanent_lock", &lock_value) && !lock_value.empty();
 
-  LOG(INFO, "InstallBrowser") << "Executable path: " << archive_path_;
+  LogWithValue(logging::kINFO, "InstallBrowser", __LINE__, "Executable path: ", archive_path_);
   // GetModulePath left an empty placeholder; from here on the archive is removed again
   // whenever this function returns (the remover is destroyed after every handle below),
   // unless a download that did not end keeps its bytes.
@@ -390,8 +414,9 @@ uint32_t Installer::InstallBrowser() {
   DWORD wait = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
   const int64_t consent = platform::MonotonicMicroseconds();
   if (wait != WAIT_OBJECT_0 + 1) {
-    LOG(ERROR, "InstallBrowser") << "Installation after download event isn't in signal state or "
-                                    "installation was stopped early.";
+    LogText(logging::kERROR, "InstallBrowser", __LINE__,
+            "Installation after download event isn't in signal state or "
+            "installation was stopped early.");
     return 1;
   }
 
@@ -401,7 +426,8 @@ uint32_t Installer::InstallBrowser() {
     // cannot be converted: a lock taken only now could hold other bytes than those fetched.
     ArchiveCheck check = ArchiveCheck::kNotLocked;
     if (hold_lock && !archive_lock) {
-      LOG(ERROR, "InstallBrowser") << "Cannot lock file: " << archive_path_;
+      LogWithValue(logging::kERROR, "InstallBrowser", __LINE__,
+                   "Cannot lock file: ", archive_path_);
     } else {
       check = LockAndVerifyArchive(this, archive_path_, hold_lock ? archive_lock.get() : nullptr,
                                    &execution_lock, "InstallBrowser");
@@ -415,7 +441,8 @@ uint32_t Installer::InstallBrowser() {
     // end nobody could check may be what failed, not the publisher's archive: it is
     // fetched whole once more before the run gives up.
     if (downloaded_again || !(archive_spliced_ || archive_length_unknown_)) {
-      LOG(ERROR, "InstallBrowser") << "Module verification failed: " << archive_path_;
+      LogWithValue(logging::kERROR, "InstallBrowser", __LINE__,
+                   "Module verification failed: ", archive_path_);
       result_code_ = kResultVerificationFailed;
       Emit(VerificationErrorEvent());
       return 1;
@@ -435,11 +462,13 @@ uint32_t Installer::InstallBrowser() {
     }
   }
 
-  LOG(INFO, "InstallBrowser") << "Verification succeeded: " << archive_path_;
+  LogWithValue(logging::kINFO, "InstallBrowser", __LINE__,
+               "Verification succeeded: ", archive_path_);
   // A cancel confirmed or a window closed while the archive was locked and verified wins;
   // from here on, a cancel is too late.
   if (!CommitSetupStart()) {
-    LOG(ERROR, "InstallBrowser") << "Installation was cancelled before the setup started.";
+    LogText(logging::kERROR, "InstallBrowser", __LINE__,
+            "Installation was cancelled before the setup started.");
     return 1;
   }
   const int64_t launch = platform::MonotonicMicroseconds();
@@ -471,7 +500,8 @@ uint32_t Installer::InstallBrowser() {
     delayed.send_statistics = send_statistics_;
     delayed.make_default = make_default_;
     if (!elevated_process_->WriteDelayedParams(delayed)) {
-      LOG(ERROR, "InstallBrowser") << "Unexpected error in CreateDelayedParamsMapping()";
+      LogText(logging::kERROR, "InstallBrowser", __LINE__,
+              "Unexpected error in CreateDelayedParamsMapping()");
       return 1;
     }
     // The run cannot be cancelled any more: the window drops its button (the copy hides it
@@ -563,7 +593,7 @@ platform::FilePath Installer::GetModulePath() {
   if (!brand_info_ || brand_info_->work_dir().empty()) return platform::FilePath();
   wchar_t name[MAX_PATH] = {};
   if (GetTempFileNameW(brand_info_->work_dir().c_str(), L"jx", 0, name) == 0 || name[0] == 0) {
-    LOG(ERROR, "GetModulePath") << "Cannot obtain temp file.";
+    LogText(logging::kERROR, "GetModulePath", __LINE__, "Cannot obtain temp file.");
     return platform::FilePath();
   }
   return platform::FilePath(name);
@@ -582,11 +612,11 @@ uint32_t Installer::GetModule(const std::wstring& path, std::unique_ptr<ArchiveL
     download_time_us_ = platform::MonotonicMicroseconds() - start;
   }
   if (r != 0) {
-    LOG(ERROR, "GetModule") << "Module was not downloaded: " << path;
+    LogWithValue(logging::kERROR, "GetModule", __LINE__, "Module was not downloaded: ", path);
     result_code_ = r == kModuleProxyAuthRequired ? kResultProxyAuthRequired : kResultModuleMissing;
     return r;
   }
-  LOG(INFO, "GetModule") << "Module downloaded: " << path;
+  LogWithValue(logging::kINFO, "GetModule", __LINE__, "Module downloaded: ", path);
   stat_sender_.SetNewVersion(GetFileVersionString(path));
   if (downloaded && !again) {
     stat_sender_.SetInstallType("normal");
@@ -610,7 +640,7 @@ uint32_t Installer::DownloadOrExtractModule(const std::wstring& path, bool* down
     file = own_file.get();
   }
   if (!file || file == INVALID_HANDLE_VALUE) {
-    LOG(ERROR, "DownloadOrExtractModule") << "Cannot create file:" << path;
+    LogWithValue(logging::kERROR, "DownloadOrExtractModule", __LINE__, "Cannot create file:", path);
     return kModuleCreateFailed;
   }
   kept_held_ = 0;
@@ -631,7 +661,8 @@ uint32_t Installer::DownloadOrExtractModule(const std::wstring& path, bool* down
       // Nothing worth resuming: the file starts empty, as a new one would.
       const LARGE_INTEGER zero = {};
       if (!SetFilePointerEx(file, zero, nullptr, FILE_BEGIN) || !SetEndOfFile(file)) {
-        LOG(ERROR, "DownloadOrExtractModule") << "Cannot create file:" << path;
+        LogWithValue(logging::kERROR, "DownloadOrExtractModule", __LINE__,
+                     "Cannot create file:", path);
         return kModuleCreateFailed;
       }
     }
@@ -640,7 +671,8 @@ uint32_t Installer::DownloadOrExtractModule(const std::wstring& path, bool* down
     *downloaded = false;
     return kModuleReady;
   }
-  LOG(INFO, "DownloadOrExtractModule") << "Try to download module:" << path;
+  LogWithValue(logging::kINFO, "DownloadOrExtractModule", __LINE__,
+               "Try to download module:", path);
   uint32_t r = DownloadModule(file);
   *downloaded = r == kModuleReady;
   return r;
@@ -652,28 +684,15 @@ uint32_t Installer::DownloadModule(HANDLE file) {
   FileSink sink(file, kMaxArchiveBytes, kept_held_);
   const std::wstring url = ModuleUrl(brand_info_);
   if (url.empty()) {
-    LOG(ERROR, "DownloadModule") << "Setup url is empty.";
+    LogText(logging::kERROR, "DownloadModule", __LINE__, "Setup url is empty.");
     return kModuleDownloadFailed;
   }
   if (!module_reported_) Emit(DownloadStartedEvent());
   ProgressForwarder forwarder(listener_);
-  // What the sink's bytes belong to: the file's size (0 unknown) and its validator. The
-  // record of a kept download is written as soon as an answer is taken, so that even a
-  // machine that goes down mid-transfer leaves bytes a later run can use.
   KeptArchiveRecord held = kept_record_;
   held.url = platform::Narrow(url);
   const KeptArchive kept(keeping_ ? kept_folder_ : std::wstring());
-  forwarder.on_answer = [&](const std::string& validator, uint32_t total) {
-    // The age that counts is that of the bytes' first fetch: a run that continues them,
-    // or fails to, does not make them any younger.
-    if (held.time_us == 0 || validator != held.validator || total != held.total) {
-      held.time_us = platform::WallTimeMicroseconds();
-    }
-    held.validator = validator;
-    held.total = total;
-    if (!kept.enabled()) return;
-    if (total == 0 || !kept.Save(held)) kept.RemoveRecord();
-  };
+  forwarder.TrackAnswers(&held, &kept);
   archive_spliced_ = kept_held_ > 0;
   archive_length_unknown_ = false;
 
@@ -737,7 +756,7 @@ void Installer::KeepBytes(const KeptArchive& kept, const FileSink& sink, KeptArc
 
 bool Installer::Download(const std::wstring& url, DownloadSink& sink, std::wstring* error,
                          std::wstring* final_url) {
-  LOG(INFO, "Download") << "Attempt to download module: " << url;
+  LogWithValue(logging::kINFO, "Download", __LINE__, "Attempt to download module: ", url);
   sink.Reset();
   DownloadOptions options;
   options.bounds = status_bounds_;
@@ -780,7 +799,7 @@ bool Installer::RunModule(const std::wstring& archive_path, const CommandLine& c
 
 bool Installer::RunModuleAndWait(const wchar_t* program, const std::wstring& command_line_text,
                                  int32_t* result_code) {
-  LOG(INFO, "RunModuleAndWait") << "Run: " << command_line_text;
+  LogWithValue(logging::kINFO, "RunModuleAndWait", __LINE__, "Run: ", command_line_text);
   *result_code = kResultNotStarted;
   std::wstring mutable_text = command_line_text;
   STARTUPINFOW startup_info = {};
@@ -788,7 +807,7 @@ bool Installer::RunModuleAndWait(const wchar_t* program, const std::wstring& com
   PROCESS_INFORMATION process_info = {};
   if (!CreateProcessW(program, mutable_text.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
                       nullptr, nullptr, &startup_info, &process_info)) {
-    LOG(ERROR, "RunModuleAndWait") << "Create process failed.";
+    LogText(logging::kERROR, "RunModuleAndWait", __LINE__, "Create process failed.");
     return false;
   }
   setup_started_ = true;
@@ -801,22 +820,22 @@ bool Installer::RunModuleAndWait(const wchar_t* program, const std::wstring& com
   }
   thread.reset();
 
-  LOG(INFO, "RunModuleAndWait") << "Wait for process finish.";
+  LogText(logging::kINFO, "RunModuleAndWait", __LINE__, "Wait for process finish.");
   // A setup is never abandoned half-way: a stop waits for it (see ~Installer).
   setup_running_ = true;
   const DWORD waited = WaitForSingleObject(process.get(), INFINITE);
   setup_running_ = false;
   if (waited != WAIT_OBJECT_0) {
-    LOG(ERROR, "RunModuleAndWait") << "Wait process failed.";
+    LogText(logging::kERROR, "RunModuleAndWait", __LINE__, "Wait process failed.");
     return false;
   }
   DWORD exit_code = 0;
   if (!GetExitCodeProcess(process.get(), &exit_code)) {
-    LOG(ERROR, "RunModuleAndWait") << "Get setup process exit code failed.";
+    LogText(logging::kERROR, "RunModuleAndWait", __LINE__, "Get setup process exit code failed.");
     return false;
   }
-  LOG(INFO, "RunModuleAndWait") << "Setup process exit with code: "
-                                << logging::FormatSetupExitCode(exit_code);
+  LogWithValue(logging::kINFO, "RunModuleAndWait", __LINE__,
+               "Setup process exit with code: ", logging::FormatSetupExitCode(exit_code));
   *result_code = static_cast<int32_t>(exit_code);
   return true;
 }
@@ -834,7 +853,7 @@ bool Installer::ExecuteAsAdmin() {
   if (!elevated_process_->ready()) {
     // Events somebody else made could release the child at any moment: no child at all.
     elevated_process_.reset();
-    LOG(ERROR, "ExecuteAsAdmin") << "The elevated installer is not started.";
+    LogText(logging::kERROR, "ExecuteAsAdmin", __LINE__, "The elevated installer is not started.");
     prompt_end_ = platform::MonotonicMicroseconds();
     return false;
   }
@@ -844,10 +863,10 @@ bool Installer::ExecuteAsAdmin() {
   elevated_process_->PutChildSwitches(&child);
   child.Put(switches::kParentInstallerProcessId, platform::ToString(GetCurrentProcessId()));
   child.Put(switches::kSetupCmdLine, BuildSetupCommandLine(L"fake_browser_arc", false).Print());
-  const std::wstring file = command_line_.ProgramPath();
-  CommandLine parameters_only(child);
-  parameters_only.SetProgramPath(L"");
-  const std::wstring parameters = parameters_only.Print();
+  const std::wstring& file = command_line_.ProgramPath();
+  // The program goes in its own field: the parameters are printed without it.
+  child.SetProgramPath(L"");
+  const std::wstring parameters = child.Print();
 
   HWND owner = make_prompt_owner_ ? make_prompt_owner_() : nullptr;
 
@@ -874,8 +893,8 @@ bool Installer::ExecuteAsAdmin() {
 bool Installer::StartElevated(SHELLEXECUTEINFOW* info) { return ShellExecuteExW(info) != FALSE; }
 
 bool Installer::RunModuleInElevatedProcess() {
-  LOG_AT(INFO, "RunModuleInElevatedProcess", 805)
-      << "Started waiting the elevated installer has finished its work.";
+  LogText(logging::kINFO, "RunModuleInElevatedProcess", 805,
+          "Started waiting the elevated installer has finished its work.");
   // Like a setup run here, the copy's run is never abandoned once it confirmed its go: a
   // stop waits for it.
   setup_running_ = true;

@@ -1,8 +1,9 @@
 #include "install/preinstall_checks.h"
 
-#include <windows.h>
 #include <shlobj.h>
+#include <windows.h>
 
+#include "install/log_lines.h"
 #include "platform/logging.h"
 
 namespace installer {
@@ -35,16 +36,17 @@ bool HasEnoughDiskSpaceForTesting(DiskSpaceSource* source, bool system_level,
   std::wstring folder;
   if (!source->GetFolder(system_level ? kProgramFilesFolderId : kLocalAppDataFolderId,
                          &folder)) {
-    LOG(INFO, "HasEnoughDiskSpace") << "SHGetFolderPath failed";
+    LogText(logging::kINFO, "HasEnoughDiskSpace", __LINE__, "SHGetFolderPath failed");
     return true;
   }
   uint64_t free_bytes = 0;
   if (!source->GetFreeBytes(folder, &free_bytes)) {
-    LOG(INFO, "HasEnoughDiskSpace") << "GetDiskFreeSpaceEx failed";
+    LogText(logging::kINFO, "HasEnoughDiskSpace", __LINE__, "GetDiskFreeSpaceEx failed");
     return true;
   }
   if (free_bytes >= required_bytes) return true;
-  LOG(INFO, "HasEnoughDiskSpace") << "There is not enough disk space to install browser";
+  LogText(logging::kINFO, "HasEnoughDiskSpace", __LINE__,
+          "There is not enough disk space to install browser");
   return false;
 }
 

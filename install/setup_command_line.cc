@@ -1,10 +1,44 @@
 #include "install/setup_command_line.h"
 
+#include <iterator>
+
 #include "platform/clock.h"
 #include "platform/strings.h"
 #include "platform/switches.h"
 
 namespace installer {
+namespace {
+
+void PutNumber(CommandLine* command_line, const char* name, long long value) {
+  command_line->Put(name, platform::ToString(value));
+}
+
+// Each is written only when not empty.
+struct PathSwitch {
+  const char* name;
+  std::wstring SetupCommandLineInputs::*path;
+};
+constexpr PathSwitch kFileSwitches[] = {
+    {switches::kInstallerData, &SetupCommandLineInputs::installer_data_path},
+    {switches::kClidsFile, &SetupCommandLineInputs::clids_path},
+    {switches::kClidsSearchbandFile, &SetupCommandLineInputs::clids_searchband_path},
+    {switches::kBrandPackage, &SetupCommandLineInputs::brand_package_path},
+    {switches::kPartnerPackage, &SetupCommandLineInputs::partner_package_path},
+    {switches::kOverridePartnerPackage, &SetupCommandLineInputs::partner_package_override_path},
+};
+constexpr PathSwitch kFetchedFileSwitches[] = {
+    {switches::kVariationsUpdatePath, &SetupCommandLineInputs::variations_path},
+    {switches::kServerConfigBundlePath, &SetupCommandLineInputs::server_config_bundle_path},
+};
+
+void PutPaths(const PathSwitch* begin, const PathSwitch* end, const SetupCommandLineInputs& in,
+              CommandLine* command_line) {
+  for (const PathSwitch* entry = begin; entry != end; ++entry) {
+    if (!(in.*entry->path).empty()) command_line->Put(entry->name, in.*entry->path);
+  }
+}
+
+}  // namespace
 
 int64_t ElevationPromptShift(int64_t prompt_start, int64_t prompt_end, int64_t ok_button_monotonic) {
   // Only the part of the prompt that lies after the button press delays the installation
@@ -20,7 +54,7 @@ CommandLine BuildSetupCommandLine(const CommandLine& base, const SetupCommandLin
   command_line.SetProgramPath(in.setup_path);
 
   command_line.PutFlag(sw::kDisableUac, in.disable_uac);
-  command_line.Put(sw::kProgressWindow, platform::ToString(static_cast<unsigned long long>(in.progress_window)));
+  PutNumber(&command_line, sw::kProgressWindow, static_cast<long long>(in.progress_window));
   command_line.Put(sw::kVerboseLogging);
   command_line.Put(sw::kBrandName, in.brand_name);
   if (!in.distr_info_file.empty()) command_line.Put(sw::kDistrInfoFile, in.distr_info_file);
@@ -28,41 +62,23 @@ CommandLine BuildSetupCommandLine(const CommandLine& base, const SetupCommandLin
   command_line.PutFlag(sw::kSendStatistics, in.send_statistics);
 
   int64_t download_seconds = platform::DurationToSeconds(in.download_time_us);
-  if (download_seconds != 0) {
-    command_line.Put(sw::kHistogramDownloadTime, platform::ToString(download_seconds));
-  }
+  if (download_seconds != 0) PutNumber(&command_line, sw::kHistogramDownloadTime, download_seconds);
   if (in.ok_button_time != 0) {
-    command_line.Put(sw::kOkButtonPressedTime, platform::ToString(in.ok_button_time));
-  }
-  if (in.ok_button_time != 0 && in.prompt_end != 0) {
-    int64_t shift = ElevationPromptShift(in.prompt_start, in.prompt_end, in.ok_button_monotonic);
-    command_line.Put(sw::kInstallStartTimeNoUac, platform::ToString(in.ok_button_time + shift));
+    PutNumber(&command_line, sw::kOkButtonPressedTime, in.ok_button_time);
+    if (in.prompt_end != 0) {
+      int64_t shift = ElevationPromptShift(in.prompt_start, in.prompt_end, in.ok_button_monotonic);
+      PutNumber(&command_line, sw::kInstallStartTimeNoUac, in.ok_button_time + shift);
+    }
   }
   if (in.interface_availability != 0) {
-    command_line.Put(sw::kTheInterfaceAvailability, platform::ToString(in.interface_availability));
+    PutNumber(&command_line, sw::kTheInterfaceAvailability, in.interface_availability);
   }
 
-  if (in.with_files) {
-    // A file that could not be written has no path: its switch is left out.
-    if (!in.installer_data_path.empty()) command_line.Put(sw::kInstallerData, in.installer_data_path);
-    if (!in.clids_path.empty()) command_line.Put(sw::kClidsFile, in.clids_path);
-    if (!in.clids_searchband_path.empty()) {
-      command_line.Put(sw::kClidsSearchbandFile, in.clids_searchband_path);
-    }
-    if (!in.brand_package_path.empty()) command_line.Put(sw::kBrandPackage, in.brand_package_path);
-    if (!in.partner_package_path.empty()) {
-      command_line.Put(sw::kPartnerPackage, in.partner_package_path);
-    }
-    if (!in.partner_package_override_path.empty()) {
-      command_line.Put(sw::kOverridePartnerPackage, in.partner_package_override_path);
-    }
-  }
-
+  // A file that could not be written has no path: its switch is left out.
+  if (in.with_files)
+    PutPaths(std::begin(kFileSwitches), std::end(kFileSwitches), in, &command_line);
   if (in.show_uac_at_browser_start) command_line.Put(sw::kShowUacAtBrowserStart);
-  if (!in.variations_path.empty()) command_line.Put(sw::kVariationsUpdatePath, in.variations_path);
-  if (!in.server_config_bundle_path.empty()) {
-    command_line.Put(sw::kServerConfigBundlePath, in.server_config_bundle_path);
-  }
+  PutPaths(std::begin(kFetchedFileSwitches), std::end(kFetchedFileSwitches), in, &command_line);
   return command_line;
 }
 

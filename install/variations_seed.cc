@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "install/log_lines.h"
 #include "network/http_downloader.h"
 #include "platform/base64.h"
 #include "platform/file_util.h"
@@ -59,8 +60,8 @@ void SaveVariations(const platform::FilePath& target, const VariationsSeed& seed
     DWORD error = GetLastError();
     platform::DeletePath(temp, false);
     SetLastError(error);
-    LOG(ERROR, "SaveVariations") << "Failed to save downloaded variations update to "
-                                 << target.value();
+    LogWithValue(logging::kERROR, "SaveVariations", __LINE__,
+                 "Failed to save downloaded variations update to ", target.value());
   }
 }
 

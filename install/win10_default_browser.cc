@@ -1,8 +1,8 @@
 #include "install/win10_default_browser.h"
 
-#include <windows.h>
 #include <objbase.h>
 #include <shobjidl.h>
+#include <windows.h>
 
 #include <utility>
 
@@ -12,6 +12,7 @@
 #include "platform/logging.h"
 #include "platform/process.h"
 #include "platform/scoped_handle.h"
+#include "platform/strings.h"
 #include "platform/switches.h"
 #include "platform/system_library.h"
 #include "platform/windows_version.h"
@@ -182,6 +183,14 @@ bool ExtensionHandlerAnswers(AssociationShell* shell, const wchar_t* extension) 
   return Adopt(hr, raw, &handlers) && FirstHandlerAnswers(handlers.get());
 }
 
+// One failed check: its line (the prefix, then `detail` and `tail`) and its reason in `*code`.
+bool CheckFailed(int line, uint32_t reason, std::string_view detail, uint32_t* code,
+                 std::wstring_view tail = {}) {
+  LOG_AT(ERROR, kSafeCheckTag, line) << kFailedPrefix << detail << tail;
+  *code = SetAvailabilityReason(*code, reason);
+  return false;
+}
+
 std::wstring CheckProgram() {
   if (g_check_program_for_testing != nullptr) return *g_check_program_for_testing;
   return ProcessCommandLine().ProgramPath();
@@ -257,9 +266,7 @@ bool IsInterfaceAvailable(uint32_t* code) {
 bool IsInternalInterfaceAvailableSafeCheck(uint32_t* code) {
   std::wstring program = CheckProgram();
   if (program.empty() || !platform::IsPresent(platform::FilePath(program))) {
-    LOG(ERROR, kSafeCheckTag) << kFailedPrefix << ": " << "can't get installer exe path.";
-    *code = SetAvailabilityReason(*code, kReasonOther);
-    return false;
+    return CheckFailed(__LINE__, kReasonOther, ": can't get installer exe path.", code);
   }
 
   CommandLine command_line;
@@ -268,9 +275,7 @@ bool IsInternalInterfaceAvailableSafeCheck(uint32_t* code) {
   std::wstring printed = command_line.Print();
   platform::ProcessHandle child = platform::StartProcess(printed, platform::StartOptions());
   if (!child.IsOpen()) {
-    LOG(ERROR, kSafeCheckTag) << kFailedPrefix << ": " << "can't run installer: " << printed;
-    *code = SetAvailabilityReason(*code, kReasonOther);
-    return false;
+    return CheckFailed(__LINE__, kReasonOther, ": can't run installer: ", code, printed);
   }
 
   uint32_t exit_code = 0;
@@ -278,18 +283,15 @@ bool IsInternalInterfaceAvailableSafeCheck(uint32_t* code) {
     // Not waited for: a copy stuck in the shell may not even die promptly, and its answer
     // no longer matters.
     child.Kill(kExitTerminatedByTimeout, false);
-    LOG(ERROR, kSafeCheckTag) << kFailedPrefix << ", " << " installer was terminated by timeout.";
-    *code = SetAvailabilityReason(*code, kReasonTimedOut);
-    return false;
+    return CheckFailed(__LINE__, kReasonTimedOut, ",  installer was terminated by timeout.", code);
   }
 
   // Crashes end a process with an NTSTATUS error code, which is negative as a signed number.
   int32_t signed_code = static_cast<int32_t>(exit_code);
   if (signed_code < 0) {
-    LOG(ERROR, kSafeCheckTag) << kFailedPrefix << "," << " ret code: " << signed_code
-                              << ", installer crashed";
-    *code = SetAvailabilityReason(*code, kReasonCrashed);
-    return false;
+    return CheckFailed(__LINE__, kReasonCrashed,
+                       ", ret code: " + platform::ToString(signed_code) + ", installer crashed",
+                       code);
   }
   if (signed_code == kExitInterfaceAvailable || signed_code == kExitInterfaceUnavailable) {
     bool available = signed_code == kExitInterfaceAvailable;
@@ -298,9 +300,8 @@ bool IsInternalInterfaceAvailableSafeCheck(uint32_t* code) {
                              << "availability: " << available;
     return available;
   }
-  LOG(ERROR, kSafeCheckTag) << kFailedPrefix << ", unknown ret code: " << signed_code;
-  *code = SetAvailabilityReason(*code, kReasonOther);
-  return false;
+  return CheckFailed(__LINE__, kReasonOther,
+                     ", unknown ret code: " + platform::ToString(signed_code), code);
 }
 
 ScopedCheckProgramForTesting::ScopedCheckProgramForTesting(std::wstring program,
