@@ -86,7 +86,7 @@ BrandInfo::BrandInfo(std::wstring work_dir)
 BrandInfo::~BrandInfo() = default;
 
 void BrandInfo::Clear() {
-  LOG(INFO, "Clear") << "Reset brand info.";
+  logging::LogText(logging::kINFO, "Clear", __LINE__, "Reset brand info.");
   brand_id_.clear();
   brand_name_.clear();
   setup_url_.clear();
@@ -162,17 +162,21 @@ void BrandInfo::ApplyDefaults() {
 }
 
 void BrandInfo::LogBrandInfo() const {
-  LOG(INFO, "LogBrandInfo") << "Brand id: " << brand_id_;
-  LOG(INFO, "LogBrandInfo") << "Brand name: " << brand_name_;
-  LOG(INFO, "LogBrandInfo") << "Setup url: " << setup_url_;
-  LOG(INFO, "LogBrandInfo") << "Default language: " << language_;
-  LOG(INFO, "LogBrandInfo") << "Install slide url by default: " << slide_url_;
-  LOG(INFO, "LogBrandInfo") << "Install slide url if tagged installer: " << slide_url_if_tagged_;
-  LOG(INFO, "LogBrandInfo") << "Show international title: " << UseAlternateInstallerTitle();
-  LOG(INFO, "LogBrandInfo") << "Send browser's statistics: " << ShouldSendStatistics();
-  LOG(INFO, "LogBrandInfo") << "Make browser default after import: "
-                            << ShouldMakeBrowserDefault();
-  LOG(INFO, "LogBrandInfo") << "Is ppapi: " << IsPpapi();
+  logging::LogWithValue(logging::kINFO, "LogBrandInfo", __LINE__, "Brand id: ", brand_id_);
+  logging::LogWithValue(logging::kINFO, "LogBrandInfo", __LINE__, "Brand name: ", brand_name_);
+  logging::LogWithValue(logging::kINFO, "LogBrandInfo", __LINE__, "Setup url: ", setup_url_);
+  logging::LogWithValue(logging::kINFO, "LogBrandInfo", __LINE__, "Default language: ", language_);
+  logging::LogWithValue(logging::kINFO, "LogBrandInfo", __LINE__,
+                        "Install slide url by default: ", slide_url_);
+  logging::LogWithValue(logging::kINFO, "LogBrandInfo", __LINE__,
+                        "Install slide url if tagged installer: ", slide_url_if_tagged_);
+  logging::LogWithValue(logging::kINFO, "LogBrandInfo", __LINE__,
+                        "Show international title: ", UseAlternateInstallerTitle());
+  logging::LogWithValue(logging::kINFO, "LogBrandInfo", __LINE__,
+                        "Send browser's statistics: ", ShouldSendStatistics());
+  logging::LogWithValue(logging::kINFO, "LogBrandInfo", __LINE__,
+                        "Make browser default after import: ", ShouldMakeBrowserDefault());
+  logging::LogWithValue(logging::kINFO, "LogBrandInfo", __LINE__, "Is ppapi: ", IsPpapi());
 }
 
 }  // namespace installer

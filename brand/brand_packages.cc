@@ -77,7 +77,7 @@ class ModuleBrandEnvironment : public BrandEnvironment {
 // another brand's); its settings still apply to this run.
 bool WritePackageFile(const std::wstring& path, const std::string& bytes) {
   if (platform::WriteWholeFile(platform::FilePath(path), bytes)) return true;
-  LOG(ERROR, "GetInfoFromResources") << "Can't write " << path;
+  logging::LogWithValue(logging::kERROR, "GetInfoFromResources", __LINE__, "Can't write ", path);
   return false;
 }
 
@@ -111,16 +111,17 @@ std::string ReadUserRegion() {
 
 std::string AutodetectBrandName(const BrandEnvironment& environment) {
   std::string region = environment.UserRegion();
-  LOG(INFO, "AutodetectBrandName") << "User region: " << region;
+  logging::LogWithValue(logging::kINFO, "AutodetectBrandName", __LINE__, "User region: ", region);
   std::string language = environment.UserUiLanguage();
-  LOG(INFO, "AutodetectBrandName") << "User locale: " << language;
+  logging::LogWithValue(logging::kINFO, "AutodetectBrandName", __LINE__, "User locale: ", language);
   std::string brand = BrandNameForRegionAndLanguage(region, language);
   if (!brand.empty()) {
-    LOG(INFO, "AutodetectBrandName") << "Detected brand-name: " << brand;
+    logging::LogWithValue(logging::kINFO, "AutodetectBrandName", __LINE__,
+                          "Detected brand-name: ", brand);
     return brand;
   }
-  LOG(INFO, "AutodetectBrandName") << "Didn't found brand-name. Use default: "
-                                   << kDefaultBrandName;
+  logging::LogWithValue(logging::kINFO, "AutodetectBrandName", __LINE__,
+                        "Didn't found brand-name. Use default: ", kDefaultBrandName);
   return kDefaultBrandName;
 }
 
@@ -133,8 +134,10 @@ void BrandInfo::GetInfo(const std::wstring& brand_name) {
   Clear();
   brand_package_path_ = work_dir_ + L"BrandFile";
   partner_package_path_ = work_dir_ + L"PartnerFile";
-  LOG(INFO, "GetInfo") << "Brand package path: " << brand_package_path_;
-  LOG(INFO, "GetInfo") << "Partner package path: " << partner_package_path_;
+  logging::LogWithValue(logging::kINFO, "GetInfo", __LINE__,
+                        "Brand package path: ", brand_package_path_);
+  logging::LogWithValue(logging::kINFO, "GetInfo", __LINE__,
+                        "Partner package path: ", partner_package_path_);
   GetInfoFromResources(brand_name);
 }
 
@@ -147,7 +150,8 @@ void BrandInfo::GetInfoFromResources(const std::wstring& brand_name) {
     if (WritePackageFile(partner_package_path_, partner_package)) partner_package_loaded_ = 1;
     ReadConfig(partner_package, "partner_config");
   } else {
-    LOG(WARNING, "GetInfoFromResources") << "Partner package is empty.";
+    logging::LogText(logging::kWARNING, "GetInfoFromResources", __LINE__,
+                     "Partner package is empty.");
   }
 
   std::string brand_package;
@@ -163,11 +167,12 @@ void BrandInfo::GetInfoFromResources(const std::wstring& brand_name) {
                                        &brand_package);
   }
   if (!loaded || brand_package.empty()) {
-    LOG(INFO, "GetInfoFromResources") << "Fetching default package";
+    logging::LogText(logging::kINFO, "GetInfoFromResources", __LINE__, "Fetching default package");
     brand_package.clear();
     if (!environment_->LoadPackage(IDR_DEFAULT_BRAND_PACKAGE, &brand_package) ||
         brand_package.empty()) {
-      LOG(WARNING, "GetInfoFromResources") << "Brand package is empty.";
+      logging::LogText(logging::kWARNING, "GetInfoFromResources", __LINE__,
+                       "Brand package is empty.");
       return;
     }
   }

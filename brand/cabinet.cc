@@ -67,7 +67,7 @@ Extraction* CurrentExtraction() { return static_cast<Extraction*>(t_extraction_s
 bool LoadApi(CabinetApi* api) {
   api->module = platform::LoadSystemLibrary(L"cabinet.dll");
   if (api->module == nullptr) {
-    LOG(ERROR, "LoadCabinetLibrary") << "Cannot load cabinet.dll";
+    logging::LogText(logging::kERROR, "LoadCabinetLibrary", __LINE__, "Cannot load cabinet.dll");
     return false;
   }
   api->create = reinterpret_cast<FdiCreateFunction>(
@@ -77,7 +77,8 @@ bool LoadApi(CabinetApi* api) {
   api->copy = reinterpret_cast<FdiCopyFunction>(
       reinterpret_cast<void*>(GetProcAddress(api->module, "FDICopy")));
   if (api->create == nullptr || api->destroy == nullptr || api->copy == nullptr) {
-    LOG(ERROR, "LoadCabinetLibrary") << "cabinet.dll lacks the decompression entry points";
+    logging::LogText(logging::kERROR, "LoadCabinetLibrary", __LINE__,
+                     "cabinet.dll lacks the decompression entry points");
     return false;
   }
   return true;
@@ -325,7 +326,8 @@ bool ExtractPackage(std::string_view package, const std::string& member_name,
   HFDI context = api->create(HeapAllocate, HeapRelease, OpenSource, ReadSource, WriteMember,
                              CloseStream, SeekSource, cpuUNKNOWN, &error);
   if (context == nullptr) {
-    LOG(ERROR, "ExtractPackage") << "FDICreate failed: " << error.erfOper;
+    logging::LogWithValue(logging::kERROR, "ExtractPackage", __LINE__,
+                          "FDICreate failed: ", error.erfOper);
     return false;
   }
 
@@ -348,14 +350,16 @@ bool ExtractPackage(std::string_view package, const std::string& member_name,
     // in the decompressor ends this extraction, not the installer.
     SehExceptionInfo fault;
     if (!CallGuarded(copy, &fault)) {
-      LOG(ERROR, "ExtractPackage") << "FDICopy faulted: 0x" << platform::ToHexString(fault.code);
+      logging::LogWithValue(logging::kERROR, "ExtractPackage", __LINE__,
+                            "FDICopy faulted: 0x", platform::ToHexString(fault.code));
       copied = FALSE;
     }
     // After a fault the context may be half torn down: its destruction is guarded as well
     // (a fault there leaves it to the process's end).
     auto destroy = [&] { api->destroy(context); };
     if (!CallGuarded(destroy, &fault)) {
-      LOG(ERROR, "ExtractPackage") << "FDIDestroy faulted: 0x" << platform::ToHexString(fault.code);
+      logging::LogWithValue(logging::kERROR, "ExtractPackage", __LINE__,
+                            "FDIDestroy faulted: 0x", platform::ToHexString(fault.code));
     }
   }
   *members = std::move(extraction.members);

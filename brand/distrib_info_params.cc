@@ -221,7 +221,8 @@ bool DistribInfoParams::CreateJsonFromText(const std::wstring& switch_value) {
   const std::wstring path = temp.Append(kDistribInfoFileName).value();
   std::string json;
   if (!BuildDistribInfoJson(params_, &json)) {
-    LOG(ERROR, "CreateJsonFromDistribParams") << "Can't create json dump";
+    logging::LogText(logging::kERROR, "CreateJsonFromDistribParams", __LINE__,
+                     "Can't create json dump");
     return !distr_info_file_.empty();
   }
   platform::ScopedKernelHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
@@ -233,7 +234,8 @@ bool DistribInfoParams::CreateJsonFromText(const std::wstring& switch_value) {
                           nullptr) &&
       written == json.size();
   if (!write_ok) {
-    LOG(ERROR, "CreateJsonFromDistribParams") << "Write json to file error";
+    logging::LogText(logging::kERROR, "CreateJsonFromDistribParams", __LINE__,
+                     "Write json to file error");
     // A partly written document would reach the setup program as if it were complete.
     file.reset();
     ::DeleteFileW(path.c_str());

@@ -90,8 +90,9 @@ bool HandleNonInstallQuery(int* exit_code) {
 // M3, when another master holds the mutex: show that one instead.
 int ReportAnotherInstance() {
   uint32_t master = MasterProcessId();
-  LOG_AT(INFO, kMasterTag, 173) << "Another installer instance is already running.";
-  LOG_AT(INFO, kMasterTag, 174) << "Master installer process id: " << master;
+  logging::LogText(logging::kINFO, kMasterTag, 173,
+                   "Another installer instance is already running.");
+  logging::LogWithValue(logging::kINFO, kMasterTag, 174, "Master installer process id: ", master);
   platform::BringProcessWindowToTop(master);
   return kExitAnotherInstance;
 }
@@ -100,7 +101,7 @@ int ReportAnotherInstance() {
 void RecordMasterProcess() {
   DWORD id = GetCurrentProcessId();
   SetMasterProcessId(id);
-  LOG_AT(INFO, kMasterTag, 181) << "Installer process id: " << id;
+  logging::LogWithValue(logging::kINFO, kMasterTag, 181, "Installer process id: ", id);
 }
 
 // M5.
@@ -129,7 +130,7 @@ std::wstring LogTemporaryDirectory() {
   platform::FilePath temp;
   std::wstring folder;
   if (platform::TempFolder(&temp)) folder = temp.value() + L"\\";
-  LOG_AT(INFO, kMasterTag, 192) << "Temporary path is: " << folder;
+  logging::LogWithValue(logging::kINFO, kMasterTag, 192, "Temporary path is: ", folder);
   return folder;
 }
 
@@ -150,7 +151,7 @@ bool ProcessorSupportsSse2() {
 // M8. False when the installation cannot go on (exit 404).
 bool CheckProcessor(bool silent, uint32_t language_id) {
   if (ProcessorSupportsSse2()) return true;
-  LOG_AT(ERROR, kMasterTag, 218) << "CPU is not supported";
+  logging::LogText(logging::kERROR, kMasterTag, 218, "CPU is not supported");
   if (!silent) {
     std::wstring caption = LoadLocalizedString(IDS_INSTALLER_CAPTION, language_id);
     std::wstring text = LoadLocalizedString(IDS_CANNOT_INSTALL_TEXT, language_id) + L"\n" +
@@ -163,7 +164,7 @@ bool CheckProcessor(bool silent, uint32_t language_id) {
 // M10. The exit code is the install flow's result code.
 int RunSilentInstallation(const CommandLine& command_line, const BrandInfo& brand,
                           const DistribInfoParams& params) {
-  LOG_AT(INFO, kMasterTag, 244) << "Installing in silent mode.";
+  logging::LogText(logging::kINFO, kMasterTag, 244, "Installing in silent mode.");
   Installer installer({.brand_info = &brand,
                        .params = &params,
                        .prepare_install_tasks = true,
@@ -200,7 +201,7 @@ int RunInstallerWindow(const CommandLine& command_line, const BrandInfo& brand,
 // (released), the UI environment.
 int RunMasterInstaller(const CommandLine& command_line) {
   UiEnvironment ui_environment;
-  LOG_AT(INFO, kMasterTag, 169) << "Lite installer mode.";
+  logging::LogText(logging::kINFO, kMasterTag, 169, "Lite installer mode.");
 
   SingleInstanceMutex mutex;
   if (!mutex.Acquire()) return ReportAnotherInstance();
@@ -213,10 +214,12 @@ int RunMasterInstaller(const CommandLine& command_line) {
     // A service account without administrator rights (LOCAL SERVICE, NETWORK SERVICE) cannot
     // make an administrators' folder; its TEMP lies in its own profile, which no user shares.
     if (IsUserAnAdminGroup(GetCurrentProcess())) {
-      LOG(ERROR, kMasterTag) << "No private folder for the run's files: not installing.";
+      logging::LogText(logging::kERROR, kMasterTag, __LINE__,
+                       "No private folder for the run's files: not installing.");
       return kExitInstallerNotRun;
     }
-    LOG(WARNING, kMasterTag) << "The run's files stay in the account's own TEMP.";
+    logging::LogText(logging::kWARNING, kMasterTag, __LINE__,
+                     "The run's files stay in the account's own TEMP.");
   }
   std::wstring temporary_directory = LogTemporaryDirectory();
 
@@ -238,7 +241,7 @@ int RunMasterInstaller(const CommandLine& command_line) {
   } else {
     exit_code = RunInstallerWindow(command_line, brand, params);
   }
-  LOG_AT(INFO, kMasterTag, 257) << "Installer exit with code: " << exit_code;
+  logging::LogWithValue(logging::kINFO, kMasterTag, 257, "Installer exit with code: ", exit_code);
   return exit_code;
 }
 
@@ -247,17 +250,19 @@ int RunMasterInstaller(const CommandLine& command_line) {
 bool ExitForSecureEnvironment(int outcome, int copy_exit_code, int* exit_code) {
   switch (outcome) {
     case kEnvironmentCopyRefused:
-      LOG_AT(INFO, kMasterTag, 143) << "Exiting, because of insecure environment.";
+      logging::LogText(logging::kINFO, kMasterTag, 143,
+                       "Exiting, because of insecure environment.");
       *exit_code = copy_exit_code;
       return true;
     case kEnvironmentNotSecured:
-      LOG_AT(INFO, kMasterTag, 146) << "Can't find secure environment.";
+      logging::LogText(logging::kINFO, kMasterTag, 146, "Can't find secure environment.");
       return false;
     case kEnvironmentSecure:
-      LOG_AT(INFO, kMasterTag, 151) << "Runned in secure environment.";
+      logging::LogText(logging::kINFO, kMasterTag, 151, "Runned in secure environment.");
       return false;
     case kEnvironmentDllsFound:
-      LOG_AT(INFO, kMasterTag, 154) << "Exiting, DLL files found in working directory";
+      logging::LogText(logging::kINFO, kMasterTag, 154,
+                       "Exiting, DLL files found in working directory");
       *exit_code = kInsecureEnvironmentExitCode;
       return true;
     case kEnvironmentCopyFinished:
@@ -273,10 +278,11 @@ static_assert(kExitWindowFailed != platform::kSystemLibraryMissingExitCode,
 int ExitCodeOfInstallerWindow(INT_PTR dialog_result, int32_t result_code) {
   if (dialog_result == lite_installer::kResultDone) return result_code;
   if (dialog_result == -1) {
-    LOG(ERROR, kMasterTag) << "The installer window could not be shown.";
+    logging::LogText(logging::kERROR, kMasterTag, __LINE__,
+                     "The installer window could not be shown.");
     return kExitWindowFailed;
   }
-  LOG_AT(INFO, kMasterTag, 239) << "User cancelled installation.";
+  logging::LogText(logging::kINFO, kMasterTag, 239, "User cancelled installation.");
   return kExitUserCancelled;
 }
 
@@ -320,7 +326,8 @@ int RunLiteInstaller() {
   // zero, which would ask Jansson for its own.
   json_object_seed(static_cast<size_t>(platform::RandomU64()) | 1);
   OpenLog();
-  LOG_AT(INFO, kMasterTag, 131) << "-------------------------------------- Start install.";
+  logging::LogText(logging::kINFO, kMasterTag, 131,
+                   "-------------------------------------- Start install.");
   const CommandLine& command_line = ProcessCommandLine();
   if (command_line.Has(switches::kSilent) || command_line.Has(switches::kCheckTheInterface)) {
     platform::EndSilentRunOnUnhandledException();

@@ -3,7 +3,6 @@
 #include <utility>
 
 #include "install/installer.h"
-#include "install/log_lines.h"
 #include "platform/logging.h"
 
 namespace installer {
@@ -20,7 +19,7 @@ ArchiveCheck LockAndVerifyArchive(Installer* installer, const std::wstring& path
     locked = opened.is_valid();
   }
   if (!locked) {
-    LogWithValue(logging::kERROR, tag, __LINE__, "Cannot lock file: ", path);
+    logging::LogWithValue(logging::kERROR, tag, __LINE__, "Cannot lock file: ", path);
     return ArchiveCheck::kNotLocked;
   }
   if (!installer->VerifyModuleSignature(path)) return ArchiveCheck::kNotVerified;

@@ -8,7 +8,6 @@
 #include "brand/brand_info.h"
 #include "brand/distrib_info_params.h"
 #include "build_config/endpoints.h"
-#include "install/log_lines.h"
 #include "install/variations_seed.h"
 #include "network/http_downloader.h"
 #include "platform/file_util.h"
@@ -74,7 +73,7 @@ AsyncInstallTasks::AsyncInstallTasks(const BrandInfo& brand, const DistribInfoPa
   configs_path_ = ReserveTempName(params, kConfigsTaskParam, kConfigsFilePrefix);
 
   if ((!variations_path_.empty() || !configs_path_.empty()) && !InitializeThread()) {
-    LogText(logging::kERROR, "AsyncInstallTasks", __LINE__,
+    logging::LogText(logging::kERROR, "AsyncInstallTasks", __LINE__,
             "Failed to create thread for async install tasks");
   }
 }

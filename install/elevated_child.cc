@@ -13,7 +13,6 @@
 #include "install/delayed_params.h"
 #include "install/elevated_process.h"
 #include "install/installer.h"
-#include "install/log_lines.h"
 #include "network/download_sink.h"
 #include "platform/archive_lock.h"
 #include "platform/command_line.h"
@@ -113,8 +112,9 @@ DWORD ReadParentProcessId(const CommandLine& command_line) {
   bool well_formed = true;
   uint32_t id = ParentProcessIdFrom(command_line, &well_formed);
   if (!well_formed) {
-    LOG_AT(ERROR, kElevatedChildTag, 68)
-        << "Suspicious process id=" << command_line.NarrowValue(switches::kParentInstallerProcessId);
+    logging::LogWithValue(logging::kERROR, kElevatedChildTag, 68,
+                          "Suspicious process id=",
+                          command_line.NarrowValue(switches::kParentInstallerProcessId));
   }
   return id;
 }
@@ -141,7 +141,7 @@ DWORD WaitForMasterRelease(const std::string& run_id, HANDLE parent) {
     if (!taken || !SetEvent(taken.get())) {
       // A master that hears nothing may give the run up and stop this child mid-setup:
       // nothing runs unconfirmed.
-      LogText(logging::kERROR, kElevatedChildTag, __LINE__, "Cannot confirm the go to the master.");
+      logging::LogText(logging::kERROR, kElevatedChildTag, __LINE__, "Cannot confirm the go to the master.");
       return WAIT_FAILED;
     }
   }
@@ -159,7 +159,7 @@ bool ApplyMastersBlock(const CommandLine& command_line, HANDLE parent,
                                 &value) ||
       !DuplicateHandle(parent, reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value)),
                        GetCurrentProcess(), &duplicate, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
-    LogText(logging::kERROR, kElevatedChildTag, __LINE__,
+    logging::LogText(logging::kERROR, kElevatedChildTag, __LINE__,
             "Cannot take the master's delayed parameter block.");
     return false;
   }
@@ -168,7 +168,7 @@ bool ApplyMastersBlock(const CommandLine& command_line, HANDLE parent,
   platform::ScopedMappedView view(
       MapViewOfFile(section.get(), FILE_MAP_READ, 0, 0, sizeof(DelayedParamBlock)));
   if (!view) {
-    LogText(logging::kERROR, kElevatedChildTag, __LINE__,
+    logging::LogText(logging::kERROR, kElevatedChildTag, __LINE__,
             "Cannot read the master's delayed parameter block.");
     return false;
   }
@@ -186,7 +186,8 @@ bool MasterImpersonationToken(HANDLE master, platform::ScopedKernelHandle* token
   if (!OpenProcessToken(master, TOKEN_DUPLICATE | TOKEN_QUERY, primary.receive()) ||
       !DuplicateToken(primary.get(), SecurityImpersonation, token->receive())) {
     const unsigned long error = GetLastError();
-    LOG(ERROR, kElevatedChildTag) << "Cannot take the master's token, error " << error;
+    logging::LogWithValue(logging::kERROR, kElevatedChildTag, __LINE__,
+                          "Cannot take the master's token, error ", error);
     return false;
   }
   return true;
@@ -215,13 +216,13 @@ bool RunSetupFromPrivateCopies(CommandLine* setup_command_line, PrivateFolder* f
   // From here on everything this process and its setup make goes where only administrators
   // can change it, not into the user's TEMP it was started with.
   if (!folder->MakeProcessTemp()) {
-    LogText(logging::kERROR, kElevatedChildTag, __LINE__,
+    logging::LogText(logging::kERROR, kElevatedChildTag, __LINE__,
             "Cannot make the private folder the TEMP.");
     return false;
   }
   const std::wstring archive = folder->CopyIn(archive_path, kArchiveCopyName, kMaxArchiveBytes);
   if (archive.empty()) return false;
-  LogWithValue(logging::kINFO, kElevatedChildTag, __LINE__, "Archive copied to ", archive);
+  logging::LogWithValue(logging::kINFO, kElevatedChildTag, __LINE__, "Archive copied to ", archive);
   for (const HandedOverFile& file : kHandedOverFiles) {
     if (!setup_command_line->Has(file.switch_name)) continue;
     const std::wstring copy = folder->CopyIn(setup_command_line->Value(file.switch_name),
@@ -243,7 +244,7 @@ bool RunSetupFromPrivateCopies(CommandLine* setup_command_line, PrivateFolder* f
   const ArchiveCheck check =
       LockAndVerifyArchive(&installer, archive, nullptr, &archive_lock, kElevatedChildTag);
   if (check == ArchiveCheck::kNotVerified) {
-    LogWithValue(logging::kERROR, kElevatedChildTag, __LINE__,
+    logging::LogWithValue(logging::kERROR, kElevatedChildTag, __LINE__,
                  "Module verification failed: ", archive);
   }
   if (check != ArchiveCheck::kVerified) return false;
@@ -305,7 +306,7 @@ bool PrivateFolder::Create(const std::vector<std::wstring>& roots, bool protect)
   Remove();
   PrivateFolderDescriptor descriptor;
   if (protect && !descriptor.get()) {
-    LogText(logging::kERROR, kElevatedChildTag, __LINE__,
+    logging::LogText(logging::kERROR, kElevatedChildTag, __LINE__,
             "Cannot build the private folder's security descriptor.");
     return false;
   }
@@ -329,7 +330,7 @@ bool PrivateFolder::Create(const std::vector<std::wstring>& roots, bool protect)
           path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
       if (!folder || !Record(folder.get(), path)) {
-        LogWithValue(logging::kERROR, kElevatedChildTag, __LINE__,
+        logging::LogWithValue(logging::kERROR, kElevatedChildTag, __LINE__,
                      "Cannot open the private folder ", path);
         file_system_->DeleteAtReboot(path);
         return false;
@@ -338,7 +339,7 @@ bool PrivateFolder::Create(const std::vector<std::wstring>& roots, bool protect)
       protected_ = protect;
       return true;
     }
-    LogWithValue(logging::kERROR, kElevatedChildTag, __LINE__, "Cannot create a private folder in ",
+    logging::LogWithValue(logging::kERROR, kElevatedChildTag, __LINE__, "Cannot create a private folder in ",
                  root);
   }
   return false;
@@ -351,7 +352,7 @@ std::wstring PrivateFolder::CopyIn(const std::wstring& source, const wchar_t* na
   // points at later. A reparse point is opened as itself and then refused. Nobody can write
   // the file while the handle is open.
   if (source_token_ && !SetThreadToken(nullptr, source_token_)) {
-    LogWithValue(logging::kERROR, kElevatedChildTag, __LINE__,
+    logging::LogWithValue(logging::kERROR, kElevatedChildTag, __LINE__,
                  "Cannot take the master's rights to open ", source);
     return std::wstring();
   }
@@ -365,11 +366,11 @@ std::wstring PrivateFolder::CopyIn(const std::wstring& source, const wchar_t* na
   BY_HANDLE_FILE_INFORMATION information = {};
   if (!file || GetFileType(file.get()) != FILE_TYPE_DISK ||
       !GetFileInformationByHandle(file.get(), &information)) {
-    LogWithValue(logging::kERROR, kElevatedChildTag, __LINE__, "Cannot open ", source);
+    logging::LogWithValue(logging::kERROR, kElevatedChildTag, __LINE__, "Cannot open ", source);
     return std::wstring();
   }
   if (information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) {
-    LogWithValue(logging::kERROR, kElevatedChildTag, __LINE__, "No regular file: ", source);
+    logging::LogWithValue(logging::kERROR, kElevatedChildTag, __LINE__, "No regular file: ", source);
     return std::wstring();
   }
   const uint64_t size =
@@ -412,7 +413,7 @@ bool PrivateFolder::DeleteMade(const Made& made, bool folder) {
                     !(information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
                     (folder || information.nNumberOfLinks == 1);
   if (!same) {
-    LogWithValue(logging::kERROR, kElevatedChildTag, __LINE__,
+    logging::LogWithValue(logging::kERROR, kElevatedChildTag, __LINE__,
                  "Not the file this process made: ", made.path);
     return true;
   }
@@ -451,7 +452,7 @@ void PrivateFolder::SweepLeftovers() {
         FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS));
     if (!handle || !platform::ClearReadOnlyThroughHandle(handle.get()) ||
         !file_system_->DeleteThrough(handle.get(), entry.value())) {
-      LogWithValue(logging::kWARNING, kElevatedChildTag, __LINE__,
+      logging::LogWithValue(logging::kWARNING, kElevatedChildTag, __LINE__,
                    "Left for the next reboot: ", entry.value());
       file_system_->DeleteAtReboot(entry.value());
     }
@@ -469,7 +470,7 @@ void PrivateFolder::Remove() {
     // A folder still holding something cannot go now; nor can it later if its copies stay.
     if ((folder && !all_gone) || !DeleteMade(made_[i], folder)) {
       all_gone = false;
-      LogWithValue(logging::kWARNING, kElevatedChildTag, __LINE__,
+      logging::LogWithValue(logging::kWARNING, kElevatedChildTag, __LINE__,
                    "Left for the next reboot: ", made_[i].path);
       file_system_->DeleteAtReboot(made_[i].path);
     }
@@ -510,16 +511,16 @@ int RunElevatedChild(const CommandLine& command_line) {
   // only what the user who handed them over could read.
   platform::ScopedKernelHandle parent(OpenProcess(
       SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_DUP_HANDLE, FALSE, parent_id));
-  LogText(logging::kINFO, kElevatedChildTag, 74, "Start installer as admin");
+  logging::LogText(logging::kINFO, kElevatedChildTag, 74, "Start installer as admin");
 
   // E3.
   CommandLine setup_command_line(setup_command_text);
   const DWORD wait_result =
       WaitForMasterRelease(command_line.NarrowValue(switches::kElevatedRunId), parent.get());
   if (wait_result != WAIT_OBJECT_0) {
-    LOG_AT(ERROR, kElevatedChildTag, 93)
-        << "Installer started as admin has been unexpectedly synced, wr="
-        << static_cast<unsigned long>(wait_result);
+    logging::LogWithValue(logging::kERROR, kElevatedChildTag, 93,
+                          "Installer started as admin has been unexpectedly synced, wr=",
+                          static_cast<unsigned long>(wait_result));
     return kExitElevatedFailure;
   }
 
@@ -542,7 +543,8 @@ int RunElevatedChild(const CommandLine& command_line) {
   // would; -1 when no setup ran to its end. The report tells the master which of the two it
   // is (install/elevated_process.h), since a setup may end with -1 as well, and how many
   // lines this process could not log.
-  LOG_AT(INFO, kElevatedChildTag, 118) << "RunModule results: success=" << success;
+  logging::LogWithValue(logging::kINFO, kElevatedChildTag, 118,
+                        "RunModule results: success=", success);
   WriteElevatedRunReport(success, static_cast<uint32_t>(exit_code), logging::DroppedLineCount());
   return success ? exit_code : kExitElevatedFailure;
 }

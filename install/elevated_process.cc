@@ -6,7 +6,6 @@
 #include <cstring>
 #include <utility>
 
-#include "install/log_lines.h"
 #include "platform/command_line.h"
 #include "platform/logging.h"
 #include "platform/random.h"
@@ -107,7 +106,7 @@ ElevatedProcess::ElevatedProcess() : ElevatedProcess(RandomRunId()) {}
 ElevatedProcess::ElevatedProcess(std::string run_id) : run_id_(std::move(run_id)) {
   platform::ScopedLocalMemory descriptor = EventDescriptor();
   if (!descriptor) {
-    LogText(logging::kERROR, "ElevatedProcess", __LINE__,
+    logging::LogText(logging::kERROR, "ElevatedProcess", __LINE__,
             "Cannot build the events' security descriptor.");
     return;
   }
@@ -124,7 +123,7 @@ ElevatedProcess::ElevatedProcess(std::string run_id) : run_id_(std::move(run_id)
                                     sizeof(DelayedParamBlock)));
   }
   if (!block_view_)
-    LogText(logging::kERROR, "ElevatedProcess", __LINE__,
+    logging::LogText(logging::kERROR, "ElevatedProcess", __LINE__,
             "Cannot create the delayed parameter block.");
   ready_ = go_event_ && stop_event_ && taken_event_ && block_view_;
 }
@@ -160,7 +159,7 @@ ElevatedProcess::~ElevatedProcess() {
     if (!started_ && taken_event_ && WaitForSingleObject(taken_event_.get(), 0) == WAIT_OBJECT_0) {
       // The child confirmed its go after this record had stopped waiting for it: it runs
       // the setup and is waited for like a released child, never killed in the middle.
-      LogText(logging::kWARNING, "RunModule", __LINE__,
+      logging::LogText(logging::kWARNING, "RunModule", __LINE__,
               "The elevated installer confirmed its go late; waiting for "
               "it to end.");
       WaitForSingleObject(process_.get(), INFINITE);
@@ -176,7 +175,7 @@ ElevatedProcess::~ElevatedProcess() {
 bool ElevatedProcess::RunModule(HANDLE stop_event) {
   if (!process_) {
     // A go now would release whichever child opens the events next.
-    LogText(logging::kERROR, "RunModule", __LINE__, "There is no elevated installer to release.");
+    logging::LogText(logging::kERROR, "RunModule", __LINE__, "There is no elevated installer to release.");
     return false;
   }
   const DWORD child_id = GetProcessId(process_.get());
@@ -184,7 +183,7 @@ bool ElevatedProcess::RunModule(HANDLE stop_event) {
   if (!go_event_ || !taken_event_ || !SetEvent(go_event_.get())) {
     // Without the go the child never starts; waiting for it would wait for ever. Not
     // started: the destructor sends it home.
-    LogText(logging::kERROR, "RunModule", __LINE__, "Cannot release the elevated installer.");
+    logging::LogText(logging::kERROR, "RunModule", __LINE__, "Cannot release the elevated installer.");
     return false;
   }
   // The child's end before its confirmation is read below like any other end: it ran no
@@ -199,31 +198,31 @@ bool ElevatedProcess::RunModule(HANDLE stop_event) {
       break;
     case WAIT_OBJECT_0 + 2:
       if (!TakeGoBack() && started_) break;
-      LogText(logging::kERROR, "RunModule", 1406,
+      logging::LogText(logging::kERROR, "RunModule", 1406,
               "The elevated installer was terminated due to stop event.");
       return false;
     default:
       // The child hangs before its wait (the destructor sends it home), or somebody took
       // the go and did not confirm it.
       if (TakeGoBack()) {
-        LogText(logging::kERROR, "RunModule", __LINE__,
+        logging::LogText(logging::kERROR, "RunModule", __LINE__,
                 "The elevated installer did not take its go.");
         return false;
       }
       break;
   }
   if (!started_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
-    LogText(logging::kERROR, "RunModule", __LINE__,
+    logging::LogText(logging::kERROR, "RunModule", __LINE__,
             "The elevated installer did not confirm its go.");
     return false;
   }
   if (WaitForSingleObject(process_.get(), INFINITE) != WAIT_OBJECT_0) {
-    LogText(logging::kERROR, "RunModule", __LINE__, "Cannot wait for the elevated installer.");
+    logging::LogText(logging::kERROR, "RunModule", __LINE__, "Cannot wait for the elevated installer.");
     return false;
   }
   DWORD code = 0;
   if (!GetExitCodeProcess(process_.get(), &code)) {
-    LogText(logging::kERROR, "RunModule", 1409,
+    logging::LogText(logging::kERROR, "RunModule", 1409,
             "Failed to get exit code of the elevated installer.");
     return false;
   }
@@ -248,7 +247,7 @@ bool ElevatedProcess::TakeGoBack() {
   // Taken, maybe by the child just now: its confirmation follows at once. A confirmed child
   // is released and runs its setup whatever the master asks; it is waited for.
   if (WaitForSingleObject(taken_event_.get(), kElevatedGoConfirmGraceMs) == WAIT_OBJECT_0) {
-    LogText(logging::kWARNING, "RunModule", __LINE__,
+    logging::LogText(logging::kWARNING, "RunModule", __LINE__,
             "The elevated installer took its go before the stop; it runs.");
     started_ = true;
   }
@@ -259,7 +258,7 @@ void ElevatedProcess::EnsureProcessFinished() {
   if (!process_) return;
   if (WaitForSingleObject(process_.get(), finish_timeout_ms_) != WAIT_TIMEOUT) return;
   forcibly_terminated_ = true;
-  LogText(logging::kERROR, "EnsureProcessFinished", 1386,
+  logging::LogText(logging::kERROR, "EnsureProcessFinished", 1386,
           "The elevated installer hangs and must be forcibly terminated.");
   TerminateProcess(process_.get(), 0);
 }

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "brand/distrib_info_params.h"
-#include "install/log_lines.h"
 #include "platform/command_line.h"
 #include "platform/logging.h"
 #include "platform/registry.h"
@@ -38,35 +37,36 @@ bool NeedStartThisProcessAsAdmin() {
 
 bool NeedStartThisProcessAsAdmin(const CommandLine& command_line, AdminStatus* status) {
   if (!status->IsInAdminGroup()) {
-    LogText(logging::kINFO, "NeedStartThisProcessAsAdmin", 1448, "User is not in admin group.");
+    logging::LogText(logging::kINFO, "NeedStartThisProcessAsAdmin", 1448, "User is not in admin group.");
     return false;
   }
   if (platform::WindowsVersionClass() <= platform::kWindowsServer2003) {
-    LogText(logging::kINFO, "NeedStartThisProcessAsAdmin", 1453,
+    logging::LogText(logging::kINFO, "NeedStartThisProcessAsAdmin", 1453,
             "Windows version is not suitable for elevated restart.");
     return false;
   }
   for (const char* const* name = switches::kNonInstallSwitches; *name != nullptr; ++name) {
     if (command_line.Has(*name)) {
-      LOG_AT(INFO, "NeedStartThisProcessAsAdmin", 1462) << "Found non install-switch:" << *name;
+      logging::LogWithValue(logging::kINFO, "NeedStartThisProcessAsAdmin", 1462,
+                            "Found non install-switch:", *name);
       return false;
     }
   }
   if (command_line.Has(switches::kRunAsAdmin)) {
-    LogText(logging::kINFO, "NeedStartThisProcessAsAdmin", 1468,
+    logging::LogText(logging::kINFO, "NeedStartThisProcessAsAdmin", 1468,
             "Run-as-admin functionality is already enabled.");
     return false;
   }
   if (status->IsElevated()) {
     // A child would read its sources with this very token, so its restriction to what the
     // user can read would restrict nothing; the setup runs here with the rights it has.
-    LogText(logging::kINFO, "NeedStartThisProcessAsAdmin", __LINE__,
+    logging::LogText(logging::kINFO, "NeedStartThisProcessAsAdmin", __LINE__,
             "The installer already runs with administrator rights; it starts no elevated copy.");
     return false;
   }
   if (!command_line.Has(switches::kSilent)) return true;
   if (command_line.Has(switches::kUacEnabled)) return true;
-  LogText(logging::kINFO, "NeedStartThisProcessAsAdmin", 1477,
+  logging::LogText(logging::kINFO, "NeedStartThisProcessAsAdmin", 1477,
           "Elevated run is necessary but silent instalation is requested - UAC will not be shown.");
   return false;
 }

@@ -15,7 +15,6 @@
 #include "install/delayed_params.h"
 #include "install/elevated_process.h"
 #include "install/elevation.h"
-#include "install/log_lines.h"
 #include "install/progress_listener.h"
 #include "install/setup_command_line.h"
 #include "install/win10_default_browser.h"
@@ -157,7 +156,7 @@ bool Installer::Start() {
   install_allowed_event_.Clear();
   install_thread_.reset(CreateThread(nullptr, 0, &Installer::InstallThreadMain, this, 0, nullptr));
   if (!install_thread_) {
-    LogText(logging::kERROR, "Start", __LINE__, "Failed to create the install thread");
+    logging::LogText(logging::kERROR, "Start", __LINE__, "Failed to create the install thread");
     return false;
   }
   return true;
@@ -189,10 +188,10 @@ void Installer::StopAndWait() {
   // The flow did not stop in time (a setup program still running, a stuck trust check). Its
   // state is still in use and its result not final: wait for it rather than pull the state
   // from under it or read a result it may still write.
-  LogText(logging::kERROR, "StopAndWait", __LINE__,
+  logging::LogText(logging::kERROR, "StopAndWait", __LINE__,
           "The install thread did not stop in time; waiting for it.");
   if (setup_running_)
-    LogText(logging::kINFO, "StopAndWait", __LINE__,
+    logging::LogText(logging::kINFO, "StopAndWait", __LINE__,
             "The exit waits for the setup program to end.");
   WaitForSingleObject(install_thread_.get(), INFINITE);
 }
@@ -273,7 +272,7 @@ void Installer::ReportStatus(bool success, const std::wstring& url, int32_t atte
   std::wstring report_error;
   std::wstring report_final_url;
   if (!Download(DownloadStatusUrl(data, report), sink, &report_error, &report_final_url)) {
-    LogWithValue(logging::kERROR, "ReportStatus", __LINE__,
+    logging::LogWithValue(logging::kERROR, "ReportStatus", __LINE__,
                  "Cannot report download status: ", report_error);
   }
   InstallEvent event;
@@ -286,7 +285,7 @@ void Installer::ReportInstallationFinished(bool success) {
   std::wstring error;
   std::wstring final_url;
   if (!Download(InstallationFinishedUrl(CurrentStatusData(), success), sink, &error, &final_url)) {
-    LogWithValue(logging::kERROR, "ReportInstallationFinished", __LINE__,
+    logging::LogWithValue(logging::kERROR, "ReportInstallationFinished", __LINE__,
                  "Cannot report installation status: ", error);
   }
 }
@@ -362,7 +361,7 @@ void Installer::WaitForBrowserMessageWindow() {
   // closing the window) ends the wait.
   for (;;) {
     if (stop_event_.WaitFor(message_window_poll_ms_)) {
-      LogText(logging::kINFO, "WaitForBrowserMessageWindow", __LINE__,
+      logging::LogText(logging::kINFO, "WaitForBrowserMessageWindow", __LINE__,
               "Stopped while the browser window was there.");
       return;
     }
@@ -377,7 +376,7 @@ void Installer::WaitForBrowserMessageWindow() {
 }
 
 uint32_t Installer::InstallBrowser() {
-  LogText(logging::kINFO, "InstallBrowser", __LINE__, "Install Browser.");
+  logging::LogText(logging::kINFO, "InstallBrowser", __LINE__, "Install Browser.");
   // A run that may keep its bytes downloads into the one kept archive, resuming what an
   // earlier run left there.
   const KeptArchive kept(kept_folder_);
@@ -391,7 +390,7 @@ uint32_t Installer::InstallBrowser() {
   const bool permanent_lock =
       params_ && params_->Get("setup_arc_permanent_lock", &lock_value) && !lock_value.empty();
 
-  LogWithValue(logging::kINFO, "InstallBrowser", __LINE__, "Executable path: ", archive_path_);
+  logging::LogWithValue(logging::kINFO, "InstallBrowser", __LINE__, "Executable path: ", archive_path_);
   // GetModulePath left an empty placeholder; from here on the archive is removed again
   // whenever this function returns (the remover is destroyed after every handle below),
   // unless a download that did not end keeps its bytes.
@@ -414,7 +413,7 @@ uint32_t Installer::InstallBrowser() {
   DWORD wait = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
   const int64_t consent = platform::MonotonicMicroseconds();
   if (wait != WAIT_OBJECT_0 + 1) {
-    LogText(logging::kERROR, "InstallBrowser", __LINE__,
+    logging::LogText(logging::kERROR, "InstallBrowser", __LINE__,
             "Installation after download event isn't in signal state or "
             "installation was stopped early.");
     return 1;
@@ -426,7 +425,7 @@ uint32_t Installer::InstallBrowser() {
     // cannot be converted: a lock taken only now could hold other bytes than those fetched.
     ArchiveCheck check = ArchiveCheck::kNotLocked;
     if (hold_lock && !archive_lock) {
-      LogWithValue(logging::kERROR, "InstallBrowser", __LINE__,
+      logging::LogWithValue(logging::kERROR, "InstallBrowser", __LINE__,
                    "Cannot lock file: ", archive_path_);
     } else {
       check = LockAndVerifyArchive(this, archive_path_, hold_lock ? archive_lock.get() : nullptr,
@@ -441,7 +440,7 @@ uint32_t Installer::InstallBrowser() {
     // end nobody could check may be what failed, not the publisher's archive: it is
     // fetched whole once more before the run gives up.
     if (downloaded_again || !(archive_spliced_ || archive_length_unknown_)) {
-      LogWithValue(logging::kERROR, "InstallBrowser", __LINE__,
+      logging::LogWithValue(logging::kERROR, "InstallBrowser", __LINE__,
                    "Module verification failed: ", archive_path_);
       result_code_ = kResultVerificationFailed;
       Emit(VerificationErrorEvent());
@@ -462,12 +461,12 @@ uint32_t Installer::InstallBrowser() {
     }
   }
 
-  LogWithValue(logging::kINFO, "InstallBrowser", __LINE__,
+  logging::LogWithValue(logging::kINFO, "InstallBrowser", __LINE__,
                "Verification succeeded: ", archive_path_);
   // A cancel confirmed or a window closed while the archive was locked and verified wins;
   // from here on, a cancel is too late.
   if (!CommitSetupStart()) {
-    LogText(logging::kERROR, "InstallBrowser", __LINE__,
+    logging::LogText(logging::kERROR, "InstallBrowser", __LINE__,
             "Installation was cancelled before the setup started.");
     return 1;
   }
@@ -500,7 +499,7 @@ uint32_t Installer::InstallBrowser() {
     delayed.send_statistics = send_statistics_;
     delayed.make_default = make_default_;
     if (!elevated_process_->WriteDelayedParams(delayed)) {
-      LogText(logging::kERROR, "InstallBrowser", __LINE__,
+      logging::LogText(logging::kERROR, "InstallBrowser", __LINE__,
               "Unexpected error in CreateDelayedParamsMapping()");
       return 1;
     }
@@ -593,7 +592,7 @@ platform::FilePath Installer::GetModulePath() {
   if (!brand_info_ || brand_info_->work_dir().empty()) return platform::FilePath();
   wchar_t name[MAX_PATH] = {};
   if (GetTempFileNameW(brand_info_->work_dir().c_str(), L"jx", 0, name) == 0 || name[0] == 0) {
-    LogText(logging::kERROR, "GetModulePath", __LINE__, "Cannot obtain temp file.");
+    logging::LogText(logging::kERROR, "GetModulePath", __LINE__, "Cannot obtain temp file.");
     return platform::FilePath();
   }
   return platform::FilePath(name);
@@ -612,11 +611,11 @@ uint32_t Installer::GetModule(const std::wstring& path, std::unique_ptr<ArchiveL
     download_time_us_ = platform::MonotonicMicroseconds() - start;
   }
   if (r != 0) {
-    LogWithValue(logging::kERROR, "GetModule", __LINE__, "Module was not downloaded: ", path);
+    logging::LogWithValue(logging::kERROR, "GetModule", __LINE__, "Module was not downloaded: ", path);
     result_code_ = r == kModuleProxyAuthRequired ? kResultProxyAuthRequired : kResultModuleMissing;
     return r;
   }
-  LogWithValue(logging::kINFO, "GetModule", __LINE__, "Module downloaded: ", path);
+  logging::LogWithValue(logging::kINFO, "GetModule", __LINE__, "Module downloaded: ", path);
   stat_sender_.SetNewVersion(GetFileVersionString(path));
   if (downloaded && !again) {
     stat_sender_.SetInstallType("normal");
@@ -640,7 +639,7 @@ uint32_t Installer::DownloadOrExtractModule(const std::wstring& path, bool* down
     file = own_file.get();
   }
   if (!file || file == INVALID_HANDLE_VALUE) {
-    LogWithValue(logging::kERROR, "DownloadOrExtractModule", __LINE__, "Cannot create file:", path);
+    logging::LogWithValue(logging::kERROR, "DownloadOrExtractModule", __LINE__, "Cannot create file:", path);
     return kModuleCreateFailed;
   }
   kept_held_ = 0;
@@ -661,7 +660,7 @@ uint32_t Installer::DownloadOrExtractModule(const std::wstring& path, bool* down
       // Nothing worth resuming: the file starts empty, as a new one would.
       const LARGE_INTEGER zero = {};
       if (!SetFilePointerEx(file, zero, nullptr, FILE_BEGIN) || !SetEndOfFile(file)) {
-        LogWithValue(logging::kERROR, "DownloadOrExtractModule", __LINE__,
+        logging::LogWithValue(logging::kERROR, "DownloadOrExtractModule", __LINE__,
                      "Cannot create file:", path);
         return kModuleCreateFailed;
       }
@@ -671,7 +670,7 @@ uint32_t Installer::DownloadOrExtractModule(const std::wstring& path, bool* down
     *downloaded = false;
     return kModuleReady;
   }
-  LogWithValue(logging::kINFO, "DownloadOrExtractModule", __LINE__,
+  logging::LogWithValue(logging::kINFO, "DownloadOrExtractModule", __LINE__,
                "Try to download module:", path);
   uint32_t r = DownloadModule(file);
   *downloaded = r == kModuleReady;
@@ -684,7 +683,7 @@ uint32_t Installer::DownloadModule(HANDLE file) {
   FileSink sink(file, kMaxArchiveBytes, kept_held_);
   const std::wstring url = ModuleUrl(brand_info_);
   if (url.empty()) {
-    LogText(logging::kERROR, "DownloadModule", __LINE__, "Setup url is empty.");
+    logging::LogText(logging::kERROR, "DownloadModule", __LINE__, "Setup url is empty.");
     return kModuleDownloadFailed;
   }
   if (!module_reported_) Emit(DownloadStartedEvent());
@@ -756,7 +755,7 @@ void Installer::KeepBytes(const KeptArchive& kept, const FileSink& sink, KeptArc
 
 bool Installer::Download(const std::wstring& url, DownloadSink& sink, std::wstring* error,
                          std::wstring* final_url) {
-  LogWithValue(logging::kINFO, "Download", __LINE__, "Attempt to download module: ", url);
+  logging::LogWithValue(logging::kINFO, "Download", __LINE__, "Attempt to download module: ", url);
   sink.Reset();
   DownloadOptions options;
   options.bounds = status_bounds_;
@@ -799,7 +798,7 @@ bool Installer::RunModule(const std::wstring& archive_path, const CommandLine& c
 
 bool Installer::RunModuleAndWait(const wchar_t* program, const std::wstring& command_line_text,
                                  int32_t* result_code) {
-  LogWithValue(logging::kINFO, "RunModuleAndWait", __LINE__, "Run: ", command_line_text);
+  logging::LogWithValue(logging::kINFO, "RunModuleAndWait", __LINE__, "Run: ", command_line_text);
   *result_code = kResultNotStarted;
   std::wstring mutable_text = command_line_text;
   STARTUPINFOW startup_info = {};
@@ -807,34 +806,35 @@ bool Installer::RunModuleAndWait(const wchar_t* program, const std::wstring& com
   PROCESS_INFORMATION process_info = {};
   if (!CreateProcessW(program, mutable_text.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
                       nullptr, nullptr, &startup_info, &process_info)) {
-    LogText(logging::kERROR, "RunModuleAndWait", __LINE__, "Create process failed.");
+    logging::LogText(logging::kERROR, "RunModuleAndWait", __LINE__, "Create process failed.");
     return false;
   }
   setup_started_ = true;
   platform::ScopedKernelHandle process(process_info.hProcess);
   platform::ScopedKernelHandle thread(process_info.hThread);
-  LOG(INFO, "RunModuleAndWait") << "Process created: " << process_info.dwProcessId;
+  logging::LogWithValue(logging::kINFO, "RunModuleAndWait", __LINE__,
+                        "Process created: ", process_info.dwProcessId);
   if (listener_) {
     listener_->SetPercent(40);
     listener_->RemoveCancelButton();
   }
   thread.reset();
 
-  LogText(logging::kINFO, "RunModuleAndWait", __LINE__, "Wait for process finish.");
+  logging::LogText(logging::kINFO, "RunModuleAndWait", __LINE__, "Wait for process finish.");
   // A setup is never abandoned half-way: a stop waits for it (see ~Installer).
   setup_running_ = true;
   const DWORD waited = WaitForSingleObject(process.get(), INFINITE);
   setup_running_ = false;
   if (waited != WAIT_OBJECT_0) {
-    LogText(logging::kERROR, "RunModuleAndWait", __LINE__, "Wait process failed.");
+    logging::LogText(logging::kERROR, "RunModuleAndWait", __LINE__, "Wait process failed.");
     return false;
   }
   DWORD exit_code = 0;
   if (!GetExitCodeProcess(process.get(), &exit_code)) {
-    LogText(logging::kERROR, "RunModuleAndWait", __LINE__, "Get setup process exit code failed.");
+    logging::LogText(logging::kERROR, "RunModuleAndWait", __LINE__, "Get setup process exit code failed.");
     return false;
   }
-  LogWithValue(logging::kINFO, "RunModuleAndWait", __LINE__,
+  logging::LogWithValue(logging::kINFO, "RunModuleAndWait", __LINE__,
                "Setup process exit with code: ", logging::FormatSetupExitCode(exit_code));
   *result_code = static_cast<int32_t>(exit_code);
   return true;
@@ -853,7 +853,7 @@ bool Installer::ExecuteAsAdmin() {
   if (!elevated_process_->ready()) {
     // Events somebody else made could release the child at any moment: no child at all.
     elevated_process_.reset();
-    LogText(logging::kERROR, "ExecuteAsAdmin", __LINE__, "The elevated installer is not started.");
+    logging::LogText(logging::kERROR, "ExecuteAsAdmin", __LINE__, "The elevated installer is not started.");
     prompt_end_ = platform::MonotonicMicroseconds();
     return false;
   }
@@ -893,15 +893,15 @@ bool Installer::ExecuteAsAdmin() {
 bool Installer::StartElevated(SHELLEXECUTEINFOW* info) { return ShellExecuteExW(info) != FALSE; }
 
 bool Installer::RunModuleInElevatedProcess() {
-  LogText(logging::kINFO, "RunModuleInElevatedProcess", 805,
+  logging::LogText(logging::kINFO, "RunModuleInElevatedProcess", 805,
           "Started waiting the elevated installer has finished its work.");
   // Like a setup run here, the copy's run is never abandoned once it confirmed its go: a
   // stop waits for it.
   setup_running_ = true;
   bool success = elevated_process_ && elevated_process_->RunModule(stop_event());
   setup_running_ = false;
-  LOG_AT(INFO, "RunModuleInElevatedProcess", 807)
-      << "The elevated installer has finished, success=" << success;
+  logging::LogWithValue(logging::kINFO, "RunModuleInElevatedProcess", 807,
+                        "The elevated installer has finished, success=", success);
   return success;
 }
 

@@ -3,7 +3,6 @@
 #include <shlobj.h>
 #include <windows.h>
 
-#include "install/log_lines.h"
 #include "platform/logging.h"
 
 namespace installer {
@@ -36,16 +35,16 @@ bool HasEnoughDiskSpaceForTesting(DiskSpaceSource* source, bool system_level,
   std::wstring folder;
   if (!source->GetFolder(system_level ? kProgramFilesFolderId : kLocalAppDataFolderId,
                          &folder)) {
-    LogText(logging::kINFO, "HasEnoughDiskSpace", __LINE__, "SHGetFolderPath failed");
+    logging::LogText(logging::kINFO, "HasEnoughDiskSpace", __LINE__, "SHGetFolderPath failed");
     return true;
   }
   uint64_t free_bytes = 0;
   if (!source->GetFreeBytes(folder, &free_bytes)) {
-    LogText(logging::kINFO, "HasEnoughDiskSpace", __LINE__, "GetDiskFreeSpaceEx failed");
+    logging::LogText(logging::kINFO, "HasEnoughDiskSpace", __LINE__, "GetDiskFreeSpaceEx failed");
     return true;
   }
   if (free_bytes >= required_bytes) return true;
-  LogText(logging::kINFO, "HasEnoughDiskSpace", __LINE__,
+  logging::LogText(logging::kINFO, "HasEnoughDiskSpace", __LINE__,
           "There is not enough disk space to install browser");
   return false;
 }

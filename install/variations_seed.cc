@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include "install/log_lines.h"
 #include "network/http_downloader.h"
 #include "platform/base64.h"
 #include "platform/file_util.h"
@@ -60,7 +59,7 @@ void SaveVariations(const platform::FilePath& target, const VariationsSeed& seed
     DWORD error = GetLastError();
     platform::DeletePath(temp, false);
     SetLastError(error);
-    LogWithValue(logging::kERROR, "SaveVariations", __LINE__,
+    logging::LogWithValue(logging::kERROR, "SaveVariations", __LINE__,
                  "Failed to save downloaded variations update to ", target.value());
   }
 }

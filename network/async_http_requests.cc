@@ -56,7 +56,8 @@ void AsyncHttpRequests::Post(const std::wstring& url) {
   // Started under the lock: two threads posting their first URL at once must not start
   // two workers.
   if (!thread_ && !InitializeThread()) {
-    LOG(ERROR, "Post") << "Failed to create thread for async http requests";
+    logging::LogText(logging::kERROR, "Post", __LINE__,
+                     "Failed to create thread for async http requests");
     return;
   }
   state_->queue.push_back(url);
@@ -143,7 +144,7 @@ void AsyncHttpRequests::SendUrl(const std::wstring& url) {
   internet.reset(api_, api_->Open(kRequestUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
                                   nullptr, 0));
   if (!internet) {
-    LOG(ERROR, "SendUrl") << "Failed to open session for " << url;
+    logging::LogWithValue(logging::kERROR, "SendUrl", __LINE__, "Failed to open session for ", url);
     return;
   }
   api_->SetStatusCallback(internet.get(), &CloseWhenSent);
@@ -154,7 +155,8 @@ void AsyncHttpRequests::SendUrl(const std::wstring& url) {
       // Also the TLS handshake's: a server that stalls it would hold every later ping.
       !api_->SetOption(internet.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout,
                        sizeof(timeout))) {
-    LOG(ERROR, "SendUrl") << "Failed to set internet options for " << url;
+    logging::LogWithValue(logging::kERROR, "SendUrl", __LINE__,
+                          "Failed to set internet options for ", url);
     return;
   }
   PingRequest ping;
@@ -194,7 +196,7 @@ void AsyncHttpRequests::SendUrl(const std::wstring& url) {
     // ERROR_INTERNET_UNRECOGNIZED_SCHEME instead of the cancellation code; the callback's
     // own record says the request went out, whatever code the open left behind.
     SetLastError(error);
-    LOG(ERROR, "SendUrl") << "Failed to open " << url;
+    logging::LogWithValue(logging::kERROR, "SendUrl", __LINE__, "Failed to open ", url);
   }
   request.reset();
   connection.reset();

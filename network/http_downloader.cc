@@ -387,7 +387,7 @@ void HttpDownloader::RecordEarlyEnd(const char* operation, const wchar_t* tag, C
                                           : ERROR_INTERNET_TIMEOUT);
   RecordError(tag);
   if (end == CallEnd::kCancelled) {
-    LOG(INFO, operation) << "Request cancelled: " << url_;
+    logging::LogWithValue(logging::kINFO, operation, __LINE__, "Request cancelled: ", url_);
   } else {
     LOG(ERROR, operation) << "No answer from the server within " << effective_bound_ms_
                           << " ms; the request is closed: " << url_;
@@ -461,7 +461,7 @@ bool HttpDownloader::OpenRequest(const std::wstring& url, DownloadSink& sink) {
     state->closed = false;
   }
   if (api_->SetStatusCallback(internet, &StatusCallback) == INTERNET_INVALID_STATUS_CALLBACK) {
-    LOG(ERROR, "OpenDownload") << "SetStatusCallback failed";
+    logging::LogText(logging::kERROR, "OpenDownload", __LINE__, "SetStatusCallback failed");
   }
   // WinINet's own time-outs at the same bound let a stalled socket give its call back by
   // itself, so that closing it (which Wine's WinINet does not honour while a call waits)
@@ -566,7 +566,7 @@ bool HttpDownloader::OpenRequest(const std::wstring& url, DownloadSink& sink) {
   sink_ = &sink;
   window_start_ = GetTickCount();
   window_bytes_ = 0;
-  LOG(INFO, "OpenDownload") << "Connection established: " << url;
+  logging::LogWithValue(logging::kINFO, "OpenDownload", __LINE__, "Connection established: ", url);
   return true;
 }
 
@@ -621,7 +621,8 @@ bool HttpDownloader::AnswerProxyAuthentication() {
       outcome_.proxy_auth_required = true;
       SetLastError(answer == ERROR_SUCCESS ? ERROR_CANCELLED : answer);
       RecordError(L"proxy_auth-407-");
-      LOG(ERROR, "OpenDownload") << "The proxy's credentials prompt was cancelled: " << url_;
+      logging::LogWithValue(logging::kERROR, "OpenDownload", __LINE__,
+                            "The proxy's credentials prompt was cancelled: ", url_);
       return false;
     }
     struct SendResult {
@@ -743,13 +744,13 @@ bool HttpDownloader::RefuseResume(DWORD code) {
 uint32_t HttpDownloader::FailRead(DWORD code) {
   SetLastError(code);
   RecordError(L"internet_read-");
-  LOG(ERROR, "ReadChunk") << "Download chunk error.";
+  logging::LogText(logging::kERROR, "ReadChunk", __LINE__, "Download chunk error.");
   return 0;
 }
 
 uint32_t HttpDownloader::EndReadEarly(CallEnd end) {
   RecordEarlyEnd("ReadChunk", L"internet_read-", end);
-  LOG(ERROR, "ReadChunk") << "Download chunk error.";
+  logging::LogText(logging::kERROR, "ReadChunk", __LINE__, "Download chunk error.");
   return 0;
 }
 
@@ -830,7 +831,7 @@ uint32_t HttpDownloader::ReadChunk() {
   DWORD status = 0;
   if (QueryNumber(HTTP_QUERY_STATUS_CODE, &status) && status != HTTP_STATUS_OK &&
       !(partial_answer_ && status == HTTP_STATUS_PARTIAL_CONTENT)) {
-    LOG(ERROR, "ReadChunk") << "HTTP request status isn't OK";
+    logging::LogText(logging::kERROR, "ReadChunk", __LINE__, "HTTP request status isn't OK");
     return 0;
   }
   if (sink_->stops_at_limit() && read > sink_->limit() - sink_->bytes_written()) {
@@ -841,7 +842,7 @@ uint32_t HttpDownloader::ReadChunk() {
   if (read > 0 && !sink_->Write(state->buffer, read)) {
     outcome_.answer_too_large = GetLastError() == ERROR_FILE_TOO_LARGE;
     RecordError(L"write_file-");
-    LOG(ERROR, "ReadChunk") << "Write file error.";
+    logging::LogText(logging::kERROR, "ReadChunk", __LINE__, "Write file error.");
     return 0;
   }
   // WinINet reports a connection that the server closed cleanly before the announced length
@@ -866,7 +867,8 @@ bool HttpDownloader::FinalizeDownload() {
   outcome_.error += platform::ToWString(status);
   outcome_.error += L'-';
   outcome_.error += platform::ToWString(error);
-  LOG(ERROR, "FinalizeDownload") << "Unsuccessful download: " << url_;
+  logging::LogWithValue(logging::kERROR, "FinalizeDownload", __LINE__,
+                        "Unsuccessful download: ", url_);
   return false;
 }
 

@@ -120,7 +120,8 @@ std::wstring KeptArchive::record_path() const { return folder_ + kRecordName; }
 
 std::unique_ptr<ArchiveLock> KeptArchive::Prepare() const {
   if (!CreateDirectoryW(folder_.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-    LOG(ERROR, "KeptArchive") << "Cannot create the folder of the kept download: " << folder_;
+    logging::LogWithValue(logging::kERROR, "KeptArchive", __LINE__,
+                          "Cannot create the folder of the kept download: ", folder_);
     return nullptr;
   }
   auto lock = std::make_unique<ArchiveLock>(archive_path(), true);

@@ -29,7 +29,8 @@ void FatalStop(const char* what) {
   const DWORD error = ::GetLastError();
   OpenLogForFatalEnd();
   ::SetLastError(error);
-  LOG(ERROR, "FatalStop") << "Fatal error, the process stops: " << what;
+  logging::LogWithValue(logging::kERROR, "FatalStop", __LINE__,
+                        "Fatal error, the process stops: ", what);
   // TerminateProcess rather than exit(): no static destructors or atexit handlers run on
   // a process whose basic services just failed.
   ::TerminateProcess(::GetCurrentProcess(), kFatalStopExitCode);

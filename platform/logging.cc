@@ -528,6 +528,10 @@ LogLine::LogLine(Severity severity, const char* function, int line)
 
 LogLine::~LogLine() { LogMessage(severity_, function_, line_, message_); }
 
+void LogText(Severity severity, const char* function, int line, const char* text) {
+  LogLine(severity, function, line) << text;
+}
+
 LogLine& LogLine::operator<<(std::string_view text) {
   message_ += platform::WidenUtf8(text);
   return *this;

@@ -142,6 +142,16 @@ class LogLine {
   std::wstring message_;
 };
 
+// A line of one fixed text, or of a text followed by one value (a path, a URL, a number),
+// in one call: the same line as `LOG_AT(severity, function, line) << text [<< value]`,
+// without a line to build and destroy at each of the many places that write one.
+void LogText(Severity severity, const char* function, int line, const char* text);
+template <typename Value>
+__attribute__((noinline)) void LogWithValue(Severity severity, const char* function, int line,
+                                            const char* text, const Value& value) {
+  LogLine(severity, function, line) << text << value;
+}
+
 // Test-only: forgets the path, the rights and the counts so that another test can
 // initialise the logger again.
 void ResetLoggingForTesting();

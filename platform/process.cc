@@ -343,8 +343,8 @@ bool FrontByLiftingLockTimeout(HWND window) {
 
 bool BringProcessWindowToTop(DWORD process_id) {
   if (process_id == 0) {
-    LOG_AT(ERROR, "BringProcessWindowToTop", 1003)
-        << "Failed to bring process window to top: wrong process id";
+    logging::LogText(logging::kERROR, "BringProcessWindowToTop", 1003,
+                     "Failed to bring process window to top: wrong process id");
     return false;
   }
   WindowSearch search{process_id, {}};

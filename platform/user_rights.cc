@@ -27,7 +27,7 @@ bool RunsAsServiceAccount() {
 
 bool GetProcessToken(HANDLE process, platform::ScopedKernelHandle* token) {
   if (!OpenProcessToken(process, TOKEN_QUERY, token->receive())) {
-    LOG_AT(ERROR, "GetProcessToken", 33) << "OpenProcessToken fail";
+    logging::LogText(logging::kERROR, "GetProcessToken", 33, "OpenProcessToken fail");
     return false;
   }
   return true;
@@ -40,7 +40,7 @@ bool GetTokenInfo(HANDLE token, std::vector<uint8_t>* groups) {
     groups->assign(size, 0);
     if (GetTokenInformation(token, TokenGroups, groups->data(), size, &size)) return true;
   }
-  LOG_AT(ERROR, "GetTokenInfo", 47) << "GetTokenInformation failed";
+  logging::LogText(logging::kERROR, "GetTokenInfo", 47, "GetTokenInformation failed");
   return false;
 }
 
@@ -52,7 +52,7 @@ bool IsUserAnAdminGroup(HANDLE process) {
   BYTE admins[SECURITY_MAX_SID_SIZE] = {};
   DWORD admins_size = sizeof(admins);
   if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &admins_size)) {
-    LOG_AT(ERROR, "IsUserAnAdminGroup", 99) << "CreateWellKnownSid failed";
+    logging::LogText(logging::kERROR, "IsUserAnAdminGroup", 99, "CreateWellKnownSid failed");
     return false;
   }
   std::vector<uint8_t> buffer;

@@ -242,7 +242,7 @@ std::wstring InstallStatSender::Send(const InstallEvent& event) {
     SetEventValue(&variables, "brand_id", L"unknown");
   }
 
-  LOG(INFO, "GetQueryUrl") << "InstallStatSender::Send:";
+  logging::LogText(logging::kINFO, "GetQueryUrl", __LINE__, "InstallStatSender::Send:");
   for (const auto& [key, value] : variables) {
     LOG(INFO, "GetQueryUrl") << key << "=" << value;
   }

@@ -49,7 +49,8 @@ std::string ReadModuleResource(HMODULE module, const wchar_t* name, const wchar_
 
 std::string GetTrustJson(const std::wstring& path, const char* const* keys, size_t key_count) {
   if (!IsAbsoluteModulePath(path)) {
-    LOG(ERROR, kTag) << "Attempting to GetTrustJsonFromModule at an invalid path: " << path;
+    logging::LogWithValue(logging::kERROR, kTag, __LINE__,
+                          "Attempting to GetTrustJsonFromModule at an invalid path: ", path);
     return std::string();
   }
   platform::ScopedModule module(LoadLibraryExW(
@@ -60,7 +61,8 @@ std::string GetTrustJson(const std::wstring& path, const char* const* keys, size
     module.reset(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
   }
   if (!module) {
-    LOG(ERROR, kTag) << "Failed to load module for GetTrustJsonFromModule: " << path;
+    logging::LogWithValue(logging::kERROR, kTag, __LINE__,
+                          "Failed to load module for GetTrustJsonFromModule: ", path);
     return std::string();
   }
   const std::string signature = ReadModuleResource(module.get(), L"SIGNATURE.DAT", L"SIGNATURE_DAT");
@@ -78,12 +80,12 @@ std::string GetTrustJson(const std::wstring& path, const char* const* keys, size
   std::string key;
   if (index >= key_count || !keys[index] || !keys[index][0] ||
       !platform::Base64Decode(keys[index], &key)) {
-    LOG(ERROR, kTag) << "Cannot find key";
+    logging::LogText(logging::kERROR, kTag, __LINE__, "Cannot find key");
     return std::string();
   }
   SignatureVerifier verifier;
   if (!verifier.Verify(std::string_view(signature).substr(2), key, json)) {
-    LOG(ERROR, kTag) << "Verify error";
+    logging::LogText(logging::kERROR, kTag, __LINE__, "Verify error");
     return std::string();
   }
   return json;

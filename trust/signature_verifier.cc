@@ -14,7 +14,8 @@ bool SignatureVerifier::Initialize() {
   platform::LoadSystemLibrary(L"crypt32.dll");
   if (!CryptAcquireContextW(&provider_, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
     provider_ = 0;
-    LOG(ERROR, "Initialize") << "Failed to initialize crypt context, error: " << GetLastError();
+    logging::LogWithValue(logging::kERROR, "Initialize", __LINE__,
+                          "Failed to initialize crypt context, error: ", GetLastError());
     return false;
   }
   return true;
@@ -23,12 +24,14 @@ bool SignatureVerifier::Initialize() {
 bool SignatureVerifier::HashData(std::string_view data) {
   if (!CryptCreateHash(provider_, CALG_SHA1, 0, 0, &hash_)) {
     hash_ = 0;
-    LOG(ERROR, "HashData") << "Failed to initialize hash object, error: " << GetLastError();
+    logging::LogWithValue(logging::kERROR, "HashData", __LINE__,
+                          "Failed to initialize hash object, error: ", GetLastError());
     return false;
   }
   if (!CryptHashData(hash_, reinterpret_cast<const BYTE*>(data.data()),
                      static_cast<DWORD>(data.size()), 0)) {
-    LOG(ERROR, "HashData") << "Failed to hash data, error: " << GetLastError();
+    logging::LogWithValue(logging::kERROR, "HashData", __LINE__,
+                          "Failed to hash data, error: ", GetLastError());
     return false;
   }
   return true;
@@ -41,8 +44,8 @@ bool SignatureVerifier::ImportPublicKey(std::string_view der) {
                            reinterpret_cast<const BYTE*>(der.data()),
                            static_cast<DWORD>(der.size()), CRYPT_DECODE_ALLOC_FLAG, nullptr,
                            &info, &info_size)) {
-    LOG(ERROR, "ImportPublicKey") << "Failed to convert decode public key, error: "
-                                  << GetLastError();
+    logging::LogWithValue(logging::kERROR, "ImportPublicKey", __LINE__,
+                          "Failed to convert decode public key, error: ", GetLastError());
     return false;
   }
   const BOOL imported = CryptImportPublicKeyInfo(provider_, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
@@ -52,7 +55,8 @@ bool SignatureVerifier::ImportPublicKey(std::string_view der) {
   if (!imported) {
     key_ = 0;
     SetLastError(error);
-    LOG(ERROR, "ImportPublicKey") << "Failed to import crypt key, error: " << error;
+    logging::LogWithValue(logging::kERROR, "ImportPublicKey", __LINE__,
+                          "Failed to import crypt key, error: ", error);
     return false;
   }
   return true;
@@ -64,7 +68,8 @@ bool SignatureVerifier::VerifySignature(std::string_view signature) {
   std::string reversed(signature.rbegin(), signature.rend());
   if (!CryptVerifySignatureW(hash_, reinterpret_cast<const BYTE*>(reversed.data()),
                              static_cast<DWORD>(reversed.size()), key_, nullptr, 0)) {
-    LOG(ERROR, "VerifySignature") << "Failed to verify signature, error: " << GetLastError();
+    logging::LogWithValue(logging::kERROR, "VerifySignature", __LINE__,
+                          "Failed to verify signature, error: ", GetLastError());
     return false;
   }
   return true;
@@ -73,17 +78,20 @@ bool SignatureVerifier::VerifySignature(std::string_view signature) {
 void SignatureVerifier::Cleanup() {
   if (key_) {
     if (!CryptDestroyKey(key_))
-      LOG(ERROR, "Cleanup") << "Failed to destroy crypt key, error: " << GetLastError();
+      logging::LogWithValue(logging::kERROR, "Cleanup", __LINE__,
+                            "Failed to destroy crypt key, error: ", GetLastError());
     key_ = 0;
   }
   if (hash_) {
     if (!CryptDestroyHash(hash_))
-      LOG(ERROR, "Cleanup") << "Failed to destroy, error: " << GetLastError();
+      logging::LogWithValue(logging::kERROR, "Cleanup", __LINE__,
+                            "Failed to destroy, error: ", GetLastError());
     hash_ = 0;
   }
   if (provider_) {
     if (!CryptReleaseContext(provider_, 0))
-      LOG(ERROR, "Cleanup") << "Failed to release crypt context, error: " << GetLastError();
+      logging::LogWithValue(logging::kERROR, "Cleanup", __LINE__,
+                            "Failed to release crypt context, error: ", GetLastError());
     provider_ = 0;
   }
 }

@@ -63,7 +63,8 @@ INT_PTR DialogWindow::DoModal(HWND owner) {
       DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(template_id_), owner_,
                       &DialogWindow::DialogProc, reinterpret_cast<LPARAM>(this));
   if (result == -1) {
-    LOG(ERROR, "DoModal") << "Failed to create the dialog " << template_id_;
+    logging::LogWithValue(logging::kERROR, "DoModal", __LINE__,
+                          "Failed to create the dialog ", template_id_);
   }
   return result;
 }
@@ -75,7 +76,8 @@ INT_PTR DialogWindow::DoModalIndirectForTesting(const DLGTEMPLATE* dialog_templa
       DialogBoxIndirectParamW(GetModuleHandleW(nullptr), dialog_template, owner_,
                               &DialogWindow::DialogProc, reinterpret_cast<LPARAM>(this));
   if (result == -1) {
-    LOG(ERROR, "DoModal") << "Failed to create the dialog from a template in memory";
+    logging::LogText(logging::kERROR, "DoModal", __LINE__,
+                     "Failed to create the dialog from a template in memory");
   }
   return result;
 }

@@ -401,7 +401,8 @@ void MainWindow::OnInitDialog() {
 
   // 2. The elevation prompt comes before the window shows anything.
   if (uac_mode_ == installer::kUacModeAtStart && NeedsElevatedRestart() && !RestartElevated()) {
-    LOG_AT(INFO, "OnInitDialog", 613) << "Declined running the installer as admin";
+    logging::LogText(logging::kINFO, "OnInitDialog", 613,
+                     "Declined running the installer as admin");
   }
 
   // 3.
@@ -603,7 +604,8 @@ void MainWindow::LayoutProgressDialog() {
   // 5.
   if (uac_mode_ == installer::kUacModeAfterInstallButton && NeedsElevatedRestart() &&
       !RestartElevated()) {
-    LOG_AT(INFO, "LayoutProgressDialog", 916) << "Declined running the installer as admin";
+    logging::LogText(logging::kINFO, "LayoutProgressDialog", 916,
+                     "Declined running the installer as admin");
   }
 
   // 6.
@@ -741,26 +743,29 @@ bool MainWindow::OnRegisteredMessage(UINT message, WPARAM wparam) {
   if (message == install_progress_message_) {
     int percent = 0;
     if (PercentForInstallStage(wparam, &percent)) {
-      LOG(INFO, "OnInstallProgress") << "--> Installer > MainWindow::OnInstallProgress: "
-                                     << percent;
+      logging::LogWithValue(logging::kINFO, "OnInstallProgress", __LINE__,
+                            "--> Installer > MainWindow::OnInstallProgress: ", percent);
       PostMessageW(hwnd(), kSetPercentMessage, static_cast<WPARAM>(percent), 0);
     }
     return true;
   }
   if (message == import_progress_message_) {
-    LOG(INFO, "OnImportProgress") << "--> Installer > MainWindow::OnImportProgress: "
-                                  << static_cast<unsigned long long>(wparam);
+    logging::LogWithValue(logging::kINFO, "OnImportProgress", __LINE__,
+                          "--> Installer > MainWindow::OnImportProgress: ",
+                          static_cast<unsigned long long>(wparam));
     PostMessageW(hwnd(), kSetPercentMessage,
                  static_cast<WPARAM>(PercentForImportProgress(wparam)), 0);
     return true;
   }
   if (message == close_window_message_) {
-    LOG(INFO, "OnCloseWindow") << "--> Installer > MainWindow::OnCloseWindow";
+    logging::LogText(logging::kINFO, "OnCloseWindow", __LINE__,
+                     "--> Installer > MainWindow::OnCloseWindow");
     session_.OnSetupClose();
     return true;
   }
   if (message == higher_version_message_) {
-    LOG(INFO, "OnHigherVersionExist") << "--> Installer > MainWindow::OnHigherVersionExist";
+    logging::LogText(logging::kINFO, "OnHigherVersionExist", __LINE__,
+                     "--> Installer > MainWindow::OnHigherVersionExist");
     session_.OnNewerVersion();
     return true;
   }

@@ -66,7 +66,7 @@ bool OpenUrlWithShell(const std::wstring& url) {
                                    SW_SHOWNORMAL);
   // ShellExecute reports success with any value above 32.
   if (reinterpret_cast<INT_PTR>(result) <= 32) {
-    LOG(ERROR, "OpenUrl") << "Failed to open " << url;
+    logging::LogWithValue(logging::kERROR, "OpenUrl", __LINE__, "Failed to open ", url);
     return false;
   }
   return true;

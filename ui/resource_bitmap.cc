@@ -74,7 +74,8 @@ ResourceBitmap::ResourceBitmap(HBITMAP bitmap) {
   }
   if (image == nullptr || image->GetLastStatus() != Gdiplus::Ok) {
     delete image;
-    LOG(ERROR, "ResourceBitmap") << "Failed to construct a ResourceBitmap from HBITMAP";
+    logging::LogText(logging::kERROR, "ResourceBitmap", __LINE__,
+                     "Failed to construct a ResourceBitmap from HBITMAP");
     return;
   }
   Adopt(image, 1.0);
@@ -159,7 +160,7 @@ bool ResourceBitmap::LoadFromStream(IStream* stream, double scale) {
   if (image == nullptr || image->GetLastStatus() != Gdiplus::Ok || image->GetWidth() == 0 ||
       image->GetHeight() == 0) {
     delete image;
-    LOG(ERROR, "Load") << "Failed to load a bitmap";
+    logging::LogText(logging::kERROR, "Load", __LINE__, "Failed to load a bitmap");
     return false;
   }
   Adopt(image, scale);
@@ -170,7 +171,7 @@ bool ResourceBitmap::LoadFromBytes(std::string_view data, double scale) {
   IStream* stream = StreamOverCopy(data.data(), data.size());
   if (stream == nullptr) {
     Drop();
-    LOG(ERROR, "Load") << "Failed to load a bitmap";
+    logging::LogText(logging::kERROR, "Load", __LINE__, "Failed to load a bitmap");
     return false;
   }
   const bool loaded = LoadFromStream(stream, scale);

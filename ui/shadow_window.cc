@@ -60,7 +60,7 @@ bool ShadowWindow::Create(HWND target, Style style) {
       WS_EX_LAYERED | WS_EX_TRANSPARENT | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, L"Static", L"",
       WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr));
   if (!window_) {
-    LOG(ERROR, "Create") << "Failed to create the shadow window";
+    logging::LogText(logging::kERROR, "Create", __LINE__, "Failed to create the shadow window");
     return false;
   }
   composed_size_ = SIZE{0, 0};

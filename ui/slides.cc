@@ -101,13 +101,15 @@ ResourceBitmap DrawFirstSlide(const FirstSlideContent& content) {
   platform::ScopedMemoryDc dc(CreateCompatibleDC(screen));
   if (!dc) {
     if (screen != nullptr) ReleaseDC(nullptr, screen);
-    LOG(ERROR, "DrawFirstSlide") << "Failed to create a memory DC to draw the first slide bitmap";
+    logging::LogText(logging::kERROR, "DrawFirstSlide", __LINE__,
+                     "Failed to create a memory DC to draw the first slide bitmap");
     return ResourceBitmap();
   }
   platform::ScopedBitmap bitmap(CreateCompatibleBitmap(screen, width, height));
   if (screen != nullptr) ReleaseDC(nullptr, screen);
   if (!bitmap) {
-    LOG(ERROR, "DrawFirstSlide") << "Failed to create the first slide bitmap";
+    logging::LogText(logging::kERROR, "DrawFirstSlide", __LINE__,
+                     "Failed to create the first slide bitmap");
     return ResourceBitmap();
   }
   HGDIOBJ old_bitmap = SelectObject(dc.get(), bitmap.get());
@@ -153,7 +155,7 @@ bool SlideDownloader::Start(const ResourceBitmap& first_slide, const std::wstrin
     if (state_->slides.empty()) state_->slides.push_back(first_slide);
   }
   if (thread_) {
-    LOG(ERROR, "Start") << "The slide download was started before";
+    logging::LogText(logging::kERROR, "Start", __LINE__, "The slide download was started before");
     return false;
   }
   state_->base_url = base_url;
@@ -167,7 +169,8 @@ bool SlideDownloader::Start(const ResourceBitmap& first_slide, const std::wstrin
     delete reference;
     state_->running = false;
     state_->downloading = false;
-    LOG(ERROR, "Start") << "Failed to start the slide download thread";
+    logging::LogText(logging::kERROR, "Start", __LINE__,
+                     "Failed to start the slide download thread");
     return false;
   }
   return true;
@@ -177,7 +180,8 @@ void SlideDownloader::Stop() {
   state_->running = false;
   if (thread_) {
     if (WaitForSingleObject(thread_.get(), kStopWaitMs) == WAIT_TIMEOUT) {
-      LOG(WARNING, "Stop") << "The slide download does not end; it is left behind.";
+      logging::LogText(logging::kWARNING, "Stop", __LINE__,
+                       "The slide download does not end; it is left behind.");
     }
     thread_.reset();
   }
@@ -240,8 +244,9 @@ bool SlideDownloader::DownloadImage(State& state) {
   // Slide files are drawn for double resolution.
   ResourceBitmap slide;
   if (!slide.LoadFromBytes(data, GetDeviceScaleFactor() * 0.5)) {
-    LOG(ERROR, "DownloadImage")
-        << "Failed to load a background slide bitmap from data downloaded from " << url;
+    logging::LogWithValue(logging::kERROR, "DownloadImage", __LINE__,
+                          "Failed to load a background slide bitmap from data downloaded from ",
+                          url);
     return false;
   }
   if (slide.pixel_width() > kMaxSlideSide || slide.pixel_height() > kMaxSlideSide) {
