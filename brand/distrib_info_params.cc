@@ -149,14 +149,14 @@ bool BuildDistribInfoJson(const DistribInfoParams::ParamMap& params, std::string
 DistribInfoParams::DistribInfoParams() = default;
 DistribInfoParams::~DistribInfoParams() = default;
 
-bool DistribInfoParams::Get(const std::string& key, std::string* value) const {
+bool DistribInfoParams::Get(std::string_view key, std::string* value) const {
   auto it = params_.find(key);
   if (it == params_.end()) return false;
   *value = it->second;
   return true;
 }
 
-bool DistribInfoParams::GetBool(const std::string& key, bool* flag) const {
+bool DistribInfoParams::GetBool(std::string_view key, bool* flag) const {
   *flag = false;
   std::string value;
   if (!Get(key, &value)) return false;

@@ -28,7 +28,7 @@ class DistribInfoParams {
   DistribInfoParams& operator=(const DistribInfoParams&) = delete;
 
   // True, with the value, when the parameter exists; `value` is untouched otherwise.
-  virtual bool Get(const std::string& key, std::string* value) const;
+  virtual bool Get(std::string_view key, std::string* value) const;
   // Whether parameters saved by an earlier run are to be used: never, in this program.
   virtual bool UseSavedParams() const { return false; }
   // Stores the raw parameter text in the registry value "DistribInfoParams".
@@ -38,12 +38,12 @@ class DistribInfoParams {
 
   // "1" gives true with *flag set, "2" true with *flag clear; anything else (or a missing
   // key) false with *flag clear.
-  bool GetBool(const std::string& key, bool* flag) const;
+  bool GetBool(std::string_view key, bool* flag) const;
   // The "lang" parameter, taken only when it is a language code (`IsLanguageCode`): true with
   // the code. Any other value is ignored as if it were absent, with a WARNING line: the tag
   // lies outside the signature, and the language goes into URLs and the registry.
   bool GetLanguage(std::string* language) const;
-  bool Has(const std::string& key) const { return params_.count(key) != 0; }
+  bool Has(std::string_view key) const { return params_.count(key) != 0; }
 
   // Gathers the parameters (switch, else the tag of the own file), saves the raw text,
   // parses it and writes "distrib_info" to the temporary folder. Returns whether
