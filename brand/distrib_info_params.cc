@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "brand/registry_values.h"
 #include "platform/command_line.h"
@@ -115,7 +116,8 @@ std::string ReadTag(const std::wstring& path) {
 }
 
 DistribInfoParams::ParamMap ParseDistribParams(std::string_view text) {
-  DistribInfoParams::ParamMap params;
+  // The tag lies outside the signature and may hold thousands of pairs: they are sorted once.
+  std::vector<DistribInfoParams::ParamMap::value_type> pairs;
   size_t pos = 0;
   while (pos < text.size()) {
     const size_t key_end = text.find_first_of("&=", pos);
@@ -130,10 +132,12 @@ DistribInfoParams::ParamMap ParseDistribParams(std::string_view text) {
                                            ? std::string_view::npos
                                            : pair_end - key_end - 1);
     }
-    params[std::string(key)] = std::string(value);
+    pairs.emplace_back(std::string(key), std::string(value));
     if (pair_end == std::string_view::npos) break;
     pos = pair_end + 1;
   }
+  DistribInfoParams::ParamMap params;
+  params.Assign(std::move(pairs));
   return params;
 }
 

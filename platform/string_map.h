@@ -66,6 +66,23 @@ class StringMap {
     return insert(value_type(std::forward<K>(key), std::forward<V>(value)));
   }
 
+  // Replaces the entries with `items` in one sort: where a key comes more than once the last
+  // one holds, as a run of `map[key] = value` in their order leaves it. Many entries from
+  // outside input are best added this way; one at a time, each moves those after it.
+  void Assign(std::vector<value_type> items) {
+    std::stable_sort(items.begin(), items.end(), [](const value_type& a, const value_type& b) {
+      return a.first < b.first;
+    });
+    items_.clear();
+    for (value_type& item : items) {
+      if (!items_.empty() && items_.back().first == item.first) {
+        items_.back().second = std::move(item.second);
+      } else {
+        items_.push_back(std::move(item));
+      }
+    }
+  }
+
   size_t erase(std::string_view key) {
     iterator it = find(key);
     if (it == items_.end()) return 0;

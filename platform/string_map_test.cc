@@ -33,6 +33,12 @@ TEST(StringMapTest, KeepsKeysInByteOrderAndFirstValues) {
   EXPECT_EQ((StringMap<int>{{"B", 5}, {"a", 8}, {"c", 6}, {"d", 7}, {"\xC3\xA9", 4}}), map);
 }
 
+TEST(StringMapTest, AssignSortsOnceAndKeepsTheLastValueOfAKey) {
+  StringMap<int> map = {{"old", 1}};
+  map.Assign({{"c", 1}, {"a", 2}, {"c", 3}, {"b", 4}, {"a", 5}});
+  EXPECT_EQ((StringMap<int>{{"a", 5}, {"b", 4}, {"c", 3}}), map);
+}
+
 TEST(StringSetTest, HoldsEachTextOnceInOrder) {
   StringSet set = {"y", "x", "y"};
   EXPECT_TRUE(set.insert("a").second);
