@@ -741,16 +741,16 @@ bool HttpDownloader::RefuseResume(DWORD code) {
   return false;
 }
 
-uint32_t HttpDownloader::FailRead(DWORD code) {
+uint32_t HttpDownloader::FailRead(DWORD code, int line) {
   SetLastError(code);
   RecordError(L"internet_read-");
-  logging::LogText(logging::kERROR, "ReadChunk", __LINE__, "Download chunk error.");
+  logging::LogText(logging::kERROR, "ReadChunk", line, "Download chunk error.");
   return 0;
 }
 
-uint32_t HttpDownloader::EndReadEarly(CallEnd end) {
+uint32_t HttpDownloader::EndReadEarly(CallEnd end, int line) {
   RecordEarlyEnd("ReadChunk", L"internet_read-", end);
-  logging::LogText(logging::kERROR, "ReadChunk", __LINE__, "Download chunk error.");
+  logging::LogText(logging::kERROR, "ReadChunk", line, "Download chunk error.");
   return 0;
 }
 
@@ -758,7 +758,7 @@ uint32_t HttpDownloader::ReadChunk() {
   if (!outcome_.error.empty() || request() == nullptr || sink_ == nullptr || ended_at_limit_) {
     return 0;
   }
-  if (pending_read_error_ != 0) return FailRead(pending_read_error_);
+  if (pending_read_error_ != 0) return FailRead(pending_read_error_, __LINE__);
   // The headers are there once the request was opened: the answer is known before its body.
   if (!answer_checked_ && !AcceptAnswer()) return 0;
   SharedCalls state = *calls_;
@@ -813,9 +813,9 @@ uint32_t HttpDownloader::ReadChunk() {
     if (answer_ok_ && completed > 0) {
       sink_->Write(state->buffer, std::min(completed, sink_->limit() - sink_->bytes_written()));
     }
-    return EndReadEarly(end);
+    return EndReadEarly(end, __LINE__);
   }
-  if (!chunk.ok) return FailRead(read_error);
+  if (!chunk.ok) return FailRead(read_error, __LINE__);
   if (read_error != ERROR_SUCCESS) pending_read_error_ = read_error;
   // WinINet may hand over whatever arrived instead of waiting for a whole block: a server
   // that trickles bytes must still make a block's worth of progress in each read bound.
@@ -823,7 +823,7 @@ uint32_t HttpDownloader::ReadChunk() {
   if (bounds_.read_ms != 0 && GetTickCount() - window_start_ >= bounds_.read_ms) {
     if (window_bytes_ < kBufferSize && read > 0) {
       effective_bound_ms_ = bounds_.read_ms;
-      return EndReadEarly(CallEnd::kTimedOut);
+      return EndReadEarly(CallEnd::kTimedOut, __LINE__);
     }
     window_start_ = GetTickCount();
     window_bytes_ = 0;
@@ -850,7 +850,7 @@ uint32_t HttpDownloader::ReadChunk() {
   // it is a failed read instead, so the attempt can be retried or resumed. A file that ends
   // up longer than its total (a resume gone wrong) is no more complete.
   if (read == 0 && expected_total_ > 0 && sink_->bytes_written() != expected_total_) {
-    return FailRead(ERROR_INTERNET_CONNECTION_ABORTED);
+    return FailRead(ERROR_INTERNET_CONNECTION_ABORTED, __LINE__);
   }
   return read;
 }

@@ -229,9 +229,10 @@ class HttpDownloader {
   // At the first block: works out what the answer holds (see the file comment). False with
   // the error recorded.
   bool AcceptAnswer();
-  // A failed read: records "internet_read-" + `code`, or the early end, and logs it; 0.
-  uint32_t FailRead(DWORD code);
-  uint32_t EndReadEarly(CallEnd end);
+  // A failed read: records "internet_read-" + `code`, or the early end, and logs it at the
+  // caller's `line`, which tells the causes apart; 0.
+  uint32_t FailRead(DWORD code, int line);
+  uint32_t EndReadEarly(CallEnd end, int line);
   // Empties the sink and fails the attempt ("resume_refused-" + `code`).
   bool RefuseResume(DWORD code);
   // The one log line of a resume and its report.

@@ -122,8 +122,6 @@ InstallEvent InstallButtonClickedEvent() {
   return ActionStage(L"install_browser_button_clicked", nullptr);
 }
 
-std::wstring SetupAction(bool has_old_version) { return SetupActionName(has_old_version); }
-
 std::wstring UacValue(bool uac_notifications_enabled, bool elevated_runner) {
   if (!uac_notifications_enabled) return L"100";
   return elevated_runner ? L"1" : L"0";

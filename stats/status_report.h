@@ -75,9 +75,6 @@ InstallEvent SetupArcLockErrorEvent();
 InstallEvent VerificationErrorEvent();
 InstallEvent InstallButtonClickedEvent();
 
-// "update" when an older browser is installed, else "setup".
-std::wstring SetupAction(bool has_old_version);
-
 // "100" when administrator consent prompts are off (`AreUACNotificationsEnabled` false),
 // otherwise "1" with the elevated runner and "0" without it.
 std::wstring UacValue(bool uac_notifications_enabled, bool elevated_runner);
