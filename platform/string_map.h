@@ -17,6 +17,9 @@
 
 namespace platform {
 
+// The positions of `keys` in key order, equal keys in their given order.
+std::vector<size_t> SortedKeyOrder(const std::vector<std::string_view>& keys);
+
 template <typename Value>
 class StringMap {
  public:
@@ -70,15 +73,16 @@ class StringMap {
   // one holds, as a run of `map[key] = value` in their order leaves it. Many entries from
   // outside input are best added this way; one at a time, each moves those after it.
   void Assign(std::vector<value_type> items) {
-    std::stable_sort(items.begin(), items.end(), [](const value_type& a, const value_type& b) {
-      return a.first < b.first;
-    });
+    std::vector<std::string_view> keys;
+    keys.reserve(items.size());
+    for (const value_type& item : items) keys.push_back(item.first);
     items_.clear();
-    for (value_type& item : items) {
-      if (!items_.empty() && items_.back().first == item.first) {
-        items_.back().second = std::move(item.second);
+    items_.reserve(items.size());
+    for (size_t i : SortedKeyOrder(keys)) {
+      if (!items_.empty() && items_.back().first == items[i].first) {
+        items_.back().second = std::move(items[i].second);
       } else {
-        items_.push_back(std::move(item));
+        items_.push_back(std::move(items[i]));
       }
     }
   }

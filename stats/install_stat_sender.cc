@@ -124,13 +124,10 @@ void ParseStatVariables(std::wstring_view text, StatVariables* variables) {
     lines.push_back(text.substr(0, end));
     text.remove_prefix(end + 1);
   }
-  // The stored value may hold many variables: they join the given ones in one sort.
-  std::vector<StatVariables::value_type> items(variables->begin(), variables->end());
   for (size_t i = 0; i + 1 < lines.size(); i += 2) {
     if (lines[i].empty()) continue;
-    items.emplace_back(platform::Narrow(lines[i]), std::wstring(lines[i + 1]));
+    (*variables)[platform::Narrow(lines[i])] = std::wstring(lines[i + 1]);
   }
-  variables->Assign(std::move(items));
 }
 
 std::wstring LaunchEventName(std::wstring_view command_line) {
