@@ -27,6 +27,7 @@
 #include "platform/file_util.h"
 #include "platform/logging.h"
 #include "platform/strings.h"
+#include "tests/support/publisher_log.h"
 
 namespace {
 
@@ -35,22 +36,6 @@ double Milliseconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
   QueryPerformanceFrequency(&frequency);
   return 1000.0 * static_cast<double>(to.QuadPart - from.QuadPart) /
          static_cast<double>(frequency.QuadPart);
-}
-
-// A fault value of the publisher travels in one URL path segment.
-std::string EscapeSegment(const std::string& text) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    if (isalnum(c) || c == '-' || c == '_' || c == '.') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
 }
 
 class TimedInstaller : public installer::Installer {
@@ -122,7 +107,7 @@ int wmain(int argc, wchar_t** argv) {
     brand.set_language("en");
     // A path of this run only, so that nothing cached or scripted answers it.
     brand.set_setup_url(std::string("https://") + endpoints::kDownloadHost + "/f/file=" +
-                        EscapeSegment(archive) + "/browser/bench" +
+                        test_support::EscapeSegment(archive) + "/browser/bench" +
                         platform::ToString(GetCurrentProcessId()) + "x" +
                         platform::ToString(run) + "/browser-setup.arc");
     installer::DistribInfoParams params;
