@@ -944,7 +944,7 @@ bool DownloadToString(const std::string& url, HANDLE cancel_event, std::string* 
   bool ok = Download(url, cancel_event, sink, downloader);
   if (downloader != nullptr) downloader->DetachSink();
   if (!ok) return false;
-  out->swap(*sink.mutable_data());
+  *out = std::move(*sink.mutable_data());
   return true;
 }
 

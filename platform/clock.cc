@@ -28,15 +28,24 @@ QueryUnbiasedInterruptTimeFunction LookUpUnbiasedInterruptTime() {
 
 }  // namespace
 
-int64_t DurationToMilliseconds(int64_t microseconds) {
+namespace {
+
+// `microseconds` in whole `unit`s, truncated toward zero. The magnitude is divided unsigned:
+// one 64-bit division routine serves the whole program.
+int64_t DurationIn(int64_t microseconds, uint32_t unit) {
   if (microseconds == kMaxDuration) return kMaxDuration;
-  return microseconds / 1000;
+  const bool negative = microseconds < 0;
+  const uint64_t magnitude =
+      negative ? 0 - static_cast<uint64_t>(microseconds) : static_cast<uint64_t>(microseconds);
+  const int64_t whole = static_cast<int64_t>(magnitude / unit);
+  return negative ? -whole : whole;
 }
 
-int64_t DurationToSeconds(int64_t microseconds) {
-  if (microseconds == kMaxDuration) return kMaxDuration;
-  return microseconds / 1000000;
-}
+}  // namespace
+
+int64_t DurationToMilliseconds(int64_t microseconds) { return DurationIn(microseconds, 1000); }
+
+int64_t DurationToSeconds(int64_t microseconds) { return DurationIn(microseconds, 1000000); }
 
 int64_t HundredNanosecondsToMicroseconds(uint64_t hundred_ns) {
   return static_cast<int64_t>(hundred_ns / 10);

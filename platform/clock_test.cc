@@ -21,6 +21,8 @@ TEST(ClockTest, DurationConversionsTruncateAndKeepTheMaximum) {
       {1000, 1, 0},
       {1999999, 1999, 1},
       {2000000, 2000, 2},
+      {3600000000LL, 3600000, 3600},
+      {-1, 0, 0},
       {-1500000, -1500, -1},  // toward zero
       {kMaxDuration, kMaxDuration, kMaxDuration},
       {kMaxDuration - 1, (kMaxDuration - 1) / 1000, (kMaxDuration - 1) / 1000000},

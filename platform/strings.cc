@@ -1,6 +1,7 @@
 #include "platform/strings.h"
 
 #include <limits>
+#include <utility>
 
 namespace platform {
 
@@ -82,7 +83,7 @@ bool Utf8ToWide(std::string_view utf8, std::wstring* out) {
       result.push_back(static_cast<wchar_t>(cp));
     }
   }
-  out->swap(result);
+  *out = std::move(result);
   return true;
 }
 
@@ -122,7 +123,7 @@ bool WideToUtf8(std::wstring_view wide, std::string* out) {
       result.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
     }
   }
-  out->swap(result);
+  *out = std::move(result);
   return true;
 }
 

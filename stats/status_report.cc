@@ -1,8 +1,7 @@
 #include "stats/status_report.h"
 
-#include <limits>
-
 #include "build_config/endpoints.h"
+#include "platform/clock.h"
 #include "platform/strings.h"
 #include "platform/url_escape.h"
 
@@ -47,11 +46,6 @@ std::wstring StatusBaseUrl() {
   return url;
 }
 
-int64_t DurationToSeconds(int64_t microseconds) {
-  if (microseconds == std::numeric_limits<int64_t>::max()) return microseconds;
-  return microseconds / 1000000;
-}
-
 std::wstring DownloadStatusUrl(const StatusData& data, const DownloadAttempt& attempt) {
   if (data.cancel_count > 0) return std::wstring();
   std::wstring url = StatusBaseUrl();
@@ -91,15 +85,15 @@ std::wstring InstallationFinishedUrl(const StatusData& data, bool success) {
   } else {
     url += success ? L"success" : L"failed";
   }
-  AppendItem(&url, L"&time=", platform::ToWString(DurationToSeconds(data.total_time_us)));
+  AppendItem(&url, L"&time=", platform::ToWString(platform::DurationToSeconds(data.total_time_us)));
   // Only an exact zero means "never measured"; a short step still reports "0".
   if (data.download_time_us != 0) {
     AppendItem(&url, L"&download_time=",
-               platform::ToWString(DurationToSeconds(data.download_time_us)));
+               platform::ToWString(platform::DurationToSeconds(data.download_time_us)));
   }
   if (data.install_time_us != 0) {
     AppendItem(&url, L"&install_time=",
-               platform::ToWString(DurationToSeconds(data.install_time_us)));
+               platform::ToWString(platform::DurationToSeconds(data.install_time_us)));
   }
   return url;
 }
@@ -110,7 +104,7 @@ InstallEvent DownloadStartedEvent() { return ActionStage(L"download", L"started"
 
 InstallEvent DownloadFinishedEvent(int64_t download_time_us) {
   InstallEvent event = ActionStage(L"download", L"finished");
-  SetEventValue(&event, "download_time", platform::ToWString(DurationToSeconds(download_time_us)));
+  SetEventValue(&event, "download_time", platform::ToWString(platform::DurationToSeconds(download_time_us)));
   return event;
 }
 
@@ -152,7 +146,7 @@ InstallEvent SetupExitedEvent(bool has_old_version, bool started, bool setup_ran
   InstallEvent event = ActionStage(SetupActionName(has_old_version), L"setup_exe_exited");
   std::wstring error;
   if (SetupExitError(started, setup_ran, exit_code, &error)) SetEventValue(&event, "error", error);
-  SetEventValue(&event, "setup_time", platform::ToWString(DurationToSeconds(install_time_us)));
+  SetEventValue(&event, "setup_time", platform::ToWString(platform::DurationToSeconds(install_time_us)));
   return event;
 }
 

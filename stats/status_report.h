@@ -52,9 +52,6 @@ struct DownloadAttempt {
 // "https://" + status host + "/get/browser/install".
 std::wstring StatusBaseUrl();
 
-// Whole seconds of a microsecond duration, truncated toward zero; INT64_MAX stays INT64_MAX.
-int64_t DurationToSeconds(int64_t microseconds);
-
 // The download status request, or the empty string when the run was cancelled (then
 // nothing at all is reported for the attempt, not even the failure event).
 std::wstring DownloadStatusUrl(const StatusData& data, const DownloadAttempt& attempt);

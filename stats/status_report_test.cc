@@ -152,23 +152,6 @@ TEST(StatusReportTest, EmptyUiIsSentAsEmptyValue) {
             DownloadStatusUrl(data, DownloadAttempt{true, L"", 0, 0, L"", L""}));
 }
 
-TEST(StatusReportTest, DurationToSeconds) {
-  const struct {
-    int64_t us;
-    int64_t seconds;
-  } kCases[] = {
-      {0, 0},
-      {1, 0},
-      {999999, 0},
-      {1000000, 1},
-      {1999999, 1},
-      {3600000000LL, 3600},
-      {std::numeric_limits<int64_t>::max(), std::numeric_limits<int64_t>::max()},
-      {std::numeric_limits<int64_t>::max() - 1, 9223372036854LL},
-  };
-  for (const auto& c : kCases) EXPECT_EQ(c.seconds, DurationToSeconds(c.us)) << c.us;
-}
-
 struct ExitCase {
   bool started;
   bool setup_ran;

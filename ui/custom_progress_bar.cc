@@ -14,9 +14,11 @@ int FilledWidth(int width, int low, int high, int position) {
   if (high <= low || width <= 0) return 0;
   if (position < low) position = low;
   if (position > high) position = high;
-  // 64-bit: a wide bar times a large range overflows 32 bits.
-  return static_cast<int>(static_cast<int64_t>(width) * (int64_t{position} - low) /
-                          (int64_t{high} - low));
+  // 64-bit: a wide bar times a large range overflows 32 bits. Both factors are
+  // non-negative here, and the range is above 0.
+  const uint64_t filled = static_cast<uint64_t>(width) *
+                          static_cast<uint64_t>(int64_t{position} - low);
+  return static_cast<int>(filled / static_cast<uint64_t>(int64_t{high} - low));
 }
 
 CustomProgressBar::CustomProgressBar(HWND control, const installer::ResourceBitmap* background,

@@ -272,7 +272,7 @@ bool SlideDownloader::Fetch(State& state, const std::wstring& url, std::string* 
   }
   if (!state.running || GetTickCount() - start > kDownloadLimitMs) return false;
   if (!downloader.FinalizeDownload()) return false;
-  data->swap(*sink.mutable_data());
+  *data = std::move(*sink.mutable_data());
   return true;
 }
 
