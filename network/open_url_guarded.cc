@@ -12,15 +12,6 @@ namespace installer {
 
 namespace {
 
-// Runs `call` in a guard; false, with `exception` (may be null) filled, when it raised.
-template <typename Call>
-bool RunGuarded(Call& call, SehExceptionInfo* exception) {
-  SehExceptionInfo raised;
-  if (CallGuarded(call, &raised)) return true;
-  if (exception != nullptr) *exception = raised;
-  return false;
-}
-
 struct WinInetLoad {
   bool loaded = false;
   SehExceptionInfo failure;
@@ -44,7 +35,7 @@ WinInetLoad LoadWinInetOnce() {
     }
     loaded = true;
   };
-  if (!RunGuarded(load, &outcome.failure)) return outcome;
+  if (!CallGuarded(load, &outcome.failure)) return outcome;
   outcome.loaded = loaded;
   if (!loaded) {
     // Reported as the delay-load helper would have reported it on the first call.
@@ -81,7 +72,7 @@ RelaxedSend SendWithoutRevocationCheck(
     cracked = InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts);
     error = GetLastError();
   };
-  if (!RunGuarded(crack, exception)) return RelaxedSend::kRaised;
+  if (!CallGuarded(crack, exception)) return RelaxedSend::kRaised;
   const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
   if (!cracked || parts.dwHostNameLength == 0 ||
       (!secure && parts.nScheme != INTERNET_SCHEME_HTTP)) {
@@ -110,7 +101,7 @@ RelaxedSend SendWithoutRevocationCheck(
     connection = api->Connect(internet, host.c_str(), parts.nPort, context);
     error = GetLastError();
   };
-  if (!RunGuarded(connect, exception)) return RelaxedSend::kRaised;
+  if (!CallGuarded(connect, exception)) return RelaxedSend::kRaised;
   if (!take(connection, false)) return RelaxedSend::kFailed;
   HINTERNET request = nullptr;
   auto open = [&] {
@@ -119,7 +110,7 @@ RelaxedSend SendWithoutRevocationCheck(
                                context);
     error = GetLastError();
   };
-  if (!RunGuarded(open, exception)) return RelaxedSend::kRaised;
+  if (!CallGuarded(open, exception)) return RelaxedSend::kRaised;
   if (!take(request, true)) return RelaxedSend::kFailed;
   BOOL relaxed = FALSE;
   auto relax = [&] {
@@ -130,7 +121,7 @@ RelaxedSend SendWithoutRevocationCheck(
     relaxed = api->SetOption(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, sizeof(flags));
     error = GetLastError();
   };
-  if (!RunGuarded(relax, exception)) return RelaxedSend::kRaised;
+  if (!CallGuarded(relax, exception)) return RelaxedSend::kRaised;
   if (!relaxed) {
     SetLastError(error);
     return RelaxedSend::kNotRelaxed;
@@ -143,7 +134,7 @@ RelaxedSend SendWithoutRevocationCheck(
                             rest == std::wstring::npos ? nullptr : headers.c_str() + rest + 2);
     error = GetLastError();
   };
-  if (!RunGuarded(send, exception)) return RelaxedSend::kRaised;
+  if (!CallGuarded(send, exception)) return RelaxedSend::kRaised;
   SetLastError(error);
   return sent ? RelaxedSend::kSent : RelaxedSend::kFailed;
 }
@@ -165,7 +156,7 @@ RelaxedSend OpenUrlGuarded(InternetApi* api, HINTERNET internet, const std::wstr
                            INTERNET_FLAG_RELOAD, context);
     error = GetLastError();
   };
-  if (!RunGuarded(open, exception)) return RelaxedSend::kRaised;
+  if (!CallGuarded(open, exception)) return RelaxedSend::kRaised;
   if (request == nullptr) {
     SetLastError(error);
     return RelaxedSend::kFailed;
