@@ -64,7 +64,7 @@ class ModuleBrandEnvironment : public BrandEnvironment {
   }
   std::string UserRegion() const override { return ReadUserRegion(); }
   std::string UserUiLanguage() const override { return DefaultUiLanguage(); }
-  void RemoveSavedValue(const std::string& name) const override {
+  void RemoveSavedValue(std::string_view name) const override {
     RemoveValueFromRegistry(name);
   }
 

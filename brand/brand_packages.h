@@ -38,7 +38,7 @@ class BrandEnvironment {
   virtual std::string UserUiLanguage() const = 0;
   // Removes a value saved by an earlier run under the browser's per-user key; failures are
   // ignored, as nothing depends on the value being gone.
-  virtual void RemoveSavedValue(const std::string& name) const = 0;
+  virtual void RemoveSavedValue(std::string_view name) const = 0;
 };
 
 // The real system: the own module's resources, GetUserGeoID/GetGeoInfoW,

@@ -19,7 +19,7 @@ std::wstring& KeyPathOverride() {
   return key_path;
 }
 
-std::wstring FullValueName(const std::wstring& key_path, const std::string& name) {
+std::wstring FullValueName(const std::wstring& key_path, std::string_view name) {
   return L"HKEY_CURRENT_USER\\" + key_path + L"\\" + platform::Widen(name);
 }
 
@@ -48,7 +48,7 @@ platform::ScopedRegKey OpenKeyForWriting(const std::wstring& key_path) {
   return std::wstring(expanded);
 }
 
-std::wstring QueryString(const std::wstring& key_path, const std::string& name) {
+std::wstring QueryString(const std::wstring& key_path, std::string_view name) {
   platform::ScopedRegKey key;
   if (::RegOpenKeyExW(HKEY_CURRENT_USER, key_path.c_str(), 0, KEY_READ, key.receive()) !=
       ERROR_SUCCESS) {
@@ -75,7 +75,7 @@ std::wstring QueryString(const std::wstring& key_path, const std::string& name) 
   return std::wstring();
 }
 
-void LogRead(const char* function, const std::wstring& key_path, const std::string& name,
+void LogRead(const char* function, const std::wstring& key_path, std::string_view name,
              const std::wstring& value) {
   LOG(INFO, function) << L"Read " << FullValueName(key_path, name) << L" which is \"" << value
                       << L"\"";
@@ -92,7 +92,7 @@ void SetBrowserRegistryKeyPathForTesting(const std::wstring& key_path) {
   KeyPathOverride() = key_path;
 }
 
-void StoreValueInRegistry(const std::string& name, const std::wstring& value) {
+void StoreValueInRegistry(std::string_view name, const std::wstring& value) {
   const std::wstring key_path = BrowserRegistryKeyPath();
   LOG(INFO, "StoreValueInRegistry") << FullValueName(key_path, name) << L" = " << value;
   platform::ScopedRegKey key = OpenKeyForWriting(key_path);
@@ -103,14 +103,14 @@ void StoreValueInRegistry(const std::string& name, const std::wstring& value) {
                    static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
 }
 
-std::wstring ReadStringFromRegistry(const std::string& name) {
+std::wstring ReadStringFromRegistry(std::string_view name) {
   const std::wstring key_path = BrowserRegistryKeyPath();
   std::wstring value = QueryString(key_path, name);
   LogRead("ReadStringFromRegistry", key_path, name, value);
   return value;
 }
 
-void RemoveValueFromRegistry(const std::string& name) {
+void RemoveValueFromRegistry(std::string_view name) {
   const std::wstring key_path = BrowserRegistryKeyPath();
   LOG(INFO, "RemoveValueFromRegistry") << L"Remove " << FullValueName(key_path, name);
   platform::ScopedRegKey key = OpenKeyForWriting(key_path);
@@ -119,7 +119,7 @@ void RemoveValueFromRegistry(const std::string& name) {
   ::RegDeleteValueW(key.get(), wide_name.c_str());
 }
 
-std::wstring ReadFilePathFromRegistry(const std::string& name) {
+std::wstring ReadFilePathFromRegistry(std::string_view name) {
   const std::wstring key_path = BrowserRegistryKeyPath();
   std::wstring value = QueryString(key_path, name);
   if (!value.empty() && ::GetFileAttributesW(value.c_str()) == INVALID_FILE_ATTRIBUTES) {

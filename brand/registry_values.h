@@ -10,6 +10,7 @@
 #define BRAND_REGISTRY_VALUES_H_
 
 #include <string>
+#include <string_view>
 
 namespace installer {
 
@@ -20,18 +21,18 @@ inline constexpr wchar_t kBrowserRegistryKey[] = L"Software\\Zorvin\\ZorvinBrows
 std::wstring BrowserRegistryKeyPath();
 
 // Sets `name` to `value` (REG_SZ), creating the key when needed. Failures are ignored.
-void StoreValueInRegistry(const std::string& name, const std::wstring& value);
+void StoreValueInRegistry(std::string_view name, const std::wstring& value);
 
 // The string value `name`: REG_SZ as stored, REG_EXPAND_SZ with environment variables
 // expanded (empty when the expansion exceeds 1024 characters); empty for a missing key or
 // value, any other type, or a value longer than 2048 bytes.
-std::wstring ReadStringFromRegistry(const std::string& name);
+std::wstring ReadStringFromRegistry(std::string_view name);
 
 // Deletes the value `name` (the key is created when missing). Failures are ignored.
-void RemoveValueFromRegistry(const std::string& name);
+void RemoveValueFromRegistry(std::string_view name);
 
 // As ReadStringFromRegistry, but empty unless a file or folder exists at the path read.
-std::wstring ReadFilePathFromRegistry(const std::string& name);
+std::wstring ReadFilePathFromRegistry(std::string_view name);
 
 // Test-only: every operation of this process uses `key_path` (under HKEY_CURRENT_USER)
 // instead of kBrowserRegistryKey; an empty path restores the real key.

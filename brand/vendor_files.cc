@@ -27,7 +27,7 @@ bool WriteResourceFile(HMODULE module, int id, const std::wstring& path) {
 }
 
 // The value for the setup program, or none when there is no file to name.
-void StorePathInRegistry(const std::string& name, const std::wstring& path) {
+void StorePathInRegistry(std::string_view name, const std::wstring& path) {
   if (path.empty()) {
     RemoveValueFromRegistry(name);
   } else {

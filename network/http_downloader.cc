@@ -720,7 +720,7 @@ bool HttpDownloader::AcceptAnswer() {
   return true;
 }
 
-void HttpDownloader::LogResume(DWORD status, const std::string& outcome) {
+void HttpDownloader::LogResume(DWORD status, std::string_view outcome) {
   std::wstring& report = outcome_.resume_report;
   report = L"resume-";
   report += platform::ToWString(status);

@@ -236,7 +236,7 @@ class HttpDownloader {
   // Empties the sink and fails the attempt ("resume_refused-" + `code`).
   bool RefuseResume(DWORD code);
   // The one log line of a resume and its report.
-  void LogResume(DWORD status, const std::string& outcome);
+  void LogResume(DWORD status, std::string_view outcome);
 
   InternetApi* api_;
   RequestBounds bounds_ = kDownloadBounds;

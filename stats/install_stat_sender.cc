@@ -43,16 +43,16 @@ std::wstring StripOneSurrounding(std::wstring text, wchar_t open, wchar_t close)
 
 InstallStatEnvironment::~InstallStatEnvironment() = default;
 
-std::wstring InstallStatEnvironment::ReadRegistryString(const std::string& name) {
+std::wstring InstallStatEnvironment::ReadRegistryString(std::string_view name) {
   return ReadStringFromRegistry(name);
 }
 
-void InstallStatEnvironment::StoreRegistryString(const std::string& name,
+void InstallStatEnvironment::StoreRegistryString(std::string_view name,
                                                  const std::wstring& value) {
   StoreValueInRegistry(name, value);
 }
 
-void InstallStatEnvironment::RemoveRegistryValue(const std::string& name) {
+void InstallStatEnvironment::RemoveRegistryValue(std::string_view name) {
   RemoveValueFromRegistry(name);
 }
 

@@ -50,9 +50,9 @@ class InstallStatEnvironment {
   virtual ~InstallStatEnvironment();
 
   // The registry value store of the browser key.
-  virtual std::wstring ReadRegistryString(const std::string& name);
-  virtual void StoreRegistryString(const std::string& name, const std::wstring& value);
-  virtual void RemoveRegistryValue(const std::string& name);
+  virtual std::wstring ReadRegistryString(std::string_view name);
+  virtual void StoreRegistryString(std::string_view name, const std::wstring& value);
+  virtual void RemoveRegistryValue(std::string_view name);
   // True when an event object of that name exists (it opens for SYNCHRONIZE, or exists
   // but refuses that access).
   virtual bool EventExists(const std::wstring& name);

@@ -38,16 +38,16 @@ class FakeEnvironment : public InstallStatEnvironment {
   };
   explicit FakeEnvironment(std::shared_ptr<State> state) : state_(std::move(state)) {}
 
-  std::wstring ReadRegistryString(const std::string& name) override {
-    auto it = state_->registry.find(name);
+  std::wstring ReadRegistryString(std::string_view name) override {
+    auto it = state_->registry.find(std::string(name));
     return it == state_->registry.end() ? std::wstring() : it->second;
   }
-  void StoreRegistryString(const std::string& name, const std::wstring& value) override {
-    state_->registry[name] = value;
+  void StoreRegistryString(std::string_view name, const std::wstring& value) override {
+    state_->registry[std::string(name)] = value;
   }
-  void RemoveRegistryValue(const std::string& name) override {
-    state_->registry.erase(name);
-    state_->removed.push_back(name);
+  void RemoveRegistryValue(std::string_view name) override {
+    state_->registry.erase(std::string(name));
+    state_->removed.emplace_back(name);
   }
   std::wstring UiFilePath() override { return state_->ui_path; }
   std::wstring OwnVersion() override { return state_->version; }

@@ -145,7 +145,7 @@ class FilePackages : public installer::BrandEnvironment {
   bool LoadPackage(const std::wstring& name, std::string* bytes) const override { return false; }
   std::string UserRegion() const override { return ""; }
   std::string UserUiLanguage() const override { return "en"; }
-  void RemoveSavedValue(const std::string& name) const override {
+  void RemoveSavedValue(std::string_view name) const override {
     installer::RemoveValueFromRegistry(name);
   }
 

@@ -28,8 +28,8 @@ class FakeBrandEnvironment : public installer::BrandEnvironment {
   bool LoadPackage(const std::wstring& name, std::string* bytes) const override;
   std::string UserRegion() const override { return region; }
   std::string UserUiLanguage() const override { return ui_language; }
-  void RemoveSavedValue(const std::string& name) const override {
-    removed_values.push_back(name);
+  void RemoveSavedValue(std::string_view name) const override {
+    removed_values.emplace_back(name);
   }
 };
 
