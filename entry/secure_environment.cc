@@ -11,6 +11,7 @@
 #include "platform/file_util.h"
 #include "platform/process.h"
 #include "platform/switches.h"
+#include "platform/system_library.h"
 #include "platform/user_rights.h"
 
 namespace installer {
@@ -87,12 +88,10 @@ int RelaunchFromPrivateFolder(const platform::FilePath& executable,
 
 bool SecureEnvironmentSystem::EnableSafeDllSearch() {
   SetDllDirectoryW(L"");
-  HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
-  if (kernel32 == nullptr) return false;
   auto set_search_path_mode = reinterpret_cast<SetSearchPathModeFunction>(
-      GetProcAddress(kernel32, "SetSearchPathMode"));
+      platform::KernelFunction("SetSearchPathMode"));
   auto set_default_dll_directories = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
-      GetProcAddress(kernel32, "SetDefaultDllDirectories"));
+      platform::KernelFunction("SetDefaultDllDirectories"));
   if (set_search_path_mode == nullptr || set_default_dll_directories == nullptr) return false;
   set_search_path_mode(kSafeSearchPathMode);
   set_default_dll_directories(kSystemFolderOnly);

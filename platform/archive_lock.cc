@@ -1,5 +1,7 @@
 #include "platform/archive_lock.h"
 
+#include "platform/system_library.h"
+
 namespace installer {
 
 namespace {
@@ -10,9 +12,9 @@ bool g_reopen_missing_for_testing = false;
 
 // Vista's kernel32 brought ReOpenFile; XP's lacks it, so it is looked up at run time.
 ReOpenFileFunction LookUpReOpenFile() {
-  static const auto function = reinterpret_cast<ReOpenFileFunction>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "ReOpenFile")));
-  return g_reopen_missing_for_testing ? nullptr : function;
+  if (g_reopen_missing_for_testing) return nullptr;
+  return reinterpret_cast<ReOpenFileFunction>(
+      reinterpret_cast<void*>(platform::KernelFunction("ReOpenFile")));
 }
 
 bool SameTime(const FILETIME& a, const FILETIME& b) {

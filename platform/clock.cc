@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "platform/system_library.h"
 
 namespace platform {
 
@@ -22,8 +23,8 @@ class SystemWallTimeSource : public WallTimeSource {
 using QueryUnbiasedInterruptTimeFunction = BOOL(WINAPI*)(PULONGLONG);
 
 QueryUnbiasedInterruptTimeFunction LookUpUnbiasedInterruptTime() {
-  return reinterpret_cast<QueryUnbiasedInterruptTimeFunction>(::GetProcAddress(
-      ::GetModuleHandleW(L"kernel32.dll"), "QueryUnbiasedInterruptTime"));
+  return reinterpret_cast<QueryUnbiasedInterruptTimeFunction>(
+      KernelFunction("QueryUnbiasedInterruptTime"));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "platform/random.h"
 #include "platform/strings.h"
+#include "platform/system_library.h"
 #include "platform/windows_version.h"
 
 namespace platform {
@@ -259,18 +260,9 @@ namespace {
 FinalPathQuery g_final_path_query_for_testing = nullptr;
 OwnerQuery g_owner_query_for_testing = nullptr;
 
-FinalPathQuery SystemFinalPathQuery() {
-  static const auto query = [] {
-    HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
-    return kernel32 == nullptr ? nullptr
-                               : reinterpret_cast<FinalPathQuery>(
-                                     ::GetProcAddress(kernel32, "GetFinalPathNameByHandleW"));
-  }();
-  return query;
-}
-
 FinalPathQuery CurrentFinalPathQuery() {
-  return g_final_path_query_for_testing ? g_final_path_query_for_testing : SystemFinalPathQuery();
+  if (g_final_path_query_for_testing) return g_final_path_query_for_testing;
+  return reinterpret_cast<FinalPathQuery>(KernelFunction("GetFinalPathNameByHandleW"));
 }
 
 }  // namespace
@@ -306,15 +298,10 @@ using NtSetInformationFileFunction = NTSTATUS(NTAPI*)(HANDLE, IO_STATUS_BLOCK*, 
                                                        FILE_INFORMATION_CLASS);
 using RtlNtStatusToDosErrorFunction = ULONG(NTAPI*)(NTSTATUS);
 
-FARPROC NtdllFunction(const char* name) {
-  HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-  return ntdll == nullptr ? nullptr : ::GetProcAddress(ntdll, name);
-}
-
 // Sets the thread's last error from a native status; false unless it is a success.
 bool Succeeded(NTSTATUS status) {
   if (status >= 0) return true;
-  static const auto to_error =
+  const auto to_error =
       reinterpret_cast<RtlNtStatusToDosErrorFunction>(NtdllFunction("RtlNtStatusToDosError"));
   ::SetLastError(to_error ? to_error(status) : ERROR_GEN_FAILURE);
   return false;
@@ -324,6 +311,19 @@ bool Succeeded(NTSTATUS status) {
 // code (winerror.h; MinGW's lacks both).
 constexpr NTSTATUS kOplockBreakInProgress = 0x00000108;
 constexpr DWORD kErrorOplockBreakInProgress = 742;
+
+// NtSetInformationFile with `info` of the class; false with the last error set.
+bool SetInformation(HANDLE file, void* info, ULONG bytes, ULONG information_class) {
+  const auto set = reinterpret_cast<NtSetInformationFileFunction>(
+      NtdllFunction("NtSetInformationFile"));
+  if (set == nullptr) {
+    ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return false;
+  }
+  IO_STATUS_BLOCK io = {};
+  return Succeeded(
+      set(file, &io, info, bytes, static_cast<FILE_INFORMATION_CLASS>(information_class)));
+}
 
 bool NameFits(const std::wstring& name) {
   if (name.size() * sizeof(wchar_t) < 0x10000) return true;
@@ -335,8 +335,7 @@ bool NameFits(const std::wstring& name) {
 
 bool OpenFileInFolder(HANDLE folder, const std::wstring& name, DWORD access, DWORD share,
                       ScopedKernelHandle* file, bool* created) {
-  static const auto create =
-      reinterpret_cast<NtCreateFileFunction>(NtdllFunction("NtCreateFile"));
+  const auto create = reinterpret_cast<NtCreateFileFunction>(NtdllFunction("NtCreateFile"));
   if (create == nullptr) {
     ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
     return false;
@@ -374,12 +373,6 @@ bool OpenFileInFolder(HANDLE folder, const std::wstring& name, DWORD access, DWO
 }
 
 bool RenameThroughHandle(HANDLE file, HANDLE folder, const std::wstring& name) {
-  static const auto set = reinterpret_cast<NtSetInformationFileFunction>(
-      NtdllFunction("NtSetInformationFile"));
-  if (set == nullptr) {
-    ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return false;
-  }
   if (!NameFits(name)) return false;
   // SetFileInformationByHandle would make the bare name a path of the current directory
   // (and then refuse it beside a root directory): the native call takes it as it is. The
@@ -391,34 +384,19 @@ bool RenameThroughHandle(HANDLE file, HANDLE folder, const std::wstring& name) {
   info->RootDirectory = folder;
   info->FileNameLength = static_cast<ULONG>(name.size() * sizeof(wchar_t));
   memcpy(info->FileName, name.data(), info->FileNameLength);
-  IO_STATUS_BLOCK io = {};
-  return Succeeded(set(file, &io, info, static_cast<ULONG>(bytes), FileRenameInformation));
+  return SetInformation(file, info, static_cast<ULONG>(bytes), FileRenameInformation);
 }
 
 bool DeleteThroughHandle(HANDLE file) {
-  static const auto set = reinterpret_cast<NtSetInformationFileFunction>(
-      NtdllFunction("NtSetInformationFile"));
-  if (set == nullptr) {
-    ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return false;
-  }
   // FILE_DISPOSITION_INFORMATION: one BOOLEAN. The native class (13) works on XP too.
   BOOLEAN delete_file = TRUE;
-  IO_STATUS_BLOCK io = {};
-  return Succeeded(set(file, &io, &delete_file, sizeof(delete_file),
-                       static_cast<FILE_INFORMATION_CLASS>(13)));
+  return SetInformation(file, &delete_file, sizeof(delete_file), 13);
 }
 
 bool ClearReadOnlyThroughHandle(HANDLE file) {
   BY_HANDLE_FILE_INFORMATION information = {};
   if (!::GetFileInformationByHandle(file, &information)) return false;
   if (!(information.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) return true;
-  static const auto set = reinterpret_cast<NtSetInformationFileFunction>(
-      NtdllFunction("NtSetInformationFile"));
-  if (set == nullptr) {
-    ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return false;
-  }
   // FILE_BASIC_INFORMATION (class 4, on XP too): times of 0 stay as they are.
   struct {
     LARGE_INTEGER creation, last_access, last_write, change;
@@ -426,8 +404,7 @@ bool ClearReadOnlyThroughHandle(HANDLE file) {
   } basic = {};
   basic.attributes = information.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY;
   if (basic.attributes == 0) basic.attributes = FILE_ATTRIBUTE_NORMAL;
-  IO_STATUS_BLOCK io = {};
-  return Succeeded(set(file, &io, &basic, sizeof(basic), static_cast<FILE_INFORMATION_CLASS>(4)));
+  return SetInformation(file, &basic, sizeof(basic), 4);
 }
 
 bool OwnerOf(HANDLE object, std::vector<uint8_t>* owner) {

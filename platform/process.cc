@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/logging.h"
+#include "platform/system_library.h"
 #include "platform/windows_version.h"
 
 namespace platform {
@@ -33,19 +34,13 @@ struct AttributeListFunctions {
   Update update = nullptr;
   Delete remove = nullptr;
 
-  static const AttributeListFunctions& Get() {
-    static const AttributeListFunctions functions = [] {
-      AttributeListFunctions f;
-      HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
-      f.initialize = reinterpret_cast<Initialize>(
-          ::GetProcAddress(kernel32, "InitializeProcThreadAttributeList"));
-      f.update =
-          reinterpret_cast<Update>(::GetProcAddress(kernel32, "UpdateProcThreadAttribute"));
-      f.remove = reinterpret_cast<Delete>(
-          ::GetProcAddress(kernel32, "DeleteProcThreadAttributeList"));
-      return f;
-    }();
-    return functions;
+  static AttributeListFunctions Get() {
+    AttributeListFunctions f;
+    f.initialize =
+        reinterpret_cast<Initialize>(KernelFunction("InitializeProcThreadAttributeList"));
+    f.update = reinterpret_cast<Update>(KernelFunction("UpdateProcThreadAttribute"));
+    f.remove = reinterpret_cast<Delete>(KernelFunction("DeleteProcThreadAttributeList"));
+    return f;
   }
   bool available() const { return initialize && update && remove; }
 };
@@ -66,7 +61,7 @@ class HandleListAttribute {
   }
 
   bool Initialize(const std::vector<HANDLE>& handles) {
-    const AttributeListFunctions& functions = AttributeListFunctions::Get();
+    const AttributeListFunctions functions = AttributeListFunctions::Get();
     if (!functions.available()) {
       ::SetLastError(ERROR_PROC_NOT_FOUND);
       return false;

@@ -226,11 +226,20 @@ void EndProcessOnUnguardedDelayLoadFailure() {
 
 void EndSilentRunOnUnhandledException() { g_silent_run = true; }
 
-bool HasSystemFolderSearch() {
-  static const bool has = GetProcAddress(GetModuleHandleW(L"kernel32.dll"),
-                                         "SetDefaultDllDirectories") != nullptr;
-  return has;
+namespace {
+
+FARPROC LoadedModuleFunction(const wchar_t* module, const char* name) {
+  HMODULE handle = GetModuleHandleW(module);
+  return handle == nullptr ? nullptr : GetProcAddress(handle, name);
 }
+
+}  // namespace
+
+FARPROC KernelFunction(const char* name) { return LoadedModuleFunction(L"kernel32.dll", name); }
+
+FARPROC NtdllFunction(const char* name) { return LoadedModuleFunction(L"ntdll.dll", name); }
+
+bool HasSystemFolderSearch() { return KernelFunction("SetDefaultDllDirectories") != nullptr; }
 
 HMODULE LoadSystemLibrary(const wchar_t* name) {
   if (!IsBareName(name)) {

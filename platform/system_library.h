@@ -36,6 +36,12 @@ HMODULE LoadSideBySideForTesting(const wchar_t* name);
 // True when the system has the LOAD_LIBRARY_SEARCH_* flags (SetDefaultDllDirectories).
 bool HasSystemFolderSearch();
 
+// The address of `name` in kernel32.dll or ntdll.dll, which every process has loaded; null
+// where this Windows lacks the function. Looked up anew at each call: the functions found
+// this way are called rarely, and nothing kept here could be raced for between threads.
+FARPROC KernelFunction(const char* name);
+FARPROC NtdllFunction(const char* name);
+
 // Exit code of a process in which a delay-loaded system library, or a function of one, could
 // not be loaded where no guard takes the failure: COM, the common controls, GDI+ and the
 // shell's functions are called outside any guard (platform/seh_guard.h guards only the

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "platform/registry.h"
+#include "platform/system_library.h"
 
 namespace platform {
 
@@ -18,7 +19,7 @@ Wow64State ReadWow64State() {
   using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
   // Missing before XP SP2; such a system has no 64-bit sibling to run under.
   auto is_wow64_process = reinterpret_cast<IsWow64ProcessFunction>(
-      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "IsWow64Process"));
+      KernelFunction("IsWow64Process"));
   if (!is_wow64_process) return Wow64State::kDisabled;
   BOOL wow64 = FALSE;
   if (!is_wow64_process(::GetCurrentProcess(), &wow64)) return Wow64State::kUnknown;
@@ -32,7 +33,7 @@ Edition ReadProductEdition(const OSVERSIONINFOEXW& os) {
   using GetProductInfoFunction = BOOL(WINAPI*)(DWORD, DWORD, DWORD, DWORD, PDWORD);
   // Looked up so the executable still loads on XP, which lacks it.
   auto get_product_info = reinterpret_cast<GetProductInfoFunction>(
-      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "GetProductInfo"));
+      KernelFunction("GetProductInfo"));
   if (!get_product_info) return Edition::kUnknown;
   DWORD product_type = 0;
   if (!get_product_info(os.dwMajorVersion, os.dwMinorVersion, os.wServicePackMajor,
