@@ -3,7 +3,7 @@
 #include <process.h>
 
 #include <algorithm>
-#include <functional>
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -15,6 +15,12 @@
 #include "platform/sync.h"
 
 namespace installer {
+
+// One call handed to the request thread: run once, there, then destroyed.
+struct RequestCall {
+  virtual ~RequestCall() = default;
+  virtual void Run() = 0;
+};
 
 // State shared by a downloader and its request thread. The thread runs one call at a time
 // while the downloader waits; a downloader that stops waiting closes the handles and may
@@ -34,7 +40,7 @@ struct DownloadCallState {
   platform::CriticalLock lock;
   platform::WaitableEvent start;  // a call was handed over, or the thread is to end
   platform::WaitableEvent done;   // the call returned
-  std::function<void()> call;     // under lock
+  std::unique_ptr<RequestCall> call;  // under lock
   bool quit = false;              // under lock
   InternetApi* api = nullptr;
   HINTERNET session = nullptr;     // under lock
@@ -90,13 +96,13 @@ unsigned __stdcall RequestThreadMain(void* parameter) {
   delete start;
   for (;;) {
     state->start.Wait();
-    std::function<void()> call;
+    std::unique_ptr<RequestCall> call;
     {
       platform::AutoLock lock(state->lock);
       if (state->quit) return 0;
-      call.swap(state->call);
+      call = std::move(state->call);
     }
-    if (call) call();
+    if (call) call->Run();
     state->done.Set();
   }
 }
@@ -245,11 +251,11 @@ HttpDownloader::~HttpDownloader() {
 void HttpDownloader::EndRequestThread() {
   // A call handed over but not taken yet (the thread wakes once for both signals) holds the
   // state itself; it goes now, or the two would keep each other alive for good.
-  std::function<void()> untaken;
+  std::unique_ptr<RequestCall> untaken;
   {
     platform::AutoLock lock((*calls_)->lock);
     (*calls_)->quit = true;
-    untaken.swap((*calls_)->call);
+    untaken = std::move((*calls_)->call);
   }
   (*calls_)->start.Set();
 }
@@ -279,7 +285,8 @@ bool HttpDownloader::StartRequestThread() {
 }
 
 HttpDownloader::CallEnd HttpDownloader::RunCall(const char* operation,
-                                                std::function<void()> call, uint32_t bound_ms) {
+                                                std::unique_ptr<RequestCall> call,
+                                                uint32_t bound_ms) {
   SharedCalls& state = *calls_;
   if (bounds_.total_ms != 0) {
     uint32_t spent = GetTickCount() - request_start_;
@@ -321,20 +328,26 @@ HttpDownloader::CallEnd HttpDownloader::CallOnRequestThread(const char* operatio
                                                             HINTERNET DownloadCallState::*which,
                                                             Work work, uint32_t bound_ms,
                                                             Result* result) {
-  SharedCalls state = *calls_;
-  return RunCall(
-      operation,
-      [state, which, work, result] {
-        HINTERNET handle;
-        {
-          platform::AutoLock lock(state->lock);
-          handle = (*state).*which;
-        }
-        Result value = work(handle);
+  struct Call final : RequestCall {
+    Call(const SharedCalls& state, HINTERNET DownloadCallState::*which, Work work, Result* result)
+        : state(state), which(which), work(std::move(work)), result(result) {}
+    void Run() override {
+      HINTERNET handle;
+      {
         platform::AutoLock lock(state->lock);
-        if (!state->closed) *result = std::move(value);
-      },
-      bound_ms);
+        handle = (*state).*which;
+      }
+      Result value = work(handle);
+      platform::AutoLock lock(state->lock);
+      if (!state->closed) *result = std::move(value);
+    }
+    SharedCalls state;
+    HINTERNET DownloadCallState::*which;
+    Work work;
+    Result* result;
+  };
+  return RunCall(operation, std::make_unique<Call>(*calls_, which, std::move(work), result),
+                 bound_ms);
 }
 
 void HttpDownloader::CloseHandles() {
@@ -872,20 +885,19 @@ bool HttpDownloader::FinalizeDownload() {
   return false;
 }
 
-std::string HttpDownloader::GetHeader(const std::string& name) const {
+std::string HttpDownloader::GetHeader(std::string_view name) const {
   HINTERNET handle = request();
   if (handle == nullptr) return std::string();
-  std::string buffer = name;
+  // The name goes in the buffer the value comes back in.
+  std::string buffer(name);
   buffer.push_back('\0');
   DWORD length = static_cast<DWORD>(buffer.size());
   BOOL ok = api_->QueryInfo(handle, HTTP_QUERY_CUSTOM, buffer.data(), &length, nullptr);
   if (!ok) {
     if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return std::string();
     // WinINet asks for room for the value; the name must fit as well since it goes in first.
-    size_t size = length > name.size() + 1 ? length : name.size() + 1;
-    buffer.assign(size, '\0');
-    buffer.replace(0, name.size(), name);
-    buffer.back() = '\0';
+    buffer.assign(name);
+    buffer.resize(length > name.size() + 1 ? length : name.size() + 1);  // zeros after it
     length = static_cast<DWORD>(buffer.size());
     ok = api_->QueryInfo(handle, HTTP_QUERY_CUSTOM, buffer.data(), &length, nullptr);
     if (!ok) return std::string();

@@ -34,7 +34,7 @@
 #include <wininet.h>
 
 #include <cstdint>
-#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -122,6 +122,8 @@ class TickSource {
 
 // What the downloader shares with its request thread (defined in http_downloader.cc).
 struct DownloadCallState;
+// One call for the request thread (http_downloader.cc).
+struct RequestCall;
 
 class HttpDownloader {
  public:
@@ -178,7 +180,7 @@ class HttpDownloader {
   // True only if no error was recorded and the answer was a 200 (or the 206 of a resume).
   bool FinalizeDownload();
   // One response header of the open request as raw bytes; empty when absent.
-  std::string GetHeader(const std::string& name) const;
+  std::string GetHeader(std::string_view name) const;
 
   const std::wstring& url() const { return url_; }
   // The attempt so far (see network/download_outcome.h); `proxy_auth_required` when the
@@ -208,7 +210,7 @@ class HttpDownloader {
   std::string QueryText(DWORD info_level) const;
   // Runs `call` on the request thread; waits for it, the cancel event and `bound_ms` (cut
   // to what is left of the whole request's bound). `operation` names the caller in the log.
-  CallEnd RunCall(const char* operation, std::function<void()> call, uint32_t bound_ms);
+  CallEnd RunCall(const char* operation, std::unique_ptr<RequestCall> call, uint32_t bound_ms);
   // A call on the request thread (`RunCall`): `work(handle)`, with `handle` the state's
   // `which` (session or request) as it is when the call starts (null once closed), returns
   // a `Result`; it reaches `*result` only while the waiting side still waits, so a call left
