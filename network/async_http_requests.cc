@@ -163,16 +163,20 @@ void AsyncHttpRequests::SendUrl(const std::wstring& url) {
   ping.api = api_;
   // The request the callback did not close (it never reported being sent, or it was made
   // step by step and refused) is closed here, before its connection and the session.
-  HINTERNET made = nullptr;
-  InternetApiHandle connection;
-  auto keep = [&](HINTERNET handle, bool is_request) {
-    if (is_request) {
-      made = handle;
-    } else {
-      connection.reset(api_, handle);
+  struct Keeper final : HandleKeeper {
+    explicit Keeper(InternetApi* api) : api(api) {}
+    bool Keep(HINTERNET handle, bool is_request) override {
+      if (is_request) {
+        made = handle;
+      } else {
+        connection.reset(api, handle);
+      }
+      return true;
     }
-    return true;
-  };
+    InternetApi* api;
+    HINTERNET made = nullptr;
+    InternetApiHandle connection;
+  } keep(api_);
   // A ping's answer is never read, so behind a firewall that blocks the certificate
   // authority's revocation servers its request goes once more without that one check, as
   // the downloads' do.
@@ -186,7 +190,9 @@ void AsyncHttpRequests::SendUrl(const std::wstring& url) {
     if (round > 0 || !RetryWithoutRevocationCheck(sent, error, "SendUrl", url)) break;
   }
   InternetApiHandle request;
-  if (made != nullptr && made != ping.closed_after_send) request.reset(api_, made);
+  if (keep.made != nullptr && keep.made != ping.closed_after_send) {
+    request.reset(api_, keep.made);
+  }
   if (sent == RelaxedSend::kRaised) {
     LOG(ERROR, "SendUrl") << "An attempt to open url " << url << " generated an exception "
                           << exception.code;
@@ -199,7 +205,7 @@ void AsyncHttpRequests::SendUrl(const std::wstring& url) {
     logging::LogWithValue(logging::kERROR, "SendUrl", __LINE__, "Failed to open ", url);
   }
   request.reset();
-  connection.reset();
+  keep.connection.reset();
   // The callback must not outlive this call's handles.
   api_->SetStatusCallback(internet.get(), nullptr);
 }

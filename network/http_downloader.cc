@@ -107,6 +107,26 @@ unsigned __stdcall RequestThreadMain(void* parameter) {
   }
 }
 
+// Keeps what an open makes in the state, where the waiting side's close finds it (or, if
+// that close came first, closes it at once).
+class KeepInState final : public HandleKeeper {
+ public:
+  explicit KeepInState(const SharedCalls& state) : state_(state) {}
+  bool Keep(HINTERNET handle, bool is_request) override {
+    platform::AutoLock lock(state_->lock);
+    if (state_->closed) {
+      // The caller stopped waiting: nobody reads the results any more.
+      state_->api->CloseHandle(handle);
+      return false;
+    }
+    (is_request ? state_->request : state_->connection) = handle;
+    return true;
+  }
+
+ private:
+  const SharedCalls& state_;
+};
+
 class SystemTicks : public TickSource {
  public:
   uint32_t Now() override { return GetTickCount(); }
@@ -505,19 +525,8 @@ bool HttpDownloader::OpenRequest(const std::wstring& url, DownloadSink& sink) {
     resume_offset_ = offset;
   }
 
-  // Opens the URL on the request thread; what it makes is kept in the state, where the
-  // waiting side's close finds it (or, if that close came first, closed at once).
+  // Opens the URL on the request thread; what it makes is kept in the state (`KeepInState`).
   const DWORD_PTR context = reinterpret_cast<DWORD_PTR>(&*state);
-  auto keep = [state](HINTERNET handle, bool is_request) {
-    platform::AutoLock lock(state->lock);
-    if (state->closed) {
-      // The caller stopped waiting: nobody reads the results any more.
-      state->api->CloseHandle(handle);
-      return false;
-    }
-    (is_request ? state->request : state->connection) = handle;
-    return true;
-  };
   struct OpenResult {
     RelaxedSend sent = RelaxedSend::kFailed;
     DWORD error = 0;
@@ -526,12 +535,13 @@ bool HttpDownloader::OpenRequest(const std::wstring& url, DownloadSink& sink) {
   OpenResult open;
   for (int round = 0; round < 2; ++round) {
     state->redirect_target[0] = L'\0';
-    auto work = [state, url, headers, round, context, keep](HINTERNET session) {
+    auto work = [state, url, headers, round, context](HINTERNET session) {
       OpenResult result;
       if (session == nullptr) {
         result.error = ERROR_INVALID_HANDLE;
         return result;
       }
+      KeepInState keep(state);
       result.sent = OpenUrlGuarded(state->api, session, url, headers, context, round > 0, keep,
                                    &result.exception);
       result.error = GetLastError();

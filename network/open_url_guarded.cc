@@ -58,8 +58,7 @@ namespace {
 
 RelaxedSend SendWithoutRevocationCheck(
     InternetApi* api, HINTERNET internet, const std::wstring& url, const std::wstring& headers,
-    DWORD_PTR context, const std::function<bool(HINTERNET handle, bool is_request)>& keep,
-    SehExceptionInfo* exception) {
+    DWORD_PTR context, HandleKeeper& keep, SehExceptionInfo* exception) {
   // Each step keeps the last error of its call for the caller.
   DWORD error = 0;
   URL_COMPONENTSW parts = {};
@@ -90,7 +89,7 @@ RelaxedSend SendWithoutRevocationCheck(
       SetLastError(error);
       return false;
     }
-    if (!keep(handle, is_request)) {
+    if (!keep.Keep(handle, is_request)) {
       SetLastError(ERROR_INTERNET_OPERATION_CANCELLED);
       return false;
     }
@@ -143,8 +142,7 @@ RelaxedSend SendWithoutRevocationCheck(
 
 RelaxedSend OpenUrlGuarded(InternetApi* api, HINTERNET internet, const std::wstring& url,
                            const std::wstring& headers, DWORD_PTR context, bool relax_revocation,
-                           const std::function<bool(HINTERNET handle, bool is_request)>& keep,
-                           SehExceptionInfo* exception) {
+                           HandleKeeper& keep, SehExceptionInfo* exception) {
   if (exception != nullptr) *exception = SehExceptionInfo();
   if (relax_revocation) {
     return SendWithoutRevocationCheck(api, internet, url, headers, context, keep, exception);
@@ -161,7 +159,7 @@ RelaxedSend OpenUrlGuarded(InternetApi* api, HINTERNET internet, const std::wstr
     SetLastError(error);
     return RelaxedSend::kFailed;
   }
-  if (!keep(request, true)) {
+  if (!keep.Keep(request, true)) {
     SetLastError(ERROR_INTERNET_OPERATION_CANCELLED);
     return RelaxedSend::kFailed;
   }

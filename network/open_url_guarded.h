@@ -12,7 +12,6 @@
 #include <windows.h>
 #include <wininet.h>
 
-#include <functional>
 #include <string>
 
 #include "platform/seh_guard.h"
@@ -29,6 +28,16 @@ inline constexpr wchar_t kAcceptAnyHeader[] = L"Accept: */*";
 // failure. False when that failed, with what was raised in `*failure` (may be null); every
 // later call gives the same answer.
 bool LoadWinInetGuarded(SehExceptionInfo* failure);
+
+// Takes each handle an open makes, at once (`is_request` false for the connection), and owns
+// it from then on; false when the open is to go no further.
+class HandleKeeper {
+ public:
+  virtual bool Keep(HINTERNET handle, bool is_request) = 0;
+
+ protected:
+  ~HandleKeeper() = default;
+};
 
 // How `OpenUrlGuarded` ended.
 enum class RelaxedSend {
@@ -51,8 +60,7 @@ enum class RelaxedSend {
 // one the failing call left.
 RelaxedSend OpenUrlGuarded(InternetApi* api, HINTERNET internet, const std::wstring& url,
                            const std::wstring& headers, DWORD_PTR context, bool relax_revocation,
-                           const std::function<bool(HINTERNET handle, bool is_request)>& keep,
-                           SehExceptionInfo* exception);
+                           HandleKeeper& keep, SehExceptionInfo* exception);
 
 // After an open without `relax_revocation` that ended with `sent` and the last error
 // `error`: true, with a WARNING line under `tag`, when it is to be tried once more with it,

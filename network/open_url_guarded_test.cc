@@ -20,6 +20,17 @@ SehExceptionInfo Info(uint32_t code, const char* dll, const char* proc) {
   return info;
 }
 
+// A keeper that hands each handle to `keep`.
+template <typename Function>
+class LambdaKeeper final : public HandleKeeper {
+ public:
+  explicit LambdaKeeper(Function keep) : keep_(keep) {}
+  bool Keep(HINTERNET handle, bool is_request) override { return keep_(handle, is_request); }
+
+ private:
+  Function keep_;
+};
+
 TEST(DescribeExceptionTest, JoinsThePartsThatAreThere) {
   struct Case {
     SehExceptionInfo info;
@@ -67,9 +78,9 @@ TEST(OpenUrlGuardedTest, AFailingOpenKeepsItsErrorAndRecordsNoException) {
   SehExceptionInfo info = Info(9, "stale", "stale");
   SetLastError(0);
   bool kept = false;
-  EXPECT_EQ(RelaxedSend::kFailed,
-            OpenUrlGuarded(InternetApi::Default(), bogus, L"https://localhost/", L"", 1, false,
-                           [&](HINTERNET, bool) { return kept = true; }, &info));
+  LambdaKeeper keep([&](HINTERNET, bool) { return kept = true; });
+  EXPECT_EQ(RelaxedSend::kFailed, OpenUrlGuarded(InternetApi::Default(), bogus,
+                                                 L"https://localhost/", L"", 1, false, keep, &info));
   EXPECT_EQ(expected, GetLastError());
   EXPECT_FALSE(kept);
   EXPECT_EQ(0u, info.code);
@@ -94,12 +105,12 @@ TEST(OpenUrlGuardedTest, ACrashInsideWinInetBecomesARecordedException) {
             InternetSetStatusCallbackW(internet.get(), &FaultingCallback));
   SehExceptionInfo info = Info(9, "stale", "stale");
   bool kept = false;
+  LambdaKeeper keep([&](HINTERNET, bool) { return kept = true; });
   EXPECT_EQ(RelaxedSend::kRaised,
-            OpenUrlGuarded(
-                InternetApi::Default(), internet.get(),
-                platform::Widen(test_support::PublisherUrl("/gen/10?m=" +
-                                                           test_support::UniqueMarker())),
-                kAcceptAnyHeader, 1, false, [&](HINTERNET, bool) { return kept = true; }, &info));
+            OpenUrlGuarded(InternetApi::Default(), internet.get(),
+                           platform::Widen(test_support::PublisherUrl(
+                               "/gen/10?m=" + test_support::UniqueMarker())),
+                           kAcceptAnyHeader, 1, false, keep, &info));
   EXPECT_FALSE(kept);
   EXPECT_EQ(1, g_faulting_callbacks.load());
   EXPECT_EQ(0xC0000005u, info.code);
@@ -120,14 +131,14 @@ TEST(OpenUrlGuardedTest, TheRelaxedRetrySendsTheSameRequestOverWinInet) {
   platform::ScopedInternetHandle connection;
   platform::ScopedInternetHandle request;
   SehExceptionInfo exception;
+  LambdaKeeper keep([&](HINTERNET handle, bool is_request) {
+    (is_request ? request : connection).reset(handle);
+    return true;
+  });
   RelaxedSend sent = OpenUrlGuarded(
       InternetApi::Default(), internet.get(),
       platform::Widen(test_support::PublisherUrl("/gen/10?m=" + marker)), kAcceptAnyHeader, 1,
-      true, [&](HINTERNET handle, bool is_request) {
-        (is_request ? request : connection).reset(handle);
-        return true;
-      },
-      &exception);
+      true, keep, &exception);
   ASSERT_EQ(RelaxedSend::kSent, sent) << GetLastError();
   DWORD flags = 0;
   DWORD length = sizeof(flags);
