@@ -276,14 +276,14 @@ std::wstring FinalPathOf(HANDLE file) {
     return std::wstring();
   }
   // FILE_NAME_NORMALIZED | VOLUME_NAME_DOS.
-  std::vector<wchar_t> buffer(FilePath::kMaxPath + 8);
-  DWORD length = query(file, buffer.data(), static_cast<DWORD>(buffer.size()), 0);
-  if (length >= buffer.size()) {
-    buffer.resize(length + 1);
-    length = query(file, buffer.data(), static_cast<DWORD>(buffer.size()), 0);
+  std::wstring path(FilePath::kMaxPath + 8, L'\0');
+  DWORD length = query(file, path.data(), static_cast<DWORD>(path.size()), 0);
+  if (length >= path.size()) {
+    path.resize(length + 1);
+    length = query(file, path.data(), static_cast<DWORD>(path.size()), 0);
   }
-  if (length == 0 || length >= buffer.size()) return std::wstring();
-  std::wstring path(buffer.data(), length);
+  if (length == 0 || length >= path.size()) return std::wstring();
+  path.resize(length);
   if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0) return L"\\\\" + path.substr(8);
   if (path.compare(0, 4, L"\\\\?\\") == 0) return path.substr(4);
   return path;

@@ -4,15 +4,13 @@
 #include <shlwapi.h>
 #include <wininet.h>
 
-#include <vector>
-
 namespace platform {
 
 std::wstring EscapeUrl(std::wstring_view text) {
   if (text.empty()) return std::wstring();
   // UrlEscapeW wants a terminated input.
   std::wstring input(text);
-  std::vector<wchar_t> buffer(kMaxUrlChars, L'\0');
+  std::wstring buffer(kMaxUrlChars, L'\0');
   DWORD size = kMaxUrlChars;
   // Without URL_ESCAPE_AS_UTF8 the escaper copies non-ASCII characters through unchanged,
   // and WinINet later squeezes them into the ANSI code page ("?" for most of a localized
@@ -26,13 +24,14 @@ std::wstring EscapeUrl(std::wstring_view text) {
   if (FAILED(hr)) return std::wstring();
   // On success `size` is the length without the terminator; trust it only inside the buffer.
   if (size >= kMaxUrlChars) return std::wstring();
-  return std::wstring(buffer.data(), size);
+  buffer.resize(size);
+  return buffer;
 }
 
 std::wstring ExtractUrlHost(std::wstring_view url) {
   if (url.empty()) return std::wstring();
   std::wstring input(url);
-  std::vector<wchar_t> canonical(kMaxUrlChars, L'\0');
+  std::wstring canonical(kMaxUrlChars, L'\0');
   DWORD canonical_size = kMaxUrlChars;
   if (!InternetCanonicalizeUrlW(input.c_str(), canonical.data(), &canonical_size,
                                 ICU_BROWSER_MODE)) {
@@ -40,7 +39,7 @@ std::wstring ExtractUrlHost(std::wstring_view url) {
   }
   if (canonical_size >= kMaxUrlChars) return std::wstring();
 
-  std::vector<wchar_t> host(kMaxUrlChars, L'\0');
+  std::wstring host(kMaxUrlChars, L'\0');
   URL_COMPONENTSW parts = {};
   parts.dwStructSize = sizeof(parts);
   parts.lpszHostName = host.data();
@@ -49,7 +48,8 @@ std::wstring ExtractUrlHost(std::wstring_view url) {
     return std::wstring();
   }
   if (parts.dwHostNameLength >= kMaxUrlChars) return std::wstring();
-  return std::wstring(host.data(), parts.dwHostNameLength);
+  host.resize(parts.dwHostNameLength);
+  return host;
 }
 
 }  // namespace platform
