@@ -549,15 +549,18 @@ uint32_t Installer::InterfaceAvailabilityCode() {
 CommandLine Installer::BuildSetupCommandLine(const std::wstring& setup_path, bool with_files) {
   SetupCommandLineInputs in;
   in.interface_availability = InterfaceAvailabilityCode();
+  // The window's thread builds the elevated copy's command line while the install thread
+  // may still be writing these: they are copied under the lock, and the inputs view the
+  // copies. Every other input views what outlives this call.
+  VendorFilePaths vendor_paths;
   {
-    // The window's thread builds the elevated copy's command line while the install thread
-    // may still be writing these.
     platform::AutoLock lock(setup_inputs_lock_);
     in.download_time_us = download_time_us_;
-    in.installer_data_path = vendor_paths_.installer_data;
-    in.clids_path = vendor_paths_.clids;
-    in.clids_searchband_path = vendor_paths_.clids_searchband;
+    vendor_paths = vendor_paths_;
   }
+  in.installer_data_path = vendor_paths.installer_data;
+  in.clids_path = vendor_paths.clids;
+  in.clids_searchband_path = vendor_paths.clids_searchband;
   in.setup_path = setup_path;
   in.with_files = with_files;
   in.disable_uac = disable_uac_;

@@ -16,7 +16,7 @@ void PutNumber(CommandLine* command_line, const char* name, long long value) {
 // Each is written only when not empty.
 struct PathSwitch {
   const char* name;
-  std::wstring SetupCommandLineInputs::*path;
+  std::wstring_view SetupCommandLineInputs::*path;
 };
 constexpr PathSwitch kFileSwitches[] = {
     {switches::kInstallerData, &SetupCommandLineInputs::installer_data_path},

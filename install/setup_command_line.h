@@ -8,21 +8,22 @@
 #define INSTALL_SETUP_COMMAND_LINE_H_
 
 #include <cstdint>
-#include <string>
+#include <string_view>
 
 #include "platform/command_line.h"
 
 namespace installer {
 
+// The texts are views: what they view must outlive the `BuildSetupCommandLine` call.
 struct SetupCommandLineInputs {
-  std::wstring setup_path;
+  std::wstring_view setup_path;
   // Files handed over by path: the vendor files and the packages.
   bool with_files = false;
 
   bool disable_uac = false;          // the user declined the elevation prompt
   uintptr_t progress_window = 0;     // window that receives progress messages, 0 without one
-  std::string brand_name;            // the resolved brand name
-  std::wstring distr_info_file;      // "distrib_info", empty without parameters
+  std::string_view brand_name;        // the resolved brand name
+  std::wstring_view distr_info_file;  // "distrib_info", empty without parameters
   bool make_default = false;
   bool send_statistics = false;
   int64_t download_time_us = 0;      // written in whole seconds when not 0
@@ -36,16 +37,16 @@ struct SetupCommandLineInputs {
 
   uint32_t interface_availability = 0;  // written when not 0
 
-  std::wstring installer_data_path;
-  std::wstring clids_path;
-  std::wstring clids_searchband_path;   // written only when not empty
-  std::wstring brand_package_path;      // empty when no brand package was loaded
-  std::wstring partner_package_path;    // empty when no partner package was loaded
-  std::wstring partner_package_override_path;
+  std::wstring_view installer_data_path;
+  std::wstring_view clids_path;
+  std::wstring_view clids_searchband_path;  // written only when not empty
+  std::wstring_view brand_package_path;     // empty when no brand package was loaded
+  std::wstring_view partner_package_path;   // empty when no partner package was loaded
+  std::wstring_view partner_package_override_path;
 
   bool show_uac_at_browser_start = false;  // the UAC mode is 2
-  std::wstring variations_path;            // written when not empty
-  std::wstring server_config_bundle_path;  // written when not empty
+  std::wstring_view variations_path;            // written when not empty
+  std::wstring_view server_config_bundle_path;  // written when not empty
 };
 
 // The time spent in the elevation prompt after the install button was pressed, which
