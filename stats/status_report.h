@@ -39,14 +39,15 @@ struct StatusData {
 };
 
 // One download attempt as `DownloadModule` reports it.
+// The texts are views of the caller's strings.
 struct DownloadAttempt {
   bool success = false;
-  std::wstring url;        // the URL that was tried
-  int32_t attempt = 0;     // 1-based attempt number
-  uint32_t downloaded = 0; // bytes held by the sink after the attempt
-  std::wstring error;      // the attempt's error text, empty on success
-  std::wstring final_url;  // where redirects ended, empty when unknown
-  std::wstring resume;     // how the server answered a resume ("resume-206-<offset>"), or empty
+  std::wstring_view url;        // the URL that was tried
+  int32_t attempt = 0;          // 1-based attempt number
+  uint32_t downloaded = 0;      // bytes held by the sink after the attempt
+  std::wstring_view error;      // the attempt's error text, empty on success
+  std::wstring_view final_url;  // where redirects ended, empty when unknown
+  std::wstring_view resume;     // how a resume was answered ("resume-206-<offset>"), or empty
 };
 
 // "https://" + status host + "/get/browser/install".
