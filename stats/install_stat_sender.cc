@@ -39,6 +39,14 @@ std::wstring StripOneSurrounding(std::wstring text, wchar_t open, wchar_t close)
   return text;
 }
 
+// The next line of `*text`, without its line feed, taken off the front.
+std::wstring_view TakeLine(std::wstring_view* text) {
+  const size_t end = text->find(L'\n');
+  const std::wstring_view line = text->substr(0, end);
+  text->remove_prefix(end == std::wstring_view::npos ? text->size() : end + 1);
+  return line;
+}
+
 }  // namespace
 
 InstallStatEnvironment::~InstallStatEnvironment() = default;
@@ -114,19 +122,11 @@ std::wstring SerializeStatVariables(const StatVariables& variables) {
 }
 
 void ParseStatVariables(std::wstring_view text, StatVariables* variables) {
-  std::vector<std::wstring_view> lines;
   while (!text.empty()) {
-    size_t end = text.find(L'\n');
-    if (end == std::wstring_view::npos) {
-      lines.push_back(text);
-      break;
-    }
-    lines.push_back(text.substr(0, end));
-    text.remove_prefix(end + 1);
-  }
-  for (size_t i = 0; i + 1 < lines.size(); i += 2) {
-    if (lines[i].empty()) continue;
-    (*variables)[platform::Narrow(lines[i])] = std::wstring(lines[i + 1]);
+    const std::wstring_view key = TakeLine(&text);
+    if (text.empty()) break;  // a key without its value line
+    const std::wstring_view value = TakeLine(&text);
+    if (!key.empty()) (*variables)[platform::Narrow(key)].assign(value);
   }
 }
 
