@@ -469,11 +469,9 @@ bool HttpDownloader::OpenDownload(const std::wstring& url, DownloadSink& sink) {
 }
 
 bool HttpDownloader::OpenRequest(const std::wstring& url, DownloadSink& sink) {
-  SehExceptionInfo load_failure;
-  if (!api_->Load(&load_failure)) {
-    outcome_.exception = load_failure;
+  if (!api_->Load(&outcome_.exception)) {
     LOG(ERROR, "OpenDownload") << "WinINet cannot be loaded to open url " << url << ": "
-                               << DescribeException(load_failure);
+                               << DescribeException(outcome_.exception);
     return false;
   }
   if (!StartRequestThread()) {

@@ -145,24 +145,22 @@ std::wstring ToLowerAscii(std::wstring_view text) {
 
 namespace {
 
-template <typename Char>
-std::basic_string<Char> UnsignedText(uint64_t value) {
-  Char buffer[24];
-  Char* end = buffer + 24;
-  Char* p = end;
+std::string UnsignedText(uint64_t value) {
+  char buffer[24];
+  char* end = buffer + 24;
+  char* p = end;
   do {
-    *--p = static_cast<Char>('0' + value % 10);
+    *--p = static_cast<char>('0' + value % 10);
     value /= 10;
   } while (value != 0);
-  return std::basic_string<Char>(p, end);
+  return std::string(p, end);
 }
 
-template <typename Char>
-std::basic_string<Char> SignedText(int64_t value) {
-  if (value >= 0) return UnsignedText<Char>(static_cast<uint64_t>(value));
+std::string SignedText(int64_t value) {
+  if (value >= 0) return UnsignedText(static_cast<uint64_t>(value));
   // Negate in unsigned arithmetic so that the minimum value is handled too.
-  std::basic_string<Char> text = UnsignedText<Char>(0 - static_cast<uint64_t>(value));
-  text.insert(text.begin(), static_cast<Char>('-'));
+  std::string text = UnsignedText(0 - static_cast<uint64_t>(value));
+  text.insert(text.begin(), '-');
   return text;
 }
 
@@ -230,10 +228,11 @@ bool ParseInt32(std::basic_string_view<Char> text, int32_t* value) {
 
 }  // namespace
 
-std::string ToString(long long value) { return SignedText<char>(value); }
-std::string ToString(unsigned long long value) { return UnsignedText<char>(value); }
-std::wstring ToWString(long long value) { return SignedText<wchar_t>(value); }
-std::wstring ToWString(unsigned long long value) { return UnsignedText<wchar_t>(value); }
+std::string ToString(long long value) { return SignedText(value); }
+std::string ToString(unsigned long long value) { return UnsignedText(value); }
+// Digits are ASCII: the wide forms widen the narrow ones.
+std::wstring ToWString(long long value) { return Widen(ToString(value)); }
+std::wstring ToWString(unsigned long long value) { return Widen(ToString(value)); }
 
 std::string ToHexString(uint64_t value) {
   static const char kDigits[] = "0123456789abcdef";
