@@ -38,14 +38,14 @@ CheckBox::CheckBox(HWND control, COLORREF text_color, HFONT font, bool checked, 
   Attach(control);
   // Painted by this class; WM_GETFONT still answers with the font the text is drawn in.
   if (control != nullptr) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
-  if (hwnd() != nullptr) InvalidateRect(hwnd(), nullptr, FALSE);
+  if (hwnd() != nullptr) Invalidate();
 }
 
 void CheckBox::SetChecked(bool checked) {
   if (checked_ == checked) return;
   checked_ = checked;
   if (hwnd() == nullptr) return;
-  InvalidateRect(hwnd(), nullptr, FALSE);
+  Invalidate();
   // The button class raises this itself, but its own check state is not used here: without
   // it a screen reader says nothing when Space toggles the box.
   NotifyWinEvent(EVENT_OBJECT_STATECHANGE, hwnd(), OBJID_CLIENT, CHILDID_SELF);
@@ -132,7 +132,7 @@ LRESULT CheckBox::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
     }
   };
   LRESULT painted = 0;
-  if (HandlePaintMessages(message, wparam, [this](HDC dc) { Paint(dc); }, &painted)) {
+  if (HandlePaintMessages(message, wparam, &painted)) {
     return painted;
   }
   switch (message) {
@@ -141,26 +141,26 @@ LRESULT CheckBox::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
         hot_ = true;
         TRACKMOUSEEVENT track = {sizeof(track), TME_LEAVE, hwnd(), 0};
         tracking_ = TrackMouseEvent(&track) != FALSE;
-        InvalidateRect(hwnd(), nullptr, FALSE);
+        Invalidate();
       }
       return 0;
     case WM_MOUSELEAVE:
       hot_ = false;
       tracking_ = false;
-      InvalidateRect(hwnd(), nullptr, FALSE);
+      Invalidate();
       return 0;
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK:
       pressed_ = true;
       SetCapture(hwnd());
       if (GetFocus() != hwnd()) SetFocus(hwnd());
-      InvalidateRect(hwnd(), nullptr, FALSE);
+      Invalidate();
       return 0;
     case WM_LBUTTONUP: {
       const bool was_pressed = pressed_;
       pressed_ = false;
       if (GetCapture() == hwnd()) ReleaseCapture();
-      InvalidateRect(hwnd(), nullptr, FALSE);
+      Invalidate();
       RECT client;
       GetClientRect(hwnd(), &client);
       const POINT point = {static_cast<short>(LOWORD(lparam)),
@@ -171,20 +171,20 @@ LRESULT CheckBox::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_CAPTURECHANGED:
       if (pressed_) {
         pressed_ = false;
-        InvalidateRect(hwnd(), nullptr, FALSE);
+        Invalidate();
       }
       return 0;
     case WM_KEYDOWN:
       if (wparam == VK_SPACE) {
         pressed_ = true;
-        InvalidateRect(hwnd(), nullptr, FALSE);
+        Invalidate();
         return 0;
       }
       return CallOriginal(message, wparam, lparam);
     case WM_KEYUP:
       if (wparam == VK_SPACE && pressed_) {
         pressed_ = false;
-        InvalidateRect(hwnd(), nullptr, FALSE);
+        Invalidate();
         notify_click();
         return 0;
       }
@@ -201,14 +201,14 @@ LRESULT CheckBox::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
              (GetFocus() == hwnd() ? BST_FOCUS : 0) | (hot_ ? BST_HOT : 0);
     case BM_SETSTATE:
       pressed_ = wparam != 0;
-      InvalidateRect(hwnd(), nullptr, FALSE);
+      Invalidate();
       return 0;
     case BM_CLICK:
       notify_click();
       return 0;
     case WM_SETTEXT: {
       const LRESULT result = DefWindowProcW(hwnd(), message, wparam, lparam);
-      InvalidateRect(hwnd(), nullptr, FALSE);
+      Invalidate();
       return result;
     }
     case WM_GETTEXT:
@@ -219,16 +219,16 @@ LRESULT CheckBox::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
       // leave the box drawn pressed nor toggle it on its release elsewhere.
       pressed_ = false;
       if (GetCapture() == hwnd()) ReleaseCapture();
-      InvalidateRect(hwnd(), nullptr, FALSE);
+      Invalidate();
       return 0;
     case WM_SETFOCUS:
     case WM_ENABLE:
     case WM_SIZE:
-      InvalidateRect(hwnd(), nullptr, FALSE);
+      Invalidate();
       return 0;
     case WM_UPDATEUISTATE: {
       const LRESULT result = CallOriginal(message, wparam, lparam);
-      InvalidateRect(hwnd(), nullptr, FALSE);
+      Invalidate();
       return result;
     }
     default:

@@ -44,7 +44,7 @@ class CheckBox : public SubclassedControl {
   int HeightForWidth(int width) const;
 
   // Paints the whole control into `dc` (client coordinates).
-  void Paint(HDC dc) const;
+  void Paint(HDC dc) const override;
 
  protected:
   LRESULT WindowProc(UINT message, WPARAM wparam, LPARAM lparam) override;

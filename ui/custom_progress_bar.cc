@@ -69,7 +69,7 @@ void CustomProgressBar::Paint(HDC dc) const {
 
 LRESULT CustomProgressBar::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
   LRESULT painted = 0;
-  if (HandlePaintMessages(message, wparam, [this](HDC dc) { Paint(dc); }, &painted)) {
+  if (HandlePaintMessages(message, wparam, &painted)) {
     return painted;
   }
   switch (message) {
@@ -84,7 +84,7 @@ LRESULT CustomProgressBar::WindowProc(UINT message, WPARAM wparam, LPARAM lparam
     case PBM_SETRANGE:
     case PBM_SETRANGE32: {
       const LRESULT result = CallOriginal(message, wparam, lparam);
-      InvalidateRect(hwnd(), nullptr, FALSE);
+      Invalidate();
       return result;
     }
     default:

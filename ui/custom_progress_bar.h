@@ -30,7 +30,7 @@ class CustomProgressBar : public SubclassedControl {
   int GetPosition() const;
 
   // Paints the whole control into `dc` (client coordinates) through an off-screen bitmap.
-  void Paint(HDC dc) const;
+  void Paint(HDC dc) const override;
 
  protected:
   LRESULT WindowProc(UINT message, WPARAM wparam, LPARAM lparam) override;

@@ -34,6 +34,30 @@ LRESULT SubclassedControl::CallOriginal(UINT message, WPARAM wparam, LPARAM lpar
   return DefSubclassProc(hwnd_, message, wparam, lparam);
 }
 
+bool SubclassedControl::HandlePaintMessages(UINT message, WPARAM wparam, LRESULT* result) {
+  switch (message) {
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      HDC dc = BeginPaint(hwnd_, &ps);
+      if (dc != nullptr) Paint(dc);
+      EndPaint(hwnd_, &ps);
+      *result = 0;
+      return true;
+    }
+    case WM_PRINTCLIENT:
+      Paint(reinterpret_cast<HDC>(wparam));
+      *result = 0;
+      return true;
+    case WM_ERASEBKGND:
+      *result = 1;
+      return true;
+    default:
+      return false;
+  }
+}
+
+void SubclassedControl::Invalidate() const { InvalidateRect(hwnd_, nullptr, FALSE); }
+
 LRESULT CALLBACK SubclassedControl::SubclassProc(HWND hwnd, UINT message, WPARAM wparam,
                                                  LPARAM lparam, UINT_PTR, DWORD_PTR ref_data) {
   auto* self = reinterpret_cast<SubclassedControl*>(ref_data);

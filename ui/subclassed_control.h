@@ -31,31 +31,15 @@ class SubclassedControl {
   virtual LRESULT WindowProc(UINT message, WPARAM wparam, LPARAM lparam);
   LRESULT CallOriginal(UINT message, WPARAM wparam, LPARAM lparam);
 
+  // Paints the whole control into `dc` (client coordinates); for a control that draws all
+  // of itself, which answers its painting messages with `HandlePaintMessages`.
+  virtual void Paint(HDC dc) const {}
   // Answers the painting messages of a control that draws all of itself: WM_PAINT and
-  // WM_PRINTCLIENT draw through `paint(dc)`, WM_ERASEBKGND erases nothing (the paint covers
+  // WM_PRINTCLIENT draw through `Paint`, WM_ERASEBKGND erases nothing (the paint covers
   // every pixel). True, with `*result` set, when `message` was one of them.
-  template <typename Paint>
-  bool HandlePaintMessages(UINT message, WPARAM wparam, const Paint& paint, LRESULT* result) {
-    switch (message) {
-      case WM_PAINT: {
-        PAINTSTRUCT ps;
-        HDC dc = BeginPaint(hwnd_, &ps);
-        if (dc != nullptr) paint(dc);
-        EndPaint(hwnd_, &ps);
-        *result = 0;
-        return true;
-      }
-      case WM_PRINTCLIENT:
-        paint(reinterpret_cast<HDC>(wparam));
-        *result = 0;
-        return true;
-      case WM_ERASEBKGND:
-        *result = 1;
-        return true;
-      default:
-        return false;
-    }
-  }
+  bool HandlePaintMessages(UINT message, WPARAM wparam, LRESULT* result);
+  // Has the whole control painted again at the next WM_PAINT.
+  void Invalidate() const;
 
  private:
   static LRESULT CALLBACK SubclassProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam,

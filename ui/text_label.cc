@@ -88,7 +88,7 @@ TextLabel::TextLabel(HWND control, COLORREF color, BYTE opacity, HFONT font,
   // The label paints itself, but WM_GETFONT still tells others (magnifiers, accessibility
   // clients, layout checks) the font it uses.
   SendMessageW(hwnd(), WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
-  InvalidateRect(hwnd(), nullptr, FALSE);
+  Invalidate();
 }
 
 std::wstring TextLabel::Text() const { return installer::WindowText(hwnd()); }
@@ -111,14 +111,14 @@ void TextLabel::Paint(HDC dc) const {
 
 LRESULT TextLabel::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
   LRESULT painted = 0;
-  if (HandlePaintMessages(message, wparam, [this](HDC dc) { Paint(dc); }, &painted)) {
+  if (HandlePaintMessages(message, wparam, &painted)) {
     return painted;
   }
   switch (message) {
     case WM_SETTEXT: {
       // Stored by the default procedure: the control's own would paint the text at once.
       const LRESULT result = DefWindowProcW(hwnd(), message, wparam, lparam);
-      InvalidateRect(hwnd(), nullptr, FALSE);
+      Invalidate();
       return result;
     }
     case WM_GETTEXT:
@@ -126,7 +126,7 @@ LRESULT TextLabel::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
       return DefWindowProcW(hwnd(), message, wparam, lparam);
     case WM_ENABLE:
     case WM_SIZE:
-      InvalidateRect(hwnd(), nullptr, FALSE);
+      Invalidate();
       return 0;
     default:
       return CallOriginal(message, wparam, lparam);
@@ -206,7 +206,7 @@ LRESULT LinkLabel::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_KILLFOCUS:
     case WM_UPDATEUISTATE:
       if (message == WM_UPDATEUISTATE) CallOriginal(message, wparam, lparam);
-      InvalidateRect(hwnd(), nullptr, FALSE);
+      Invalidate();
       return 0;
     default:
       return TextLabel::WindowProc(message, wparam, lparam);

@@ -61,7 +61,7 @@ class TextLabel : public SubclassedControl {
   // The control's window text measured on one line in the label's font.
   SIZE MeasureText() const;
   // Paints the control into `dc` (client coordinates).
-  virtual void Paint(HDC dc) const;
+  void Paint(HDC dc) const override;
 
   COLORREF color() const { return color_; }
   BYTE opacity() const { return opacity_; }
