@@ -14,10 +14,8 @@ namespace {
 constexpr DWORD kReadBufferBytes = 2048;
 constexpr DWORD kExpandedChars = 1024;
 
-std::wstring& KeyPathOverride() {
-  static std::wstring key_path;
-  return key_path;
-}
+// Tests: the key used instead of the browser's.
+std::wstring g_key_path_for_testing;
 
 std::wstring FullValueName(const std::wstring& key_path, std::string_view name) {
   return L"HKEY_CURRENT_USER\\" + key_path + L"\\" + platform::Widen(name);
@@ -84,12 +82,12 @@ void LogRead(const char* function, const std::wstring& key_path, std::string_vie
 }  // namespace
 
 std::wstring BrowserRegistryKeyPath() {
-  const std::wstring& override_path = KeyPathOverride();
+  const std::wstring& override_path = g_key_path_for_testing;
   return override_path.empty() ? std::wstring(kBrowserRegistryKey) : override_path;
 }
 
 void SetBrowserRegistryKeyPathForTesting(const std::wstring& key_path) {
-  KeyPathOverride() = key_path;
+  g_key_path_for_testing = key_path;
 }
 
 void StoreValueInRegistry(std::string_view name, const std::wstring& value) {

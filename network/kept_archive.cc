@@ -42,10 +42,8 @@ bool ParseDecimal(std::string_view text, uint64_t* value) {
   return true;
 }
 
-std::wstring& TestingFolder() {
-  static std::wstring folder;
-  return folder;
-}
+// Tests: the folder used instead of the per-user one.
+std::wstring g_folder_for_testing;
 
 }  // namespace
 
@@ -99,10 +97,10 @@ bool KeptArchiveFits(const KeptArchiveRecord& record, std::string_view url, uint
          record.time_us <= now_us + kClockSlackUs && now_us - record.time_us <= kKeptArchiveMaxAgeUs;
 }
 
-void SetKeptArchiveFolderForTesting(const std::wstring& folder) { TestingFolder() = folder; }
+void SetKeptArchiveFolderForTesting(const std::wstring& folder) { g_folder_for_testing = folder; }
 
 std::wstring KeptArchiveFolderForThisProcess() {
-  if (!TestingFolder().empty()) return TestingFolder();
+  if (!g_folder_for_testing.empty()) return g_folder_for_testing;
   if (ProcessCommandLine().Has(switches::kRunAsAdmin) || RunsWithMoreRightsThanFolderUser()) {
     return std::wstring();
   }

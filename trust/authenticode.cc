@@ -119,6 +119,8 @@ bool DescribeCertificate(const CERT_INFO& info, ChainCertificate* out) {
   return true;
 }
 
+SystemApi g_system_api;
+
 }  // namespace
 
 const char* ChainProblem(const std::vector<ChainCertificate>& chain, uint64_t when) {
@@ -168,10 +170,7 @@ bool SelectTrustedSignature(const TrustedCertificateIds& ids,
   return accepted || selection.result();
 }
 
-WinTrustApi* SystemWinTrustApi() {
-  static SystemApi api;
-  return &api;
-}
+WinTrustApi* SystemWinTrustApi() { return &g_system_api; }
 
 WinTrustVerifier::WinTrustVerifier(WinTrustApi* api) : api_(api ? api : SystemWinTrustApi()) {}
 
