@@ -52,7 +52,6 @@ std::wstring LinkWithLanguage(const std::string& page, const BrandInfo& brand_in
 }  // namespace
 
 std::string EscapeUrlValue(std::string_view value) {
-  static const char kHex[] = "0123456789ABCDEF";
   std::string escaped;
   escaped.reserve(value.size());
   for (size_t i = 0; i < value.size(); ++i) {
@@ -61,8 +60,8 @@ std::string EscapeUrlValue(std::string_view value) {
                                             IsHexDigit(value[i + 2]));
     if (MustEscape(c) || lone_percent) {
       escaped += '%';
-      escaped += kHex[c >> 4];
-      escaped += kHex[c & 0xF];
+      escaped += platform::kUpperHexDigits[c >> 4];
+      escaped += platform::kUpperHexDigits[c & 0xF];
     } else {
       escaped += static_cast<char>(c);
     }

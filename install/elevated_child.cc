@@ -77,11 +77,7 @@ std::vector<std::wstring> MachineWideRoots() {
 
 // "li_" and 16 hexadecimal digits from the system generator.
 std::wstring RandomFolderName() {
-  static const wchar_t kDigits[] = L"0123456789abcdef";
-  uint64_t value = platform::RandomU64();
-  std::wstring name = L"li_";
-  for (int shift = 60; shift >= 0; shift -= 4) name += kDigits[(value >> shift) & 15];
-  return name;
+  return L"li_" + platform::Widen(platform::ToHex16(platform::RandomU64()));
 }
 
 // Copies the whole file behind `source` into `target`; false once it gives more than

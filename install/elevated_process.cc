@@ -61,12 +61,7 @@ HANDLE CreateRunEvent(const std::string& name, PSECURITY_DESCRIPTOR descriptor) 
 }
 
 std::string RandomRunId() {
-  std::string id;
-  for (int half = 0; half < 2; ++half) {
-    const uint64_t value = platform::RandomU64();
-    for (int shift = 60; shift >= 0; shift -= 4) id += "0123456789abcdef"[(value >> shift) & 15];
-  }
-  return id;
+  return platform::ToHex16(platform::RandomU64()) + platform::ToHex16(platform::RandomU64());
 }
 
 // The owner window belongs to the thread that created it (the window's thread), while the

@@ -8,7 +8,6 @@ namespace {
 // Quotes `text`, escaping the quote, the backslash and control characters; everything else,
 // non-ASCII included, stays as it is.
 void AppendQuoted(std::string_view text, std::string* out) {
-  static const char kHex[] = "0123456789ABCDEF";
   out->push_back('"');
   for (char c : text) {
     const unsigned char byte = static_cast<unsigned char>(c);
@@ -27,8 +26,8 @@ void AppendQuoted(std::string_view text, std::string* out) {
       out->append(escape);
     } else if (byte < 0x20) {
       out->append("\\u00");
-      out->push_back(kHex[byte >> 4]);
-      out->push_back(kHex[byte & 15]);
+      out->push_back(kUpperHexDigits[byte >> 4]);
+      out->push_back(kUpperHexDigits[byte & 15]);
     } else {
       out->push_back(c);
     }

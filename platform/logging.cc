@@ -434,7 +434,6 @@ std::wstring FormatLogPrefix(std::wstring_view date_time, uint32_t thread_id, Se
   // must not start a line of its own that reads as the installer's, nor any other control
   // character reach the reader's screen. Each becomes "\xHH" ("\uHHHH" for the Unicode
   // line and paragraph separators).
-  static const wchar_t kHex[] = L"0123456789ABCDEF";
   for (const wchar_t c : message) {
     const bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F);
     if (!control && c != 0x2028 && c != 0x2029) {
@@ -442,8 +441,8 @@ std::wstring FormatLogPrefix(std::wstring_view date_time, uint32_t thread_id, Se
       continue;
     }
     text += control ? L"\\x" : L"\\u20";
-    text += kHex[(c >> 4) & 0xF];
-    text += kHex[c & 0xF];
+    text += static_cast<wchar_t>(platform::kUpperHexDigits[(c >> 4) & 0xF]);
+    text += static_cast<wchar_t>(platform::kUpperHexDigits[c & 0xF]);
   }
   return text;
 }

@@ -234,16 +234,27 @@ std::string ToString(unsigned long long value) { return UnsignedText(value); }
 std::wstring ToWString(long long value) { return Widen(ToString(value)); }
 std::wstring ToWString(unsigned long long value) { return Widen(ToString(value)); }
 
+namespace {
+
+constexpr char kLowerHexDigits[] = "0123456789abcdef";
+
+}  // namespace
+
 std::string ToHexString(uint64_t value) {
-  static const char kDigits[] = "0123456789abcdef";
   char buffer[16];
   char* end = buffer + 16;
   char* p = end;
   do {
-    *--p = kDigits[value & 0xF];
+    *--p = kLowerHexDigits[value & 0xF];
     value >>= 4;
   } while (value != 0);
   return std::string(p, end);
+}
+
+std::string ToHex16(uint64_t value) {
+  std::string text(16, '0');
+  for (int i = 15; i >= 0; --i, value >>= 4) text[i] = kLowerHexDigits[value & 0xF];
+  return text;
 }
 
 bool StringToUint64(std::string_view text, uint64_t* value) { return ParseUint64(text, value); }

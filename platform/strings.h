@@ -52,6 +52,10 @@ inline std::wstring ToWString(unsigned long value) {
 }
 // Lower-case hexadecimal without leading zeros ("0" for zero).
 std::string ToHexString(uint64_t value);
+// Lower-case hexadecimal, always 16 digits.
+std::string ToHex16(uint64_t value);
+// The digits of upper-case hexadecimal, one table for every escaper.
+inline constexpr char kUpperHexDigits[] = "0123456789ABCDEF";
 
 // Unsigned decimal conversion with the program's failure rules: leading white space is
 // skipped but reports failure (the value is still converted); a leading "-" fails with 0;

@@ -108,6 +108,10 @@ TEST(StringsTest, NumbersAsText) {
   EXPECT_EQ("ff", ToHexString(255));
   EXPECT_EQ("1000", ToHexString(4096));
   EXPECT_EQ("ffffffffffffffff", ToHexString(kAllBits));
+  EXPECT_EQ("0000000000000000", ToHex16(0));
+  EXPECT_EQ("00000000000000ff", ToHex16(255));
+  EXPECT_EQ("0123456789abcdef", ToHex16(0x0123456789abcdefULL));
+  EXPECT_EQ("ffffffffffffffff", ToHex16(kAllBits));
 }
 
 TEST(StringsTest, WidenAndNarrowAreByteWise) {
