@@ -9,17 +9,10 @@
 #include "brand/language.h"
 #include "build_config/endpoints.h"
 #include "platform/logging.h"
+#include "platform/url_escape.h"
 
 namespace installer {
 namespace {
-
-// "https://" + host + path.
-std::string HttpsUrl(std::string_view host, std::string_view path) {
-  std::string url = "https://";
-  url += host;
-  url += path;
-  return url;
-}
 
 // Keys of the "install" section may also stand at the top level of older documents.
 constexpr std::string_view kInstallPrefix = "install.";
@@ -151,19 +144,19 @@ void BrandInfo::ApplyDefaults() {
   if (brand_id_.empty()) brand_id_ = "zorvin";
   if (brand_name_.empty()) brand_name_ = brand_id_;
   if (setup_url_.empty()) {
-    setup_url_ = HttpsUrl(endpoints::kDownloadHost, "/browser/");
+    setup_url_ = platform::HttpsUrl(endpoints::kDownloadHost, "/browser/");
     setup_url_ += brand_id_;
     setup_url_ += IsPpapi() ? "/browser-setup.arc" : "/flash/browser-setup.arc";
   }
-  if (license_url_.empty()) license_url_ = HttpsUrl(endpoints::kLegalHost, "/browser_agreement/");
+  if (license_url_.empty()) license_url_ = platform::HttpsUrl(endpoints::kLegalHost, "/browser_agreement/");
   if (conf_policy_url_.empty()) {
-    conf_policy_url_ = HttpsUrl(endpoints::kLegalHost, "/confidential/");
+    conf_policy_url_ = platform::HttpsUrl(endpoints::kLegalHost, "/confidential/");
   }
   if (language_.empty()) language_ = environment_->UserUiLanguage();
   language_id_ = LanguageIdFromCode(language_);
   if (variations_url_.empty()) {
     variations_url_ =
-        HttpsUrl(endpoints::kBrowserApiHost, "/content/get/experiments/browser.proto");
+        platform::HttpsUrl(endpoints::kBrowserApiHost, "/content/get/experiments/browser.proto");
   }
   LogBrandInfo();
 }

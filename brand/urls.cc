@@ -6,11 +6,10 @@
 #include "build_config/endpoints.h"
 #include "platform/logging.h"
 #include "platform/strings.h"
+#include "platform/url_escape.h"
 
 namespace installer {
 namespace {
-
-constexpr char kHttps[] = "https://";
 
 // Sorted, so that the lookup can be a binary search.
 constexpr std::string_view kForwardedDownloadParams[] = {
@@ -108,7 +107,7 @@ std::string GetInstallerSlideUrl(const BrandInfo& brand_info, bool tagged) {
   LOG(WARNING, "GetInstallerSlideUrl")
       << "Deprecated. Use brand package for setting \"slide_url\" and \"slide_url_if_tagged\" "
          "in \"install\" section";
-  std::string url = std::string(kHttps) + endpoints::kDownloadHost + "/browser/installer/";
+  std::string url = platform::HttpsUrl(endpoints::kDownloadHost, "/browser/installer/");
   if (tagged && brand_info.language() == "ru") url += "custom/";
   url += EscapeUrlValue(brand_info.language());
   url += "/";
@@ -116,9 +115,9 @@ std::string GetInstallerSlideUrl(const BrandInfo& brand_info, bool tagged) {
 }
 
 std::string GetFallbackDownloadUrl(const BrandInfo& brand_info, const DistribInfoParams& params) {
-  std::string url = std::string(kHttps) +
-                    RegionalSiteHost(RegionalSiteForBrandId(brand_info.brand_id())) +
-                    "/download?";
+  std::string url =
+      platform::HttpsUrl(RegionalSiteHost(RegionalSiteForBrandId(brand_info.brand_id())),
+                         "/download?");
   for (const auto& [key, value] : params.params()) {
     if (!IsForwardedDownloadParam(key)) continue;
     // A "lang" that is no language code was ignored at start: it is not forwarded either.

@@ -12,6 +12,7 @@
 #include "network/http_downloader.h"
 #include "platform/file_util.h"
 #include "platform/logging.h"
+#include "platform/url_escape.h"
 
 namespace installer {
 namespace {
@@ -31,8 +32,7 @@ platform::FilePath ReserveTempName(const DistribInfoParams& params, const char* 
 }  // namespace
 
 std::string ConfigsUrl(std::string_view brand_id, std::string_view partner_id) {
-  std::string url = "https://";
-  url.append(endpoints::kBrowserApiHost).append("/configs/all_zip");
+  std::string url = platform::HttpsUrl(endpoints::kBrowserApiHost, "/configs/all_zip");
   std::string query;
   if (!brand_id.empty()) query.append("brandID=").append(brand_id);
   if (!partner_id.empty()) {

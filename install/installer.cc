@@ -28,6 +28,7 @@
 #include "platform/logging.h"
 #include "platform/strings.h"
 #include "platform/switches.h"
+#include "platform/url_escape.h"
 #include "platform/windows_version.h"
 #include "stats/click_stats.h"
 #include "trust/authenticode.h"
@@ -112,8 +113,8 @@ bool IsSet(HANDLE event) { return WaitForSingleObject(event, 0) != WAIT_TIMEOUT;
 std::wstring ModuleUrl(const BrandInfo* brand_info) {
   int version_class = platform::WindowsVersionClass();
   if (version_class == platform::kWindowsXp || version_class == platform::kWindowsVista) {
-    return L"https://" + platform::Widen(endpoints::kDownloadCdnHost) +
-           L"/browser-partners/_xp_builds/browser-setup.arc";
+    return platform::WideHttpsUrl(endpoints::kDownloadCdnHost,
+                                  L"/browser-partners/_xp_builds/browser-setup.arc");
   }
   return brand_info ? platform::WidenUtf8(brand_info->setup_url()) : std::wstring();
 }

@@ -120,8 +120,8 @@ TEST(BuildSetupCommandLineTest, FilesOnlyWithFilesAndOnlyWhenKnown) {
   EXPECT_FALSE(with.Has("override-partner-package"));
 
   // A file that could not be written has no path, and no switch.
-  in.installer_data_path.clear();
-  in.clids_path.clear();
+  in.installer_data_path = {};
+  in.clids_path = {};
   CommandLine unwritten = BuildSetupCommandLine(CommandLine(L"i.exe"), in);
   EXPECT_FALSE(unwritten.Has("installerdata"));
   EXPECT_FALSE(unwritten.Has("clids-file"));

@@ -108,10 +108,11 @@ unsigned __stdcall RequestThreadMain(void* parameter) {
 }
 
 // Keeps what an open makes in the state, where the waiting side's close finds it (or, if
-// that close came first, closes it at once).
+// that close came first, closes it at once). Holds a reference of its own, so that it
+// stays valid on a request thread the waiting side left behind.
 class KeepInState final : public HandleKeeper {
  public:
-  explicit KeepInState(const SharedCalls& state) : state_(state) {}
+  explicit KeepInState(SharedCalls state) : state_(std::move(state)) {}
   bool Keep(HINTERNET handle, bool is_request) override {
     platform::AutoLock lock(state_->lock);
     if (state_->closed) {
@@ -124,7 +125,7 @@ class KeepInState final : public HandleKeeper {
   }
 
  private:
-  const SharedCalls& state_;
+  SharedCalls state_;
 };
 
 class SystemTicks : public TickSource {

@@ -27,12 +27,8 @@ QueryUnbiasedInterruptTimeFunction LookUpUnbiasedInterruptTime() {
       KernelFunction("QueryUnbiasedInterruptTime"));
 }
 
-}  // namespace
-
-namespace {
-
-// `microseconds` in whole `unit`s, truncated toward zero. The magnitude is divided unsigned:
-// one 64-bit division routine serves the whole program.
+// `microseconds` in whole `unit`s, truncated toward zero. The magnitude is divided unsigned,
+// so that the program links no signed 64-bit division routine.
 int64_t DurationIn(int64_t microseconds, uint32_t unit) {
   if (microseconds == kMaxDuration) return kMaxDuration;
   const bool negative = microseconds < 0;

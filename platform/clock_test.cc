@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 
 namespace platform {
@@ -25,7 +26,8 @@ TEST(ClockTest, DurationConversionsTruncateAndKeepTheMaximum) {
       {-1, 0, 0},
       {-1500000, -1500, -1},  // toward zero
       {kMaxDuration, kMaxDuration, kMaxDuration},
-      {kMaxDuration - 1, (kMaxDuration - 1) / 1000, (kMaxDuration - 1) / 1000000},
+      {kMaxDuration - 1, 9223372036854775LL, 9223372036854LL},
+      {INT64_MIN, -9223372036854775LL, -9223372036854LL},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(c.milliseconds, DurationToMilliseconds(c.microseconds)) << c.microseconds;

@@ -38,7 +38,7 @@ bool HasSystemFolderSearch();
 
 // The address of `name` in kernel32.dll or ntdll.dll, which every process has loaded; null
 // where this Windows lacks the function. Looked up anew at each call: the functions found
-// this way are called rarely, and nothing kept here could be raced for between threads.
+// this way are called rarely, and a cached address would cost each caller a guarded static.
 FARPROC KernelFunction(const char* name);
 FARPROC NtdllFunction(const char* name);
 

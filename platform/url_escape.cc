@@ -6,6 +6,20 @@
 
 namespace platform {
 
+std::string HttpsUrl(std::string_view host, std::string_view path) {
+  std::string url = "https://";
+  url += host;
+  url += path;
+  return url;
+}
+
+std::wstring WideHttpsUrl(std::string_view host, std::wstring_view path) {
+  std::wstring url = L"https://";
+  for (char c : host) url += static_cast<wchar_t>(static_cast<unsigned char>(c));
+  url += path;
+  return url;
+}
+
 std::wstring EscapeUrl(std::wstring_view text) {
   if (text.empty()) return std::wstring();
   // UrlEscapeW wants a terminated input.

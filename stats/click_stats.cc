@@ -1,16 +1,14 @@
 #include "stats/click_stats.h"
 
 #include "build_config/endpoints.h"
-#include "platform/strings.h"
+#include "platform/url_escape.h"
 
 namespace installer {
 
 std::wstring ClickCounterPrefix() {
-  std::wstring url = L"https://";
-  url += platform::Widen(endpoints::kClickCounterHost);
-  url += L"/redir/dtype=stred/pid=457/cid=72696/path=zvbrowser_reinstall_dialog"
-         L"&dialog_window=liteinstall&";
-  return url;
+  return platform::WideHttpsUrl(endpoints::kClickCounterHost,
+                                L"/redir/dtype=stred/pid=457/cid=72696/"
+                                L"path=zvbrowser_reinstall_dialog&dialog_window=liteinstall&");
 }
 
 std::wstring ClickCounterUrl(std::wstring_view kind, std::wstring_view value) {

@@ -258,9 +258,7 @@ std::wstring InstallStatSender::Send(const InstallEvent& event) {
     list += escaped_value;
   }
   list += L"/*";
-  std::wstring url = L"https://";
-  url += platform::Widen(endpoints::kExtendedStatsHost);
-  url += kExtendedStatsPath;
+  std::wstring url = platform::WideHttpsUrl(endpoints::kExtendedStatsHost, kExtendedStatsPath);
   url += list;
   return url;
 }

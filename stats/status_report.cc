@@ -40,10 +40,7 @@ void SetEventValue(InstallEvent* event, const char* key, std::wstring_view value
 }
 
 std::wstring StatusBaseUrl() {
-  std::wstring url = L"https://";
-  url += platform::Widen(endpoints::kStatusHost);
-  url += L"/get/browser/install";
-  return url;
+  return platform::WideHttpsUrl(endpoints::kStatusHost, L"/get/browser/install");
 }
 
 std::wstring DownloadStatusUrl(const StatusData& data, const DownloadAttempt& attempt) {
@@ -104,7 +101,8 @@ InstallEvent DownloadStartedEvent() { return ActionStage(L"download", L"started"
 
 InstallEvent DownloadFinishedEvent(int64_t download_time_us) {
   InstallEvent event = ActionStage(L"download", L"finished");
-  SetEventValue(&event, "download_time", platform::ToWString(platform::DurationToSeconds(download_time_us)));
+  SetEventValue(&event, "download_time",
+                platform::ToWString(platform::DurationToSeconds(download_time_us)));
   return event;
 }
 
@@ -146,7 +144,8 @@ InstallEvent SetupExitedEvent(bool has_old_version, bool started, bool setup_ran
   InstallEvent event = ActionStage(SetupActionName(has_old_version), L"setup_exe_exited");
   std::wstring error;
   if (SetupExitError(started, setup_ran, exit_code, &error)) SetEventValue(&event, "error", error);
-  SetEventValue(&event, "setup_time", platform::ToWString(platform::DurationToSeconds(install_time_us)));
+  SetEventValue(&event, "setup_time",
+                platform::ToWString(platform::DurationToSeconds(install_time_us)));
   return event;
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <vector>
 
@@ -44,6 +45,7 @@ TEST(CustomProgressBarTest, FilledWidthArithmetic) {
       {438, 0, 100, 40, 175},  {292, 10, 20, 15, 146},  {292, -50, 50, 0, 146},
       {292, 0, 100, -5, 0},    {292, 0, 100, 150, 292}, {292, 5, 5, 5, 0},
       {292, 10, 0, 5, 0},      {0, 0, 100, 50, 0},      {60000, 0, 2000000000, 1000000000, 30000},
+      {292, INT_MIN, INT_MAX, 0, 146},  // a range wider than an int
   };
   for (const Case& c : cases) {
     EXPECT_EQ(FilledWidth(c.width, c.low, c.high, c.position), c.expected)
