@@ -15,7 +15,7 @@ constexpr DWORD kReadBufferBytes = 2048;
 constexpr DWORD kExpandedChars = 1024;
 
 // Tests: the key used instead of the browser's.
-std::wstring g_key_path_for_testing;
+constinit std::wstring g_key_path_for_testing;
 
 std::wstring FullValueName(const std::wstring& key_path, std::string_view name) {
   return L"HKEY_CURRENT_USER\\" + key_path + L"\\" + platform::Widen(name);

@@ -108,11 +108,11 @@ unsigned __stdcall RequestThreadMain(void* parameter) {
 }
 
 // Keeps what an open makes in the state, where the waiting side's close finds it (or, if
-// that close came first, closes it at once). Holds a reference of its own, so that it
-// stays valid on a request thread the waiting side left behind.
+// that close came first, closes it at once). It holds a reference of its own to the state,
+// so nothing it is given has to outlive it.
 class KeepInState final : public HandleKeeper {
  public:
-  explicit KeepInState(SharedCalls state) : state_(std::move(state)) {}
+  explicit KeepInState(const SharedCalls& state) : state_(state) {}
   bool Keep(HINTERNET handle, bool is_request) override {
     platform::AutoLock lock(state_->lock);
     if (state_->closed) {

@@ -43,7 +43,7 @@ bool ParseDecimal(std::string_view text, uint64_t* value) {
 }
 
 // Tests: the folder used instead of the per-user one.
-std::wstring g_folder_for_testing;
+constinit std::wstring g_folder_for_testing;
 
 }  // namespace
 

@@ -4,6 +4,8 @@
 #include <shlwapi.h>
 #include <wininet.h>
 
+#include "platform/strings.h"
+
 namespace platform {
 
 std::string HttpsUrl(std::string_view host, std::string_view path) {
@@ -15,7 +17,7 @@ std::string HttpsUrl(std::string_view host, std::string_view path) {
 
 std::wstring WideHttpsUrl(std::string_view host, std::wstring_view path) {
   std::wstring url = L"https://";
-  for (char c : host) url += static_cast<wchar_t>(static_cast<unsigned char>(c));
+  url += Widen(host);
   url += path;
   return url;
 }

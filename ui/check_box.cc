@@ -38,7 +38,7 @@ CheckBox::CheckBox(HWND control, COLORREF text_color, HFONT font, bool checked, 
   Attach(control);
   // Painted by this class; WM_GETFONT still answers with the font the text is drawn in.
   if (control != nullptr) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
-  if (hwnd() != nullptr) Invalidate();
+  Invalidate();
 }
 
 void CheckBox::SetChecked(bool checked) {

@@ -34,7 +34,7 @@ CustomProgressBar::CustomProgressBar(HWND control, const installer::ResourceBitm
     // instead (WM_NCCALCSIZE below), so the frame is computed again without it.
     SetWindowPos(control, nullptr, 0, 0, 0, 0,
                  SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    InvalidateRect(control, nullptr, FALSE);
+    Invalidate();
   }
 }
 

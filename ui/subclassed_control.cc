@@ -56,7 +56,10 @@ bool SubclassedControl::HandlePaintMessages(UINT message, WPARAM wparam, LRESULT
   }
 }
 
-void SubclassedControl::Invalidate() const { InvalidateRect(hwnd_, nullptr, FALSE); }
+void SubclassedControl::Invalidate() const {
+  // A null window would have the whole desktop painted again.
+  if (hwnd_ != nullptr) InvalidateRect(hwnd_, nullptr, FALSE);
+}
 
 LRESULT CALLBACK SubclassedControl::SubclassProc(HWND hwnd, UINT message, WPARAM wparam,
                                                  LPARAM lparam, UINT_PTR, DWORD_PTR ref_data) {

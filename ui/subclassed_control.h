@@ -38,7 +38,7 @@ class SubclassedControl {
   // WM_PRINTCLIENT draw through `Paint`, WM_ERASEBKGND erases nothing (the paint covers
   // every pixel). True, with `*result` set, when `message` was one of them.
   bool HandlePaintMessages(UINT message, WPARAM wparam, LRESULT* result);
-  // Has the whole control painted again at the next WM_PAINT.
+  // Has the whole control painted again at the next WM_PAINT (nothing once detached).
   void Invalidate() const;
 
  private:
