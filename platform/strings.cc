@@ -234,26 +234,17 @@ std::string ToString(unsigned long long value) { return UnsignedText(value); }
 std::wstring ToWString(long long value) { return Widen(ToString(value)); }
 std::wstring ToWString(unsigned long long value) { return Widen(ToString(value)); }
 
-namespace {
-
-constexpr char kLowerHexDigits[] = "0123456789abcdef";
-
-}  // namespace
-
-std::string ToHexString(uint64_t value) {
-  char buffer[16];
-  char* end = buffer + 16;
-  char* p = end;
-  do {
-    *--p = kLowerHexDigits[value & 0xF];
-    value >>= 4;
-  } while (value != 0);
-  return std::string(p, end);
-}
-
 std::string ToHex16(uint64_t value) {
   std::string text(16, '0');
-  for (int i = 15; i >= 0; --i, value >>= 4) text[i] = kLowerHexDigits[value & 0xF];
+  for (int i = 15; i >= 0; --i, value >>= 4) text[i] = "0123456789abcdef"[value & 0xF];
+  return text;
+}
+
+std::string ToHexString(uint64_t value) {
+  std::string text = ToHex16(value);
+  // Leading zeros go; zero keeps its last digit.
+  const size_t first = text.find_first_not_of('0');
+  text.erase(0, first == std::string::npos ? 15 : first);
   return text;
 }
 
